@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Everything CI runs: dependencies, the source rules, the three builds with their
+# own checks, the host tests, and the host tests again under ASan and UBSan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+bash scripts/check-sources.sh
+bash scripts/build.sh host mingw-i686 mingw-x86_64 host-asan
+
+echo "== Windows builds: exports and imports"
+ctest --test-dir build/mingw-i686 --output-on-failure
+ctest --test-dir build/mingw-x86_64 --output-on-failure
+
+echo "== host tests"
+ctest --preset host -j2
+echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  ctest --preset host-asan -j2
