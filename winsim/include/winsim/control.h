@@ -1,0 +1,206 @@
+// The control face of the simulated Windows, for tests: build a machine and an
+// installer session on it, run a custom action, read back what it did.
+//
+// One Machine exists at a time; the Win32 face acts on it (Machine::current()).
+// Paths on the control face are Windows paths ("C:\\Temp\\x.dll"); registry paths
+// are physical (a 32-bit view's key is written with its WOW6432Node part).
+#pragma once
+
+#include "winsim/win32_api.h"
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+// Case-insensitive ordering for registry names, property tables keyed as Windows keys them.
+struct NoCaseLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+bool equalsNoCase(const std::string& a, const std::string& b);
+
+enum class Hive { ClassesRoot, CurrentUser, LocalMachine, Users };
+
+struct RegValue {
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+class Registry {
+public:
+    Registry();
+    ~Registry();
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
+    // Seeding and inspection; paths are physical and case-insensitive, "A\\B\\C".
+    void createKey(Hive hive, const std::string& path);
+    void setValue(Hive hive, const std::string& path, const std::string& name, DWORD type,
+                  const std::vector<BYTE>& data);
+    // Stores the text with its terminator, as RegSetValueExA callers do.
+    void setString(Hive hive, const std::string& path, const std::string& name, const std::string& value,
+                   DWORD type = REG_SZ);
+    void setDword(Hive hive, const std::string& path, const std::string& name, DWORD value);
+    std::optional<RegValue> value(Hive hive, const std::string& path, const std::string& name) const;
+    // The value's text up to its first terminator; nullopt when the value is missing.
+    std::optional<std::string> getString(Hive hive, const std::string& path, const std::string& name) const;
+    bool keyExists(Hive hive, const std::string& path) const;
+    std::vector<std::string> subkeys(Hive hive, const std::string& path) const;
+    std::vector<std::string> valueNames(Hive hive, const std::string& path) const;
+    void deleteKey(Hive hive, const std::string& path);
+
+    // Faults: every open or create of exactly this key fails with `code`.
+    void failOpen(Hive hive, const std::string& path, LONG code);
+    // Opens and creates of this key that ask for any write access get ERROR_ACCESS_DENIED,
+    // and so do writes through a handle opened for reading only.
+    void denyWrite(Hive hive, const std::string& path);
+    void clearFaults();
+
+    // Key handles opened through the Win32 face and not closed yet (predefined keys aside).
+    size_t openHandleCount() const;
+
+    struct Impl;
+    Impl& impl() { return *impl_; }
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+struct MessageBoxCall {
+    HWND owner = nullptr;
+    std::string text;
+    std::string caption;
+    UINT style = 0;
+    int answer = 0;
+};
+
+class Machine {
+public:
+    Machine();
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // The machine the Win32 face acts on; aborts when none exists.
+    static Machine& current();
+    static Machine* currentOrNull();
+
+    Registry& registry() { return registry_; }
+
+    // ---- file system: drive letters under a temporary host folder ----
+    const std::string& hostRoot() const { return root_; }
+    // Maps a Windows path (absolute, or relative to the current directory) to the host
+    // path; existing components are matched without regard to case.
+    std::string hostPath(const std::string& winPath) const;
+    std::string fullPath(const std::string& winPath) const;  // absolute Windows path, "." and ".." folded
+    void makeDirs(const std::string& winPath);
+    void writeFile(const std::string& winPath, const std::string& bytes);
+    void copyFileIn(const std::string& hostSource, const std::string& winPath);
+    std::string readFile(const std::string& winPath) const;
+    bool fileExists(const std::string& winPath) const;
+    bool dirExists(const std::string& winPath) const;
+    std::string currentDirectory() const;
+    void setCurrentDirectory(const std::string& winPath);
+
+    // ---- system settings ----
+    UINT ansiCodePage = 1252;
+    LANGID systemLanguage = 0x0409;
+    // The library ships as a 32-bit DLL, so by default it runs as a 32-bit process
+    // on 64-bit Windows and sees the 32-bit registry view.
+    bool wow64Process = true;
+    std::string systemDirectory = "C:\\Windows\\System32";
+    std::string tempDirectory = "C:\\Users\\setup\\AppData\\Local\\Temp";
+
+    // ---- environment (names without regard to case) ----
+    std::map<std::string, std::string, NoCaseLess> environment;
+
+    // ---- user32 ----
+    std::vector<MessageBoxCall> messageBoxes;
+    // Scripted answers, taken in order; when none is left a box answers with its first button.
+    std::deque<int> messageBoxAnswers;
+    HWND foregroundWindow = reinterpret_cast<HWND>(0x10010);
+    std::vector<std::string> debugOutput;
+
+    // ---- modules ----
+    // A host implementation for the exports of a DLL: GetProcAddress on a module with this
+    // base name returns these functions, for names the PE file really exports.
+    void registerNativeModule(const std::string& baseName, std::map<std::string, FARPROC> exports);
+    const std::map<std::string, FARPROC>* nativeExports(const std::string& baseName) const;
+    std::vector<std::string> loadedModules() const;  // full Windows paths, in load order
+
+    struct ModuleTable;
+    ModuleTable& modules() { return *modules_; }
+
+    std::recursive_mutex& lock() { return lock_; }
+
+private:
+    std::string root_;
+    std::string currentDir_;
+    Registry registry_;
+    std::map<std::string, std::map<std::string, FARPROC>, NoCaseLess> native_;
+    std::unique_ptr<ModuleTable> modules_;
+    mutable std::recursive_mutex lock_;
+};
+
+enum class RunMode { Immediate, Scheduled, Rollback, Commit };
+
+struct LogEntry {
+    INSTALLMESSAGE type = INSTALLMESSAGE_INFO;
+    std::string line;  // the text as the installer log shows it
+};
+
+class Session {
+public:
+    explicit Session(Machine& machine);
+    ~Session();
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    MSIHANDLE handle() const { return handle_; }
+    Machine& machine() { return machine_; }
+
+    // Properties are case-sensitive, as the installer keeps them.
+    void setProperty(const std::string& name, const std::string& value);
+    void removeProperty(const std::string& name);
+    std::string property(const std::string& name) const;
+    bool hasProperty(const std::string& name) const;
+    const std::map<std::string, std::string>& properties() const { return properties_; }
+
+    // In scheduled, rollback and commit mode the installer offers only these three.
+    void setRunMode(RunMode mode) { mode_ = mode; }
+    RunMode runMode() const { return mode_; }
+
+    // Faults: MsiGetPropertyA of this name returns `code` and leaves the buffer alone.
+    void failGetProperty(const std::string& name, UINT code) { getFaults_[name] = code; }
+
+    const std::vector<LogEntry>& log() const { return log_; }
+    std::vector<std::string> logLines() const;
+    void clearLog() { log_.clear(); }
+    void appendLog(INSTALLMESSAGE type, const std::string& line) { log_.push_back({type, line}); }
+
+    // Runs a custom action with this session's handle, as the installer would.
+    UINT run(UINT(WINAPI* customAction)(MSIHANDLE));
+
+    std::optional<UINT> getFault(const std::string& name) const;
+    bool offersProperty(const std::string& name) const;
+
+private:
+    Machine& machine_;
+    MSIHANDLE handle_ = 0;
+    RunMode mode_ = RunMode::Immediate;
+    std::map<std::string, std::string> properties_;
+    std::map<std::string, UINT> getFaults_;
+    std::vector<LogEntry> log_;
+};
+
+// Number of MSI handles open right now (records, sessions, ...): tests check that a
+// custom action closes what it opens.
+size_t openMsiHandleCount();
+
+}  // namespace winsim

@@ -1,0 +1,130 @@
+// The simulated machine: its file system (drive letters below a temporary host
+// folder), settings, and the pointer through which the Win32 face finds it.
+#include "module_table.h"
+#include "paths.h"
+#include "winsim/control.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace winsim {
+
+namespace {
+Machine* g_current = nullptr;
+}
+
+Machine::Machine() : modules_(std::make_unique<ModuleTable>()) {
+    if (g_current) {
+        std::fprintf(stderr, "winsim: only one Machine may exist at a time\n");
+        std::abort();
+    }
+    std::string tmpl = (fs::temp_directory_path() / "winsim-XXXXXX").string();
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) throw std::runtime_error("winsim: cannot create the machine's root folder");
+    root_ = buf.data();
+    fs::create_directories(fs::path(root_) / "C");
+    currentDir_ = systemDirectory;
+    g_current = this;
+    makeDirs("C:\\Windows");
+    makeDirs(systemDirectory);
+    makeDirs(tempDirectory);
+    environment["PATH"] = systemDirectory + ";C:\\Windows";
+    environment["SystemRoot"] = "C:\\Windows";
+    environment["TEMP"] = tempDirectory;
+    environment["TMP"] = tempDirectory;
+}
+
+Machine::~Machine() {
+    modules_.reset();
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+    g_current = nullptr;
+}
+
+Machine& Machine::current() {
+    if (!g_current) {
+        std::fprintf(stderr, "winsim: a Win32 function was called with no Machine\n");
+        std::abort();
+    }
+    return *g_current;
+}
+
+Machine* Machine::currentOrNull() { return g_current; }
+
+std::string Machine::fullPath(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return paths::full(winPath, currentDir_);
+}
+
+std::string Machine::hostPath(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return paths::toHost(root_, paths::full(winPath, currentDir_));
+}
+
+void Machine::makeDirs(const std::string& winPath) {
+    fs::create_directories(hostPath(winPath));
+}
+
+void Machine::writeFile(const std::string& winPath, const std::string& bytes) {
+    std::string host = hostPath(winPath);
+    fs::create_directories(fs::path(host).parent_path());
+    std::ofstream out(host, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("winsim: cannot write " + winPath);
+}
+
+void Machine::copyFileIn(const std::string& hostSource, const std::string& winPath) {
+    std::ifstream in(hostSource, std::ios::binary);
+    if (!in) throw std::runtime_error("winsim: cannot read " + hostSource);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    writeFile(winPath, ss.str());
+}
+
+std::string Machine::readFile(const std::string& winPath) const {
+    std::ifstream in(hostPath(winPath), std::ios::binary);
+    if (!in) throw std::runtime_error("winsim: cannot read " + winPath);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool Machine::fileExists(const std::string& winPath) const {
+    std::error_code ec;
+    return fs::is_regular_file(hostPath(winPath), ec);
+}
+
+bool Machine::dirExists(const std::string& winPath) const {
+    std::error_code ec;
+    return fs::is_directory(hostPath(winPath), ec);
+}
+
+std::string Machine::currentDirectory() const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return currentDir_;
+}
+
+void Machine::setCurrentDirectory(const std::string& winPath) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    currentDir_ = paths::full(winPath, currentDir_);
+}
+
+void Machine::registerNativeModule(const std::string& baseName, std::map<std::string, FARPROC> exports) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    native_[baseName] = std::move(exports);
+}
+
+const std::map<std::string, FARPROC>* Machine::nativeExports(const std::string& baseName) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = native_.find(baseName);
+    return it == native_.end() ? nullptr : &it->second;
+}
+
+}  // namespace winsim

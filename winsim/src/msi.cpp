@@ -1,0 +1,267 @@
+// Windows Installer: handles, sessions and their properties, records, messages.
+// The rules follow what msi.dll does for a custom action running in the installer's
+// custom-action server (see the notes at each function).
+#include "msi_handles.h"
+#include "winsim/control.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace winsim {
+
+// ---------------------------------------------------------------- handle table
+
+namespace {
+std::mutex g_handleLock;
+std::map<MSIHANDLE, std::shared_ptr<MsiObject>> g_handles;
+MSIHANDLE g_nextHandle = 1;
+}  // namespace
+
+MSIHANDLE allocMsiHandle(std::shared_ptr<MsiObject> obj) {
+    std::lock_guard<std::mutex> g(g_handleLock);
+    MSIHANDLE h = g_nextHandle++;
+    g_handles[h] = std::move(obj);
+    return h;
+}
+
+std::shared_ptr<MsiObject> lookupMsiHandle(MSIHANDLE h) {
+    std::lock_guard<std::mutex> g(g_handleLock);
+    auto it = g_handles.find(h);
+    return it == g_handles.end() ? nullptr : it->second;
+}
+
+bool closeMsiHandle(MSIHANDLE h) {
+    std::lock_guard<std::mutex> g(g_handleLock);
+    return g_handles.erase(h) != 0;
+}
+
+size_t openMsiHandleCount() {
+    std::lock_guard<std::mutex> g(g_handleLock);
+    size_t n = 0;
+    for (const auto& kv : g_handles)
+        if (!std::dynamic_pointer_cast<SessionObject>(kv.second)) ++n;
+    return n;
+}
+
+Session* sessionOf(MSIHANDLE h) {
+    auto obj = std::dynamic_pointer_cast<SessionObject>(lookupMsiHandle(h));
+    return obj ? obj->session : nullptr;
+}
+
+std::shared_ptr<RecordObject> recordOf(MSIHANDLE h) {
+    return std::dynamic_pointer_cast<RecordObject>(lookupMsiHandle(h));
+}
+
+// ---------------------------------------------------------------- Session
+
+Session::Session(Machine& machine) : machine_(machine) {
+    auto obj = std::make_shared<SessionObject>();
+    obj->session = this;
+    handle_ = allocMsiHandle(obj);
+}
+
+Session::~Session() { closeMsiHandle(handle_); }
+
+void Session::setProperty(const std::string& name, const std::string& value) {
+    if (value.empty())
+        properties_.erase(name);
+    else
+        properties_[name] = value;
+}
+
+void Session::removeProperty(const std::string& name) { properties_.erase(name); }
+
+std::string Session::property(const std::string& name) const {
+    auto it = properties_.find(name);
+    return it == properties_.end() ? std::string() : it->second;
+}
+
+bool Session::hasProperty(const std::string& name) const { return properties_.count(name) != 0; }
+
+std::vector<std::string> Session::logLines() const {
+    std::vector<std::string> lines;
+    for (const LogEntry& e : log_) lines.push_back(e.line);
+    return lines;
+}
+
+UINT Session::run(UINT(WINAPI* customAction)(MSIHANDLE)) { return customAction(handle_); }
+
+std::optional<UINT> Session::getFault(const std::string& name) const {
+    auto it = getFaults_.find(name);
+    if (it == getFaults_.end()) return std::nullopt;
+    return it->second;
+}
+
+bool Session::offersProperty(const std::string& name) const {
+    if (mode_ == RunMode::Immediate) return true;
+    // Deferred, rollback and commit custom actions see only these.
+    return name == "CustomActionData" || name == "ProductCode" || name == "UserSID";
+}
+
+// ---------------------------------------------------------------- records
+
+std::string formatRecord(const RecordObject& rec) {
+    // With no template in field 0 the installer writes every field as "n: value ".
+    const auto& f0 = rec.fields[0];
+    if (!f0.isNull() && !f0.text().empty()) {
+        // Only "[n]" references are substituted; enough for what the library sends.
+        std::string out;
+        const std::string t = f0.text();
+        for (size_t i = 0; i < t.size(); ++i) {
+            if (t[i] == '[') {
+                size_t j = t.find(']', i);
+                if (j != std::string::npos) {
+                    std::string inner = t.substr(i + 1, j - i - 1);
+                    bool digits = !inner.empty() && inner.find_first_not_of("0123456789") == std::string::npos;
+                    if (digits) {
+                        size_t n = std::stoul(inner);
+                        if (n < rec.fields.size()) out += rec.fields[n].text();
+                        i = j;
+                        continue;
+                    }
+                }
+            }
+            out += t[i];
+        }
+        return out;
+    }
+    std::string out;
+    for (size_t i = 1; i < rec.fields.size(); ++i)
+        out += std::to_string(i) + ": " + rec.fields[i].text() + " ";
+    return out;
+}
+
+}  // namespace winsim
+
+using namespace winsim;
+
+namespace {
+
+// Copies `value` into an A buffer the way msi.dll does for a custom action: the
+// length comes back in characters when the value fits and doubled when it does not.
+UINT copyOut(const std::string& value, LPSTR buf, LPDWORD pcch, bool remoteQuirk) {
+    if (!pcch) return buf ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
+    DWORD len = static_cast<DWORD>(value.size());
+    if (!buf) {
+        *pcch = remoteQuirk ? len * 2 : len;
+        return ERROR_SUCCESS;
+    }
+    if (len >= *pcch) {
+        if (*pcch > 0) {
+            std::memcpy(buf, value.data(), *pcch - 1);
+            buf[*pcch - 1] = '\0';
+        }
+        *pcch = remoteQuirk ? len * 2 : len;
+        return ERROR_MORE_DATA;
+    }
+    std::memcpy(buf, value.data(), len);
+    buf[len] = '\0';
+    *pcch = len;
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" {
+
+UINT WINAPI MsiGetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf, LPDWORD pcchValueBuf) {
+    if (!szName) return ERROR_INVALID_PARAMETER;
+    Session* s = sessionOf(hInstall);
+    if (!s) return ERROR_INVALID_HANDLE;
+    if (auto fault = s->getFault(szName)) return *fault;
+    std::string value = s->offersProperty(szName) ? s->property(szName) : std::string();
+    return copyOut(value, szValueBuf, pcchValueBuf, true);
+}
+
+UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
+    Session* s = sessionOf(hInstall);
+    if (!s) return ERROR_INVALID_HANDLE;
+    if (!szName) return ERROR_INVALID_PARAMETER;
+    if (!*szName) return (szValue && *szValue) ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
+    // Outside immediate mode the property set is not available to custom actions.
+    if (s->runMode() != RunMode::Immediate) return ERROR_FUNCTION_FAILED;
+    s->setProperty(szName, szValue ? szValue : "");
+    return ERROR_SUCCESS;
+}
+
+BOOL WINAPI MsiGetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode) {
+    Session* s = sessionOf(hInstall);
+    if (!s) return FALSE;
+    switch (eRunMode) {
+    case MSIRUNMODE_SCHEDULED: return s->runMode() == RunMode::Scheduled;
+    case MSIRUNMODE_ROLLBACK: return s->runMode() == RunMode::Rollback;
+    case MSIRUNMODE_COMMIT: return s->runMode() == RunMode::Commit;
+    default: return FALSE;
+    }
+}
+
+MSIHANDLE WINAPI MsiCreateRecord(UINT cParams) {
+    if (cParams > 65535) return 0;
+    auto rec = std::make_shared<RecordObject>();
+    rec->fields.resize(cParams + 1);
+    return allocMsiHandle(rec);
+}
+
+UINT WINAPI MsiRecordSetStringA(MSIHANDLE hRecord, UINT iField, LPCSTR szValue) {
+    auto rec = recordOf(hRecord);
+    if (!rec) return ERROR_INVALID_HANDLE;
+    if (iField >= rec->fields.size()) return ERROR_INVALID_PARAMETER;
+    if (!szValue || !*szValue)
+        rec->fields[iField] = RecordField();
+    else
+        rec->fields[iField] = RecordField::ofText(szValue);
+    return ERROR_SUCCESS;
+}
+
+UINT WINAPI MsiRecordSetInteger(MSIHANDLE hRecord, UINT iField, int iValue) {
+    auto rec = recordOf(hRecord);
+    if (!rec) return ERROR_INVALID_HANDLE;
+    if (iField >= rec->fields.size()) return ERROR_INVALID_PARAMETER;
+    rec->fields[iField] = iValue == static_cast<int>(MSI_NULL_INTEGER) ? RecordField() : RecordField::ofInt(iValue);
+    return ERROR_SUCCESS;
+}
+
+int WINAPI MsiRecordGetInteger(MSIHANDLE hRecord, UINT iField) {
+    auto rec = recordOf(hRecord);
+    if (!rec || iField >= rec->fields.size()) return static_cast<int>(MSI_NULL_INTEGER);
+    return rec->fields[iField].asInt();
+}
+
+UINT WINAPI MsiRecordGetStringA(MSIHANDLE hRecord, UINT iField, LPSTR szValueBuf, LPDWORD pcchValueBuf) {
+    auto rec = recordOf(hRecord);
+    if (!rec) return ERROR_INVALID_HANDLE;
+    std::string value = iField < rec->fields.size() ? rec->fields[iField].text() : std::string();
+    // Records live in the custom action's own process: no doubled lengths here.
+    return copyOut(value, szValueBuf, pcchValueBuf, false);
+}
+
+UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord) {
+    auto rec = recordOf(hRecord);
+    return rec ? static_cast<UINT>(rec->fields.size() - 1) : static_cast<UINT>(-1);
+}
+
+BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField) {
+    auto rec = recordOf(hRecord);
+    if (!rec || iField >= rec->fields.size()) return TRUE;
+    return rec->fields[iField].isNull();
+}
+
+int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord) {
+    Session* s = sessionOf(hInstall);
+    auto rec = recordOf(hRecord);
+    if (!s || !rec) return -1;
+    s->appendLog(static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000), formatRecord(*rec));
+    return 0;
+}
+
+UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
+    if (hAny == 0) return ERROR_SUCCESS;
+    auto obj = lookupMsiHandle(hAny);
+    if (!obj) return ERROR_INVALID_HANDLE;
+    // The session handle belongs to the installer; a custom action closing it changes nothing.
+    if (std::dynamic_pointer_cast<SessionObject>(obj)) return ERROR_SUCCESS;
+    closeMsiHandle(hAny);
+    return ERROR_SUCCESS;
+}
+
+}  // extern "C"

@@ -1,0 +1,28 @@
+// Windows path rules used across the simulated Windows.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace winsim::paths {
+
+// Absolute form of a Windows path as GetFullPathName forms it: relative paths are taken
+// against `currentDir`, '/' becomes '\\', "." and ".." are folded, trailing dots and
+// blanks of a component are dropped. A trailing separator is kept.
+std::string full(const std::string& path, const std::string& currentDir);
+
+// Components of an absolute Windows path after the drive ("C:\\a\\b" -> drive 'C', {"a","b"}).
+struct Split {
+    char drive = 'C';
+    std::vector<std::string> parts;
+};
+Split split(const std::string& absolute);
+
+// The host path of an absolute Windows path below the machine's root; existing
+// components are matched without regard to case, missing ones keep their spelling.
+std::string toHost(const std::string& root, const std::string& absolute);
+
+// "C:\\a\\b.dll" -> "b.dll"
+std::string baseName(const std::string& path);
+
+}  // namespace winsim::paths
