@@ -1,0 +1,77 @@
+#include "frame/custom_action_context.h"
+
+#include "frame/bounded.h"
+#include "frame/language.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "frame/ure_observers.h"
+#include "session/property_access.h"
+
+#include <cstring>
+#include <new>
+
+UREHandleGuard::UREHandleGuard(MSIHANDLE hInstall) {
+    URE* engine = URE::instance();
+    if (engine && engine->sessionHandle() == 0) {
+        engine->setSessionHandle(hInstall);
+        owned_ = true;
+    }
+}
+
+UREHandleGuard::~UREHandleGuard() {
+    URE* engine = URE::existing();
+    if (owned_ && engine) engine->setSessionHandle(0);
+}
+
+namespace {
+
+void setLanguageFromProduct(MSIHANDLE hInstall) {
+    char text[80];
+    DWORD capacity = sizeof text;
+    text[0] = '\0';
+    if (iMsiGetProperty(hInstall, "ProductLanguage", text, &capacity) != 0) return;
+    LANGID id = static_cast<LANGID>(fa9::leadingInteger(text) & 0xFFFF);
+    LanguageInfo info;
+    if (liteGetLanguageInfo(id, &info) != 0) return;
+    URE* engine = URE::instance();
+    if (engine) engine->setLanguage(info.locale);
+}
+
+template <typename Observer>
+void attachEnabled(Observer* observer) {
+    URE* engine = URE::instance();
+    if (!observer || !engine) return;
+    engine->attach(observer);
+    observer->setEnabled(true);
+}
+
+}  // namespace
+
+CustomActionContext::CustomActionContext(MSIHANDLE hInstall)
+    : guard_(new (std::nothrow) UREHandleGuard(hInstall)) {
+    setLanguageFromProduct(hInstall);
+    attachEnabled(URELogObserver::instance());
+    attachEnabled(UREDisplayObserverWI::instance());
+}
+
+CustomActionContext::~CustomActionContext() {
+    delete guard_;
+    if (URE* engine = URE::existing()) engine->detachAll();
+    URELogObserver::destroy();
+    UREDisplayObserverWI::destroy();
+    URE::destroy();
+}
+
+bool iIsReducedUI(MSIHANDLE hInstall) {
+    char level[260];
+    DWORD capacity = sizeof level;
+    level[0] = '\0';
+    if (iMsiGetProperty(hInstall, "UILevel", level, &capacity) != 0) return true;
+    return std::strcmp(level, "5") != 0;
+}
+
+void iReportCustomActionFailure(const char* customAction, int probe, UINT rc) {
+    MsgTokenHolder tokens;
+    tokens.addInt(static_cast<int>(rc));
+    ureReport(URE_SHOW_ERROR, customAction, probe, static_cast<int32_t>(rc), 2006, &tokens, 0, true);
+}

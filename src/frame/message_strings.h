@@ -1,0 +1,23 @@
+// Message texts by number from the string-resource library, in the engine's language.
+#pragma once
+
+#include "frame/msg_token_holder.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern const char* const kStringLibraryName;  // "fa9istring_v97.dll"
+
+// The text of message `number` in `buffer` (`size` characters), tokens substituted when
+// given: 0, 5001 (library not loadable), 5005 (no such string), 5006 (buffer too small)
+// or -1 (bad substitution, or no memory for it).
+int ureGetString(uint32_t number, char* buffer, int size, const MsgTokenHolder* tokens);
+
+// String `number` of the library at `libraryPath` (loaded once, kept loaded):
+// 0, 5001, 5005 or 5006. On failure `buffer` holds an explanation.
+int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* libraryPath);
+
+// Replaces "%N" with token N-1 (empty when there is none); "%" before anything else is
+// dropped and the next character kept; "%0" stops with -1. The result is cut to fit
+// `capacity`, which gives 5006.
+int ureSubstituteTokens(const char* text, const MsgTokenHolder& tokens, char* out, size_t capacity);

@@ -1,0 +1,53 @@
+#include "frame/osse_binding.h"
+
+#include "platform/win32.h"
+
+#include <cstring>
+
+namespace {
+
+const char* const kOsseLibrary = "fa9osse_install3.dll";
+const char* const kSourceName = "fa9iobs";
+
+typedef void*(__cdecl* OssMemAlloc)(size_t, const char*, int);
+typedef void(__cdecl* OssMemFree)(void*, const char*, int);
+
+// Looked up on every use rather than cached: the library stays loaded once found, and a
+// lookup that failed earlier (runtime directory not there yet) is tried again.
+FARPROC bind(const char* name) {
+    HMODULE module = GetModuleHandleA(kOsseLibrary);
+    if (!module) module = LoadLibraryA(kOsseLibrary);
+    if (!module) return nullptr;
+    return GetProcAddress(module, name);
+}
+
+}  // namespace
+
+void* ossAllocate(size_t size, int line) {
+    OssMemAlloc alloc = reinterpret_cast<OssMemAlloc>(bind("_ossMemAlloc"));
+    if (!alloc || !bind("_ossMemFree")) return nullptr;  // never take a block we could not give back
+    return alloc(size, kSourceName, line);
+}
+
+void ossRelease(void* block, int line) {
+    if (!block) return;
+    OssMemFree release = reinterpret_cast<OssMemFree>(bind("_ossMemFree"));
+    if (release) release(block, kSourceName, line);
+}
+
+void ureStripEnclosingQuotes(char* text) {
+    if (!text) return;
+    size_t n = std::strlen(text);
+    // A lone quote is both first and last character but encloses nothing.
+    if (n < 2 || text[0] != '"' || text[n - 1] != '"') return;
+    char* temporary = static_cast<char*>(ossAllocate(n, __LINE__));
+    if (!temporary) {
+        text[0] = ' ';
+        text[n - 1] = '\0';
+        return;
+    }
+    std::memcpy(temporary, text, n);
+    std::memcpy(text, temporary + 1, n - 2);
+    text[n - 2] = '\0';
+    ossRelease(temporary, __LINE__);
+}

@@ -1,0 +1,75 @@
+#include "frame/ure.h"
+
+#include "frame/bounded.h"
+#include "frame/language.h"
+#include "frame/ure_info.h"
+
+#include <new>
+
+namespace {
+URE* g_engine = nullptr;
+}
+
+int IObservable::attach(IObserver* observer) {
+    for (int i = 0; i < count_; ++i)
+        if (observers_[i] == observer) return 5009;
+    if (count_ >= kMaxObservers) return 5010;
+    observers_[count_++] = observer;
+    return 0;
+}
+
+int IObservable::notify(const UREBaseInfo& record) {
+    int result = 0;
+    for (int i = 0; i < count_; ++i) {
+        int r = observers_[i]->update(record);
+        if (result == 0) result = r;
+    }
+    return result;
+}
+
+URE* URE::instance() {
+    if (!g_engine) g_engine = new (std::nothrow) URE();
+    return g_engine;
+}
+
+URE* URE::existing() { return g_engine; }
+
+void URE::destroy() {
+    delete g_engine;
+    g_engine = nullptr;
+}
+
+void URE::setLanguage(const char* locale) { fa9::copyText(language_, sizeof language_, locale); }
+
+void URE::getLanguage(char* out, size_t capacity) const {
+    if (language_[0]) {
+        fa9::copyText(out, capacity, language_);
+        return;
+    }
+    LanguageInfo info;
+    if (liteGetSystemLanguageInfo(&info) == 0)
+        fa9::copyText(out, capacity, info.locale);
+    else
+        fa9::copyText(out, capacity, "en_US");
+}
+
+bool URE::setRuntimeDirectory(const char* path) {
+    if (fa9::textLength(path) >= sizeof runtimeDirectory_) return false;
+    fa9::copyText(runtimeDirectory_, sizeof runtimeDirectory_, path);
+    return true;
+}
+
+int ureReport(uint32_t flags, const char* functionName, int probe, int32_t rc, uint32_t messageNumber,
+              const MsgTokenHolder* tokens, int feedback, bool flag) {
+    URE* engine = URE::instance();
+    if (!engine) return 0;
+    UREInfo record(flags, functionName, probe, rc, messageNumber, tokens, feedback, flag, nullptr);
+    return engine->notify(record);
+}
+
+int ureReportText(uint32_t flags, const char* functionName, int probe, int32_t rc, const char* text, bool flag) {
+    URE* engine = URE::instance();
+    if (!engine) return 0;
+    UREInfo record(flags, functionName, probe, rc, 0, nullptr, 0, flag, text);
+    return engine->notify(record);
+}

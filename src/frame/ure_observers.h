@@ -1,0 +1,45 @@
+// The two observers a custom action attaches: one writes each report into the
+// installer log, the other shows reports of the error and question kinds in a
+// message box. Both are process-wide singletons, created on first use.
+#pragma once
+
+#include "frame/observer.h"
+
+#include <cstdio>
+
+class URELogObserver : public IObserver {
+public:
+    static URELogObserver* instance();
+    static void destroy();
+
+    int update(const UREBaseInfo& record) override;
+
+    void setRawMode(bool on) { raw_ = on; }
+    // Writes to `stream` instead of the installer log (null: the log).
+    void setStreamMode(bool on) { streamMode_ = on; }
+    void setStream(FILE* stream) { stream_ = stream; }
+    void setTimeStampMode(bool on) { timeStamp_ = on; }
+
+private:
+    URELogObserver() = default;
+    void write(const char* line);
+
+    bool raw_ = false;
+    bool streamMode_ = false;
+    bool timeStamp_ = false;
+    char text1_[260] = {};
+    char text2_[260] = {};
+    char text3_[260] = {};
+    FILE* stream_ = stderr;
+};
+
+class UREDisplayObserverWI : public IObserver {
+public:
+    static UREDisplayObserverWI* instance();
+    static void destroy();
+
+    int update(const UREBaseInfo& record) override;
+
+private:
+    UREDisplayObserverWI() = default;
+};

@@ -1,0 +1,15 @@
+// The one platform include of the library: the real Windows headers on Windows,
+// the simulated Windows everywhere else. Nothing else in src/ tests for the platform.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <process.h>
+#else
+#include "winsim/win32_api.h"
+#endif

@@ -1,0 +1,168 @@
+#include "session/property_access.h"
+
+#include "frame/bounded.h"
+#include "frame/install_log.h"
+
+#include <cstring>
+
+const char* const kPropertyStoreKey = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+const char* const kPropertyNotSet = "___NotSet___";
+
+namespace {
+
+const DWORD kSidCapacity = 1024;
+const DWORD kCopyNameCapacity = 1024;
+const UINT kStoreWriteFailed = 0x90000002;
+
+// A registry key closed on every way out.
+class ScopedKey {
+public:
+    ScopedKey() = default;
+    ~ScopedKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    ScopedKey(const ScopedKey&) = delete;
+    ScopedKey& operator=(const ScopedKey&) = delete;
+    HKEY* out() { return &key_; }
+    HKEY get() const { return key_; }
+    explicit operator bool() const { return key_ != nullptr; }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// The installing user's hive root: HKEY_USERS\<sid> when it opens with full access,
+// else HKEY_CURRENT_USER.
+HKEY userRoot(const char* sid, ScopedKey& userKey) {
+    if (sid[0] && RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_ALL_ACCESS, userKey.out()) == ERROR_SUCCESS)
+        return userKey.get();
+    return HKEY_CURRENT_USER;
+}
+
+// Registry data need not end in a terminator; the caller's buffer always does.
+void terminateStored(char* buffer, DWORD stored, DWORD capacity) {
+    if (capacity == 0) return;
+    if (stored < capacity)
+        buffer[stored] = '\0';
+    else
+        buffer[capacity - 1] = '\0';
+}
+
+UINT getFromStore(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {
+    char sid[kSidCapacity];
+    sid[0] = '\0';
+    DWORD sidCapacity = kSidCapacity;
+    UINT sidResult = MsiGetPropertyA(hInstall, "UserSID", sid, &sidCapacity);
+    if (sidResult != ERROR_SUCCESS) sid[0] = '\0';
+
+    ScopedKey userKey;
+    HKEY root = userRoot(sid, userKey);
+    const DWORD requested = *capacity;
+    ScopedKey store;
+    if (RegOpenKeyExA(root, kPropertyStoreKey, 0, KEY_ALL_ACCESS, store.out()) == ERROR_SUCCESS) {
+        LONG rc = RegQueryValueExA(store.get(), name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), capacity);
+        if (rc == ERROR_SUCCESS) {
+            terminateStored(buffer, *capacity, requested);
+            return sidResult;
+        }
+    }
+    // Not in the store (or too large for the buffer): the session may still have it.
+    *capacity = requested;
+    return MsiGetPropertyA(hInstall, name, buffer, capacity);
+}
+
+UINT setInStore(MSIHANDLE hInstall, const char* name, const char* value) {
+    char sid[kSidCapacity];
+    sid[0] = '\0';
+    DWORD sidCapacity = kSidCapacity;
+    if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
+
+    ScopedKey userKey;
+    HKEY root = userRoot(sid, userKey);
+    ScopedKey store;
+    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              store.out(), nullptr);
+    if (rc == ERROR_SUCCESS) {
+        DWORD size = static_cast<DWORD>(std::strlen(value) + 1);
+        rc = RegSetValueExA(store.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), size);
+    }
+    UINT result = ERROR_SUCCESS;
+    if (rc == ERROR_ACCESS_DENIED)
+        result = ERROR_ACCESS_DENIED;
+    else if (rc != ERROR_SUCCESS)
+        result = kStoreWriteFailed;
+    MsiSetPropertyA(hInstall, name, value);
+    return result;
+}
+
+}  // namespace
+
+bool iIsStoreMode(MSIHANDLE hInstall) {
+    return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK);
+}
+
+UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {
+    if (!iIsStoreMode(hInstall)) {
+        if (!name || !buffer) return 5021;
+        return MsiGetPropertyA(hInstall, name, buffer, capacity);
+    }
+    if (!name || !buffer || !capacity) return ERROR_INVALID_PARAMETER;
+    return getFromStore(hInstall, name, buffer, capacity);
+}
+
+UINT iMsiSetProperty(MSIHANDLE hInstall, const char* name, const char* value) {
+    if (!iIsStoreMode(hInstall)) return MsiSetPropertyA(hInstall, name, value);
+    if (!name || !value) return ERROR_INVALID_PARAMETER;
+    return setInStore(hInstall, name, value);
+}
+
+UINT iGetCopyName(MSIHANDLE hInstall, char* out) {
+    char value[kCopyNameCapacity];
+    value[0] = '\0';
+    DWORD capacity = kCopyNameCapacity;
+    UINT rc = iMsiGetProperty(hInstall, "FA9_COPY_NAME", value, &capacity);
+    iLogCallFailure(hInstall, "iMsiGetProperty", "FA9_COPY_NAME", static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS) return 6112;
+    if (value[0] && std::strcmp(value, kPropertyNotSet) != 0) {
+        fa9::copyText(out, kCopyNameCapacity, value);
+        return 0;
+    }
+
+    char productCode[kCopyNameCapacity];
+    productCode[0] = '\0';
+    capacity = kCopyNameCapacity;
+    rc = iMsiGetProperty(hInstall, "ProductCode", productCode, &capacity);
+    iLogCallFailure(hInstall, "iMsiGetProperty", "ProductCode", static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS) return 6112;
+
+    char keyPath[2 * kCopyNameCapacity];
+    if (!fa9::formatText(keyPath, sizeof keyPath, "%s\\%s\\PersistentProperties", "SOFTWARE\\ZNK\\FA9\\ProductData",
+                         productCode))
+        return 6112;
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS &&
+        RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
+        return static_cast<UINT>(-1);
+    DWORD size = kCopyNameCapacity;
+    if (RegQueryValueExA(key.get(), "FA9_COPY_NAME", nullptr, nullptr, reinterpret_cast<LPBYTE>(value), &size) !=
+        ERROR_SUCCESS)
+        return 6112;
+    terminateStored(value, size, kCopyNameCapacity);
+    fa9::copyText(out, kCopyNameCapacity, value);
+    return 0;
+}
+
+bool iIsPropertySet(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {
+    if (!name || !*name) return false;
+    UINT rc = iMsiGetProperty(hInstall, name, buffer, capacity);
+    iLogCallFailure(hInstall, "iMsiGetProperty", name, static_cast<int>(rc));
+    return rc == ERROR_SUCCESS && capacity && *capacity != 0 && std::strcmp(buffer, kPropertyNotSet) != 0;
+}
+
+bool iIsMigrateMode(MSIHANDLE hInstall) {
+    char mode[1024];
+    mode[0] = '\0';
+    DWORD capacity = sizeof mode;
+    return iMsiGetProperty(hInstall, "INSTALL_MODE", mode, &capacity) == ERROR_SUCCESS &&
+           fa9::equalsNoCase(mode, "MIGRATE");
+}

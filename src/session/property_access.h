@@ -1,0 +1,22 @@
+// Installer properties in every run mode. Immediate (and commit) custom actions use
+// the session; deferred and rollback ones, which the installer gives almost no
+// properties, use the store that the installation fills in the user's registry.
+#pragma once
+
+#include "platform/win32.h"
+
+extern const char* const kPropertyStoreKey;  // below the installing user's hive root
+extern const char* const kPropertyNotSet;    // a value that counts as not set
+
+// `capacity`: in, the buffer's capacity in characters; out, the length as the
+// installer reports it, or the stored size in bytes when the value came from the store.
+UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity);
+UINT iMsiSetProperty(MSIHANDLE hInstall, const char* name, const char* value);
+
+// The name of the product copy this package installs into; `out` holds 1024 characters.
+UINT iGetCopyName(MSIHANDLE hInstall, char* out);
+bool iIsPropertySet(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity);
+bool iIsMigrateMode(MSIHANDLE hInstall);
+
+// True when the session runs as a deferred or rollback custom action.
+bool iIsStoreMode(MSIHANDLE hInstall);

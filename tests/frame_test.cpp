@@ -1,0 +1,400 @@
+// The custom-action frame: language choice, engine lifetime, reports turning into log
+// lines and message boxes, message lookup and token substitution.
+#include "fixture.h"
+#include "frame/custom_action_context.h"
+#include "frame/install_log.h"
+#include "frame/language.h"
+#include "frame/message_strings.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "frame/ure_observers.h"
+
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <ostream>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using namespace fa9test;
+
+namespace {
+
+MsgTokenHolder tokens(std::initializer_list<const char*> values) {
+    MsgTokenHolder holder;
+    for (const char* v : values) holder.addString(v);
+    return holder;
+}
+
+class FrameTest : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(frameStrings("en_US"));
+        session.setProperty("GENERIC_DLG_TITLE", "Add-ins Setup");
+    }
+};
+
+// ---------------------------------------------------------------- language
+
+struct LanguageCase {
+    const char* productLanguage;  // null: property not set
+    const char* locale;           // "" when none is chosen
+};
+void PrintTo(const LanguageCase& c, std::ostream* os) { *os << (c.productLanguage ? c.productLanguage : "(unset)"); }
+
+class LanguageChoice : public SessionTest, public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(LanguageChoice, ProductLanguagePicksTheEngineLanguage) {
+    if (GetParam().productLanguage) session.setProperty("ProductLanguage", GetParam().productLanguage);
+    CustomActionContext context(session.handle());
+    ASSERT_NE(URE::existing(), nullptr);
+    EXPECT_STREQ(URE::existing()->language(), GetParam().locale);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frame, LanguageChoice,
+                         ::testing::Values(LanguageCase{"1033", "en_US"}, LanguageCase{"2057", ""},
+                                           LanguageCase{"3082", "es_ES"}, LanguageCase{"1031", "de_DE"},
+                                           LanguageCase{"1041xyz", "ja_JP"}, LanguageCase{"66569", "en_US"},
+                                           LanguageCase{"0x0409", ""}, LanguageCase{"german", ""},
+                                           LanguageCase{nullptr, ""}));
+
+struct TableCase {
+    LANGID id;
+    int result;
+    const char* locale;
+};
+void PrintTo(const TableCase& c, std::ostream* os) { *os << "0x" << std::hex << c.id; }
+
+class LanguageTable : public SessionTest, public ::testing::WithParamInterface<TableCase> {};
+
+TEST_P(LanguageTable, LooksUpIdentifiers) {
+    machine.ansiCodePage = 932;
+    LanguageInfo info;
+    std::memset(&info, 0, sizeof info);
+    ASSERT_EQ(liteGetLanguageInfo(GetParam().id, &info), GetParam().result);
+    if (GetParam().result == 0) {
+        EXPECT_STREQ(info.locale, GetParam().locale);
+        EXPECT_STREQ(info.codePage, "932");  // the system's code page, not the entry's
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Frame, LanguageTable,
+                         ::testing::Values(TableCase{0x0C0A, 0, "es_ES"}, TableCase{0x040A, 0, "es_ES"},
+                                           TableCase{0x0809, 5005, ""}, TableCase{0x0C07, 5005, ""},
+                                           TableCase{0x0804, 0, "zh_CN"}, TableCase{0x0404, 0, "zh_TW"},
+                                           TableCase{0x0816, 0, "pt_PT"}, TableCase{0x0416, 0, "pt_BR"},
+                                           TableCase{0x0424, 0, "sl_SI"}, TableCase{0x0411, 0, "ja_JP"}));
+
+TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
+    machine.copyFileIn(frameStrings("de_DE"), std::string(kRuntimeDir) + "\\locale\\de_DE\\fa9istring_v97.dll");
+    session.setProperty("ProductLanguage", "1031");
+    {
+        CustomActionContext context(session.handle());
+        MsgTokenHolder code = tokens({"5"});
+        ureReport(URE_LOG_ERROR, "test", 5, 5, 2006, &code, 0, true);
+    }
+    session.setProperty("ProductLanguage", "1036");  // French: no folder, the runtime folder's copy answers
+    {
+        CustomActionContext context(session.handle());
+        MsgTokenHolder code = tokens({"6"});
+        ureReport(URE_LOG_ERROR, "test", 5, 6, 2006, &code, 0, true);
+    }
+    EXPECT_THAT(log(), ElementsAre(logged("FEHLER: Fehlgeschlagen mit 5."), logged("ERR: Failed with code 6.")));
+}
+
+TEST_F(FrameTest, SystemLanguageDecidesWhenTheProductHasNone) {
+    machine.systemLanguage = 0x0407;
+    char language[10];
+    URE::instance()->getLanguage(language, sizeof language);
+    EXPECT_STREQ(language, "de_DE");
+    machine.systemLanguage = 0x0C07;  // German (Austria) has no entry
+    URE::instance()->getLanguage(language, sizeof language);
+    EXPECT_STREQ(language, "en_US");
+    URE::destroy();
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------- engine lifetime
+
+UINT WINAPI reportingAction(MSIHANDLE h) {
+    CustomActionContext context(h);
+    MsgTokenHolder code;
+    code.addInt(5);
+    ureReport(URE_SHOW_ERROR, "reportingAction", 20, 5, 2006, &code, 0, true);
+    return 0;
+}
+
+UINT WINAPI inspectingAction(MSIHANDLE h) {
+    // What a custom action finds before its own context is built.
+    URE* engine = URE::existing();
+    if (engine) return 1;
+    CustomActionContext context(h);
+    return std::strcmp(URE::existing()->language(), "") == 0 && URE::existing()->count() == 2 ? 0 : 2;
+}
+
+TEST_F(FrameTest, EachCustomActionStartsFromAnEmptyEngine) {
+    session.setProperty("ProductLanguage", "1031");
+    EXPECT_EQ(run(reportingAction), 0u);
+    EXPECT_EQ(URE::existing(), nullptr);
+    session.removeProperty("ProductLanguage");
+    EXPECT_EQ(run(inspectingAction), 0u);
+    EXPECT_EQ(URE::existing(), nullptr);
+    // No observer is left behind: a report outside any custom action reaches nobody.
+    MsgTokenHolder code = tokens({"7"});
+    ureReport(URE_SHOW_ERROR, "outside", 5, 7, 2006, &code, 0, true);
+    URE::destroy();
+    EXPECT_EQ(log().size(), 1u);
+    EXPECT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+}
+
+// ---------------------------------------------------------------- reports
+
+TEST_F(FrameTest, ErrorReportGivesOneLogLineAndOneBox) {
+    EXPECT_EQ(run(reportingAction), 0u);
+    EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 5.")));
+    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+    const winsim::MessageBoxCall& box = machine.messageBoxes[0];
+    EXPECT_EQ(box.text, "Failed with code 5.");
+    EXPECT_EQ(box.caption, "Add-ins Setup");
+    EXPECT_EQ(box.style, 0x10010u);
+    EXPECT_EQ(box.owner, machine.foregroundWindow);
+}
+
+TEST_F(FrameTest, SilentEngineLogsButShowsNothing) {
+    CustomActionContext context(session.handle());
+    URE::instance()->setSilent(true);
+    MsgTokenHolder code = tokens({"5"});
+    ureReport(URE_SHOW_ERROR, "test", 5, 5, 2006, &code, 0, true);
+    EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 5.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+struct KindCase {
+    uint32_t flags;
+    const char* line;  // null: nothing written
+    UINT style;        // 0: no box
+};
+void PrintTo(const KindCase& c, std::ostream* os) { *os << "flags 0x" << std::hex << c.flags; }
+
+class ReportKinds : public FrameTest, public ::testing::WithParamInterface<KindCase> {};
+
+TEST_P(ReportKinds, PrefixAndBoxFollowTheFlags) {
+    machine.messageBoxAnswers.push_back(IDNO);
+    int answer;
+    {
+        CustomActionContext context(session.handle());
+        MsgTokenHolder code = tokens({"9"});
+        answer = ureReport(GetParam().flags, "test", 5, 9, 2006, &code, 0, true);
+    }
+    if (GetParam().line)
+        EXPECT_THAT(log(), ElementsAre(logged(GetParam().line)));
+    else
+        EXPECT_THAT(log(), IsEmpty());
+    if (GetParam().style) {
+        ASSERT_EQ(machine.messageBoxes.size(), 1u);
+        EXPECT_EQ(machine.messageBoxes[0].style, GetParam().style);
+        EXPECT_EQ(answer, IDNO);
+    } else {
+        EXPECT_THAT(machine.messageBoxes, IsEmpty());
+        EXPECT_EQ(answer, 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Frame, ReportKinds,
+    ::testing::Values(KindCase{URE_LOG_ERROR, "ERR: Failed with code 9.", 0},
+                      KindCase{URE_LOG_WARNING, "WARN: Failed with code 9.", 0},
+                      KindCase{URE_LOG_INFO, "INFO: Failed with code 9.", 0},
+                      KindCase{URE_LOG_PLAIN, "Failed with code 9.", 0},
+                      KindCase{URE_LOG_PLAIN_ALT, "Failed with code 9.", 0},
+                      KindCase{URE_SHOW_WARNING, "WARN: Failed with code 9.", 0x10030},
+                      KindCase{URE_ASK_YESNO, "INFO: Failed with code 9.", 0x10024},
+                      KindCase{URE_ASK_YESNOCANCEL, "INFO: Failed with code 9.", 0x10023},
+                      KindCase{URE_ASK_RETRYCANCEL, "Failed with code 9.", 0x10025},
+                      KindCase{URE_ASK_ABORTRETRYIGNORE, "Failed with code 9.", 0x10022},
+                      KindCase{0x04000003, nullptr, 0}));
+
+TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
+    CustomActionContext context(session.handle());
+    ureReport(URE_SHOW_ERROR, "test", 5, 1, 100, nullptr, 0, true);
+    EXPECT_THAT(log(), ElementsAre(logged("ERR:   quoted text")));
+    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.messageBoxes[0].text, "  quoted text");
+}
+
+TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
+    machine.setCurrentDirectory("C:\\Windows");  // the sibling library is no longer on the search path
+    CustomActionContext context(session.handle());
+    ureReport(URE_LOG_ERROR, "test", 5, 1, 100, nullptr, 0, true);
+    ureReportText(URE_LOG_ERROR, "test", 5, 1, "\"x\"", true);
+    EXPECT_THAT(log(), ElementsAre(logged("ERR:    quoted text"), logged("ERR:  x")));
+}
+
+TEST_F(FrameTest, ReportWithoutMessageOrTextLogsTheGenericFailure) {
+    CustomActionContext context(session.handle());
+    ureReport(URE_SHOW_ERROR, "test", 5, 1, 0, nullptr, 0, true);
+    EXPECT_THAT(log(), ElementsAre(logged("Failed with code 0.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+TEST_F(FrameTest, MissingMessageWritesNothing) {
+    CustomActionContext context(session.handle());
+    ureReport(URE_SHOW_ERROR, "test", 5, 1, 4242, nullptr, 0, true);
+    EXPECT_THAT(log(), IsEmpty());
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+TEST_F(FrameTest, LongMessageIsRetriedUntilItFits) {
+    CustomActionContext context(session.handle());
+    ureReport(URE_LOG_ERROR, "test", 5, 1, 104, nullptr, 0, true);
+    ASSERT_EQ(log().size(), 1u);
+    const std::string line = log()[0];
+    EXPECT_EQ(line.size(), std::string("1: ERR: ").size() + 1799 + 1);
+    EXPECT_THAT(line, StartsWith("1: ERR: w0000 w0001"));
+    EXPECT_NE(line.find("w0299 "), std::string::npos);
+}
+
+TEST_F(FrameTest, WithoutTheStringLibraryOnlyLiteralTextsAreWritten) {
+    session.setProperty("pFA9RuntimeDirectory", "C:\\Nowhere");
+    CustomActionContext context(session.handle());
+    MsgTokenHolder code = tokens({"5"});
+    ureReport(URE_SHOW_ERROR, "test", 5, 5, 2006, &code, 0, true);
+    ureReportText(URE_LOG_ERROR, "test", 5, 5, "plain words", true);
+    EXPECT_THAT(log(), ElementsAre(logged("Could not load the resource library C:\\Nowhere\\fa9istring_v97.dll"
+                                          "The specified module could not be found.\r\nplain words")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+TEST_F(FrameTest, LogLinesNeedASessionAndTitlesAreKept) {
+    {
+        CustomActionContext context(session.handle());
+        ureReportText(URE_SHOW_ERROR, "test", 5, 1, "first", true);
+    }
+    // A context whose guard binds no session: nothing reaches the log, the box keeps the last title.
+    session.setProperty("GENERIC_DLG_TITLE", "Changed");
+    URE::instance();
+    URELogObserver::instance()->setEnabled(true);
+    UREDisplayObserverWI::instance()->setEnabled(true);
+    URE::instance()->attach(URELogObserver::instance());
+    URE::instance()->attach(UREDisplayObserverWI::instance());
+    ureReportText(URE_SHOW_ERROR, "test", 5, 1, "second", true);
+    URE::instance()->detachAll();
+    URELogObserver::destroy();
+    UREDisplayObserverWI::destroy();
+    URE::destroy();
+    EXPECT_THAT(log(), ElementsAre(logged("ERR: first")));
+    ASSERT_EQ(machine.messageBoxes.size(), 2u);
+    EXPECT_EQ(machine.messageBoxes[1].caption, "Add-ins Setup");
+}
+
+// ---------------------------------------------------------------- lookup and tokens
+
+TEST_F(FrameTest, TokensAreSubstitutedAndNeedRoomForThemselves) {
+    CustomActionContext context(session.handle());
+    MsgTokenHolder two = tokens({"first", "second"});
+    char buffer[64];
+    ASSERT_EQ(ureGetString(101, buffer, sizeof buffer, &two), 0);
+    EXPECT_STREQ(buffer, "first and second");
+    // "%1 and %2" is 9 characters; with both tokens (11) a buffer of 20 is one too small.
+    EXPECT_EQ(ureGetString(101, buffer, 20, &two), 5006);
+    EXPECT_EQ(ureGetString(101, buffer, 21, &two), 0);
+    EXPECT_EQ(ureGetString(102, buffer, sizeof buffer, &two), -1);
+    ASSERT_EQ(ureGetString(103, buffer, sizeof buffer, &two), 0);
+    EXPECT_STREQ(buffer, "percent x, % and  end ");
+}
+
+TEST_F(FrameTest, StringThatFillsTheBufferCountsAsCut) {
+    CustomActionContext context(session.handle());
+    char buffer[64];
+    // "Failed with code %1." is 20 characters.
+    EXPECT_EQ(ureGetString(2006, buffer, 21, nullptr), 5006);
+    EXPECT_EQ(ureGetString(2006, buffer, 22, nullptr), 0);
+    EXPECT_EQ(ureGetString(4242, buffer, sizeof buffer, nullptr), 5005);
+    EXPECT_STREQ(buffer, "Unable to find the string resource 4242");
+}
+
+TEST(TokenSubstitution, OutputIsCutToItsCapacity) {
+    MsgTokenHolder many;
+    many.addString("abcdefghij");
+    char out[8];
+    EXPECT_EQ(ureSubstituteTokens("%1%1%1", many, out, sizeof out), 5006);
+    EXPECT_STREQ(out, "abcdefg");
+}
+
+TEST(MsgTokenHolderTest, KeepsCountAndLengthThroughEveryChange) {
+    MsgTokenHolder holder("alpha");
+    holder.addInt(-12);
+    holder.addUnsigned(4000000000u);
+    holder.addInt64(-9000000000LL);
+    holder.addUnsigned64(18000000000000000000ULL);
+    holder.addString("alpha");
+    EXPECT_EQ(holder.count(), 6);
+    EXPECT_STREQ(holder.get(1), "-12");
+    EXPECT_STREQ(holder.get(2), "4000000000");
+    EXPECT_STREQ(holder.get(3), "-9000000000");
+    EXPECT_STREQ(holder.get(4), "18000000000000000000");
+    EXPECT_STREQ(holder.get(7), "");
+    EXPECT_STREQ(holder.get(-1), "");
+    holder.removeString("alpha");
+    EXPECT_EQ(holder.count(), 4);
+    EXPECT_STREQ(holder.get(0), "-12");
+    holder.removeAt(1);
+    EXPECT_STREQ(holder.get(1), "-9000000000");
+    EXPECT_EQ(holder.totalLength(), 3 + 11 + 20);
+    MsgTokenHolder copy(holder);
+    holder.removeAt(0);
+    EXPECT_STREQ(copy.get(0), "-12");
+    while (copy.count() < MsgTokenHolder::kCapacity) copy.addString("x");
+    EXPECT_FALSE(copy.addString("one too many"));
+    EXPECT_EQ(copy.count(), MsgTokenHolder::kCapacity);
+}
+
+// ---------------------------------------------------------------- log helpers
+
+TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
+    iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 0);
+    iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 1605);
+    LoadLibraryA((std::string(kRuntimeDir) + "\\fa9istring_v97.dll").c_str());
+    iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 1605);
+    iLogCallFailure(session.handle(), "iMsiSetProperty", nullptr, 5);
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'."),
+                                   logged("Reading INSTALLDIR: iMsiGetProperty failed (1605)."),
+                                   logged("iMsiSetProperty failed (5).")));
+}
+
+struct UiCase {
+    const char* level;  // null: the read fails
+    bool reduced;
+};
+void PrintTo(const UiCase& c, std::ostream* os) { *os << "UILevel '" << (c.level ? c.level : "(read fails)") << "'"; }
+
+class ReducedUI : public SessionTest, public ::testing::WithParamInterface<UiCase> {};
+
+TEST_P(ReducedUI, OnlyFullInterfaceIsNotReduced) {
+    if (GetParam().level)
+        session.setProperty("UILevel", GetParam().level);
+    else
+        session.failGetProperty("UILevel", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(iIsReducedUI(session.handle()), GetParam().reduced);
+}
+
+INSTANTIATE_TEST_SUITE_P(Frame, ReducedUI,
+                         ::testing::Values(UiCase{"5", false}, UiCase{"3", true}, UiCase{"2", true},
+                                           UiCase{"", true}, UiCase{"5 ", true}, UiCase{nullptr, true}));
+
+TEST_F(FrameTest, FailurePathReportsTheCodeAsAShownError) {
+    {
+        CustomActionContext context(session.handle());
+        iReportCustomActionFailure("PreProcessInstallCA", 20, 5);
+    }
+    EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 5.")));
+    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.messageBoxes[0].text, "Failed with code 5.");
+}
+
+}  // namespace

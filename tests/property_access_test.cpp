@@ -1,0 +1,273 @@
+// Property access in immediate, deferred, rollback and commit mode, and the helpers
+// built on it.
+#include "fixture.h"
+#include "session/property_access.h"
+
+#include <gmock/gmock.h>
+
+#include <cstring>
+#include <ostream>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace fa9test;
+using winsim::Hive;
+using winsim::RunMode;
+
+namespace {
+
+const char* kSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+const std::string kStore = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+const std::string kUserStore = std::string(kSid) + "\\" + kStore;
+
+class PropertyTest : public SessionTest {
+protected:
+    PropertyTest() { machine.registry().createKey(Hive::Users, kSid); }
+
+    void deferred(RunMode mode = RunMode::Scheduled) {
+        session.setProperty("UserSID", kSid);
+        session.setRunMode(mode);
+    }
+
+    std::string get(const char* name, UINT* rc = nullptr, DWORD capacity = 64) {
+        char buffer[256];
+        std::memset(buffer, '#', sizeof buffer);
+        DWORD cap = capacity;
+        UINT r = iMsiGetProperty(session.handle(), name, buffer, &cap);
+        if (rc) *rc = r;
+        // Nothing may be written past the capacity the caller gave.
+        for (size_t i = capacity; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], '#') << "byte " << i;
+        return std::string(buffer, strnlen(buffer, capacity));
+    }
+};
+
+TEST_F(PropertyTest, MissingArgumentsAreRefusedByMode) {
+    DWORD cap = 10;
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
+    EXPECT_EQ(iMsiGetProperty(session.handle(), nullptr, nullptr, &cap), 5021u);
+    deferred();
+    char buffer[10];
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 87u);
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, nullptr), 87u);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "INSTALLDIR", nullptr), 87u);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), nullptr, "x"), 87u);
+}
+
+TEST_F(PropertyTest, ImmediateModePassesTheInstallerResultThrough) {
+    session.setProperty("INSTALLDIR", "C:\\Program Files\\Tools\\");
+    UINT rc;
+    EXPECT_EQ(get("INSTALLDIR", &rc), "C:\\Program Files\\Tools\\");
+    EXPECT_EQ(rc, 0u);
+    // No retry on a short buffer: the caller sizes it.
+    EXPECT_EQ(get("INSTALLDIR", &rc, 8), "C:\\Prog");
+    EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "NEWPROP", "v"), 0u);
+    EXPECT_EQ(session.property("NEWPROP"), "v");
+}
+
+TEST_F(PropertyTest, DeferredReadsPreferTheStore) {
+    session.setProperty("INSTALLDIR", "C:\\Session\\");
+    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Stored\\");
+    deferred();
+    char buffer[64];
+    DWORD cap = sizeof buffer;
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, &cap), 0u);
+    EXPECT_STREQ(buffer, "C:\\Stored\\");
+    EXPECT_EQ(cap, 11u);  // the stored size in bytes, terminator included
+}
+
+TEST_F(PropertyTest, DeferredReadsFallBackToWhatTheInstallerStillOffers) {
+    session.setProperty("INSTALLDIR", "C:\\Session\\");
+    session.setProperty("ProductCode", "{11111111-2222-3333-4444-555555555555}");
+    deferred();
+    UINT rc;
+    EXPECT_EQ(get("INSTALLDIR", &rc), "");  // no store: the installer hides it in this mode
+    EXPECT_EQ(rc, 0u);
+    EXPECT_EQ(get("ProductCode", &rc), "{11111111-2222-3333-4444-555555555555}");
+    EXPECT_EQ(rc, 0u);
+}
+
+TEST_F(PropertyTest, StoredValueTooLargeFallsBackWithTheCallersCapacity) {
+    session.setProperty("ProductCode", "{ABC}");
+    machine.registry().setString(Hive::Users, kUserStore, "ProductCode", std::string(100, 'x'));
+    deferred();
+    UINT rc;
+    EXPECT_EQ(get("ProductCode", &rc, 16), "{ABC}");
+    EXPECT_EQ(rc, 0u);
+}
+
+TEST_F(PropertyTest, StoredValueWithoutTerminatorIsTerminated) {
+    machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
+    deferred();
+    EXPECT_EQ(get("RAW", nullptr, 8), "abcd");
+    EXPECT_EQ(get("RAW", nullptr, 4), "abc");
+}
+
+TEST_F(PropertyTest, StoreFallsBackToCurrentUserWhenTheUsersKeyWillNotOpen) {
+    machine.registry().setString(Hive::CurrentUser, kStore, "INSTALLDIR", "C:\\FromHKCU\\");
+    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\FromHKU\\");
+    deferred();
+    EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKU\\");
+    machine.registry().denyWrite(Hive::Users, kSid);  // full access is what the store asks for
+    EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
+    machine.registry().clearFaults();
+    session.setProperty("UserSID", "");
+    session.setRunMode(RunMode::Rollback);
+    EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
+}
+
+TEST_F(PropertyTest, DeferredWritesGoToTheStoreAndNotTheSession) {
+    deferred();
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "CURRENT_PROCESS_DIRECTORY", "C:\\Temp\\FA9WOLT00001"), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::Users, kUserStore, "CURRENT_PROCESS_DIRECTORY"),
+              std::optional<std::string>("C:\\Temp\\FA9WOLT00001"));
+    auto raw = machine.registry().value(Hive::Users, kUserStore, "CURRENT_PROCESS_DIRECTORY");
+    ASSERT_TRUE(raw.has_value());
+    EXPECT_EQ(raw->type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(raw->data.size(), std::strlen("C:\\Temp\\FA9WOLT00001") + 1);
+    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+    // The next deferred action reads it back.
+    EXPECT_EQ(get("CURRENT_PROCESS_DIRECTORY"), "C:\\Temp\\FA9WOLT00001");
+}
+
+TEST_F(PropertyTest, DeferredWritesUseTheStoredUserSid) {
+    const char* other = "S-1-5-21-9-9-9-500";
+    machine.registry().createKey(Hive::Users, other);
+    machine.registry().setString(Hive::Users, kUserStore, "UserSID", other);
+    deferred();
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStore, "A"),
+              std::optional<std::string>("1"));
+    EXPECT_FALSE(machine.registry().getString(Hive::Users, kUserStore, "A").has_value());
+}
+
+TEST_F(PropertyTest, DeferredWritesFallBackToCurrentUser) {
+    machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
+    deferred();
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStore, "A"), std::optional<std::string>("1"));
+}
+
+TEST_F(PropertyTest, StoreWriteFailuresAreMapped) {
+    deferred();
+    machine.registry().createKey(Hive::Users, kUserStore);
+    machine.registry().denyWrite(Hive::Users, kUserStore);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 5u);
+    machine.registry().clearFaults();
+    machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
+}
+
+TEST_F(PropertyTest, CommitModeBehavesAsImmediate) {
+    session.setProperty("INSTALLDIR", "C:\\Session\\");
+    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Stored\\");
+    session.setProperty("UserSID", kSid);
+    session.setRunMode(RunMode::Commit);
+    // The installer offers nothing else in commit mode, and the store is not consulted.
+    EXPECT_EQ(get("INSTALLDIR"), "");
+    DWORD cap = 4;
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
+}
+
+// ---------------------------------------------------------------- copy name
+
+const std::string kPersistent =
+    "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
+
+class CopyNameTest : public PropertyTest {
+protected:
+    CopyNameTest() { session.setProperty("ProductCode", "{22222222-0000-0000-0000-000000000001}"); }
+    UINT copyName(std::string& out) {
+        char buffer[1024];
+        buffer[0] = '\0';
+        UINT rc = iGetCopyName(session.handle(), buffer);
+        out = buffer;
+        return rc;
+    }
+};
+
+TEST_F(CopyNameTest, PropertyWins) {
+    session.setProperty("FA9_COPY_NAME", "FA9COPY2");
+    machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", "FROMREGISTRY");
+    std::string name;
+    EXPECT_EQ(copyName(name), 0u);
+    EXPECT_EQ(name, "FA9COPY2");
+}
+
+TEST_F(CopyNameTest, NotSetFallsBackToThePersistentProperties) {
+    session.setProperty("FA9_COPY_NAME", "___NotSet___");
+    machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", "FROMREGISTRY");
+    std::string name;
+    EXPECT_EQ(copyName(name), 0u);
+    EXPECT_EQ(name, "FROMREGISTRY");
+}
+
+TEST_F(CopyNameTest, CurrentUserAnswersWhenTheMachineHasNoKey) {
+    const std::string userKey =
+        "SOFTWARE\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
+    machine.registry().setString(Hive::CurrentUser, userKey, "FA9_COPY_NAME", "USERCOPY");
+    std::string name;
+    EXPECT_EQ(copyName(name), 0u);
+    EXPECT_EQ(name, "USERCOPY");
+}
+
+TEST_F(CopyNameTest, NoKeyAndNoValueAreTold) {
+    std::string name;
+    EXPECT_EQ(copyName(name), static_cast<UINT>(-1));
+    machine.registry().createKey(Hive::LocalMachine, kPersistent);
+    EXPECT_EQ(copyName(name), 6112u);
+    session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(copyName(name), 6112u);
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
+}
+
+// ---------------------------------------------------------------- set and migrate tests
+
+TEST_F(PropertyTest, PropertyIsSetOnlyWithARealValue) {
+    char buffer[64];
+    DWORD cap = sizeof buffer;
+    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
+    session.setProperty("A", "___NotSet___");
+    cap = sizeof buffer;
+    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
+    session.setProperty("A", "x");
+    cap = sizeof buffer;
+    EXPECT_TRUE(iIsPropertySet(session.handle(), "A", buffer, &cap));
+    cap = sizeof buffer;
+    EXPECT_FALSE(iIsPropertySet(session.handle(), "", buffer, &cap));
+    EXPECT_FALSE(iIsPropertySet(session.handle(), nullptr, buffer, &cap));
+    session.failGetProperty("A", 1605);
+    cap = sizeof buffer;
+    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'.")));
+}
+
+struct MigrateCase {
+    const char* value;  // null: the read fails
+    bool migrate;
+};
+void PrintTo(const MigrateCase& c, std::ostream* os) { *os << "'" << (c.value ? c.value : "(read fails)") << "'"; }
+
+class MigrateMode : public PropertyTest, public ::testing::WithParamInterface<MigrateCase> {};
+
+TEST_P(MigrateMode, OnlyTheWordMigrateInAnyCase) {
+    if (GetParam().value)
+        session.setProperty("INSTALL_MODE", GetParam().value);
+    else
+        session.failGetProperty("INSTALL_MODE", ERROR_INVALID_HANDLE);
+    EXPECT_EQ(iIsMigrateMode(session.handle()), GetParam().migrate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Properties, MigrateMode,
+                         ::testing::Values(MigrateCase{"MIGRATE", true}, MigrateCase{"migrate", true},
+                                           MigrateCase{"MiGrAtE", true}, MigrateCase{"MIGRATE ", false},
+                                           MigrateCase{"MIGRATED", false}, MigrateCase{"", false},
+                                           MigrateCase{nullptr, false}));
+
+TEST_F(PropertyTest, MigrateModeReadsTheStoreWhenDeferred) {
+    machine.registry().setString(Hive::Users, kUserStore, "INSTALL_MODE", "Migrate");
+    deferred();
+    EXPECT_TRUE(iIsMigrateMode(session.handle()));
+}
+
+}  // namespace
