@@ -127,4 +127,18 @@ const std::map<std::string, FARPROC>* Machine::nativeExports(const std::string& 
     return it == native_.end() ? nullptr : &it->second;
 }
 
+void Machine::setComponent(const std::string& product, const std::string& component, INSTALLSTATE state,
+                           const std::string& path) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    components_[product + "|" + component] = ComponentState{state, path};
+}
+
+std::optional<Machine::ComponentState> Machine::component(const std::string& product,
+                                                          const std::string& component) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = components_.find(product + "|" + component);
+    if (it == components_.end()) return std::nullopt;
+    return it->second;
+}
+
 }  // namespace winsim

@@ -100,35 +100,61 @@ bool Session::offersProperty(const std::string& name) const {
 
 // ---------------------------------------------------------------- records
 
-std::string formatRecord(const RecordObject& rec) {
-    // With no template in field 0 the installer writes every field as "n: value ".
+namespace {
+
+// One "[...]" reference of a format template, as the installer expands it: a field
+// number, an environment variable ([%NAME]), an escaped character ([\\c]), or a
+// property name (unknown ones expand to nothing). File and component references
+// ([#f], [!f], [$c]) are not used by the library and expand to nothing here.
+std::string expandReference(const std::string& inner, const RecordObject& rec, const Session* session) {
+    if (inner.empty()) return std::string();
+    if (inner.find_first_not_of("0123456789") == std::string::npos) {
+        size_t n = inner.size() < 6 ? std::stoul(inner) : rec.fields.size();
+        return n < rec.fields.size() ? rec.fields[n].text() : std::string();
+    }
+    if (inner[0] == '\\') return inner.size() > 1 ? inner.substr(1, 1) : std::string();
+    if (inner[0] == '%') {
+        const Machine* m = Machine::currentOrNull();
+        if (!m) return std::string();
+        auto it = m->environment.find(inner.substr(1));
+        return it == m->environment.end() ? std::string() : it->second;
+    }
+    if (inner[0] == '#' || inner[0] == '!' || inner[0] == '$' || inner[0] == '~') return std::string();
+    if (!session || !session->offersProperty(inner)) return std::string();
+    return session->property(inner);
+}
+
+}  // namespace
+
+std::string formatRecord(const RecordObject& rec, const Session* session) {
     const auto& f0 = rec.fields[0];
-    if (!f0.isNull() && !f0.text().empty()) {
-        // Only "[n]" references are substituted; enough for what the library sends.
+    if (f0.isNull() || f0.text().empty()) {
+        // With no template the installer writes every field as "n: value ".
         std::string out;
-        const std::string t = f0.text();
-        for (size_t i = 0; i < t.size(); ++i) {
-            if (t[i] == '[') {
-                size_t j = t.find(']', i);
-                if (j != std::string::npos) {
-                    std::string inner = t.substr(i + 1, j - i - 1);
-                    bool digits = !inner.empty() && inner.find_first_not_of("0123456789") == std::string::npos;
-                    if (digits) {
-                        size_t n = std::stoul(inner);
-                        if (n < rec.fields.size()) out += rec.fields[n].text();
-                        i = j;
-                        continue;
-                    }
-                }
-            }
-            out += t[i];
-        }
+        for (size_t i = 1; i < rec.fields.size(); ++i)
+            out += std::to_string(i) + ": " + rec.fields[i].text() + " ";
         return out;
     }
     std::string out;
-    for (size_t i = 1; i < rec.fields.size(); ++i)
-        out += std::to_string(i) + ": " + rec.fields[i].text() + " ";
+    const std::string t = f0.text();
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (t[i] == '[') {
+            size_t j = t.find(']', i);
+            if (j != std::string::npos && t.find('[', i + 1) > j) {
+                out += expandReference(t.substr(i + 1, j - i - 1), rec, session);
+                i = j;
+                continue;
+            }
+        }
+        out += t[i];
+    }
     return out;
+}
+
+std::optional<UINT> Session::setFault(const std::string& name) const {
+    auto it = setFaults_.find(name);
+    if (it == setFaults_.end()) return std::nullopt;
+    return it->second;
 }
 
 }  // namespace winsim
@@ -178,6 +204,7 @@ UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
     if (!s) return ERROR_INVALID_HANDLE;
     if (!szName) return ERROR_INVALID_PARAMETER;
     if (!*szName) return (szValue && *szValue) ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
+    if (auto fault = s->setFault(szName)) return *fault;
     // Outside immediate mode the property set is not available to custom actions.
     if (s->runMode() != RunMode::Immediate) return ERROR_FUNCTION_FAILED;
     s->setProperty(szName, szValue ? szValue : "");
@@ -250,8 +277,27 @@ int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MS
     Session* s = sessionOf(hInstall);
     auto rec = recordOf(hRecord);
     if (!s || !rec) return -1;
-    s->appendLog(static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000), formatRecord(*rec));
+    s->appendLog(static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000), formatRecord(*rec, s));
     return 0;
+}
+
+UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, LPDWORD pcchResultBuf) {
+    auto rec = recordOf(hRecord);
+    if (!rec) return ERROR_INVALID_HANDLE;
+    Session* s = hInstall ? sessionOf(hInstall) : nullptr;
+    if (hInstall && !s) return ERROR_INVALID_HANDLE;
+    return copyOut(formatRecord(*rec, s), szResultBuf, pcchResultBuf, s != nullptr);
+}
+
+INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, LPSTR lpPathBuf, LPDWORD pcchBuf) {
+    if (!szProduct || !szComponent || (lpPathBuf && !pcchBuf)) return INSTALLSTATE_INVALIDARG;
+    auto state = Machine::current().component(szProduct, szComponent);
+    if (!state) return INSTALLSTATE_UNKNOWN;
+    if (state->state == INSTALLSTATE_LOCAL || state->state == INSTALLSTATE_SOURCE) {
+        if (pcchBuf && copyOut(state->path, lpPathBuf, pcchBuf, false) == ERROR_MORE_DATA)
+            return INSTALLSTATE_MOREDATA;
+    }
+    return state->state;
 }
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {

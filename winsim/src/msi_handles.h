@@ -3,6 +3,7 @@
 
 #include "winsim/control.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,7 +33,22 @@ public:
         f.int_ = v;
         return f;
     }
+    static RecordField ofStream(std::string bytes) {
+        RecordField f;
+        f.kind_ = Kind::Stream;
+        f.text_ = std::move(bytes);
+        return f;
+    }
     bool isNull() const { return kind_ == Kind::Null; }
+    bool isStream() const { return kind_ == Kind::Stream; }
+    // Reads the next bytes of a stream field.
+    size_t readStream(char* out, size_t max) {
+        size_t n = std::min(max, text_.size() - streamPos_);
+        text_.copy(out, n, streamPos_);
+        streamPos_ += n;
+        return n;
+    }
+    size_t streamRemaining() const { return text_.size() - streamPos_; }
     std::string text() const {
         if (kind_ == Kind::Int) return std::to_string(int_);
         return text_;
@@ -47,13 +63,33 @@ public:
     }
 
 private:
-    enum class Kind { Null, Text, Int } kind_ = Kind::Null;
+    enum class Kind { Null, Text, Int, Stream } kind_ = Kind::Null;
     std::string text_;
     int int_ = 0;
+    size_t streamPos_ = 0;
 };
 
 struct RecordObject : MsiObject {
     std::vector<RecordField> fields;  // field 0 .. count
+};
+
+struct DatabaseObject : MsiObject {
+    Session* session = nullptr;
+};
+
+struct ViewObject : MsiObject {
+    Session* session = nullptr;
+    std::string table;
+    std::vector<size_t> columns;  // indexes into the table's columns
+    struct Condition {
+        size_t column;
+        bool notEqual;
+        Cell value;
+    };
+    std::vector<Condition> where;
+    std::vector<std::vector<Cell>> result;
+    size_t next = 0;
+    bool executed = false;
 };
 
 MSIHANDLE allocMsiHandle(std::shared_ptr<MsiObject> obj);
@@ -61,6 +97,9 @@ std::shared_ptr<MsiObject> lookupMsiHandle(MSIHANDLE h);
 bool closeMsiHandle(MSIHANDLE h);
 Session* sessionOf(MSIHANDLE h);
 std::shared_ptr<RecordObject> recordOf(MSIHANDLE h);
-std::string formatRecord(const RecordObject& rec);
+// Expands a record as MsiFormatRecord does; `session` answers property references.
+std::string formatRecord(const RecordObject& rec, const Session* session);
+// Parses a query of the subset the library issues; 0 or ERROR_BAD_QUERY_SYNTAX.
+UINT parseQuery(const Database& db, const std::string& query, ViewObject& view);
 
 }  // namespace winsim

@@ -127,6 +127,16 @@ public:
     HWND foregroundWindow = reinterpret_cast<HWND>(0x10010);
     std::vector<std::string> debugOutput;
 
+    // ---- installed components, as MsiGetComponentPath reports them ----
+    struct ComponentState {
+        INSTALLSTATE state = INSTALLSTATE_UNKNOWN;
+        std::string path;
+    };
+    // Keyed by product code and component code, without regard to case.
+    void setComponent(const std::string& product, const std::string& component, INSTALLSTATE state,
+                      const std::string& path);
+    std::optional<ComponentState> component(const std::string& product, const std::string& component) const;
+
     // ---- modules ----
     // A host implementation for the exports of a DLL: GetProcAddress on a module with this
     // base name returns these functions, for names the PE file really exports.
@@ -144,8 +154,49 @@ private:
     std::string currentDir_;
     Registry registry_;
     std::map<std::string, std::map<std::string, FARPROC>, NoCaseLess> native_;
+    std::map<std::string, ComponentState, NoCaseLess> components_;
     std::unique_ptr<ModuleTable> modules_;
     mutable std::recursive_mutex lock_;
+};
+
+// One cell of a package table: null, text, integer or a binary stream.
+struct Cell {
+    enum class Kind { Null, Text, Int, Stream } kind = Kind::Null;
+    std::string text;  // also the bytes of a stream
+    int number = 0;
+    static Cell null() { return Cell(); }
+    static Cell str(std::string t) { return Cell{Kind::Text, std::move(t), 0}; }
+    static Cell integer(int v) { return Cell{Kind::Int, std::string(), v}; }
+    static Cell stream(std::string bytes) { return Cell{Kind::Stream, std::move(bytes), 0}; }
+};
+
+// The package's tables, as the active database shows them to a custom action.
+class Database {
+public:
+    void createTable(const std::string& name, std::vector<std::string> columns);
+    void insertRow(const std::string& table, std::vector<Cell> row);
+    bool hasTable(const std::string& name) const { return tables_.count(name) != 0; }
+    const std::vector<std::string>& columns(const std::string& table) const { return tables_.at(table).columns; }
+    const std::vector<std::vector<Cell>>& rows(const std::string& table) const { return tables_.at(table).rows; }
+    std::vector<std::vector<Cell>>& rows(const std::string& table) { return tables_.at(table).rows; }
+
+    // A Binary row: Name and its Data stream.
+    void addBinary(const std::string& name, const std::string& bytes);
+
+    // Faults: executing a view on this table fails with `code`.
+    void failExecute(const std::string& table, UINT code) { executeFaults_[table] = code; }
+    std::optional<UINT> executeFault(const std::string& table) const;
+
+    // False: MsiGetActiveDatabase answers 0.
+    bool available = true;
+
+private:
+    struct Table {
+        std::vector<std::string> columns;
+        std::vector<std::vector<Cell>> rows;
+    };
+    std::map<std::string, Table> tables_;
+    std::map<std::string, UINT> executeFaults_;
 };
 
 enum class RunMode { Immediate, Scheduled, Rollback, Commit };
@@ -176,8 +227,19 @@ public:
     void setRunMode(RunMode mode) { mode_ = mode; }
     RunMode runMode() const { return mode_; }
 
-    // Faults: MsiGetPropertyA of this name returns `code` and leaves the buffer alone.
-    void failGetProperty(const std::string& name, UINT code) { getFaults_[name] = code; }
+    // Faults: MsiGetPropertyA of this name returns `code` and leaves the buffer alone
+    // (code 0 takes the fault away).
+    void failGetProperty(const std::string& name, UINT code) {
+        if (code)
+            getFaults_[name] = code;
+        else
+            getFaults_.erase(name);
+    }
+    // Faults: MsiSetPropertyA of this name returns `code` and changes nothing.
+    void failSetProperty(const std::string& name, UINT code) { setFaults_[name] = code; }
+    std::optional<UINT> setFault(const std::string& name) const;
+
+    Database& database() { return database_; }
 
     const std::vector<LogEntry>& log() const { return log_; }
     std::vector<std::string> logLines() const;
@@ -196,11 +258,15 @@ private:
     RunMode mode_ = RunMode::Immediate;
     std::map<std::string, std::string> properties_;
     std::map<std::string, UINT> getFaults_;
+    std::map<std::string, UINT> setFaults_;
     std::vector<LogEntry> log_;
+    Database database_;
 };
 
 // Number of MSI handles open right now (records, sessions, ...): tests check that a
 // custom action closes what it opens.
 size_t openMsiHandleCount();
+// Number of kernel handles (files, ...) open right now.
+size_t openKernelHandleCount();
 
 }  // namespace winsim

@@ -102,8 +102,21 @@ typedef uint32_t MSIHANDLE;
 #define ERROR_INVALID_HANDLE_STATE 1609L
 #define ERROR_BAD_QUERY_SYNTAX 1615L
 #define ERROR_INVALID_FIELD 1616L
+#define ERROR_INVALID_DATATYPE 1804L
+#define ERROR_BAD_PATHNAME 161L
+#define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_NOACCESS 998L
+#define ERROR_SHARING_VIOLATION 32L
+#define ERROR_DISK_FULL 112L
+#define ERROR_DIRECTORY 267L
 
 // ---- kernel32 ----
+typedef struct _SECURITY_ATTRIBUTES {
+    DWORD nLength;
+    LPVOID lpSecurityDescriptor;
+    BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_READONLY 0x00000001
 #define FILE_ATTRIBUTE_HIDDEN 0x00000002
@@ -126,6 +139,20 @@ typedef uint32_t MSIHANDLE;
 #define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
 #define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
 
+#define GENERIC_READ 0x80000000L
+#define GENERIC_WRITE 0x40000000L
+#define GENERIC_EXECUTE 0x20000000L
+#define GENERIC_ALL 0x10000000L
+#define MAXIMUM_ALLOWED 0x02000000L
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define TRUNCATE_EXISTING 5
+
 extern "C" {
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
@@ -139,6 +166,17 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      void* lpOverlapped);
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     void* lpOverlapped);
+BOOL WINAPI CloseHandle(HANDLE hObject);
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 }
 
 // ---- user32 ----
@@ -211,12 +249,6 @@ int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBuf
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
 
-typedef struct _SECURITY_ATTRIBUTES {
-    DWORD nLength;
-    LPVOID lpSecurityDescriptor;
-    BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
-
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
     DWORD dwHighDateTime;
@@ -264,6 +296,23 @@ typedef enum tagMSIRUNMODE {
     MSIRUNMODE_COMMIT = 18
 } MSIRUNMODE;
 
+typedef enum tagINSTALLSTATE {
+    INSTALLSTATE_NOTUSED = -7,
+    INSTALLSTATE_BADCONFIG = -6,
+    INSTALLSTATE_INCOMPLETE = -5,
+    INSTALLSTATE_SOURCEABSENT = -4,
+    INSTALLSTATE_MOREDATA = -3,
+    INSTALLSTATE_INVALIDARG = -2,
+    INSTALLSTATE_UNKNOWN = -1,
+    INSTALLSTATE_BROKEN = 0,
+    INSTALLSTATE_ADVERTISED = 1,
+    INSTALLSTATE_REMOVED = 1,
+    INSTALLSTATE_ABSENT = 2,
+    INSTALLSTATE_LOCAL = 3,
+    INSTALLSTATE_SOURCE = 4,
+    INSTALLSTATE_DEFAULT = 5
+} INSTALLSTATE;
+
 typedef enum tagINSTALLMESSAGE {
     INSTALLMESSAGE_FATALEXIT = 0x00000000L,
     INSTALLMESSAGE_ERROR = 0x01000000L,
@@ -295,6 +344,14 @@ UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord);
 BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField);
 int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord);
 UINT WINAPI MsiCloseHandle(MSIHANDLE hAny);
+MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall);
+UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE* phView);
+UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord);
+UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord);
+UINT WINAPI MsiViewClose(MSIHANDLE hView);
+UINT WINAPI MsiRecordReadStream(MSIHANDLE hRecord, UINT iField, char* szDataBuf, LPDWORD pcbDataBuf);
+UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, LPDWORD pcchResultBuf);
+INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, LPSTR lpPathBuf, LPDWORD pcchBuf);
 }
 
 #define MSI_NULL_INTEGER 0x80000000

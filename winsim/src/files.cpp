@@ -1,0 +1,202 @@
+// Files, folders and the current directory, on real host files below the machine's root.
+#include "kernel_handles.h"
+#include "paths.h"
+#include "winsim/control.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using winsim::Machine;
+
+namespace winsim {
+
+namespace {
+
+std::mutex g_kernelLock;
+std::map<HANDLE, std::shared_ptr<KernelObject>> g_kernelHandles;
+uintptr_t g_nextKernelHandle = 0x100;
+
+}  // namespace
+
+HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj) {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    g_nextKernelHandle += 4;  // Windows hands out multiples of four
+    HANDLE h = reinterpret_cast<HANDLE>(g_nextKernelHandle);
+    g_kernelHandles[h] = std::move(obj);
+    return h;
+}
+
+std::shared_ptr<KernelObject> lookupKernelHandle(HANDLE h) {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    auto it = g_kernelHandles.find(h);
+    return it == g_kernelHandles.end() ? nullptr : it->second;
+}
+
+std::shared_ptr<KernelObject> releaseKernelHandle(HANDLE h) {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    auto it = g_kernelHandles.find(h);
+    if (it == g_kernelHandles.end()) return nullptr;
+    auto obj = it->second;
+    g_kernelHandles.erase(it);
+    return obj;
+}
+
+size_t openKernelHandleCount() {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    return g_kernelHandles.size();
+}
+
+FileObject::~FileObject() {
+    if (fd >= 0) ::close(fd);
+}
+
+namespace {
+
+// The error Windows gives for a path whose folder does not exist, or a missing file.
+DWORD missingError(Machine& m, const std::string& winPath) {
+    std::error_code ec;
+    return fs::is_directory(m.hostPath(m.fullPath(winPath) + "\\.."), ec) ? ERROR_FILE_NOT_FOUND
+                                                                          : ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+}  // namespace winsim
+
+using namespace winsim;
+
+extern "C" {
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    Machine& m = Machine::current();
+    if (!lpPathName || !*lpPathName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    std::string host = m.hostPath(lpPathName);
+    std::error_code ec;
+    if (fs::exists(host, ec)) {
+        SetLastError(ERROR_ALREADY_EXISTS);
+        return FALSE;
+    }
+    if (::mkdir(host.c_str(), 0777) != 0) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+    Machine& m = Machine::current();
+    if (!lpFileName || !*lpFileName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string host = m.hostPath(lpFileName);
+    std::error_code ec;
+    bool exists = fs::exists(host, ec);
+    if (fs::is_directory(host, ec)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    int flags = 0;
+    bool read = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
+    bool write = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
+    flags |= read && write ? O_RDWR : write ? O_WRONLY : O_RDONLY;
+    switch (dwCreationDisposition) {
+    case CREATE_NEW:
+        if (exists) {
+            SetLastError(ERROR_FILE_EXISTS);
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING: flags |= O_TRUNC; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+    if (!exists && (dwCreationDisposition == OPEN_EXISTING || dwCreationDisposition == TRUNCATE_EXISTING)) {
+        SetLastError(missingError(m, lpFileName));
+        return INVALID_HANDLE_VALUE;
+    }
+    int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto file = std::make_shared<FileObject>();
+    file->fd = fd;
+    // Windows reports ERROR_ALREADY_EXISTS on success when an existing file was opened or replaced.
+    SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
+                     ? ERROR_ALREADY_EXISTS
+                     : ERROR_SUCCESS);
+    return allocKernelHandle(file);
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      void*) {
+    auto obj = lookupKernelHandle(hFile);
+    if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+    if (!obj) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return obj->write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten);
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead, void*) {
+    auto obj = lookupKernelHandle(hFile);
+    if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+    if (!obj) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return obj->read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (!releaseKernelHandle(hObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
+    Machine& m = Machine::current();
+    if (!lpPathName || !*lpPathName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::error_code ec;
+    std::string host = m.hostPath(lpPathName);
+    if (!fs::exists(host, ec)) {
+        SetLastError(missingError(m, lpPathName));
+        return FALSE;
+    }
+    if (!fs::is_directory(host, ec)) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    m.setCurrentDirectory(lpPathName);
+    return TRUE;
+}
+
+DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer) {
+    std::string dir = Machine::current().currentDirectory();
+    // Windows keeps the current directory without a trailing separator, except at a drive root.
+    if (dir.size() > 3 && dir.back() == '\\') dir.pop_back();
+    if (!lpBuffer || nBufferLength <= dir.size()) return static_cast<DWORD>(dir.size() + 1);
+    dir.copy(lpBuffer, dir.size());
+    lpBuffer[dir.size()] = '\0';
+    return static_cast<DWORD>(dir.size());
+}
+
+}  // extern "C"
