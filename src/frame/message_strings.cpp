@@ -20,13 +20,7 @@ const size_t kDirCapacity = 261;
 void runtimeDirectory(char* out) {
     out[0] = '\0';
     URE* engine = URE::instance();
-    if (!engine) return;
-    if (engine->getRuntimeDirectory()[0]) {
-        fa9::copyText(out, kDirCapacity, engine->getRuntimeDirectory());
-        return;
-    }
-    DWORD capacity = kDirCapacity;
-    if (iMsiGetProperty(engine->sessionHandle(), "pFA9RuntimeDirectory", out, &capacity) != 0) out[0] = '\0';
+    if (engine) engine->getRuntimeDirectory(out);
 }
 
 // A regular file; a leading and a trailing double quote do not count.

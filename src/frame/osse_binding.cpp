@@ -14,24 +14,26 @@ typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 
 // Looked up on every use rather than cached: the library stays loaded once found, and a
 // lookup that failed earlier (runtime directory not there yet) is tried again.
-FARPROC bind(const char* name) {
+template <typename Function>
+Function bind(const char* name) {
     HMODULE module = GetModuleHandleA(kOsseLibrary);
     if (!module) module = LoadLibraryA(kOsseLibrary);
     if (!module) return nullptr;
-    return GetProcAddress(module, name);
+    // Through a plain function pointer type: the loader's type says nothing of the real one.
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
 }  // namespace
 
 void* ossAllocate(size_t size, int line) {
-    OssMemAlloc alloc = reinterpret_cast<OssMemAlloc>(bind("_ossMemAlloc"));
-    if (!alloc || !bind("_ossMemFree")) return nullptr;  // never take a block we could not give back
+    OssMemAlloc alloc = bind<OssMemAlloc>("_ossMemAlloc");
+    if (!alloc || !bind<OssMemFree>("_ossMemFree")) return nullptr;  // never take a block we could not give back
     return alloc(size, kSourceName, line);
 }
 
 void ossRelease(void* block, int line) {
     if (!block) return;
-    OssMemFree release = reinterpret_cast<OssMemFree>(bind("_ossMemFree"));
+    OssMemFree release = bind<OssMemFree>("_ossMemFree");
     if (release) release(block, kSourceName, line);
 }
 

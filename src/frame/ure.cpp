@@ -3,6 +3,7 @@
 #include "frame/bounded.h"
 #include "frame/language.h"
 #include "frame/ure_info.h"
+#include "session/property_access.h"
 
 #include <new>
 
@@ -56,7 +57,22 @@ void URE::getLanguage(char* out, size_t capacity) const {
 bool URE::setRuntimeDirectory(const char* path) {
     if (fa9::textLength(path) >= sizeof runtimeDirectory_) return false;
     fa9::copyText(runtimeDirectory_, sizeof runtimeDirectory_, path);
+    // Straight to the installer: later custom actions find the directory there.
+    MsiSetPropertyA(session_, "pFA9RuntimeDirectory", runtimeDirectory_);
     return true;
+}
+
+const char* URE::getRuntimeDirectory(char* buffer) {
+    static char shared[kRuntimeDirectoryCapacity];
+    char* out = buffer ? buffer : shared;
+    if (runtimeDirectory_[0]) {
+        fa9::copyText(out, kRuntimeDirectoryCapacity, runtimeDirectory_);
+        return out;
+    }
+    out[0] = '\0';
+    DWORD capacity = kRuntimeDirectoryCapacity;
+    if (iMsiGetProperty(session_, "pFA9RuntimeDirectory", out, &capacity) != ERROR_SUCCESS) out[0] = '\0';
+    return out;
 }
 
 int ureReport(uint32_t flags, const char* functionName, int probe, int32_t rc, uint32_t messageNumber,

@@ -29,10 +29,13 @@ public:
     void getLanguage(char* out, size_t capacity) const;
     const char* language() const { return language_; }
 
-    // Overrides the runtime directory property for the message lookup; false when the
-    // path does not fit (the previous value is kept).
+    // Records the runtime directory for this custom action and publishes it as
+    // pFA9RuntimeDirectory; false when the path does not fit (nothing changes).
     bool setRuntimeDirectory(const char* path);
-    const char* getRuntimeDirectory() const { return runtimeDirectory_; }
+    // The recorded runtime directory, else the pFA9RuntimeDirectory property, in `buffer`
+    // (261 characters; null: a process-wide buffer that the next call overwrites).
+    const char* getRuntimeDirectory(char* buffer);
+    const char* runtimeDirectoryRecord() const { return runtimeDirectory_; }
 
     bool silent() const { return silent_; }
     void setSilent(bool silent) { silent_ = silent; }

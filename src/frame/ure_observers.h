@@ -19,6 +19,9 @@ public:
     void setStreamMode(bool on) { streamMode_ = on; }
     void setStream(FILE* stream) { stream_ = stream; }
     void setTimeStampMode(bool on) { timeStamp_ = on; }
+    // Three free text fields a host program may keep with the observer; reporting
+    // does not read them.
+    char* text(int index) { return index == 0 ? text1_ : index == 1 ? text2_ : text3_; }
 
 private:
     URELogObserver() = default;

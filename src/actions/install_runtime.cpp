@@ -1,0 +1,170 @@
+// InitializeWOLTInstallCA: the runtime directory under TempFolder, filled from the
+// package's Binary table and made the process's current directory, so that the sibling
+// libraries, the registration tool and the message strings are found there.
+#include "actions/exports.h"
+#include "frame/bounded.h"
+#include "frame/custom_action_context.h"
+#include "frame/guarded.h"
+#include "frame/install_log.h"
+#include "frame/ure.h"
+#include "runtime/runtime_extraction.h"
+#include "session/property_access.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+const size_t kPathCapacity = 261;
+const char* const kCrtFiles = "msvcm80.dll;msvcp80.dll;msvcr80.dll;microsoft.vc80.crt.manifest;";
+const char* const kMfcFiles = "mfc80.dll;mfc80u.dll;mfcm80.dll;mfcm80u.dll;microsoft.vc80.mfc.manifest;";
+const char* const kSiblingFiles[] = {"fa9genreg_install3.dll", "fa9osse_install3.dll", "fa9install_install3.dll",
+                                     "commontoolreg.exe"};
+
+// Writes one line into the installer log; failures in this custom action are traced
+// only there, without a report or a box.
+void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
+    char line[1024];
+    fa9::formatText(line, sizeof line, format, text);
+    iLogMessage(hInstall, line);
+}
+
+class ScopedDatabase {
+public:
+    explicit ScopedDatabase(MSIHANDLE h) : h_(h) {}
+    ~ScopedDatabase() {
+        if (h_) MsiCloseHandle(h_);
+    }
+    ScopedDatabase(const ScopedDatabase&) = delete;
+    ScopedDatabase& operator=(const ScopedDatabase&) = delete;
+    MSIHANDLE get() const { return h_; }
+
+private:
+    MSIHANDLE h_;
+};
+
+// One side-by-side assembly folder: created, then each file of `list` extracted into it.
+bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, const char* folderName,
+                     char* list) {
+    char folder[kPathCapacity];
+    if (!fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName) || CreateDirectoryTree(folder) != 0) {
+        logLine(hInstall, "ERROR:Failed to create directory %s", folder);
+        return false;
+    }
+    for (char* name = list; *name;) {
+        char* end = std::strchr(name, ';');
+        if (end) *end = '\0';
+        if (*name) {
+            char target[kPathCapacity];
+            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name) ||
+                StreamFileFromBinary(hInstall, database, name, target) != 0) {
+                logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
+                return false;
+            }
+        }
+        if (!end) break;
+        name = end + 1;
+    }
+    return true;
+}
+
+bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+    for (const char* file : kSiblingFiles) {
+        char target[kPathCapacity];
+        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file) ||
+            StreamFileFromBinary(hInstall, database, file, target) != 0) {
+            logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", file);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The string library in the message language, else the English one.
+bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+    char language[URE::kLanguageCapacity] = "en_US";
+    if (URE* engine = URE::instance()) engine->getLanguage(language, sizeof language);
+    for (char* c = language; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    char row[64];
+    fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
+    char target[kPathCapacity];
+    bool fits = fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, "fa9istring_v97.dll");
+    if (fits && (StreamFileFromBinary(hInstall, database, row, target) == 0 ||
+                 StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target) == 0))
+        return true;
+    iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
+    return false;
+}
+
+UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
+    char tempFolder[kPathCapacity] = "";
+    DWORD capacity = kPathCapacity;
+    UINT rc = iMsiGetProperty(hInstall, "TempFolder", tempFolder, &capacity);
+    if (rc != ERROR_SUCCESS) {
+        char line[160];
+        fa9::formatText(line, sizeof line,
+                        "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is %d",
+                        static_cast<int>(rc));
+        iLogMessage(hInstall, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+
+    char runtimeDir[kPathCapacity] = "";
+    const char* unique = GenerateUniqueName(tempFolder, "FA9WOLT?????");
+    // A name that does not fit the directory buffer could not be used everywhere it goes.
+    if (!unique || !*unique || !fa9::copyText(runtimeDir, sizeof runtimeDir, unique)) {
+        logLine(hInstall,
+                "ERROR:Unable to generate a temporary directory in \"%s\" to uncompress files needed by the "
+                "installation.",
+                tempFolder);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!CreateDirectoryA(runtimeDir, nullptr)) {
+        char line[96];
+        fa9::formatText(line, sizeof line, "ERROR:Unable to retrieve temporary directory. Error code is %d",
+                        static_cast<int>(GetLastError()));
+        iLogMessage(hInstall, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (URE* engine = URE::instance()) engine->setRuntimeDirectory(runtimeDir);
+
+    ScopedDatabase database(MsiGetActiveDatabase(hInstall));
+    if (!database.get()) {
+        char line[200];
+        fa9::formatText(line, sizeof line,
+                        "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
+                        "technical service representative.  Error code is %d.",
+                        static_cast<int>(GetLastError()));
+        iLogMessage(hInstall, line);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList) ||
+        !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList) ||
+        !extractSiblings(hInstall, database.get(), runtimeDir) || !extractStrings(hInstall, database.get(), runtimeDir))
+        return ERROR_INSTALL_FAILURE;
+
+    if (!SetCurrentDirectoryA(runtimeDir)) {
+        logLine(hInstall, "Failed to change the current directory for the process to %s", runtimeDir);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (iMsiSetProperty(hInstall, "CURRENT_PROCESS_DIRECTORY", runtimeDir) != ERROR_SUCCESS)
+        logLine(hInstall, "Failed to set CURRENT_PROCESS_DIRECTORY to %s", runtimeDir);
+    if (iMsiSetProperty(hInstall, "PROP_RSP_PROD", "WOLT_TOOLS") != ERROR_SUCCESS) {
+        logLine(hInstall, "Failed to set PROP_RSP_PROD to %s", "WOLT_TOOLS");
+        return ERROR_INSTALL_FAILURE;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+extern "C" UINT __stdcall InitializeWOLTInstallCA(MSIHANDLE hInstall) {
+    return iRunGuarded([&] {
+        char crtList[256];
+        char mfcList[256];
+        fa9::copyText(crtList, sizeof crtList, kCrtFiles);
+        fa9::copyText(mfcList, sizeof mfcList, kMfcFiles);
+        CustomActionContext context(hInstall);
+        return initializeInstall(hInstall, crtList, mfcList);
+    });
+}

@@ -1,0 +1,150 @@
+#include "runtime/runtime_extraction.h"
+
+#include "frame/bounded.h"
+#include "frame/install_log.h"
+
+#include <cstring>
+
+namespace {
+
+const size_t kPathCapacity = 261;
+const size_t kUniqueNameCapacity = 264;
+
+// An installer handle closed on every way out.
+class ScopedMsiHandle {
+public:
+    ScopedMsiHandle() = default;
+    ~ScopedMsiHandle() {
+        if (h_) MsiCloseHandle(h_);
+    }
+    ScopedMsiHandle(const ScopedMsiHandle&) = delete;
+    ScopedMsiHandle& operator=(const ScopedMsiHandle&) = delete;
+    MSIHANDLE* out() { return &h_; }
+    MSIHANDLE get() const { return h_; }
+
+private:
+    MSIHANDLE h_ = 0;
+};
+
+class ScopedFile {
+public:
+    explicit ScopedFile(HANDLE h) : h_(h) {}
+    ~ScopedFile() {
+        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+    }
+    ScopedFile(const ScopedFile&) = delete;
+    ScopedFile& operator=(const ScopedFile&) = delete;
+    HANDLE get() const { return h_; }
+
+private:
+    HANDLE h_;
+};
+
+bool isDirectory(const char* path) {
+    DWORD attrs = GetFileAttributesA(path);
+    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Fills the template's question marks from the right with the counter's digits;
+// false when digits are left over.
+bool fillTemplate(char* name, unsigned long counter) {
+    for (size_t i = std::strlen(name); i-- > 0;) {
+        if (name[i] != '?') continue;
+        name[i] = static_cast<char>('0' + counter % 10);
+        counter /= 10;
+    }
+    return counter == 0;
+}
+
+bool namesSomething(const char* candidate) {
+    char bare[kUniqueNameCapacity];
+    const char* p = candidate;
+    size_t n = std::strlen(p);
+    if (n && p[0] == '"') {
+        ++p;
+        --n;
+    }
+    if (n && p[n - 1] == '"') --n;
+    if (n >= sizeof bare) n = sizeof bare - 1;
+    std::memcpy(bare, p, n);
+    bare[n] = '\0';
+    return GetFileAttributesA(bare) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* path) {
+    char query[1024];
+    if (!fa9::formatText(query, sizeof query, "SELECT * FROM Binary WHERE Name='%s'", rowName ? rowName : ""))
+        return 1;
+    ScopedMsiHandle view;
+    UINT rc = MsiDatabaseOpenViewA(database, query, view.out());
+    iLogCallFailure(hInstall, "MsiDatabaseOpenView", "StreamFileFromBinary", static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS) return 1;
+    rc = MsiViewExecute(view.get(), 0);
+    iLogCallFailure(hInstall, "MsiViewExecute", "StreamFileFromBinary", static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS) return 1;
+    ScopedMsiHandle record;
+    rc = MsiViewFetch(view.get(), record.out());
+    iLogCallFailure(hInstall, "MsiViewFetch", "StreamFileFromBinary", static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS) return 1;
+
+    ScopedFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        char line[kPathCapacity + 64];
+        fa9::formatText(line, sizeof line, "Failed to create the %s file", path);
+        iLogMessage(hInstall, line);
+        return 1;
+    }
+    char chunk[1024];
+    UINT result = 0;
+    for (;;) {
+        DWORD size = sizeof chunk - 1;
+        if (MsiRecordReadStream(record.get(), 2, chunk, &size) != ERROR_SUCCESS) {
+            result = 1;  // what was written stays
+            break;
+        }
+        if (size == 0) break;
+        DWORD written = 0;
+        WriteFile(file.get(), chunk, size, &written, nullptr);
+    }
+    MsiViewClose(view.get());
+    return result;
+}
+
+const char* GenerateUniqueName(const char* directory, const char* templ) {
+    static char result[kUniqueNameCapacity];
+    if (!templ) templ = "????????.???";
+    char prefix[kUniqueNameCapacity] = "";
+    if (directory && *directory) {
+        fa9::copyText(prefix, sizeof prefix, directory);
+        size_t n = std::strlen(prefix);
+        if (n && prefix[n - 1] == '"') prefix[--n] = '\0';
+        if (n == 0 || prefix[n - 1] != '\\') fa9::appendText(prefix, sizeof prefix, "\\");
+    }
+    const bool quoted = prefix[0] == '"';
+    for (unsigned long counter = 0;; ++counter) {
+        char name[kUniqueNameCapacity];
+        fa9::copyText(name, sizeof name, templ);
+        if (!fillTemplate(name, counter)) return nullptr;
+        // A candidate that does not fit could never name the real file: stop rather than cut it.
+        if (!fa9::formatText(result, sizeof result, quoted ? "%s%s\"" : "%s%s", prefix, name)) return nullptr;
+        if (!namesSomething(result)) return result;
+    }
+}
+
+int CreateDirectoryTree(const char* path) {
+    if (!path || !*path) return -1;
+    char copy[kPathCapacity];
+    if (!fa9::copyText(copy, sizeof copy, path)) return -1;
+    size_t n = std::strlen(copy);
+    if (copy[n - 1] == '\\') copy[--n] = '\0';
+    if (isDirectory(copy) || CreateDirectoryA(copy, nullptr)) return 0;
+    char* cut = std::strrchr(copy, '\\');
+    if (!cut) return isDirectory(copy) ? 0 : -1;
+    *cut = '\0';
+    if (copy[0]) CreateDirectoryTree(copy);
+    *cut = '\\';
+    CreateDirectoryA(copy, nullptr);
+    return isDirectory(copy) ? 0 : -1;
+}

@@ -1,0 +1,262 @@
+// The runtime directory: its name, its contents from the Binary table, what is published,
+// and every way the preparation can fail.
+#include "actions/exports.h"
+#include "fixture.h"
+#include "frame/ure.h"
+#include "runtime/runtime_extraction.h"
+
+#include <gmock/gmock.h>
+
+#include <fstream>
+#include <sstream>
+
+using ::testing::ElementsAre;
+using ::testing::EndsWith;
+using ::testing::IsEmpty;
+using ::testing::StartsWith;
+using namespace fa9test;
+
+namespace {
+
+const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
+const std::string kRuntime0 = kTemp + "FA9WOLT00000";
+
+std::string hostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Where each row lands, relative to the runtime directory.
+const std::vector<std::pair<std::string, std::string>> kLayout = {
+    {"msvcm80.dll", "Microsoft.VC80.CRT\\msvcm80.dll"},
+    {"msvcp80.dll", "Microsoft.VC80.CRT\\msvcp80.dll"},
+    {"msvcr80.dll", "Microsoft.VC80.CRT\\msvcr80.dll"},
+    {"microsoft.vc80.crt.manifest", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest"},
+    {"mfc80.dll", "Microsoft.VC80.MFC\\mfc80.dll"},
+    {"mfc80u.dll", "Microsoft.VC80.MFC\\mfc80u.dll"},
+    {"mfcm80.dll", "Microsoft.VC80.MFC\\mfcm80.dll"},
+    {"mfcm80u.dll", "Microsoft.VC80.MFC\\mfcm80u.dll"},
+    {"microsoft.vc80.mfc.manifest", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"},
+    {"fa9genreg_install3.dll", "fa9genreg_install3.dll"},
+    {"fa9osse_install3.dll", "fa9osse_install3.dll"},
+    {"fa9install_install3.dll", "fa9install_install3.dll"},
+    {"commontoolreg.exe", "commontoolreg.exe"},
+};
+
+class RuntimeTest : public SessionTest {
+protected:
+    RuntimeTest() {
+        session.setProperty("TempFolder", kTemp);
+        for (const auto& [row, file] : kLayout) {
+            // Larger than one read chunk, and different for every row.
+            std::string bytes = row + ":";
+            while (bytes.size() < 2500) bytes += row;
+            addRow(row, bytes);
+        }
+        addRow("FA9ISTRING_EN_US", hostFile(stringLibrary("en_US")));
+        addRow("FA9ISTRING_DE_DE", hostFile(stringLibrary("de_DE")));
+    }
+
+    void addRow(const std::string& name, const std::string& bytes) {
+        session.database().addBinary(name, bytes);
+        rows_[name] = bytes;
+    }
+    void dropRow(const std::string& name) {
+        auto& rows = session.database().rows("Binary");
+        for (auto it = rows.begin(); it != rows.end(); ++it)
+            if (it->at(0).text == name) {
+                rows.erase(it);
+                return;
+            }
+    }
+    const std::string& row(const std::string& name) { return rows_.at(name); }
+
+    std::map<std::string, std::string> rows_;
+};
+
+TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
+    session.setProperty("ProductLanguage", "1031");
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    for (const auto& [name, file] : kLayout) EXPECT_EQ(machine.readFile(kRuntime0 + "\\" + file), row(name)) << file;
+    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), row("FA9ISTRING_DE_DE"));
+    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kRuntime0);
+    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
+    EXPECT_EQ(session.property("PROP_RSP_PROD"), "WOLT_TOOLS");
+    EXPECT_EQ(machine.currentDirectory(), kRuntime0);
+    EXPECT_THAT(log(), IsEmpty());
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+    EXPECT_EQ(URE::existing(), nullptr);
+}
+
+TEST_F(RuntimeTest, LanguageWithoutItsRowFallsBackToEnglish) {
+    session.setProperty("ProductLanguage", "1036");
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), row("FA9ISTRING_EN_US"));
+    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'.")));
+}
+
+TEST_F(RuntimeTest, SystemLanguageChoosesTheRowWhenTheProductHasNone) {
+    machine.systemLanguage = 0x0407;
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), row("FA9ISTRING_DE_DE"));
+}
+
+TEST_F(RuntimeTest, MissingAssemblyFileStopsTheExtractionAndKeepsWhatCameBefore) {
+    dropRow("mfcm80u.dll");
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'."),
+                                   logged("ERROR:Failed to copy mfcm80u.dll from the binary table of the installation")));
+    for (size_t i = 0; i < 7; ++i) EXPECT_TRUE(machine.fileExists(kRuntime0 + "\\" + kLayout[i].second)) << i;
+    for (size_t i = 7; i < kLayout.size(); ++i) EXPECT_FALSE(machine.fileExists(kRuntime0 + "\\" + kLayout[i].second)) << i;
+    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
+    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+}
+
+struct SiblingCase {
+    const char* row;
+};
+void PrintTo(const SiblingCase& c, std::ostream* os) { *os << c.row; }
+
+class MissingSibling : public RuntimeTest, public ::testing::WithParamInterface<SiblingCase> {};
+
+TEST_P(MissingSibling, NamesTheFileInItsOwnLine) {
+    dropRow(GetParam().row);
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    ASSERT_EQ(log().size(), 2u);
+    EXPECT_EQ(log()[1], logged(std::string("ERROR:Failed to copy ") + GetParam().row +
+                               " from the binary table of the installation"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtime, MissingSibling,
+                         ::testing::Values(SiblingCase{"fa9genreg_install3.dll"}, SiblingCase{"fa9osse_install3.dll"},
+                                           SiblingCase{"fa9install_install3.dll"}, SiblingCase{"commontoolreg.exe"}));
+
+TEST_F(RuntimeTest, NoStringRowAtAll) {
+    dropRow("FA9ISTRING_EN_US");
+    dropRow("FA9ISTRING_DE_DE");
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'."),
+                                   logged("MsiViewFetch failed with return code '259'."),
+                                   logged("ERROR:Failed to copy string resources from the binary table of the installation")));
+}
+
+TEST_F(RuntimeTest, TakenNamesAreSkipped) {
+    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
+    machine.makeDirs(kTemp + "FA9WOLT00001");
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00002");
+    // A second run makes a new directory and points everything at it.
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00003");
+    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kTemp + "FA9WOLT00003");
+    EXPECT_EQ(machine.currentDirectory(), kTemp + "FA9WOLT00003");
+}
+
+TEST_F(RuntimeTest, TempFolderUnreadable) {
+    session.failGetProperty("TempFolder", 1615);
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged(
+                           "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is 1615")));
+}
+
+TEST_F(RuntimeTest, TempFolderThatDoesNotExist) {
+    session.setProperty("TempFolder", "C:\\Gone\\Temp\\");
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("ERROR:Unable to retrieve temporary directory. Error code is 3")));
+}
+
+TEST_F(RuntimeTest, TempFolderTooLongForAName) {
+    session.setProperty("TempFolder", "C:\\" + std::string(255, 'd'));
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Unable to generate a temporary directory in \"C:\\ddd"));
+    EXPECT_THAT(log()[0], EndsWith("\" to uncompress files needed by the installation. "));
+}
+
+TEST_F(RuntimeTest, NoActiveDatabase) {
+    session.database().available = false;
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Failed to get a handle to the active windows install database.  "
+                                     "Please contact your technical service representative.  Error code is "));
+    EXPECT_TRUE(machine.dirExists(kRuntime0));
+}
+
+TEST_F(RuntimeTest, PropertyWritesThatFail) {
+    session.failSetProperty("CURRENT_PROCESS_DIRECTORY", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 0u);
+    session.failSetProperty("PROP_RSP_PROD", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kRuntime0),
+                                   logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kTemp + "FA9WOLT00001"),
+                                   logged("Failed to set PROP_RSP_PROD to WOLT_TOOLS")));
+}
+
+TEST_F(RuntimeTest, ReportsOfLaterCustomActionsFindTheStrings) {
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    // The record of the directory is gone with the custom action; the property remains.
+    char buffer[261];
+    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), "");
+    URE::instance()->setSessionHandle(session.handle());
+    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), kRuntime0.c_str());
+    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(nullptr), kRuntime0.c_str());
+    URE::destroy();
+}
+
+// ---------------------------------------------------------------- helpers
+
+struct UniqueCase {
+    const char* directory;
+    const char* templ;
+    std::vector<std::string> taken;  // names made beforehand, files ending in ".f"
+    const char* expected;            // null: no name
+};
+void PrintTo(const UniqueCase& c, std::ostream* os) {
+    *os << (c.directory ? c.directory : "(null)") << " + " << (c.templ ? c.templ : "(null)");
+}
+
+class UniqueName : public SessionTest, public ::testing::WithParamInterface<UniqueCase> {};
+
+TEST_P(UniqueName, FirstFreeName) {
+    machine.makeDirs("C:\\T");
+    machine.setCurrentDirectory("C:\\T");
+    for (const std::string& name : GetParam().taken) {
+        if (name.size() > 2 && name.compare(name.size() - 2, 2, ".f") == 0)
+            machine.writeFile("C:\\T\\" + name, "x");
+        else
+            machine.makeDirs("C:\\T\\" + name);
+    }
+    const char* result = GenerateUniqueName(GetParam().directory, GetParam().templ);
+    if (GetParam().expected)
+        EXPECT_STREQ(result, GetParam().expected);
+    else
+        EXPECT_EQ(result, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, UniqueName,
+    ::testing::Values(UniqueCase{"C:\\T", "A??", {}, "C:\\T\\A00"},
+                      UniqueCase{"C:\\T\\", "A??.f", {"A00.f", "A01.f"}, "C:\\T\\A02.f"},
+                      UniqueCase{"\"C:\\T\"", "A?", {"A0"}, "\"C:\\T\\A1\""},
+                      UniqueCase{"C:\\T", "A?", {"A0", "A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8", "A9"}, nullptr},
+                      UniqueCase{"C:\\T", "plain", {"plain"}, nullptr},
+                      UniqueCase{"C:\\T", "plain", {}, "C:\\T\\plain"},
+                      UniqueCase{"", "X?Y?", {"X0Y0"}, "X0Y1"},
+                      UniqueCase{nullptr, nullptr, {}, "00000000.000"}));
+
+TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
+    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B\\C\\"), 0);
+    EXPECT_TRUE(machine.dirExists("C:\\A\\B\\C"));
+    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B"), 0);  // already there
+    machine.writeFile("C:\\A\\file", "x");
+    EXPECT_EQ(CreateDirectoryTree("C:\\A\\file\\D"), -1);
+    EXPECT_EQ(CreateDirectoryTree(""), -1);
+    EXPECT_EQ(CreateDirectoryTree(nullptr), -1);
+    EXPECT_EQ(CreateDirectoryTree(("C:\\" + std::string(300, 'x')).c_str()), -1);
+}
+
+}  // namespace
