@@ -7,4 +7,7 @@ extern "C" {
 UINT __stdcall InitializeWOLTInstallCA(MSIHANDLE hInstall);
 UINT __stdcall SetWOLTDialogTitlePropertiesCA(MSIHANDLE hInstall);
 UINT __stdcall SetWOLTTemplateCompCA(MSIHANDLE hInstall);
+UINT __stdcall DetectDOTNETEnvCA(MSIHANDLE hInstall);
+UINT __stdcall CheckWOLTPrereqCA(MSIHANDLE hInstall);
+UINT __stdcall CheckWOLTInstallDirCA(MSIHANDLE hInstall);
 }

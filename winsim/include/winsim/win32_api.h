@@ -176,6 +176,8 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
                      void* lpOverlapped);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName);
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer);
+DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart);
 DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 }
 
@@ -351,6 +353,13 @@ UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord);
 UINT WINAPI MsiViewClose(MSIHANDLE hView);
 UINT WINAPI MsiRecordReadStream(MSIHANDLE hRecord, UINT iField, char* szDataBuf, LPDWORD pcbDataBuf);
 UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, LPDWORD pcchResultBuf);
+typedef enum tagMSICONDITION {
+    MSICONDITION_FALSE = 0,
+    MSICONDITION_TRUE = 1,
+    MSICONDITION_NONE = 2,
+    MSICONDITION_ERROR = 3
+} MSICONDITION;
+MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE hInstall, LPCSTR szCondition);
 INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, LPSTR lpPathBuf, LPDWORD pcchBuf);
 }
 
