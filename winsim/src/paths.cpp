@@ -13,7 +13,7 @@ namespace {
 
 bool isSep(char c) { return c == '\\' || c == '/'; }
 
-// Windows drops trailing dots and blanks of every component except "." and "..".
+// Trailing dots and blanks of a name, which Windows drops ("." and ".." stay).
 std::string trimComponent(const std::string& c) {
     if (c == "." || c == "..") return c;
     size_t end = c.size();
@@ -52,7 +52,9 @@ std::string full(const std::string& path, const std::string& currentDir) {
     while (i <= rest.size()) {
         size_t j = rest.find('\\', i);
         if (j == std::string::npos) j = rest.size();
-        std::string comp = trimComponent(rest.substr(i, j - i));
+        // Windows drops trailing dots and blanks from the last component only.
+        std::string comp = rest.substr(i, j - i);
+        if (j == rest.size()) comp = trimComponent(comp);
         if (comp.empty() || comp == ".") {
         } else if (comp == "..") {
             if (!out.empty()) out.pop_back();

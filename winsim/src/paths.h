@@ -8,7 +8,7 @@ namespace winsim::paths {
 
 // Absolute form of a Windows path as GetFullPathName forms it: relative paths are taken
 // against `currentDir`, '/' becomes '\\', "." and ".." are folded, trailing dots and
-// blanks of a component are dropped. A trailing separator is kept.
+// blanks of the last component are dropped. A trailing separator is kept.
 std::string full(const std::string& path, const std::string& currentDir);
 
 // Components of an absolute Windows path after the drive ("C:\\a\\b" -> drive 'C', {"a","b"}).
