@@ -1,0 +1,186 @@
+// .NET Framework and Visual Studio detection on machines as they are found.
+#include "actions/exports.h"
+#include "fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <ostream>
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using namespace fa9test;
+using winsim::Hive;
+
+namespace {
+
+// The library is a 32-bit DLL: what it reads under HKLM\SOFTWARE lies in the 32-bit view.
+const std::string kSoftware32 = "SOFTWARE\\WOW6432Node\\Microsoft\\";
+const std::string kStore = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+const std::string kVs8 = "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\";
+const std::string kVs8Ide = kVs8 + "Common7\\IDE\\";
+const std::string kVs9 = "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\";
+
+class DetectionTest : public SessionTest {
+protected:
+    void set(const std::string& key, const std::string& name, const std::string& value) {
+        machine.registry().setString(Hive::LocalMachine, kSoftware32 + key, name, value);
+    }
+    void key(const std::string& key) { machine.registry().createKey(Hive::LocalMachine, kSoftware32 + key); }
+
+    void framework(bool v11, bool v20) {
+        set(".NETFramework", "InstallRoot", "C:\\Windows\\Microsoft.NET\\Framework\\");
+        if (v11) key(".NETFramework\\policy\\v1.1");
+        if (v20) key(".NETFramework\\policy\\v2.0");
+    }
+    void visualStudio2005() {
+        set("VisualStudio\\8.0", "InstallDir", kVs8Ide);
+        set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kVs8Ide);
+        set("VisualStudio\\8.0\\Setup\\VB", "ProductDir", kVs8 + "VB\\");
+        set("VisualStudio\\8.0\\Setup\\VC#", "ProductDir", kVs8 + "VC#\\");
+    }
+    void visualStudio2008() {
+        set("VisualStudio\\9.0", "InstallDir", kVs9 + "Common7\\IDE\\");
+        set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", kVs9 + "Common7\\IDE\\");
+    }
+
+    std::map<std::string, std::string> published() {
+        std::map<std::string, std::string> out;
+        for (const auto& [name, value] : session.properties())
+            if (name.rfind("p_", 0) == 0 || name.rfind("VS", 0) == 0) out[name] = value;
+        return out;
+    }
+    std::optional<std::string> stored(const char* name) {
+        return machine.registry().getString(Hive::CurrentUser, kStore, name);
+    }
+};
+
+TEST_F(DetectionTest, NoFramework) {
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(published(), (std::map<std::string, std::string>{
+                               {"p_DotNetFWInstalled", "NO"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "NO"}}));
+    EXPECT_FALSE(machine.registry().keyExists(Hive::CurrentUser, kStore));
+    EXPECT_THAT(log(), IsEmpty());
+}
+
+TEST_F(DetectionTest, FrameworkKeyWithoutInstallRootCountsAsNone) {
+    set(".NETFramework", "installroot", "C:\\x\\");  // the name differs in case only
+    key(".NETFramework\\policy\\v2.0");
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_DotNetFWInstalled"), "NO");
+    EXPECT_EQ(session.property("p_DotNetFW20Installed"), "NO");
+}
+
+TEST_F(DetectionTest, Framework11WithVisualStudio2003) {
+    framework(true, false);
+    set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
+    visualStudio2005();  // never looked at without the 2.0 policy
+    visualStudio2008();
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    auto p = published();
+    EXPECT_EQ(p["p_DotNetFW11Installed"], "YES");
+    EXPECT_EQ(p["p_vsnet2003Installed"], "YES");
+    EXPECT_EQ(p["p_DotNetFW20Installed"], "NO");
+    EXPECT_EQ(p.count("p_vsnet2005Installed"), 0u);
+    EXPECT_EQ(p.count("VS80_INSTALLDIR"), 0u);
+    EXPECT_EQ(p.count("VS80_ENVDIR"), 0u);
+    EXPECT_EQ(p["p_vsnet2008Installed"], "YES");
+    EXPECT_EQ(stored("p_DotNetFW11Installed"), std::optional<std::string>("YES"));
+    EXPECT_FALSE(stored("p_DotNetFW20Installed").has_value());
+}
+
+TEST_F(DetectionTest, Framework20WithVisualStudio2005And2008) {
+    framework(false, true);
+    visualStudio2005();
+    visualStudio2008();
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    auto p = published();
+    EXPECT_EQ(p["p_DotNetFWInstalled"], "YES");
+    EXPECT_EQ(p["p_DotNetFW11Installed"], "NO");
+    EXPECT_EQ(p["p_DotNetFW20Installed"], "YES");
+    EXPECT_EQ(p.count("p_vsnet2003Installed"), 0u);
+    EXPECT_EQ(p["p_vsnet2005Installed"], "YES");
+    EXPECT_EQ(p["VS80_INSTALLDIR"], kVs8Ide);
+    EXPECT_EQ(p["VS80_ENVDIR"], kVs8Ide);
+    EXPECT_EQ(p["VS80_VB_INSTALLED"], "YES");
+    EXPECT_EQ(p["p_VS80_VBProdDir"], kVs8 + "VB\\");
+    EXPECT_EQ(p["VS80_VCSHARP_INSTALLED"], "YES");
+    EXPECT_EQ(p["p_VS80_VCSHARPProdDir"], kVs8 + "VC#\\");
+    EXPECT_EQ(p["VS90_INSTALLDIR"], kVs9 + "Common7\\IDE\\");
+    EXPECT_EQ(p["p_vsnet2008Installed"], "YES");
+    EXPECT_EQ(p["VS90_ENVDIR"], kVs9 + "Common7\\IDE\\");
+    EXPECT_EQ(stored("p_DotNetFW20Installed"), std::optional<std::string>("YES"));
+    auto raw = machine.registry().value(Hive::CurrentUser, kStore, "p_DotNetFW20Installed");
+    ASSERT_TRUE(raw.has_value());
+    EXPECT_EQ(raw->data.size(), 4u);
+    EXPECT_THAT(log(), ElementsAre(logged("TRACE_DATA--30: VS80_INSTALLDIR = " + kVs8Ide),
+                                   logged("TRACE_DATA--40: VS80_ENVDIR = " + kVs8Ide),
+                                   logged("TRACE_DATA--50: p_VS80_VBProdDir = " + kVs8 + "VB\\"),
+                                   logged("TRACE_DATA--70: p_VS80_VCSHARPProdDir = " + kVs8 + "VC#\\"),
+                                   logged("TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9 + "Common7\\IDE\\"),
+                                   logged("TRACE_DATA--100: VS90_ENVDIR = " + kVs9 + "Common7\\IDE\\")));
+}
+
+TEST_F(DetectionTest, AbsentVisualStudios) {
+    framework(true, true);
+    key("VisualStudio\\8.0");
+    key("VisualStudio\\9.0");
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    auto p = published();
+    EXPECT_EQ(p["p_vsnet2005Installed"], "NO");
+    EXPECT_EQ(p.count("p_vsnet2008Installed"), 0u);  // never "NO" without the 9.0 InstallDir
+    // The store key is made even when only the 2008 branch runs.
+    EXPECT_TRUE(machine.registry().keyExists(Hive::CurrentUser, kStore));
+}
+
+TEST_F(DetectionTest, Visual2008WithoutIdeIsNo) {
+    framework(false, false);
+    set("VisualStudio\\9.0", "InstallDir", kVs9);
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_vsnet2008Installed"), "NO");
+    EXPECT_EQ(session.property("VS90_INSTALLDIR"), kVs9);
+}
+
+TEST_F(DetectionTest, ValuesTooLongForTheBufferAreTracedAsErrors) {
+    framework(false, true);
+    const std::string longDir = "C:\\" + std::string(260, 'd');
+    set("VisualStudio\\8.0", "InstallDir", longDir);
+    set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", longDir);
+    set("VisualStudio\\9.0", "InstallDir", longDir);
+    set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", longDir);
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    auto p = published();
+    EXPECT_EQ(p["p_vsnet2005Installed"], "YES");
+    EXPECT_EQ(p.count("VS80_INSTALLDIR"), 0u);
+    EXPECT_EQ(p.count("VS80_ENVDIR"), 0u);
+    EXPECT_EQ(p["p_vsnet2008Installed"], "YES");
+    EXPECT_THAT(log(), ElementsAre(logged("TRACE_ERROR--35: rc = -1879048190"), logged("TRACE_ERROR--45: rc = -1879048190"),
+                                   logged("TRACE_ERROR--95: rc = -1879048190"),
+                                   logged("TRACE_ERROR--105: rc = -1879048190")));
+}
+
+TEST_F(DetectionTest, DifferentCaseOfAValueNameIsNotPresent) {
+    framework(false, true);
+    set("VisualStudio\\8.0", "installdir", kVs8);
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_vsnet2005Installed"), "NO");
+}
+
+TEST_F(DetectionTest, StoreThatCannotBeWrittenIsTraced) {
+    framework(true, true);
+    machine.registry().createKey(Hive::CurrentUser, kStore);
+    machine.registry().denyWrite(Hive::CurrentUser, kStore);
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_DotNetFW20Installed"), "YES");
+    EXPECT_THAT(log(), ElementsAre(logged("TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed"),
+                                   logged("TRACE_DATA--25: iSetRegValue Failed for p_DotNetFW20Installed")));
+}
+
+TEST_F(DetectionTest, The64BitViewIsNotRead) {
+    machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", "C:\\x\\");
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_DotNetFWInstalled"), "NO");
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The install-directory conflict check against the installed copies.
+#include "actions/exports.h"
+#include "fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <ostream>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace fa9test;
+using winsim::Hive;
+
+namespace {
+
+const std::string kCopies = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies";
+
+class InstallDirTest : public SessionTest {
+protected:
+    InstallDirTest() {
+        installRuntime(stringLibrary("en_US"));
+        session.setProperty("UILevel", "5");
+        addCopy("FA9COPY1", "C:\\Program Files\\ZNK\\FA9COPY1\\");
+        addCopy("FA9COPY2", "D:\\FA9");
+    }
+    void addCopy(const std::string& name, const std::string& path) {
+        machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + name, "FA9 Path Name", path);
+    }
+};
+
+struct DirCase {
+    const char* installDir;
+    const char* conflict;
+};
+void PrintTo(const DirCase& c, std::ostream* os) { *os << c.installDir; }
+
+class InstallDirs : public InstallDirTest, public ::testing::WithParamInterface<DirCase> {};
+
+TEST_P(InstallDirs, OnlyTheSameDirectoryConflicts) {
+    session.setProperty("INSTALLDIR", GetParam().installDir);
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), GetParam().conflict);
+    EXPECT_EQ(machine.messageBoxes.size(), std::string(GetParam().conflict) == "Y" ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Check, InstallDirs,
+                         ::testing::Values(DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\", "Y"},
+                                           DirCase{"c:\\PROGRAM FILES\\znk\\fa9copy1", "Y"},
+                                           DirCase{"C:\\Program Files\\ZNK\\Other\\..\\FA9COPY1\\.\\", "Y"},
+                                           DirCase{"D:\\FA9\\", "Y"},
+                                           DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N"},
+                                           DirCase{"C:\\Program Files\\ZNK\\", "N"},
+                                           DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"}));
+
+TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
+    session.setProperty("INSTALLDIR", "D:\\FA9\\");
+    session.setProperty("GENERIC_DLG_TITLE", "Setup");
+    session.setProperty("UILevel", "2");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1603u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_THAT(log()[0], ::testing::StartsWith("1: Error: "));
+    EXPECT_NE(log()[0].find("D:\\FA9"), std::string::npos);
+    EXPECT_EQ(log()[0].find("D:\\FA9\\"), std::string::npos);  // named without its trailing backslash
+    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
+    EXPECT_EQ(machine.messageBoxes[0].style, 0x10010u);
+}
+
+TEST_F(InstallDirTest, NoCopiesNoConflict) {
+    machine.registry().deleteKey(Hive::LocalMachine, kCopies);
+    session.setProperty("INSTALLDIR", "D:\\FA9\\");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
+    EXPECT_THAT(log(), IsEmpty());
+}
+
+TEST_F(InstallDirTest, CopyWithoutItsPathIsLeftOut) {
+    machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");  // no path
+    addCopy("FA9COPY0", "C:\\Zero");
+    session.setProperty("INSTALLDIR", "E:\\New\\");
+    // A copy without its path is left out of the list; the check still runs.
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
+    EXPECT_THAT(machine.debugOutput, ElementsAre("Invalid Installation Name", "BROKEN"));
+}
+
+TEST_F(InstallDirTest, UnreadableVersion8CopyMeansTheCopiesCannotBeListed) {
+    machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\CurrentVersion", "Version", "8");
+    session.setProperty("INSTALLDIR", "E:\\New\\");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1603u);
+    EXPECT_FALSE(session.hasProperty("p_WOLT_installdir_conflict"));
+    EXPECT_THAT(log(), ElementsAre(logged("ERROR: Unable to get FA9 install directories")));
+}
+
+TEST_F(InstallDirTest, UnreadableInstallDirIsReportedWithItsCode) {
+    session.failGetProperty("INSTALLDIR", 1615);
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1615u);
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The installer property INSTALLDIR could not be read.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+}  // namespace
