@@ -52,6 +52,19 @@ INSTANTIATE_TEST_SUITE_P(Check, InstallDirs,
                                            DirCase{"C:\\Program Files\\ZNK\\", "N"},
                                            DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"}));
 
+TEST_F(InstallDirTest, StrayClosingQuoteOfAStoredPathIsIgnored) {
+    // What a command line's backslash-quote leaves behind: the quote and the backslash before it go.
+    addCopy("FA9COPY3", "E:\\Quoted\\\"");
+    session.setProperty("INSTALLDIR", "e:\\quoted");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
+    // A leading quote makes the path relative, as Windows treats it, so it names another directory.
+    addCopy("FA9COPY4", "\"F:\\Enclosed\\\"");
+    session.setProperty("INSTALLDIR", "F:\\Enclosed\\");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
+}
+
 TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
     session.setProperty("INSTALLDIR", "D:\\FA9\\");
     session.setProperty("GENERIC_DLG_TITLE", "Setup");
