@@ -5,6 +5,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "session/property_access.h"
@@ -19,37 +20,16 @@ const DWORD kProductCodeCapacity = 256;
 const char* const kFirstTemplateComponent = "{A47ECA31-D07F-4023-BEDB-EBDC0FD4FD03}";
 const char* const kSecondTemplateComponent = "{8C2BB15E-AF8B-4E9C-9D6B-C73E34BC4691}";
 
-// An installer handle that is closed when replaced and on every way out.
-class MsiHandle {
-public:
-    MsiHandle() = default;
-    ~MsiHandle() { reset(); }
-    MsiHandle(const MsiHandle&) = delete;
-    MsiHandle& operator=(const MsiHandle&) = delete;
-    MSIHANDLE* replace() {
-        reset();
-        return &h_;
-    }
-    void reset(MSIHANDLE h = 0) {
-        if (h_) MsiCloseHandle(h_);
-        h_ = h;
-    }
-    MSIHANDLE get() const { return h_; }
-
-private:
-    MSIHANDLE h_ = 0;
-};
-
 // The welcome dialog's title, read into `title` (capacity kTitleCapacity); a later row
 // overwrites an earlier one. Empty when there is none.
-void readWelcomeTitle(MSIHANDLE database, char* title, MsiHandle& view) {
+void readWelcomeTitle(MSIHANDLE database, char* title, unique_msihandle& view) {
     if (MsiDatabaseOpenViewA(database, "SELECT Dialog.Title FROM Dialog WHERE Dialog.Dialog='InstallWelcome_noJava'",
-                             view.replace()) != ERROR_SUCCESS)
+                             view.out()) != ERROR_SUCCESS)
         return;
     if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return;
-    MsiHandle row;
+    unique_msihandle row;
     // Any answer but a row ends the loop; rows read before a failed fetch are kept.
-    while (MsiViewFetch(view.get(), row.replace()) == ERROR_SUCCESS) {
+    while (MsiViewFetch(view.get(), row.out()) == ERROR_SUCCESS) {
         DWORD capacity = kTitleCapacity;
         MsiRecordGetStringA(row.get(), 1, title, &capacity);
         row.reset();
@@ -58,7 +38,7 @@ void readWelcomeTitle(MSIHANDLE database, char* title, MsiHandle& view) {
 
 void publishTitle(MSIHANDLE hInstall, const char* rawTitle) {
     char formatted[kTitleCapacity] = {};
-    MsiHandle record;
+    unique_msihandle record;
     record.reset(MsiCreateRecord(0));
     MsiRecordSetStringA(record.get(), 0, rawTitle);
     DWORD capacity = kTitleCapacity;
@@ -111,8 +91,8 @@ void setTemplateComponent(MSIHANDLE hInstall) {
 extern "C" UINT __stdcall SetWOLTDialogTitlePropertiesCA(MSIHANDLE hInstall) {
     return iRunGuarded([&] {
         char rawTitle[kTitleCapacity] = {};
-        MsiHandle view;
-        MsiHandle database;
+        unique_msihandle view;
+        unique_msihandle database;
         {
             CustomActionContext context(hInstall);
             database.reset(MsiGetActiveDatabase(hInstall));

@@ -6,6 +6,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/scoped_handles.h"
 #include "registry/fa9i_registry.h"
 #include "session/property_access.h"
 
@@ -107,10 +108,8 @@ private:
     }
 
     static bool policyPresent(const char* path) {
-        HKEY key = nullptr;
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, kRead, &key) != ERROR_SUCCESS) return false;
-        RegCloseKey(key);
-        return true;
+        unique_hkey key;
+        return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, kRead, key.out()) == ERROR_SUCCESS;
     }
 
     bool writeStore(const char* name) {

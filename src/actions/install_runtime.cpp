@@ -6,6 +6,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "runtime/runtime_extraction.h"
 #include "session/property_access.h"
@@ -28,20 +29,6 @@ void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
     fa9::formatText(line, sizeof line, format, text);
     iLogMessage(hInstall, line);
 }
-
-class ScopedDatabase {
-public:
-    explicit ScopedDatabase(MSIHANDLE h) : h_(h) {}
-    ~ScopedDatabase() {
-        if (h_) MsiCloseHandle(h_);
-    }
-    ScopedDatabase(const ScopedDatabase&) = delete;
-    ScopedDatabase& operator=(const ScopedDatabase&) = delete;
-    MSIHANDLE get() const { return h_; }
-
-private:
-    MSIHANDLE h_;
-};
 
 // One side-by-side assembly folder: created, then each file of `list` extracted into it.
 bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, const char* folderName,
@@ -128,7 +115,7 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
     }
     if (URE* engine = URE::instance()) engine->setRuntimeDirectory(runtimeDir);
 
-    ScopedDatabase database(MsiGetActiveDatabase(hInstall));
+    unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database.get()) {
         char line[200];
         fa9::formatText(line, sizeof line,

@@ -2,13 +2,13 @@
 
 #include "frame/bounded.h"
 #include "frame/message_strings.h"
+#include "frame/scoped_handles.h"
 
 void iLogMessage(MSIHANDLE hInstall, const char* text) {
-    MSIHANDLE record = MsiCreateRecord(1);
+    unique_msihandle record(MsiCreateRecord(1));
     if (!record) return;
-    MsiRecordSetStringA(record, 1, text);
-    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record);
-    MsiCloseHandle(record);
+    MsiRecordSetStringA(record.get(), 1, text);
+    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, record.get());
 }
 
 void iLogCallFailure(MSIHANDLE hInstall, const char* operation, const char* propertyName, int rc) {

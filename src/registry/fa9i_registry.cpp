@@ -1,6 +1,7 @@
 #include "registry/fa9i_registry.h"
 
 #include "frame/bounded.h"
+#include "frame/scoped_handles.h"
 
 #include <cstring>
 #include <new>
@@ -15,29 +16,13 @@ const DWORD kSubKeyNameCapacity = 257;
 
 char g_resolved[kResolveCapacity];
 
-// A key opened for the length of one function.
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ~ScopedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 // Deletes `path` under `parent` and everything below it, except a direct sub-key named
 // `keep`. Paths below the first level are plain sub-key names and are not resolved.
 LONG deleteTree(HKEY parent, const char* path, const char* keep) {
     if (!path || !*path) return ERROR_BADKEY;
     LONG rc;
     {
-        ScopedKey key;
+        unique_hkey key;
         rc = RegOpenKeyExA(parent, path, 0, KEY_ENUMERATE_SUB_KEYS | DELETE, key.out());
         if (rc != ERROR_SUCCESS) return rc;
         DWORD index = 0;

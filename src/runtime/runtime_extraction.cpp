@@ -2,6 +2,7 @@
 
 #include "frame/bounded.h"
 #include "frame/install_log.h"
+#include "frame/scoped_handles.h"
 
 #include <cstring>
 
@@ -9,36 +10,6 @@ namespace {
 
 const size_t kPathCapacity = 261;
 const size_t kUniqueNameCapacity = 264;
-
-// An installer handle closed on every way out.
-class ScopedMsiHandle {
-public:
-    ScopedMsiHandle() = default;
-    ~ScopedMsiHandle() {
-        if (h_) MsiCloseHandle(h_);
-    }
-    ScopedMsiHandle(const ScopedMsiHandle&) = delete;
-    ScopedMsiHandle& operator=(const ScopedMsiHandle&) = delete;
-    MSIHANDLE* out() { return &h_; }
-    MSIHANDLE get() const { return h_; }
-
-private:
-    MSIHANDLE h_ = 0;
-};
-
-class ScopedFile {
-public:
-    explicit ScopedFile(HANDLE h) : h_(h) {}
-    ~ScopedFile() {
-        if (h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
-    }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-    HANDLE get() const { return h_; }
-
-private:
-    HANDLE h_;
-};
 
 bool isDirectory(const char* path) {
     DWORD attrs = GetFileAttributesA(path);
@@ -77,20 +48,20 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
     char query[1024];
     if (!fa9::formatText(query, sizeof query, "SELECT * FROM Binary WHERE Name='%s'", rowName ? rowName : ""))
         return 1;
-    ScopedMsiHandle view;
+    unique_msihandle view;
     UINT rc = MsiDatabaseOpenViewA(database, query, view.out());
     iLogCallFailure(hInstall, "MsiDatabaseOpenView", "StreamFileFromBinary", static_cast<int>(rc));
     if (rc != ERROR_SUCCESS) return 1;
     rc = MsiViewExecute(view.get(), 0);
     iLogCallFailure(hInstall, "MsiViewExecute", "StreamFileFromBinary", static_cast<int>(rc));
     if (rc != ERROR_SUCCESS) return 1;
-    ScopedMsiHandle record;
+    unique_msihandle record;
     rc = MsiViewFetch(view.get(), record.out());
     iLogCallFailure(hInstall, "MsiViewFetch", "StreamFileFromBinary", static_cast<int>(rc));
     if (rc != ERROR_SUCCESS) return 1;
 
-    ScopedFile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
+    unique_hfile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         char line[kPathCapacity + 64];
         fa9::formatText(line, sizeof line, "Failed to create the %s file", path);
         iLogMessage(hInstall, line);

@@ -2,6 +2,7 @@
 
 #include "frame/bounded.h"
 #include "frame/install_log.h"
+#include "frame/scoped_handles.h"
 
 #include <cstring>
 
@@ -14,26 +15,9 @@ const DWORD kSidCapacity = 1024;
 const DWORD kCopyNameCapacity = 1024;
 const UINT kStoreWriteFailed = 0x90000002;
 
-// A registry key closed on every way out.
-class ScopedKey {
-public:
-    ScopedKey() = default;
-    ~ScopedKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedKey(const ScopedKey&) = delete;
-    ScopedKey& operator=(const ScopedKey&) = delete;
-    HKEY* out() { return &key_; }
-    HKEY get() const { return key_; }
-    explicit operator bool() const { return key_ != nullptr; }
-
-private:
-    HKEY key_ = nullptr;
-};
-
 // The installing user's hive root: HKEY_USERS\<sid> when it opens with full access,
 // else HKEY_CURRENT_USER.
-HKEY userRoot(const char* sid, ScopedKey& userKey) {
+HKEY userRoot(const char* sid, unique_hkey& userKey) {
     if (sid[0] && RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_ALL_ACCESS, userKey.out()) == ERROR_SUCCESS)
         return userKey.get();
     return HKEY_CURRENT_USER;
@@ -55,10 +39,10 @@ UINT getFromStore(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* cap
     UINT sidResult = MsiGetPropertyA(hInstall, "UserSID", sid, &sidCapacity);
     if (sidResult != ERROR_SUCCESS) sid[0] = '\0';
 
-    ScopedKey userKey;
+    unique_hkey userKey;
     HKEY root = userRoot(sid, userKey);
     const DWORD requested = *capacity;
-    ScopedKey store;
+    unique_hkey store;
     if (RegOpenKeyExA(root, kPropertyStoreKey, 0, KEY_ALL_ACCESS, store.out()) == ERROR_SUCCESS) {
         LONG rc = RegQueryValueExA(store.get(), name, nullptr, nullptr, reinterpret_cast<LPBYTE>(buffer), capacity);
         if (rc == ERROR_SUCCESS) {
@@ -77,9 +61,9 @@ UINT setInStore(MSIHANDLE hInstall, const char* name, const char* value) {
     DWORD sidCapacity = kSidCapacity;
     if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
 
-    ScopedKey userKey;
+    unique_hkey userKey;
     HKEY root = userRoot(sid, userKey);
-    ScopedKey store;
+    unique_hkey store;
     LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
                               store.out(), nullptr);
     if (rc == ERROR_SUCCESS) {
@@ -139,7 +123,7 @@ UINT iGetCopyName(MSIHANDLE hInstall, char* out) {
     if (!fa9::formatText(keyPath, sizeof keyPath, "%s\\%s\\PersistentProperties", "SOFTWARE\\ZNK\\FA9\\ProductData",
                          productCode))
         return 6112;
-    ScopedKey key;
+    unique_hkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS &&
         RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_READ, key.out()) != ERROR_SUCCESS)
         return static_cast<UINT>(-1);

@@ -96,19 +96,19 @@ Formatted format(const char* text, DWORD flags, const void* arguments) {
             size_t j = i + 2;
             unsigned number = unsigned(d - '0');
             if (j < n && text[j] >= '0' && text[j] <= '9') number = number * 10 + unsigned(text[j++] - '0');
-            std::string spec;
+            std::string insertFormat;
             if (j < n && text[j] == '!') {
                 const char* close = std::strchr(text + j + 1, '!');
                 if (!close) {
                     r.error = ERROR_INVALID_PARAMETER;
                     return r;
                 }
-                spec.assign(text + j + 1, close);
+                insertFormat.assign(text + j + 1, close);
                 j = size_t(close - text) + 1;
             }
             if (ignoreInserts) {
                 out.append(text + i, j - i);
-            } else if (!arguments || !(flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) || (!spec.empty() && spec != "s")) {
+            } else if (!arguments || !(flags & FORMAT_MESSAGE_ARGUMENT_ARRAY) || (!insertFormat.empty() && insertFormat != "s")) {
                 r.error = ERROR_INVALID_PARAMETER;
                 return r;
             } else {

@@ -1,0 +1,52 @@
+// Scoped handles, one line per kind: each names its close function and its invalid
+// value, and closes on every way out. out() releases what is held and hands the slot to
+// a function that fills it.
+#pragma once
+
+#include "platform/win32.h"
+
+template <typename Handle, typename Traits>
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(Handle h) : h_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    Handle get() const { return h_; }
+    explicit operator bool() const { return h_ != Traits::invalid(); }
+    void reset(Handle h = Traits::invalid()) {
+        if (h_ != Traits::invalid()) Traits::close(h_);
+        h_ = h;
+    }
+    Handle* out() {
+        reset();
+        return &h_;
+    }
+
+private:
+    Handle h_ = Traits::invalid();
+};
+
+struct MsiHandleTraits {
+    static MSIHANDLE invalid() { return 0; }
+    static void close(MSIHANDLE h) { MsiCloseHandle(h); }
+};
+struct RegistryKeyTraits {
+    static HKEY invalid() { return nullptr; }
+    static void close(HKEY h) { RegCloseKey(h); }
+};
+struct FileHandleTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+struct KernelHandleTraits {
+    static HANDLE invalid() { return nullptr; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
+
+using unique_msihandle = UniqueHandle<MSIHANDLE, MsiHandleTraits>;
+using unique_hkey = UniqueHandle<HKEY, RegistryKeyTraits>;
+using unique_hfile = UniqueHandle<HANDLE, FileHandleTraits>;
+using unique_handle = UniqueHandle<HANDLE, KernelHandleTraits>;
