@@ -1,0 +1,180 @@
+#!/usr/bin/env bash
+# Builds the test installer package from a preset's build directory:
+#   package/build-package.sh <preset-build-dir> <out.msi> [options]
+# The build directory provides src/fa9wolt.dll, siblings/fa9osse_install3.dll and
+# strings/<locale>/fa9istring_v97.dll; this script cross-builds the stand-in programs
+# and placeholders of package/stand-ins, runs wixl on fa9wolt.wxs, then adds with
+# msibuild the tables wixl cannot author (Binary rows under exact names, CustomAction
+# rows with their sequence slots, Dialog and Control rows, Property values).
+#
+# Options (for the scenario variants):
+#   --without-row NAME        leave the Binary row NAME out (repeatable)
+#   --product-language N      ProductLanguage in the Property table (default 1033)
+#   --property NAME=VALUE     set or add a Property row (repeatable); exact value, quotes kept
+#   --arch x64|x86            bitness (default: that of fa9wolt.dll)
+#   --dll PATH, --def PATH    another fa9wolt.dll / export list (default: the build's, the repo's)
+#   --cache DIR               where the cross-built stand-ins are kept (default: beside out.msi)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+
+usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[ $# -ge 2 ] || usage
+build=$(cd "$1" && pwd); out=$2; shift 2
+dll=$build/src/fa9wolt.dll
+def=$repo/src/actions/fa9wolt.def
+arch= language=1033 cache_dir=
+without=() props=()
+while [ $# -gt 0 ]; do
+  case $1 in
+    --without-row) without+=("$2"); shift 2 ;;
+    --product-language) language=$2; shift 2 ;;
+    --property) props+=("$2"); shift 2 ;;
+    --arch) arch=$2; shift 2 ;;
+    --dll) dll=$2; shift 2 ;;
+    --def) def=$2; shift 2 ;;
+    --cache) cache_dir=$2; shift 2 ;;
+    *) echo "build-package.sh: unknown option $1" >&2; usage ;;
+  esac
+done
+for f in "$dll" "$def" "$build/siblings/fa9osse_install3.dll"; do
+  [ -f "$f" ] || { echo "build-package.sh: missing $f" >&2; exit 1; }
+done
+
+if [ -z "$arch" ]; then
+  case $(x86_64-w64-mingw32-objdump -f "$dll" | sed -n 's/.*file format //p') in
+    pei-x86-64) arch=x64 ;;
+    pei-i386) arch=x86 ;;
+    *) echo "build-package.sh: $dll is not a Windows DLL" >&2; exit 1 ;;
+  esac
+fi
+case $arch in
+  x64) cc=x86_64-w64-mingw32-gcc ;;
+  x86) cc=i686-w64-mingw32-gcc ;;
+  *) echo "build-package.sh: --arch must be x64 or x86" >&2; exit 2 ;;
+esac
+
+out_dir=$(mkdir -p "$(dirname "$out")" && cd "$(dirname "$out")" && pwd)
+out=$out_dir/$(basename "$out")
+stage=${out%.msi}.stage
+rm -rf "$stage" "$out"
+mkdir -p "$stage/idt/Binary" "$stage/stand-ins" "$stage/tables"
+
+# --- stand-ins: cached per bitness beside the output, rebuilt when a source changes
+cache=${cache_dir:-$out_dir}
+mkdir -p "$cache"
+cache=$(cd "$cache" && pwd)/stand-ins-$arch
+mkdir -p "$cache"
+cross() {  # cross <output> <source> <cc flags...>
+  local target=$1 src=$2; shift 2
+  if [ ! -f "$cache/$target" ] || [ "$src" -nt "$cache/$target" ] || [ "$0" -nt "$cache/$target" ]; then
+    "$cc" -O2 -s -static-libgcc "$@" -o "$cache/$target.tmp" "$src"
+    mv "$cache/$target.tmp" "$cache/$target"
+  fi
+}
+for f in msvcm80.dll msvcp80.dll msvcr80.dll mfc80.dll mfc80u.dll mfcm80.dll mfcm80u.dll; do
+  cross "$f" "$here/stand-ins/placeholder.c" -shared "-DPLACEHOLDER_NAME=\"$f\""
+done
+for f in fa9genreg_install3.dll fa9install_install3.dll; do
+  cross "$f" "$here/stand-ins/sibling.c" -shared "-DSIBLING_NAME=\"$f\""
+done
+for f in commontoolreg.exe macConfigChange.exe; do
+  cross "$f" "$here/stand-ins/standin.c" "-DSTANDIN_NAME=\"${f%.exe}\""
+done
+
+# --- Binary rows: name -> file, in the order the runtime extraction reads them
+binary_rows=(
+  "fa9wolt.dll=$dll"
+  "msvcm80.dll=$cache/msvcm80.dll"
+  "msvcp80.dll=$cache/msvcp80.dll"
+  "msvcr80.dll=$cache/msvcr80.dll"
+  "microsoft.vc80.crt.manifest=$here/stand-ins/microsoft.vc80.crt.manifest"
+  "mfc80.dll=$cache/mfc80.dll"
+  "mfc80u.dll=$cache/mfc80u.dll"
+  "mfcm80.dll=$cache/mfcm80.dll"
+  "mfcm80u.dll=$cache/mfcm80u.dll"
+  "microsoft.vc80.mfc.manifest=$here/stand-ins/microsoft.vc80.mfc.manifest"
+  "fa9genreg_install3.dll=$cache/fa9genreg_install3.dll"
+  "fa9osse_install3.dll=$build/siblings/fa9osse_install3.dll"
+  "fa9install_install3.dll=$cache/fa9install_install3.dll"
+  "commontoolreg.exe=$cache/commontoolreg.exe"
+)
+for lib in "$build"/strings/*/fa9istring_v97.dll; do
+  [ -f "$lib" ] || continue
+  locale=$(basename "$(dirname "$lib")")
+  binary_rows+=("FA9ISTRING_${locale^^}=$lib")
+done
+{
+  printf 'Name\tData\ns72\tv0\nBinary\tName\n'
+  for row in "${binary_rows[@]}"; do
+    name=${row%%=*} file=${row#*=}
+    skip=0
+    for w in "${without[@]+"${without[@]}"}"; do [ "$w" = "$name" ] && skip=1; done
+    [ $skip = 1 ] && continue
+    cp "$file" "$stage/idt/Binary/$name"
+    printf '%s\t%s\n' "$name" "$name"
+  done
+} > "$stage/idt/Binary.idt"
+
+# --- wixl: directories, components, features, files
+cp "$here/fa9wolt.wxs" "$stage/"
+cp -r "$here/files" "$stage/"
+cp "$cache/macConfigChange.exe" "$stage/stand-ins/"
+product_code=FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700
+(cd "$stage" && wixl -a "$arch" -D "Arch=$arch" -D "ProductCode=$product_code" -o "$out" fa9wolt.wxs)
+(cd "$stage/tables" && msidump -d . -t "$out" >/dev/null)
+
+# --- custom actions the DLL exports, placed by custom-actions.tsv
+exports=$(awk '/^[[:space:]]*EXPORTS/{on=1; next} on && NF && $1 !~ /^;/ {sub(/[=@].*/, "", $1); print $1}' "$def")
+cp "$stage/tables/InstallUISequence.idt" "$stage/idt/InstallUISequence.idt"
+cp "$stage/tables/InstallExecuteSequence.idt" "$stage/idt/InstallExecuteSequence.idt"
+printf 'Action\tType\tSource\tTarget\tExtendedType\ns72\ti2\tS72\tS255\tI4\nCustomAction\tAction\n' > "$stage/idt/CustomAction.idt"
+scheduled=()
+for name in $exports; do
+  line=$(awk -F'\t' -v n="$name" '$1 == n' "$here/custom-actions.tsv")
+  if [ -z "$line" ]; then
+    echo "build-package.sh: $name is exported but has no slot in package/custom-actions.tsv" >&2; exit 1
+  fi
+  IFS=$'\t' read -r _ kind tables sequence condition <<<"$line"
+  case $kind in
+    immediate) type=1 ;;
+    deferred) type=3073 ;;
+    *) echo "build-package.sh: bad kind '$kind' for $name" >&2; exit 1 ;;
+  esac
+  printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$name" >> "$stage/idt/CustomAction.idt"
+  case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac
+  case ,$tables, in *,Execute,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallExecuteSequence.idt" ;; esac
+  scheduled+=("$name")
+done
+
+# --- dialogs the custom actions read (they are not sequenced: the tests run without dialogs)
+printf '%s\n' 'Dialog	HCentering	VCentering	Width	Height	Attributes	Title	Control_First	Control_Default	Control_Cancel' \
+  's72	i2	i2	i2	i2	I4	L128	s50	S50	S50' 'Dialog	Dialog' \
+  'InstallWelcome_noJava	50	50	374	266	3	[ProductName] Setup	Next	Next	Cancel' \
+  'Summary	50	50	374	266	3	[ProductName] Setup	Next	Next	Cancel' > "$stage/idt/Dialog.idt"
+printf '%s\n' 'Dialog_	Control	Type	X	Y	Width	Height	Attributes	Property	Text	Control_Next	Help' \
+  's72	s50	s20	i2	i2	i2	i2	I4	S72	L0	S50	L50' 'Control	Dialog_	Control' \
+  'InstallWelcome_noJava	Welcome	Text	20	20	330	40	3		Welcome to the installation of [ProductName].		' \
+  'InstallWelcome_noJava	Next	PushButton	230	243	66	17	3		&Next >	Cancel	' \
+  'InstallWelcome_noJava	Cancel	PushButton	301	243	66	17	3		Cancel	Next	' \
+  'Summary	Heading	Text	20	20	330	20	3		Ready to install [ProductName] with these settings:		' \
+  'Summary	Next	PushButton	230	243	66	17	3		&Install	Cancel	' \
+  'Summary	Cancel	PushButton	301	243	66	17	3		Cancel	Next	' > "$stage/idt/Control.idt"
+
+# --- properties: exact values here, since Wine's msiexec drops quotes from its command line
+props=("ProductLanguage=$language" "${props[@]+"${props[@]}"}")
+awk -F'\t' 'NR <= 3' "$stage/tables/Property.idt" > "$stage/idt/Property.idt"
+awk -F'\t' 'NR > 3' "$stage/tables/Property.idt" | while IFS=$'\t' read -r name value; do
+  keep=1
+  for p in "${props[@]}"; do [ "${p%%=*}" = "$name" ] && keep=0; done
+  [ $keep = 1 ] && printf '%s\t%s\n' "$name" "$value"
+done >> "$stage/idt/Property.idt"
+for p in "${props[@]}"; do printf '%s\t%s\n' "${p%%=*}" "${p#*=}" >> "$stage/idt/Property.idt"; done
+
+(cd "$stage/idt" && msibuild "$out" -i Binary.idt -i CustomAction.idt -i InstallUISequence.idt \
+   -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i Property.idt)
+
+rows=$(awk -F'\t' 'NR > 3 {print $1}' "$stage/idt/Binary.idt" | paste -sd' ')
+echo "package: $out ($arch, ProductLanguage $language)"
+echo "  Binary rows: $rows"
+echo "  custom actions: ${scheduled[*]:-(none exported)}"
