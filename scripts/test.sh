@@ -9,10 +9,13 @@ bash scripts/build.sh host mingw-i686 mingw-x86_64 host-asan
 
 echo "== Windows builds: exports and imports"
 ctest --test-dir build/mingw-i686 --output-on-failure
-ctest --test-dir build/mingw-x86_64 --output-on-failure
+ctest --test-dir build/mingw-x86_64 -LE e2e --output-on-failure
 
 echo "== host tests"
 ctest --preset host -j2
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset host-asan -j2
+
+echo "== end-to-end tests: the package installed by Wine's msiexec"
+ctest --test-dir build/mingw-x86_64 -L e2e -j2 --output-on-failure

@@ -1,0 +1,446 @@
+#!/usr/bin/env python3
+"""End-to-end scenarios: the test package installed and removed by Wine's msiexec.
+
+    python3 e2e/scenarios.py --build-dir build/mingw-x86_64 [scenario ...]
+
+Each scenario builds the package variant it needs from the 64-bit build, installs it
+in its own copy of the run's prepared Wine prefix (registry seeded as a machine with
+Visual Studio 2005/2008 and .NET 2.0) and checks the log, the final property dump,
+the exit code, stderr and the files of the prefix. Every scenario checks something
+only the custom actions can have produced: Wine reports a custom action it could not
+load as a success.
+
+CTest runs the preparation once (--prepare-only) and then each scenario with
+--use-prepared; run alone, the script prepares its own prefix.
+"""
+
+import argparse
+import os
+import sys
+import time
+import traceback
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine_e2e  # noqa: E402
+
+DEFAULT_MACHINE = os.path.join(wine_e2e.HERE, "machines", "vs2005-vs2008.reg")
+
+# The runtime folder's files in extraction order: (path in the folder, Binary row).
+# The string library's row depends on the language and is checked on its own.
+RUNTIME_FILES = [
+    ("Microsoft.VC80.CRT/msvcm80.dll", "msvcm80.dll"),
+    ("Microsoft.VC80.CRT/msvcp80.dll", "msvcp80.dll"),
+    ("Microsoft.VC80.CRT/msvcr80.dll", "msvcr80.dll"),
+    ("Microsoft.VC80.CRT/microsoft.vc80.crt.manifest", "microsoft.vc80.crt.manifest"),
+    ("Microsoft.VC80.MFC/mfc80.dll", "mfc80.dll"),
+    ("Microsoft.VC80.MFC/mfc80u.dll", "mfc80u.dll"),
+    ("Microsoft.VC80.MFC/mfcm80.dll", "mfcm80.dll"),
+    ("Microsoft.VC80.MFC/mfcm80u.dll", "mfcm80u.dll"),
+    ("Microsoft.VC80.MFC/microsoft.vc80.mfc.manifest", "microsoft.vc80.mfc.manifest"),
+    ("fa9genreg_install3.dll", "fa9genreg_install3.dll"),
+    ("fa9osse_install3.dll", "fa9osse_install3.dll"),
+    ("fa9install_install3.dll", "fa9install_install3.dll"),
+    ("commontoolreg.exe", "commontoolreg.exe"),
+]
+STRING_LIBRARY = "fa9istring_v97.dll"
+PRODUCT_CODE = "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + PRODUCT_CODE
+
+
+class Checks:
+    """Collects failed checks with the actual values, so one run shows every difference."""
+
+    def __init__(self):
+        self.failures = []
+        self.notes = []
+
+    def eq(self, what, actual, expected):
+        if actual != expected:
+            self.failures.append("%s: expected %r, got %r" % (what, expected, actual))
+        return actual == expected
+
+    def true(self, what, condition, detail=""):
+        if not condition:
+            self.failures.append("%s%s" % (what, (": " + detail) if detail else ""))
+        return bool(condition)
+
+    def note(self, text):
+        self.notes.append(text)
+
+
+class Context:
+    def __init__(self, wine_run, build_dir, package_dir, package_options=()):
+        self.run = wine_run
+        self.package_options = list(package_options)
+        self.build_dir = build_dir
+        self.package_dir = package_dir
+        self._packages = {}
+        self.timings = []  # (what, seconds) of the current scenario
+
+    def package(self, name, *options):
+        """A package variant, built once per run (the stand-ins are cross-built once per
+        work directory)."""
+        if name not in self._packages:
+            t0 = time.monotonic()
+            out = os.path.join(self.package_dir, name + ".msi")
+            self._packages[name] = wine_e2e.build_package(self.build_dir, out, self.package_options + list(options),
+                                                          cache_dir=self.run.work_dir)
+            self.timings.append(("package " + name, time.monotonic() - t0))
+        return self._packages[name]
+
+    def machine(self, name, registry=DEFAULT_MACHINE):
+        m = self.run.machine(name)
+        if registry:
+            m.seed_registry(wine_e2e.read_reg_file(registry), "machine")
+        self.timings.append(("machine", m.timings))
+        return m
+
+
+def check_ran(c, result, code, actions=()):
+    """The run ended with `code`, Wine called every custom action (nothing on stderr
+    about a DLL or an export it could not find) and each of `actions` ran."""
+    c.note(result.describe())
+    c.eq("%s exit code" % result.label, result.code, code)
+    c.eq("%s custom actions Wine could not load" % result.label, result.load_failures(), [])
+    for action in actions:
+        c.true("%s: %s ran" % (result.label, action), action in [a for a, _ in result.action_results()],
+               "no 'Action ended' line for it in %s" % result.log_path)
+
+
+def runtime_folder(c, machine, result, number=0):
+    """The expected runtime folder (from TempFolder), checked against the published properties."""
+    temp = result.props.get("TempFolder", "")
+    c.true("TempFolder in the property dump", temp)
+    folder = "%sFA9WOLT%05d" % (temp, number)
+    c.eq("CURRENT_PROCESS_DIRECTORY", result.props.get("CURRENT_PROCESS_DIRECTORY"), folder)
+    c.eq("pFA9RuntimeDirectory", result.props.get("pFA9RuntimeDirectory"), folder)
+    return folder, machine.host_path(folder)
+
+
+def files_under(root):
+    found = set()
+    for dirpath, _, names in os.walk(root):
+        for n in names:
+            found.add(os.path.relpath(os.path.join(dirpath, n), root).replace(os.sep, "/"))
+    return found
+
+
+def check_same_bytes(c, host_file, package, row):
+    expected = package.binary_row(row)
+    if not c.true("package row %s exists" % row, expected is not None):
+        return
+    if not c.true("%s extracted" % os.path.basename(host_file), os.path.isfile(host_file), host_file):
+        return
+    with open(host_file, "rb") as f:
+        actual = f.read()
+    c.true("%s equals the package row %s byte for byte" % (host_file, row), actual == expected,
+           "%d bytes vs %d" % (len(actual), len(expected)))
+
+
+SCENARIOS = {}
+
+
+def scenario(fn):
+    SCENARIOS[fn.__name__] = fn
+    return fn
+
+
+@scenario
+def runtime_extraction_german(ctx, c):
+    """(a) ProductLanguage 1031: all fourteen files extracted byte for byte, German strings,
+    the runtime properties and the expanded dialog title published."""
+    pkg = ctx.package("de", "--product-language", "1031")
+    with ctx.machine("runtime_extraction_german") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA", "SetWOLTDialogTitlePropertiesCA"])
+        c.eq("InitializeWOLTInstallCA result", r.action_result("InitializeWOLTInstallCA"), 1)
+        folder, host = runtime_folder(c, m, r)
+        c.eq("PROP_RSP_PROD", r.props.get("PROP_RSP_PROD"), "WOLT_TOOLS")
+        # The Dialog row's title is "[ProductName] Setup".
+        c.eq("GENERIC_DLG_TITLE", r.props.get("GENERIC_DLG_TITLE"), "%s Setup" % r.props.get("ProductName"))
+        expected = {p for p, _ in RUNTIME_FILES} | {STRING_LIBRARY}
+        c.eq("files in %s" % folder, sorted(files_under(host)), sorted(expected))
+        for path, row in RUNTIME_FILES:
+            check_same_bytes(c, os.path.join(host, path), pkg, row)
+        check_same_bytes(c, os.path.join(host, STRING_LIBRARY), pkg, "FA9ISTRING_DE_DE")
+        c.eq("library error lines", [l for l in r.library_lines() if "ERROR" in l], [])
+
+
+@scenario
+def string_library_fallback(ctx, c):
+    """(b) ProductLanguage 1036 has no row of its own: one failed fetch is logged and the
+    English string library is extracted."""
+    pkg = ctx.package("fr", "--product-language", "1036")
+    with ctx.machine("string_library_fallback") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA"])
+        folder, host = runtime_folder(c, m, r)
+        fetch = [l for l in r.lines if "MsiViewFetch" in l]
+        c.eq("lines mentioning MsiViewFetch", len(fetch), 1)
+        c.true("the failed fetch is a library line", all(l.startswith("1: MsiViewFetch") for l in fetch), repr(fetch))
+        check_same_bytes(c, os.path.join(host, STRING_LIBRARY), pkg, "FA9ISTRING_EN_US")
+        c.true("the English library differs from the others (else this proves nothing)",
+               pkg.binary_row("FA9ISTRING_EN_US") not in (pkg.binary_row("FA9ISTRING_DE_DE"),
+                                                          pkg.binary_row("FA9ISTRING_JA_JP")))
+
+
+@scenario
+def missing_binary_row(ctx, c):
+    """(c) Without the row "mfcm80u.dll" the extraction stops there with its error line and
+    1603; what was extracted before stays, nothing after it is extracted, nothing installed."""
+    pkg = ctx.package("no-mfcm80u", "--without-row", "mfcm80u.dll")
+    with ctx.machine("missing_binary_row") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 1603, ["InitializeWOLTInstallCA"])
+        c.eq("InitializeWOLTInstallCA result", r.action_result("InitializeWOLTInstallCA"), 0)
+        line = "1: ERROR:Failed to copy mfcm80u.dll from the binary table of the installation "
+        c.eq("the error line", [l for l in r.lines if l == line], [line])
+        temp = r.props.get("TempFolder", "")
+        c.true("TempFolder in the property dump", temp)
+        host = m.host_path(temp + "FA9WOLT00000")
+        stop = [p for p, _ in RUNTIME_FILES].index("Microsoft.VC80.MFC/mfcm80u.dll")
+        c.eq("files left in the runtime folder", sorted(files_under(host)),
+             sorted(p for p, _ in RUNTIME_FILES[:stop]))
+        for path, row in RUNTIME_FILES[:stop]:
+            check_same_bytes(c, os.path.join(host, path), pkg, row)
+        c.eq("product registered", m.reg_query(UNINSTALL_KEY), None)
+        c.true("nothing installed", not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")))
+
+
+@scenario
+def template_component_first_install(ctx, c):
+    """(d) On a first installation neither template component is on the machine:
+    TEMPLATE_COMPONENT is "1". Run again, the first template component is installed,
+    but not in the IDE directory VS80_ENVDIR: "2"."""
+    pkg = ctx.package("en")
+    with ctx.machine("template_component_first_install") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["SetWOLTTemplateCompCA"])
+        c.eq("SetWOLTTemplateCompCA result", r.action_result("SetWOLTTemplateCompCA"), 1)
+        c.eq("TEMPLATE_COMPONENT", r.props.get("TEMPLATE_COMPONENT"), "1")
+        r2 = m.msiexec("/i", pkg, label="again")
+        check_ran(c, r2, 0, ["SetWOLTTemplateCompCA"])
+        c.true("VS80_ENVDIR is the seeded IDE directory", "Microsoft Visual Studio 8" in r2.props.get("VS80_ENVDIR", ""),
+               repr(r2.props.get("VS80_ENVDIR")))
+        c.eq("TEMPLATE_COMPONENT with the first template component installed elsewhere",
+             r2.props.get("TEMPLATE_COMPONENT"), "2")
+
+
+@scenario
+def uninstall(ctx, c):
+    """(e) An installed package is removed: files and registration go; the removal runs the
+    runtime extraction again into the next free folder."""
+    pkg = ctx.package("en")
+    with ctx.machine("uninstall") as m:
+        r1 = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r1, 0, ["InitializeWOLTInstallCA"])
+        readme = m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")
+        c.true("installed file present after the installation", os.path.isfile(readme), readme)
+        c.true("product registered after the installation", m.reg_query(UNINSTALL_KEY) is True)
+        r2 = m.msiexec("/x", pkg, label="uninstall")
+        check_ran(c, r2, 0, ["InitializeWOLTInstallCA"])
+        c.eq("REMOVE", r2.props.get("REMOVE"), "ALL")
+        # FA9WOLT00000 is the installation's; the removal takes the first free name.
+        runtime_folder(c, m, r2, number=1)
+        c.true("installed file gone after the removal", not os.path.exists(readme), readme)
+        c.eq("product registered after the removal", m.reg_query(UNINSTALL_KEY), None)
+
+
+NET20 = r"""REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\.NETFramework]
+"InstallRoot"="C:\\Windows\\Microsoft.NET\\Framework64\\"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\.NETFramework\policy\v2.0]
+"50727"="50727-50727"
+"""
+
+VS2008_ONLY = NET20 + r"""
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\VisualStudio\9.0]
+"InstallDir"="C:\\VS9\\Common7\\IDE\\"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\VisualStudio\9.0\Setup\VS]
+"EnvironmentDirectory"="C:\\VS9\\Common7\\IDE\\"
+"""
+
+VS8 = "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\"
+VS9_IDE = "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\Common7\\IDE\\"
+
+DETECTION_PROPERTIES = ["p_DotNetFWInstalled", "p_DotNetFW11Installed", "p_DotNetFW20Installed",
+                        "p_vsnet2003Installed", "p_vsnet2005Installed", "VS80_INSTALLDIR", "VS80_ENVDIR",
+                        "VS80_VB_INSTALLED", "p_VS80_VBProdDir", "VS80_VCSHARP_INSTALLED", "p_VS80_VCSHARPProdDir",
+                        "VS90_INSTALLDIR", "p_vsnet2008Installed", "VS90_ENVDIR"]
+
+
+def _detected(result):
+    return {k: result.props[k] for k in DETECTION_PROPERTIES if k in result.props}
+
+
+@scenario
+def detection_machines(ctx, c):
+    """(g) The .NET and Visual Studio detection on three machines: nothing installed (the
+    prerequisite check then stops the installation), .NET 2.0 with Visual Studio 2005 and
+    2008, and Visual Studio 2008 alone."""
+    pkg = ctx.package("en")
+    with ctx.machine("detection_bare", registry=None) as m:
+        r = m.msiexec("/i", pkg, label="bare")
+        check_ran(c, r, 1603, ["DetectDOTNETEnvCA", "CheckWOLTPrereqCA"])
+        c.eq("bare machine", _detected(r), {"p_DotNetFWInstalled": "NO", "p_DotNetFW11Installed": "NO",
+                                            "p_DotNetFW20Installed": "NO"})
+    with ctx.machine("detection_full") as m:
+        r = m.msiexec("/i", pkg, label="full")
+        check_ran(c, r, 0, ["DetectDOTNETEnvCA", "CheckWOLTPrereqCA"])
+        c.eq("machine with 2005 and 2008", _detected(r), {
+            "p_DotNetFWInstalled": "YES", "p_DotNetFW11Installed": "NO", "p_DotNetFW20Installed": "YES",
+            "p_vsnet2005Installed": "YES", "VS80_INSTALLDIR": VS8 + "Common7\\IDE\\",
+            "VS80_ENVDIR": VS8 + "Common7\\IDE\\", "VS80_VB_INSTALLED": "YES", "p_VS80_VBProdDir": VS8 + "VB\\",
+            "VS80_VCSHARP_INSTALLED": "YES", "p_VS80_VCSHARPProdDir": VS8 + "VC#\\", "VS90_INSTALLDIR": VS9_IDE,
+            "p_vsnet2008Installed": "YES", "VS90_ENVDIR": VS9_IDE})
+        traces = [l for _, body, _ in r.action_blocks({"DetectDOTNETEnvCA"}) for l in body]
+        c.true("the trace of VS80_INSTALLDIR",
+               "1: TRACE_DATA--30: VS80_INSTALLDIR = %sCommon7\\IDE\\ " % VS8 in traces, repr(traces))
+        c.eq("store value of the 2.0 framework",
+             m.reg_query(r"HKCU\SOFTWARE\ZNK\FA9\TEMP\PROPERTIES95", "p_DotNetFW20Installed"), "YES")
+    with ctx.machine("detection_vs2008", registry=None) as m:
+        m.seed_registry(VS2008_ONLY, "vs2008")
+        r = m.msiexec("/i", pkg, label="vs2008")
+        check_ran(c, r, 0, ["DetectDOTNETEnvCA", "CheckWOLTPrereqCA"])
+        c.eq("machine with 2008 alone", _detected(r), {
+            "p_DotNetFWInstalled": "YES", "p_DotNetFW11Installed": "NO", "p_DotNetFW20Installed": "YES",
+            "p_vsnet2005Installed": "NO", "VS90_INSTALLDIR": "C:\\VS9\\Common7\\IDE\\",
+            "p_vsnet2008Installed": "YES", "VS90_ENVDIR": "C:\\VS9\\Common7\\IDE\\"})
+
+
+INSTALLED_COPIES = r"""REGEDIT4
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\ZNK\FA9\InstalledCopies\FA9COPY1]
+"FA9 Path Name"="c:\\PROGRAM FILES\\znk\\wolt\\"
+
+[HKEY_LOCAL_MACHINE\SOFTWARE\ZNK\FA9\InstalledCopies\FA9COPY2]
+"FA9 Path Name"="C:\\Program Files\\ZNK\\FA9COPY2"
+"""
+
+
+@scenario
+def install_dir_conflict(ctx, c):
+    """(h) Two installed copies of the database product, one where INSTALLDIR points
+    (written in other letter case, with a trailing backslash): the conflict is published,
+    reported, and ends a silent installation; another INSTALLDIR passes."""
+    pkg = ctx.package("en")
+    with ctx.machine("install_dir_conflict") as m:
+        m.seed_registry(INSTALLED_COPIES, "copies")
+        r = m.msiexec("/i", pkg, label="conflict")
+        check_ran(c, r, 1603, ["CheckWOLTInstallDirCA"])
+        c.eq("INSTALLDIR", r.props.get("INSTALLDIR"), "C:\\Program Files\\ZNK\\WOLT\\")
+        c.eq("p_WOLT_installdir_conflict", r.props.get("p_WOLT_installdir_conflict"), "Y")
+        c.eq("CheckWOLTInstallDirCA result", r.action_result("CheckWOLTInstallDirCA"), 0)
+        lines = [l for _, body, _ in r.action_blocks({"CheckWOLTInstallDirCA"}) for l in body]
+        c.true("the conflict is logged as an error naming the directory",
+               any(l.startswith("1: Error: ") and "C:\\Program Files\\ZNK\\WOLT" in l for l in lines), repr(lines))
+        c.eq("message boxes", len(r.boxes), 1)
+        r2 = m.msiexec("/i", pkg, properties={"INSTALLDIR": "C:\\Elsewhere\\WOLT\\"}, label="elsewhere")
+        check_ran(c, r2, 0, ["CheckWOLTInstallDirCA"])
+        c.eq("p_WOLT_installdir_conflict elsewhere", r2.props.get("p_WOLT_installdir_conflict"), "N")
+
+
+def _timing(what, value):
+    if isinstance(value, dict):
+        return ", ".join("%s %.1f s" % (k, v) for k, v in value.items())
+    return "%s %.1f s" % (what, value)
+
+
+@scenario
+def prerequisites_missing(ctx, c):
+    """(f) A machine without Visual Studio: the prerequisite check shows its error in a
+    message box titled with the welcome dialog's caption, and the installation fails."""
+    pkg = ctx.package("en")
+    with ctx.machine("prerequisites_missing", registry=None) as m:
+        r = m.msiexec("/i", pkg, ui=None, label="install")  # full UI: the user sees the box
+        check_ran(c, r, 1603, ["CheckWOLTPrereqCA"])
+        c.eq("CheckWOLTPrereqCA result", r.action_result("CheckWOLTPrereqCA"), 0)
+        c.eq("message boxes", len(r.boxes), 1)
+        for box in r.boxes[:1]:
+            c.eq("box title", box["title"], "Add-ins for Visual Studio Setup")
+            c.eq("box buttons", [b["id"] for b in box["buttons"]], [1])
+            c.true("the box names the product", "Add-ins for Visual Studio" in box["text"], box["text"])
+            logged = [l for _, body, _ in r.action_blocks({"CheckWOLTPrereqCA"}) for l in body]
+            c.true("the box's text is in the log", any(box["text"] in l for l in logged), repr(logged))
+            c.eq("screenshots", len(r.screenshots), 1)
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build-dir", default=os.path.join(wine_e2e.REPO, "build", "mingw-x86_64"),
+                    help="64-bit preset build directory (default: build/mingw-x86_64)")
+    ap.add_argument("--work-dir", help="where prefixes, packages, logs and screenshots go (default: <build-dir>/e2e)")
+    ap.add_argument("--keep", action="store_true", help="keep each scenario's prefix")
+    ap.add_argument("--prepare-only", action="store_true", help="prepare the prefix and the helpers, run nothing")
+    ap.add_argument("--use-prepared", action="store_true", help="use the prefix a --prepare-only run left")
+    ap.add_argument("--dll", help="package this fa9wolt.dll instead of the build's (to see the scenarios fail)")
+    ap.add_argument("--list", action="store_true")
+    ap.add_argument("--names", action="store_true", help="the scenario names, one a line")
+    ap.add_argument("scenarios", nargs="*")
+    args = ap.parse_args(argv)
+    if args.names:
+        print("\n".join(SCENARIOS))
+        return 0
+    if args.list:
+        for name, fn in SCENARIOS.items():
+            print("%-36s %s" % (name, fn.__doc__.strip().splitlines()[0]))
+        return 0
+    names = args.scenarios or list(SCENARIOS)
+    unknown = [n for n in names if n not in SCENARIOS]
+    if unknown:
+        ap.error("unknown scenario(s): %s (see --list)" % ", ".join(unknown))
+    build_dir = os.path.abspath(args.build_dir)
+    if not os.path.isfile(os.path.join(build_dir, "src", "fa9wolt.dll")):
+        print("no fa9wolt.dll in %s/src: build the mingw-x86_64 preset first" % build_dir)
+        return 2
+    work_dir = os.path.abspath(args.work_dir or os.path.join(build_dir, "e2e"))
+
+    t0 = time.monotonic()
+    wine_run = wine_e2e.WineRun(work_dir, keep=args.keep)
+    passed = failed = 0
+    try:
+        wine_run.start(prepare=not args.use_prepared)
+        print("e2e: Wine prefix %s (%s), display %s, prepared in %.1f s" % (
+            wine_run.base_prefix, "reused" if args.use_prepared else "new", wine_run.display,
+            wine_run.timings["prepare"]))
+        # Scenarios run as separate CTest tests may run side by side: each process
+        # builds its packages in a folder of its own.
+        package_dir = os.path.join(work_dir, "packages")
+        if args.use_prepared:
+            package_dir += "-" + (names[0] if len(names) == 1 else "pid%d" % os.getpid())
+        ctx = Context(wine_run, build_dir, package_dir, ["--dll", os.path.abspath(args.dll)] if args.dll else [])
+        if args.prepare_only:
+            ctx.package("en")  # cross-builds the stand-ins once for the scenarios to come
+            return 0
+        for name in names:
+            c = Checks()
+            ctx.timings = []
+            s0 = time.monotonic()
+            try:
+                SCENARIOS[name](ctx, c)
+            except Exception:
+                c.failures.append("raised:\n" + traceback.format_exc())
+            status = "FAIL" if c.failures else "PASS"
+            print("%s %s (%.1f s)" % (status, name, time.monotonic() - s0))
+            for n in c.notes:
+                print("     " + n)
+            print("     timings: " + ", ".join(_timing(k, v) for k, v in ctx.timings))
+            for f in c.failures:
+                print("   - " + f.replace("\n", "\n     "))
+            if c.failures:
+                failed += 1
+            else:
+                passed += 1
+    finally:
+        wine_run.close()
+    print("e2e: %.1f s in all, artifacts in %s" % (time.monotonic() - t0, work_dir))
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,409 @@
+"""End-to-end machinery: the test package installed by Wine's real msiexec.
+
+One `WineRun` per run: an Xvfb display, the helper programs (cross-built), and a
+prepared Wine prefix. Each scenario gets a `Machine`, a copy of that prefix, seeds its
+registry, runs msiexec through a launcher that reports the real exit code, while a
+watcher inside the same prefix records and answers message boxes (the harness takes a
+screenshot of each). The `Result` reads back the verbose log, the final property dump,
+stderr, the boxes and the exit code.
+"""
+
+import json
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+WINE_DIR = "/usr/lib/wine"
+WINE = os.path.join(WINE_DIR, "wine64")
+WINESERVER = os.path.join(WINE_DIR, "wineserver")
+
+# Traces of a custom action Wine could not call: Wine then logs the action as a
+# success, so these stderr lines are the only sign.
+LOAD_FAILURES = re.compile(r"failed to load dll|GetProcAddress")
+
+
+class E2EError(Exception):
+    pass
+
+
+def run(cmd, env=None, timeout=120, check=True):
+    """Runs a command with its output in files, not pipes: Wine's background processes
+    (services, the custom-action server) inherit the output handles and would keep a pipe
+    open long after the command itself ended."""
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        rc = subprocess.run(cmd, env=env, timeout=timeout, stdout=out, stderr=err).returncode
+        out.seek(0)
+        err.seek(0)
+        p = subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+    if check and p.returncode != 0:
+        raise E2EError("%s failed (%d):\n%s%s" % (" ".join(cmd), p.returncode,
+                                                  p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")))
+    return p
+
+
+def win_path(host_path):
+    """Host path as Wine sees it through drive Z:."""
+    return "Z:" + os.path.abspath(host_path).replace("/", "\\")
+
+
+def build_helpers(out_dir):
+    """Cross-builds the launcher and the message-box watcher (64-bit, like msiexec under wine64)."""
+    os.makedirs(out_dir, exist_ok=True)
+    exes = {}
+    for name in ("launch", "boxwatch"):
+        src = os.path.join(HERE, "win", name + ".c")
+        exe = os.path.join(out_dir, "e2e-%s.exe" % name)
+        if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
+            run(["x86_64-w64-mingw32-gcc", "-municode", "-O2", "-s", "-static-libgcc", "-Wall",
+                 "-o", exe + ".tmp", src, "-luser32"])
+            os.replace(exe + ".tmp", exe)
+        exes[name] = exe
+    return exes
+
+
+class Package:
+    """A built .msi and access to its Binary rows."""
+
+    def __init__(self, path, description):
+        self.path = path
+        self.description = description
+        self._rows = {}
+
+    def binary_row(self, name):
+        if name not in self._rows:
+            p = run(["msiinfo", "extract", self.path, "Binary." + name], check=False)
+            self._rows[name] = p.stdout if p.returncode == 0 else None
+        return self._rows[name]
+
+
+def build_package(build_dir, out_msi, options=(), description="", cache_dir=None):
+    script = os.path.join(REPO, "package", "build-package.sh")
+    cache = ["--cache", cache_dir] if cache_dir else []
+    p = run(["bash", script, build_dir, out_msi] + cache + list(options), timeout=300)
+    return Package(out_msi, description or p.stdout.decode().strip())
+
+
+class WineRun:
+    """Xvfb, helpers and the prepared prefix shared by all scenarios of one run."""
+
+    def __init__(self, work_dir, keep=False):
+        self.work_dir = os.path.abspath(work_dir)
+        self.keep = keep
+        self.xvfb = None
+        self.display = None
+        self.base_prefix = os.path.join(self.work_dir, "base-prefix")
+        self.timings = {}
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def env(self, prefix):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": prefix,
+            "DISPLAY": self.display,
+            # The only traces of a custom action Wine could not call: "failed to load dll"
+            # is an err: line, "GetProcAddress(...) failed" a warn: line of the msi channel.
+            "WINEDEBUG": "fixme-all,warn+msi",
+            # no Mono or Gecko installer dialogs in a fresh prefix
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # Wine's language follows LC_ALL; the scenarios expect an English system
+            "LC_ALL": "C.UTF-8",
+        })
+        return env
+
+    def start(self, prepare=True):
+        """Starts the display; prepares the prefix, or checks that a prepared one is there."""
+        for tool in (WINE, WINESERVER):
+            if not os.path.exists(tool):
+                raise E2EError("%s not found (ls %s)" % (tool, WINE_DIR))
+        os.makedirs(self.work_dir, exist_ok=True)
+        t0 = time.monotonic()
+        self.helpers = build_helpers(os.path.join(self.work_dir, "helpers"))
+        self._start_xvfb()
+        if prepare:
+            self._prepare_prefix()
+        elif not os.path.exists(os.path.join(self.base_prefix, "system.reg")):
+            raise E2EError("no prepared prefix in %s (run with --prepare-only first)" % self.base_prefix)
+        self.timings["prepare"] = time.monotonic() - t0
+
+    def _start_xvfb(self):
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        deadline = time.monotonic() + 15
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        if not number.strip():
+            raise E2EError("Xvfb did not start")
+        self.display = ":" + number.decode().strip()
+
+    def _prepare_prefix(self):
+        """wineboot -i once, then the X11 settings for a display without a window manager:
+        Decorated=N draws the captions (screenshots show titles), Managed=N spares each
+        closing box about 2 s."""
+        shutil.rmtree(self.base_prefix, ignore_errors=True)
+        env = self.env(self.base_prefix)
+        run([WINE, "wineboot", "-i"], env=env, timeout=180)
+        for value in ("Decorated", "Managed"):
+            run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", value, "/d", "N", "/f"], env=env)
+        run([WINESERVER, "-w"], env=env, timeout=60)
+
+    def machine(self, name):
+        return Machine(self, name)
+
+    def close(self):
+        if self.xvfb:
+            self.xvfb.send_signal(signal.SIGTERM)
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+            self.xvfb = None
+
+
+class Machine:
+    """One scenario's Windows machine: a copy of the prepared prefix."""
+
+    def __init__(self, wine_run, name):
+        self.run_ = wine_run
+        self.name = name
+        self.dir = os.path.join(wine_run.work_dir, name)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        os.makedirs(self.dir)
+        self.prefix = os.path.join(self.dir, "prefix")
+        t0 = time.monotonic()
+        run(["cp", "-a", wine_run.base_prefix, self.prefix])
+        self.timings = {"copy prefix": time.monotonic() - t0}
+        self.env = wine_run.env(self.prefix)
+        self.runs = 0
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        t0 = time.monotonic()
+        run([WINESERVER, "-k"], env=self.env, check=False)
+        self.timings["stop wineserver"] = time.monotonic() - t0
+        if not self.run_.keep:
+            shutil.rmtree(self.prefix, ignore_errors=True)
+
+    def wine(self, *args, check=True, timeout=120):
+        return run([WINE] + list(args), env=self.env, check=check, timeout=timeout)
+
+    def seed_registry(self, reg_text, label="seed"):
+        """Imports a REGEDIT4 text into the registry (64-bit view: reg.exe of wine64)."""
+        path = os.path.join(self.dir, "%s.reg" % label)
+        with open(path, "w", encoding="ascii", newline="\r\n") as f:
+            f.write(reg_text)
+        t0 = time.monotonic()
+        self.wine("reg", "import", win_path(path))
+        self.timings["seed registry"] = time.monotonic() - t0
+
+    def reg_query(self, key, value=None):
+        """The data of a value (str), True for an existing key when value is None, or None."""
+        args = ["reg", "query", key] + (["/v", value] if value is not None else [])
+        p = self.wine(*args, check=False)
+        if p.returncode != 0:
+            return None
+        if value is None:
+            return True
+        for line in p.stdout.decode(errors="replace").splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[0].lower() == value.lower() and parts[1].startswith("REG_"):
+                return parts[2] if len(parts) > 2 else ""
+        return None
+
+    def host_path(self, windows_path):
+        """A Windows path of this machine as a host path (through the prefix's dosdevices)."""
+        drive, rest = windows_path[:2].lower(), windows_path[2:]
+        root = os.path.realpath(os.path.join(self.prefix, "dosdevices", drive))
+        return os.path.join(root, *[p for p in rest.replace("\\", "/").split("/") if p])
+
+    def msiexec(self, action, package, properties=None, ui="/qn", answers=(), label=None):
+        """Runs msiexec <action> <package> /l*v <log> [ui] [properties] under the launcher,
+        with the message-box watcher running beside it. Properties on the command line lose
+        their quotes in Wine: put exact values into the package instead."""
+        self.runs += 1
+        label = label or "run%d" % self.runs
+        base = os.path.join(self.dir, label)
+        log, code_file = base + ".log", base + ".code"
+        boxes_file, stop_file = base + ".boxes", base + ".stop"
+        for f in (log, code_file, boxes_file, stop_file):
+            if os.path.exists(f):
+                os.remove(f)
+        pkg = package.path if isinstance(package, Package) else package
+        cmd = ["msiexec", action, win_path(pkg), "/l*v", win_path(log)]
+        if ui:
+            cmd.append(ui)
+        for k, v in (properties or {}).items():
+            cmd.append("%s=%s" % (k, v))
+
+        watcher = subprocess.Popen([WINE, self.run_.helpers["boxwatch"], win_path(boxes_file), win_path(stop_file),
+                                    ",".join(str(a) for a in answers)],
+                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shots = []
+        done = threading.Event()
+        shooter = threading.Thread(target=self._photograph_boxes, args=(boxes_file, base, shots, done), daemon=True)
+        shooter.start()
+        t0 = time.monotonic()
+        try:
+            p = run([WINE, self.run_.helpers["launch"], win_path(code_file)] + cmd, env=self.env, timeout=300,
+                    check=False)
+        finally:
+            seconds = time.monotonic() - t0
+            with open(stop_file, "w"):
+                pass
+            try:
+                watcher.wait(15)
+            except subprocess.TimeoutExpired:
+                watcher.kill()
+            done.set()
+            shooter.join(5)
+        stderr = p.stderr.decode(errors="replace")
+        with open(base + ".stderr", "w") as f:
+            f.write(stderr)
+        code = None
+        if os.path.exists(code_file):
+            with open(code_file) as f:
+                code = int(f.read().strip())
+        return Result(label=label, command=cmd, code=code, wine_status=p.returncode, log_path=log,
+                      stderr=stderr, boxes=_read_boxes(boxes_file), screenshots=shots, seconds=seconds)
+
+    def _photograph_boxes(self, boxes_file, base, shots, done):
+        """Screenshot of each box the watcher reports, then the go-ahead to press its button."""
+        seen = 0
+        while not done.is_set():
+            n = len(_read_boxes(boxes_file))
+            while seen < n:
+                seen += 1
+                shot = "%s.box%d.png" % (base, seen)
+                subprocess.run(["import", "-display", self.run_.display, "-window", "root", shot],
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                if os.path.exists(shot):
+                    shots.append(shot)
+                with open("%s.%d.ack" % (boxes_file, seen), "w"):
+                    pass
+            time.sleep(0.05)
+
+
+def _read_boxes(path):
+    if not os.path.exists(path):
+        return []
+    boxes = []
+    with open(path, encoding="ascii", errors="replace") as f:
+        for line in f:
+            line = line.strip()
+            if line.endswith("}"):
+                boxes.append(json.loads(line))
+    return boxes
+
+
+class Result:
+    """What one msiexec run left behind."""
+
+    def __init__(self, label, command, code, wine_status, log_path, stderr, boxes, screenshots, seconds):
+        self.label = label
+        self.command = command
+        self.code = code
+        self.wine_status = wine_status
+        self.log_path = log_path
+        self.stderr = stderr
+        self.boxes = boxes
+        self.screenshots = screenshots
+        self.seconds = seconds
+        self.log = ""
+        if os.path.exists(log_path):
+            with open(log_path, "rb") as f:
+                self.log = f.read().decode("cp1252", errors="replace")
+        self.lines = self.log.splitlines()
+        self.props_server = _property_dump(self.lines, "S")
+        self.props_client = _property_dump(self.lines, "C")
+
+    @property
+    def props(self):
+        """The final property dump: the server's, else the client's."""
+        return self.props_server or self.props_client
+
+    def load_failures(self):
+        return [l for l in self.stderr.splitlines() if LOAD_FAILURES.search(l)]
+
+    def library_lines(self):
+        """Lines the library wrote: INFO records with the text in field 1 ("1: <text> ")."""
+        return [l for l in self.lines if l.startswith("1: ")]
+
+    def action_results(self):
+        """[(action, return value)] in log order, from "Action ended ...: X. Return value N."."""
+        out = []
+        for l in self.lines:
+            m = re.match(r"Action ended [0-9:]+: (\S+)\. Return value (-?\d+)\.", l)
+            if m:
+                out.append((m.group(1), int(m.group(2))))
+        return out
+
+    def action_result(self, action):
+        results = [v for a, v in self.action_results() if a == action]
+        return results[-1] if results else None
+
+    def action_blocks(self, actions):
+        """For each run of one of `actions`: (action, its log lines between "Action start"
+        and "Action ended", return value or None). Deferred actions are listed when
+        scheduled and again when they run in the script; both blocks are returned."""
+        blocks, current, body = [], None, []
+        for l in self.lines:
+            m = re.match(r"Action start [0-9:]+: (\S+)\.$", l)
+            if m and m.group(1) in actions:
+                if current:
+                    blocks.append((current, body, None))
+                current, body = m.group(1), []
+                continue
+            m = re.match(r"Action ended [0-9:]+: (\S+)\. Return value (-?\d+)\.", l)
+            if m and current and m.group(1) == current:
+                blocks.append((current, body, int(m.group(2))))
+                current, body = None, []
+                continue
+            if current:
+                body.append(l)
+        if current:
+            blocks.append((current, body, None))
+        return blocks
+
+    def describe(self):
+        return "%s: %s -> exit %s (wine status %s), %.1f s, log %s" % (
+            self.label, " ".join(self.command), self.code, self.wine_status, self.seconds, self.log_path)
+
+
+def _property_dump(lines, side):
+    prefix = "Property(%s): " % side
+    props = {}
+    for l in lines:
+        if l.startswith(prefix):
+            name, sep, value = l[len(prefix):].partition(" = ")
+            if sep:
+                props[name] = value
+    return props
+
+
+def read_reg_file(path):
+    with open(path, encoding="ascii") as f:
+        return f.read()
