@@ -13,3 +13,7 @@ for arch in mingw-i686 mingw-x86_64; do
     printf '   %-60s %8d bytes\n' "$f" "$(stat -c %s "$f")"
   done
 done
+
+echo
+echo "== end-to-end demo: the package installed and removed by Wine's msiexec"
+python3 e2e/demo.py --build-dir build/mingw-x86_64
