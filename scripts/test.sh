@@ -17,5 +17,12 @@ echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset host-asan -j2
 
+echo "== short fuzz runs"
+for target in fuzz_tokens fuzz_installation_name; do
+  corpus=build/host-asan/fuzz/corpus-$target
+  mkdir -p "$corpus"
+  build/host-asan/fuzz/$target -max_total_time=20 -max_len=600 -print_final_stats=0 "$corpus" 2>&1 | tail -1
+done
+
 echo "== end-to-end tests: the package installed by Wine's msiexec"
 ctest --test-dir build/mingw-x86_64 -L e2e -j2 --output-on-failure
