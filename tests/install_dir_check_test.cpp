@@ -71,13 +71,20 @@ TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
     session.setProperty("UILevel", "2");
     EXPECT_EQ(run(CheckWOLTInstallDirCA), 1603u);
     EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], ::testing::StartsWith("1: Error: "));
-    EXPECT_NE(log()[0].find("D:\\FA9"), std::string::npos);
-    EXPECT_EQ(log()[0].find("D:\\FA9\\"), std::string::npos);  // named without its trailing backslash
+    // The directory is named without its trailing backslash.
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The directory D:\\FA9 already holds an installed copy of FA9. "
+                                          "Choose a different installation directory for this product.")));
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
     EXPECT_EQ(machine.messageBoxes[0].style, 0x10010u);
+}
+
+TEST_F(InstallDirTest, EmptyInstallDirStandsForTheCurrentDirectory) {
+    machine.makeDirs("D:\\FA9");
+    machine.setCurrentDirectory("D:\\FA9");
+    session.setProperty("INSTALLDIR", "");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
 }
 
 TEST_F(InstallDirTest, NoCopiesNoConflict) {

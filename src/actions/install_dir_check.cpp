@@ -19,10 +19,12 @@ const DWORD kDirCapacity = 261;
 const DWORD kCompareCapacity = 260;
 
 // The full path of `path` in `out` with a closing quote, or else one trailing
-// backslash, removed; empty when the path cannot be made full.
+// backslash, removed; empty when the path cannot be made full. As the runtime's
+// full-path routine does, an empty path stands for the current directory.
 void normalizedFullPath(const char* path, char* out) {
     out[0] = '\0';
-    DWORD n = GetFullPathNameA(path, kCompareCapacity, out, nullptr);
+    DWORD n = *path ? GetFullPathNameA(path, kCompareCapacity, out, nullptr)
+                    : GetCurrentDirectoryA(kCompareCapacity, out);
     if (n == 0 || n >= kCompareCapacity) {
         out[0] = '\0';
         return;

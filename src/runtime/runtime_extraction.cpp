@@ -65,6 +65,7 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
         char line[kPathCapacity + 64];
         fa9::formatText(line, sizeof line, "Failed to create the %s file", path);
         iLogMessage(hInstall, line);
+        MsiViewClose(view.get());
         return 1;
     }
     char chunk[1024];
