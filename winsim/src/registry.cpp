@@ -399,6 +399,29 @@ Path concat(const Path& a, const Path& b) {
     return r;
 }
 
+// Where a subkey path below a handle leads: the handle's key, the view in force, and
+// the subkey's path as the caller names it and as it is stored. `clear` (may be null)
+// is emptied once the handle is known to be valid, as the open and create calls do.
+struct Target {
+    Base base;
+    bool view32 = false;
+    Path logical;
+    Path physical;
+};
+
+LONG locate(Registry::Impl& r, HKEY h, REGSAM sam, const char* subkey, PHKEY clear, Target& t) {
+    LONG rc = resolve(r, h, t.base);
+    if (rc != ERROR_SUCCESS) return rc;
+    if (clear) *clear = nullptr;
+    if ((rc = chooseView(sam, t.base, t.view32)) != ERROR_SUCCESS) return rc;
+    Path sub;
+    if ((rc = splitSubkey(subkey, sub)) != ERROR_SUCCESS) return rc;
+    if (t.base.node->deleted) return ERROR_KEY_DELETED;
+    t.logical = concat(t.base.logical, sub);
+    t.physical = redirect(t.base.hive, t.logical, t.view32);
+    return ERROR_SUCCESS;
+}
+
 // For value and enumeration calls: the key behind the handle, checked for access.
 LONG keyFor(Registry::Impl& r, HKEY h, REGSAM need, std::shared_ptr<Node>& node) {
     Base base;
@@ -576,25 +599,17 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     if (predefined && predefinedHive == Hive::ClassesRoot && lpSubKey && *lpSubKey == '\\') ++lpSubKey;
     if (!phkResult) return ERROR_INVALID_PARAMETER;
 
-    Base base;
-    LONG rc = winsim::resolve(r, hKey, base);
+    winsim::Target t;
+    LONG rc = winsim::locate(r, hKey, samDesired, lpSubKey, phkResult, t);
     if (rc != ERROR_SUCCESS) return rc;
-    *phkResult = nullptr;
-
-    bool view32 = false;
-    if ((rc = winsim::chooseView(samDesired, base, view32)) != ERROR_SUCCESS) return rc;
-    Path sub;
-    if ((rc = winsim::splitSubkey(lpSubKey, sub)) != ERROR_SUCCESS) return rc;
-    if (base.node->deleted) return ERROR_KEY_DELETED;
-
-    Path logical = winsim::concat(base.logical, sub);
-    Path physical = winsim::redirect(base.hive, logical, view32);
+    const Base& base = t.base;
+    Path& physical = t.physical;
     auto node = r.find(base.hive, physical);
     if (!node) return ERROR_FILE_NOT_FOUND;
     if (const LONG* code = r.openFault(base.hive, physical)) return *code;
     REGSAM granted = 0;
     if ((rc = r.grant(base.hive, physical, samDesired, granted)) != ERROR_SUCCESS) return rc;
-    *phkResult = r.newHandle(base.hive, std::move(logical), std::move(physical), view32, granted, node);
+    *phkResult = r.newHandle(base.hive, std::move(t.logical), std::move(physical), t.view32, granted, node);
     return ERROR_SUCCESS;
 }
 
@@ -605,21 +620,13 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
     auto& r = winsim::reg();
     if (!phkResult) return ERROR_BADKEY;
     if (Reserved) return ERROR_INVALID_PARAMETER;
-    Base base;
-    LONG rc = winsim::resolve(r, hKey, base);
-    if (rc != ERROR_SUCCESS) return rc;
-    *phkResult = nullptr;
-
-    bool view32 = false;
-    if ((rc = winsim::chooseView(samDesired, base, view32)) != ERROR_SUCCESS) return rc;
-    Path sub;
-    if ((rc = winsim::splitSubkey(lpSubKey, sub)) != ERROR_SUCCESS) return rc;
     // Windows ignores the access the parent handle was opened with; only the key's own
     // security (denyWrite here) decides whether a subkey may be created.
-    if (base.node->deleted) return ERROR_KEY_DELETED;
-
-    Path logical = winsim::concat(base.logical, sub);
-    Path physical = winsim::redirect(base.hive, logical, view32);
+    winsim::Target t;
+    LONG rc = winsim::locate(r, hKey, samDesired, lpSubKey, phkResult, t);
+    if (rc != ERROR_SUCCESS) return rc;
+    const Base& base = t.base;
+    Path& physical = t.physical;
 
     // Check everything before creating anything, so a failure leaves no keys behind.
     std::shared_ptr<winsim::Node> node = r.root(base.hive);
@@ -650,7 +657,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
         if (lpClass) node->className = lpClass;
     }
     if (lpdwDisposition) *lpdwDisposition = exists ? REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY;
-    *phkResult = r.newHandle(base.hive, std::move(logical), std::move(physical), view32, granted, node);
+    *phkResult = r.newHandle(base.hive, std::move(t.logical), std::move(physical), t.view32, granted, node);
     return ERROR_SUCCESS;
 }
 
@@ -727,17 +734,13 @@ LONG WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD
     std::lock_guard<std::recursive_mutex> g(Machine::current().lock());
     auto& r = winsim::reg();
     if (!lpSubKey) return ERROR_INVALID_PARAMETER;
-    Base base;
-    LONG rc = winsim::resolve(r, hKey, base);
+    winsim::Target t;
+    LONG rc = winsim::locate(r, hKey, samDesired, lpSubKey, nullptr, t);
     if (rc != ERROR_SUCCESS) return rc;
-    bool view32 = false;
-    if ((rc = winsim::chooseView(samDesired, base, view32)) != ERROR_SUCCESS) return rc;
-    Path sub;
-    if ((rc = winsim::splitSubkey(lpSubKey, sub)) != ERROR_SUCCESS) return rc;
-    if (base.node->deleted) return ERROR_KEY_DELETED;
+    const Base& base = t.base;
+    const Path& physical = t.physical;
 
     // Windows opens the key for DELETE and deletes through that handle.
-    Path physical = winsim::redirect(base.hive, winsim::concat(base.logical, sub), view32);
     auto node = r.find(base.hive, physical);
     if (!node) return ERROR_FILE_NOT_FOUND;
     if (const LONG* code = r.openFault(base.hive, physical)) return *code;
