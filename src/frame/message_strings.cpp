@@ -1,6 +1,7 @@
 #include "frame/message_strings.h"
 
 #include "frame/bounded.h"
+#include "frame/file_attributes.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "platform/win32.h"
@@ -25,18 +26,7 @@ void runtimeDirectory(char* out) {
 
 // A regular file; a leading and a trailing double quote do not count.
 bool isRegularFile(const char* path) {
-    char bare[kDirCapacity + 64];
-    const char* p = path;
-    size_t n = std::strlen(p);
-    if (n && p[0] == '"') {
-        ++p;
-        --n;
-    }
-    if (n && p[n - 1] == '"') --n;
-    if (n >= sizeof bare) return false;
-    std::memcpy(bare, p, n);
-    bare[n] = '\0';
-    DWORD attrs = GetFileAttributesA(bare);
+    DWORD attrs = iGetUnquotedFileAttributes(path);
     return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
 }
 

@@ -1,6 +1,7 @@
 #include "runtime/runtime_extraction.h"
 
 #include "frame/bounded.h"
+#include "frame/file_attributes.h"
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
 
@@ -25,21 +26,6 @@ bool fillTemplate(char* name, unsigned long counter) {
         counter /= 10;
     }
     return counter == 0;
-}
-
-bool namesSomething(const char* candidate) {
-    char bare[kUniqueNameCapacity];
-    const char* p = candidate;
-    size_t n = std::strlen(p);
-    if (n && p[0] == '"') {
-        ++p;
-        --n;
-    }
-    if (n && p[n - 1] == '"') --n;
-    if (n >= sizeof bare) n = sizeof bare - 1;
-    std::memcpy(bare, p, n);
-    bare[n] = '\0';
-    return GetFileAttributesA(bare) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace
@@ -101,7 +87,7 @@ const char* GenerateUniqueName(const char* directory, const char* templ) {
         if (!fillTemplate(name, counter)) return nullptr;
         // A candidate that does not fit could never name the real file: stop rather than cut it.
         if (!fa9::formatText(result, sizeof result, quoted ? "%s%s\"" : "%s%s", prefix, name)) return nullptr;
-        if (!namesSomething(result)) return result;
+        if (iGetUnquotedFileAttributes(result) == INVALID_FILE_ATTRIBUTES) return result;
     }
 }
 

@@ -1,0 +1,18 @@
+#include "frame/file_attributes.h"
+
+#include <cstring>
+
+DWORD iGetUnquotedFileAttributes(const char* path) {
+    char bare[2 * MAX_PATH];
+    const char* p = path ? path : "";
+    size_t n = std::strlen(p);
+    if (n && p[0] == '"') {
+        ++p;
+        --n;
+    }
+    if (n && p[n - 1] == '"') --n;
+    if (n >= sizeof bare) return INVALID_FILE_ATTRIBUTES;
+    std::memcpy(bare, p, n);
+    bare[n] = '\0';
+    return GetFileAttributesA(bare);
+}

@@ -1,0 +1,9 @@
+// File attributes of a path that may come enclosed in double quotes, as paths taken
+// from properties and command lines do.
+#pragma once
+
+#include "platform/win32.h"
+
+// GetFileAttributesA of `path` with one leading and one trailing double quote ignored;
+// INVALID_FILE_ATTRIBUTES for a path too long to name anything.
+DWORD iGetUnquotedFileAttributes(const char* path);
