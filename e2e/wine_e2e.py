@@ -65,6 +65,14 @@ def build_helpers(out_dir):
                  "-o", exe + ".tmp", src, "-luser32"])
             os.replace(exe + ".tmp", exe)
         exes[name] = exe
+    # The IDE stand-in the machines get in their Visual Studio folders.
+    src = os.path.join(REPO, "package", "stand-ins", "devenv.c")
+    header = os.path.join(REPO, "package", "stand-ins", "standin.h")
+    exe = os.path.join(out_dir, "devenv.exe")
+    if not os.path.exists(exe) or os.path.getmtime(exe) < max(os.path.getmtime(src), os.path.getmtime(header)):
+        run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-static-libgcc", "-Wall", "-o", exe + ".tmp", src])
+        os.replace(exe + ".tmp", exe)
+    exes["devenv"] = exe
     return exes
 
 
@@ -233,6 +241,25 @@ class Machine:
             if len(parts) >= 2 and parts[0].lower() == value.lower() and parts[1].startswith("REG_"):
                 return parts[2] if len(parts) > 2 else ""
         return None
+
+    def place_file(self, windows_path, host_source=None, text=None):
+        """Puts a file into the machine (folders created), from a host file or a text."""
+        target = self.host_path(windows_path)
+        os.makedirs(os.path.dirname(target), exist_ok=True)
+        if host_source:
+            shutil.copyfile(host_source, target)
+        else:
+            with open(target, "w", newline="") as f:
+                f.write(text or "")
+        return target
+
+    def read_text(self, windows_path):
+        """A file of the machine as text, or None when it is not there."""
+        path = self.host_path(windows_path)
+        if not os.path.isfile(path):
+            return None
+        with open(path, encoding="latin-1") as f:
+            return f.read()
 
     def host_path(self, windows_path):
         """A Windows path of this machine as a host path (through the prefix's dosdevices)."""

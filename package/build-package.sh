@@ -67,7 +67,8 @@ cache=$(cd "$cache" && pwd)/stand-ins-$arch
 mkdir -p "$cache"
 cross() {  # cross <output> <source> <cc flags...>
   local target=$1 src=$2; shift 2
-  if [ ! -f "$cache/$target" ] || [ "$src" -nt "$cache/$target" ] || [ "$0" -nt "$cache/$target" ]; then
+  if [ ! -f "$cache/$target" ] || [ "$src" -nt "$cache/$target" ] || [ "$0" -nt "$cache/$target" ] ||
+     [ "$here/stand-ins/standin.h" -nt "$cache/$target" ]; then
     "$cc" -O2 -s -static-libgcc "$@" -o "$cache/$target.tmp" "$src"
     mv "$cache/$target.tmp" "$cache/$target"
   fi
@@ -78,9 +79,11 @@ done
 for f in fa9genreg_install3.dll fa9install_install3.dll; do
   cross "$f" "$here/stand-ins/sibling.c" -shared "-DSIBLING_NAME=\"$f\""
 done
-for f in commontoolreg.exe macConfigChange.exe; do
-  cross "$f" "$here/stand-ins/standin.c" "-DSTANDIN_NAME=\"${f%.exe}\""
-done
+# The programs the custom actions start; devenv.exe is not in the package (the
+# scenarios place it in the IDE folders of the machine they prepare).
+cross commontoolreg.exe "$here/stand-ins/commontoolreg.c"
+cross macConfigChange.exe "$here/stand-ins/macconfigchange.c"
+cross devenv.exe "$here/stand-ins/devenv.c"
 
 # --- Binary rows: name -> file, in the order the runtime extraction reads them
 binary_rows=(

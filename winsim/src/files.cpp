@@ -16,33 +16,52 @@ namespace winsim {
 
 namespace {
 
+struct KernelEntry {
+    std::shared_ptr<KernelObject> object;
+    bool inheritable = false;
+};
+
 std::mutex g_kernelLock;
-std::map<HANDLE, std::shared_ptr<KernelObject>> g_kernelHandles;
+std::map<HANDLE, KernelEntry> g_kernelHandles;
 uintptr_t g_nextKernelHandle = 0x100;
 
 }  // namespace
 
-HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj) {
+HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj, bool inheritable) {
     std::lock_guard<std::mutex> g(g_kernelLock);
     g_nextKernelHandle += 4;  // Windows hands out multiples of four
     HANDLE h = reinterpret_cast<HANDLE>(g_nextKernelHandle);
-    g_kernelHandles[h] = std::move(obj);
+    g_kernelHandles[h] = {std::move(obj), inheritable};
     return h;
 }
 
 std::shared_ptr<KernelObject> lookupKernelHandle(HANDLE h) {
     std::lock_guard<std::mutex> g(g_kernelLock);
     auto it = g_kernelHandles.find(h);
-    return it == g_kernelHandles.end() ? nullptr : it->second;
+    return it == g_kernelHandles.end() ? nullptr : it->second.object;
 }
 
 std::shared_ptr<KernelObject> releaseKernelHandle(HANDLE h) {
     std::lock_guard<std::mutex> g(g_kernelLock);
     auto it = g_kernelHandles.find(h);
     if (it == g_kernelHandles.end()) return nullptr;
-    auto obj = it->second;
+    auto obj = it->second.object;
     g_kernelHandles.erase(it);
     return obj;
+}
+
+bool isKernelHandleInheritable(HANDLE h) {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    auto it = g_kernelHandles.find(h);
+    return it != g_kernelHandles.end() && it->second.inheritable;
+}
+
+std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects() {
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    std::vector<std::shared_ptr<KernelObject>> out;
+    for (const auto& [h, entry] : g_kernelHandles)
+        if (entry.inheritable) out.push_back(entry.object);
+    return out;
 }
 
 size_t openKernelHandleCount() {
@@ -90,7 +109,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
                           DWORD dwCreationDisposition, DWORD, HANDLE) {
     Machine& m = Machine::current();
     if (!lpFileName || !*lpFileName) {
@@ -137,7 +156,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
     SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
-    return allocKernelHandle(file);
+    return allocKernelHandle(file, lpSecurityAttributes && lpSecurityAttributes->bInheritHandle);
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,

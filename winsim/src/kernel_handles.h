@@ -1,4 +1,5 @@
-// Kernel object handles (files now; pipes, processes and threads join them later).
+// Kernel object handles: files, pipe ends, processes and threads. A handle names an
+// object; duplicates share it, and the object lives until its last handle is closed.
 #pragma once
 
 #include "winsim/control.h"
@@ -7,11 +8,19 @@
 #include <memory>
 #include <mutex>
 #include <unistd.h>
+#include <vector>
 
 namespace winsim {
 
 struct KernelObject {
     virtual ~KernelObject() = default;
+    // WaitForSingleObject: WAIT_OBJECT_0 once signalled, WAIT_TIMEOUT, or WAIT_FAILED.
+    virtual DWORD wait(DWORD) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    // The host descriptor a child process can be given for this object, or -1.
+    virtual int hostFd() const { return -1; }
     virtual BOOL write(LPCVOID, DWORD, LPDWORD) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
@@ -25,6 +34,7 @@ struct KernelObject {
 struct FileObject : KernelObject {
     int fd = -1;
     ~FileObject() override;
+    int hostFd() const override { return fd; }
     BOOL write(LPCVOID data, DWORD n, LPDWORD written) override {
         ssize_t r = ::write(fd, data, n);
         if (r < 0) {
@@ -45,8 +55,12 @@ struct FileObject : KernelObject {
     }
 };
 
-HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj);
+HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj, bool inheritable = false);
 std::shared_ptr<KernelObject> lookupKernelHandle(HANDLE h);
 std::shared_ptr<KernelObject> releaseKernelHandle(HANDLE h);
+bool isKernelHandleInheritable(HANDLE h);
+// The objects of every inheritable handle: what a child created with handle
+// inheritance holds open.
+std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects();
 
 }  // namespace winsim

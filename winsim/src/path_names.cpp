@@ -1,5 +1,6 @@
 // Path names: GetFullPathNameA and GetShortPathNameA, with the 8.3 short names that
 // NTFS generates for long names.
+#include "paths.h"
 #include "winsim/control.h"
 
 #include <algorithm>
@@ -105,9 +106,11 @@ std::string trimmedName(const std::string& component) {
     return component.substr(0, end);
 }
 
+}  // namespace
+
 // The entry of host folder `folder` that `component` names, by its long name (without
 // regard to case) or by its generated short name; empty when there is none.
-std::string findEntry(const fs::path& folder, const std::string& component) {
+std::string winsim::paths::entryNamed(const fs::path& folder, const std::string& component) {
     const std::string wanted = trimmedName(component);
     if (wanted.empty()) return std::string();
     std::error_code ec;
@@ -121,6 +124,10 @@ std::string findEntry(const fs::path& folder, const std::string& component) {
     }
     return byShortName;
 }
+
+namespace {
+
+using winsim::paths::entryNamed;
 
 // The host folder a path's first component is looked up in, and the root of its drive;
 // moves `pos` past a drive letter.
@@ -192,7 +199,7 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
             continue;
         }
         std::error_code ec;
-        const std::string onDisk = fs::is_directory(folder, ec) ? findEntry(folder, component) : std::string();
+        const std::string onDisk = fs::is_directory(folder, ec) ? entryNamed(folder, component) : std::string();
         if (onDisk.empty()) {
             SetLastError(last ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
             return 0;

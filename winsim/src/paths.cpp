@@ -97,17 +97,12 @@ std::string toHost(const std::string& root, const std::string& absolute) {
                 host = exact;
                 continue;
             }
-            bool found = false;
-            if (fs::is_directory(host, ec)) {
-                for (const auto& entry : fs::directory_iterator(host, ec)) {
-                    if (equalsNoCase(entry.path().filename().string(), comp)) {
-                        host = entry.path();
-                        found = true;
-                        break;
-                    }
-                }
+            // Short (8.3) names lead to the same entry, as they do on Windows.
+            const std::string name = fs::is_directory(host, ec) ? entryNamed(host, comp) : std::string();
+            if (!name.empty()) {
+                host /= name;
+                continue;
             }
-            if (found) continue;
             matching = false;
         }
         host /= comp;

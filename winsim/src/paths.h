@@ -1,6 +1,7 @@
 // Windows path rules used across the simulated Windows.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,11 @@ Split split(const std::string& absolute);
 // The host path of an absolute Windows path below the machine's root; existing
 // components are matched without regard to case, missing ones keep their spelling.
 std::string toHost(const std::string& root, const std::string& absolute);
+
+// The entry of host folder `folder` that a path component names: by its long name
+// without regard to case, or by the 8.3 short name Windows generates for it; empty
+// when there is none.
+std::string entryNamed(const std::filesystem::path& folder, const std::string& component);
 
 // "C:\\a\\b.dll" -> "b.dll"
 std::string baseName(const std::string& path);

@@ -149,6 +149,20 @@ public:
 
     std::recursive_mutex& lock() { return lock_; }
 
+    // Standard input, output and error of the process (GetStdHandle/SetStdHandle). A
+    // custom-action server has no console: all three start as null.
+    HANDLE standardHandles[3] = {nullptr, nullptr, nullptr};
+
+    // Processes started with CreateProcessA, in order: what the child was given.
+    struct ProcessLaunch {
+        std::string commandLine;     // as passed
+        std::string program;         // the Windows path of the program that ran
+        std::vector<std::string> arguments;  // argv as the child's C runtime splits it
+        std::string currentDirectory;
+    };
+    std::vector<ProcessLaunch> launches() const;
+    void recordLaunch(ProcessLaunch launch);
+
 private:
     std::string root_;
     std::string currentDir_;
@@ -156,6 +170,7 @@ private:
     std::map<std::string, std::map<std::string, FARPROC>, NoCaseLess> native_;
     std::map<std::string, ComponentState, NoCaseLess> components_;
     std::unique_ptr<ModuleTable> modules_;
+    std::vector<ProcessLaunch> launches_;
     mutable std::recursive_mutex lock_;
 };
 
@@ -262,6 +277,10 @@ private:
     std::vector<LogEntry> log_;
     Database database_;
 };
+
+// A command line split into arguments the way the C runtime of a Windows program
+// splits it (quotes, backslashes before quotes, doubled quotes inside quotes).
+std::vector<std::string> splitCommandLine(const std::string& line);
 
 // Number of MSI handles open right now (records, sessions, ...): tests check that a
 // custom action closes what it opens.

@@ -1,0 +1,119 @@
+/* What the stand-in programs share: where they keep their records, how a scenario
+ * chooses their exit code, and output on both streams.
+ *
+ * They build for Windows (mingw, shipped in the test package and run by Wine) and for
+ * the host, where the simulated Windows runs them as host programs and tells them the
+ * host folder of its drives in WINSIM_ROOT. Either way they work on Windows paths:
+ *
+ *   C:\ProgramData\FA9StandIns\<file>   records of what the programs did
+ *   C:\ProgramData\FA9StandIns\exitcodes.txt
+ *       lines "<program> <first argument> <exit code>" (program and argument without
+ *       regard to case): the program exits with that code instead of its own answer,
+ *       and says so on standard error.
+ */
+#ifndef STANDIN_H
+#define STANDIN_H
+
+#include <ctype.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#define STANDIN_STATE "C:\\ProgramData\\FA9StandIns"
+
+static inline int standin_same(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b)
+        if (tolower((unsigned char)*a) != tolower((unsigned char)*b)) return 0;
+    return *a == *b;
+}
+
+/* The file a Windows path names on this system. */
+static inline void standin_local(const char *winPath, char *out, size_t capacity) {
+#ifdef _WIN32
+    snprintf(out, capacity, "%s", winPath);
+#else
+    const char *root = getenv("WINSIM_ROOT");
+    size_t n;
+    snprintf(out, capacity, "%s/%c%s", root ? root : ".", winPath[0], winPath + 2);
+    for (n = 0; out[n]; ++n)
+        if (out[n] == '\\') out[n] = '/';
+#endif
+}
+
+static inline int standin_is_folder(const char *winPath) {
+    char local[1024];
+    standin_local(winPath, local, sizeof local);
+#ifdef _WIN32
+    {
+        DWORD a = GetFileAttributesA(local);
+        return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+    }
+#else
+    {
+        struct stat st;
+        return stat(local, &st) == 0 && S_ISDIR(st.st_mode);
+    }
+#endif
+}
+
+static inline void standin_make_state_folder(void) {
+    char local[1024];
+    standin_local("C:\\ProgramData", local, sizeof local);
+#ifdef _WIN32
+    CreateDirectoryA(local, NULL);
+#else
+    mkdir(local, 0777);
+#endif
+    standin_local(STANDIN_STATE, local, sizeof local);
+#ifdef _WIN32
+    CreateDirectoryA(local, NULL);
+#else
+    mkdir(local, 0777);
+#endif
+}
+
+/* Opens a record file of the state folder ("w" replaces, "a" appends). */
+static inline FILE *standin_record(const char *name, const char *mode) {
+    char win[512], local[1024];
+    standin_make_state_folder();
+    snprintf(win, sizeof win, "%s\\%s", STANDIN_STATE, name);
+    standin_local(win, local, sizeof local);
+    return fopen(local, mode);
+}
+
+static inline void standin_forget(const char *name) {
+    char win[512], local[1024];
+    snprintf(win, sizeof win, "%s\\%s", STANDIN_STATE, name);
+    standin_local(win, local, sizeof local);
+    remove(local);
+}
+
+/* The exit code a scenario chose for this program and first argument, else `natural`. */
+static inline int standin_exit_code(const char *program, const char *argument, int natural) {
+    char line[512];
+    FILE *f;
+    char win[512], local[1024];
+    snprintf(win, sizeof win, "%s\\exitcodes.txt", STANDIN_STATE);
+    standin_local(win, local, sizeof local);
+    f = fopen(local, "r");
+    if (!f) return natural;
+    while (fgets(line, sizeof line, f)) {
+        char prog[128], arg[256];
+        int code;
+        if (sscanf(line, "%127s %255s %d", prog, arg, &code) == 3 && standin_same(prog, program) &&
+            standin_same(arg, argument ? argument : "")) {
+            fclose(f);
+            fprintf(stderr, "%s: exit code %d chosen for %s\n", program, code, arg);
+            return code;
+        }
+    }
+    fclose(f);
+    return natural;
+}
+
+#endif

@@ -1,0 +1,87 @@
+// RegisterWOLTMachineCfgCA and UnregisterWOLTMachineCfgCA: register or unregister the
+// product's tools folder with the machine configuration through INSTALLDIR\bin\macConfigChange.exe.
+#include "actions/exports.h"
+#include "frame/bounded.h"
+#include "frame/custom_action_context.h"
+#include "frame/file_attributes.h"
+#include "frame/guarded.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "process/install_process.h"
+#include "session/property_access.h"
+
+#include <cstring>
+
+namespace {
+
+const DWORD kPathCapacity = 261;
+const int kRegister = 1;
+const int kUnregister = 2;
+
+void report(uint32_t flags, int probe, uint32_t rc, uint32_t message, const char* first,
+            const char* second = nullptr) {
+    MsgTokenHolder tokens(first);
+    if (second) tokens.addString(second);
+    ureReport(flags, "setupWOLTMachineCfg", probe, static_cast<int32_t>(rc), message, &tokens, 0, true);
+}
+
+bool isRegularFile(const char* path) {
+    const DWORD attributes = iGetUnquotedFileAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
+    char toolsFolder[kPathCapacity] = {};
+    char program[kPathCapacity] = {};
+    char command[kPathCapacity] = {};
+    InstallProcess runner;
+    DWORD capacity = kPathCapacity;
+    UINT rc = iMsiGetProperty(hInstall, "INSTALLDIR", toolsFolder, &capacity);
+    if (rc != ERROR_SUCCESS) {
+        report(URE_LOG_ERROR, 10, rc, 5598, "INSTALLDIR");
+        return rc;
+    }
+    const size_t n = std::strlen(toolsFolder);
+    if (n > 0 && toolsFolder[n - 1] == '\\') toolsFolder[n - 1] = '\0';
+    // A folder too long for its buffers cannot hold the program: it is reported missing.
+    bool fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") &&
+                joinCommand(program, sizeof(program), {toolsFolder, "\\macConfigChange.exe"});
+    if (!fits || !isRegularFile(program)) {
+        report(URE_SHOW_ERROR, 40, 0, 5054, program);
+        return ERROR_INSTALL_FAILURE;
+    }
+    fits = mode == kRegister ? joinCommand(command, sizeof(command), {program, " -toolspath \"", toolsFolder, "\""})
+                             : joinCommand(command, sizeof(command), {program, " -unregister"});
+    if (!fits) {
+        report(URE_SHOW_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
+        return ERROR_INSTALL_FAILURE;
+    }
+    uint32_t exitCode = 0;
+    const uint32_t result = runCommand(runner, command, &exitCode);
+    if (result != 0) {
+        report(URE_SHOW_ERROR, 20, result, 5030, command);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (exitCode == 0) return 0;
+    char code[16] = {};
+    fa9::formatText(code, sizeof(code), "%u", exitCode);
+    report(URE_SHOW_ERROR, 30, exitCode, 6031, program, code);
+    runner.traceOutput("setupWOLTMachineCfg", 1);
+    return ERROR_INSTALL_FAILURE;
+}
+
+extern "C" UINT __stdcall RegisterWOLTMachineCfgCA(MSIHANDLE hInstall) {
+    return iRunGuarded([&] {
+        CustomActionContext context(hInstall);
+        return setupWOLTMachineCfg(hInstall, kRegister);
+    });
+}
+
+extern "C" UINT __stdcall UnregisterWOLTMachineCfgCA(MSIHANDLE hInstall) {
+    return iRunGuarded([&] {
+        CustomActionContext context(hInstall);
+        return setupWOLTMachineCfg(hInstall, kUnregister);
+    });
+}

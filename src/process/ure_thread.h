@@ -1,0 +1,25 @@
+// Worker threads of the engine: started on a function and one argument, joined
+// without limit.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <cstdint>
+
+// What the engine keeps of one thread; zero-filled while no thread runs.
+struct UREThread {
+    unsigned id;
+    unsigned stackSize;  // asked for at start; 0 is the default
+    HANDLE handle;
+};
+
+typedef unsigned (*UREThreadFunction)(void* argument);
+
+// Starts `function(argument)` on a new thread and fills `record`: 0 when started, 5002
+// when the start block cannot be allocated, 5111 when the thread cannot be created,
+// 5003 when the function or the record is missing. Failures are reported.
+uint32_t ureCreateThread(UREThreadFunction function, void* argument, UREThread* record);
+
+// Waits for the thread of `record` to end, then closes its handle and clears the
+// record's handle and identifier. A record without a thread is left as it is.
+void ureJoinThread(UREThread* record);

@@ -1,0 +1,228 @@
+// The add-in registration, its removal and the provider check, each driving the
+// registration stand-in program through every exit code the actions give a meaning.
+#include "actions/exports.h"
+#include "fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <ostream>
+
+using namespace fa9test;
+
+namespace {
+
+const char* kProduct = "Add-ins for Visual Studio";
+const char* kInstallDir = "C:\\Program Files\\FA9 Tools\\";
+const char* kState = "C:\\ProgramData\\FA9StandIns\\";
+
+// The registration program's lines as the trace writes them into the log.
+std::string traced(const std::string& output) { return logged("Error: " + output); }
+
+class StandInTest : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg",
+                           std::string(kRuntimeDir) + "\\commontoolreg.exe");
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
+        session.setProperty("ProductName", kProduct);
+        session.setProperty("INSTALLDIR", kInstallDir);
+        session.setProperty("UILevel", "5");
+    }
+    // Makes the stand-in answer `code` to `command` instead of its own answer.
+    void chooseExitCode(const std::string& command, int code) {
+        machine.writeFile(std::string(kState) + "exitcodes.txt",
+                          "commontoolreg " + command + " " + std::to_string(code) + "\n");
+    }
+    std::string record(const std::string& name) {
+        const std::string path = std::string(kState) + name;
+        return machine.fileExists(path) ? machine.readFile(path) : "(none)";
+    }
+};
+
+struct ExitCase {
+    const char* name;
+    int exitCode;
+    std::vector<std::string> reports;  // report lines before the trace, without "1: "
+    bool traced;
+};
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
+class RegisterExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(RegisterExitCodes, ReportAndTraceButNeverStop) {
+    const ExitCase& c = GetParam();
+    if (c.exitCode) chooseExitCode("/commontoolinstall", c.exitCode);
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.reports) expected.push_back(logged(line));
+    if (c.traced) {
+        expected.push_back(traced("commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) +
+                                  " chosen for /commontoolinstall\n"));
+    }
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.messageBoxes.size(), c.reports.size());
+    // The trailing backslash of INSTALLDIR does not reach the program.
+    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Register, RegisterExitCodes,
+    ::testing::Values(
+        ExitCase{"registered", 0, {}, false},
+        ExitCase{"no_visual_studio",
+                 2,
+                 {"Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio "
+                  "2008, and neither was found on this computer. Install one of them, then run the installation of "
+                  "Add-ins for Visual Studio again."},
+                 true},
+        ExitCase{"registration_failed",
+                 6,
+                 {"Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio. Close "
+                  "all Visual Studio windows, then repair the installation."},
+                 true},
+        ExitCase{"configuration_locked",
+                 7,
+                 {"Error: The Visual Studio configuration is in use by another program and could not be changed. "
+                  "Close all Visual Studio windows and try again."},
+                 true},
+        ExitCase{"other_code_traced_only", 5, {}, true}),
+    [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
+
+class RemoveExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
+
+TEST_P(RemoveExitCodes, ReportAndTraceButNeverStop) {
+    const ExitCase& c = GetParam();
+    machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
+    if (c.exitCode) chooseExitCode("/commontooluninstall", c.exitCode);
+    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.reports) expected.push_back(logged(line));
+    if (c.traced) {
+        expected.push_back(traced("commontoolreg: add-in registration removed\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) +
+                                  " chosen for /commontooluninstall\n"));
+    }
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(record("addins.txt"), "(none)");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Remove, RemoveExitCodes,
+    ::testing::Values(
+        ExitCase{"removed", 0, {}, false},
+        ExitCase{"unregistration_failed",
+                 3,
+                 {"Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio. "
+                  "Close all Visual Studio windows and run the removal again."},
+                 true},
+        ExitCase{"configuration_locked",
+                 7,
+                 {"Error: The Visual Studio configuration is in use by another program and could not be changed. "
+                  "Close all Visual Studio windows and try again."},
+                 true},
+        ExitCase{"settings_left_behind",
+                 8,
+                 {"Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed. Close all "
+                  "Visual Studio windows and run the removal again."},
+                 true},
+        ExitCase{"other_code_traced_only", 4, {}, true}),
+    [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
+
+const char* kProviderMissing =
+    "Error: The FA9 .NET data provider was not found on this computer.\n\rThe installation of Add-ins for Visual "
+    "Studio cannot continue. Install the FA9 .NET data provider, then run this installation again.";
+
+struct ProviderCase {
+    const char* name;
+    bool inCache;      // the provider's assembly folder exists
+    int forcedCode;    // -1: the program's own answer
+    const char* uiLevel;
+    UINT result;
+    bool traced;
+    bool box;
+};
+void PrintTo(const ProviderCase& c, std::ostream* os) { *os << c.name; }
+
+class ProviderCheck : public StandInTest, public ::testing::WithParamInterface<ProviderCase> {};
+
+TEST_P(ProviderCheck, OnlyNineConfirmsTheProvider) {
+    const ProviderCase& c = GetParam();
+    if (c.inCache) machine.makeDirs("C:\\Windows\\assembly\\GAC_MSIL\\FA9.Data.Provider");
+    if (c.forcedCode >= 0) chooseExitCode("/checkprovider", c.forcedCode);
+    session.setProperty("UILevel", c.uiLevel);
+    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), c.result);
+    std::vector<std::string> expected;
+    if (c.traced) {
+        expected.push_back(traced(std::string("commontoolreg: .NET data provider ") +
+                                  (c.inCache ? "found" : "not found") + "\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.forcedCode) +
+                                  " chosen for /checkprovider\n"));
+    }
+    if (c.result) expected.push_back(logged(kProviderMissing));
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.messageBoxes.size(), c.box ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Provider, ProviderCheck,
+    ::testing::Values(ProviderCase{"present", true, -1, "5", 0, false, false},
+                      ProviderCase{"missing_full_ui", false, -1, "5", 1603, false, true},
+                      ProviderCase{"missing_silent", false, -1, "2", 1603, false, false},
+                      ProviderCase{"zero_is_no_answer", true, 0, "5", 1603, true, true},
+                      ProviderCase{"check_failed", true, 12, "2", 1603, true, false}),
+    [](const ::testing::TestParamInfo<ProviderCase>& i) { return std::string(i.param.name); });
+
+TEST_F(StandInTest, AMissingProgramIsReportedOnlyWhereItMatters) {
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Elsewhere");
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    EXPECT_EQ(log(), std::vector<std::string>{logged(
+                         "Error: The command C:\\Elsewhere\\commontoolreg.exe /commontoolinstall "
+                         "-DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\" could not be run to completion. Check that "
+                         "the program exists and can be started, then try again.")});
+    session.clearLog();
+    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
+    EXPECT_THAT(log(), ::testing::IsEmpty());
+    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1603u);
+    EXPECT_EQ(log(), std::vector<std::string>{logged(kProviderMissing)});
+}
+
+TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
+    session.failGetProperty("INSTALLDIR", 1615);
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property INSTALLDIR could not be read.")});
+    session.failGetProperty("INSTALLDIR", 0);
+    session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
+    session.clearLog();
+    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1615u);
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         logged("iMsiGetProperty failed for CURRENT_PROCESS_DIRECTORY with return code 1615."),
+                         logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.")}));
+    EXPECT_TRUE(machine.launches().empty());
+}
+
+TEST_F(StandInTest, ACommandThatWouldNotFitIsRefusedAndNothingRuns) {
+    const std::string longDir = "C:\\" + std::string(200, 'd');
+    session.setProperty("INSTALLDIR", longDir);
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    ASSERT_EQ(log().size(), 1u);
+    EXPECT_THAT(log()[0], ::testing::StartsWith(logged("Error: The command " + std::string(kRuntimeDir) +
+                                                        "\\commontoolreg.exe /commontoolinstall -DINSTALLDIR=\"C:\\ddd")
+                                                     .substr(0, 120)));
+    EXPECT_THAT(log()[0], ::testing::HasSubstr("... could not be run to completion."));
+    EXPECT_TRUE(machine.launches().empty());
+    EXPECT_EQ(record("addins.txt"), "(none)");
+}
+
+TEST_F(StandInTest, InstallDirLosesOnlyOneTrailingBackslash) {
+    session.setProperty("INSTALLDIR", "C:\\Tools\\\\");
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", std::string(kRuntimeDir));
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    const auto launches = machine.launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].commandLine, "\"" + std::string(kRuntimeDir) +
+                                           "\\commontoolreg.exe\" /commontoolinstall -DINSTALLDIR=\"C:\\Tools\\\"");
+}
+
+}  // namespace

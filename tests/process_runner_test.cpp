@@ -1,0 +1,276 @@
+// The process runner on real child processes: command-line rule, captured output,
+// exit codes and what is left behind.
+#include "fixture.h"
+
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "process/install_process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* kChild = "C:\\Tools\\emit.exe";
+
+// Every report the engine hands out, as the observers see it.
+struct Recorded {
+    uint32_t flags;
+    std::string function;
+    int probe;
+    uint32_t message;
+    std::string text;
+};
+
+class Recorder : public IObserver {
+public:
+    Recorder() { setEnabled(true); }
+    int update(const UREBaseInfo& base) override {
+        const auto& r = static_cast<const UREInfo&>(base);
+        records.push_back({r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.messageNumber(),
+                           r.text() ? r.text() : ""});
+        return 0;
+    }
+    std::vector<Recorded> records;
+};
+
+class RunnerTest : public fa9test::SessionTest {
+protected:
+    RunnerTest() {
+        machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/emit", kChild);
+        URE::instance()->attach(&recorder);
+    }
+    ~RunnerTest() override { URE::destroy(); }
+
+    // Runs the child with `arguments` the way the custom actions do.
+    uint32_t run(InstallProcess& runner, const std::string& arguments, uint32_t* exitCode) {
+        return runCommand(runner, (std::string(kChild) + " " + arguments).c_str(), exitCode);
+    }
+
+    Recorder recorder;
+};
+
+struct CommandCase {
+    const char* name;
+    const char* command;
+    const char* expected;
+    uint32_t result;
+};
+
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLineRule : public RunnerTest, public ::testing::WithParamInterface<CommandCase> {};
+
+TEST_P(CommandLineRule, BuildsTheLineCreateProcessGets) {
+    machine.writeFile("C:\\My Tools\\long name.bat", "echo\n");
+    char out[InstallProcess::kCommandCapacity];
+    EXPECT_EQ(InstallProcess::buildCommandLine(GetParam().command, out, sizeof(out)), GetParam().result);
+    EXPECT_EQ(std::string(out), GetParam().expected);
+}
+
+const std::string kLong(800, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineRule,
+    ::testing::Values(
+        CommandCase{"path_with_spaces", "C:\\Program Files\\t\\tool.exe /a", "\"C:\\Program Files\\t\\tool.exe\" /a", 0},
+        CommandCase{"already_quoted", "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"",
+                    "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", 0},
+        CommandCase{"upper_case_com", "C:\\T\\RUN.COM x", "\"C:\\T\\RUN.COM\" x", 0},
+        CommandCase{"exe_in_bat_arguments_wins", "C:\\t\\run.bat /x other.exe y", "\"C:\\t\\run.bat /x other.exe\" y", 0},
+        CommandCase{"first_occurrence_ends_path", "C:\\a.exec\\b.exe /q", "\"C:\\a.exe\"c\\b.exe /q", 0},
+        CommandCase{"batch_in_folder_with_spaces", "C:\\My Tools\\long name.bat /s \"q r\"",
+                    "C:\\MYTOOL~1\\LONGNA~1.BAT /s \"q r\"", 0},
+        CommandCase{"missing_batch_keeps_path", "C:\\No Such\\x.cmd arg", "C:\\No Such\\x.cmd arg", 0},
+        CommandCase{"no_extension", "C:\\t\\tool /a", "", 5005},
+        CommandCase{"null_command", nullptr, "", 5005}),
+    [](const ::testing::TestParamInfo<CommandCase>& i) { return std::string(i.param.name); });
+
+TEST_F(RunnerTest, CommandTooLongForTheBufferLeavesItEmpty) {
+    const std::string command = "C:\\" + kLong + ".exe";
+    char out[InstallProcess::kCommandCapacity];
+    EXPECT_EQ(InstallProcess::buildCommandLine(command.c_str(), out, sizeof(out)), 5006u);
+    EXPECT_STREQ(out, "");
+}
+
+TEST_F(RunnerTest, CommandLineProcessorFormQuotesTheStatement) {
+    InstallProcess plain("select 1 from t", nullptr, true, false);
+    EXPECT_STREQ(plain.commandLine(), "\"fa9.exe\" -ec -v \"select 1 from t\"");
+    InstallProcess sqlca("select 1 from t", nullptr, true, true);
+    EXPECT_STREQ(sqlca.commandLine(), "\"fa9.exe\" -a -v \"select 1 from t\"");
+    InstallProcess noExtension("C:\\t\\tool /a");
+    EXPECT_STREQ(noExtension.commandLine(), "C:\\t\\tool /a");
+}
+
+TEST_F(RunnerTest, MegabytesOfOutputArriveWholeInOneRecord) {
+    const size_t before = winsim::openKernelHandleCount();
+    {
+        InstallProcess runner;
+        uint32_t exitCode = 99;
+        ASSERT_EQ(run(runner, "out=3M exit=4", &exitCode), 0u);
+        EXPECT_EQ(exitCode, 4u);
+        runner.traceOutput("SomeCA", 1);
+        ASSERT_EQ(recorder.records.size(), 1u);
+        const Recorded& r = recorder.records[0];
+        EXPECT_EQ(r.flags, 0x04000001u);
+        EXPECT_EQ(r.function, "SomeCA");
+        EXPECT_EQ(r.probe, 997);
+        ASSERT_EQ(r.text.size(), 3u * 1024 * 1024);
+        for (size_t i = 0; i < r.text.size(); i += 4099) ASSERT_EQ(r.text[i], 'a' + static_cast<char>(i % 65536 % 26));
+    }
+    EXPECT_EQ(winsim::openKernelHandleCount(), before) << "pipes, process and thread handles are all closed";
+}
+
+TEST_F(RunnerTest, BothStreamsFullAtOnceDoNotBlockTheChild) {
+    InstallProcess runner;
+    uint32_t exitCode = 99;
+    ASSERT_EQ(run(runner, "out=2M err=2M", &exitCode), 0u);
+    EXPECT_EQ(exitCode, 0u);
+    EXPECT_EQ(runner.getStdoutLength(), 2u * 1024 * 1024);
+    EXPECT_EQ(runner.getStderrLength(), 2u * 1024 * 1024);
+}
+
+TEST_F(RunnerTest, OnlyTheStreamsWithTextAreTraced) {
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "err=10", &exitCode), 0u);
+    runner.traceOutput("SomeCA", 0);
+    ASSERT_EQ(recorder.records.size(), 1u);
+    EXPECT_EQ(recorder.records[0].probe, 999);
+    EXPECT_EQ(recorder.records[0].flags, 0x04000000u);
+    EXPECT_EQ(recorder.records[0].text, "abcdefghij");
+
+    recorder.records.clear();
+    ASSERT_EQ(run(runner, "", &exitCode), 0u);
+    runner.traceOutput("SomeCA", 1);
+    EXPECT_TRUE(recorder.records.empty()) << "a silent child leaves no record";
+    char buffer[4] = "xyz";
+    EXPECT_EQ(runner.getStdout(buffer, sizeof(buffer)), 0u);
+    EXPECT_STREQ(buffer, "");
+}
+
+TEST_F(RunnerTest, GetStdoutCutsToTheCallersBuffer) {
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "out=10", &exitCode), 0u);
+    char small[5];
+    EXPECT_EQ(runner.getStdout(small, sizeof(small)), 5006u);
+    EXPECT_STREQ(small, "abcd");
+    char exact[11];
+    EXPECT_EQ(runner.getStdout(exact, sizeof(exact)), 0u);
+    EXPECT_STREQ(exact, "abcdefghij");
+}
+
+TEST_F(RunnerTest, WaitWithoutExecuteAnswers5030) {
+    InstallProcess runner;
+    runner.setCommand("C:\\Tools\\emit.exe");
+    uint32_t exitCode = 77;
+    EXPECT_EQ(runner.waitForExitCode(&exitCode, INFINITE), 5030u);
+    EXPECT_EQ(exitCode, 77u);
+}
+
+TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {
+    const size_t before = winsim::openKernelHandleCount();
+    {
+        InstallProcess runner;
+        uint32_t exitCode = 0;
+        EXPECT_EQ(runCommand(runner, "C:\\Tools\\missing.exe /a", &exitCode), 5082u);
+        EXPECT_EQ(runCommand(runner, "C:\\Tools\\emit /no-extension", &exitCode), 5082u);
+        machine.writeFile("C:\\Tools\\windows.exe", std::string("MZ\x90\0", 4));
+        EXPECT_EQ(runCommand(runner, "C:\\Tools\\windows.exe", &exitCode), 5082u);
+        runner.traceOutput("SomeCA", 1);
+        EXPECT_TRUE(recorder.records.empty());
+    }
+    EXPECT_EQ(winsim::openKernelHandleCount(), before);
+}
+
+TEST_F(RunnerTest, StandardHandlesAreTheSameAfterARun) {
+    HANDLE r = nullptr, w = nullptr;
+    ASSERT_TRUE(CreatePipe(&r, &w, nullptr, 0));
+    SetStdHandle(STD_OUTPUT_HANDLE, w);
+    SetStdHandle(STD_ERROR_HANDLE, r);
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "out=1K err=1K", &exitCode), 0u);
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
+    EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), r);
+    EXPECT_EQ(runCommand(runner, "C:\\Tools\\missing.exe", &exitCode), 5082u);
+    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
+    CloseHandle(r);
+    CloseHandle(w);
+}
+
+TEST_F(RunnerTest, ChildGetsHiddenStartAndTheWorkingDirectory) {
+    machine.makeDirs("C:\\Work Area");
+    InstallProcess runner(nullptr, "C:\\Work Area");
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "text=\"two words\" \\\"q\\\"", &exitCode), 0u);
+    const auto launches = machine.launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].commandLine, "\"C:\\Tools\\emit.exe\" text=\"two words\" \\\"q\\\"");
+    EXPECT_EQ(launches[0].currentDirectory, "C:\\Work Area");
+    EXPECT_EQ(launches[0].arguments, (std::vector<std::string>{"C:\\Tools\\emit.exe", "text=two words", "\"q\""}));
+    char out[64];
+    runner.getStdout(out, sizeof(out));
+    EXPECT_STREQ(out, "two words\n");
+}
+
+TEST_F(RunnerTest, ATimedOutWaitStopsTheReadersAndKeepsWhatWasRead) {
+    InstallProcess runner;
+    runner.setTimeout(100);
+    runner.setCommand("C:\\Tools\\emit.exe text=early sleep=3000");
+    runner.execute(true, false);
+    uint32_t exitCode = 0;
+    EXPECT_EQ(runner.waitForExitCode(&exitCode, 50), 0u);
+    EXPECT_EQ(exitCode, static_cast<uint32_t>(STILL_ACTIVE));
+    char out[64];
+    runner.getStdout(out, sizeof(out));
+    EXPECT_STREQ(out, "early\n");
+}
+
+TEST_F(RunnerTest, AGrandchildHoldingThePipesDelaysButDoesNotLoseOutput) {
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "text=parent linger=300 exit=3", &exitCode), 0u);
+    EXPECT_EQ(exitCode, 3u);
+    char out[64];
+    runner.getStdout(out, sizeof(out));
+    EXPECT_STREQ(out, "parent\n");
+}
+
+TEST_F(RunnerTest, ANewCommandForgetsThePreviousOutput) {
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(run(runner, "text=first", &exitCode), 0u);
+    ASSERT_EQ(run(runner, "err=3", &exitCode), 0u);
+    EXPECT_EQ(runner.getStdoutLength(), 0u);
+    EXPECT_EQ(runner.getStderrLength(), 3u);
+    EXPECT_EQ(machine.launches().size(), 2u);
+}
+
+TEST_F(RunnerTest, TraceOfExecuteNamesTheCommand) {
+    InstallProcess runner;
+    runner.setCommand("C:\\Tools\\emit.exe");
+    runner.execute(true, true);
+    uint32_t exitCode = 0;
+    EXPECT_EQ(runner.waitForExitCode(&exitCode, INFINITE), 0u);
+    ASSERT_EQ(recorder.records.size(), 1u);
+    EXPECT_EQ(recorder.records[0].function, "InstallProcess::execute");
+    EXPECT_EQ(recorder.records[0].probe, 18);
+    EXPECT_EQ(recorder.records[0].message, 1038u);
+    EXPECT_EQ(recorder.records[0].flags, 0x04000000u);
+}
+
+TEST_F(RunnerTest, ThreadStartWithoutAFunctionIsRefused) {
+    UREThread record = {};
+    EXPECT_EQ(ureCreateThread(nullptr, nullptr, &record), 5003u);
+    ASSERT_EQ(recorder.records.size(), 1u);
+    EXPECT_EQ(recorder.records[0].probe, 5);
+    EXPECT_EQ(recorder.records[0].message, 5003u);
+    EXPECT_EQ(record.handle, nullptr);
+    ureJoinThread(&record);  // nothing to join: no hang, no crash
+}
+
+}  // namespace
