@@ -382,6 +382,102 @@ def prerequisites_missing(ctx, c):
             c.eq("screenshots", len(r.screenshots), 1)
 
 
+def _action_lines(result, action):
+    return [l for _, body, _ in result.action_blocks({action}) for l in body]
+
+
+def _devenv_runs(machine):
+    text = machine.read_text(STAND_IN_STATE + "devenv.log") or ""
+    return [l for l in text.splitlines() if l.strip()]
+
+
+@scenario
+def registration_round_trip(ctx, c):
+    """(i) Installation registers the add-ins (commontoolreg.exe) and the tools folder
+    (macConfigChange.exe in INSTALLDIR\bin) and runs devenv.exe /setup for both IDEs;
+    a full removal clears both records and runs devenv.exe three more times."""
+    pkg = ctx.package("en")
+    with ctx.machine("registration_round_trip") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["DetectDotNetDataProviderInstalledCA", "RegisterWOLTKeysCA", "RegisterWOLTMachineCfgCA",
+                            "SetupWOLTTemplateCA"])
+        install_dir = r.props.get("INSTALLDIR", "")
+        c.eq("add-in registration", m.read_text(STAND_IN_STATE + "addins.txt"),
+             "INSTALLDIR=%s\n" % install_dir.rstrip("\\"))
+        c.eq("machine configuration", m.read_text(STAND_IN_STATE + "machine.cfg"),
+             "toolspath=%sbin\n" % install_dir)
+        runs = _devenv_runs(m)
+        c.eq("devenv runs at installation", [l.split(" ", 1)[-1][-6:] for l in runs], ["/setup", "/setup"])
+        c.true("the first run is the 2005 IDE's", runs and "Visual Studio 8" in runs[0], repr(runs))
+        c.eq("library lines of the installation", [l for l in r.library_lines() if "Error" in l], [])
+
+        u = m.msiexec("/x", pkg, label="uninstall")
+        check_ran(c, u, 0, ["UnregisterWOLTMachineCfgCA", "RemoveWOLTKeysCA", "SetupWOLTTemplateCA"])
+        c.eq("add-in registration after removal", m.read_text(STAND_IN_STATE + "addins.txt"), None)
+        c.eq("machine configuration after removal", m.read_text(STAND_IN_STATE + "machine.cfg"), None)
+        runs = _devenv_runs(m)
+        c.eq("devenv runs in all", len(runs), 5)
+        c.true("the removal ends with the control refresh of the 2008 IDE",
+               runs and runs[-1].endswith("/Command Tools.InstallCommunityControls") and "9.0" in runs[-1],
+               repr(runs))
+
+
+@scenario
+def registration_failures(ctx, c):
+    """(j) Exit codes chosen for the stand-ins: commontoolreg.exe 6 shows its box, logs
+    the error and then the program's own output (standard output, then standard error)
+    and the installation goes on; macConfigChange.exe 5 stops it with 1603."""
+    pkg = ctx.package("en")
+    with ctx.machine("registration_failures") as m:
+        m.place_file(STAND_IN_STATE + "exitcodes.txt", text="commontoolreg /commontoolinstall 6\r\n")
+        r = m.msiexec("/i", pkg, ui=None, label="addins")  # full UI: the box is shown
+        check_ran(c, r, 0, ["RegisterWOLTKeysCA"])
+        lines = _action_lines(r, "RegisterWOLTKeysCA")
+        errors = [i for i, l in enumerate(lines) if l.startswith("1: Error: ")]
+        c.true("three error records: the message, the output, the error output", len(errors) == 3, repr(lines))
+        if len(errors) == 3:
+            c.true("the message names the product",
+                   "The add-ins of Add-ins for Visual Studio could not be registered" in lines[errors[0]], lines[errors[0]])
+            c.true("then the program's standard output", "commontoolreg: add-ins registered for" in lines[errors[1]],
+                   lines[errors[1]])
+            c.true("then its standard error", "exit code 6 chosen for /commontoolinstall" in lines[errors[2]],
+                   lines[errors[2]])
+        c.eq("message boxes", len(r.boxes), 1)
+        for box in r.boxes[:1]:
+            c.true("the box says what failed", "could not be registered with Visual Studio" in box["text"], box["text"])
+
+    with ctx.machine("registration_failures_cfg") as m:
+        m.place_file(STAND_IN_STATE + "exitcodes.txt", text="macConfigChange -toolspath 5\r\n")
+        r = m.msiexec("/i", pkg, label="machine_cfg")
+        check_ran(c, r, 1603, ["RegisterWOLTMachineCfgCA"])
+        c.eq("RegisterWOLTMachineCfgCA result", r.action_result("RegisterWOLTMachineCfgCA"), 0)
+        lines = _action_lines(r, "RegisterWOLTMachineCfgCA")
+        c.true("6031 names the program and the exit code",
+               any(l.startswith("1: Error: ") and l.rstrip().endswith("macConfigChange.exe failed with return code 5.")
+                   for l in lines), repr(lines))
+        c.true("the program's output follows", any("exit code 5 chosen for -toolspath" in l for l in lines), repr(lines))
+
+
+@scenario
+def provider_missing(ctx, c):
+    """(k) Without the .NET data provider in the global assembly cache the provider check
+    (commontoolreg.exe /checkprovider answers 10) stops a silent installation with 1603,
+    logging message 3164 with the text of 3170 first; nothing is registered."""
+    pkg = ctx.package("en")
+    with ctx.machine("provider_missing", provider=False) as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 1603, ["DetectDotNetDataProviderInstalledCA"])
+        c.eq("DetectDotNetDataProviderInstalledCA result", r.action_result("DetectDotNetDataProviderInstalledCA"), 0)
+        lines = _action_lines(r, "DetectDotNetDataProviderInstalledCA")
+        c.true("3164 with the provider text first",
+               any(l.startswith("1: Error: The FA9 .NET data provider was not found on this computer.") for l in lines),
+               repr(lines))
+        c.true("the answer 10 leaves no trace of the program's output",
+               not any("commontoolreg:" in l for l in lines), repr(lines))
+        c.eq("message boxes under /qn", len(r.boxes), 0)
+        c.eq("no add-in registration", m.read_text(STAND_IN_STATE + "addins.txt"), None)
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", default=os.path.join(wine_e2e.REPO, "build", "mingw-x86_64"),
