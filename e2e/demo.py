@@ -41,6 +41,13 @@ PUBLISHES = {
 }
 
 
+# Records the stand-in programs keep of what the custom actions made them do.
+RECORDS = {
+    "addins.txt": "commontoolreg.exe: the add-in registration",
+    "machine.cfg": "macConfigChange.exe: the registered tools folder",
+    "devenv.log": "devenv.exe: one line a run",
+}
+
 # Properties that differ from the run without custom actions for Wine's own reasons
 # (another package file, another cached copy).
 VOLATILE = {"DATABASE", "OriginalDatabase", "PackageCode", "SourceDir", "SOURCEDIR"}
@@ -166,10 +173,13 @@ def main(argv=None):
 
         with wine_run.machine("machine") as m:
             m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
+            m.add_programs()
             print("Machine: %s (registry from %s)" % (m.prefix, args.machine))
             install = m.msiexec("/i", package, ui=ui, label="install")
             installed = os.path.isfile(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt"))
+            records_installed = {n: m.stand_in_record(n) for n in RECORDS}
             remove = m.msiexec("/x", package, ui=ui, label="uninstall")
+            records_removed = {n: m.stand_in_record(n) for n in RECORDS}
             removed = not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt"))
             temp = install.props.get("TempFolder") or base_install.props.get("TempFolder")
             runtime = sorted(d for d in os.listdir(m.host_path(temp)) if d.startswith("FA9WOLT")) if temp else []
@@ -182,6 +192,15 @@ def main(argv=None):
         print("  product files installed by the installation: %s" % ("yes" if installed else "NO"))
         print("  product files gone after the removal:        %s" % ("yes" if removed else "NO"))
         print("  runtime folders left in %s: %s" % (temp, ", ".join(runtime) or "none"))
+        print("  what the programs the custom actions ran recorded (%s):" % wine_e2e.STAND_IN_STATE)
+        for name, what in RECORDS.items():
+            print("    %s (%s)" % (name, what))
+            for title, records in (("after the installation", records_installed), ("after the removal", records_removed)):
+                text = records[name]
+                lines = text.strip().splitlines() if text else []
+                print("      %s: %s" % (title, "none" if text is None else "%d line(s)" % len(lines)))
+                for line in lines:
+                    print("        " + line)
         print("  artifacts (logs, screenshots): %s" % work_dir)
         print("Demo took %.1f s" % (time.monotonic() - t0))
         ok = install.code == 0 and remove.code == 0 and not install.load_failures() and not remove.load_failures()

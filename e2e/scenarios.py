@@ -44,11 +44,7 @@ RUNTIME_FILES = [
     ("commontoolreg.exe", "commontoolreg.exe"),
 ]
 STRING_LIBRARY = "fa9istring_v97.dll"
-# The Visual Studio folders of the default machine (its InstallDir values).
-IDE_FOLDERS = [r"C:\Program Files (x86)\Microsoft Visual Studio 8\Common7\IDE" + "\\",
-               r"C:\Program Files (x86)\Microsoft Visual Studio 9.0\Common7\IDE" + "\\"]
-PROVIDER_FOLDER = r"C:\Windows\assembly\GAC_MSIL\FA9.Data.Provider"
-STAND_IN_STATE = r"C:\ProgramData\FA9StandIns" + "\\"
+STAND_IN_STATE = wine_e2e.STAND_IN_STATE
 PRODUCT_CODE = "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + PRODUCT_CODE
 
@@ -101,11 +97,7 @@ class Context:
         m = self.run.machine(name)
         if registry:
             m.seed_registry(wine_e2e.read_reg_file(registry), "machine")
-        if registry == DEFAULT_MACHINE:
-            for ide in IDE_FOLDERS:
-                m.place_file(ide + "devenv.exe", self.run.helpers["devenv"])
-        if provider:
-            os.makedirs(m.host_path(PROVIDER_FOLDER), exist_ok=True)
+        m.add_programs(ides=registry == DEFAULT_MACHINE, provider=provider)
         self.timings.append(("machine", m.timings))
         return m
 

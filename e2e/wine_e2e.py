@@ -29,6 +29,15 @@ WINESERVER = os.path.join(WINE_DIR, "wineserver")
 LOAD_FAILURES = re.compile(r"failed to load dll|GetProcAddress")
 
 
+# The Visual Studio folders of the default machine (its InstallDir values), where the
+# IDE stand-in goes; the .NET data provider's folder in the global assembly cache,
+# which the registration stand-in's /checkprovider looks for; the stand-ins' records.
+IDE_FOLDERS = [r"C:\Program Files (x86)\Microsoft Visual Studio 8\Common7\IDE" + "\\",
+               r"C:\Program Files (x86)\Microsoft Visual Studio 9.0\Common7\IDE" + "\\"]
+PROVIDER_FOLDER = r"C:\Windows\assembly\GAC_MSIL\FA9.Data.Provider"
+STAND_IN_STATE = r"C:\ProgramData\FA9StandIns" + "\\"
+
+
 class E2EError(Exception):
     pass
 
@@ -241,6 +250,19 @@ class Machine:
             if len(parts) >= 2 and parts[0].lower() == value.lower() and parts[1].startswith("REG_"):
                 return parts[2] if len(parts) > 2 else ""
         return None
+
+    def add_programs(self, ides=True, provider=True):
+        """The programs of the default machine: devenv.exe in both IDE folders, the .NET
+        data provider in the global assembly cache."""
+        if ides:
+            for ide in IDE_FOLDERS:
+                self.place_file(ide + "devenv.exe", self.run_.helpers["devenv"])
+        if provider:
+            os.makedirs(self.host_path(PROVIDER_FOLDER), exist_ok=True)
+
+    def stand_in_record(self, name):
+        """A record file of the stand-in programs, or None."""
+        return self.read_text(STAND_IN_STATE + name)
 
     def place_file(self, windows_path, host_source=None, text=None):
         """Puts a file into the machine (folders created), from a host file or a text."""

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-sources.sh
-bash scripts/build.sh host mingw-i686 mingw-x86_64 host-asan
+bash scripts/build.sh host mingw-i686 mingw-x86_64 host-asan host-tsan
 
 echo "== Windows builds: exports and imports"
 ctest --test-dir build/mingw-i686 --output-on-failure
@@ -16,6 +16,9 @@ ctest --preset host -j2
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset host-asan -j2
+
+echo "== the process runner's tests under ThreadSanitizer"
+TSAN_OPTIONS=halt_on_error=1 ctest --preset host-tsan -j2
 
 echo "== short fuzz runs"
 for target in fuzz_tokens fuzz_installation_name; do
