@@ -35,6 +35,8 @@ URE* URE::instance() {
 
 URE* URE::existing() { return g_engine; }
 
+URE::~URE() { releaseResponseFile(); }
+
 void URE::destroy() {
     delete g_engine;
     g_engine = nullptr;

@@ -10,6 +10,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class ResponseFile;
+
 class URE : public IObservable {
 public:
     static constexpr size_t kLanguageCapacity = 10;
@@ -40,12 +42,37 @@ public:
     bool silent() const { return silent_; }
     void setSilent(bool silent) { silent_ = silent; }
 
+    // ---- response file (response/response_engine.cpp) ----
+    static constexpr size_t kProductCodeCapacity = 256;
+
+    // Names the response file, parses it in the user's locale and checks it (skipChecks
+    // non-zero: the keyword checks of initResponseFile are skipped); takes PROD as the
+    // product code. 0, 5003 (no path), a message number from initResponseFile, or -1.
+    int32_t setResponseFile(const char* path, int skipChecks);
+    // Parses the named file into a new ResponseFile, reports its errors and decides the
+    // ready flag: 0, 5002, 5012, 5013, 5014 or 5016.
+    int32_t initResponseFile(int skipChecks);
+    const char* responseFilePath() const { return responseFilePath_ ? responseFilePath_ : ""; }
+    ResponseFile* responseFile() const { return responseFile_; }
+    bool responseFileReady() const { return responseFileReady_; }
+    const char* productCode() const { return productCode_; }
+    void setProductCode(const char* code);
+    // Where ureReadRspFile goes on when the caller gives no cursor.
+    int32_t& responseFilePosition() { return responseFilePosition_; }
+
 private:
     URE() = default;
+    ~URE();
+    void releaseResponseFile();
     MSIHANDLE session_ = 0;
     char language_[kLanguageCapacity] = {};
     char runtimeDirectory_[kRuntimeDirectoryCapacity] = {};
     bool silent_ = false;
+    char* responseFilePath_ = nullptr;
+    char productCode_[kProductCodeCapacity] = {};
+    ResponseFile* responseFile_ = nullptr;
+    bool responseFileReady_ = false;
+    int32_t responseFilePosition_ = 0;
 };
 
 // Hands a report to every observer of the engine; returns the first non-zero

@@ -433,3 +433,11 @@ INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, L
 }
 
 #define MSI_NULL_INTEGER 0x80000000
+
+// ---- process environment (response-file engine: PROGNAME) ----
+#define ERROR_ENVVAR_NOT_FOUND 203L
+extern "C" {
+DWORD WINAPI GetEnvironmentVariableA(LPCSTR lpName, LPSTR lpBuffer, DWORD nSize);
+BOOL WINAPI SetEnvironmentVariableA(LPCSTR lpName, LPCSTR lpValue);
+}
+// ---- end of response-file engine block ----

@@ -1,0 +1,542 @@
+#include "response/response_file.h"
+
+#include "frame/bounded.h"
+#include "platform/win32.h"
+#include "response/crt_locale.h"
+#include "response/keyword_table.h"
+#include "response/password_scramble.h"
+#include "response/rule_match.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char* const kSectionKeywords[SECTION_KINDS] = {"NEW_NODE", "CONTACT", "DATABASE", "LEVEL"};
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool equalsNoCaseN(const char* a, const char* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
+    return true;
+}
+
+// `keyword` is `prefix`, a point and `name`, case ignored.
+bool isPrefixed(const char* keyword, size_t keywordLength, const char* prefix, const char* name, size_t nameLength) {
+    size_t prefixLength = std::strlen(prefix);
+    if (prefixLength == 0 || keywordLength != prefixLength + 1 + nameLength) return false;
+    return keyword[prefixLength] == '.' && equalsNoCaseN(keyword, prefix, prefixLength) &&
+           equalsNoCaseN(keyword + prefixLength + 1, name, nameLength);
+}
+
+// Whether `word` is one of the space-separated words of `list`, compared exactly.
+bool hasWord(const char* list, const char* word, size_t wordLength) {
+    if (!list) return false;
+    for (const char* p = list; *p;) {
+        while (*p == ' ') ++p;
+        const char* start = p;
+        while (*p && *p != ' ') ++p;
+        if (static_cast<size_t>(p - start) == wordLength && wordLength && std::memcmp(start, word, wordLength) == 0)
+            return true;
+    }
+    return false;
+}
+
+char* copyOf(const char* text, size_t length) {
+    char* copy = new (std::nothrow) char[length + 1];
+    if (!copy) return nullptr;
+    std::memcpy(copy, text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+// A name as the instance and section passes take it from a value: up to its first blank,
+// cut to 80 characters.
+size_t nameLength(const char* value, size_t length) {
+    size_t n = 0;
+    while (n < length && !isSpace(value[n])) ++n;
+    return n;
+}
+
+// The environment variable PROGNAME, or null when it is not set or empty.
+char* readProgName() {
+    char small[256];
+    DWORD n = GetEnvironmentVariableA("PROGNAME", small, sizeof small);
+    if (n == 0) return nullptr;
+    if (n < sizeof small) return copyOf(small, n);
+    char* big = new (std::nothrow) char[n];
+    if (!big) return nullptr;
+    DWORD m = GetEnvironmentVariableA("PROGNAME", big, n);
+    if (m == 0 || m >= n) {
+        delete[] big;
+        return nullptr;
+    }
+    return big;
+}
+
+}  // namespace
+
+// The file's text, handed out line by line as text-mode reading sees it: CR LF ends a
+// line like LF, and a line stops at a NUL byte the way a C string would.
+struct ResponseFile::Text {
+    const char* data;
+    size_t length;
+
+    struct Cursor {
+        size_t at = 0;
+    };
+    bool next(Cursor& c, const char** line, size_t* lineLength) const {
+        if (c.at >= length) return false;
+        const char* start = data + c.at;
+        const void* nl = std::memchr(start, '\n', length - c.at);
+        size_t n = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : length - c.at;
+        c.at += n + (nl ? 1 : 0);
+        if (n && start[n - 1] == '\r') --n;
+        const void* nul = std::memchr(start, '\0', n);
+        if (nul) n = static_cast<size_t>(static_cast<const char*>(nul) - start);
+        *line = start;
+        *lineLength = n;
+        return true;
+    }
+};
+
+bool rspSplitLine(const char* line, size_t length, const char** keyword, size_t* keywordLength, const char** value,
+                  size_t* valueLength) {
+    const char* p = line;
+    const char* end = line + length;
+    while (p < end && isSpace(*p)) ++p;
+    if (p == end || *p == '*' || *p == '#') return false;
+    const char* start = p;
+    const char* equals = nullptr;
+    const char* stop = end;
+    while (p < end) {
+        size_t unit = rspCharLength(p, end);
+        if (unit == 1) {
+            char c = *p;
+            if ((c == '*' || c == '#') && p > start && p + 1 < end && p[1] == c) {
+                stop = p;
+                break;
+            }
+            if (c == '=' && !equals) equals = p;
+        }
+        p += unit;
+    }
+    const char* keyEnd = equals ? equals : stop;
+    while (keyEnd > start && isSpace(keyEnd[-1])) --keyEnd;
+    *keyword = start;
+    *keywordLength = static_cast<size_t>(keyEnd - start);
+    *value = nullptr;
+    *valueLength = 0;
+    if (equals) {
+        const char* v = equals + 1;
+        const char* vEnd = stop;
+        while (v < vEnd && isSpace(*v)) ++v;
+        while (vEnd > v && isSpace(vEnd[-1])) --vEnd;
+        if (vEnd > v) {
+            *value = v;
+            *valueLength = static_cast<size_t>(vEnd - v);
+        }
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------- NameList
+
+NameList::~NameList() {
+    for (int i = 0; i < count_; ++i) delete[] items_[i];
+    delete[] items_;
+}
+
+bool NameList::add(const char* text, size_t length, size_t maxLength) {
+    if (maxLength && length > maxLength) length = maxLength;
+    if (count_ == capacity_) {
+        char** grown = new (std::nothrow) char*[static_cast<size_t>(capacity_ + growth_)];
+        if (!grown) return false;
+        for (int i = 0; i < count_; ++i) grown[i] = items_[i];
+        delete[] items_;
+        items_ = grown;
+        capacity_ += growth_;
+    }
+    char* copy = copyOf(text, length);
+    if (!copy) return false;
+    items_[count_++] = copy;
+    return true;
+}
+
+bool NameList::contains(const char* name) const {
+    for (int i = 0; i < count_; ++i)
+        if (fa9::equalsNoCase(items_[i], name)) return true;
+    return false;
+}
+
+// ---------------------------------------------------------------- ResponseFileEntry
+
+ResponseFileEntry::~ResponseFileEntry() {
+    delete[] keyword_;
+    delete[] value_;
+}
+
+bool ResponseFileEntry::setKeyword(const char* text, size_t length) {
+    char* copy = copyOf(text, length);
+    if (!copy) return false;
+    delete[] keyword_;
+    keyword_ = copy;
+    return true;
+}
+
+bool ResponseFileEntry::setValue(const char* text, size_t length) {
+    char* copy = nullptr;
+    if (text && length) {
+        copy = copyOf(text, length);
+        if (!copy) return false;
+    }
+    delete[] value_;
+    value_ = copy;
+    return true;
+}
+
+const char* ResponseFileEntry::readValue() const {
+    if (status_ == 0 && value_ && fa9::equalsNoCase(value_, "BLANK")) return "";
+    return value_;
+}
+
+// ---------------------------------------------------------------- ResponseFile
+
+ResponseFile::ResponseFile() = default;
+
+ResponseFile::~ResponseFile() {
+    freeEntries();
+    delete[] progName_;
+}
+
+void ResponseFile::freeEntries() {
+    for (int i = 0; i < count_; ++i) delete entries_[i];
+    delete[] entries_;
+    entries_ = nullptr;
+    count_ = 0;
+    capacity_ = 0;
+}
+
+int ResponseFile::find(const char* keyword, int from) const {
+    if (!keyword) return -1;
+    for (int i = from < 0 ? 0 : from; i < count_; ++i)
+        if (fa9::equalsNoCase(entries_[i]->keyword(), keyword)) return i;
+    return -1;
+}
+
+ResponseFileEntry* ResponseFile::findEntry(const char* keyword) const { return entry(find(keyword)); }
+
+void ResponseFile::build(const char* path) {
+    if (!path) {
+        status_ = RSP_FILE_NOT_OPENED;
+        return;
+    }
+    fa9::copyText(fileName_, sizeof fileName_, path);
+    HANDLE file =
+        CreateFileA(fileName_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        status_ = RSP_FILE_NOT_OPENED;
+        return;
+    }
+    // The whole file at once: every pass reads it from the start.
+    char* data = nullptr;
+    size_t length = 0, capacity = 0;
+    bool failed = false;
+    for (;;) {
+        if (capacity - length < 65536) {
+            size_t grown = capacity + 262144;
+            char* bigger = static_cast<char*>(std::realloc(data, grown));
+            if (!bigger) {
+                status_ = RSP_FILE_NO_MEMORY;
+                failed = true;
+                break;
+            }
+            data = bigger;
+            capacity = grown;
+        }
+        DWORD got = 0;
+        if (!ReadFile(file, data + length, static_cast<DWORD>(capacity - length), &got, nullptr)) {
+            status_ = RSP_FILE_READ_ERROR;
+            failed = true;
+            break;
+        }
+        if (got == 0) break;
+        length += got;
+    }
+    CloseHandle(file);
+    if (!failed) {
+        // Text-mode reading ends the file at a Ctrl+Z.
+        const void* eof = length ? std::memchr(data, 0x1A, length) : nullptr;
+        if (eof) length = static_cast<size_t>(static_cast<const char*>(eof) - data);
+        parse(fileName_, data, length);
+    }
+    std::free(data);
+}
+
+void ResponseFile::parse(const char* fileName, const char* data, size_t length) {
+    if (fileName != fileName_) fa9::copyText(fileName_, sizeof fileName_, fileName);
+    delete[] progName_;
+    progName_ = readProgName();
+    Text text{data ? data : "", data ? length : 0};
+    encryptedPass(text);
+    instancePass(text);
+    for (int kind = 0; kind < SECTION_KINDS; ++kind) sectionPass(text, static_cast<SectionKind>(kind));
+    if (status_ != RSP_FILE_OK) return;
+    mainPass(text);
+    if (status_ == RSP_FILE_NO_MEMORY) return;
+    if (errorCount_ > 0) status_ = RSP_FILE_INVALID;
+    crossChecks();
+}
+
+void ResponseFile::encryptedPass(const Text& text) {
+    Text::Cursor c;
+    const char* line;
+    size_t n;
+    static const char kMarker[] = "ENCRYPTED";
+    const size_t markerLength = sizeof kMarker - 1;
+    while (text.next(c, &line, &n)) {
+        size_t i = 0;
+        while (i < n && isBlank(line[i])) ++i;
+        if (n - i < markerLength || std::memcmp(line + i, kMarker, markerLength) != 0) continue;
+        i += markerLength;
+        while (i < n && isBlank(line[i])) ++i;
+        if (i == n || line[i] != '=') continue;
+        ++i;
+        while (i < n && isBlank(line[i])) ++i;
+        size_t start = i;
+        while (i < n && !isSpace(line[i]) && line[i] != '#' && line[i] != '*') ++i;
+        if (i > start && !encrypted_.add(line + start, i - start, 0)) status_ = RSP_FILE_NO_MEMORY;
+    }
+}
+
+void ResponseFile::instancePass(const Text& text) {
+    Text::Cursor c;
+    const char* line;
+    size_t n;
+    while (text.next(c, &line, &n)) {
+        const char *keyword, *value;
+        size_t keywordLength, valueLength;
+        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength) || !value) continue;
+        size_t nameLen = nameLength(value, valueLength);
+        if (nameLen == 0) continue;
+        if (nameLen > kNameLength) nameLen = kNameLength;
+        char* single = nullptr;
+        if (keywordLength == 8 && equalsNoCaseN(keyword, "INSTANCE", 8)) {
+            if (!instances_.add(value, nameLen, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
+            continue;
+        }
+        if (keywordLength == 16 && equalsNoCaseN(keyword, "DEFAULT_INSTANCE", 16)) single = defaultInstance_;
+        if (keywordLength == 15 && equalsNoCaseN(keyword, "CTLSRV_INSTANCE", 15)) single = controlServerInstance_;
+        if (keywordLength == 14 && equalsNoCaseN(keyword, "ADMIN_INSTANCE", 14)) single = adminServerInstance_;
+        if (!single) continue;
+        std::memcpy(single, value, nameLen);
+        single[nameLen] = '\0';
+    }
+}
+
+void ResponseFile::sectionPass(const Text& text, SectionKind kind) {
+    const char* name = kSectionKeywords[kind];
+    size_t nameLen = std::strlen(name);
+    Text::Cursor c;
+    const char* line;
+    size_t n;
+    while (text.next(c, &line, &n)) {
+        const char *keyword, *value;
+        size_t keywordLength, valueLength;
+        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength) || !value) continue;
+        if (keywordLength != nameLen || !equalsNoCaseN(keyword, name, nameLen)) continue;
+        size_t len = nameLength(value, valueLength);
+        if (len && !sections_[kind].add(value, len, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
+    }
+}
+
+int ResponseFile::lookUpKeyword(const char* keyword) const {
+    size_t length = std::strlen(keyword);
+    for (int i = 0; i < kKeywordTableSize; ++i) {
+        const KeywordRule& row = KeywordTable[i];
+        if (!(row.programMask & kProgramThis)) continue;
+        size_t nameLen = std::strlen(row.name);
+        if (row.bareForm && length == nameLen && equalsNoCaseN(keyword, row.name, nameLen)) return i;
+        // Every other form is a name, a point and the row's name.
+        if (length <= nameLen + 1 || !equalsNoCaseN(keyword + length - nameLen, row.name, nameLen) ||
+            keyword[length - nameLen - 1] != '.')
+            continue;
+        if (row.defaultInstanceForm && isPrefixed(keyword, length, defaultInstance_, row.name, nameLen)) return i;
+        if (row.adminServerForm && isPrefixed(keyword, length, adminServerInstance_, row.name, nameLen)) return i;
+        if (row.controlServerForm && isPrefixed(keyword, length, controlServerInstance_, row.name, nameLen)) return i;
+        if (row.instanceForm)
+            for (int k = 0; k < instances_.count(); ++k)
+                if (isPrefixed(keyword, length, instances_.get(k), row.name, nameLen)) return i;
+        for (int kind = 0; kind < SECTION_KINDS; ++kind) {
+            if (!hasWord(row.sectionKinds, kSectionKeywords[kind], std::strlen(kSectionKeywords[kind]))) continue;
+            for (int k = 0; k < sections_[kind].count(); ++k)
+                if (isPrefixed(keyword, length, sections_[kind].get(k), row.name, nameLen)) return i;
+        }
+    }
+    return -1;
+}
+
+void ResponseFile::check(ResponseFileEntry& entry) {
+    int index = lookUpKeyword(entry.keyword());
+    if (index >= 0 && progName_ &&
+        hasWord(KeywordTable[index].refusedPrograms, progName_, std::strlen(progName_)))
+        index = -1;
+    entry.setRuleIndex(index);
+    if (index < 0) {
+        entry.setStatus(kEntryUnknown);
+        return;
+    }
+    const char* value = entry.value();
+    if (value && (KeywordTable[index].flags & kRuleFlagPassword) && encrypted_.contains(entry.keyword())) {
+        // The rule speaks of the password, not of its scrambled form.
+        size_t capacity = std::strlen(value) / 2 + 1;
+        char* plain = new (std::nothrow) char[capacity];
+        if (!plain) {
+            status_ = RSP_FILE_NO_MEMORY;
+            return;
+        }
+        bool ok = rspUnscramble(value, plain, capacity);
+        if (ok && !entry.setValue(plain, std::strlen(plain))) status_ = RSP_FILE_NO_MEMORY;
+        delete[] plain;
+        if (!ok) {
+            entry.setStatus(kEntryBadValue);
+            return;
+        }
+    }
+    entry.setStatus(ureCheckKeywordValue(index, entry.value(), fileName_));
+}
+
+void ResponseFile::mainPass(const Text& text) {
+    Text::Cursor c;
+    const char* line;
+    size_t n;
+    int lineNumber = 0;
+    while (text.next(c, &line, &n)) {
+        ++lineNumber;
+        const char *keyword, *value;
+        size_t keywordLength, valueLength;
+        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength)) continue;
+        ResponseFileEntry* entry = new (std::nothrow) ResponseFileEntry(this, lineNumber);
+        if (!entry || !entry->setKeyword(keyword, keywordLength) || !entry->setValue(value, valueLength)) {
+            delete entry;
+            status_ = RSP_FILE_NO_MEMORY;
+            freeEntries();
+            return;
+        }
+        check(*entry);
+        if (status_ == RSP_FILE_NO_MEMORY || !keep(entry)) {
+            if (status_ == RSP_FILE_NO_MEMORY) freeEntries();
+            return;
+        }
+    }
+}
+
+bool ResponseFile::keep(ResponseFileEntry* entry) {
+    if (entry->status() == kEntryValid && !entry->value()) {
+        delete entry;
+        return true;
+    }
+    if (count_ == capacity_) {
+        ResponseFileEntry** grown = new (std::nothrow) ResponseFileEntry*[static_cast<size_t>(capacity_ + kEntryGrowth)];
+        if (!grown) {
+            delete entry;
+            freeEntries();
+            status_ = RSP_FILE_NO_MEMORY;
+            return false;
+        }
+        for (int i = 0; i < count_; ++i) grown[i] = entries_[i];
+        delete[] entries_;
+        entries_ = grown;
+        capacity_ += kEntryGrowth;
+    }
+    entries_[count_++] = entry;
+    if (entry->status() != kEntryValid) ++errorCount_;
+    int rule = entry->ruleIndex();
+    if (rule >= 0 && KeywordTable[rule].repeat) return true;
+    // The last line of a keyword wins.
+    for (int i = count_ - 2; i >= 0; --i)
+        if (fa9::equalsNoCase(entries_[i]->keyword(), entry->keyword())) removeAt(i);
+    return true;
+}
+
+void ResponseFile::removeAt(int index) {
+    if (entries_[index]->status() != kEntryValid) --errorCount_;
+    delete entries_[index];
+    for (int i = index; i + 1 < count_; ++i) entries_[i] = entries_[i + 1];
+    --count_;
+}
+
+void ResponseFile::mark(ResponseFileEntry* entry) {
+    status_ = RSP_FILE_INVALID;
+    if (entry && entry->status() == kEntryValid) entry->setStatus(kEntryBadValue);
+}
+
+void ResponseFile::crossChecks() {
+    ResponseFileEntry* objectName = findEntry("FA9.DIR_OBJ_NAME");
+    ResponseFileEntry* pathName = findEntry("FA9.DIR_PATH_NAME");
+    if (objectName && pathName) {
+        // Both names together make one directory entry, which holds 255 characters.
+        size_t total = fa9::textLength(objectName->readValue()) + fa9::textLength(pathName->readValue());
+        if (total > 255) {
+            mark(objectName);
+            mark(pathName);
+        }
+    }
+    ResponseFileEntry* installType = findEntry("INSTALL_TYPE");
+    if (installType && installType->value()) {
+        const char* type = installType->value();
+        bool compact = fa9::equalsNoCase(type, "COMPACT");
+        bool typical = fa9::equalsNoCase(type, "TYPICAL");
+        // Any product of the file that has no such installation type makes it wrong.
+        for (int i = find("PROD"); i >= 0; i = find("PROD", i + 1)) {
+            const char* prod = entries_[i]->value();
+            if (!prod) continue;
+            bool refuses = (fa9::equalsNoCase(prod, "GANTRY_WATCH") && compact) ||
+                           ((fa9::equalsNoCase(prod, "FERRO_BRIDGE") || fa9::equalsNoCase(prod, "FERRO_BRIDGE_PLUS")) &&
+                            (compact || typical));
+            if (refuses) {
+                mark(installType);
+                break;
+            }
+        }
+    }
+    agentChecks("FA9");
+    agentChecks("FA9CTLSV");
+}
+
+// The agent and communication-buffer settings of one instance must fit together. Only
+// valid, non-negative numbers take part (-1 leaves the choice to the server).
+void ResponseFile::agentChecks(const char* prefix) {
+    struct Limit {
+        const char* setting;
+        const char* bound;
+    };
+    static const Limit kLimits[] = {
+        {"MAX_COORDAGENTS", "MAXAGENTS"}, {"NUM_INITAGENTS", "MAXAGENTS"},  {"NUM_POOLAGENTS", "MAXAGENTS"},
+        {"MAXCAGENTS", "MAXAGENTS"},      {"MAXDARI", "MAXAGENTS"},         {"MAX_COORDAGENTS", "MAX_LOGICAGENTS"},
+        {"FCM_NUM_CONNECT", "FCM_NUM_RQB"}, {"FCM_NUM_ANCHORS", "FCM_NUM_RQB"},
+    };
+    auto number = [&](const char* name, ResponseFileEntry** found) -> long long {
+        char keyword[64];
+        if (!fa9::formatText(keyword, sizeof keyword, "%s.%s", prefix, name)) return -1;
+        ResponseFileEntry* e = findEntry(keyword);
+        *found = e;
+        if (!e || e->status() != kEntryValid || !e->value()) return -1;
+        const char* v = e->value();
+        const char* digits = (*v == '+') ? v + 1 : v;
+        if (!*digits) return -1;
+        for (const char* q = digits; *q; ++q)
+            if (*q < '0' || *q > '9') return -1;
+        return std::strtoll(digits, nullptr, 10);
+    };
+    for (const Limit& limit : kLimits) {
+        ResponseFileEntry *setting = nullptr, *bound = nullptr;
+        long long s = number(limit.setting, &setting);
+        long long b = number(limit.bound, &bound);
+        if (s >= 0 && b >= 0 && s > b) mark(setting);
+    }
+}

@@ -1,0 +1,151 @@
+// A parsed response file: its entries in file order, the instance and section names it
+// declares, and the keywords it marks as ENCRYPTED.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum ResponseFileStatus {
+    RSP_FILE_OK = 0,
+    RSP_FILE_INVALID = 1,     // an entry is invalid or a cross-check failed
+    RSP_FILE_NOT_OPENED = 2,  // no name, or the file cannot be opened for reading
+    RSP_FILE_READ_ERROR = 3,
+    RSP_FILE_NO_MEMORY = 5,
+};
+
+// The four kinds of section keyword, in the order their passes run.
+enum SectionKind { SECTION_NEW_NODE = 0, SECTION_CONTACT, SECTION_DATABASE, SECTION_LEVEL, SECTION_KINDS };
+
+class ResponseFile;
+
+// Owned copies of names, in the order they were added.
+class NameList {
+public:
+    explicit NameList(int growth) : growth_(growth) {}
+    ~NameList();
+    NameList(const NameList&) = delete;
+    NameList& operator=(const NameList&) = delete;
+
+    // Adds the first `length` bytes of `text`, cut to `maxLength` (0: no cut); false
+    // when out of memory.
+    bool add(const char* text, size_t length, size_t maxLength);
+    int count() const { return count_; }
+    const char* get(int index) const { return index >= 0 && index < count_ ? items_[index] : ""; }
+    // Whether `name` is in the list, case ignored.
+    bool contains(const char* name) const;
+
+private:
+    char** items_ = nullptr;
+    int count_ = 0;
+    int capacity_ = 0;
+    int growth_;
+};
+
+class ResponseFileEntry {
+public:
+    ResponseFileEntry(ResponseFile* owner, int lineNumber) : owner_(owner), lineNumber_(lineNumber) {}
+    ~ResponseFileEntry();
+    ResponseFileEntry(const ResponseFileEntry&) = delete;
+    ResponseFileEntry& operator=(const ResponseFileEntry&) = delete;
+
+    // Each false when out of memory. A value of length 0 is absent.
+    bool setKeyword(const char* text, size_t length);
+    bool setValue(const char* text, size_t length);
+
+    const char* keyword() const { return keyword_ ? keyword_ : ""; }
+    // The value as written (unscrambled for an ENCRYPTED password), or null.
+    const char* value() const { return value_; }
+    // The value as readers see it: a valid entry's BLANK (any case) reads as empty text.
+    const char* readValue() const;
+
+    int status() const { return status_; }
+    void setStatus(int status) { status_ = status; }
+    int lineNumber() const { return lineNumber_; }
+    int ruleIndex() const { return ruleIndex_; }
+    void setRuleIndex(int index) { ruleIndex_ = index; }
+    ResponseFile* owner() const { return owner_; }
+
+private:
+    ResponseFile* owner_;
+    char* keyword_ = nullptr;
+    char* value_ = nullptr;
+    int status_ = 1;
+    int lineNumber_;
+    int ruleIndex_ = -1;
+};
+
+class ResponseFile {
+public:
+    static constexpr size_t kFileNameCapacity = 261;
+    static constexpr size_t kNameLength = 80;
+    static constexpr int kEntryGrowth = 500;
+
+    ResponseFile();
+    ~ResponseFile();
+    ResponseFile(const ResponseFile&) = delete;
+    ResponseFile& operator=(const ResponseFile&) = delete;
+
+    // Reads and checks the file at `path` (null: status 2). Multi-byte characters follow
+    // the C runtime's current locale.
+    void build(const char* path);
+    // The same for text already in memory, named `fileName` (P() rules are relative to
+    // its folder): what build does after reading.
+    void parse(const char* fileName, const char* text, size_t length);
+
+    ResponseFileStatus status() const { return status_; }
+    int count() const { return count_; }
+    ResponseFileEntry* entry(int index) const { return index >= 0 && index < count_ ? entries_[index] : nullptr; }
+    // The first entry at or after `from` whose keyword equals `keyword`, case ignored; -1.
+    int find(const char* keyword, int from = 0) const;
+    const char* fileName() const { return fileName_; }
+    int errorCount() const { return errorCount_; }
+
+    const NameList& instances() const { return instances_; }
+    const char* defaultInstance() const { return defaultInstance_; }
+    const char* controlServerInstance() const { return controlServerInstance_; }
+    const char* adminServerInstance() const { return adminServerInstance_; }
+    const NameList& sections(SectionKind kind) const { return sections_[kind]; }
+    const NameList& encrypted() const { return encrypted_; }
+
+    // The first row of the keyword table (valid in this program) that accepts `keyword`
+    // with this file's instance and section names; -1 when none does.
+    int lookUpKeyword(const char* keyword) const;
+
+    // Appends an entry (taking it over) and applies the keep-or-replace rule. False when
+    // the entry array could not grow: status 5, all entries freed.
+    bool keep(ResponseFileEntry* entry);
+
+private:
+    struct Text;
+    void encryptedPass(const Text& text);
+    void instancePass(const Text& text);
+    void sectionPass(const Text& text, SectionKind kind);
+    void mainPass(const Text& text);
+    void crossChecks();
+    void agentChecks(const char* prefix);
+    void check(ResponseFileEntry& entry);
+    void freeEntries();
+    void removeAt(int index);
+    void mark(ResponseFileEntry* entry);
+    ResponseFileEntry* findEntry(const char* keyword) const;
+
+    ResponseFileEntry** entries_ = nullptr;
+    int count_ = 0;
+    int capacity_ = 0;
+    int errorCount_ = 0;
+    ResponseFileStatus status_ = RSP_FILE_OK;
+    char fileName_[kFileNameCapacity] = {};
+    NameList instances_{8};
+    char defaultInstance_[kNameLength + 1] = {};
+    char controlServerInstance_[kNameLength + 1] = {};
+    char adminServerInstance_[kNameLength + 1] = {};
+    NameList sections_[SECTION_KINDS] = {NameList(8), NameList(8), NameList(8), NameList(8)};
+    NameList encrypted_{5};
+    char* progName_ = nullptr;
+};
+
+// Splits one logical line (comment rules, first '=', trailing ** or ## comment,
+// multi-byte characters by the current locale). False for a comment or empty line.
+// `value` is null with `valueLength` 0 when the line has no value.
+bool rspSplitLine(const char* line, size_t length, const char** keyword, size_t* keywordLength, const char** value,
+                  size_t* valueLength);

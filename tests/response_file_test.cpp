@@ -1,0 +1,465 @@
+// The response-file engine: line splitting, look-up in its forms, keep-or-replace,
+// cross-checks, the reports of URE::initResponseFile, and reading keywords back.
+#include "fixture.h"
+#include "frame/custom_action_context.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "response/password_scramble.h"
+#include "response/response_engine.h"
+#include "response/response_file.h"
+
+#include <gmock/gmock.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace fa9test;
+
+namespace {
+
+const char* const kPath = "C:\\rsp\\setup.rsp";
+
+struct Report {
+    uint32_t flags;
+    std::string function;
+    int probe;
+    int64_t rc;
+    uint32_t message;
+    std::vector<std::string> tokens;
+    bool operator==(const Report& o) const {
+        return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
+               tokens == o.tokens;
+    }
+};
+void PrintTo(const Report& r, std::ostream* os) {
+    *os << std::hex << "{0x" << r.flags << std::dec << ", " << r.function << ", probe " << r.probe << ", rc " << r.rc
+        << ", msg " << r.message << ", [";
+    for (const auto& t : r.tokens) *os << '"' << t << "\" ";
+    *os << "]}";
+}
+
+class Recorder : public IObserver {
+public:
+    int update(const UREBaseInfo& base) override {
+        const auto& r = static_cast<const UREInfo&>(base);
+        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
+        if (r.tokens())
+            for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
+        reports.push_back(rep);
+        return 0;
+    }
+    std::vector<Report> reports;
+};
+
+Report initReport(uint32_t message, int probe, int64_t rc, std::vector<std::string> tokens) {
+    return Report{URE_LOG_ERROR, "URE::initResponseFile", probe, rc, message, std::move(tokens)};
+}
+
+class ResponseEngine : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        URE::instance()->setSessionHandle(session.handle());
+        URE::instance()->attach(&recorder);
+    }
+    void TearDown() override { URE::destroy(); }
+
+    // Writes the file and names it to the engine.
+    int32_t load(const std::string& content, int skipChecks = 0) {
+        machine.writeFile(kPath, content);
+        return URE::instance()->setResponseFile(kPath, skipChecks);
+    }
+    ResponseFile& file() { return *URE::instance()->responseFile(); }
+    // Keyword, value (or "(none)"), status and line of every kept entry.
+    std::vector<std::string> entries() {
+        std::vector<std::string> out;
+        for (int i = 0; i < file().count(); ++i) {
+            const ResponseFileEntry* e = file().entry(i);
+            out.push_back(std::string(e->keyword()) + "|" + (e->value() ? e->value() : "(none)") + "|" +
+                          std::to_string(e->status()) + "|" + std::to_string(e->lineNumber()));
+        }
+        return out;
+    }
+    std::string read(const char* keyword, const char* prefix = nullptr, int mode = RSP_MODE_FIRST, int* rc = nullptr) {
+        char buffer[256] = "untouched";
+        int r = ureReadRspFile(keyword, RSP_TYPE_TEXT, mode, nullptr, buffer, sizeof buffer, prefix, nullptr);
+        if (rc) *rc = r;
+        return r == 0 ? buffer : "<" + std::to_string(r) + ">";
+    }
+
+    Recorder recorder;
+};
+
+// ---------------------------------------------------------------- splitting lines
+
+struct SplitCase {
+    const char* line;
+    const char* keyword;  // null: comment
+    const char* value;    // null: no value
+};
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
+
+class LineSplit : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(LineSplit, FindsKeywordAndValue) {
+    const char *k, *v;
+    size_t kn, vn;
+    std::string line = GetParam().line;
+    bool entry = rspSplitLine(line.data(), line.size(), &k, &kn, &v, &vn);
+    ASSERT_EQ(entry, GetParam().keyword != nullptr);
+    if (!entry) return;
+    EXPECT_EQ(std::string(k, kn), GetParam().keyword);
+    if (GetParam().value)
+        EXPECT_EQ(v ? std::string(v, vn) : "(none)", GetParam().value);
+    else
+        EXPECT_EQ(v, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, LineSplit,
+    ::testing::Values(SplitCase{"  PROD  =  WOLT_TOOLS  ", "PROD", "WOLT_TOOLS"},
+                      SplitCase{"\tPROD=\tx\t", "PROD", "x"}, SplitCase{"* comment", nullptr, nullptr},
+                      SplitCase{"   # comment = x", nullptr, nullptr}, SplitCase{"", nullptr, nullptr},
+                      SplitCase{"   ", nullptr, nullptr}, SplitCase{"FILE = a#b*c", "FILE", "a#b*c"},
+                      SplitCase{"FILE = a ## note", "FILE", "a"}, SplitCase{"FILE = a**b", "FILE", "a"},
+                      SplitCase{"FILE = a*#b", "FILE", "a*#b"}, SplitCase{"FILE =   ", "FILE", nullptr},
+                      SplitCase{"FILE = ## all comment", "FILE", nullptr},
+                      SplitCase{"MY KEY = v", "MY KEY", "v"}, SplitCase{"LONELY   ", "LONELY", nullptr},
+                      SplitCase{"A ** B = c", "A", nullptr}, SplitCase{"A = b = c", "A", "b = c"},
+                      SplitCase{"= v", "", "v"}, SplitCase{"K = \"quoted\"", "K", "\"quoted\""}));
+
+// ---------------------------------------------------------------- parsing files
+
+TEST_F(ResponseEngine, KeepsTheLastLineOfAKeywordUnlessItRepeats) {
+    EXPECT_EQ(load("PROD = WOLT_TOOLS\nDEFAULT_COPY = YES\nCOMP = a\nCOMP = b\nDEFAULT_COPY = no\nPROD = ALL\n"), 0);
+    EXPECT_THAT(entries(), ElementsAre("PROD|WOLT_TOOLS|0|1", "COMP|a|0|3", "COMP|b|0|4", "DEFAULT_COPY|no|0|5",
+                                       "PROD|ALL|0|6"));
+    EXPECT_TRUE(URE::instance()->responseFileReady());
+    EXPECT_STREQ(URE::instance()->productCode(), "WOLT_TOOLS");
+    EXPECT_THAT(recorder.reports, IsEmpty());
+}
+
+TEST_F(ResponseEngine, DropsKnownKeywordsWithoutValueAndKeepsUnknownOnes) {
+    EXPECT_EQ(load("PROD = ALL\nFILE =\nFILE =    \nBOGUS\nOTHER = 1\n"), 5016);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "BOGUS|(none)|1|4", "OTHER|1|1|5"));
+    EXPECT_FALSE(URE::instance()->responseFileReady());
+}
+
+TEST_F(ResponseEngine, ALaterValidLineReplacesAnInvalidOneAndTheErrorGoesAway) {
+    EXPECT_EQ(load("PROD = ALL\nINSTALL_TYPE = MINIMAL\nINSTALL_TYPE = CUSTOM\n"), 0);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "INSTALL_TYPE|CUSTOM|0|3"));
+    EXPECT_EQ(file().errorCount(), 0);
+    EXPECT_EQ(file().status(), RSP_FILE_OK);
+}
+
+TEST_F(ResponseEngine, LineEndsAndEmptyFiles) {
+    EXPECT_EQ(load("PROD = ALL\r\nCOMP = a b \r\n\r\nCOMP = last"), 0);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "COMP|a b|0|2", "COMP|last|0|4"));
+
+    recorder.reports.clear();
+    EXPECT_EQ(load(""), 0);
+    EXPECT_EQ(file().count(), 0);
+    EXPECT_FALSE(URE::instance()->responseFileReady());
+    // No PROD: reported, not ready, and so the PROD read that follows is refused too.
+    EXPECT_THAT(recorder.reports,
+                ElementsAre(initReport(5375, 90, 0, {"PROD"}),
+                            Report{URE_LOG_ERROR, "ureReadRspFile", 20, 0, 5020, {}}));
+    EXPECT_STREQ(URE::instance()->productCode(), "");
+}
+
+TEST_F(ResponseEngine, ALineOfAnyLengthIsOneEntryWithOneLineNumber) {
+    std::string big(1024 * 1024, 'x');
+    std::string exact(1022, 'y');  // with its newline exactly one read buffer
+    EXPECT_EQ(load("PROD = ALL\nCOMP = " + big + "\nCOMP = " + exact.substr(7) + "\nCOMP = after\n"), 0);
+    ASSERT_EQ(file().count(), 4);
+    EXPECT_EQ(file().entry(1)->lineNumber(), 2);
+    EXPECT_EQ(std::string(file().entry(1)->value()), big);
+    EXPECT_EQ(file().entry(2)->lineNumber(), 3);
+    EXPECT_STREQ(file().entry(3)->value(), "after");
+    EXPECT_EQ(file().entry(3)->lineNumber(), 4);
+
+    std::vector<char> buffer(big.size() + 1);
+    int32_t cursor = 0;
+    EXPECT_EQ(ureReadRspFile("COMP", RSP_TYPE_TEXT, 1, nullptr, buffer.data(), static_cast<int>(buffer.size()),
+                             nullptr, &cursor),
+              0);
+    EXPECT_EQ(std::string(buffer.data()), big);
+    EXPECT_EQ(ureReadRspFile("COMP", RSP_TYPE_TEXT, 1, nullptr, buffer.data(), static_cast<int>(big.size()), nullptr,
+                             &cursor),
+              5006);
+}
+
+TEST_F(ResponseEngine, FilesThatCannotBeRead) {
+    machine.makeDirs("C:\\rsp\\folder.rsp");
+    EXPECT_EQ(URE::instance()->setResponseFile("C:\\rsp\\folder.rsp", 0), 5014);
+    EXPECT_EQ(URE::instance()->setResponseFile("C:\\rsp\\missing.rsp", 1), 5014);
+    EXPECT_EQ(URE::instance()->setResponseFile(nullptr, 0), 5003);
+    EXPECT_THAT(recorder.reports, ElementsAre(initReport(5014, 50, 2, {"C:\\rsp\\folder.rsp"}),
+                                              initReport(5014, 50, 2, {"C:\\rsp\\missing.rsp"})));
+    EXPECT_FALSE(URE::instance()->responseFileReady());
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+}
+
+TEST_F(ResponseEngine, ReportsEveryInvalidEntryThenTheFile) {
+    EXPECT_EQ(load("PROD = ALL\nBOGUS = 1\nINSTALL_TYPE = MINIMAL\n* c\nPRODUCT = x\n"), 5016);
+    EXPECT_THAT(recorder.reports,
+                ElementsAre(initReport(5017, 20, 1, {"BOGUS", "2"}), initReport(5015, 30, 2, {"MINIMAL", "INSTALL_TYPE"}),
+                            initReport(5017, 20, 1, {"PRODUCT", "5"}), initReport(5016, 40, 1, {kPath})));
+}
+
+TEST_F(ResponseEngine, AnInvalidBarePasswordIsReportedMasked) {
+    ResponseFile f;
+    std::string text = "BOGUS\n";
+    f.parse(kPath, text.data(), text.size());
+    auto* e = new ResponseFileEntry(&f, 2);
+    ASSERT_TRUE(e->setKeyword("password", 8) && e->setValue("s3cret", 6));
+    e->setStatus(2);
+    ASSERT_TRUE(f.keep(e));
+    auto* shown = new ResponseFileEntry(&f, 3);
+    ASSERT_TRUE(shown->setKeyword("FA9.PASSWORD", 12) && shown->setValue("open", 4));
+    shown->setStatus(2);
+    ASSERT_TRUE(f.keep(shown));
+    URE::instance()->setSilent(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(ureReportResponseFileErrors(f), 5016);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(recorder.reports, ElementsAre(initReport(5017, 20, 1, {"BOGUS", "1"}),
+                                              initReport(5015, 30, 2, {"********", "password"}),
+                                              initReport(5015, 30, 2, {"open", "FA9.PASSWORD"}),
+                                              initReport(5016, 40, 1, {kPath})));
+    EXPECT_EQ(out,
+              "Line 1 of the response file: the keyword BOGUS is unknown or not allowed for this product.\n"
+              "The value \"********\" is not valid for the keyword password. Correct it in the response file and run "
+              "the installation again.\n"
+              "The value \"open\" is not valid for the keyword FA9.PASSWORD. Correct it in the response file and run "
+              "the installation again.\n");
+}
+
+TEST_F(ResponseEngine, LogLinesOfAnInvalidFile) {
+    session.setProperty("ProductLanguage", "1033");
+    machine.writeFile(kPath, "PROD = ALL\nDEFAULT_COPY = maybe\n");
+    {
+        CustomActionContext context(session.handle());
+        EXPECT_EQ(URE::instance()->setResponseFile(kPath, 0), 5016);
+    }
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The value \"maybe\" is not valid for the keyword DEFAULT_COPY. "
+                                          "Correct it in the response file and run the installation again."),
+                                   logged("Error: The response file C:\\rsp\\setup.rsp contains errors, listed in "
+                                          "the preceding lines of this log. Correct them and run the installation "
+                                          "again.")));
+}
+
+TEST_F(ResponseEngine, SkipChecksAndConfigOnlyMakeTheFileReadyWithoutProd) {
+    EXPECT_EQ(load("COMP = a\n", 1), 0);
+    EXPECT_TRUE(URE::instance()->responseFileReady());
+    EXPECT_EQ(load("CONFIG_ONLY = yes\n"), 0);
+    EXPECT_TRUE(URE::instance()->responseFileReady());
+    EXPECT_EQ(load("CONFIG_ONLY = NO\nCOMP = a\n"), 0);
+    EXPECT_FALSE(URE::instance()->responseFileReady());
+    int rc = 0;
+    EXPECT_EQ(read("COMP", nullptr, 1, &rc), "<5020>");
+}
+
+// ---------------------------------------------------------------- forms of a keyword
+
+TEST_F(ResponseEngine, InstanceAndSectionNamesPrefixKeywords) {
+    EXPECT_EQ(load("PROD = ALL\n"
+                   "DEFAULT_INSTANCE = FA9 trailing words\n"
+                   "INSTANCE = INST2\n"
+                   "CTLSRV_INSTANCE = CTL\n"
+                   "DATABASE = DB1\n"
+                   "fa9.name = inst1\n"
+                   "INST2.PASSWORD = pw2\n"
+                   "ctl.DIR_OBJ_NAME = obj\n"
+                   "DB1.PASSWORD = pw3\n"
+                   "DB1.INSTANCE = INST2\n"
+                   "DB2.PASSWORD = pw4\n"
+                   "NAME = bare\n"
+                   "UNKNOWN.NAME = x\n"),
+              5016);
+    EXPECT_STREQ(file().defaultInstance(), "FA9");
+    std::vector<std::string> bad;
+    for (int i = 0; i < file().count(); ++i)
+        if (file().entry(i)->status() != 0) bad.push_back(file().entry(i)->keyword());
+    EXPECT_THAT(bad, ElementsAre("DB2.PASSWORD", "NAME", "UNKNOWN.NAME"));
+
+    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nDATABASE = DB1\nfa9.name = inst1\nDB1.PASSWORD = pw3\n"), 0);
+    EXPECT_EQ(read("NAME", "FA9"), "INST1");  // NAME reads upper-cased
+    EXPECT_EQ(read("name", "FA9"), "inst1");  // only when asked for exactly so
+    EXPECT_EQ(read("PASSWORD", "DB1"), "pw3");
+}
+
+TEST_F(ResponseEngine, KeywordsOfOtherProgramsAreUnknownHere) {
+    EXPECT_EQ(load("PROD = ALL\nPRUNE_PROD = x\nGID = 500\n"), 5016);
+    EXPECT_EQ(file().entry(1)->status(), 1);
+    EXPECT_EQ(file().entry(1)->ruleIndex(), -1);
+    EXPECT_EQ(file().entry(2)->status(), 1);
+}
+
+TEST_F(ResponseEngine, ProgNameRefusesItsKeywords) {
+    machine.environment["PROGNAME"] = "fa9isetup";
+    EXPECT_EQ(load("PROD = ALL\nFILE = C:\\x\n"), 5016);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|1|1", "FILE|C:\\x|0|2"));
+    machine.environment["PROGNAME"] = "fa9isetupx";
+    EXPECT_EQ(load("PROD = ALL\n"), 0);
+}
+
+TEST_F(ResponseEngine, EncryptedPasswordsAreUnscrambled) {
+    char scrambled[64];
+    ASSERT_TRUE(rspScramble("s3cr#t", scrambled, sizeof scrambled));
+    char tooLong[64];
+    ASSERT_TRUE(rspScramble("fifteen-letters", tooLong, sizeof tooLong));
+    const std::string head = "PROD = ALL\nDEFAULT_INSTANCE = FA9\nINSTANCE = I2\nINSTANCE = I3\n"
+                             "ENCRYPTED = FA9.PASSWORD ## scrambled\n  ENCRYPTED=I2.PASSWORD\nENCRYPTED = I3.PASSWORD\n";
+    ASSERT_EQ(load(head + "FA9.PASSWORD = " + scrambled + "\n"), 0);
+    EXPECT_EQ(file().encrypted().count(), 3);
+    EXPECT_EQ(read("PASSWORD", "FA9"), "s3cr#t");
+    EXPECT_EQ(load(head + "I2.PASSWORD = not-scrambled\nI3.PASSWORD = " + tooLong + "\n"), 5016);
+    ASSERT_GE(file().find("I2.PASSWORD"), 0);
+    EXPECT_EQ(file().entry(file().find("I2.PASSWORD"))->status(), 2);
+    EXPECT_EQ(file().entry(file().find("I3.PASSWORD"))->status(), 2);  // the password breaks S(1,14)
+}
+
+// ---------------------------------------------------------------- cross-checks
+
+struct CrossCase {
+    const char* content;
+    const char* marked;  // keyword of the entry marked invalid, or "" for a valid file
+};
+void PrintTo(const CrossCase& c, std::ostream* os) { *os << c.content; }
+
+class CrossCheck : public ResponseEngine, public ::testing::WithParamInterface<CrossCase> {};
+
+TEST_P(CrossCheck, MarksTheEntriesThatDoNotFitTogether) {
+    int32_t rc = load(std::string("DEFAULT_INSTANCE = FA9\nCTLSRV_INSTANCE = FA9CTLSV\n") + GetParam().content);
+    std::vector<std::string> marked;
+    for (int i = 0; i < file().count(); ++i)
+        if (file().entry(i)->status() == 2) marked.push_back(file().entry(i)->keyword());
+    if (*GetParam().marked) {
+        EXPECT_EQ(rc, 5016);
+        EXPECT_THAT(marked, ElementsAre(GetParam().marked));
+    } else {
+        EXPECT_EQ(rc, 0);
+        EXPECT_THAT(marked, IsEmpty());
+    }
+}
+
+const std::string kObj200 = "PROD = ALL\nFA9.DIR_OBJ_NAME = " + std::string(200, 'o') + "\n";
+const std::string kTooLong = kObj200 + "FA9.DIR_PATH_NAME = " + std::string(56, 'p') + "\n";
+const std::string kFits = kObj200 + "FA9.DIR_PATH_NAME = " + std::string(55, 'p') + "\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, CrossCheck,
+    ::testing::Values(CrossCase{"PROD = GANTRY_WATCH\nINSTALL_TYPE = compact\n", "INSTALL_TYPE"},
+                      CrossCase{"PROD = GANTRY_WATCH\nINSTALL_TYPE = TYPICAL\n", ""},
+                      CrossCase{"PROD = WOLT_TOOLS\nPROD = ferro_bridge_plus\nINSTALL_TYPE = typical\n", "INSTALL_TYPE"},
+                      CrossCase{"PROD = FERRO_BRIDGE\nINSTALL_TYPE = CUSTOM\n", ""},
+                      CrossCase{"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 101\n", "FA9.MAX_COORDAGENTS"},
+                      CrossCase{"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 100\n", ""},
+                      CrossCase{"PROD = ALL\nFA9CTLSV.MAXAGENTS = 10\nFA9CTLSV.NUM_POOLAGENTS = 11\n",
+                                "FA9CTLSV.NUM_POOLAGENTS"},
+                      CrossCase{"PROD = ALL\nFA9.MAXAGENTS = 10\nFA9.NUM_POOLAGENTS = -1\n", ""},
+                      CrossCase{"PROD = ALL\nFA9.FCM_NUM_RQB = 200\nFA9.FCM_NUM_CONNECT = 300\n", "FA9.FCM_NUM_CONNECT"}));
+
+TEST_F(ResponseEngine, DirectoryNamesTogetherHold255Characters) {
+    EXPECT_EQ(load("DEFAULT_INSTANCE = FA9\n" + kFits), 0);
+    EXPECT_EQ(load("DEFAULT_INSTANCE = FA9\n" + kTooLong), 5016);
+    EXPECT_EQ(file().entry(file().find("FA9.DIR_OBJ_NAME"))->status(), 2);
+    EXPECT_EQ(file().entry(file().find("FA9.DIR_PATH_NAME"))->status(), 2);
+}
+
+// ---------------------------------------------------------------- reading keywords
+
+TEST_F(ResponseEngine, ReadsWithCursorOrProcessWidePosition) {
+    ASSERT_EQ(load("PROD = ALL\nCOMP = a\nLANG = EN\nCOMP = b\nCOMP = blank\nCOMP = 42abc\n"), 0);
+    EXPECT_EQ(read("COMP"), "a");
+    EXPECT_EQ(read("comp", nullptr, 0), "b");  // continues where the last read stopped
+    EXPECT_EQ(read("COMP", nullptr, 0), "");   // BLANK reads as empty text
+    int number = -1;
+    EXPECT_EQ(ureReadRspFile("COMP", RSP_TYPE_INT, 0, &number, nullptr, 0, nullptr, nullptr), 0);
+    EXPECT_EQ(number, 42);
+    EXPECT_EQ(read("COMP", nullptr, 0), "<5018>");
+
+    std::vector<std::string> seen;
+    char buffer[16];
+    int32_t cursor = 0;
+    for (int mode = 1;; mode = 0, ++cursor) {
+        if (ureReadRspFile("COMP", RSP_TYPE_TEXT, mode, nullptr, buffer, sizeof buffer, nullptr, &cursor) != 0) break;
+        seen.push_back(std::to_string(cursor) + ":" + buffer);
+    }
+    EXPECT_THAT(seen, ElementsAre("1:a", "3:b", "4:", "5:42abc"));
+    EXPECT_EQ(ureNumberOfRspFileKeywords("comp", nullptr, 0), 4);
+    EXPECT_EQ(ureNumberOfRspFileKeywords("COMP", nullptr, 4), 2);
+    EXPECT_EQ(ureNumberOfRspFileKeywords("COMP", "X", 0), 0);
+    EXPECT_EQ(ureReadRspFile("COMP", 2, 1, nullptr, buffer, sizeof buffer, nullptr, nullptr), 5003);
+    char small[3];
+    EXPECT_EQ(ureReadRspFile("PROD", RSP_TYPE_TEXT, 1, nullptr, small, sizeof small, nullptr, nullptr), 5006);
+}
+
+TEST_F(ResponseEngine, ReadingWithoutAReadyFileIsRefused) {
+    URE::instance()->setResponseFile(nullptr, 0);
+    EXPECT_EQ(read("PROD"), "<5020>");
+    EXPECT_THAT(recorder.reports, ElementsAre(Report{URE_LOG_ERROR, "ureReadRspFile", 20, 0, 5020, {}}));
+}
+
+struct TruthCase {
+    const char* text;
+    bool truth;
+};
+void PrintTo(const TruthCase& c, std::ostream* os) { *os << '"' << (c.text ? c.text : "(null)") << '"'; }
+class TruthWord : public ::testing::TestWithParam<TruthCase> {};
+TEST_P(TruthWord, AcceptsOnlyTheTruthWords) { EXPECT_EQ(ureIsTruthWord(GetParam().text), GetParam().truth); }
+INSTANTIATE_TEST_SUITE_P(Engine, TruthWord,
+                         ::testing::Values(TruthCase{"yes", true}, TruthCase{"TRUE", true}, TruthCase{"1", true},
+                                           TruthCase{"On", true}, TruthCase{"y", true}, TruthCase{"T", true},
+                                           TruthCase{"2", false}, TruthCase{"no", false}, TruthCase{"", false},
+                                           TruthCase{"yes ", false}, TruthCase{nullptr, false}));
+
+// ---------------------------------------------------------------- multi-byte characters
+
+// Under a Japanese code page a lead byte takes the byte after it along: neither a '='
+// nor a '#' that follows a lead byte is syntax, and upper-casing leaves trail bytes alone.
+TEST_F(ResponseEngine, ShiftJisCharactersAreSteppedOverAsOneUnit) {
+    const char* old = std::getenv("LC_ALL");
+    std::string saved = old ? old : "";
+    if (!std::setlocale(LC_ALL, "ja_JP.SJIS")) GTEST_SKIP() << "ja_JP.SJIS locale not installed";
+    std::setlocale(LC_ALL, "C");
+    setenv("LC_ALL", "ja_JP.SJIS", 1);
+    int32_t unknown = load("AB\x81=CD = v\n");
+    std::vector<std::string> unknownEntries = entries();
+    int32_t rc = load("PROD = ALL\nDEFAULT_INSTANCE = FA9\n"
+                      "FA9.NAME = a\x83\x61\x81##b ## comment\n");
+    std::string name = read("NAME", "FA9");
+    if (old)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");  // the caller's locale is back
+    EXPECT_EQ(unknown, 5016);
+    EXPECT_THAT(unknownEntries, ElementsAre("AB\x81=CD|v|1|1"));
+    EXPECT_EQ(rc, 0);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "DEFAULT_INSTANCE|FA9|0|2", "FA9.NAME|a\x83\x61\x81##b|0|3"));
+    EXPECT_EQ(name, "A\x83\x61\x81##B");
+}
+
+TEST_F(ResponseEngine, TheClassicLocaleSeesEveryByte) {
+    std::setlocale(LC_ALL, "C");
+    const char* old = std::getenv("LC_ALL");
+    std::string saved = old ? old : "";
+    setenv("LC_ALL", "C", 1);
+    int32_t rc = load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.NAME = a\x81##b\n");
+    if (old)
+        setenv("LC_ALL", saved.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
+    EXPECT_EQ(rc, 0);
+    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "DEFAULT_INSTANCE|FA9|0|2", "FA9.NAME|a\x81|0|3"));
+}
+
+}  // namespace
