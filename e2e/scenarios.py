@@ -470,6 +470,36 @@ def provider_missing(ctx, c):
         c.eq("no add-in registration", m.read_text(STAND_IN_STATE + "addins.txt"), None)
 
 
+@scenario
+def response_checker(ctx, c):
+    """(l) The administrators' response-file checker (64-bit build) under Wine: the
+    sample files' verdicts and exit codes (0 valid, 1 invalid with one line a problem,
+    2 not readable) and messages in German."""
+    exe = os.path.join(ctx.build_dir, "tools", "rspcheck.exe")
+    if not c.true("rspcheck.exe built", os.path.isfile(exe), exe):
+        return
+    samples = os.path.join(wine_e2e.REPO, "tests", "data", "rsp")
+    with ctx.machine("response_checker", registry=None, provider=False) as m:
+        def check(*args):
+            p = m.wine(exe, *args, check=False)
+            return p.returncode, p.stdout.decode("cp1252", errors="replace").replace("\r\n", "\n")
+
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "valid.rsp")))
+        c.eq("valid sample: exit code", code, 0)
+        c.true("valid sample: verdict", out.rstrip().endswith("valid.rsp: valid"), out)
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "invalid.rsp")))
+        c.eq("invalid sample: exit code", code, 1)
+        c.true("invalid sample: the unknown keyword with its line",
+               "the keyword COLOUR is unknown or not allowed for this product" in out and "(6): COLOUR:" in out, out)
+        c.true("invalid sample: verdict", out.rstrip().endswith("invalid, 4 problems"), out)
+        code, out = check("-l", "de_DE", wine_e2e.win_path(os.path.join(samples, "invalid.rsp")))
+        c.eq("German: exit code", code, 1)
+        c.true("German: message texts from the German string library", "COLOUR" in out and "unknown" not in out, out)
+        code, out = check("-q", wine_e2e.win_path(os.path.join(samples, "no-such-file.rsp")))
+        c.eq("missing file: exit code", code, 2)
+        c.eq("quiet: no output", out, "")
+
+
 def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build-dir", default=os.path.join(wine_e2e.REPO, "build", "mingw-x86_64"),

@@ -21,10 +21,15 @@ echo "== the process runner's tests under ThreadSanitizer"
 TSAN_OPTIONS=halt_on_error=1 ctest --preset host-tsan -j2
 
 echo "== short fuzz runs"
-for target in fuzz_tokens fuzz_installation_name; do
+# target:max_len; seeds committed in fuzz/corpus/<target> are read, findings go to the build tree
+for spec in fuzz_tokens:600 fuzz_installation_name:600 fuzz_response_file:4096 fuzz_response_rule:600; do
+  target=${spec%%:*} max_len=${spec#*:}
   corpus=build/host-asan/fuzz/corpus-$target
   mkdir -p "$corpus"
-  build/host-asan/fuzz/$target -max_total_time=20 -max_len=600 -print_final_stats=0 "$corpus" 2>&1 | tail -1
+  seeds=()
+  [ -d "fuzz/corpus/$target" ] && seeds=("fuzz/corpus/$target")
+  build/host-asan/fuzz/$target -max_total_time=20 -max_len="$max_len" -print_final_stats=0 \
+    "$corpus" "${seeds[@]+"${seeds[@]}"}" 2>&1 | tail -1
 done
 
 echo "== end-to-end tests: the package installed by Wine's msiexec"
