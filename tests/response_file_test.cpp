@@ -310,20 +310,23 @@ TEST_F(ResponseEngine, ProgNameRefusesItsKeywords) {
     EXPECT_EQ(load("PROD = ALL\n"), 0);
 }
 
-TEST_F(ResponseEngine, EncryptedPasswordsAreUnscrambled) {
+TEST_F(ResponseEngine, EncryptedPasswordsAreJudgedScrambledAndKeptPlain) {
     char scrambled[64];
-    ASSERT_TRUE(rspScramble("s3cr#t", scrambled, sizeof scrambled));
+    ASSERT_TRUE(rspScramble("s3cr=t", scrambled, sizeof scrambled));
     char tooLong[64];
     ASSERT_TRUE(rspScramble("fifteen-letters", tooLong, sizeof tooLong));
     const std::string head = "PROD = ALL\nDEFAULT_INSTANCE = FA9\nINSTANCE = I2\nINSTANCE = I3\n"
                              "ENCRYPTED = FA9.PASSWORD ## scrambled\n  ENCRYPTED=I2.PASSWORD\nENCRYPTED = I3.PASSWORD\n";
     ASSERT_EQ(load(head + "FA9.PASSWORD = " + scrambled + "\n"), 0);
     EXPECT_EQ(file().encrypted().count(), 3);
-    EXPECT_EQ(read("PASSWORD", "FA9"), "s3cr#t");
-    EXPECT_EQ(load(head + "I2.PASSWORD = not-scrambled\nI3.PASSWORD = " + tooLong + "\n"), 5016);
-    ASSERT_GE(file().find("I2.PASSWORD"), 0);
-    EXPECT_EQ(file().entry(file().find("I2.PASSWORD"))->status(), 2);
-    EXPECT_EQ(file().entry(file().find("I3.PASSWORD"))->status(), 2);  // the password breaks S(1,14)
+    EXPECT_EQ(read("PASSWORD", "FA9"), "s3cr=t");
+    // A scrambled value keeps the password's length, so S(1,14) refuses a long one.
+    EXPECT_EQ(load(head + "I3.PASSWORD = " + tooLong + "\n"), 5016);
+    ASSERT_GE(file().find("I3.PASSWORD"), 0);
+    EXPECT_EQ(file().entry(file().find("I3.PASSWORD"))->status(), 2);
+    // Keywords not named by ENCRYPTED keep their value as written.
+    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.PASSWORD = " + std::string(scrambled) + "\n"), 0);
+    EXPECT_EQ(read("PASSWORD", "FA9"), scrambled);
 }
 
 // ---------------------------------------------------------------- cross-checks

@@ -204,28 +204,28 @@ TEST_F(PathRule, FindsReadableFilesBesideTheResponseFile) {
 
 // ---------------------------------------------------------------- scrambled passwords
 
-TEST(PasswordScramble, RoundTripsAndRefusesDamagedForms) {
-    const std::string plains[] = {"a", "secret#1", "pa ss", "\x82\xA0\x82\xA2", std::string(200, 'z')};
+TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
+    const std::string plains[] = {"a", "s3cr=t~!", "pa ss", "\x82\xA0\x82\xA2", std::string(200, 'z')};
     for (const std::string& plain : plains) {
-        std::string out(rspScrambledLength(plain.size()) + 1, '?');
+        std::string out(plain.size() + 1, '?');
         ASSERT_TRUE(rspScramble(plain.c_str(), &out[0], out.size())) << plain;
-        std::string scrambled(out.c_str());
-        EXPECT_EQ(scrambled.size(), rspScrambledLength(plain.size()));
-        EXPECT_EQ(scrambled.find_first_not_of("0123456789ABCDEF"), std::string::npos);
-        EXPECT_EQ(scrambled.find(plain), std::string::npos);
+        const std::string scrambled(out.c_str());
+        EXPECT_EQ(scrambled.size(), plain.size()) << "the value rule sees the password's length";
+        EXPECT_EQ(scrambled.find_first_of("#*\t\r\n"), std::string::npos) << "nothing that would end a value";
+        if (plain.size() > 2 && static_cast<unsigned char>(plain[0]) < 0x80) EXPECT_NE(scrambled, plain);
         std::string back(plain.size() + 1, '?');
         ASSERT_TRUE(rspUnscramble(scrambled.c_str(), &back[0], back.size()));
         EXPECT_EQ(std::string(back.c_str()), plain);
-        // One changed digit breaks the check byte or the text.
-        std::string damaged = scrambled;
-        damaged[damaged.size() - 1] = damaged[damaged.size() - 1] == '0' ? '1' : '0';
-        EXPECT_FALSE(rspUnscramble(damaged.c_str(), &back[0], back.size()));
-        EXPECT_STREQ(back.c_str(), "");
     }
+    // Repeated letters do not repeat: each position has its own key.
     char out[8];
-    EXPECT_FALSE(rspUnscramble("ABC", out, sizeof out));      // odd length
-    EXPECT_FALSE(rspUnscramble("zz00", out, sizeof out));     // not hexadecimal
-    EXPECT_FALSE(rspScramble("too long", out, sizeof out));   // 18 digits do not fit
+    ASSERT_TRUE(rspScramble("aaaaaaa", out, sizeof out));
+    EXPECT_NE(out[0], out[1]);
+    EXPECT_FALSE(rspScramble("has#hash", out, sizeof out));   // '#' would start a comment
+    EXPECT_STREQ(out, "");
+    EXPECT_FALSE(rspScramble("star*", out, sizeof out));
+    EXPECT_FALSE(rspScramble("eight ch", out, sizeof out));   // no room for the terminator
+    EXPECT_FALSE(rspUnscramble("tab\there", out, sizeof out));  // no scrambled form holds a tab
     EXPECT_STREQ(out, "");
 }
 

@@ -1,13 +1,15 @@
 // The scrambled form of password values in response files (keywords named by ENCRYPTED).
 //
 // Not encryption: it keeps a password from being read over a shoulder or found by a
-// text search, nothing more. The form is upper-case hexadecimal, so it passes every
-// response-file line unharmed (no blank, '=', '#' or '*'):
-//   two digits of a check byte, then two digits per byte of the password, where byte i
-//   is XORed with key(i): key(0) = 0xA7, key(i+1) = (key(i) * 5 + 0x3B) mod 256.
-//   The check byte is the sum of the password's bytes mod 256, XORed with 0x5C.
-// Unscrambling refuses a text of odd length, with a non-hexadecimal digit, with a wrong
-// check byte, or whose password would hold a NUL byte.
+// text search, nothing more. The scrambled form has the password's length and is made
+// of the same kind of characters, so the keyword's value rule judges it as it would
+// judge the password, and the engine can treat it as opaque until it stores it:
+//   the alphabet is the printable ASCII characters '!'..'~' without '#', '*' and '='
+//   (91 characters); character i of the password, when in the alphabet, moves
+//   key(i) places forward in it: key(0) = 37, key(i+1) = (key(i) * 7 + 13) mod 91.
+//   A blank, '=' and bytes from 0x80 on stay as they are.
+// '#' and '*' end a response-file value, and control characters cannot stand in one, so
+// a password holding them has no scrambled form.
 #pragma once
 
 #include <cstddef>
@@ -16,9 +18,10 @@
 size_t rspScrambledLength(size_t length);
 
 // Writes the scrambled form of `plain` into `out` (capacity bytes, terminated); false
-// when it does not fit.
+// (and `out` empty) when it does not fit or `plain` holds a character without one.
 bool rspScramble(const char* plain, char* out, size_t capacity);
 
 // Writes the password of the scrambled text `scrambled` into `out` (capacity bytes,
-// terminated); false when the text is no scrambled form or does not fit.
+// terminated); false (and `out` empty) when it does not fit or the text holds a
+// character no scrambled form has.
 bool rspUnscramble(const char* scrambled, char* out, size_t capacity);

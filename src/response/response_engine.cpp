@@ -136,6 +136,8 @@ int32_t URE::setResponseFile(const char* path, int skipChecks) {
     }
     delete[] responseFilePath_;
     responseFilePath_ = copy;
+    // A file that fails leaves no product code of an earlier one behind.
+    productCode_[0] = '\0';
     int32_t rc;
     {
         // Multi-byte characters of the file follow the user's code page.

@@ -237,7 +237,7 @@ void ResponseFile::build(const char* path) {
     }
     fa9::copyText(fileName_, sizeof fileName_, path);
     HANDLE file =
-        CreateFileA(fileName_, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileA(fileName_, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         status_ = RSP_FILE_NOT_OPENED;
         return;
@@ -390,10 +390,12 @@ void ResponseFile::check(ResponseFileEntry& entry) {
         entry.setStatus(kEntryUnknown);
         return;
     }
+    entry.setStatus(ureCheckKeywordValue(index, entry.value(), fileName_));
     const char* value = entry.value();
-    if (value && (KeywordTable[index].flags & kRuleFlagPassword) && encrypted_.contains(entry.keyword())) {
-        // The rule speaks of the password, not of its scrambled form.
-        size_t capacity = std::strlen(value) / 2 + 1;
+    if (entry.status() == kEntryValid && value && (KeywordTable[index].flags & kRuleFlagPassword) &&
+        encrypted_.contains(entry.keyword())) {
+        // The scrambled form was judged as it stands; what is kept is the password.
+        size_t capacity = std::strlen(value) + 1;
         char* plain = new (std::nothrow) char[capacity];
         if (!plain) {
             status_ = RSP_FILE_NO_MEMORY;
@@ -402,12 +404,8 @@ void ResponseFile::check(ResponseFileEntry& entry) {
         bool ok = rspUnscramble(value, plain, capacity);
         if (ok && !entry.setValue(plain, std::strlen(plain))) status_ = RSP_FILE_NO_MEMORY;
         delete[] plain;
-        if (!ok) {
-            entry.setStatus(kEntryBadValue);
-            return;
-        }
+        if (!ok) entry.setStatus(kEntryBadValue);
     }
-    entry.setStatus(ureCheckKeywordValue(index, entry.value(), fileName_));
 }
 
 void ResponseFile::mainPass(const Text& text) {
@@ -428,7 +426,12 @@ void ResponseFile::mainPass(const Text& text) {
             return;
         }
         check(*entry);
-        if (status_ == RSP_FILE_NO_MEMORY || !keep(entry)) {
+        if (status_ == RSP_FILE_NO_MEMORY) {
+            delete entry;
+            freeEntries();
+            return;
+        }
+        if (!keep(entry)) {
             if (status_ == RSP_FILE_NO_MEMORY) freeEntries();
             return;
         }

@@ -256,7 +256,7 @@ bool matchPath(const char* value, const char* responseFile) {
     if (!path) return false;
     if (folder) std::memcpy(path, responseFile, folder);
     std::memcpy(path + folder, value, n + 1);
-    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     delete[] path;
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);

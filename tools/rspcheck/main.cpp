@@ -29,6 +29,7 @@ struct Message {
 class Collector : public IObserver {
 public:
     int update(const UREBaseInfo& base) override {
+        if (base.type() != 2) return 0;  // only message records carry a text
         const auto& record = static_cast<const UREInfo&>(base);
         std::vector<char> text(static_cast<size_t>(record.textLength()) + 257);
         Message m{record.messageNumber(), ""};
@@ -89,7 +90,12 @@ int main(int argc, char** argv) {
         else if (a == "-s") {
             const char* plain = argv[++i];
             std::vector<char> out(rspScrambledLength(std::strlen(plain)) + 1);
-            if (!*plain || !rspScramble(plain, out.data(), out.size())) return usage();
+            if (!*plain) return usage();
+            if (!rspScramble(plain, out.data(), out.size())) {
+                std::fprintf(stderr, "rspcheck: a password holding '#', '*' or a control character cannot stand "
+                                     "in a response file\n");
+                return 2;
+            }
             std::printf("%s\n", out.data());
             return 0;
         } else if (!a.empty() && a[0] == '-')
