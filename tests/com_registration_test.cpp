@@ -63,6 +63,13 @@ TEST_F(ComRegistration, AValueThatCannotBeWrittenIs5334) {
     EXPECT_TRUE(machine.messageBoxes.empty()) << "logged only";
 }
 
+TEST_F(ComRegistration, UnreadableRuntimeDirectoryReturnsTheReadsCode) {
+    session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
+    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1615u);
+    EXPECT_EQ(log().back(), logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."));
+    EXPECT_TRUE(machine.launches().empty());
+}
+
 TEST_F(ComRegistration, NoShortFormAfterTheImportIsLoggedAndStops) {
     // An import that takes the runtime folder away leaves no short form to point at.
     machine.writeFile(std::string(kRuntime) + "\\ZNK.WOLT.Install.reg", "delete-folder\n");

@@ -80,6 +80,14 @@ TEST_F(IdeTemplates, UnreadableDirectoriesSkipWhatDependsOnThem) {
     EXPECT_EQ(runs(), (std::vector<std::string>{setup80})) << "no 2008 run and no refresh, even at removal";
 }
 
+TEST_F(IdeTemplates, UnreadableRemovalStateRunsNoRefresh) {
+    session.setProperty("REMOVE", "ALL");
+    session.failGetProperty("REMOVE", 1615);
+    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
+    EXPECT_EQ(runs(), (std::vector<std::string>{setup80, setup90}));
+    EXPECT_EQ(log().back(), logged("Error: The installer property REMOVE could not be read."));
+}
+
 TEST_F(IdeTemplates, ExitCodesOfTheIdeAreNotLookedAt) {
     machine.writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "devenv /setup 1\n");
     EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);

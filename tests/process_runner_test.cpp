@@ -219,8 +219,8 @@ TEST_F(RunnerTest, ChildGetsHiddenStartAndTheWorkingDirectory) {
 
 TEST_F(RunnerTest, ATimedOutWaitStopsTheReadersAndKeepsWhatWasRead) {
     InstallProcess runner;
-    runner.setTimeout(100);
-    runner.setCommand("C:\\Tools\\emit.exe text=early sleep=3000");
+    runner.setTimeout(1000);
+    runner.setCommand("C:\\Tools\\emit.exe text=early sleep=5000");
     runner.execute(true, false);
     uint32_t exitCode = 0;
     EXPECT_EQ(runner.waitForExitCode(&exitCode, 50), 0u);
@@ -262,6 +262,50 @@ TEST_F(RunnerTest, TraceOfExecuteNamesTheCommand) {
     EXPECT_EQ(recorder.records[0].message, 1038u);
     EXPECT_EQ(recorder.records[0].flags, 0x04000000u);
 }
+
+TEST_F(RunnerTest, ABatchFileRunsThroughTheCommandProcessorInShortForm) {
+    // The simulated command processor is the host shell: this batch file holds its commands.
+    machine.writeFile("C:\\My Tools\\long name.bat", "echo batch \"$@\"\necho oops >&2\nexit 6\n");
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    ASSERT_EQ(runCommand(runner, "C:\\My Tools\\long name.bat one two", &exitCode), 0u);
+    EXPECT_EQ(exitCode, 6u);
+    EXPECT_EQ(machine.launches().at(0).commandLine, "C:\\MYTOOL~1\\LONGNA~1.BAT one two");
+    EXPECT_EQ(machine.launches().at(0).program, "C:\\MYTOOL~1\\LONGNA~1.BAT");
+    char out[64];
+    runner.getStdout(out, sizeof(out));
+    EXPECT_STREQ(out, "batch one two\n");
+    runner.getStderr(out, sizeof(out));
+    EXPECT_STREQ(out, "oops\n");
+}
+
+struct SplitCase {
+    const char* name;
+    const char* line;
+    std::vector<std::string> arguments;
+};
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << c.name; }
+
+class CommandLineSplit : public ::testing::TestWithParam<SplitCase> {};
+
+TEST_P(CommandLineSplit, AsTheCRuntimeSplitsIt) {
+    EXPECT_EQ(winsim::splitCommandLine(GetParam().line), GetParam().arguments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CommandLineSplit,
+    ::testing::Values(
+        SplitCase{"quoted_program_with_blanks", "\"C:\\A B\\x.exe\" /a  b", {"C:\\A B\\x.exe", "/a", "b"}},
+        SplitCase{"program_quotes_only_toggle", "\"C:\\a.exe\"c\\b.exe /q", {"C:\\a.exec\\b.exe", "/q"}},
+        SplitCase{"program_keeps_backslashes", "C:\\dir\\\\x.exe", {"C:\\dir\\\\x.exe"}},
+        SplitCase{"quoted_argument_with_blank", "x.exe -DINSTALLDIR=\"C:\\Program Files\\T\"",
+                  {"x.exe", "-DINSTALLDIR=C:\\Program Files\\T"}},
+        SplitCase{"backslash_before_closing_quote_escapes_it", "x.exe \"C:\\T\\\" next",
+                  {"x.exe", "C:\\T\" next"}},
+        SplitCase{"two_backslashes_then_quote", "x.exe \"C:\\T\\\\\" next", {"x.exe", "C:\\T\\", "next"}},
+        SplitCase{"doubled_quote_inside_quotes", "x.exe \"a\"\"b\"", {"x.exe", "a\"b"}},
+        SplitCase{"backslashes_alone_stay", "x.exe a\\\\b", {"x.exe", "a\\\\b"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
 
 TEST_F(RunnerTest, ThreadStartWithoutAFunctionIsRefused) {
     UREThread record = {};

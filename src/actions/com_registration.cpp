@@ -58,12 +58,13 @@ UINT registerCodeBase(MSIHANDLE hInstall, const char* runtimeDir) {
         return ERROR_INSTALL_FAILURE;
     }
     // The short form keeps blanks out of the URL.
-    const bool fits = fa9::formatText(codeBase, sizeof(codeBase), "file:///%s\\ZNK.WOLT.Install.dll", shortDir);
-    FA9iCopyNameRegistry key(HKEY_CLASSES_ROOT, kClassKey, true, nullptr, KEY_ALL_ACCESS);
-    const uint32_t set = fits ? key.setValue("CodeBase", reinterpret_cast<const BYTE*>(codeBase),
-                                            static_cast<DWORD>(std::strlen(codeBase) + 1), REG_SZ)
-                              : kRegistryFailed;
-    if (set == 0) return 0;
+    // A code base that does not fit is not written cut; the key is not even created.
+    if (fa9::formatText(codeBase, sizeof(codeBase), "file:///%s\\ZNK.WOLT.Install.dll", shortDir)) {
+        FA9iCopyNameRegistry key(HKEY_CLASSES_ROOT, kClassKey, true, nullptr, KEY_ALL_ACCESS);
+        if (key.setValue("CodeBase", reinterpret_cast<const BYTE*>(codeBase),
+                         static_cast<DWORD>(std::strlen(codeBase) + 1), REG_SZ) == 0)
+            return 0;
+    }
     char valueName[256] = {};
     fa9::formatText(valueName, sizeof(valueName), "%s\\CodeBase", kClassKey);
     report(URE_LOG_ERROR, 40, 0, 5334, valueName, codeBase);

@@ -33,6 +33,8 @@ void reportUnreadable(const char* functionName, int probe, UINT rc, const char* 
 // waited for leaves its output in the log.
 void runIde(InstallProcess& runner, const char* directory, const char* arguments, const char* traceName) {
     char command[kBufferCapacity] = {};
+    // A directory too long for the command buffer cannot be run; say so rather than
+    // run a cut path (the action still goes on and succeeds).
     if (!joinCommand(command, sizeof(command), {directory, arguments})) {
         MsgTokenHolder tokens(command);
         ureReport(URE_LOG_ERROR, traceName, 25, ERROR_FILENAME_EXCED_RANGE, 5030, &tokens, 0, true);

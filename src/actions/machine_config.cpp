@@ -46,8 +46,8 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     const size_t n = std::strlen(toolsFolder);
     if (n > 0 && toolsFolder[n - 1] == '\\') toolsFolder[n - 1] = '\0';
     // A folder too long for its buffers cannot hold the program: it is reported missing.
-    bool fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") &&
-                joinCommand(program, sizeof(program), {toolsFolder, "\\macConfigChange.exe"});
+    bool fits = joinCommand(program, sizeof(program), {toolsFolder, "\\bin\\macConfigChange.exe"});
+    fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") && fits;
     if (!fits || !isRegularFile(program)) {
         report(URE_SHOW_ERROR, 40, 0, 5054, program);
         return ERROR_INSTALL_FAILURE;

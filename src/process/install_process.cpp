@@ -256,10 +256,9 @@ void InstallProcess::startReader(UREThread* record, char** slot, HANDLE readEnd,
     *record = {};
     auto* block = static_cast<ReaderBlock*>(std::malloc(sizeof(ReaderBlock)));
     if (!block) {
+        // Like a reader that cannot start, but the runner itself reports nothing: the
+        // stream's text stays null and the run goes on.
         CloseHandle(readEnd);
-        MsgTokenHolder tokens;
-        tokens.addUnsigned(ERROR_NOT_ENOUGH_MEMORY);
-        ureReport(URE_LOG_ERROR, "InstallProcess::execute", 7, ERROR_NOT_ENOUGH_MEMORY, 5002, &tokens, 0, true);
         *result = 5002;
         return;
     }
@@ -300,6 +299,7 @@ uint32_t InstallProcess::execute(bool wait, bool trace) {
         ureReport(kTraceFlag, "InstallProcess::execute", 18, 0, 1038, &tokens, 0, true);
     }
     releaseRun();
+    executed_ = false;
     // A second run of the same command starts with empty texts, as after setCommand.
     std::free(stdoutText_);
     std::free(stderrText_);
@@ -313,6 +313,8 @@ uint32_t InstallProcess::execute(bool wait, bool trace) {
         const uint32_t error = GetLastError();
         SetStdHandle(STD_OUTPUT_HANDLE, savedStdout);
         SetStdHandle(STD_ERROR_HANDLE, savedStderr);
+        // Inheritable write ends left open would reach any process started meanwhile.
+        closeWriteEnds();
         return error ? error : kNotExecuted;
     }
 

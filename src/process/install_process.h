@@ -39,6 +39,9 @@ public:
     void setWorkingDirectory(const char* directory);
     void setTimeout(uint32_t timeout) { timeout_ = timeout; }
     uint32_t getTimeout() const { return timeout_; }
+    // These and traceOutput join the reader of their stream first: call them after
+    // waitForExitCode (or an execute that waited), or the join waits on a pipe this
+    // object still holds open.
     // Copy the captured text, cut to fit; 5006 when it and its terminator did not fit.
     uint32_t getStdout(char* buffer, size_t capacity);
     uint32_t getStderr(char* buffer, size_t capacity);

@@ -35,6 +35,7 @@ uint32_t ureCreateThread(UREThreadFunction function, void* argument, UREThread* 
     }
     auto* block = static_cast<StartBlock*>(std::malloc(sizeof(StartBlock)));
     if (!block) {
+        // The allocator sets no system error; this is the one that stands for its failure.
         reportStartFailure(5002, ERROR_NOT_ENOUGH_MEMORY);
         return 5002;
     }

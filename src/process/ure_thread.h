@@ -21,5 +21,5 @@ typedef unsigned (*UREThreadFunction)(void* argument);
 uint32_t ureCreateThread(UREThreadFunction function, void* argument, UREThread* record);
 
 // Waits for the thread of `record` to end, then closes its handle and clears the
-// record's handle and identifier. A record without a thread is left as it is.
+// record's handle and identifier. For a record without a thread the wait fails at once.
 void ureJoinThread(UREThread* record);

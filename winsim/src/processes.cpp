@@ -99,6 +99,11 @@ struct ProcessObject : KernelObject {
     }
     DWORD wait(DWORD ms) override {
         if (ms == INFINITE) {
+            // Block without the lock (a concurrent GetExitCodeProcess must answer at
+            // once), leaving the child to be reaped under it.
+            siginfo_t info;
+            while (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+            }
             reap(true);
             return WAIT_OBJECT_0;
         }
@@ -254,8 +259,10 @@ int childStdFd(SpawnFds& fds, HANDLE h, bool mustInherit) {
     std::shared_ptr<KernelObject> obj = h ? lookupKernelHandle(h) : nullptr;
     if (obj && obj->hostFd() >= 0 && (!mustInherit || isKernelHandleInheritable(h))) return fds.high(obj->hostFd());
     int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    if (null >= 0) fds.owned.push_back(null);
-    return null;
+    if (null < 0) return -1;
+    int high = fds.high(null);
+    ::close(null);
+    return high;
 }
 
 std::vector<std::string> environmentOf(Machine& m, LPVOID block) {
@@ -283,14 +290,16 @@ std::vector<std::string> splitCommandLine(const std::string& line) {
     std::vector<std::string> args;
     size_t i = 0;
     const size_t n = line.size();
-    // The program name: up to the closing quote, or to the first blank; no escapes.
+    // The program name: up to the first blank outside quotes; quotes only toggle, and
+    // backslashes are plain characters.
     std::string first;
-    if (i < n && line[i] == '"') {
+    bool inQuotes = false;
+    while (i < n && (inQuotes || !isBlank(line[i]))) {
+        if (line[i] == '"')
+            inQuotes = !inQuotes;
+        else
+            first += line[i];
         ++i;
-        while (i < n && line[i] != '"') first += line[i++];
-        if (i < n) ++i;
-    } else {
-        while (i < n && !isBlank(line[i])) first += line[i++];
     }
     args.push_back(first);
     for (;;) {
@@ -364,7 +373,8 @@ BOOL WINAPI CreatePipe(LPHANDLE hReadPipe, LPHANDLE hWritePipe, LPSECURITY_ATTRI
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return FALSE;
     }
-    if (nSize > 0) ::fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(nSize));
+    // Windows' default pipe buffer is a few kilobytes, far less than the host's.
+    ::fcntl(fds[1], F_SETPIPE_SZ, static_cast<int>(nSize > 0 ? nSize : 4096));
     const bool inherit = lpPipeAttributes && lpPipeAttributes->bInheritHandle;
     auto readEnd = std::make_shared<PipeEnd>();
     readEnd->fd = fds[0];
