@@ -149,6 +149,11 @@ public:
 
     std::recursive_mutex& lock() { return lock_; }
 
+    // What GetVersionExA reports (Windows XP SP3 unless a test says otherwise).
+    OSVERSIONINFOA version = {sizeof(OSVERSIONINFOA), 5, 1, 2600, VER_PLATFORM_WIN32_NT, "Service Pack 3"};
+    // Windows created with CreateWindowExA that still exist (class names), for tests.
+    std::vector<std::string> openWindowClasses() const;
+
     // Standard input, output and error of the process (GetStdHandle/SetStdHandle). A
     // custom-action server has no console: all three start as null.
     HANDLE standardHandles[3] = {nullptr, nullptr, nullptr};
@@ -256,6 +261,22 @@ public:
 
     Database& database() { return database_; }
 
+    // Feature states as MsiGetFeatureStateA reports them: installed state and action.
+    void setFeatureState(const std::string& feature, INSTALLSTATE installed, INSTALLSTATE action) {
+        features_[feature] = {installed, action};
+    }
+    const std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>>& featureStates() const { return features_; }
+
+    // Target paths of the Directory table's folders (MsiGetTargetPathA/MsiSetTargetPathA).
+    // Costing must be finished before a target path can be set.
+    void setTargetPath(const std::string& folder, const std::string& path) { targetPaths_[folder] = path; }
+    std::optional<std::string> targetPath(const std::string& folder) const {
+        auto it = targetPaths_.find(folder);
+        return it == targetPaths_.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void setCostingDone(bool done) { costingDone_ = done; }
+    bool costingDone() const { return costingDone_; }
+
     const std::vector<LogEntry>& log() const { return log_; }
     std::vector<std::string> logLines() const;
     void clearLog() { log_.clear(); }
@@ -276,6 +297,9 @@ private:
     std::map<std::string, UINT> setFaults_;
     std::vector<LogEntry> log_;
     Database database_;
+    std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> features_;
+    std::map<std::string, std::string> targetPaths_;
+    bool costingDone_ = true;
 };
 
 // A command line split into arguments the way the C runtime of a Windows program
