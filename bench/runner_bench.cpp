@@ -48,4 +48,3 @@ BENCHMARK_CAPTURE(drainedByCat, stdout_100MB, "out=100M")->Unit(benchmark::kMill
 BENCHMARK_CAPTURE(captured, both_streams_100MB, "out=50M err=50M")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(drainedByCat, both_streams_100MB, "out=50M err=50M")->Unit(benchmark::kMillisecond)->UseRealTime();
 
-BENCHMARK_MAIN();

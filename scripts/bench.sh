@@ -5,8 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 cmake --preset bench >/dev/null
 cmake --build --preset bench -j2
-out=build/bench/runner_bench.json
-build/bench/bench/runner_bench --benchmark_min_time=2 --benchmark_format=console \
+out=build/bench/fa9_bench.json
+build/bench/bench/fa9_bench --benchmark_min_time=2 --benchmark_format=console \
   --benchmark_out="$out" --benchmark_out_format=json
 python3 - "$out" <<'PY'
 import json, sys
@@ -17,4 +17,10 @@ for case in ("stdout_100MB", "both_streams_100MB"):
     ours, cat = rows.get("captured/" + case), rows.get("drainedByCat/" + case)
     if ours and cat:
         print("%-20s %12.0f %12.0f %8.2f" % (case, ours, cat, ours / cat))
+items = {b["name"]: b for b in json.load(open(sys.argv[1]))["benchmarks"]}
+for name in ("parse/1000", "parse/20000"):
+    b = items.get(name)
+    if b:
+        print("response file, %s lines: %.0f lines/s, %.1f MB/s" % (
+            name.split("/")[1], b["items_per_second"], b["bytes_per_second"] / 2**20))
 PY
