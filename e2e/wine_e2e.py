@@ -66,7 +66,7 @@ def build_helpers(out_dir):
     """Cross-builds the launcher and the message-box watcher (64-bit, like msiexec under wine64)."""
     os.makedirs(out_dir, exist_ok=True)
     exes = {}
-    for name in ("launch", "boxwatch"):
+    for name in ("launch", "boxwatch", "uidrive"):
         src = os.path.join(HERE, "win", name + ".c")
         exe = os.path.join(out_dir, "e2e-%s.exe" % name)
         if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
@@ -289,16 +289,18 @@ class Machine:
         root = os.path.realpath(os.path.join(self.prefix, "dosdevices", drive))
         return os.path.join(root, *[p for p in rest.replace("\\", "/").split("/") if p])
 
-    def msiexec(self, action, package, properties=None, ui="/qn", answers=(), label=None):
+    def msiexec(self, action, package, properties=None, ui="/qn", answers=(), label=None, cancel_at=0):
         """Runs msiexec <action> <package> /l*v <log> [ui] [properties] under the launcher,
-        with the message-box watcher running beside it. Properties on the command line lose
-        their quotes in Wine: put exact values into the package instead."""
+        with the message-box watcher and the dialog driver running beside it (the driver
+        goes forward through the installer's own dialogs; `cancel_at` n cancels the n-th).
+        Properties on the command line lose their quotes in Wine: put exact values into the
+        package instead."""
         self.runs += 1
         label = label or "run%d" % self.runs
         base = os.path.join(self.dir, label)
         log, code_file = base + ".log", base + ".code"
-        boxes_file, stop_file = base + ".boxes", base + ".stop"
-        for f in (log, code_file, boxes_file, stop_file):
+        boxes_file, dialogs_file, stop_file = base + ".boxes", base + ".dialogs", base + ".stop"
+        for f in (log, code_file, boxes_file, dialogs_file, stop_file):
             if os.path.exists(f):
                 os.remove(f)
         pkg = package.path if isinstance(package, Package) else package
@@ -311,9 +313,13 @@ class Machine:
         watcher = subprocess.Popen([WINE, self.run_.helpers["boxwatch"], win_path(boxes_file), win_path(stop_file),
                                     ",".join(str(a) for a in answers)],
                                    env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        shots = []
+        driver = subprocess.Popen([WINE, self.run_.helpers["uidrive"], win_path(dialogs_file), win_path(stop_file),
+                                   str(cancel_at)],
+                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shots, dialog_shots = [], []
         done = threading.Event()
-        shooter = threading.Thread(target=self._photograph_boxes, args=(boxes_file, base, shots, done), daemon=True)
+        shooter = threading.Thread(target=self._photograph, args=(
+            [(boxes_file, base + ".box", shots), (dialogs_file, base + ".dialog", dialog_shots)], done), daemon=True)
         shooter.start()
         t0 = time.monotonic()
         try:
@@ -323,10 +329,11 @@ class Machine:
             seconds = time.monotonic() - t0
             with open(stop_file, "w"):
                 pass
-            try:
-                watcher.wait(15)
-            except subprocess.TimeoutExpired:
-                watcher.kill()
+            for helper in (watcher, driver):
+                try:
+                    helper.wait(15)
+                except subprocess.TimeoutExpired:
+                    helper.kill()
             done.set()
             shooter.join(5)
         stderr = p.stderr.decode(errors="replace")
@@ -336,23 +343,28 @@ class Machine:
         if os.path.exists(code_file):
             with open(code_file) as f:
                 code = int(f.read().strip())
-        return Result(label=label, command=cmd, code=code, wine_status=p.returncode, log_path=log,
-                      stderr=stderr, boxes=_read_boxes(boxes_file), screenshots=shots, seconds=seconds)
+        r = Result(label=label, command=cmd, code=code, wine_status=p.returncode, log_path=log,
+                   stderr=stderr, boxes=_read_boxes(boxes_file), screenshots=shots, seconds=seconds)
+        r.dialogs = _read_boxes(dialogs_file)
+        r.dialog_screenshots = dialog_shots
+        return r
 
-    def _photograph_boxes(self, boxes_file, base, shots, done):
-        """Screenshot of each box the watcher reports, then the go-ahead to press its button."""
-        seen = 0
+    def _photograph(self, watched, done):
+        """Screenshot of each box or dialog a helper reports, then the go-ahead to press
+        its button. `watched`: (record file, screenshot prefix, list of screenshots)."""
+        seen = [0] * len(watched)
         while not done.is_set():
-            n = len(_read_boxes(boxes_file))
-            while seen < n:
-                seen += 1
-                shot = "%s.box%d.png" % (base, seen)
-                subprocess.run(["import", "-display", self.run_.display, "-window", "root", shot],
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-                if os.path.exists(shot):
-                    shots.append(shot)
-                with open("%s.%d.ack" % (boxes_file, seen), "w"):
-                    pass
+            for i, (record, prefix, shots) in enumerate(watched):
+                n = len(_read_boxes(record))
+                while seen[i] < n:
+                    seen[i] += 1
+                    shot = "%s%d.png" % (prefix, seen[i])
+                    subprocess.run(["import", "-display", self.run_.display, "-window", "root", shot],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+                    if os.path.exists(shot):
+                        shots.append(shot)
+                    with open("%s.%d.ack" % (record, seen[i]), "w"):
+                        pass
             time.sleep(0.05)
 
 
@@ -381,6 +393,8 @@ class Result:
         self.boxes = boxes
         self.screenshots = screenshots
         self.seconds = seconds
+        self.dialogs = []             # the installer's dialogs the driver went through
+        self.dialog_screenshots = []
         self.log = ""
         if os.path.exists(log_path):
             with open(log_path, "rb") as f:

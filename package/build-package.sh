@@ -145,24 +145,40 @@ for name in $exports; do
     *) echo "build-package.sh: bad kind '$kind' for $name" >&2; exit 1 ;;
   esac
   printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$name" >> "$stage/idt/CustomAction.idt"
+  # tables "-": no sequence row (a control event runs it)
   case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac
   case ,$tables, in *,Execute,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallExecuteSequence.idt" ;; esac
   scheduled+=("$name")
 done
 
-# --- dialogs the custom actions read (they are not sequenced: the tests run without dialogs)
+# --- the user interface: the welcome dialog (its Next builds the summary with
+# AddSummaryCA when the DLL exports it) and the Summary dialog, whose Install starts the
+# installation. /qn runs skip both.
+printf '%s\t%s\t%s\n' InstallWelcome_noJava 'NOT Installed' 1230 >> "$stage/idt/InstallUISequence.idt"
+summary_action=
+for name in "${scheduled[@]+"${scheduled[@]}"}"; do [ "$name" = AddSummaryCA ] && summary_action=1; done
+{
+  printf '%s\n' 'Dialog_	Control_	Event	Argument	Condition	Ordering' 's72	s50	s50	s255	S255	I2' \
+    'ControlEvent	Dialog_	Control_	Event	Argument	Condition'
+  [ -n "$summary_action" ] && printf '%s\n' 'InstallWelcome_noJava	Next	DoAction	AddSummaryCA	1	1'
+  printf '%s\n' 'InstallWelcome_noJava	Next	NewDialog	Summary	1	2' \
+    'InstallWelcome_noJava	Cancel	EndDialog	Exit	1	1' \
+    'Summary	Next	EndDialog	Return	1	1' \
+    'Summary	Cancel	EndDialog	Exit	1	1'
+} > "$stage/idt/ControlEvent.idt"
+
 printf '%s\n' 'Dialog	HCentering	VCentering	Width	Height	Attributes	Title	Control_First	Control_Default	Control_Cancel' \
   's72	i2	i2	i2	i2	I4	L128	s50	S50	S50' 'Dialog	Dialog' \
   'InstallWelcome_noJava	50	50	374	266	3	[ProductName] Setup	Next	Next	Cancel' \
-  'Summary	50	50	374	266	3	[ProductName] Setup	Next	Next	Cancel' > "$stage/idt/Dialog.idt"
+  'Summary	50	50	488	340	3	[ProductName] Setup	Next	Next	Cancel' > "$stage/idt/Dialog.idt"
 printf '%s\n' 'Dialog_	Control	Type	X	Y	Width	Height	Attributes	Property	Text	Control_Next	Help' \
   's72	s50	s20	i2	i2	i2	i2	I4	S72	L0	S50	L50' 'Control	Dialog_	Control' \
   'InstallWelcome_noJava	Welcome	Text	20	20	330	40	3		Welcome to the installation of [ProductName].		' \
   'InstallWelcome_noJava	Next	PushButton	230	243	66	17	3		&Next >	Cancel	' \
   'InstallWelcome_noJava	Cancel	PushButton	301	243	66	17	3		Cancel	Next	' \
-  'Summary	Heading	Text	20	20	330	20	3		Ready to install [ProductName] with these settings:		' \
-  'Summary	Next	PushButton	230	243	66	17	3		&Install	Cancel	' \
-  'Summary	Cancel	PushButton	301	243	66	17	3		Cancel	Next	' > "$stage/idt/Control.idt"
+  'Summary	Heading	Text	47	20	394	30	3		Ready to install [ProductName] with these settings:		' \
+  'Summary	Next	PushButton	300	313	66	17	3		&Install	Cancel	' \
+  'Summary	Cancel	PushButton	375	313	66	17	3		Cancel	Next	' > "$stage/idt/Control.idt"
 
 # --- properties: exact values here, since Wine's msiexec drops quotes from its command line
 props=("ProductLanguage=$language" "${props[@]+"${props[@]}"}")
@@ -175,7 +191,7 @@ done >> "$stage/idt/Property.idt"
 for p in "${props[@]}"; do printf '%s\t%s\n' "${p%%=*}" "${p#*=}" >> "$stage/idt/Property.idt"; done
 
 (cd "$stage/idt" && msibuild "$out" -i Binary.idt -i CustomAction.idt -i InstallUISequence.idt \
-   -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i Property.idt)
+   -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i ControlEvent.idt -i Property.idt)
 
 rows=$(awk -F'\t' 'NR > 3 {print $1}' "$stage/idt/Binary.idt" | paste -sd' ')
 echo "package: $out ($arch, ProductLanguage $language)"
