@@ -302,6 +302,10 @@ private:
     bool costingDone_ = true;
 };
 
+// The Session Manager's PendingFileRenameOperations as a list of strings: pairs of a
+// "\??\" path and its new name, "" for a delete at the next restart.
+std::vector<std::string> pendingFileOperations(const Machine& machine);
+
 // A command line split into arguments the way the C runtime of a Windows program
 // splits it (quotes, backslashes before quotes, doubled quotes inside quotes).
 std::vector<std::string> splitCommandLine(const std::string& line);
