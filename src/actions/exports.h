@@ -16,6 +16,8 @@ UINT __stdcall DetectDotNetDataProviderInstalledCA(MSIHANDLE hInstall);
 UINT __stdcall SetupWOLTTemplateCA(MSIHANDLE hInstall);
 UINT __stdcall RegisterWOLTMachineCfgCA(MSIHANDLE hInstall);
 UINT __stdcall UnregisterWOLTMachineCfgCA(MSIHANDLE hInstall);
+UINT __stdcall SetSilentInstallPropertiesCA(MSIHANDLE hInstall);
+UINT __stdcall AddSummaryCA(MSIHANDLE hInstall);
 // Has the custom-action shape but is not exported: nothing can schedule it by name.
 UINT __stdcall RegCOMForCSFunctionsCA(MSIHANDLE hInstall);
 }

@@ -35,7 +35,15 @@ URE* URE::instance() {
 
 URE* URE::existing() { return g_engine; }
 
-URE::~URE() { releaseResponseFile(); }
+URE::~URE() {
+    releaseResponseFile();
+    delete[] summary_;
+}
+
+void URE::clearSummaryText() {
+    summaryLength_ = 0;
+    if (summary_) summary_[0] = '\0';
+}
 
 void URE::destroy() {
     delete g_engine;

@@ -60,6 +60,24 @@ public:
     // Where ureReadRspFile goes on when the caller gives no cursor.
     int32_t& responseFilePosition() { return responseFilePosition_; }
 
+    // ---- installation summary (response/installation_summary.cpp) ----
+    // A formatted summary line holds at most this many characters (a longer one is cut).
+    static constexpr size_t kSummaryLineCapacity = 264;
+
+    // Appends one line and CR LF: `indent` blanks and the label, padded with blanks to
+    // 40 characters, then (when `value` is not null) three blanks and the value. A line
+    // that cannot be stored is reported (message 5002) and dropped.
+    void addToSummaryString(const char* label, const char* value, int indent);
+    // Builds the summary of the installation about to run into `out` (`size` bytes; the
+    // text is cut to size - 1) and empties the engine's summary text. Returns 0.
+    UINT buildSummaryText(char* out, size_t size, MSIHANDLE hInstall);
+    const char* summaryText() const { return summary_ ? summary_ : ""; }
+    size_t summaryLength() const { return summaryLength_; }
+    void clearSummaryText();
+    // The disk space the installation needs, in kilobytes; 0 until computed.
+    int64_t requiredSpace() const { return requiredSpace_; }
+    void setRequiredSpace(int64_t kilobytes) { requiredSpace_ = kilobytes; }
+
 private:
     URE() = default;
     ~URE();
@@ -73,6 +91,10 @@ private:
     ResponseFile* responseFile_ = nullptr;
     bool responseFileReady_ = false;
     int32_t responseFilePosition_ = 0;
+    char* summary_ = nullptr;
+    size_t summaryLength_ = 0;
+    size_t summaryCapacity_ = 0;
+    int64_t requiredSpace_ = 0;
 };
 
 // Hands a report to every observer of the engine; returns the first non-zero

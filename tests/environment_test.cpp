@@ -1,0 +1,212 @@
+// The PATH of the custom-action process: runtime folder, tools component, old PATH; and
+// the component look-up by installed state.
+#include "fixture.h"
+#include "frame/custom_action_context.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "runtime/environment.h"
+
+#include <gmock/gmock.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+using namespace fa9test;
+
+namespace {
+
+const char* kProductCode = "{0E7A1C52-5D2B-4F0B-9C43-5A7F0D1B2C31}";
+const char* kToolsComponent = "{FA997000-9ABA-4C3A-0731-AAAAAA4FE25C}";
+const char* kToolsDir = "C:\\Program Files\\FA9\\tools";
+const char* kOldPath = "C:\\Windows\\system32;C:\\Windows";
+
+// One report as the engine's observers see it.
+struct Report {
+    uint32_t flags;
+    std::string function;
+    int probe;
+    int64_t rc;
+    uint32_t message;
+    std::vector<std::string> tokens;
+    bool operator==(const Report& o) const {
+        return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
+               tokens == o.tokens;
+    }
+};
+void PrintTo(const Report& r, std::ostream* os) {
+    *os << std::hex << "{0x" << r.flags << std::dec << ", " << r.function << ", probe " << r.probe << ", rc " << r.rc
+        << ", msg " << r.message << ", [";
+    for (const auto& t : r.tokens) *os << '"' << t << "\" ";
+    *os << "]}";
+}
+
+class Recorder : public IObserver {
+public:
+    int update(const UREBaseInfo& base) override {
+        const auto& r = static_cast<const UREInfo&>(base);
+        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
+        if (r.tokens())
+            for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
+        reports.push_back(rep);
+        return 0;
+    }
+    std::vector<Report> reports;
+};
+
+class Environment : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        session.setProperty("ProductCode", kProductCode);
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
+        machine.environment["Path"] = kOldPath;
+        machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, kToolsDir);
+    }
+    // Runs `work` the way a custom action runs it, with the reports recorded as well.
+    template <typename Work>
+    UINT inContext(Work work) {
+        CustomActionContext context(session.handle());
+        URE::instance()->attach(&recorder);
+        return work();
+    }
+    std::optional<std::string> path() const {
+        auto it = machine.environment.find("PATH");
+        return it == machine.environment.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    Recorder recorder;
+};
+
+const std::string kRuntime = kRuntimeDir;
+
+struct PathCase {
+    const char* name;
+    INSTALLSTATE state;
+    const char* componentPath;
+    bool hasPath;          // the process has a PATH variable
+    const char* runtime;   // CURRENT_PROCESS_DIRECTORY; null: the read fails
+    UINT result;
+    std::optional<std::string> newPath;  // nullopt: PATH as it was
+    std::vector<Report> reports;
+    std::vector<std::string> log;        // without the "1: " framing
+};
+void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
+
+Report env(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
+    return Report{flags, "liteInitializeEnvironment", probe, rc, message, std::move(tokens)};
+}
+
+class InitializeEnvironment : public Environment, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(InitializeEnvironment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
+    const PathCase& c = GetParam();
+    machine.setComponent(kProductCode, kToolsComponent, c.state, c.componentPath);
+    if (!c.hasPath) machine.environment.erase("PATH");
+    if (c.runtime)
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtime);
+    else
+        session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
+
+    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), c.result);
+    EXPECT_EQ(path(), c.newPath ? c.newPath : (c.hasPath ? std::optional<std::string>(kOldPath) : std::nullopt));
+    EXPECT_EQ(recorder.reports, c.reports);
+    std::vector<std::string> expected;
+    for (const auto& line : c.log) expected.push_back(logged(line));
+    EXPECT_EQ(log(), expected);
+    // Only the unreadable PATH is an error the user is shown.
+    EXPECT_EQ(machine.messageBoxes.size(), c.name == std::string("no_path_variable") ? 1u : 0u);
+}
+
+const char* kComponentUnreadable = "Error: The installer property ComponentPath could not be read.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Env, InitializeEnvironment,
+    ::testing::Values(
+        PathCase{"installed_locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, 0,
+                 kRuntime + ";" + kToolsDir + ";" + kOldPath, {}, {}},
+        PathCase{"run_from_source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, 0,
+                 kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}, {}},
+        // The installer has no verdict on the component: its (empty) path still goes in.
+        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, 0, kRuntime + ";;" + kOldPath, {}, {}},
+        PathCase{"empty_runtime_directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", 0,
+                 std::string(";") + kToolsDir + ";" + kOldPath, {}, {}},
+        PathCase{"component_absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, 1603, std::nullopt,
+                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+        PathCase{"component_not_used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, 1603, std::nullopt,
+                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+        PathCase{"component_invalid_argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, 1603, std::nullopt,
+                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+        PathCase{"no_path_variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, 1603, std::nullopt,
+                 {env(URE_SHOW_ERROR, 60, ERROR_ENVVAR_NOT_FOUND, 5011, {"203"})},
+                 {"Error: The PATH environment variable of the installer process could not be read (system error "
+                  "code 203)."}},
+        PathCase{"runtime_directory_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, nullptr, 1603, std::nullopt,
+                 {env(URE_LOG_ERROR, 20, 1615, 5066, {})},
+                 // Without tokens the message text is logged as it stands.
+                 {"Error: The environment of the installer process could not be prepared, so programs of the "
+                  "installation may not be found. Failed setting: %1=%2"}}),
+    [](const ::testing::TestParamInfo<PathCase>& i) { return std::string(i.param.name); });
+
+TEST_F(Environment, AnUnreadableProductCodeIsReportedTwice) {
+    session.failGetProperty("ProductCode", 1615);
+    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 1603u);
+    EXPECT_EQ(recorder.reports,
+              (std::vector<Report>{Report{URE_LOG_ERROR, "liteGetComponentPath", 10, 1615, 5598, {"ProductCode"}},
+                                   env(URE_LOG_ERROR, 10, 1615, 5598, {"ComponentPath"})}));
+    EXPECT_EQ(log(), (std::vector<std::string>{logged("Error: The installer property ProductCode could not be read."),
+                                                logged(kComponentUnreadable)}));
+    EXPECT_EQ(path(), std::optional<std::string>(kOldPath));
+}
+
+TEST_F(Environment, EachRunPrependsAgainAndChildrenInheritIt) {
+    const std::string once = kRuntime + ";" + kToolsDir + ";" + kOldPath;
+    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 0u);
+    EXPECT_EQ(path(), once);
+    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 0u);
+    EXPECT_EQ(path(), kRuntime + ";" + kToolsDir + ";" + once);
+    // The variable keeps the name it had: Windows matches names without regard to case.
+    EXPECT_EQ(machine.environment.count("Path"), 1u);
+}
+
+// The other component a package could ask for: what each installed state means.
+struct StateCase {
+    INSTALLSTATE state;
+    UINT result;
+    const char* path;  // what the caller's buffer holds afterwards
+};
+void PrintTo(const StateCase& c, std::ostream* os) { *os << "state " << static_cast<int>(c.state); }
+
+class ComponentStates : public Environment, public ::testing::WithParamInterface<StateCase> {};
+
+TEST_P(ComponentStates, OnlyAbsentNotUsedAndBadArgumentsFail) {
+    const StateCase& c = GetParam();
+    const char* component = "{11111111-2222-3333-4444-555555555555}";
+    machine.setComponent(kProductCode, component, c.state, "C:\\Comp");
+    char buffer[261] = {};
+    DWORD capacity = sizeof buffer;
+    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), component, buffer, &capacity); }),
+              c.result);
+    EXPECT_STREQ(buffer, c.path);
+    EXPECT_THAT(recorder.reports, ::testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Env, ComponentStates,
+                         ::testing::Values(StateCase{INSTALLSTATE_LOCAL, 0, "C:\\Comp"},
+                                           StateCase{INSTALLSTATE_SOURCE, 0, "C:\\Comp"},
+                                           StateCase{INSTALLSTATE_UNKNOWN, 0, ""},
+                                           StateCase{INSTALLSTATE_ADVERTISED, 0, ""},
+                                           StateCase{INSTALLSTATE_ABSENT, 5011, ""},
+                                           StateCase{INSTALLSTATE_NOTUSED, 5011, ""},
+                                           StateCase{INSTALLSTATE_INVALIDARG, 5011, ""}));
+
+TEST_F(Environment, AComponentPathLongerThanTheBufferIsNoFailure) {
+    machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, "C:\\a-long-folder-name");
+    char buffer[8] = {};
+    DWORD capacity = sizeof buffer;
+    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), kToolsComponent, buffer, &capacity); }),
+              0u);
+    EXPECT_STREQ(buffer, "C:\\a-lo");
+}
+
+}  // namespace

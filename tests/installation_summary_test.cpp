@@ -1,0 +1,299 @@
+// The summary text: what each product shows, which features are listed, the disk
+// space in megabytes, and how lines are laid out and cut.
+#include "fixture.h"
+
+#include "frame/custom_action_context.h"
+#include "frame/ure.h"
+#include "response/installation_summary.h"
+
+#include <gmock/gmock.h>
+
+#include <memory>
+#include <sstream>
+
+using fa9test::SessionTest;
+using winsim::Cell;
+
+namespace {
+
+const char* const kResponseFile = "C:\\setup\\answers.rsp";
+const char* const kProductName = "FA9 Tools for Visual Studio";
+const std::string kBlank(40, ' ');
+
+// A label padded to 40 columns, three blanks and the value.
+std::string labelled(const std::string& label, const std::string& value) {
+    std::string head = label.size() < 40 ? label + std::string(40 - label.size(), ' ') : label;
+    return head + "   " + value;
+}
+std::string heading(const std::string& label) { return label + std::string(40 - label.size(), ' '); }
+std::string featureLine(const std::string& title) { return labelled("    " + title, ""); }
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+        lines.push_back(text.substr(start, end - start));
+    EXPECT_EQ(start, text.size()) << "every line ends with CR LF";
+    return lines;
+}
+
+class SummaryTest : public SessionTest {
+protected:
+    SummaryTest() {
+        installRuntime(fa9test::stringLibrary("en_US"));
+        session.setProperty("ProductName", kProductName);
+        session.setProperty("INSTALLDIR", "C:\\Program Files\\FA9\\Tools\\");
+        auto& db = session.database();
+        db.createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display", "Level",
+                                   "Directory_", "Attributes"});
+    }
+
+    void feature(const std::string& name, const std::string& parent, const std::string& title, int display,
+                 INSTALLSTATE installed = INSTALLSTATE_ABSENT, INSTALLSTATE action = INSTALLSTATE_LOCAL) {
+        session.database().insertRow("Feature", {Cell::str(name), parent.empty() ? Cell::null() : Cell::str(parent),
+                                                 Cell::str(title), Cell::null(), Cell::integer(display),
+                                                 Cell::integer(1), Cell::str("INSTALLDIR"), Cell::integer(0)});
+        session.setFeatureState(name, installed, action);
+    }
+
+    // Names the response file to a fresh engine bound to the session, with the product
+    // code the response-file set-up would give this package.
+    void answers(const std::string& text, const char* product) {
+        machine.writeFile(kResponseFile, text);
+        context = std::make_unique<CustomActionContext>(session.handle());
+        ASSERT_EQ(0, URE::instance()->setResponseFile(kResponseFile, 0));
+        URE::instance()->setProductCode(product);
+    }
+
+    std::string build(size_t size = 10000) {
+        std::vector<char> out(size, 'x');
+        EXPECT_EQ(0u, URE::instance()->buildSummaryText(out.data(), size, session.handle()));
+        EXPECT_EQ(0u, URE::instance()->summaryLength()) << "the engine's text is emptied";
+        return std::string(out.data());
+    }
+    std::vector<std::string> lines() { return splitLines(build()); }
+
+    ~SummaryTest() override { context.reset(); }
+
+    std::unique_ptr<CustomActionContext> context;
+};
+
+TEST_F(SummaryTest, ToolsInNewInstallationListLeafFeaturesAndTheDirectoryOnly) {
+    feature("Product", "", kProductName, 1);
+    feature("AddIns", "Product", "Add-ins", 3);
+    feature("Templates", "Product", "Project templates", 5);
+    feature("Samples", "Templates", "Sample projects", 7);
+    feature("Hidden", "Product", "Hidden", 0);
+    session.setProperty("PrimaryVolumeSpaceRequired", "20480");
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+
+    // "Templates" has a child; "Product" has children and the product's title.
+    EXPECT_EQ(kBlank + "\r\n" + labelled("Product", kProductName) + "\r\n" + heading("Features to be installed") +
+                  "\r\n" + featureLine("Add-ins") + "\r\n" + featureLine("Sample projects") + "\r\n" + kBlank +
+                  "\r\n" + labelled("Installation directory", "C:\\Program Files\\FA9\\Tools") + "\r\n",
+              build());
+}
+
+TEST_F(SummaryTest, FeatureTitledLikeTheProductIsLeftOutWhateverItsCase) {
+    feature("Main", "", "fa9 TOOLS FOR visual studio", 1);
+    feature("Docs", "", "Documentation", 1);
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName),
+                                              heading("Features to be installed"), featureLine("Documentation"),
+                                              kBlank, labelled("Installation directory", "C:\\Program Files\\FA9\\Tools")));
+}
+
+TEST_F(SummaryTest, PelaDriverShowsItsCopyOptionsAndTheSpace) {
+    session.setProperty("p_default_min_for_catalog_mig_exists", "1");
+    session.setProperty("PrimaryVolumeSpaceRequired", "4096");
+    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\nDEFAULT_CLIENT_INTERFACE_COPY=yes\nMIGRATE_CATALOG_TO_XML=NO\n",
+            "PELA_DRIVER");
+    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName), kBlank,
+                                              labelled("Copy name", "COPY2"),
+                                              labelled("Default client interface copy", "Yes"),
+                                              labelled("Catalog migration to XML", "No"), kBlank, kBlank,
+                                              labelled("Installation directory", "C:\\Program Files\\FA9\\Tools"),
+                                              kBlank, labelled("Required disk space", "2 MB")));
+}
+
+TEST_F(SummaryTest, PelaDriverWithoutTheCatalogConditionHasNoCatalogLine) {
+    session.removeProperty("ProductName");
+    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\n", "PELA_DRIVER");
+    std::vector<std::string> got = lines();
+    ASSERT_GE(got.size(), 5u);
+    // No ProductName: this product's line has an empty value.
+    EXPECT_EQ(labelled("Product", ""), got[1]);
+    EXPECT_EQ(labelled("Default client interface copy", "No"), got[4]) << "an absent keyword is not true";
+    EXPECT_EQ(kBlank, got[5]);
+}
+
+TEST_F(SummaryTest, RuntimeClientShowsTypeCopyAndInstances) {
+    session.removeProperty("ProductName");
+    session.setProperty("PrimaryVolumeSpaceRequired", "0");
+    answers("PROD=MORV_CLIENT\nINSTALL_TYPE=typical\nTYPICAL_OPTION=SATELLITE_ADMIN\nFA9_COPY_NAME=FA9COPY1\n"
+            "DEFAULT_COPY=1\nINSTANCE=inst1\nINST1.NAME=first\nINSTANCE=INST2\nINSTANCE=INST3\nINST3.NAME=third\n",
+            "MORV_CLIENT");
+    EXPECT_THAT(lines(),
+                testing::ElementsAre(kBlank, labelled("Product", "FA9 Runtime Client"),
+                                     labelled("Installation type", "Typical"),
+                                     labelled("    Typical installation option", "Satellite administration"),
+                                     kBlank, labelled("Copy name", "FA9COPY1"), labelled("Default copy", "Yes"),
+                                     labelled("Default client interface copy", "No"), kBlank, kBlank,
+                                     labelled("Installation directory", "C:\\Program Files\\FA9\\Tools"), kBlank,
+                                     labelled("Required disk space", "0 MB"), kBlank, heading("Instances"),
+                                     labelled("    Instance name", "FIRST"), labelled("    Instance name", "THIRD")));
+}
+
+TEST_F(SummaryTest, ConfigurationOnlyLeavesOutFeaturesDirectoryAndSpace) {
+    feature("Docs", "", "Documentation", 1);
+    answers("PROD=MORV_CLIENT\nCONFIG_ONLY=YES\nINSTALL_TYPE=COMPACT\nFA9_COPY_NAME=C1\nINSTANCE=I1\nI1.NAME=x1\n",
+            "MORV_CLIENT");
+    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName),
+                                              labelled("Installation type", "Compact"), kBlank,
+                                              labelled("Copy name", "C1"), labelled("Default copy", "No"),
+                                              labelled("Default client interface copy", "No"), kBlank, kBlank,
+                                              heading("Instances"), labelled("    Instance name", "X1")));
+}
+
+TEST_F(SummaryTest, TheInstalledCopysPathWinsOverInstallDir) {
+    machine.registry().setString(winsim::Hive::LocalMachine,
+                                 "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies\\COPY7", "FA9 Path Name",
+                                 "D:\\FA9\\COPY7\\");
+    session.setProperty("FA9_COPY_NAME", "COPY7");
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    EXPECT_EQ(labelled("Installation directory", "D:\\FA9\\COPY7"), lines().back());
+}
+
+TEST_F(SummaryTest, WithoutDatabaseNoFeaturesAreListedAndTheFailureIsLogged) {
+    feature("Docs", "", "Documentation", 1);
+    session.database().available = false;
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName), kBlank,
+                                              labelled("Installation directory", "C:\\Program Files\\FA9\\Tools")));
+    EXPECT_THAT(log(), testing::Contains(fa9test::logged(
+                           "Error: The installation database could not be accessed. Please contact your technical "
+                           "service representative.")));
+}
+
+// ---- which features each heading lists ----
+
+struct FeatureCase {
+    INSTALLSTATE installed;
+    INSTALLSTATE action;
+    const char* heading;  // null: listed nowhere
+};
+
+class FeatureStateTest : public SummaryTest, public testing::WithParamInterface<FeatureCase> {};
+
+TEST_P(FeatureStateTest, FeatureIsListedUnderItsHeading) {
+    feature("Docs", "", "Documentation", 2, GetParam().installed, GetParam().action);
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    std::vector<std::string> got = lines();
+    std::vector<std::string> features(got.begin() + 2, got.end() - 2);
+    if (GetParam().heading)
+        EXPECT_THAT(features, testing::ElementsAre(heading(GetParam().heading), featureLine("Documentation")));
+    else
+        EXPECT_THAT(features, testing::IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, FeatureStateTest,
+    testing::Values(FeatureCase{INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL, "Features to be installed"},
+                    FeatureCase{INSTALLSTATE_UNKNOWN, INSTALLSTATE_LOCAL, "Features to be installed"},
+                    FeatureCase{INSTALLSTATE_SOURCE, INSTALLSTATE_LOCAL, "Features to be installed"},
+                    FeatureCase{INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT, "Features to be removed"},
+                    FeatureCase{INSTALLSTATE_LOCAL, INSTALLSTATE_LOCAL, nullptr},
+                    FeatureCase{INSTALLSTATE_LOCAL, INSTALLSTATE_UNKNOWN, nullptr},
+                    FeatureCase{INSTALLSTATE_ABSENT, INSTALLSTATE_SOURCE, nullptr},
+                    FeatureCase{INSTALLSTATE_ABSENT, INSTALLSTATE_ABSENT, nullptr}));
+
+TEST_F(SummaryTest, InstalledAndRemovedFeaturesEachGetOneHeadingInTableOrder) {
+    feature("Zeta", "", "Zeta tools", 1);
+    feature("Alpha", "", "Alpha tools", 1, INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT);
+    feature("Beta", "", "Beta tools", 1);
+    feature("Gamma", "", "Gamma tools", 1, INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT);
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    std::vector<std::string> got = lines();
+    std::vector<std::string> features(got.begin() + 2, got.end() - 2);
+    EXPECT_THAT(features, testing::ElementsAre(heading("Features to be installed"), featureLine("Zeta tools"),
+                                               featureLine("Beta tools"), heading("Features to be removed"),
+                                               featureLine("Alpha tools"), featureLine("Gamma tools")));
+}
+
+// ---- required disk space ----
+
+struct SpaceCase {
+    const char* units;  // PrimaryVolumeSpaceRequired, in 512-byte units
+    const char* shown;
+};
+
+class SpaceTest : public SummaryTest, public testing::WithParamInterface<SpaceCase> {};
+
+TEST_P(SpaceTest, KilobytesAreShownInWholeMegabytes) {
+    session.setProperty("PrimaryVolumeSpaceRequired", GetParam().units);
+    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=C1\n", "PELA_DRIVER");
+    EXPECT_EQ(labelled("Required disk space", GetParam().shown), lines().back());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rounding, SpaceTest,
+                         testing::Values(SpaceCase{"600", "1 MB"},     // 300 KB
+                                         SpaceCase{"0", "0 MB"},       // nothing to copy
+                                         SpaceCase{"2", "1 MB"},       // 1 KB
+                                         SpaceCase{"2046", "1 MB"},    // 1023 KB
+                                         SpaceCase{"10000", "4 MB"},   // 5000 KB, truncated
+                                         SpaceCase{"4096", "2 MB"},    // 2048 KB
+                                         SpaceCase{"20971520", "10240 MB"},
+                                         SpaceCase{"-10000", "-4 MB"}));
+
+TEST_F(SummaryTest, SpaceStaysAsItWasWhenThePropertyCannotBeRead) {
+    session.failGetProperty("PrimaryVolumeSpaceRequired", ERROR_MORE_DATA);
+    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=C1\n", "PELA_DRIVER");
+    URE::instance()->setRequiredSpace(3 * 1024);
+    EXPECT_EQ(labelled("Required disk space", "3 MB"), lines().back());
+}
+
+// ---- line layout ----
+
+TEST_F(SummaryTest, LongLabelIsFollowedDirectlyByTheBlanksAndTheValue) {
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    const std::string label(45, 'L');
+    URE::instance()->addToSummaryString(label.c_str(), "value", 0);
+    URE::instance()->addToSummaryString("Exactly forty characters long, as wanted", "v", 0);
+    URE::instance()->addToSummaryString("Heading", nullptr, 4);
+    EXPECT_EQ(label + "   value\r\nExactly forty characters long, as wanted   v\r\n    Heading" + std::string(29, ' ') +
+                  "\r\n",
+              std::string(URE::instance()->summaryText()));
+}
+
+TEST_F(SummaryTest, LineBeyondItsCapacityIsCut) {
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    const std::string value(300, 'v');
+    URE::instance()->addToSummaryString("Label", value.c_str(), 0);
+    EXPECT_EQ(heading("Label") + "   " + std::string(263 - 43, 'v') + "\r\n",
+              std::string(URE::instance()->summaryText()));
+}
+
+TEST_F(SummaryTest, SummaryLongerThanTheBufferIsCutToOneByteLess) {
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "F" + std::to_string(1000 + i);
+        feature(name, "", "Feature number " + std::to_string(1000 + i), 1);
+    }
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    const std::string full = build(100000);
+    ASSERT_GT(full.size(), 10000u);
+    const std::string cut = build(10000);
+    EXPECT_EQ(9999u, cut.size());
+    EXPECT_EQ(full.substr(0, 9999), cut);
+}
+
+TEST_F(SummaryTest, LabelThatCannotBeLoadedLeavesItsLineOut) {
+    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+    ureAddSummaryLine(2501, 2516, 0);
+    ureAddSummaryLine(2501, 0, 4);
+    ureAddSummaryLine(9999, 2516, 0);  // no such label
+    ureAddSummaryLine(2501, 9998, 0);  // no such value
+    EXPECT_EQ(labelled("Product", "Yes") + "\r\n    Product" + std::string(29, ' ') + "\r\n",
+              std::string(URE::instance()->summaryText()));
+}
+
+}  // namespace

@@ -1,0 +1,539 @@
+// Setting up the response file: the user's file of a silent installation, the file
+// written from the dialog choices of a full-UI one (line by line, per product, new and
+// maintenance installations), FILE against FA9_COPY_NAME, and telling a written file from
+// the user's own.
+#include "fixture.h"
+#include "frame/custom_action_context.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "response/response_engine.h"
+#include "response/response_generation.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest-spi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace fa9test;
+using winsim::Hive;
+
+namespace {
+
+const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
+const std::string kCopies = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies";
+const char* kUserFile = "C:\\rsp\\setup.rsp";
+
+struct Report {
+    uint32_t flags;
+    std::string function;
+    int probe;
+    int64_t rc;
+    uint32_t message;
+    std::vector<std::string> tokens;
+    bool operator==(const Report& o) const {
+        return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
+               tokens == o.tokens;
+    }
+};
+void PrintTo(const Report& r, std::ostream* os) {
+    *os << std::hex << "{0x" << r.flags << std::dec << ", " << r.function << ", probe " << r.probe << ", rc " << r.rc
+        << ", msg " << r.message << ", [";
+    for (const auto& t : r.tokens) *os << '"' << t << "\" ";
+    *os << "]}";
+}
+
+class Recorder : public IObserver {
+public:
+    int update(const UREBaseInfo& base) override {
+        const auto& r = static_cast<const UREInfo&>(base);
+        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
+        if (r.tokens())
+            for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
+        reports.push_back(rep);
+        return 0;
+    }
+    std::vector<Report> reports;
+};
+
+using Properties = std::vector<std::pair<std::string, std::string>>;
+
+class RspSetup : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        session.setProperty("TempFolder", kTemp);
+        session.setProperty("UILevel", "5");
+    }
+    void set(const Properties& properties) {
+        for (const auto& [name, value] : properties) session.setProperty(name, value);
+    }
+    // Runs `work` the way a custom action runs it, with the reports recorded as well;
+    // `after` sees the engine before the context takes it down.
+    template <typename Work>
+    UINT inContext(Work work, const std::function<void(URE&)>& after = {}) {
+        CustomActionContext context(session.handle());
+        URE::instance()->attach(&recorder);
+        UINT rc = work();
+        if (after) after(*URE::instance());
+        return rc;
+    }
+    UINT initialize(std::string* productCode = nullptr) {
+        return inContext([&] { return liteInitURERspFile(session.handle()); },
+                         [&](URE& engine) {
+                             if (productCode) *productCode = engine.productCode();
+                         });
+    }
+    void copy(const std::string& name, const std::string& path) {
+        machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + name, "FA9 Path Name", path);
+        machine.makeDirs(path);
+    }
+    void defaultInstance(const std::string& copyName, const std::string& instance) {
+        machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + copyName + "\\GLOBAL_PROFILE", "FA9INSTDEF",
+                                     instance);
+    }
+    std::vector<std::string> tempFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kTemp)))
+            if (e.is_regular_file()) names.push_back(e.path().filename().string());
+        return names;
+    }
+
+    // The installed-copies list is built once per process, from the registry of that
+    // moment. A test that depends on its contents runs `body` in a fresh copy of this
+    // program (which repeats the test up to this call), where the list does not exist yet.
+    void inFreshProcess(const std::function<void()>& body) {
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        EXPECT_EXIT(runAndExit(body), ::testing::ExitedWithCode(0), "");
+    }
+
+    Recorder recorder;
+
+private:
+    [[noreturn]] void runAndExit(const std::function<void()>& body) {
+        ::testing::TestPartResultArray results;
+        {
+            ::testing::ScopedFakeTestPartResultReporter intercept(
+                ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+            body();
+        }
+        int failures = 0;
+        for (int i = 0; i < results.size(); ++i) {
+            const ::testing::TestPartResult& r = results.GetTestPartResult(i);
+            if (!r.failed()) continue;
+            ++failures;
+            std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+        }
+        // The fixture is not torn down on this way out: take its machine's files along.
+        std::error_code ec;
+        std::filesystem::remove_all(machine.hostRoot(), ec);
+        std::exit(failures ? 1 : 0);
+    }
+};
+
+// ---- the written file, line by line ----
+
+struct FileCase {
+    const char* name;
+    Properties properties;
+    std::optional<std::string> registryInstance;  // FA9INSTDEF of copy ONE
+    std::string content;
+    UINT result;
+    const char* fa9Instance;  // FA9INSTANCE afterwards ("" = not set)
+};
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class GeneratedFile : public RspSetup, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(GeneratedFile, HoldsTheLinesOfItsProduct) {
+    const FileCase& c = GetParam();
+    set(c.properties);
+    if (c.registryInstance) defaultInstance("ONE", *c.registryInstance);
+    char path[260] = {};
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), c.result);
+    EXPECT_EQ(std::string(path), kTemp + "FA9RL000.rsp");
+    EXPECT_EQ(machine.readFile(path), c.content);
+    EXPECT_EQ(session.property("FA9INSTANCE"), c.fa9Instance);
+    EXPECT_THAT(recorder.reports, ::testing::IsEmpty());
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+}
+
+const std::string kClientNew =
+    "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=\r\n"
+    "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n";
+
+std::string instanceLines(const std::string& n) {
+    return "DEFAULT_INSTANCE=" + n + "\r\nINSTANCE=" + n + "\r\n" + n + ".NAME=" + n + "\r\n";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rsp, GeneratedFile,
+    ::testing::Values(
+        FileCase{"tools", {{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"FA9_COPY_NAME", "ONE"}}, std::nullopt,
+                 "PROD=WOLT_TOOLS\r\n", 0, ""},
+        FileCase{"driver",
+                 {{"PROP_RSP_PROD", "PELA_DRIVER"},
+                  {"FA9_COPY_NAME", "ONE"},
+                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
+                  {"MigrateCatalogToXML", "Y"}},
+                 std::nullopt,
+                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=YES\r\n"
+                 "MIGRATE_CATALOG_TO_XML=YES\r\n",
+                 0, ""},
+        // Conditions compare strings with regard to case.
+        FileCase{"driver_lower_case_answers",
+                 {{"PROP_RSP_PROD", "PELA_DRIVER"},
+                  {"FA9_COPY_NAME", "ONE"},
+                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "y"},
+                  {"MigrateCatalogToXML", "yes"}},
+                 std::nullopt,
+                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=NO\r\n"
+                 "MIGRATE_CATALOG_TO_XML=NO\r\n",
+                 0, ""},
+        FileCase{"driver_without_copy_name", {{"PROP_RSP_PROD", "PELA_DRIVER"}}, std::nullopt,
+                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=", 1603, ""},
+        FileCase{"client_new_installation", {{"FA9_COPY_NAME", "ONE"}}, std::nullopt, kClientNew + instanceLines("FA9"),
+                 0, ""},
+        FileCase{"client_compact_with_dialog_instance",
+                 {{"PROP_RSP_PROD", "MORV_CLIENT"},
+                  {"p_installType0", "Compact"},
+                  {"FA9_COPY_NAME", "ONE"},
+                  {"PROP_RSP_DEFAULT_COPY", "YES"},
+                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
+                  {"PROP_RSP_FA9.NAME", "INSTA"},
+                  {"FA9_INSTANCE_NAME", "INSTB"}},
+                 std::nullopt,
+                 "PROD=MORV_CLIENT\r\nINSTALL_TYPE=COMPACT\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=YES\r\n"
+                 "DEFAULT_CLIENT_INTERFACE_COPY=YES\r\n" +
+                     instanceLines("INSTA"),
+                 0, ""},
+        FileCase{"client_custom_second_choice",
+                 {{"p_installType0", "Custom"}, {"FA9_COPY_NAME", "ONE"}, {"FA9_INSTANCE_NAME", "INSTB"}},
+                 std::nullopt,
+                 "PROD=MORV_CLIENT\r\nINSTALL_TYPE=CUSTOM\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=\r\n"
+                 "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n" +
+                     instanceLines("INSTB"),
+                 0, ""},
+        // "custom" is not "Custom"; a nine-character name does not fit and is passed over.
+        FileCase{"client_other_type_and_overlong_name",
+                 {{"p_installType0", "custom"}, {"FA9_COPY_NAME", "ONE"}, {"PROP_RSP_FA9.NAME", "NINECHARS"}},
+                 std::nullopt, kClientNew + instanceLines("FA9"), 0, ""},
+        FileCase{"client_without_copy_name", {{"PROP_RSP_PROD", "OTHER"}},
+                 std::nullopt, "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_COPY_NAME=", 1603, ""},
+        FileCase{"client_maintenance_registry_instance",
+                 {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}, {"PROP_RSP_FA9.NAME", "INSTA"}}, "INSTR",
+                 kClientNew + instanceLines("INSTR"), 0, "INSTR"},
+        // Only the installed product (state 5) is a maintenance installation.
+        FileCase{"client_advertised_is_new",
+                 {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "1"}, {"PROP_RSP_FA9.NAME", "INSTA"}}, "INSTR",
+                 kClientNew + instanceLines("INSTA"), 0, ""}),
+    [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
+
+TEST_F(RspSetup, AFailedFA9INSTANCEIsReportedAndFailsTheFile) {
+    set({{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}});
+    defaultInstance("ONE", "INSTR");
+    session.failSetProperty("FA9INSTANCE", 1627);
+    char path[260] = {};
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 1627u);
+    EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTR"));
+    EXPECT_EQ(recorder.reports, (std::vector<Report>{Report{URE_LOG_ERROR, "liteCreateGUIResponseFile", 50, 1627, 5389,
+                                                            {"iMsiSetProperty:1627"}}}));
+}
+
+TEST_F(RspSetup, MaintenanceFallsBackToTheDefaultCopy) {
+    set({{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}});
+    copy("ONE", "C:\\Copies\\One");
+    copy("TWO", "C:\\Copies\\Two");
+    defaultInstance("TWO", "INSTD");
+    inFreshProcess([&] {
+        char path[260] = {};
+        // No default copy: the lines go out with no name, and the failure is the result.
+        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0x9000006Du);
+        EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines(""));
+        EXPECT_EQ(session.property("FA9INSTANCE"), "");
+
+        machine.registry().setString(Hive::LocalMachine, kCopies, "", "two");
+        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0u);
+        EXPECT_EQ(std::string(path), kTemp + "FA9RL001.rsp");
+        EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTD"));
+        EXPECT_EQ(session.property("FA9INSTANCE"), "INSTD");
+    });
+}
+
+TEST_F(RspSetup, NamesSkipFilesAndFoldersAndRunOut) {
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
+    machine.writeFile(kTemp + "fa9rl000.RSP", "user's");
+    machine.makeDirs(kTemp + "FA9RL001.rsp");
+    char path[260] = {};
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0u);
+    EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
+    EXPECT_EQ(machine.readFile(kTemp + "fa9rl000.RSP"), "user's");
+
+    for (int i = 3; i < 1000; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "FA9RL%03d.rsp", i);
+        machine.writeFile(kTemp + name, "");
+    }
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
+    EXPECT_EQ(recorder.reports,
+              (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 30, 5046, 5046, {}}}));
+}
+
+TEST_F(RspSetup, NoTempFolderNoFile) {
+    char path[260] = {};
+    session.failGetProperty("TempFolder", 1615);
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
+    session.failGetProperty("TempFolder", 0);
+    session.removeProperty("TempFolder");
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
+    session.setProperty("TempFolder", "C:\\Missing\\");
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5274u);
+    EXPECT_EQ(recorder.reports,
+              (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 20, 1615, 5046, {}},
+                                   Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 20, 0, 5046, {}},
+                                   Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 40, 5274, 5274,
+                                          {"C:\\Missing\\FA9RL000.rsp"}}}));
+    EXPECT_EQ(log().back(), logged("Error: The response file C:\\Missing\\FA9RL000.rsp could not be created. Check "
+                                   "that the temporary folder is writable and has free space."));
+}
+
+// ---- liteInitURERspFile ----
+
+TEST_F(RspSetup, FullUiWithoutAFileWritesOneAndReadsIt) {
+    set({{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"}});
+    std::string product;
+    EXPECT_EQ(initialize(&product), 0u);
+    EXPECT_EQ(session.property("RSP_FILE_PATH"), kTemp + "FA9RL000.rsp");
+    EXPECT_EQ(product, "PELA_DRIVER");
+    // A written file never gives FILE, so the copy check says so and goes on.
+    EXPECT_EQ(recorder.reports,
+              (std::vector<Report>{Report{URE_LOG_WARNING, "liteInitURERspFile", 30, 0, 5375, {"FILE"}}}));
+    EXPECT_EQ(log(), std::vector<std::string>{logged(
+                         "Warning: The response file does not give the keyword FILE, or its value could not be read.")});
+    // A second action of the same installation reads the same file and writes none.
+    recorder.reports.clear();
+    EXPECT_EQ(initialize(), 0u);
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{"FA9RL000.rsp"});
+}
+
+struct ProductCase {
+    const char* property;  // PROP_RSP_PROD
+    const char* product;   // the engine's product code afterwards
+};
+void PrintTo(const ProductCase& c, std::ostream* os) { *os << (*c.property ? c.property : "(none)"); }
+
+class ProductCode : public RspSetup, public ::testing::WithParamInterface<ProductCase> {};
+
+TEST_P(ProductCode, ThePackageDecidesNotTheFile) {
+    // The user's file says one product; the package installs another.
+    machine.writeFile(kUserFile, "PROD=PELA_DRIVER\nFA9_COPY_NAME=ONE\n");
+    set({{"RSP_FILE_PATH", kUserFile}, {"UILevel", "3"}, {"PROP_RSP_PROD", GetParam().property}});
+    std::string product;
+    EXPECT_EQ(initialize(&product), 0u);
+    EXPECT_EQ(product, GetParam().product);
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Rsp, ProductCode,
+                         ::testing::Values(ProductCase{"WOLT_TOOLS", "WOLT_TOOLS"},
+                                           ProductCase{"PELA_DRIVER", "PELA_DRIVER"},
+                                           ProductCase{"MORV_CLIENT", "MORV_CLIENT"},
+                                           ProductCase{"", "MORV_CLIENT"}));
+
+struct SetupFailure {
+    const char* name;
+    const char* uiLevel;  // null: the read fails
+    std::optional<UINT> pathFault;
+    const char* rspPath;
+    std::vector<Report> reports;
+    std::vector<std::string> log;
+    size_t boxes;
+};
+void PrintTo(const SetupFailure& c, std::ostream* os) { *os << c.name; }
+
+class SetupFailures : public RspSetup, public ::testing::WithParamInterface<SetupFailure> {};
+
+TEST_P(SetupFailures, ReportAndFail) {
+    const SetupFailure& c = GetParam();
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"RSP_FILE_PATH", c.rspPath}});
+    if (c.uiLevel)
+        session.setProperty("UILevel", c.uiLevel);
+    else
+        session.failGetProperty("UILevel", 1615);
+    if (c.pathFault) session.failGetProperty("RSP_FILE_PATH", *c.pathFault);
+    bool silent = false;
+    EXPECT_EQ(inContext([&] { return liteInitURERspFile(session.handle()); },
+                        [&](URE& engine) { silent = engine.silent(); }),
+              1603u);
+    EXPECT_EQ(recorder.reports, c.reports);
+    std::vector<std::string> expected;
+    for (const auto& line : c.log) expected.push_back(logged(line));
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+    EXPECT_EQ(silent, c.uiLevel == nullptr || std::string(c.uiLevel) != "5");
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{});
+}
+
+const char* kNoRsp =
+    "Error: The property RSP_FILE_PATH, which names the response file of an unattended installation, could not be "
+    "read (result code %s). Give the response file as RSP_FILE_PATH=<path> on the command line.";
+std::string noRsp(const char* code) {
+    char line[512];
+    std::snprintf(line, sizeof line, kNoRsp, code);
+    return line;
+}
+Report init(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
+    return Report{flags, "liteInitURERspFile", probe, rc, message, std::move(tokens)};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rsp, SetupFailures,
+    ::testing::Values(
+        SetupFailure{"reduced_ui_without_file", "2", std::nullopt, "",
+                     {init(URE_SHOW_ERROR, 10, 0, 6003, {"0"})}, {noRsp("0")}, 0},
+        SetupFailure{"unreadable_ui_level_and_path", nullptr, 1615u, "",
+                     {init(URE_SHOW_ERROR, 10, 1615, 6003, {"1615"})}, {noRsp("1615")}, 0},
+        SetupFailure{"missing_file_full_ui", "5", std::nullopt, "C:\\rsp\\missing.rsp",
+                     {Report{URE_LOG_ERROR, "URE::initResponseFile", 50, 2, 5014, {"C:\\rsp\\missing.rsp"}},
+                      init(URE_SHOW_ERROR, 20, 5014, 6043, {"C:\\rsp\\missing.rsp"})},
+                     {"Error: The response file C:\\rsp\\missing.rsp could not be opened. Check its path and your "
+                      "access rights, then run the installation again.",
+                      "Error: The response file C:\\rsp\\missing.rsp could not be used. Check the preceding lines of "
+                      "this log for the reason, correct the file and run the installation again."},
+                     1}),
+    [](const ::testing::TestParamInfo<SetupFailure>& i) { return std::string(i.param.name); });
+
+TEST_F(RspSetup, AWrittenPathTheSessionRefusesFailsTheSetUp) {
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
+    session.failSetProperty("RSP_FILE_PATH", 1627);
+    EXPECT_EQ(initialize(), 1603u);
+    EXPECT_EQ(recorder.reports, (std::vector<Report>{Report{URE_LOG_ERROR, "AddSummaryCA", 10, 1627, 5389,
+                                                            {"MsiSetInstallProperty:1627"}}}));
+    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: An installer operation failed: MsiSetInstallProperty:1627.")});
+}
+
+TEST_F(RspSetup, AFileThatCannotBeWrittenFailsTheSetUp) {
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"TempFolder", "C:\\Missing\\"}});
+    EXPECT_EQ(initialize(), 1603u);
+    EXPECT_EQ(session.property("RSP_FILE_PATH"), "");
+    ASSERT_EQ(recorder.reports.size(), 1u);
+    EXPECT_EQ(recorder.reports[0].message, 5274u);
+}
+
+// ---- FILE against FA9_COPY_NAME ----
+
+struct CopyCase {
+    const char* name;
+    const char* product;  // PROP_RSP_PROD
+    std::string fileLines;
+    UINT result;
+    std::vector<Report> reports;
+};
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
+
+class CopyConsistency : public RspSetup, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(CopyConsistency, FileAndCopyNameMustNameOneCopy) {
+    const CopyCase& c = GetParam();
+    copy("ONE", "C:\\Copies\\One");
+    copy("TWO", "C:\\Copies\\Two\\");
+    copy("MERGED", "C:\\Copies\\Merged");
+    machine.registry().setString(Hive::LocalMachine, kCopies + "\\MERGED", "IsMergeModuleCopy", "yes");
+    machine.writeFile(kUserFile, "PROD=MORV_CLIENT\n" + c.fileLines);
+    set({{"RSP_FILE_PATH", kUserFile}, {"UILevel", "2"}, {"PROP_RSP_PROD", c.product}});
+    inFreshProcess([&] {
+        EXPECT_EQ(initialize(), c.result);
+        EXPECT_EQ(recorder.reports, c.reports);
+    });
+}
+
+Report contradiction(int probe, uint32_t message, std::vector<std::string> tokens) {
+    return init(URE_LOG_ERROR, probe, 1603, message, std::move(tokens));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rsp, CopyConsistency,
+    ::testing::Values(
+        CopyCase{"same_copy", "", "FILE=C:\\Copies\\One\nFA9_COPY_NAME=ONE\n", 0, {}},
+        CopyCase{"same_copy_other_case_trailing_backslash", "", "FILE=c:\\copies\\ONE\\\nFA9_COPY_NAME=one\n", 0, {}},
+        CopyCase{"named_copy_lies_elsewhere", "", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
+                 {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
+        CopyCase{"file_is_another_copys_directory", "", "FILE=C:\\Copies\\Two\\\nFA9_COPY_NAME=NEWCOPY\n", 1603,
+                 {contradiction(80, 6144, {"C:\\Copies\\Two\\", "NEWCOPY"})}},
+        CopyCase{"new_copy_in_a_new_directory", "", "FILE=C:\\Copies\\Three\nFA9_COPY_NAME=NEWCOPY\n", 0, {}},
+        CopyCase{"merge_module_copy_may_lie_anywhere", "", "FILE=C:\\Elsewhere\nFA9_COPY_NAME=MERGED\n", 0, {}},
+        CopyCase{"tools_are_not_checked", "WOLT_TOOLS", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 0, {}},
+        CopyCase{"driver_is_checked", "PELA_DRIVER", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
+                 {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
+        CopyCase{"without_file_only_a_warning", "", "FA9_COPY_NAME=ONE\n", 0,
+                 {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"})}},
+        CopyCase{"without_either_two_warnings", "", "", 0,
+                 {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"}),
+                  init(URE_LOG_WARNING, 50, 0, 5375, {"FA9_COPY_NAME"})}}),
+    [](const ::testing::TestParamInfo<CopyCase>& i) { return std::string(i.param.name); });
+
+TEST_F(RspSetup, AContradictionIsLoggedNotShown) {
+    copy("ONE", "C:\\Copies\\One");
+    machine.writeFile(kUserFile, "PROD=MORV_CLIENT\nFILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n");
+    set({{"RSP_FILE_PATH", kUserFile}});
+    inFreshProcess([&] {
+        EXPECT_EQ(initialize(), 1603u);
+        EXPECT_EQ(log(), std::vector<std::string>{logged(
+                             "Error: The FA9 copy ONE named by FA9_COPY_NAME is installed in C:\\Copies\\One, not in the "
+                             "directory given by the keyword FILE. Correct the response file so that both keywords "
+                             "name the same copy.")});
+        EXPECT_THAT(machine.messageBoxes, ::testing::IsEmpty());
+    });
+}
+
+// ---- a written file or the user's ----
+
+struct OriginCase {
+    const char* tempFolder;
+    std::string path;
+    bool generated;
+};
+void PrintTo(const OriginCase& c, std::ostream* os) { *os << c.path << " in " << c.tempFolder; }
+
+class Origin : public RspSetup, public ::testing::WithParamInterface<OriginCase> {};
+
+TEST_P(Origin, OnlyAWrittenNameDirectlyInTempFolderCounts) {
+    session.setProperty("TempFolder", GetParam().tempFolder);
+    EXPECT_EQ(liteIsGeneratedResponseFile(session.handle(), GetParam().path.c_str()), GetParam().generated);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rsp, Origin,
+    ::testing::Values(OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp", true},
+                      OriginCase{"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},
+                      OriginCase{"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\setup.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL0000.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp.txt", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rs", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\Temp2\\FA9RL000.rsp", false},
+                      OriginCase{"C:\\Temp\\", "C:\\rsp\\FA9RL000.rsp", false},
+                      OriginCase{"C:\\Temp\\", "FA9RL000.rsp", false},
+                      OriginCase{"", "\\FA9RL000.rsp", false}));
+
+TEST_F(RspSetup, TheWrittenFileIsRecognisedAndTheUsersIsNot) {
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
+    EXPECT_EQ(initialize(), 0u);
+    EXPECT_TRUE(liteIsGeneratedResponseFile(session.handle(), session.property("RSP_FILE_PATH").c_str()));
+    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), kUserFile));
+    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), nullptr));
+    session.failGetProperty("TempFolder", 1615);
+    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), (kTemp + "FA9RL000.rsp").c_str()));
+}
+
+}  // namespace

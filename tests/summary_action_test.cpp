@@ -1,0 +1,395 @@
+// AddSummaryCA end to end: the response file written afresh, the summary rendered as
+// RTF by the rich-edit control, and one temporary `setting` control in the Summary
+// dialog; and the pieces it stands on (RTF conversion, Control rows, feature states).
+#include "fixture.h"
+
+#include "actions/exports.h"
+#include "frame/custom_action_context.h"
+#include "response/rtf_conversion.h"
+#include "session/control_table.h"
+
+#include <gmock/gmock.h>
+
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <memory>
+
+using fa9test::logged;
+using fa9test::SessionTest;
+using winsim::Cell;
+
+namespace {
+
+const char* const kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp";
+const char* const kSystemRichEdit = "C:\\Windows\\System32\\riched20.dll";
+
+// The smallest PE32 DLL the loader accepts: headers only, no sections, no exports.
+std::string minimalDll() {
+    std::string b(0x40 + 24 + 96, '\0');
+    auto put16 = [&b](size_t at, unsigned v) {
+        b[at] = char(v & 0xFF);
+        b[at + 1] = char(v >> 8);
+    };
+    b[0] = 'M';
+    b[1] = 'Z';
+    put16(0x3C, 0x40);
+    std::memcpy(&b[0x40], "PE\0\0", 4);
+    put16(0x44, 0x14C);        // i386
+    put16(0x40 + 20, 96);      // optional header without data directories
+    put16(0x40 + 22, 0x2102);  // executable, 32-bit, DLL
+    put16(0x40 + 24, 0x10B);   // PE32
+    return b;
+}
+
+// The text an RTF document shows: paragraphs end in CR LF, \'hh is a byte of the code
+// page, the font table and other destinations are skipped.
+std::string rtfToText(const std::string& rtf) {
+    std::string out;
+    int depth = 0;
+    int skipDepth = 0;  // inside a destination group when > 0
+    for (size_t i = 0; i < rtf.size(); ++i) {
+        char c = rtf[i];
+        if (c == '{') {
+            ++depth;
+            if (!skipDepth && rtf.compare(i + 1, 8, "\\fonttbl") == 0) skipDepth = depth;
+        } else if (c == '}') {
+            if (skipDepth == depth) skipDepth = 0;
+            --depth;
+        } else if (c == '\\' && i + 1 < rtf.size()) {
+            char n = rtf[++i];
+            if (n == '\\' || n == '{' || n == '}') {
+                if (!skipDepth) out += n;
+            } else if (n == '\'') {
+                if (!skipDepth) out += char(std::stoi(rtf.substr(i + 1, 2), nullptr, 16));
+                i += 2;
+            } else {
+                size_t start = i;
+                while (i < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[i]))) ++i;
+                std::string word = rtf.substr(start, i - start);
+                while (i < rtf.size() && (std::isdigit(static_cast<unsigned char>(rtf[i])) || rtf[i] == '-')) ++i;
+                if (i >= rtf.size() || rtf[i] != ' ') --i;  // a blank after a control word belongs to it
+                if (skipDepth) continue;
+                if (word == "par") out += "\r\n";
+                if (word == "tab") out += "\t";
+            }
+        } else if (c != '\r' && c != '\n' && !skipDepth) {
+            out += c;
+        }
+    }
+    return out;
+}
+
+// Braces balance, never close more than they opened, and the document is one group.
+bool bracesBalance(const std::string& rtf) {
+    int depth = 0;
+    for (size_t i = 0; i < rtf.size(); ++i) {
+        if (rtf[i] == '\\') {
+            ++i;
+            continue;
+        }
+        if (rtf[i] == '{') ++depth;
+        if (rtf[i] == '}' && --depth < 0) return false;
+        if (depth == 0 && i + 1 < rtf.size() && rtf.find_first_not_of("\r\n", i + 1) != std::string::npos)
+            return false;
+    }
+    return depth == 0;
+}
+
+struct Control {
+    std::string dialog, name, type;
+    int x = 0, y = 0, width = 0, height = 0, attributes = 0;
+    bool propertyNull = false;
+    std::string text;
+};
+
+class SummaryActionTest : public SessionTest {
+protected:
+    SummaryActionTest() {
+        installRuntime(fa9test::stringLibrary("en_US"));
+        machine.writeFile(kSystemRichEdit, minimalDll());
+        session.setProperty("UILevel", "5");
+        session.setProperty("TempFolder", std::string(kTemp) + "\\");
+        session.setProperty("PROP_RSP_PROD", "WOLT_TOOLS");
+        session.setProperty("ProductName", "FA9 Tools");
+        session.setProperty("INSTALLDIR", "C:\\FA9\\");
+        auto& db = session.database();
+        db.createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display", "Level",
+                                   "Directory_", "Attributes"});
+        db.insertRow("Feature", {Cell::str("AddIns"), Cell::null(), Cell::str("Add-ins {and} tools"), Cell::null(),
+                                 Cell::integer(1), Cell::integer(1), Cell::str("INSTALLDIR"), Cell::integer(0)});
+        session.setFeatureState("AddIns", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
+        db.createTable("Control", {"Dialog_", "Control", "Type", "X", "Y", "Width", "Height", "Attributes",
+                                   "Property", "Text", "Control_Next", "Help"});
+        db.insertRow("Control", {Cell::str("Summary"), Cell::str("Back"), Cell::str("PushButton"), Cell::integer(180),
+                                 Cell::integer(243), Cell::integer(56), Cell::integer(17), Cell::integer(3),
+                                 Cell::null(), Cell::str("< &Back"), Cell::str("Next"), Cell::null()});
+    }
+
+    std::vector<Control> settingControls() {
+        std::vector<Control> found;
+        for (const auto& row : session.database().rows("Control")) {
+            if (row[1].text != "setting") continue;
+            Control c;
+            c.dialog = row[0].text;
+            c.name = row[1].text;
+            c.type = row[2].text;
+            c.x = row[3].number;
+            c.y = row[4].number;
+            c.width = row[5].number;
+            c.height = row[6].number;
+            c.attributes = row[7].number;
+            c.propertyNull = row[8].kind == Cell::Kind::Null;
+            c.text = row[9].text;
+            found.push_back(c);
+        }
+        return found;
+    }
+
+    std::string summaryLine(const std::string& label, const std::string& value) {
+        return label + std::string(40 - label.size(), ' ') + "   " + value;
+    }
+};
+
+TEST_F(SummaryActionTest, InsertsTheSummaryAsRtfIntoTheSummaryDialog) {
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    std::vector<Control> controls = settingControls();
+    ASSERT_EQ(1u, controls.size());
+    const Control& c = controls[0];
+    EXPECT_EQ("Summary", c.dialog);
+    EXPECT_EQ("ScrollableText", c.type);
+    EXPECT_EQ(47, c.x);
+    EXPECT_EQ(120, c.y);
+    EXPECT_EQ(394, c.width);
+    EXPECT_EQ(181, c.height);
+    EXPECT_EQ(7, c.attributes);
+    EXPECT_TRUE(c.propertyNull);
+    EXPECT_EQ(0u, c.text.rfind("{\\rtf1", 0));
+    EXPECT_TRUE(bracesBalance(c.text));
+    const std::string blank(40, ' ');
+    EXPECT_EQ(blank + "\r\n" + summaryLine("Product", "FA9 Tools") + "\r\n" + "Features to be installed" +
+                  std::string(16, ' ') + "\r\n" + summaryLine("    Add-ins {and} tools", "") + "\r\n" + blank +
+                  "\r\n" + summaryLine("Installation directory", "C:\\FA9") + "\r\n\r\n",
+              rtfToText(c.text));
+    // The response file it was built from, written for this run.
+    EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
+    EXPECT_TRUE(machine.openWindowClasses().empty()) << "the rich-edit window is gone";
+    EXPECT_THAT(log(), testing::IsEmpty());
+}
+
+TEST_F(SummaryActionTest, RunningTwiceLeavesOneControlAndOneGeneratedFile) {
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    session.setProperty("ProductName", "FA9 Tools 2");
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    std::vector<Control> controls = settingControls();
+    ASSERT_EQ(1u, controls.size());
+    EXPECT_THAT(rtfToText(controls[0].text), testing::HasSubstr(summaryLine("Product", "FA9 Tools 2")));
+    EXPECT_EQ(2u, session.database().rows("Control").size());
+    // The first run's file was deleted, so the second took the same name again.
+    EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
+    EXPECT_FALSE(machine.fileExists(std::string(kTemp) + "\\FA9RL001.rsp"));
+}
+
+TEST_F(SummaryActionTest, AFileTheUserNamedIsNotDeleted) {
+    const std::string mine = "C:\\answers\\FA9RL000.rsp";
+    machine.writeFile(mine, "PROD=WOLT_TOOLS\n");
+    session.setProperty("RSP_FILE_PATH", mine);
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    EXPECT_TRUE(machine.fileExists(mine));
+    EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
+}
+
+struct LanguageCase {
+    const char* productLanguage;
+    int attributes;
+    bool rightToLeftRtf;
+};
+
+class SummaryLanguageTest : public SummaryActionTest, public testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(SummaryLanguageTest, ArabicTurnsTheControlAndTheTextRightToLeft) {
+    session.setProperty("ProductLanguage", GetParam().productLanguage);
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    std::vector<Control> controls = settingControls();
+    ASSERT_EQ(1u, controls.size());
+    EXPECT_EQ(GetParam().attributes, controls[0].attributes);
+    EXPECT_EQ(GetParam().rightToLeftRtf, controls[0].text.find("\\rtlpar") != std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
+                         testing::Values(LanguageCase{"1025", 231, true},   // Arabic: ar_AA
+                                         LanguageCase{"1033", 7, false},    // English
+                                         LanguageCase{"1037", 7, false}));  // Hebrew: not among them
+
+struct RightToLeftCase {
+    const char* code;
+    bool rightToLeft;
+};
+
+class RightToLeftTest : public testing::TestWithParam<RightToLeftCase> {};
+
+TEST_P(RightToLeftTest, OnlyArabicInAnyCaseRunsRightToLeft) {
+    EXPECT_EQ(GetParam().rightToLeft, liteIsRightToLeftLanguage(GetParam().code));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RightToLeftTest,
+                         testing::Values(RightToLeftCase{"ar_AA", true}, RightToLeftCase{"AR_AA", true},
+                                         RightToLeftCase{"Ar_aA", true}, RightToLeftCase{"ar_SA", false},
+                                         RightToLeftCase{"ar_AA ", false}, RightToLeftCase{"en_US", false},
+                                         RightToLeftCase{"", false}));
+
+TEST_F(SummaryActionTest, WithoutRichEditTheControlIsInsertedWithoutText) {
+    machine.writeFile(kSystemRichEdit, "not a program");
+    ASSERT_EQ(0u, run(AddSummaryCA));
+    std::vector<Control> controls = settingControls();
+    ASSERT_EQ(1u, controls.size());
+    EXPECT_TRUE(controls[0].text.empty());
+    EXPECT_THAT(log(), testing::ElementsAre(
+                           logged("Error: The library riched20.dll could not be loaded (system error code 193), so "
+                                  "the installation summary cannot be shown."),
+                           logged("Error: The installation summary could not be prepared. Check the preceding lines "
+                                  "of this log for the cause.")));
+    EXPECT_EQ(2u, machine.messageBoxes.size()) << "both are errors shown in the full user interface";
+}
+
+TEST_F(SummaryActionTest, AFailedInsertionIsTheActionsResult) {
+    // The deletion fails, and the row it should have removed makes the insertion fail on its key.
+    session.database().failExecute("Control", ERROR_FUNCTION_FAILED);
+    session.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
+    EXPECT_EQ(static_cast<UINT>(ERROR_FUNCTION_FAILED), run(AddSummaryCA));
+    EXPECT_THAT(log(), testing::ElementsAre(
+                           logged("Error: The installation summary could not be prepared. Check the preceding lines "
+                                  "of this log for the cause."),
+                           logged("Error: An installer operation failed: iAddControl:1627.")));
+}
+
+TEST_F(SummaryActionTest, WithoutDatabaseTheControlStepsSucceedAndTheFailureIsLogged) {
+    session.database().available = false;
+    EXPECT_EQ(0u, run(AddSummaryCA));
+    EXPECT_THAT(log(), testing::ElementsAre(logged("Error: The installation database could not be accessed. Please "
+                                                   "contact your technical service representative.")));
+}
+
+TEST_F(SummaryActionTest, AResponseFileThatCannotBeSetUpStopsTheAction) {
+    session.failGetProperty("TempFolder", ERROR_MORE_DATA);
+    EXPECT_EQ(1603u, run(AddSummaryCA));
+    EXPECT_TRUE(settingControls().empty());
+    EXPECT_THAT(log(), testing::Contains(logged(
+                           "Error: The response file could not be set up. Check the preceding lines of this log, "
+                           "correct the response file or the RSP_FILE_PATH property, and run the installation again.")));
+}
+
+TEST_F(SummaryActionTest, AFailedResetOfThePathIsLoggedAndTheActionGoesOn) {
+    // The user's file stays named, so the summary is built from it.
+    const std::string mine = "C:\\answers\\mine.rsp";
+    machine.writeFile(mine, "PROD=WOLT_TOOLS\n");
+    session.setProperty("RSP_FILE_PATH", mine);
+    session.failSetProperty("RSP_FILE_PATH", 1605);
+    EXPECT_EQ(0u, run(AddSummaryCA));
+    EXPECT_TRUE(machine.fileExists(mine));
+    EXPECT_THAT(log(), testing::Contains(logged("Error: An installer operation failed: iMsiSetProperty:1605.")));
+    EXPECT_EQ(1u, settingControls().size());
+}
+
+// ---- RTF conversion ----
+
+class RtfTest : public SessionTest {
+protected:
+    RtfTest() {
+        installRuntime(fa9test::stringLibrary("en_US"));
+        machine.writeFile(kSystemRichEdit, minimalDll());
+    }
+    std::string convert(const std::string& text, bool rightToLeft = false) {
+        CustomActionContext context(session.handle());
+        char* rtf = nullptr;
+        EXPECT_EQ(0u, liteConvertTextToRtf(text.c_str(), &rtf, rightToLeft));
+        std::unique_ptr<char[]> owned(rtf);
+        return rtf ? std::string(rtf) : std::string();
+    }
+};
+
+class RtfRoundTripTest : public RtfTest, public testing::WithParamInterface<std::string> {};
+
+TEST_P(RtfRoundTripTest, RtfShowsTheTextLineByLine) {
+    const std::string rtf = convert(GetParam());
+    EXPECT_EQ(0u, rtf.rfind("{\\rtf1", 0));
+    EXPECT_TRUE(bracesBalance(rtf)) << rtf;
+    // The control ends the last paragraph too.
+    EXPECT_EQ(GetParam() + "\r\n", rtfToText(rtf));
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, RtfRoundTripTest,
+                         testing::Values(std::string("Product   FA9"), std::string("{braces} and \\ backslash }{"),
+                                         std::string("first\r\nsecond"), std::string("caf\xe9 \xe4\xf6\xfc"),
+                                         std::string("tab\there"), std::string(""),
+                                         // Many pieces: the output buffer grows while streaming.
+                                         std::string(30000, 'a') + "{" + std::string(30000, '\\')));
+
+TEST_F(RtfTest, WithoutTheRichEditLibraryNothingIsConverted) {
+    machine.writeFile(kSystemRichEdit, "");
+    CustomActionContext context(session.handle());
+    char* rtf = reinterpret_cast<char*>(1);
+    EXPECT_EQ(5001u, liteConvertTextToRtf("text", &rtf, false));
+    EXPECT_EQ(nullptr, rtf);
+}
+
+// ---- the simulated installer's Control rows and feature states ----
+
+TEST_F(SummaryActionTest, TemporaryControlIsVisibleToQueriesAndItsKeyIsUnique) {
+    EXPECT_EQ(0u, iAddControl(session.handle(), "Summary", "setting", "ScrollableText", 1, 2, 3, 4, 7, "", "t", "",
+                              ""));
+    EXPECT_EQ(static_cast<UINT>(ERROR_FUNCTION_FAILED),
+              iAddControl(session.handle(), "Summary", "setting", "Text", 1, 2, 3, 4, 7, "", "t", "", ""));
+    EXPECT_EQ(0u, iAddControl(session.handle(), "Other", "setting", "Text", 1, 2, 3, 4, 7, "", "t", "", ""));
+    EXPECT_EQ(2u, settingControls().size());
+    EXPECT_EQ(0u, iDeleteControl(session.handle(), "Summary", "setting"));
+    EXPECT_EQ(0u, iDeleteControl(session.handle(), "Summary", "setting")) << "nothing left to delete is no error";
+    std::vector<Control> left = settingControls();
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ("Other", left[0].dialog);
+    EXPECT_EQ(2u, session.database().rows("Control").size());
+}
+
+TEST_F(SummaryActionTest, ControlNamesTooLongForTheStatementAreRefused) {
+    const std::string longName(500, 'n');
+    EXPECT_EQ(static_cast<UINT>(ERROR_INVALID_PARAMETER),
+              iDeleteControl(session.handle(), "Summary", longName.c_str()));
+    EXPECT_EQ(1u, session.database().rows("Control").size()) << "the Back button stays";
+}
+
+TEST_F(SummaryActionTest, FeatureStatesOfUnknownFeaturesAreAnError) {
+    INSTALLSTATE installed = INSTALLSTATE_BROKEN, action = INSTALLSTATE_BROKEN;
+    EXPECT_EQ(1606u, MsiGetFeatureStateA(session.handle(), "Missing", &installed, &action));
+    EXPECT_EQ(1606u, MsiGetFeatureStateA(session.handle(), "addins", &installed, &action)) << "names keep their case";
+    EXPECT_EQ(static_cast<UINT>(ERROR_INVALID_HANDLE), MsiGetFeatureStateA(0, "AddIns", &installed, &action));
+    EXPECT_EQ(0u, MsiGetFeatureStateA(session.handle(), "AddIns", &installed, &action));
+    EXPECT_EQ(INSTALLSTATE_ABSENT, installed);
+    EXPECT_EQ(INSTALLSTATE_LOCAL, action);
+}
+
+TEST_F(SummaryActionTest, RichEditClassExistsOnlyWhileItsLibraryIsLoaded) {
+    EXPECT_EQ(nullptr, CreateWindowExA(0, "RichEdit20A", "", WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(), nullptr,
+                                       nullptr, nullptr));
+    EXPECT_EQ(1407u, GetLastError());
+    HMODULE richEdit = LoadLibraryA("riched20.dll");
+    ASSERT_NE(nullptr, richEdit);
+    HWND window = CreateWindowExA(0, "RichEdit20A", "", WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(), nullptr, nullptr,
+                                  nullptr);
+    ASSERT_NE(nullptr, window);
+    EXPECT_THAT(machine.openWindowClasses(), testing::ElementsAre("RichEdit20A"));
+    EXPECT_TRUE(DestroyWindow(window));
+    EXPECT_FALSE(DestroyWindow(window));
+    FreeLibrary(richEdit);
+}
+
+TEST_F(SummaryActionTest, VersionIsRefusedForAWrongStructureSize) {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version - 1;
+    EXPECT_FALSE(GetVersionExA(&version));
+    version.dwOSVersionInfoSize = sizeof version;
+    ASSERT_TRUE(GetVersionExA(&version));
+    EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
+    EXPECT_EQ(2600u, version.dwBuildNumber);
+}
+
+}  // namespace
