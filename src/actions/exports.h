@@ -18,6 +18,7 @@ UINT __stdcall RegisterWOLTMachineCfgCA(MSIHANDLE hInstall);
 UINT __stdcall UnregisterWOLTMachineCfgCA(MSIHANDLE hInstall);
 UINT __stdcall SetSilentInstallPropertiesCA(MSIHANDLE hInstall);
 UINT __stdcall AddSummaryCA(MSIHANDLE hInstall);
+UINT __stdcall CopyVC80AssembliesCA(MSIHANDLE hInstall);
 // Has the custom-action shape but is not exported: nothing can schedule it by name.
 UINT __stdcall RegCOMForCSFunctionsCA(MSIHANDLE hInstall);
 }

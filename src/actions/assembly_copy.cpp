@@ -1,0 +1,22 @@
+// CopyVC80AssembliesCA: private copies of the VC80 runtime assemblies for the installed
+// product's programs, gone again after the next restart. Never stops the installation.
+#include "actions/exports.h"
+#include "frame/custom_action_context.h"
+#include "frame/guarded.h"
+#include "frame/msg_token_holder.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "runtime/assembly_copy.h"
+
+extern "C" UINT __stdcall CopyVC80AssembliesCA(MSIHANDLE hInstall) {
+    return iRunGuarded([&] {
+        CustomActionContext context(hInstall);
+        const int rc = copyVC80Assemblies(hInstall);
+        if (rc != 0) {
+            MsgTokenHolder tokens;
+            tokens.addInt(rc);
+            ureReport(URE_SHOW_ERROR, "CopyVC80AssembliesCA", 10, rc, 2006, &tokens, 0, true);
+        }
+        return static_cast<UINT>(ERROR_SUCCESS);
+    });
+}

@@ -1,0 +1,212 @@
+#include "runtime/assembly_copy.h"
+
+#include "frame/bounded.h"
+#include "frame/install_log.h"
+#include "frame/ure.h"
+#include "response/crt_locale.h"
+#include "session/property_access.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+const size_t kPathCapacity = 261;
+const int kTooLong = 5053;
+const char* const kInstallDirProperty = "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA";
+
+// The program folders below the installation folder, in the order they are served.
+const char* const kProgramFolders[] = {
+    "BIN",
+    "BIN\\routine",
+    "dasfcn",
+    "FUNCTION",
+    "FUNCTION\\unfenced",
+    "security\\Plugin\\ZNK\\client",
+    "security\\Plugin\\ZNK\\group",
+    "security\\Plugin\\ZNK\\server",
+    "doc\\bin",
+    nullptr,
+};
+
+bool isDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// Full path, upper-cased byte by byte (double-byte characters as they are), without a
+// final backslash or a trailing quote, then with one backslash. False when it does not fit.
+bool normalised(const char* path, char* out) {
+    char full[kPathCapacity] = {};
+    const DWORD n = GetFullPathNameA(path, static_cast<DWORD>(kPathCapacity), full, nullptr);
+    if (n == 0 || n >= kPathCapacity) return false;
+    char* end = full + std::strlen(full);
+    for (char* p = full; p < end;) {
+        const size_t unit = rspCharLength(p, end);
+        if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        p += unit;
+    }
+    size_t length = std::strlen(full);
+    if (length > 0 && full[length - 1] == '\\') full[--length] = '\0';
+    if (length > 0 && full[length - 1] == '"') full[--length] = '\0';
+    return fa9::copyText(out, kPathCapacity, full) && fa9::appendText(out, kPathCapacity, "\\");
+}
+
+// Creates each level of `path` (ending in a backslash) from the left; a file in the way
+// is made writable and deleted first. Failures are left to the copy that follows.
+void createLevels(const char* path) {
+    char level[kPathCapacity] = {};
+    const size_t length = std::strlen(path);
+    for (size_t i = 0; i < length && i + 1 < kPathCapacity; ++i) {
+        if (path[i] != '\\' || (i == 2 && path[1] == ':')) continue;
+        std::memcpy(level, path, i);
+        level[i] = '\0';
+        if (i == 0) continue;
+        const DWORD attributes = GetFileAttributesA(level);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            SetFileAttributesA(level, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+            DeleteFileA(level);
+        }
+        CreateDirectoryA(level, nullptr);
+    }
+}
+
+// "dir\" + name, without double quotes; false when it does not fit.
+bool childPath(char* out, const char* directory, const char* name) {
+    char unquoted[kPathCapacity] = {};
+    size_t n = 0;
+    for (const char* p = directory; *p && n + 1 < kPathCapacity; ++p)
+        if (*p != '"') unquoted[n++] = *p;
+    return fa9::copyText(out, kPathCapacity, unquoted) && fa9::appendText(out, kPathCapacity, name);
+}
+
+int copyTree(const char* sourceDir, const char* destinationDir, bool quoted);
+
+// One entry of the source: a folder recursively, a file by replacing its copy.
+int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATAA& entry, bool quoted) {
+    char from[kPathCapacity], to[kPathCapacity];
+    if (!childPath(from, source, entry.cFileName) || !childPath(to, destination, entry.cFileName)) return kTooLong;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if (!fa9::appendText(from, kPathCapacity, "\\") || !fa9::appendText(to, kPathCapacity, "\\")) return kTooLong;
+        return copyTree(from, to, quoted);
+    }
+    const DWORD attributes = GetFileAttributesA(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(to, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+    DeleteFileA(to);
+    CopyFileA(from, to, FALSE);  // a file that cannot be copied is skipped
+    return 0;
+}
+
+// `sourceDir` and `destinationDir` end in a backslash.
+int copyTree(const char* sourceDir, const char* destinationDir, bool quoted) {
+    if (isDirectory(sourceDir)) createLevels(destinationDir);
+    char pattern[kPathCapacity];
+    if (!fa9::copyText(pattern, kPathCapacity, sourceDir) || !fa9::appendText(pattern, kPathCapacity, "*") ||
+        (quoted && !fa9::appendText(pattern, kPathCapacity, "\"")))
+        return kTooLong;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE) return -1;
+    int rc = 0;
+    do {
+        if (!isDotEntry(entry.cFileName)) rc = copyEntry(sourceDir, destinationDir, entry, quoted);
+    } while (rc == 0 && FindNextFileA(find, &entry));
+    FindClose(find);
+    return rc;
+}
+
+int serveProgramFolder(const char* folder, const char* mfc, const char* crt) {
+    char mfcCopy[kPathCapacity], crtCopy[kPathCapacity];
+    if (!fa9::formatText(mfcCopy, sizeof mfcCopy, "%s\\Microsoft.VC80.MFC", folder) ||
+        !fa9::formatText(crtCopy, sizeof crtCopy, "%s\\Microsoft.VC80.CRT", folder))
+        return -1;
+    if (CopyDirectoryTree(mfc, mfcCopy) != 0 || CopyDirectoryTree(crt, crtCopy) != 0) return -1;
+    ScheduleDeleteTree(mfcCopy);
+    ScheduleDeleteTree(crtCopy);
+    return 0;
+}
+
+// INSTALLDIR of the product's own copy, else INSTALLDIR; short form when there is one.
+bool readInstallDir(MSIHANDLE hInstall, char* installDir) {
+    DWORD capacity = kPathCapacity;
+    UINT rc = iMsiGetProperty(hInstall, kInstallDirProperty, installDir, &capacity);
+    iLogCallFailure(hInstall, "iMsiGetProperty", kInstallDirProperty, static_cast<int>(rc));
+    if (rc != ERROR_SUCCESS || std::strlen(installDir) < 2) {
+        std::memset(installDir, 0, kPathCapacity);
+        capacity = kPathCapacity;
+        rc = iMsiGetProperty(hInstall, "INSTALLDIR", installDir, &capacity);
+        iLogCallFailure(hInstall, "iMsiGetProperty", "INSTALLDIR", static_cast<int>(rc));
+        if (rc != ERROR_SUCCESS) return false;
+    }
+    char shortForm[kPathCapacity] = {};
+    const DWORD n = GetShortPathNameA(installDir, shortForm, static_cast<DWORD>(kPathCapacity));
+    if (n > 0 && n < kPathCapacity) fa9::copyText(installDir, kPathCapacity, shortForm);
+    return true;
+}
+
+}  // namespace
+
+int CopyDirectoryTree(const char* source, const char* destination) {
+    if (!source || !destination) return kTooLong;
+    char from[kPathCapacity], to[kPathCapacity];
+    if (!normalised(source, from) || !normalised(destination, to)) return kTooLong;
+    if (std::strcmp(from, to) == 0) return 0;
+    if (std::strlen(from) < std::strlen(to) && std::strncmp(to, from, std::strlen(from)) == 0) return kTooLong;
+    return copyTree(from, to, source[0] == '"');
+}
+
+int ScheduleDeleteTree(const char* directory) {
+    if (!directory || std::strlen(directory) < 4) return -1;
+    char pattern[kPathCapacity];
+    if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", directory)) return -1;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE) return -1;
+    do {
+        if (isDotEntry(entry.cFileName)) continue;
+        char path[kPathCapacity];
+        if (!fa9::formatText(path, sizeof path, "%s\\%s", directory, entry.cFileName)) continue;
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ScheduleDeleteTree(path);
+        else
+            MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    } while (FindNextFileA(find, &entry));
+    FindClose(find);
+    MoveFileExA(directory, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    return 0;
+}
+
+int copyVC80Assemblies(MSIHANDLE hInstall) {
+    char mfc[kPathCapacity] = {}, crt[kPathCapacity] = {}, installDir[kPathCapacity] = {};
+    char runtime[URE::kRuntimeDirectoryCapacity] = {};
+    URE* engine = URE::instance();
+    if (engine) engine->getRuntimeDirectory(runtime);
+    fa9::formatText(mfc, sizeof mfc, "%s\\Microsoft.VC80.MFC", runtime);
+    fa9::formatText(crt, sizeof crt, "%s\\Microsoft.VC80.CRT", runtime);
+    if (!readInstallDir(hInstall, installDir)) return -1;
+
+    for (const char* const* sub = kProgramFolders; *sub; ++sub) {
+        char folder[kPathCapacity];
+        if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !isDirectory(folder)) continue;
+        if (serveProgramFolder(folder, mfc, crt) != 0) return -1;
+    }
+
+    char messages[kPathCapacity], pattern[kPathCapacity];
+    if (!fa9::formatText(messages, sizeof messages, "%smsg", installDir) || !isDirectory(messages)) return 0;
+    if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", messages)) return 0;
+    WIN32_FIND_DATAA entry;
+    HANDLE find = FindFirstFileA(pattern, &entry);
+    if (find == INVALID_HANDLE_VALUE) return 0;
+    int rc = 0;
+    do {
+        if (isDotEntry(entry.cFileName) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        char language[kPathCapacity];
+        if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName)) continue;
+        rc = serveProgramFolder(language, mfc, crt);
+    } while (rc == 0 && FindNextFileA(find, &entry));
+    FindClose(find);
+    return rc;
+}

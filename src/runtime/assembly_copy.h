@@ -1,0 +1,21 @@
+// Private copies of the VC80 runtime assemblies in the installed product's program
+// folders, each marked for deletion at the next restart.
+#pragma once
+
+#include "platform/win32.h"
+
+// Copies the tree `source` into `destination` (either may come in double quotes; at most
+// 260 characters each): 0, -1 when the source cannot be listed, 5053 when a path is too
+// long or the destination lies inside the source. Folders it creates get upper-case
+// names; files keep theirs. A file that cannot be copied is skipped.
+int CopyDirectoryTree(const char* source, const char* destination);
+
+// Marks everything under `directory`, then the directory itself, for deletion at the
+// next restart (each folder after its files). 0, or -1 for a path shorter than 4
+// characters or a folder that cannot be listed.
+int ScheduleDeleteTree(const char* directory);
+
+// Places both assemblies of the runtime folder in every program folder of the
+// installation that exists: 0, or -1 when the installation folder cannot be read or a
+// tree copy fails.
+int copyVC80Assemblies(MSIHANDLE hInstall);
