@@ -5,11 +5,16 @@ custom action.
 
     python3 e2e/demo.py [--build-dir build/mingw-x86_64] [--ui qn|full]
 
-For each msiexec run the report lists every custom action of fa9wolt.dll that ran (from
-the log's "Action start"/"Action ended" lines) with its result, the properties it
-published (the final property dump compared with a run of the same package without
-custom actions), the lines it wrote into the log ("1: ..." between its start and end),
-and the message boxes that appeared (text, title, buttons, screenshot).
+Three runs: a silent installation that reads the sample response file
+package/samples/wolt-tools.rsp (its FILE moves the installation directory), the removal,
+and, on a second machine, an installation with the full user interface whose dialogs a
+driver goes through, stopping on the Summary dialog long enough for a screenshot and
+reading its text back. For each run the report lists every custom action of
+fa9wolt.dll that ran (from the log's "Action start"/"Action ended" lines) with its
+result, the properties it published (the final property dump compared with a run of
+the same package without custom actions), the lines it wrote into the log ("1: ..."
+between its start and end), the dialogs and the message boxes that appeared (text,
+title, buttons, screenshot).
 """
 
 import argparse
@@ -40,6 +45,11 @@ PUBLISHES = {
     "AddSummaryCA": ["RSP_FILE_PATH", "FA9INSTANCE"],
 }
 
+
+# The sample response file of the silent installation, where the demo machine has it,
+# and a file the installation puts into the folder the response file names.
+SAMPLE_RSP_TARGET = r"C:\rsp\wolt-tools.rsp"
+INSTALLED_FILE = r"C:\Tools\WOLT\readme.txt"
 
 # Records the stand-in programs keep of what the custom actions made them do.
 RECORDS = {
@@ -125,6 +135,16 @@ def report_run(title, result, actions, baseline):
         for k, v in sorted(others.items()):
             print("    %s = %s" % (k, v))
     print()
+    for i, d in enumerate(result.dialogs):
+        print("  dialog %d: [%s] %s" % (d["n"], d["title"], " / ".join(d["texts"])))
+        if d["scrollable_text"]:
+            print("    setting text:")
+            for line in d["scrollable_text"].replace("\r\n", "\n").replace("\r", "\n").split("\n"):
+                print("      |" + line)
+        print("    buttons: %s; pressed %s" % (", ".join(b.replace("&", "") for b in d["buttons"]),
+                                               d["pressed"].replace("&", "") or "nothing"))
+        if i < len(result.dialog_screenshots):
+            print("    screenshot: %s" % result.dialog_screenshots[i])
     if result.boxes:
         print("  message boxes:")
         for i, box in enumerate(result.boxes):
@@ -175,17 +195,33 @@ def main(argv=None):
             m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
             m.add_programs()
             print("Machine: %s (registry from %s)" % (m.prefix, args.machine))
-            install = m.msiexec("/i", package, ui=ui, label="install")
-            installed = os.path.isfile(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt"))
+            # The silent installation reads the sample response file, which moves INSTALLDIR.
+            m.place_file(SAMPLE_RSP_TARGET, os.path.join(wine_e2e.REPO, "package", "samples", "wolt-tools.rsp"))
+            install = m.msiexec("/i", package, ui=ui, label="install",
+                                properties={"RSP_FILE_PATH": SAMPLE_RSP_TARGET} if ui else None)
+            installed = os.path.isfile(m.host_path(INSTALLED_FILE if ui else r"C:\Program Files\ZNK\WOLT\readme.txt"))
             records_installed = {n: m.stand_in_record(n) for n in RECORDS}
             remove = m.msiexec("/x", package, ui=ui, label="uninstall")
             records_removed = {n: m.stand_in_record(n) for n in RECORDS}
-            removed = not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt"))
+            removed = not os.path.exists(m.host_path(INSTALLED_FILE if ui else r"C:\Program Files\ZNK\WOLT\readme.txt"))
             temp = install.props.get("TempFolder") or base_install.props.get("TempFolder")
             runtime = sorted(d for d in os.listdir(m.host_path(temp)) if d.startswith("FA9WOLT")) if temp else []
 
-        report_run("Installation", install, actions, base_install.props)
+        # A full-UI installation on a machine of its own: the driver goes through the
+        # welcome dialog to the Summary dialog, whose text and screenshot are reported.
+        full = None
+        if ui:
+            with wine_run.machine("full-ui") as m:
+                m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
+                m.add_programs()
+                full = m.msiexec("/i", package, ui=None, label="install")
+
+        report_run("Installation (silent, response file %s)" % SAMPLE_RSP_TARGET if ui else "Installation",
+                   install, actions, base_install.props)
         report_run("Removal", remove, actions, base_remove.props)
+        if full:
+            report_run("Installation with the full user interface (dialogs driven, summary read back)",
+                       full, actions, base_install.props)
         print()
         print("=" * 78)
         print("Machine afterwards:")
@@ -203,7 +239,8 @@ def main(argv=None):
                     print("        " + line)
         print("  artifacts (logs, screenshots): %s" % work_dir)
         print("Demo took %.1f s" % (time.monotonic() - t0))
-        ok = install.code == 0 and remove.code == 0 and not install.load_failures() and not remove.load_failures()
+        runs = [install, remove] + ([full] if full else [])
+        ok = all(r.code == 0 and not r.load_failures() for r in runs)
         return 0 if ok else 1
 
 

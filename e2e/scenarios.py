@@ -16,6 +16,7 @@ CTest runs the preparation once (--prepare-only) and then each scenario with
 
 import argparse
 import os
+import re
 import sys
 import time
 import traceback
@@ -468,6 +469,120 @@ def provider_missing(ctx, c):
                not any("commontoolreg:" in l for l in lines), repr(lines))
         c.eq("message boxes under /qn", len(r.boxes), 0)
         c.eq("no add-in registration", m.read_text(STAND_IN_STATE + "addins.txt"), None)
+
+
+SILENT_RSP = "* silent installation of the add-ins elsewhere\r\nPROD = WOLT_TOOLS\r\nFILE = C:\\Tools\\WOLT\r\n"
+
+
+@scenario
+def silent_response_file(ctx, c):
+    """(m) A silent installation with RSP_FILE_PATH: the response file's FILE becomes the
+    INSTALLDIR target and the package's files land there; a program started later in the
+    same installation (commontoolreg.exe /checkprovider) sees the runtime folder first in
+    its PATH."""
+    pkg = ctx.package("en")
+    with ctx.machine("silent_response_file") as m:
+        m.place_file(r"C:\rsp\silent.rsp", text=SILENT_RSP)
+        r = m.msiexec("/i", pkg, properties={"RSP_FILE_PATH": r"C:\rsp\silent.rsp"}, label="install")
+        check_ran(c, r, 0, ["SetSilentInstallPropertiesCA"])
+        c.eq("SetSilentInstallPropertiesCA result", r.action_result("SetSilentInstallPropertiesCA"), 1)
+        c.eq("INSTALLDIR", r.props.get("INSTALLDIR"), "C:\\Tools\\WOLT\\")
+        c.true("the package's files are in the response file's folder",
+               os.path.isfile(m.host_path(r"C:\Tools\WOLT\readme.txt")), m.host_path(r"C:\Tools\WOLT"))
+        c.true("and not in the package's default folder",
+               not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")))
+        runtime = r.props.get("CURRENT_PROCESS_DIRECTORY", "")
+        path = (m.stand_in_record("commontoolreg.path") or "").strip()
+        c.true("the provider check's PATH begins with the runtime folder",
+               runtime and path.lower().startswith(runtime.lower() + ";"), "%r vs %r" % (path, runtime))
+
+
+@scenario
+def silent_response_errors(ctx, c):
+    """(n) A response file with an unknown keyword and a bad value stops a silent
+    installation with 1603; the log has 5017 (keyword, line), 5015 (value, keyword) and
+    5016 (file) in that order."""
+    pkg = ctx.package("en")
+    with ctx.machine("silent_response_errors") as m:
+        m.place_file(r"C:\rsp\bad.rsp", text="PROD = WOLT_TOOLS\r\nCOLOUR = blue\r\nINSTALL_TYPE = SMALL\r\n")
+        r = m.msiexec("/i", pkg, properties={"RSP_FILE_PATH": r"C:\rsp\bad.rsp"}, label="install")
+        check_ran(c, r, 1603, ["SetSilentInstallPropertiesCA"])
+        lines = [l for l in _action_lines(r, "SetSilentInstallPropertiesCA") if l.startswith("1: Error: ")]
+        expected = [
+            "Line 2 of the response file: the keyword COLOUR is unknown or not allowed for this product.",
+            'The value "SMALL" is not valid for the keyword INSTALL_TYPE.',
+            "The response file C:\\rsp\\bad.rsp contains errors",
+        ]
+        found = [next((i for i, l in enumerate(lines) if e in l), None) for e in expected]
+        c.true("5017, 5015 and 5016 are logged in that order",
+               None not in found and found == sorted(found), repr(lines))
+        c.eq("no files installed", os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")), False)
+
+
+@scenario
+def full_ui_summary(ctx, c):
+    """(o) A full-UI installation driven through its dialogs: the welcome dialog's Next
+    runs AddSummaryCA, the Summary dialog shows the setting text (read back from the
+    control: product line, features to be installed, directory; screenshot kept), the
+    generated response file FA9RL000.rsp in TempFolder holds PROD=WOLT_TOOLS, and Install
+    finishes the installation."""
+    pkg = ctx.package("en")
+    with ctx.machine("full_ui_summary") as m:
+        r = m.msiexec("/i", pkg, ui=None, label="install")
+        check_ran(c, r, 0, ["AddSummaryCA"])
+        c.eq("dialogs went through", len(r.dialogs), 2)
+        summary = r.dialogs[1] if len(r.dialogs) > 1 else {}
+        text = summary.get("scrollable_text", "")
+        c.note("summary text: %r" % text)
+        c.true("the product line", re.search(r"Product\s+Add-ins for Visual Studio", text), text)
+        c.true("the features to be installed", "Features to be installed" in text and "Tools" in text, text)
+        c.true("the directory", re.search(r"Installation directory\s+C:\\Program Files\\ZNK\\WOLT\b", text), text)
+        c.eq("dialog screenshots", len(r.dialog_screenshots), 2)
+        temp = r.props.get("TempFolder", "")
+        generated = m.read_text(temp + "FA9RL000.rsp") if temp else None
+        c.eq("generated response file", generated and generated.replace("\r\n", "\n"), "PROD=WOLT_TOOLS\n")
+        c.eq("RSP_FILE_PATH names it", (r.props.get("RSP_FILE_PATH") or "").lower(),
+             (temp + "FA9RL000.rsp").lower())
+        c.true("installed", os.path.isfile(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")))
+
+
+PRODUCT_FOLDER = r"C:\FA9\SQLLIB" + "\\"
+
+
+@scenario
+def assembly_copy(ctx, c):
+    """(p) CopyVC80AssembliesCA with a seeded product folder (BIN, FUNCTION, msg\\en_US,
+    msg\\de_DE): both assemblies of the runtime folder land in each, and the prefix's
+    pending-rename list names every copied file and then its folder, for deletion."""
+    pkg = ctx.package("assemblies", "--property",
+                      "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA=" + PRODUCT_FOLDER)
+    folders = ["BIN", "FUNCTION", r"msg\en_US", r"msg\de_DE"]
+    with ctx.machine("assembly_copy") as m:
+        for f in folders + ["doc"]:
+            os.makedirs(m.host_path(PRODUCT_FOLDER + f), exist_ok=True)
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["CopyVC80AssembliesCA"])
+        c.eq("no error lines", [l for l in _action_lines(r, "CopyVC80AssembliesCA") if "Error" in l], [])
+        runtime = m.host_path(r.props.get("CURRENT_PROCESS_DIRECTORY", "C:\\none"))
+        expected = sorted("%s/%s" % (a, n) for a in ("Microsoft.VC80.CRT", "Microsoft.VC80.MFC")
+                          for n in os.listdir(os.path.join(runtime, a)))
+        for f in folders:
+            got = sorted(p.replace("MICROSOFT.VC80.", "Microsoft.VC80.")
+                         for p in files_under(m.host_path(PRODUCT_FOLDER + f)))
+            c.eq("assemblies in %s" % f, got, expected)
+        c.eq("nothing in doc", files_under(m.host_path(PRODUCT_FOLDER + "doc")), set())
+        p = m.wine("reg", "query", r"HKLM\System\CurrentControlSet\Control\Session Manager", "/v",
+                   "PendingFileRenameOperations", check=False)
+        text = p.stdout.decode(errors="replace")
+        entries = [e for e in re.split(r"\\0", text.split("REG_MULTI_SZ", 1)[-1].strip()) if e.strip()]
+        deletes = [e.strip()[4:] if e.strip().startswith("\\??\\") else e.strip() for e in entries]
+        c.note("pending deletes: %d" % len(deletes))
+        c.eq("every copied file and folder is pending deletion", len(deletes), len(folders) * (len(expected) + 2))
+        for i, d in enumerate(deletes):
+            if "\\" in d and os.path.basename(d.replace("\\", "/")).upper().startswith("MICROSOFT.VC80.") and \
+                    not d.lower().endswith(".manifest"):
+                c.true("the folder %s comes after its files" % d,
+                       all(not x.lower().startswith(d.lower() + "\\") for x in deletes[i + 1:]), d)
 
 
 @scenario

@@ -34,6 +34,7 @@ static int install(int argc, char **argv) {
 int main(int argc, char **argv) {
     const char *command = argc > 1 ? argv[1] : "";
     int code;
+    standin_note_path("commontoolreg");
     if (standin_same(command, "/commontoolinstall")) {
         code = install(argc, argv);
     } else if (standin_same(command, "/commontooluninstall")) {

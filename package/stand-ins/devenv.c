@@ -7,6 +7,7 @@
 int main(int argc, char **argv) {
     FILE *f = standin_record("devenv.log", "a");
     int i;
+    standin_note_path("devenv");
     if (f) {
         fputs(argv[0], f);
         for (i = 1; i < argc; ++i) fprintf(f, " %s", argv[i]);

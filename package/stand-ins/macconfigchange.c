@@ -8,6 +8,7 @@
 int main(int argc, char **argv) {
     const char *command = argc > 1 ? argv[1] : "";
     int code = 0;
+    standin_note_path("macConfigChange");
     if (standin_same(command, "-toolspath") && argc > 2 && argv[2][0]) {
         FILE *f = standin_record("machine.cfg", "w");
         if (f) {

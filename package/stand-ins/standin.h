@@ -6,6 +6,7 @@
  * host folder of its drives in WINSIM_ROOT. Either way they work on Windows paths:
  *
  *   C:\ProgramData\FA9StandIns\<file>   records of what the programs did
+ *   C:\ProgramData\FA9StandIns\<program>.path   the PATH the last run of a program saw
  *   C:\ProgramData\FA9StandIns\exitcodes.txt
  *       lines "<program> <first argument> <exit code>" (program and argument without
  *       regard to case): the program exits with that code instead of its own answer,
@@ -91,6 +92,18 @@ static inline void standin_forget(const char *name) {
     snprintf(win, sizeof win, "%s\\%s", STANDIN_STATE, name);
     standin_local(win, local, sizeof local);
     remove(local);
+}
+
+/* Records the PATH this run inherited, as one line. */
+static inline void standin_note_path(const char *program) {
+    char name[128];
+    FILE *f;
+    const char *path = getenv("PATH");
+    snprintf(name, sizeof name, "%s.path", program);
+    f = standin_record(name, "w");
+    if (!f) return;
+    fprintf(f, "%s\n", path ? path : "");
+    fclose(f);
 }
 
 /* The exit code a scenario chose for this program and first argument, else `natural`. */
