@@ -479,7 +479,7 @@ def silent_response_file(ctx, c):
     """(m) A silent installation with RSP_FILE_PATH: the response file's FILE becomes the
     INSTALLDIR target and the package's files land there; a program started later in the
     same installation (commontoolreg.exe /checkprovider) sees the runtime folder first in
-    its PATH."""
+    its PATH. The removal finds the moved folder again."""
     pkg = ctx.package("en")
     with ctx.machine("silent_response_file") as m:
         m.place_file(r"C:\rsp\silent.rsp", text=SILENT_RSP)
@@ -495,6 +495,12 @@ def silent_response_file(ctx, c):
         path = (m.stand_in_record("commontoolreg.path") or "").strip()
         c.true("the provider check's PATH begins with the runtime folder",
                runtime and path.lower().startswith(runtime.lower() + ";"), "%r vs %r" % (path, runtime))
+        # The removal finds the moved folder again (the package remembers it).
+        u = m.msiexec("/x", pkg, label="uninstall")
+        check_ran(c, u, 0, ["UnregisterWOLTMachineCfgCA"])
+        c.eq("INSTALLDIR at removal", u.props.get("INSTALLDIR"), "C:\\Tools\\WOLT\\")
+        c.eq("tools folder unregistered", m.stand_in_record("machine.cfg"), None)
+        c.true("files removed", not os.path.exists(m.host_path(r"C:\Tools\WOLT\readme.txt")))
 
 
 @scenario
