@@ -121,6 +121,15 @@ TEST_F(AssemblyCopy, FailuresAreReportedButNeverStopTheInstallation) {
                          failed}));
 }
 
+TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
+    machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest", "policy");
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"),
+                ElementsAre("Microsoft.VC80.CRT.manifest", "POLICY", "msvcr80.dll"));
+    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
+    EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
+}
+
 struct TreeCase {
     const char* name;
     const char* source;

@@ -19,6 +19,8 @@ UINT __stdcall UnregisterWOLTMachineCfgCA(MSIHANDLE hInstall);
 UINT __stdcall SetSilentInstallPropertiesCA(MSIHANDLE hInstall);
 UINT __stdcall AddSummaryCA(MSIHANDLE hInstall);
 UINT __stdcall CopyVC80AssembliesCA(MSIHANDLE hInstall);
+UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall);
+UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall);
 // Has the custom-action shape but is not exported: nothing can schedule it by name.
 UINT __stdcall RegCOMForCSFunctionsCA(MSIHANDLE hInstall);
 }

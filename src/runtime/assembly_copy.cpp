@@ -82,16 +82,12 @@ bool childPath(char* out, const char* directory, const char* name) {
     return fa9::copyText(out, kPathCapacity, unquoted) && fa9::appendText(out, kPathCapacity, name);
 }
 
-int copyTree(const char* sourceDir, const char* destinationDir, bool quoted);
-
-// One entry of the source: a folder recursively, a file by replacing its copy.
-int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATAA& entry, bool quoted) {
+// One entry of the source: a folder as a tree of its own (so its copy, too, is
+// created upper-cased), a file by replacing its copy.
+int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATAA& entry) {
     char from[kPathCapacity], to[kPathCapacity];
     if (!childPath(from, source, entry.cFileName) || !childPath(to, destination, entry.cFileName)) return kTooLong;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        if (!fa9::appendText(from, kPathCapacity, "\\") || !fa9::appendText(to, kPathCapacity, "\\")) return kTooLong;
-        return copyTree(from, to, quoted);
-    }
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return CopyDirectoryTree(from, to);
     const DWORD attributes = GetFileAttributesA(to);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(to, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
@@ -112,7 +108,7 @@ int copyTree(const char* sourceDir, const char* destinationDir, bool quoted) {
     if (find == INVALID_HANDLE_VALUE) return -1;
     int rc = 0;
     do {
-        if (!isDotEntry(entry.cFileName)) rc = copyEntry(sourceDir, destinationDir, entry, quoted);
+        if (!isDotEntry(entry.cFileName)) rc = copyEntry(sourceDir, destinationDir, entry);
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);
     return rc;
@@ -134,7 +130,8 @@ bool readInstallDir(MSIHANDLE hInstall, char* installDir) {
     DWORD capacity = kPathCapacity;
     UINT rc = iMsiGetProperty(hInstall, kInstallDirProperty, installDir, &capacity);
     iLogCallFailure(hInstall, "iMsiGetProperty", kInstallDirProperty, static_cast<int>(rc));
-    if (rc != ERROR_SUCCESS || std::strlen(installDir) < 2) {
+    // The length as the read returned it (from the store: bytes with the terminator).
+    if (rc != ERROR_SUCCESS || capacity < 2) {
         std::memset(installDir, 0, kPathCapacity);
         capacity = kPathCapacity;
         rc = iMsiGetProperty(hInstall, "INSTALLDIR", installDir, &capacity);

@@ -15,13 +15,7 @@ const DWORD kSidCapacity = 1024;
 const DWORD kCopyNameCapacity = 1024;
 const UINT kStoreWriteFailed = 0x90000002;
 
-// The installing user's hive root: HKEY_USERS\<sid> when it opens with full access,
-// else HKEY_CURRENT_USER.
-HKEY userRoot(const char* sid, unique_hkey& userKey) {
-    if (sid[0] && RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_ALL_ACCESS, userKey.out()) == ERROR_SUCCESS)
-        return userKey.get();
-    return HKEY_CURRENT_USER;
-}
+HKEY userRoot(const char* sid, unique_hkey& userKey) { return iUserRoot(sid, userKey); }
 
 // Registry data need not end in a terminator; the caller's buffer always does.
 void terminateStored(char* buffer, DWORD stored, DWORD capacity) {
@@ -80,6 +74,12 @@ UINT setInStore(MSIHANDLE hInstall, const char* name, const char* value) {
 }
 
 }  // namespace
+
+HKEY iUserRoot(const char* sid, unique_hkey& userKey) {
+    if (sid && sid[0] && RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_ALL_ACCESS, userKey.out()) == ERROR_SUCCESS)
+        return userKey.get();
+    return HKEY_CURRENT_USER;
+}
 
 bool iIsStoreMode(MSIHANDLE hInstall) {
     return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK);

@@ -3,6 +3,7 @@
 // properties, use the store that the installation fills in the user's registry.
 #pragma once
 
+#include "frame/scoped_handles.h"
 #include "platform/win32.h"
 
 extern const char* const kPropertyStoreKey;  // below the installing user's hive root
@@ -20,3 +21,8 @@ bool iIsMigrateMode(MSIHANDLE hInstall);
 
 // True when the session runs as a deferred or rollback custom action.
 bool iIsStoreMode(MSIHANDLE hInstall);
+
+// The installing user's hive root for the store: HKEY_USERS\<sid> when `sid` is not
+// empty and that key opens with full access (kept open in `userKey`), else
+// HKEY_CURRENT_USER.
+HKEY iUserRoot(const char* sid, unique_hkey& userKey);

@@ -1,5 +1,5 @@
-// Windows Installer: the states of the package's features, as the session's costing
-// left them (Session::setFeatureState).
+// Windows Installer: the states of the package's features and components, as the
+// session's costing left them (Session::setFeatureState, setComponentState).
 #include "msi_handles.h"
 #include "winsim/control.h"
 
@@ -7,7 +7,8 @@ using namespace winsim;
 
 namespace {
 
-const UINT kErrorUnknownFeature = 1606;  // ERROR_UNKNOWN_FEATURE
+const UINT kErrorUnknownFeature = 1606;    // ERROR_UNKNOWN_FEATURE
+const UINT kErrorUnknownComponent = 1607;  // ERROR_UNKNOWN_COMPONENT
 
 }  // namespace
 
@@ -23,6 +24,22 @@ UINT WINAPI MsiGetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTA
     const auto& states = s->featureStates();
     auto it = states.find(szFeature);
     if (it == states.end()) return kErrorUnknownFeature;
+    if (piInstalled) *piInstalled = it->second.first;
+    if (piAction) *piAction = it->second.second;
+    return ERROR_SUCCESS;
+}
+
+// The script's custom actions get no component states: costing belongs to the
+// immediate part of the installation.
+UINT WINAPI MsiGetComponentStateA(MSIHANDLE hInstall, LPCSTR szComponent, INSTALLSTATE* piInstalled,
+                                  INSTALLSTATE* piAction) {
+    if (!szComponent) return kErrorUnknownComponent;
+    Session* s = sessionOf(hInstall);
+    if (!s) return ERROR_INVALID_HANDLE;
+    if (s->runMode() != RunMode::Immediate) return ERROR_FUNCTION_FAILED;
+    const auto& states = s->componentStates();
+    auto it = states.find(szComponent);
+    if (it == states.end()) return kErrorUnknownComponent;
     if (piInstalled) *piInstalled = it->second.first;
     if (piAction) *piAction = it->second.second;
     return ERROR_SUCCESS;

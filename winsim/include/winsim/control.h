@@ -266,6 +266,13 @@ public:
         features_[feature] = {installed, action};
     }
     const std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>>& featureStates() const { return features_; }
+    // Component states as MsiGetComponentStateA reports them (immediate mode only).
+    void setComponentState(const std::string& component, INSTALLSTATE installed, INSTALLSTATE action) {
+        componentStates_[component] = {installed, action};
+    }
+    const std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>>& componentStates() const {
+        return componentStates_;
+    }
 
     // Target paths of the Directory table's folders (MsiGetTargetPathA/MsiSetTargetPathA).
     // Costing must be finished before a target path can be set.
@@ -298,6 +305,7 @@ private:
     std::vector<LogEntry> log_;
     Database database_;
     std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> features_;
+    std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> componentStates_;
     std::map<std::string, std::string> targetPaths_;
     bool costingDone_ = true;
 };

@@ -1,0 +1,214 @@
+#include "session/property_store.h"
+
+#include "frame/bounded.h"
+#include "frame/install_log.h"
+#include "frame/scoped_handles.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "registry/fa9i_registry.h"
+#include "response/response_engine.h"
+#include "response/response_file.h"
+#include "session/property_access.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+const DWORD kSidCapacity = 1024;
+const DWORD kSelectCapacity = 261;
+const UINT kStoreWriteFailed = 0x90000002;
+
+// What the deferred custom actions of the family read, in the order it is saved.
+// SILENT_MODE and REMOVE are listed twice; the later write simply repeats the first.
+const char* const kDeferredNames[] = {
+    "EXISTING_FA9_VERSION", "SOURCEDIR", "ProductCode", "USERNAME", "INSTALLLEVEL", "RSP_FILE_PATH", "DEBUG_PROP",
+    "INSTALLDIR", "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "FA9INSTANCE_LIST", "INST_OWN_COMP",
+    "SILENT_MODE", "CURRENT_PROCESS_DIRECTORY", "FA9_TRACE_FILE_PATH", "FA9_WI_LOG_FILE_PATH", "FA9_LOG_FILE_PATH",
+    "SystemFolder", "Installed", "REMOVE", "EXISTING_FA9_INSTALL_PATH", "VersionNT", "GENERIC_DLG_TITLE",
+    "MIGRATION_FILES_PATH", "INI_FILES_PATH", "STOP_FA9_PROCESSES", "SILENT_MODE", "FA9_TOTAL_UNINSTALL",
+    "FA9_TOTAL_UNINSTALL_DOC", "FA9_MACHINE_LANG", "FA9_INITIAL_PID", "MIGRATION_DAS_PROFILE_PATH", "DLFM_PWD",
+    "V8_WH_CDB_EXISTS", "PROP_HOTFIX_LOCATION", "FA9_LAUNCHER_RC_FILE", "AdminUser",
+    "USE_FA9_INSTALL_CODE_ADMIN_VALIDATE", "pFA9RuntimeDirectory", "PrimaryVolumeSpaceRequired",
+    "MsiNetAssemblySupport", "PROP_RSP_FA9_EXTSECURITY", "PROP_RSP_FA9_ADMINGROUP_NAME",
+    "PROP_RSP_FA9_USERSGROUP_NAME", "PROP_RSP_FA9_ADMINGROUP_DOMAIN", "PROP_RSP_FA9_USERSGROUP_DOMAIN", "UILevel",
+    "RSP_FILE_NAME", "BASE_CLIENT_BIN_SELECTED", "FA9_ADD_ON_INSTALL", "Privileged", "FA9_COPY_NAME",
+    "INSTALL_MODE", "FA9_32BIT_TO_X64_MIGRATION", "MIGRATION_V8", "PROP_RSP_DAS_PASSWORD", "PROP_RSP_FA9.PASSWORD",
+    "PROP_RSP_FA9.SYSADM_GROUP", "PROP_RSP_FA9.SYSCTRL_GROUP", "PROP_RSP_FA9.SYSMAINT_GROUP",
+    "FA9_EXISTS_ON_SYSTEM", "FA9_COPY_NAME_OVERRIDE", "NOT_INSTALL_DOTNET", "HISTORY_LOG_EVENT_ID", "REMOVE",
+    "PROP_RSP_FA9.CONFIGURE_TEXT_SEARCH", "PROP_RSP_FA9.TEXT_SEARCH_HTTP_SERVICE_NAME",
+    "PROP_RSP_FA9.TEXT_SEARCH_HTTP_PORT_NUMBER", "ProgramFilesFolder", "LogonUser", "p_DotNetFWInstalled",
+    "p_DotNetFW11Installed", "p_DotNetFW20Installed", "p_vsnet2003Installed", "p_vsnet2005Installed",
+    "PLAIN_NONADMIN_USER", "FA9_OLE_DB_FEATURE_DESELECTED", "MsiRunningElevated", "nonadmin_elevated_override",
+    "PROP_RSP_PROD", "PROP_RSP_FA9_OLEDB_GUID.BF065566_A50A_48BE_B210_AADCABA289F3",
+    "PROP_RSP_FA9_OLEDB_ADVANCED_PAGE_GUID.BF065566_A50A_48BE_B210_AADCABA289F3",
+    "PROP_RSP_FA9_OLEDB_CONNECTION_PAGE_GUID.BF065566_A50A_48BE_B210_AADCABA289F3",
+    "PROP_RSP_FA9_OLEDB_ENUMERATOR_GUID.BF065566_A50A_48BE_B210_AADCABA289F3",
+    "PROP_RSP_FA9_OLEDB_ERROR_LOOKUP_GUID.BF065566_A50A_48BE_B210_AADCABA289F3",
+    // One per territory of the message-language table, in its order.
+    "AR_SELECT_CONDITION", "EN_SELECT_CONDITION", "BG_SELECT_CONDITION", "HR_SELECT_CONDITION",
+    "CZ_SELECT_CONDITION", "DK_SELECT_CONDITION", "NL_SELECT_CONDITION", "DE_SELECT_CONDITION",
+    "EL_SELECT_CONDITION", "ES_SELECT_CONDITION", "FI_SELECT_CONDITION", "FR_SELECT_CONDITION",
+    "HU_SELECT_CONDITION", "IT_SELECT_CONDITION", "IW_SELECT_CONDITION", "JP_SELECT_CONDITION",
+    "KR_SELECT_CONDITION", "NO_SELECT_CONDITION", "PL_SELECT_CONDITION", "BR_SELECT_CONDITION",
+    "PT_SELECT_CONDITION", "RO_SELECT_CONDITION", "RU_SELECT_CONDITION", "SK_SELECT_CONDITION",
+    "SL_SELECT_CONDITION", "SE_SELECT_CONDITION", "CN_SELECT_CONDITION", "TW_SELECT_CONDITION",
+    "TR_SELECT_CONDITION",
+};
+static_assert(sizeof(kDeferredNames) / sizeof(kDeferredNames[0]) == 113, "the fixed list holds 113 names");
+
+const char* const kSelectComponents[] = {"ADMIN_SERVER.bin", "LDAP.bin", "VS_DOT_NET.bin", "BASE_CLIENT.bin",
+                                         "ODBC_SUPPORT"};
+
+// A property's value read the installer's way: ask with no room for the size, then
+// read into a buffer of that size. Null when either call does not succeed.
+std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc) {
+    char probe[1] = {};
+    DWORD size = 0;
+    *rc = iMsiGetProperty(hInstall, name, probe, &size);
+    if (*rc != ERROR_MORE_DATA) return nullptr;
+    std::unique_ptr<char[]> value(new (std::nothrow) char[size + 1]);
+    if (!value) return nullptr;
+    DWORD capacity = size + 1;
+    *rc = iMsiGetProperty(hInstall, name, value.get(), &capacity);
+    if (*rc != ERROR_SUCCESS) return nullptr;
+    return value;
+}
+
+// The name of a Property-table row, read the same way.
+std::unique_ptr<char[]> readName(MSIHANDLE record) {
+    char probe[1] = {};
+    DWORD size = 0;
+    if (MsiRecordGetStringA(record, 1, probe, &size) != ERROR_MORE_DATA) return nullptr;
+    std::unique_ptr<char[]> name(new (std::nothrow) char[size + 1]);
+    if (!name) return nullptr;
+    DWORD capacity = size + 1;
+    if (MsiRecordGetStringA(record, 1, name.get(), &capacity) != ERROR_SUCCESS) return nullptr;
+    return name;
+}
+
+// One value of the store: 0, 5 when access is denied, else kStoreWriteFailed.
+UINT store(HKEY root, const char* name, const char* value) {
+    unique_hkey key;
+    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              key.out(), nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(std::strlen(value) + 1));
+    if (rc == ERROR_SUCCESS) return 0;
+    return rc == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : kStoreWriteFailed;
+}
+
+bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state) {
+    char name[300], value[kSelectCapacity] = {};
+    if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) return false;
+    DWORD capacity = kSelectCapacity;
+    return iMsiGetProperty(hInstall, name, value, &capacity) == ERROR_SUCCESS && value[0] &&
+           fa9::equalsNoCase(value, state);
+}
+
+bool isDeselected(MSIHANDLE hInstall, const char* component) {
+    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "DESELECTED");
+    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
+    return MsiGetComponentStateA(hInstall, component, &installed, &action) == ERROR_SUCCESS &&
+           installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
+}
+
+void saveTableProperties(MSIHANDLE hInstall, MSIHANDLE view, HKEY root) {
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
+        std::unique_ptr<char[]> name = readName(record.get());
+        if (!name) continue;
+        UINT rc = 0;
+        std::unique_ptr<char[]> value = readValue(hInstall, name.get(), &rc);
+        if (value) store(root, name.get(), value.get());  // this write's result is not kept
+    }
+}
+
+UINT saveFixedList(MSIHANDLE hInstall, HKEY root, UINT result) {
+    for (const char* name : kDeferredNames) {
+        UINT rc = 0;
+        std::unique_ptr<char[]> value = readValue(hInstall, name, &rc);
+        result = value ? store(root, name, value.get()) : rc;
+    }
+    return result;
+}
+
+UINT saveSelectStates(MSIHANDLE hInstall, HKEY root, UINT result) {
+    for (const char* component : kSelectComponents) {
+        char name[300];
+        if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
+        if (isDeselected(hInstall, component))
+            result = store(root, name, "DESELECTED");
+        else if (iIsComponentSelected(hInstall, component))
+            result = store(root, name, "SELECTED");
+    }
+    return result;
+}
+
+UINT saveResponseFile(HKEY root, UINT result) {
+    URE* engine = URE::existing();
+    const ResponseFile* file = engine ? engine->responseFile() : nullptr;
+    if (!engine || !engine->responseFileReady() || !file || file->count() < 1) return result;
+    for (int i = 0; i < file->count(); ++i) {
+        const ResponseFileEntry* entry = file->entry(i);
+        const char* value = entry ? entry->readValue() : nullptr;
+        const char* keyword = entry ? entry->keyword() : nullptr;
+        if (!value || !*value || !keyword || !*keyword || fa9::equalsNoCase(keyword, "PROD")) continue;
+        char name[512];
+        if (!fa9::formatText(name, sizeof name, "PROP_RSP_%s", keyword)) continue;
+        result = store(root, name, value);
+    }
+    return result;
+}
+
+}  // namespace
+
+bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
+    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
+    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
+    return MsiGetComponentStateA(hInstall, component, &installed, &action) == ERROR_SUCCESS &&
+           installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL;
+}
+
+UINT iSavePropertiesForDeferred(MSIHANDLE hInstall) {
+    unique_msihandle database(MsiGetActiveDatabase(hInstall));
+    if (!database) {
+        ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
+        return 6045;
+    }
+    unique_msihandle view;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT `Property` FROM `Property` ORDER BY `Property`", view.out()) !=
+            ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        return static_cast<UINT>(-1);
+
+    char sid[kSidCapacity] = {};
+    DWORD sidCapacity = kSidCapacity;
+    if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
+    unique_hkey userKey;
+    const HKEY root = iUserRoot(sid, userKey);
+
+    const UINT rc = iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED",
+                                    iIsComponentSelected(hInstall, "BASE_CLIENT.bin") ? "Y" : "N");
+    iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
+
+    saveTableProperties(hInstall, view.get(), root);
+    UINT result = saveFixedList(hInstall, root, 0);
+    result = saveSelectStates(hInstall, root, result);
+    result = saveResponseFile(root, result);
+    MsiViewClose(view.get());
+    return result;
+}
+
+void iDeletePropertyStore(MSIHANDLE hInstall) {
+    char sid[kSidCapacity] = {};
+    DWORD capacity = kSidCapacity;
+    if (iMsiGetProperty(hInstall, "UserSID", sid, &capacity) != ERROR_SUCCESS) sid[0] = '\0';
+    unique_hkey userKey;
+    const HKEY root = iUserRoot(sid, userKey);
+    FA9iCopyNameRegistry registry;
+    registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
+}
