@@ -237,6 +237,12 @@ def main(argv=None):
                 print("      %s: %s" % (title, "none" if text is None else "%d line(s)" % len(lines)))
                 for line in lines:
                     print("        " + line)
+        ran = set()
+        for r in [install, remove] + ([full] if full else []):
+            ran |= {a for a, _ in r.action_results() if a in actions}
+        print("  custom actions of fa9wolt.dll exercised: %d of %d%s" % (
+            len(ran), len(actions), "" if ran == set(actions) else
+            " (not run: %s)" % ", ".join(sorted(set(actions) - ran))))
         print("  artifacts (logs, screenshots): %s" % work_dir)
         print("Demo took %.1f s" % (time.monotonic() - t0))
         runs = [install, remove] + ([full] if full else [])

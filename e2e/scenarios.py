@@ -46,6 +46,7 @@ RUNTIME_FILES = [
 ]
 STRING_LIBRARY = "fa9istring_v97.dll"
 STAND_IN_STATE = wine_e2e.STAND_IN_STATE
+IDE_FOLDERS_90 = wine_e2e.IDE_FOLDERS[1]
 PRODUCT_CODE = "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\" + PRODUCT_CODE
 
@@ -280,7 +281,10 @@ DETECTION_PROPERTIES = ["p_DotNetFWInstalled", "p_DotNetFW11Installed", "p_DotNe
 
 
 def _detected(result):
-    return {k: result.props[k] for k in DETECTION_PROPERTIES if k in result.props}
+    """The detection's properties, without the package's "not set" defaults of the two
+    IDE folders (they are in the Property table so that the deferred store saves them)."""
+    return {k: result.props[k] for k in DETECTION_PROPERTIES
+            if k in result.props and result.props[k] != "___NotSet___"}
 
 
 @scenario
@@ -295,7 +299,8 @@ def detection_machines(ctx, c):
         c.eq("bare machine", _detected(r), {"p_DotNetFWInstalled": "NO", "p_DotNetFW11Installed": "NO",
                                             "p_DotNetFW20Installed": "NO"})
     with ctx.machine("detection_full") as m:
-        r = m.msiexec("/i", pkg, label="full")
+        # Without PostProcessInstallCA the store the detection wrote stays to be read.
+        r = m.msiexec("/i", ctx.package("no-post", "--unsequenced", "PostProcessInstallCA"), label="full")
         check_ran(c, r, 0, ["DetectDOTNETEnvCA", "CheckWOLTPrereqCA"])
         c.eq("machine with 2005 and 2008", _detected(r), {
             "p_DotNetFWInstalled": "YES", "p_DotNetFW11Installed": "NO", "p_DotNetFW20Installed": "YES",
@@ -449,6 +454,14 @@ def registration_failures(ctx, c):
                any(l.startswith("1: Error: ") and l.rstrip().endswith("macConfigChange.exe failed with return code 5.")
                    for l in lines), repr(lines))
         c.true("the program's output follows", any("exit code 5 chosen for -toolspath" in l for l in lines), repr(lines))
+        # The failure in the script rolls the installation back.
+        c.true("the installation's files are rolled back",
+               not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")))
+        ran = [a for a, _ in r.action_results()]
+        c.true("the log shows what ran in the script before the failure",
+               "RegisterWOLTKeysCA" in ran and ran.index("RegisterWOLTKeysCA") < len(ran) - 1 - ran[::-1].index(
+                   "RegisterWOLTMachineCfgCA"), repr(ran))
+        c.eq("the script ended failed", r.action_result("InstallFinalize"), 0)
 
 
 @scenario
@@ -589,6 +602,95 @@ def assembly_copy(ctx, c):
                     not d.lower().endswith(".manifest"):
                 c.true("the folder %s comes after its files" % d,
                        all(not x.lower().startswith(d.lower() + "\\") for x in deletes[i + 1:]), d)
+
+
+STORE_KEY = r"SOFTWARE\ZNK\FA9\TEMP\PROPERTIES95"
+
+
+def _store(machine, result):
+    """(key path, {value: data}) of the deferred property store under HKEY_USERS\<UserSID>."""
+    sid = result.props.get("UserSID", "")
+    key = r"HKU\%s\%s" % (sid, STORE_KEY)
+    p = machine.wine("reg", "query", key, check=False)
+    values = {}
+    if p.returncode == 0:
+        for line in p.stdout.decode(errors="replace").splitlines():
+            parts = line.strip().split(None, 2)
+            if len(parts) >= 2 and parts[1] == "REG_SZ":
+                values[parts[0]] = parts[2] if len(parts) > 2 else ""
+    return key, (values if p.returncode == 0 else None)
+
+
+@scenario
+def deferred_store(ctx, c):
+    """(q) The deferred custom actions read INSTALLDIR from the store: a package that
+    sets INSTALLDIR to a decoy right after PreProcessInstallCA (Wine hands deferred
+    actions the session's properties, Windows does not) still has the stand-ins record
+    the real folder; PostProcessInstallCA leaves no store under HKEY_USERS\\<sid>."""
+    pkg = ctx.package("decoy", "--set-after-store", "INSTALLDIR=C:\\Decoy\\")
+    with ctx.machine("deferred_store") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["PreProcessInstallCA", "RegisterWOLTKeysCA", "PostProcessInstallCA"])
+        c.eq("the decoy is the session's INSTALLDIR at the end", r.props.get("INSTALLDIR"), "C:\\Decoy\\")
+        c.eq("add-ins registered for the real folder", m.stand_in_record("addins.txt"),
+             "INSTALLDIR=C:\\Program Files\\ZNK\\WOLT\n")
+        c.eq("tools folder registered", m.stand_in_record("machine.cfg"),
+             "toolspath=C:\\Program Files\\ZNK\\WOLT\\bin\n")
+        c.true("deferred actions ran in the script (listed twice)",
+               [a for a, _ in r.action_results()].count("RegisterWOLTKeysCA") == 2, repr(r.action_results()))
+        key, values = _store(m, r)
+        c.true("UserSID known", r.props.get("UserSID"))
+        c.eq("store removed", values, None)
+
+
+@scenario
+def store_left_behind(ctx, c):
+    """(r) Without PostProcessInstallCA the store stays under HKEY_USERS\\<sid> with
+    the saved values: the Property table's, the fixed list's (PROP_RSP_PROD among them)."""
+    pkg = ctx.package("no-post", "--unsequenced", "PostProcessInstallCA")
+    with ctx.machine("store_left_behind") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["PreProcessInstallCA"])
+        key, values = _store(m, r)
+        c.true("store present at %s" % key, values is not None)
+        values = values or {}
+        c.eq("INSTALLDIR saved", values.get("INSTALLDIR"), "C:\\Program Files\\ZNK\\WOLT\\")
+        c.eq("PROP_RSP_PROD saved", values.get("PROP_RSP_PROD"), "WOLT_TOOLS")
+        c.eq("a Property-table row saved", values.get("ARPNOMODIFY"), "1")
+        c.eq("the detection's IDE folder saved", values.get("VS90_INSTALLDIR"), IDE_FOLDERS_90)
+        c.note("%d values in the store" % len(values))
+
+
+def _table(package, name):
+    out = wine_e2e.run(["msiinfo", "export", package.path, name]).stdout.decode()
+    return [line.split("\t") for line in out.splitlines()[3:] if line]
+
+
+@scenario
+def package_shape(ctx, c):
+    """(s) The package and the DLL agree: every CustomAction row that calls fa9wolt.dll
+    names one of its real exports (read from the DLL, not from the .def), every export is
+    used by a sequence or a control event, and the unexported RegCOMForCSFunctionsCA is
+    neither exported nor called."""
+    pkg = ctx.package("en")
+    dll = os.path.join(ctx.build_dir, "src", "fa9wolt.dll")
+    dump = wine_e2e.run(["x86_64-w64-mingw32-objdump", "-p", dll]).stdout.decode()
+    names = dump.split("[Ordinal/Name Pointer] Table", 1)[-1]
+    exports = set(re.findall(r"^\s*\[\s*\d+\]\s+(\w+)\s*$", names.split("\n\n", 1)[0], re.M))
+    c.eq("exported custom actions", len(exports), 17)
+    rows = _table(pkg, "CustomAction")
+    calls = {r[0]: r[3] for r in rows if len(r) > 3 and r[2] == "fa9wolt.dll"}
+    c.eq("CustomAction rows calling an export that is missing", sorted(set(calls.values()) - exports), [])
+    used = {r[0] for r in _table(pkg, "InstallExecuteSequence") + _table(pkg, "InstallUISequence")}
+    used |= {r[3] for r in _table(pkg, "ControlEvent") if len(r) > 3 and r[2] == "DoAction"}
+    c.eq("exports the package never runs", sorted(e for e in exports if not any(
+        a in used for a, target in calls.items() if target == e)), [])
+    c.true("RegCOMForCSFunctionsCA is not exported", "RegCOMForCSFunctionsCA" not in exports)
+    c.true("nor called", "RegCOMForCSFunctionsCA" not in calls.values())
+    deferred = sorted(r[0] for r in rows if len(r) > 1 and int(r[1]) & 1024)
+    c.eq("deferred custom actions", deferred,
+         sorted(["CopyVC80AssembliesCA", "RegisterWOLTKeysCA", "RemoveWOLTKeysCA", "SetupWOLTTemplateCA",
+                 "RegisterWOLTMachineCfgCA", "UnregisterWOLTMachineCfgCA"]))
 
 
 @scenario

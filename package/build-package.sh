@@ -14,6 +14,10 @@
 #   --arch x64|x86            bitness (default: that of fa9wolt.dll)
 #   --dll PATH, --def PATH    another fa9wolt.dll / export list (default: the build's, the repo's)
 #   --cache DIR               where the cross-built stand-ins are kept (default: beside out.msi)
+#   --unsequenced NAME        keep custom action NAME out of the sequences (repeatable)
+#   --set-after-store N=V     set property N to V right after PreProcessInstallCA saved the
+#                             store (a type-51 action): what deferred actions read then shows
+#                             whether they read the store or the session
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -24,7 +28,7 @@ build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() props=()
+without=() props=() unsequenced=() set_after_store=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
@@ -34,6 +38,8 @@ while [ $# -gt 0 ]; do
     --dll) dll=$2; shift 2 ;;
     --def) def=$2; shift 2 ;;
     --cache) cache_dir=$2; shift 2 ;;
+    --unsequenced) unsequenced+=("$2"); shift 2 ;;
+    --set-after-store) set_after_store=$2; shift 2 ;;
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
 done
@@ -145,11 +151,17 @@ for name in $exports; do
     *) echo "build-package.sh: bad kind '$kind' for $name" >&2; exit 1 ;;
   esac
   printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$name" >> "$stage/idt/CustomAction.idt"
+  for u in "${unsequenced[@]+"${unsequenced[@]}"}"; do [ "$u" = "$name" ] && tables=-; done
   # tables "-": no sequence row (a control event runs it)
   case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac
   case ,$tables, in *,Execute,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallExecuteSequence.idt" ;; esac
   scheduled+=("$name")
 done
+
+if [ -n "$set_after_store" ]; then
+  printf '%s\t%s\t%s\t%s\t\n' SetAfterStore 51 "${set_after_store%%=*}" "${set_after_store#*=}" >> "$stage/idt/CustomAction.idt"
+  printf '%s\t%s\t%s\n' SetAfterStore '' 1455 >> "$stage/idt/InstallExecuteSequence.idt"
+fi
 
 # --- the user interface: the welcome dialog (its Next builds the summary with
 # AddSummaryCA when the DLL exports it) and the Summary dialog, whose Install starts the
