@@ -77,6 +77,22 @@ TEST_F(PathNames, ShortPathFailsLikeWindows) {
     EXPECT_STREQ(buffer, "C:\\PROGRA~1");
 }
 
+TEST_F(PathNames, FullPathRefusesWhatItsMaxPathBufferCannotHold) {
+    char buffer[2 * MAX_PATH] = "untouched";
+    const std::string fits = "C:\\" + std::string(MAX_PATH - 4, 'a');  // 259 characters in all
+    EXPECT_EQ(GetFullPathNameA(fits.c_str(), sizeof buffer, buffer, nullptr), static_cast<DWORD>(MAX_PATH - 1));
+    const std::string full = "C:\\" + std::string(MAX_PATH - 3, 'a');  // a full path of 260
+    EXPECT_EQ(GetFullPathNameA(full.c_str(), sizeof buffer, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    // A relative name that grows past the limit once the current folder is in front.
+    machine.setCurrentDirectory("C:\\Windows\\System32");
+    EXPECT_EQ(GetFullPathNameA(std::string(250, 'r').c_str(), sizeof buffer, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    const std::string longName(MAX_PATH + 1, 'n');
+    EXPECT_EQ(GetFullPathNameA(longName.c_str(), sizeof buffer, buffer, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
 class FullPath : public PathNames, public ::testing::WithParamInterface<PathCase> {};
 
 TEST_P(FullPath, ResolvesAgainstTheCurrentDirectory) {

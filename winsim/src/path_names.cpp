@@ -218,6 +218,12 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
     }
     Machine& m = Machine::current();
     const std::string in = lpFileName;
+    // The ANSI function works through a MAX_PATH wide buffer: a longer name, or a full
+    // path that would not fit it, is refused rather than cut.
+    if (in.size() > MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     std::string full = m.fullPath(in);
     // A drive given with its root keeps the letter as written.
     if (in.size() >= 3 && std::isalpha(static_cast<unsigned char>(in[0])) && in[1] == ':' && isSep(in[2]))
@@ -230,6 +236,10 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
         full.back() != '\\')
         full += '\\';
 
+    if (full.size() >= MAX_PATH) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
     const DWORD n = copyOut(full, lpBuffer, nBufferLength);
     if (n == full.size() && lpFilePart) {
         // Double quotes are ordinary characters here: a quoted path is a relative name.
