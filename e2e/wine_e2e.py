@@ -69,7 +69,8 @@ def build_helpers(out_dir):
     for name in ("launch", "boxwatch", "uidrive"):
         src = os.path.join(HERE, "win", name + ".c")
         exe = os.path.join(out_dir, "e2e-%s.exe" % name)
-        if not os.path.exists(exe) or os.path.getmtime(exe) < os.path.getmtime(src):
+        newest = max(os.path.getmtime(src), os.path.getmtime(os.path.join(HERE, "win", "helpers.h")))
+        if not os.path.exists(exe) or os.path.getmtime(exe) < newest:
             run(["x86_64-w64-mingw32-gcc", "-municode", "-O2", "-s", "-static-libgcc", "-Wall",
                  "-o", exe + ".tmp", src, "-luser32"])
             os.replace(exe + ".tmp", exe)

@@ -1,6 +1,7 @@
 // The PATH of the custom-action process: runtime folder, tools component, old PATH; and
 // the component look-up by installed state.
 #include "fixture.h"
+#include "report_recorder.h"
 #include "frame/custom_action_context.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
@@ -22,38 +23,8 @@ const char* kToolsComponent = "{FA997000-9ABA-4C3A-0731-AAAAAA4FE25C}";
 const char* kToolsDir = "C:\\Program Files\\FA9\\tools";
 const char* kOldPath = "C:\\Windows\\system32;C:\\Windows";
 
-// One report as the engine's observers see it.
-struct Report {
-    uint32_t flags;
-    std::string function;
-    int probe;
-    int64_t rc;
-    uint32_t message;
-    std::vector<std::string> tokens;
-    bool operator==(const Report& o) const {
-        return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
-               tokens == o.tokens;
-    }
-};
-void PrintTo(const Report& r, std::ostream* os) {
-    *os << std::hex << "{0x" << r.flags << std::dec << ", " << r.function << ", probe " << r.probe << ", rc " << r.rc
-        << ", msg " << r.message << ", [";
-    for (const auto& t : r.tokens) *os << '"' << t << "\" ";
-    *os << "]}";
-}
-
-class Recorder : public IObserver {
-public:
-    int update(const UREBaseInfo& base) override {
-        const auto& r = static_cast<const UREInfo&>(base);
-        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
-        if (r.tokens())
-            for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
-        reports.push_back(rep);
-        return 0;
-    }
-    std::vector<Report> reports;
-};
+using fa9test::Report;
+using fa9test::Recorder;
 
 class Environment : public SessionTest {
 protected:

@@ -1,6 +1,7 @@
 // The response-file engine: line splitting, look-up in its forms, keep-or-replace,
 // cross-checks, the reports of URE::initResponseFile, and reading keywords back.
 #include "fixture.h"
+#include "report_recorder.h"
 #include "frame/custom_action_context.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
@@ -25,37 +26,8 @@ namespace {
 
 const char* const kPath = "C:\\rsp\\setup.rsp";
 
-struct Report {
-    uint32_t flags;
-    std::string function;
-    int probe;
-    int64_t rc;
-    uint32_t message;
-    std::vector<std::string> tokens;
-    bool operator==(const Report& o) const {
-        return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
-               tokens == o.tokens;
-    }
-};
-void PrintTo(const Report& r, std::ostream* os) {
-    *os << std::hex << "{0x" << r.flags << std::dec << ", " << r.function << ", probe " << r.probe << ", rc " << r.rc
-        << ", msg " << r.message << ", [";
-    for (const auto& t : r.tokens) *os << '"' << t << "\" ";
-    *os << "]}";
-}
-
-class Recorder : public IObserver {
-public:
-    int update(const UREBaseInfo& base) override {
-        const auto& r = static_cast<const UREInfo&>(base);
-        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
-        if (r.tokens())
-            for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
-        reports.push_back(rep);
-        return 0;
-    }
-    std::vector<Report> reports;
-};
+using fa9test::Report;
+using fa9test::Recorder;
 
 Report initReport(uint32_t message, int probe, int64_t rc, std::vector<std::string> tokens) {
     return Report{URE_LOG_ERROR, "URE::initResponseFile", probe, rc, message, std::move(tokens)};

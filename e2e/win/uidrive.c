@@ -11,6 +11,8 @@
 #include <stdlib.h>
 #include <wchar.h>
 
+#include "helpers.h"
+
 #define MAX_DIALOGS 32
 #define MAX_ITEMS 32
 #define TEXT_MAX 65536
@@ -52,17 +54,6 @@ static BOOL CALLBACK collect_control(HWND child, LPARAM param) {
     return TRUE;
 }
 
-static void put_json_string(FILE *out, const wchar_t *s) {
-    fputc('"', out);
-    for (; *s; ++s) {
-        if (*s == L'"' || *s == L'\\') fprintf(out, "\\%c", (char)*s);
-        else if (*s >= 0x20 && *s < 0x7F) fputc((char)*s, out);
-        else fprintf(out, "\\u%04x", (unsigned)*s);
-    }
-    fputc('"', out);
-}
-
-static int file_exists(const wchar_t *path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
 static HWND button_named(DialogContent *d, const wchar_t *name) {
     for (int i = 0; i < d->button_count; ++i)

@@ -157,15 +157,9 @@ std::optional<UINT> Session::setFault(const std::string& name) const {
     return it->second;
 }
 
-}  // namespace winsim
-
-using namespace winsim;
-
-namespace {
-
 // Copies `value` into an A buffer the way msi.dll does for a custom action: the
 // length comes back in characters when the value fits and doubled when it does not.
-UINT copyOut(const std::string& value, LPSTR buf, LPDWORD pcch, bool remoteQuirk) {
+UINT copyStringOut(const std::string& value, LPSTR buf, LPDWORD pcch, bool remoteQuirk) {
     if (!pcch) return buf ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
     DWORD len = static_cast<DWORD>(value.size());
     if (!buf) {
@@ -186,6 +180,13 @@ UINT copyOut(const std::string& value, LPSTR buf, LPDWORD pcch, bool remoteQuirk
     return ERROR_SUCCESS;
 }
 
+}  // namespace winsim
+
+using namespace winsim;
+
+namespace {
+
+
 }  // namespace
 
 extern "C" {
@@ -196,7 +197,7 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf,
     if (!s) return ERROR_INVALID_HANDLE;
     if (auto fault = s->getFault(szName)) return *fault;
     std::string value = s->offersProperty(szName) ? s->property(szName) : std::string();
-    return copyOut(value, szValueBuf, pcchValueBuf, true);
+    return copyStringOut(value, szValueBuf, pcchValueBuf, true);
 }
 
 UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
@@ -259,7 +260,7 @@ UINT WINAPI MsiRecordGetStringA(MSIHANDLE hRecord, UINT iField, LPSTR szValueBuf
     if (!rec) return ERROR_INVALID_HANDLE;
     std::string value = iField < rec->fields.size() ? rec->fields[iField].text() : std::string();
     // Records live in the custom action's own process: no doubled lengths here.
-    return copyOut(value, szValueBuf, pcchValueBuf, false);
+    return copyStringOut(value, szValueBuf, pcchValueBuf, false);
 }
 
 UINT WINAPI MsiRecordGetFieldCount(MSIHANDLE hRecord) {
@@ -286,7 +287,7 @@ UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResu
     if (!rec) return ERROR_INVALID_HANDLE;
     Session* s = hInstall ? sessionOf(hInstall) : nullptr;
     if (hInstall && !s) return ERROR_INVALID_HANDLE;
-    return copyOut(formatRecord(*rec, s), szResultBuf, pcchResultBuf, s != nullptr);
+    return copyStringOut(formatRecord(*rec, s), szResultBuf, pcchResultBuf, s != nullptr);
 }
 
 INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, LPSTR lpPathBuf, LPDWORD pcchBuf) {
@@ -294,7 +295,7 @@ INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, L
     auto state = Machine::current().component(szProduct, szComponent);
     if (!state) return INSTALLSTATE_UNKNOWN;
     if (state->state == INSTALLSTATE_LOCAL || state->state == INSTALLSTATE_SOURCE) {
-        if (pcchBuf && copyOut(state->path, lpPathBuf, pcchBuf, false) == ERROR_MORE_DATA)
+        if (pcchBuf && copyStringOut(state->path, lpPathBuf, pcchBuf, false) == ERROR_MORE_DATA)
             return INSTALLSTATE_MOREDATA;
     }
     return state->state;

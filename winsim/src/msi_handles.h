@@ -102,4 +102,8 @@ std::string formatRecord(const RecordObject& rec, const Session* session);
 // Parses a query of the subset the library issues; 0 or ERROR_BAD_QUERY_SYNTAX.
 UINT parseQuery(const Database& db, const std::string& query, ViewObject& view);
 
+// Copies `value` into an A buffer the way msi.dll does; `remoteQuirk`: as inside a
+// custom action, where a length that does not fit comes back doubled.
+UINT copyStringOut(const std::string& value, LPSTR buf, LPDWORD pcch, bool remoteQuirk);
+
 }  // namespace winsim

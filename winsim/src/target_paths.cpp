@@ -74,26 +74,6 @@ bool isReadOnly(const char* winPath) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY);
 }
 
-// The A-buffer rules of a custom action's installer calls (see MsiGetPropertyA).
-UINT copyPathOut(const std::string& value, LPSTR buf, LPDWORD pcch) {
-    if (!pcch) return buf ? ERROR_INVALID_PARAMETER : ERROR_SUCCESS;
-    DWORD len = static_cast<DWORD>(value.size());
-    if (!buf) {
-        *pcch = len * 2;
-        return ERROR_SUCCESS;
-    }
-    if (len >= *pcch) {
-        if (*pcch > 0) {
-            std::memcpy(buf, value.data(), *pcch - 1);
-            buf[*pcch - 1] = '\0';
-        }
-        *pcch = len * 2;
-        return ERROR_MORE_DATA;
-    }
-    std::memcpy(buf, value.c_str(), len + 1);
-    *pcch = len;
-    return ERROR_SUCCESS;
-}
 
 }  // namespace
 }  // namespace winsim
@@ -122,7 +102,7 @@ UINT WINAPI MsiGetTargetPathA(MSIHANDLE hInstall, LPCSTR szFolder, LPSTR szPathB
     if (!s) return ERROR_INVALID_HANDLE;
     auto path = s->costingDone() ? s->targetPath(szFolder) : std::nullopt;
     if (!path) return ERROR_DIRECTORY;
-    return copyPathOut(*path, szPathBuf, pcchPathBuf);
+    return copyStringOut(*path, szPathBuf, pcchPathBuf, true);
 }
 
 }  // extern "C"
