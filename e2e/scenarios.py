@@ -411,6 +411,11 @@ def registration_round_trip(ctx, c):
 
         u = m.msiexec("/x", pkg, label="uninstall")
         check_ran(c, u, 0, ["UnregisterWOLTMachineCfgCA", "RemoveWOLTKeysCA", "SetupWOLTTemplateCA"])
+        ran = [a for a, _ in u.action_results()]
+        for action in ("UnregisterWOLTMachineCfgCA", "RemoveWOLTKeysCA"):
+            c.eq("%s scheduled, then run in the script" % action, ran.count(action), 2)
+        # macConfigChange.exe lives in INSTALLDIR\bin: the record it clears below shows that
+        # the script ran it before RemoveFiles took the file away.
         c.eq("add-in registration after removal", m.read_text(STAND_IN_STATE + "addins.txt"), None)
         c.eq("machine configuration after removal", m.read_text(STAND_IN_STATE + "machine.cfg"), None)
         runs = _devenv_runs(m)
