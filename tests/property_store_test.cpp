@@ -79,6 +79,29 @@ TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     EXPECT_EQ(stored("PROP_RSP_FA9_COPY_NAME"), std::nullopt);
 }
 
+TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
+    // An early failure is forgotten once a later write succeeds...
+    session.failGetProperty("EXISTING_FA9_VERSION", 1615);
+    EXPECT_EQ(run(PreProcessInstallCA), 0u);
+    // ...the last name of the fixed list failing decides when nothing is written after it...
+    session.failGetProperty("TR_SELECT_CONDITION", 1615);
+    EXPECT_EQ(run(PreProcessInstallCA), 1603u);
+    EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 1615."));
+    // ...and a select state written after it wins again.
+    session.setComponentState("ODBC_SUPPORT", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
+    EXPECT_EQ(run(PreProcessInstallCA), 0u);
+    EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
+}
+
+TEST_F(PropertyStore, TheResponseFileOverridesTheFixedListsValue) {
+    session.setProperty("PROP_RSP_FA9_ADMINGROUP_NAME", "Administrators");
+    machine.writeFile("C:\\rsp\\b.rsp", "PROD = WOLT_TOOLS\nFA9_ADMINGROUP_NAME = FA9ADMNS\n");
+    ASSERT_EQ(URE::instance()->setResponseFile("C:\\rsp\\b.rsp", 0), 0);
+    EXPECT_EQ(iSavePropertiesForDeferred(session.handle()), 0u);
+    URE::destroy();
+    EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS");
+}
+
 TEST_F(PropertyStore, WithoutTheUsersKeyTheCurrentUserKeepsTheStore) {
     machine.registry().deleteKey(Hive::Users, kSid);
     ASSERT_EQ(run(PreProcessInstallCA), 0u);

@@ -20,8 +20,11 @@ struct SweepCase {
     const char* action;
     Action run;
     const char* property;
+    bool deferred = false;  // run in the script, the value handed over through the store
 };
-void PrintTo(const SweepCase& c, std::ostream* os) { *os << c.action << "/" << c.property; }
+void PrintTo(const SweepCase& c, std::ostream* os) {
+    *os << c.action << "/" << c.property << (c.deferred ? " (deferred)" : "");
+}
 
 // Lengths around the library's buffer capacities (260/261, 1024) and far beyond them.
 std::vector<std::string> sweepValues() {
@@ -46,7 +49,8 @@ protected:
                            std::string(kRuntimeDir) + "\\commontoolreg.exe");
         machine.registry().createKey(winsim::Hive::Users, "S-1-5-21-1");
         session.database().createTable("Property", {"Property", "Value"});
-        session.database().insertRow("Property", {winsim::Cell::str("ProductName"), winsim::Cell::str("x")});
+        for (const char* name : {"ProductName", "VS80_INSTALLDIR", "VS90_INSTALLDIR"})
+            session.database().insertRow("Property", {winsim::Cell::str(name), winsim::Cell::str("x")});
         session.database().createTable("Control", {"Dialog_", "Control", "Type", "X", "Y", "Width", "Height",
                                                    "Attributes", "Property", "Text", "Control_Next", "Help"});
         session.database().createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display",
@@ -74,6 +78,11 @@ TEST_P(PropertySweep, DefinedResultAndNothingLeftOpen) {
     for (const std::string& value : sweepValues()) {
         session.setProperty(c.property, value);
         machine.messageBoxes.clear();
+        if (c.deferred) {
+            session.setRunMode(winsim::RunMode::Immediate);
+            ASSERT_EQ(session.run(PreProcessInstallCA), 0u) << c.property << " of " << value.size();
+            session.setRunMode(winsim::RunMode::Scheduled);
+        }
         const UINT rc = session.run(c.run);
         // 234: a value too long for the buffer, passed on as "the read's result code".
         EXPECT_THAT(rc, ::testing::AnyOf(0u, 234u, 1602u, 1603u, 1627u))
@@ -118,14 +127,28 @@ std::vector<SweepCase> allCases() {
               "pFA9RuntimeDirectory"),
         SWEEP(RegCOMForCSFunctionsCA, "CURRENT_PROCESS_DIRECTORY"),
     };
+    // The actions the package runs in the script, once more as deferred actions.
+    std::vector<std::vector<SweepCase>> deferred = {
+        SWEEP(RegisterWOLTKeysCA, "INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName"),
+        SWEEP(RemoveWOLTKeysCA, "CURRENT_PROCESS_DIRECTORY", "ProductName"),
+        SWEEP(SetupWOLTTemplateCA, "VS80_INSTALLDIR", "VS90_INSTALLDIR", "REMOVE"),
+        SWEEP(RegisterWOLTMachineCfgCA, "INSTALLDIR"),
+        SWEEP(UnregisterWOLTMachineCfgCA, "INSTALLDIR"),
+        SWEEP(CopyVC80AssembliesCA, "INSTALLDIR", "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA",
+              "pFA9RuntimeDirectory"),
+    };
+    for (auto& g : deferred)
+        for (SweepCase& c : g) c.deferred = true;
     std::vector<SweepCase> all;
     for (const auto& g : groups) all.insert(all.end(), g.begin(), g.end());
+    for (const auto& g : deferred) all.insert(all.end(), g.begin(), g.end());
     return all;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAction, PropertySweep, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<SweepCase>& i) {
-                             std::string name = std::string(i.param.action) + "_" + i.param.property;
+                             std::string name = std::string(i.param.action) + "_" + i.param.property +
+                                                (i.param.deferred ? "_deferred" : "");
                              for (char& ch : name)
                                  if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return name;

@@ -20,10 +20,11 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
     });
 }
 
-// No context: the removal of the store reports nothing.
+// No context: the removal of the store reports nothing and never fails.
 extern "C" UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall) {
-    return iRunGuarded([&] {
+    iRunGuarded([&] {
         iDeletePropertyStore(hInstall);
         return static_cast<UINT>(ERROR_SUCCESS);
     });
+    return ERROR_SUCCESS;
 }

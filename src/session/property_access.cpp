@@ -15,7 +15,6 @@ const DWORD kSidCapacity = 1024;
 const DWORD kCopyNameCapacity = 1024;
 const UINT kStoreWriteFailed = 0x90000002;
 
-HKEY userRoot(const char* sid, unique_hkey& userKey) { return iUserRoot(sid, userKey); }
 
 // Registry data need not end in a terminator; the caller's buffer always does.
 void terminateStored(char* buffer, DWORD stored, DWORD capacity) {
@@ -34,7 +33,7 @@ UINT getFromStore(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* cap
     if (sidResult != ERROR_SUCCESS) sid[0] = '\0';
 
     unique_hkey userKey;
-    HKEY root = userRoot(sid, userKey);
+    HKEY root = iUserRoot(sid, userKey);
     const DWORD requested = *capacity;
     unique_hkey store;
     if (RegOpenKeyExA(root, kPropertyStoreKey, 0, KEY_ALL_ACCESS, store.out()) == ERROR_SUCCESS) {
@@ -56,19 +55,7 @@ UINT setInStore(MSIHANDLE hInstall, const char* name, const char* value) {
     if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
 
     unique_hkey userKey;
-    HKEY root = userRoot(sid, userKey);
-    unique_hkey store;
-    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                              store.out(), nullptr);
-    if (rc == ERROR_SUCCESS) {
-        DWORD size = static_cast<DWORD>(std::strlen(value) + 1);
-        rc = RegSetValueExA(store.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), size);
-    }
-    UINT result = ERROR_SUCCESS;
-    if (rc == ERROR_ACCESS_DENIED)
-        result = ERROR_ACCESS_DENIED;
-    else if (rc != ERROR_SUCCESS)
-        result = kStoreWriteFailed;
+    const UINT result = iStoreValue(iUserRoot(sid, userKey), name, value);
     MsiSetPropertyA(hInstall, name, value);
     return result;
 }
@@ -79,6 +66,17 @@ HKEY iUserRoot(const char* sid, unique_hkey& userKey) {
     if (sid && sid[0] && RegOpenKeyExA(HKEY_USERS, sid, 0, KEY_ALL_ACCESS, userKey.out()) == ERROR_SUCCESS)
         return userKey.get();
     return HKEY_CURRENT_USER;
+}
+
+UINT iStoreValue(HKEY root, const char* name, const char* value) {
+    unique_hkey store;
+    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                              store.out(), nullptr);
+    if (rc == ERROR_SUCCESS)
+        rc = RegSetValueExA(store.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                            static_cast<DWORD>(std::strlen(value) + 1));
+    if (rc == ERROR_SUCCESS) return ERROR_SUCCESS;
+    return rc == ERROR_ACCESS_DENIED ? static_cast<UINT>(ERROR_ACCESS_DENIED) : kStoreWriteFailed;
 }
 
 bool iIsStoreMode(MSIHANDLE hInstall) {

@@ -26,3 +26,7 @@ bool iIsStoreMode(MSIHANDLE hInstall);
 // empty and that key opens with full access (kept open in `userKey`), else
 // HKEY_CURRENT_USER.
 HKEY iUserRoot(const char* sid, unique_hkey& userKey);
+
+// One value of the store under `root` (the key created when missing): 0, 5 when access
+// is denied, else 0x90000002.
+UINT iStoreValue(HKEY root, const char* name, const char* value);

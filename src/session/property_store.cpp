@@ -13,12 +13,12 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 
 namespace {
 
 const DWORD kSidCapacity = 1024;
 const DWORD kSelectCapacity = 261;
-const UINT kStoreWriteFailed = 0x90000002;
 
 // What the deferred custom actions of the family read, in the order it is saved.
 // SILENT_MODE and REMOVE are listed twice; the later write simply repeats the first.
@@ -88,17 +88,6 @@ std::unique_ptr<char[]> readName(MSIHANDLE record) {
     return name;
 }
 
-// One value of the store: 0, 5 when access is denied, else kStoreWriteFailed.
-UINT store(HKEY root, const char* name, const char* value) {
-    unique_hkey key;
-    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                              key.out(), nullptr);
-    if (rc == ERROR_SUCCESS)
-        rc = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                            static_cast<DWORD>(std::strlen(value) + 1));
-    if (rc == ERROR_SUCCESS) return 0;
-    return rc == ERROR_ACCESS_DENIED ? ERROR_ACCESS_DENIED : kStoreWriteFailed;
-}
 
 bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state) {
     char name[300], value[kSelectCapacity] = {};
@@ -123,7 +112,7 @@ void saveTableProperties(MSIHANDLE hInstall, MSIHANDLE view, HKEY root) {
         if (!name) continue;
         UINT rc = 0;
         std::unique_ptr<char[]> value = readValue(hInstall, name.get(), &rc);
-        if (value) store(root, name.get(), value.get());  // this write's result is not kept
+        if (value) iStoreValue(root, name.get(), value.get());  // this write's result is not kept
     }
 }
 
@@ -131,7 +120,7 @@ UINT saveFixedList(MSIHANDLE hInstall, HKEY root, UINT result) {
     for (const char* name : kDeferredNames) {
         UINT rc = 0;
         std::unique_ptr<char[]> value = readValue(hInstall, name, &rc);
-        result = value ? store(root, name, value.get()) : rc;
+        result = value ? iStoreValue(root, name, value.get()) : rc;
     }
     return result;
 }
@@ -141,9 +130,9 @@ UINT saveSelectStates(MSIHANDLE hInstall, HKEY root, UINT result) {
         char name[300];
         if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
         if (isDeselected(hInstall, component))
-            result = store(root, name, "DESELECTED");
+            result = iStoreValue(root, name, "DESELECTED");
         else if (iIsComponentSelected(hInstall, component))
-            result = store(root, name, "SELECTED");
+            result = iStoreValue(root, name, "SELECTED");
     }
     return result;
 }
@@ -157,9 +146,9 @@ UINT saveResponseFile(HKEY root, UINT result) {
         const char* value = entry ? entry->readValue() : nullptr;
         const char* keyword = entry ? entry->keyword() : nullptr;
         if (!value || !*value || !keyword || !*keyword || fa9::equalsNoCase(keyword, "PROD")) continue;
-        char name[512];
-        if (!fa9::formatText(name, sizeof name, "PROP_RSP_%s", keyword)) continue;
-        result = store(root, name, value);
+        // A keyword may be as long as its line; the name is built to fit it.
+        const std::string name = std::string("PROP_RSP_") + keyword;
+        result = iStoreValue(root, name.c_str(), value);
     }
     return result;
 }
