@@ -462,6 +462,16 @@ def registration_failures(ctx, c):
         # The failure in the script rolls the installation back.
         c.true("the installation's files are rolled back",
                not os.path.exists(m.host_path(r"C:\Program Files\ZNK\WOLT\readme.txt")))
+        # Wine runs the failure actions (-3) before its rollback script, and that script
+        # removes the files before it calls the rollback custom actions (Windows rolls back
+        # in reverse order, inside InstallFinalize): the rollback row is called, in
+        # rollback mode, but finds macConfigChange.exe gone.
+        after = r.lines[max(i for i, l in enumerate(r.lines) if l.startswith("Action ended") and "INSTALL." in l):]
+        c.true("the rollback script calls the rollback row",
+               any("Action start" in l and "RollbackRegisterWOLTMachineCfg" in l for l in after), repr(after[-20:]))
+        c.true("the failure action removed the store", any("Action start" in l and "PostProcessInstallCAOnFailure" in l
+                                                           for l in r.lines))
+        c.eq("no store left behind", _store(m, r)[1], None)
         ran = [a for a, _ in r.action_results()]
         c.true("the log shows what ran in the script before the failure",
                "RegisterWOLTKeysCA" in ran and ran.index("RegisterWOLTKeysCA") < len(ran) - 1 - ran[::-1].index(
@@ -487,6 +497,7 @@ def provider_missing(ctx, c):
                not any("commontoolreg:" in l for l in lines), repr(lines))
         c.eq("message boxes under /qn", len(r.boxes), 0)
         c.eq("no add-in registration", m.read_text(STAND_IN_STATE + "addins.txt"), None)
+        c.eq("no store left behind", _store(m, r)[1], None)
 
 
 SILENT_RSP = "* silent installation of the add-ins elsewhere\r\nPROD = WOLT_TOOLS\r\nFILE = C:\\Tools\\WOLT\r\n"
@@ -675,8 +686,10 @@ def _table(package, name):
 def package_shape(ctx, c):
     """(s) The package and the DLL agree: every CustomAction row that calls fa9wolt.dll
     names one of its real exports (read from the DLL, not from the .def), every export is
-    used by a sequence or a control event, and the unexported RegCOMForCSFunctionsCA is
-    neither exported nor called."""
+    used by a sequence or a control event, the unexported RegCOMForCSFunctionsCA is
+    neither exported nor called, and the actions stand where a real package puts them
+    (the store around the script, removal actions before RemoveFiles, installation ones
+    after InstallFiles, a rollback row before each action that changes the machine)."""
     pkg = ctx.package("en")
     dll = os.path.join(ctx.build_dir, "src", "fa9wolt.dll")
     dump = wine_e2e.run(["x86_64-w64-mingw32-objdump", "-p", dll]).stdout.decode()
@@ -692,10 +705,32 @@ def package_shape(ctx, c):
         a in used for a, target in calls.items() if target == e)), [])
     c.true("RegCOMForCSFunctionsCA is not exported", "RegCOMForCSFunctionsCA" not in exports)
     c.true("nor called", "RegCOMForCSFunctionsCA" not in calls.values())
-    deferred = sorted(r[0] for r in rows if len(r) > 1 and int(r[1]) & 1024)
+    deferred = sorted(r[0] for r in rows if len(r) > 1 and int(r[1]) & 1024 and not int(r[1]) & 256)
     c.eq("deferred custom actions", deferred,
          sorted(["CopyVC80AssembliesCA", "RegisterWOLTKeysCA", "RemoveWOLTKeysCA", "SetupWOLTTemplateCA",
                  "RegisterWOLTMachineCfgCA", "UnregisterWOLTMachineCfgCA"]))
+    # Where a real package puts them.
+    seq = {r[0]: int(r[2]) for r in _table(pkg, "InstallExecuteSequence") if len(r) > 2 and r[2]}
+    c.true("the store is filled after costing, before the script",
+           seq["CostFinalize"] < seq["PreProcessInstallCA"] < seq["InstallInitialize"], repr(seq))
+    c.true("and removed after it", seq["PostProcessInstallCA"] > seq["InstallFinalize"])
+    c.true("no check that can stop the installation runs between the two",
+           all(not (seq["PreProcessInstallCA"] < seq[a] < seq["InstallInitialize"])
+               for a in ("DetectDotNetDataProviderInstalledCA", "CheckWOLTInstallDirCA", "CheckWOLTPrereqCA")))
+    c.eq("a failed or cancelled installation removes the store too",
+         sorted((seq[a], calls.get(a)) for a in seq if seq[a] in (-3, -2)),
+         [(-3, "PostProcessInstallCA"), (-2, "PostProcessInstallCA")])
+    for a in ("UnregisterWOLTMachineCfgCA", "RemoveWOLTKeysCA"):
+        c.true("%s before RemoveFiles" % a, seq[a] < seq["RemoveFiles"])
+    for a in ("CopyVC80AssembliesCA", "RegisterWOLTKeysCA", "RegisterWOLTMachineCfgCA", "SetupWOLTTemplateCA"):
+        c.true("%s after InstallFiles" % a, seq["InstallFiles"] < seq[a] < seq["InstallFinalize"])
+    rollback = {r[0]: r[3] for r in rows if len(r) > 3 and int(r[1]) & 256}
+    undoes = {"RegisterWOLTKeysCA": "RemoveWOLTKeysCA", "RemoveWOLTKeysCA": "RegisterWOLTKeysCA",
+              "RegisterWOLTMachineCfgCA": "UnregisterWOLTMachineCfgCA",
+              "UnregisterWOLTMachineCfgCA": "RegisterWOLTMachineCfgCA"}
+    for action, undo in undoes.items():
+        before = [a for a, target in rollback.items() if target == undo and seq.get(a, 1 << 20) < seq[action]]
+        c.true("a rollback row calling %s is scheduled before %s" % (undo, action), before, repr(rollback))
 
 
 @scenario

@@ -139,23 +139,31 @@ cp "$stage/tables/InstallUISequence.idt" "$stage/idt/InstallUISequence.idt"
 cp "$stage/tables/InstallExecuteSequence.idt" "$stage/idt/InstallExecuteSequence.idt"
 printf 'Action\tType\tSource\tTarget\tExtendedType\ns72\ti2\tS72\tS255\tI4\nCustomAction\tAction\n' > "$stage/idt/CustomAction.idt"
 scheduled=()
-for name in $exports; do
-  line=$(awk -F'\t' -v n="$name" '$1 == n' "$here/custom-actions.tsv")
-  if [ -z "$line" ]; then
-    echo "build-package.sh: $name is exported but has no slot in package/custom-actions.tsv" >&2; exit 1
-  fi
-  IFS=$'\t' read -r _ kind tables sequence condition <<<"$line"
+is_exported() { local e; for e in $exports; do [ "$e" = "$1" ] && return 0; done; return 1; }
+# One CustomAction row per line of the table whose target the DLL exports (rows for
+# exports still to come are left out); every export must have a line.
+# (Fields are split at a non-blank separator so that an empty condition stays a field.)
+while IFS=$'\x1f' read -r name kind tables sequence condition target; do
+  case $name in ''|'#'*) continue ;; esac
+  target=${target:-$name}
+  is_exported "$target" || continue
   case $kind in
     immediate) type=1 ;;
     deferred) type=3073 ;;
+    rollback) type=3329 ;;
     *) echo "build-package.sh: bad kind '$kind' for $name" >&2; exit 1 ;;
   esac
-  printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$name" >> "$stage/idt/CustomAction.idt"
+  printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$target" >> "$stage/idt/CustomAction.idt"
   for u in "${unsequenced[@]+"${unsequenced[@]}"}"; do [ "$u" = "$name" ] && tables=-; done
   # tables "-": no sequence row (a control event runs it)
   case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac
   case ,$tables, in *,Execute,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallExecuteSequence.idt" ;; esac
   scheduled+=("$name")
+done < <(tr '\t' '\037' < "$here/custom-actions.tsv")
+for name in $exports; do
+  if ! awk -F'\t' -v n="$name" '$1 == n || $6 == n {found=1} END {exit !found}' "$here/custom-actions.tsv"; then
+    echo "build-package.sh: $name is exported but has no line in package/custom-actions.tsv" >&2; exit 1
+  fi
 done
 
 if [ -n "$set_after_store" ]; then
