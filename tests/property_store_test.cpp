@@ -69,6 +69,23 @@ TEST_F(PropertyStore, DeferredActionsReadTheStoreAndItsSelectStates) {
     EXPECT_FALSE(iIsComponentSelected(session.handle(), "BASE_CLIENT.bin"));
 }
 
+TEST_F(PropertyStore, InTheScriptTheStoredSelectStatesDecideAgain) {
+    // A second save inside the script (rollback mode) keeps what the store says.
+    machine.registry().setString(Hive::Users, kStore, "LDAP.bin_SELECT_STATE", "Deselected");
+    machine.registry().setString(Hive::Users, kStore, "ODBC_SUPPORT_SELECT_STATE", "SELECTED");
+    session.setRunMode(winsim::RunMode::Rollback);
+    EXPECT_EQ(iSavePropertiesForDeferred(session.handle()), 0u);
+    EXPECT_EQ(stored("LDAP.bin_SELECT_STATE"), "DESELECTED");
+    EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
+    EXPECT_EQ(stored("BASE_CLIENT.bin_SELECT_STATE"), std::nullopt);
+}
+
+TEST_F(PropertyStore, TheStoreGoesWithItsSubkeys) {
+    machine.registry().setString(Hive::Users, kStore + "\\Leftover\\Deeper", "x", "y");
+    EXPECT_EQ(run(PostProcessInstallCA), 0u);
+    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore));
+}
+
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     machine.writeFile("C:\\rsp\\a.rsp", "PROD = WOLT_TOOLS\nFILE = C:\\Tools\\WOLT\nFA9_COPY_NAME = BLANK\n");
     ASSERT_EQ(URE::instance()->setResponseFile("C:\\rsp\\a.rsp", 0), 0);
