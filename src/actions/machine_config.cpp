@@ -25,11 +25,6 @@ void report(uint32_t flags, int probe, uint32_t rc, uint32_t message, const char
     ureReport(flags, "setupWOLTMachineCfg", probe, static_cast<int32_t>(rc), message, &tokens, 0, true);
 }
 
-bool isRegularFile(const char* path) {
-    const DWORD attributes = iGetUnquotedFileAttributes(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 }  // namespace
 
 UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
@@ -48,7 +43,7 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     // A folder too long for its buffers cannot hold the program: it is reported missing.
     bool fits = joinCommand(program, sizeof(program), {toolsFolder, "\\bin\\macConfigChange.exe"});
     fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") && fits;
-    if (!fits || !isRegularFile(program)) {
+    if (!fits || !iIsUnquotedRegularFile(program)) {
         report(URE_SHOW_ERROR, 40, 0, 5054, program);
         return ERROR_INSTALL_FAILURE;
     }

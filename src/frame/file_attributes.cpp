@@ -16,3 +16,13 @@ DWORD iGetUnquotedFileAttributes(const char* path) {
     bare[n] = '\0';
     return GetFileAttributesA(bare);
 }
+
+bool iIsUnquotedRegularFile(const char* path) {
+    const DWORD attributes = iGetUnquotedFileAttributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool iIsDirectory(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}

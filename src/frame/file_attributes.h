@@ -7,3 +7,9 @@
 // GetFileAttributesA of `path` with one leading and one trailing double quote ignored;
 // INVALID_FILE_ATTRIBUTES for a path too long to name anything.
 DWORD iGetUnquotedFileAttributes(const char* path);
+
+// A regular file (a folder does not count); a leading and a trailing double quote are ignored.
+bool iIsUnquotedRegularFile(const char* path);
+
+// An existing folder.
+bool iIsDirectory(const char* path);

@@ -24,11 +24,6 @@ void runtimeDirectory(char* out) {
     if (engine) engine->getRuntimeDirectory(out);
 }
 
-// A regular file; a leading and a trailing double quote do not count.
-bool isRegularFile(const char* path) {
-    DWORD attrs = iGetUnquotedFileAttributes(path);
-    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Where to load the strings from: the language's folder below the runtime directory,
 // else the runtime directory itself; the bare name when there is no runtime directory.
@@ -47,7 +42,7 @@ void stringLibraryPath(char* out, size_t capacity) {
         return;
     }
     fa9::formatText(out, capacity, "%s\\locale\\%s\\%s", dir, language, kStringLibraryName);
-    if (isRegularFile(out)) return;
+    if (iIsUnquotedRegularFile(out)) return;
     runtimeDirectory(dir);
     fa9::formatText(out, capacity, "%s\\%s", dir, kStringLibraryName);
 }

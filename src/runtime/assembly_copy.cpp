@@ -1,6 +1,7 @@
 #include "runtime/assembly_copy.h"
 
 #include "frame/bounded.h"
+#include "frame/file_attributes.h"
 #include "frame/install_log.h"
 #include "frame/ure.h"
 #include "response/crt_locale.h"
@@ -28,11 +29,6 @@ const char* const kProgramFolders[] = {
     "doc\\bin",
     nullptr,
 };
-
-bool isDirectory(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
@@ -98,7 +94,7 @@ int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATA
 
 // `sourceDir` and `destinationDir` end in a backslash.
 int copyTree(const char* sourceDir, const char* destinationDir, bool quoted) {
-    if (isDirectory(sourceDir)) createLevels(destinationDir);
+    if (iIsDirectory(sourceDir)) createLevels(destinationDir);
     char pattern[kPathCapacity];
     if (!fa9::copyText(pattern, kPathCapacity, sourceDir) || !fa9::appendText(pattern, kPathCapacity, "*") ||
         (quoted && !fa9::appendText(pattern, kPathCapacity, "\"")))
@@ -187,12 +183,12 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
 
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
         char folder[kPathCapacity];
-        if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !isDirectory(folder)) continue;
+        if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
         if (serveProgramFolder(folder, mfc, crt) != 0) return -1;
     }
 
     char messages[kPathCapacity], pattern[kPathCapacity];
-    if (!fa9::formatText(messages, sizeof messages, "%smsg", installDir) || !isDirectory(messages)) return 0;
+    if (!fa9::formatText(messages, sizeof messages, "%smsg", installDir) || !iIsDirectory(messages)) return 0;
     if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", messages)) return 0;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);

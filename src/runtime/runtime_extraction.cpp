@@ -12,10 +12,6 @@ namespace {
 const size_t kPathCapacity = 261;
 const size_t kUniqueNameCapacity = 264;
 
-bool isDirectory(const char* path) {
-    DWORD attrs = GetFileAttributesA(path);
-    return attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // Fills the template's question marks from the right with the counter's digits;
 // false when digits are left over.
@@ -97,12 +93,12 @@ int CreateDirectoryTree(const char* path) {
     if (!fa9::copyText(copy, sizeof copy, path)) return -1;
     size_t n = std::strlen(copy);
     if (copy[n - 1] == '\\') copy[--n] = '\0';
-    if (isDirectory(copy) || CreateDirectoryA(copy, nullptr)) return 0;
+    if (iIsDirectory(copy) || CreateDirectoryA(copy, nullptr)) return 0;
     char* cut = std::strrchr(copy, '\\');
-    if (!cut) return isDirectory(copy) ? 0 : -1;
+    if (!cut) return iIsDirectory(copy) ? 0 : -1;
     *cut = '\0';
     if (copy[0]) CreateDirectoryTree(copy);
     *cut = '\\';
     CreateDirectoryA(copy, nullptr);
-    return isDirectory(copy) ? 0 : -1;
+    return iIsDirectory(copy) ? 0 : -1;
 }

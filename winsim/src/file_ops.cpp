@@ -69,6 +69,23 @@ void appendMultiString(std::vector<BYTE>& data, const std::string& s) {
     data.push_back(0);
 }
 
+// The host path of an existing file or folder; false with Windows' error when there is
+// none (no name, a missing file, or a missing folder on the way to it).
+bool existingHostPath(LPCSTR winPath, std::string& host) {
+    Machine& m = Machine::current();
+    if (!winPath || !*winPath) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    host = m.hostPath(winPath);
+    std::error_code ec;
+    if (!fs::exists(host, ec)) {
+        SetLastError(missing(m, winPath));
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::vector<std::string> pendingFileOperations(const Machine& m) {
@@ -192,17 +209,9 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
-    Machine& m = Machine::current();
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    const std::string host = m.hostPath(lpFileName);
+    std::string host;
+    if (!existingHostPath(lpFileName, host)) return FALSE;
     std::error_code ec;
-    if (!fs::exists(host, ec)) {
-        SetLastError(missing(m, lpFileName));
-        return FALSE;
-    }
     if (fs::is_directory(host, ec) || isReadOnly(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -215,17 +224,9 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
-    Machine& m = Machine::current();
-    if (!lpFileName || !*lpFileName) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        return FALSE;
-    }
-    const std::string host = m.hostPath(lpFileName);
+    std::string host;
+    if (!existingHostPath(lpFileName, host)) return FALSE;
     std::error_code ec;
-    if (!fs::exists(host, ec)) {
-        SetLastError(missing(m, lpFileName));
-        return FALSE;
-    }
     if (!fs::is_directory(host, ec))
         fs::permissions(host, fs::perms::owner_write,
                         (dwFileAttributes & FILE_ATTRIBUTE_READONLY) ? fs::perm_options::remove : fs::perm_options::add,
