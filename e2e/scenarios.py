@@ -108,7 +108,11 @@ def check_ran(c, result, code, actions=()):
     """The run ended with `code`, Wine called every custom action (nothing on stderr
     about a DLL or an export it could not find) and each of `actions` ran."""
     c.note(result.describe())
-    c.eq("%s exit code" % result.label, result.code, code)
+    if not c.eq("%s exit code" % result.label, result.code, code):
+        # The log is overwritten by the next run: keep what explains an unexpected code.
+        failed = [a for a, v in result.action_results() if v == 0]
+        errors = [l for l in result.library_lines() if l.startswith("1: Error: ")]
+        c.failures.append("%s: actions that failed %r; the library's error lines %r" % (result.label, failed, errors))
     c.eq("%s custom actions Wine could not load" % result.label, result.load_failures(), [])
     for action in actions:
         c.true("%s: %s ran" % (result.label, action), action in [a for a, _ in result.action_results()],
