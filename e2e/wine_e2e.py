@@ -42,15 +42,25 @@ class E2EError(Exception):
     pass
 
 
-def run(cmd, env=None, timeout=120, check=True):
+# Wine's loader now and then cannot place its shared user data page (the address is
+# taken by something the host mapped first); the process dies before it runs anything,
+# and a second start succeeds.
+WINE_START_FAILURE = b"failed to map the shared user data"
+
+
+def run(cmd, env=None, timeout=120, check=True, may_retry=lambda: True):
     """Runs a command with its output in files, not pipes: Wine's background processes
     (services, the custom-action server) inherit the output handles and would keep a pipe
-    open long after the command itself ended."""
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        rc = subprocess.run(cmd, env=env, timeout=timeout, stdout=out, stderr=err).returncode
-        out.seek(0)
-        err.seek(0)
-        p = subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+    open long after the command itself ended. A Wine process that failed to start is
+    started again (twice at most) when `may_retry()` says nothing of it ran."""
+    for attempt in range(3):
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            rc = subprocess.run(cmd, env=env, timeout=timeout, stdout=out, stderr=err).returncode
+            out.seek(0)
+            err.seek(0)
+            p = subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+        if not (cmd and cmd[0] == WINE and rc != 0 and WINE_START_FAILURE in p.stderr and may_retry()):
+            break
     if check and p.returncode != 0:
         raise E2EError("%s failed (%d):\n%s%s" % (" ".join(cmd), p.returncode,
                                                   p.stdout.decode(errors="replace"), p.stderr.decode(errors="replace")))
@@ -324,8 +334,10 @@ class Machine:
         shooter.start()
         t0 = time.monotonic()
         try:
+            # A failed start of a process inside the installation (not of msiexec itself)
+            # shows the same line: only a run that wrote no log is started again.
             p = run([WINE, self.run_.helpers["launch"], win_path(code_file)] + cmd, env=self.env, timeout=300,
-                    check=False)
+                    check=False, may_retry=lambda: not os.path.exists(log))
         finally:
             seconds = time.monotonic() - t0
             with open(stop_file, "w"):
