@@ -112,7 +112,9 @@ def check_ran(c, result, code, actions=()):
         # The log is overwritten by the next run: keep what explains an unexpected code.
         failed = [a for a, v in result.action_results() if v == 0]
         errors = [l for l in result.library_lines() if l.startswith("1: Error: ")]
-        c.failures.append("%s: actions that failed %r; the library's error lines %r" % (result.label, failed, errors))
+        starts = result.stderr.count(wine_e2e.WINE_START_FAILURE.decode())
+        c.failures.append("%s: actions that failed %r; the library's error lines %r; Wine processes that failed "
+                          "to start: %d" % (result.label, failed, errors, starts))
     c.eq("%s custom actions Wine could not load" % result.label, result.load_failures(), [])
     for action in actions:
         c.true("%s: %s ran" % (result.label, action), action in [a for a, _ in result.action_results()],
