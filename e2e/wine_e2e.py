@@ -46,6 +46,8 @@ class E2EError(Exception):
 # taken by something the host mapped first); the process dies before it runs anything,
 # and a second start succeeds.
 WINE_START_FAILURE = b"failed to map the shared user data"
+# How many Wine processes this run saw failing at start (run() counts them).
+start_failures = 0
 
 
 def run(cmd, env=None, timeout=120, check=True, may_retry=lambda: True):
@@ -59,6 +61,9 @@ def run(cmd, env=None, timeout=120, check=True, may_retry=lambda: True):
             out.seek(0)
             err.seek(0)
             p = subprocess.CompletedProcess(cmd, rc, out.read(), err.read())
+        global start_failures
+        if cmd and cmd[0] == WINE:
+            start_failures += p.stderr.count(WINE_START_FAILURE)
         if not (cmd and cmd[0] == WINE and rc != 0 and WINE_START_FAILURE in p.stderr and may_retry()):
             break
     if check and p.returncode != 0:
