@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <filesystem>
 #include <fstream>
 #include <spawn.h>
@@ -33,8 +35,51 @@ void ignoreBrokenPipeSignal() {
     std::call_once(once, [] { std::signal(SIGPIPE, SIG_IGN); });
 }
 
+struct ThreadState {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    DWORD exitCode = STILL_ACTIVE;
+    // Synchronous I/O another thread may cancel: set while the thread waits in a read,
+    // and the descriptor CancelSynchronousIo signals to end that wait.
+    std::mutex io;
+    bool inIo = false;
+    int cancelFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    ~ThreadState() {
+        if (cancelFd >= 0) ::close(cancelFd);
+    }
+};
+
+// The state of the calling thread when it was started through this module, else null.
+thread_local ThreadState* t_thread = nullptr;
+
+// Waits until `fd` can be read without blocking. False when CancelSynchronousIo ended
+// the wait first; a read whose data is already there completes as on Windows.
+bool waitReadable(int fd) {
+    ThreadState* self = t_thread;
+    if (!self || self->cancelFd < 0) return true;
+    {
+        std::lock_guard<std::mutex> g(self->io);
+        self->inIo = true;
+    }
+    pollfd p[2] = {{fd, POLLIN, 0}, {self->cancelFd, POLLIN, 0}};
+    int r;
+    do r = ::poll(p, 2, -1);
+    while (r < 0 && errno == EINTR);
+    std::lock_guard<std::mutex> g(self->io);
+    self->inIo = false;
+    uint64_t pending = 0;
+    const bool cancelled = ::read(self->cancelFd, &pending, sizeof pending) == sizeof pending;
+    return !cancelled || p[0].revents != 0;
+}
+
 struct PipeEnd : FileObject {
     BOOL read(LPVOID data, DWORD n, LPDWORD got) override {
+        if (!waitReadable(fd)) {
+            if (got) *got = 0;
+            SetLastError(ERROR_OPERATION_ABORTED);
+            return FALSE;
+        }
         ssize_t r;
         do r = ::read(fd, data, n);
         while (r < 0 && errno == EINTR);
@@ -69,11 +114,15 @@ std::atomic<DWORD> g_nextId{0x1000};
 DWORD nextId() { return g_nextId.fetch_add(4); }
 
 struct ProcessObject : KernelObject {
-    pid_t pid = -1;
+    pid_t pid = -1;  // also its process group: what a job holds of it
     DWORD id = 0;
     std::mutex m;
     bool ended = false;
     DWORD exitCode = STILL_ACTIVE;
+    std::atomic<bool> suspended{false};
+    // Set when TerminateJobObject or TerminateProcess ended it: its exit code.
+    std::atomic<bool> terminated{false};
+    std::atomic<DWORD> terminationCode{0};
 
     ~ProcessObject() override {
         if (!ended) reap(false);
@@ -90,7 +139,9 @@ struct ProcessObject : KernelObject {
             ended = true;
             // A host signal has no Windows counterpart; report it as an NTSTATUS-like code.
             exitCode = WIFEXITED(status) ? static_cast<DWORD>(WEXITSTATUS(status))
-                                         : 0xC0000000u | static_cast<DWORD>(WTERMSIG(status));
+                       : terminated && WTERMSIG(status) == SIGKILL
+                           ? terminationCode.load()
+                           : 0xC0000000u | static_cast<DWORD>(WTERMSIG(status));
         } else if (r < 0) {
             ended = true;
             exitCode = 0;
@@ -122,12 +173,20 @@ struct ProcessThreadObject : KernelObject {
     DWORD wait(DWORD ms) override { return process->wait(ms); }
 };
 
-struct ThreadState {
+// A job: the process groups of the processes assigned to it. Every process a member
+// starts stays in its group, so it belongs to the job as on Windows.
+struct JobObject : KernelObject {
     std::mutex m;
-    std::condition_variable cv;
-    bool done = false;
-    DWORD exitCode = STILL_ACTIVE;
+    std::vector<std::weak_ptr<ProcessObject>> members;
 };
+
+void endProcessTree(ProcessObject& p, DWORD code, bool wholeGroup) {
+    if (!p.terminated.exchange(true)) p.terminationCode = code;
+    if (wholeGroup)
+        ::killpg(p.pid, SIGKILL);
+    else
+        ::kill(p.pid, SIGKILL);
+}
 
 struct ThreadObject : KernelObject {
     std::shared_ptr<ThreadState> state;
@@ -146,7 +205,9 @@ HANDLE startThread(std::function<DWORD()> body, LPDWORD threadId) {
     object->state = std::make_shared<ThreadState>();
     try {
         std::thread([state = object->state, body = std::move(body)] {
+            t_thread = state.get();
             DWORD code = body();
+            t_thread = nullptr;
             {
                 std::lock_guard<std::mutex> g(state->m);
                 state->done = true;
@@ -424,7 +485,7 @@ BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, H
 }
 
 BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
-                           LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD, LPVOID lpEnvironment,
+                           LPSECURITY_ATTRIBUTES, BOOL bInheritHandles, DWORD dwCreationFlags, LPVOID lpEnvironment,
                            LPCSTR lpCurrentDirectory, LPSTARTUPINFOA lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation) {
     Machine& m = Machine::current();
@@ -512,7 +573,9 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     sigset_t none;
     sigemptyset(&none);
     posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    // Each child leads a process group of its own, which a job object then stands for.
+    posix_spawnattr_setpgroup(&attr, 0);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(a.data());
@@ -533,6 +596,12 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     auto process = std::make_shared<ProcessObject>();
     process->pid = pid;
     process->id = nextId();
+    if (dwCreationFlags & CREATE_SUSPENDED) {
+        // A host process cannot be created stopped: it is stopped as soon as it exists.
+        // Its process group is set before it runs, so nothing it starts escapes a job.
+        ::kill(pid, SIGSTOP);
+        process->suspended = true;
+    }
     auto thread = std::make_shared<ProcessThreadObject>();
     thread->process = process;
     lpProcessInformation->hProcess = allocKernelHandle(process);
@@ -561,6 +630,92 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
     process->reap(false);
     std::lock_guard<std::mutex> g(process->m);
     *lpExitCode = process->exitCode;
+    return TRUE;
+}
+
+DWORD WINAPI ResumeThread(HANDLE hThread) {
+    auto obj = lookupKernelHandle(hThread);
+    if (!obj) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return static_cast<DWORD>(-1);
+    }
+    auto primary = std::dynamic_pointer_cast<ProcessThreadObject>(obj);
+    if (!primary || !primary->process->suspended.exchange(false)) return 0;  // was not suspended
+    // Continue it only once the stop has taken effect (or it has ended already).
+    siginfo_t info;
+    while (::waitid(P_PID, static_cast<id_t>(primary->process->pid), &info, WSTOPPED | WEXITED | WNOWAIT) < 0 &&
+           errno == EINTR) {
+    }
+    ::kill(primary->process->pid, SIGCONT);
+    return 1;
+}
+
+BOOL WINAPI CancelSynchronousIo(HANDLE hThread) {
+    auto thread = std::dynamic_pointer_cast<ThreadObject>(lookupKernelHandle(hThread));
+    if (!thread) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    ThreadState& state = *thread->state;
+    std::lock_guard<std::mutex> g(state.io);
+    if (!state.inIo || state.cancelFd < 0) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    const uint64_t one = 1;
+    if (::write(state.cancelFd, &one, sizeof one) != sizeof one) {
+        SetLastError(ERROR_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HANDLE WINAPI CreateJobObjectA(LPSECURITY_ATTRIBUTES lpJobAttributes, LPCSTR lpName) {
+    if (lpName) {
+        // Named jobs are not needed here.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return allocKernelHandle(std::make_shared<JobObject>(), lpJobAttributes && lpJobAttributes->bInheritHandle);
+}
+
+BOOL WINAPI AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess) {
+    auto job = std::dynamic_pointer_cast<JobObject>(lookupKernelHandle(hJob));
+    auto process = std::dynamic_pointer_cast<ProcessObject>(lookupKernelHandle(hProcess));
+    if (!job || !process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (process->reap(false)) {
+        // A process that has ended can no longer join a job.
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> g(job->m);
+    job->members.push_back(process);
+    return TRUE;
+}
+
+BOOL WINAPI TerminateJobObject(HANDLE hJob, UINT uExitCode) {
+    auto job = std::dynamic_pointer_cast<JobObject>(lookupKernelHandle(hJob));
+    if (!job) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> g(job->m);
+    // Its group outlives a member that has ended while a process it started still runs.
+    for (const auto& weak : job->members)
+        if (auto process = weak.lock()) endProcessTree(*process, uExitCode, true);
+    return TRUE;
+}
+
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode) {
+    auto process = std::dynamic_pointer_cast<ProcessObject>(lookupKernelHandle(hProcess));
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!process->reap(false)) endProcessTree(*process, uExitCode, false);
     return TRUE;
 }
 

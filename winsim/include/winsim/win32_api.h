@@ -194,6 +194,10 @@ DWORD WINAPI GetCurrentDirectoryA(DWORD nBufferLength, LPSTR lpBuffer);
 #define DUPLICATE_SAME_ACCESS 0x00000002
 #define NORMAL_PRIORITY_CLASS 0x00000020
 #define CREATE_NO_WINDOW 0x08000000
+#define CREATE_SUSPENDED 0x00000004
+#define ERROR_OPERATION_ABORTED 995L
+#define ERROR_NOT_FOUND 1168L
+#define ERROR_TIMEOUT 1460L
 #define STARTF_USESHOWWINDOW 0x00000001
 #define STARTF_USESTDHANDLES 0x00000100
 #define SW_HIDE 0
@@ -242,6 +246,15 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
                            LPPROCESS_INFORMATION lpProcessInformation);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
+DWORD WINAPI ResumeThread(HANDLE hThread);
+// Ends the synchronous read or write the thread is blocked in (ERROR_OPERATION_ABORTED
+// for it); FALSE with ERROR_NOT_FOUND when the thread is in none.
+BOOL WINAPI CancelSynchronousIo(HANDLE hThread);
+// Job objects: a process assigned to a job takes every process it starts later with it.
+HANDLE WINAPI CreateJobObjectA(LPSECURITY_ATTRIBUTES lpJobAttributes, LPCSTR lpName);
+BOOL WINAPI AssignProcessToJobObject(HANDLE hJob, HANDLE hProcess);
+BOOL WINAPI TerminateJobObject(HANDLE hJob, UINT uExitCode);
+BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES lpThreadAttributes, SIZE_T dwStackSize,
                            LPTHREAD_START_ROUTINE lpStartAddress, LPVOID lpParameter, DWORD dwCreationFlags,
                            LPDWORD lpThreadId);
