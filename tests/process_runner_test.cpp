@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -81,6 +84,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommandCase{"upper_case_com", "C:\\T\\RUN.COM x", "\"C:\\T\\RUN.COM\" x", 0},
         CommandCase{"exe_in_bat_arguments_wins", "C:\\t\\run.bat /x other.exe y", "\"C:\\t\\run.bat /x other.exe\" y", 0},
         CommandCase{"first_occurrence_ends_path", "C:\\a.exec\\b.exe /q", "\"C:\\a.exe\"c\\b.exe /q", 0},
+        CommandCase{"quoted_path_ends_at_its_quote", "\"C:\\a.exec\\b.exe\" /q x.bat", "\"C:\\a.exec\\b.exe\" /q x.bat", 0},
+        CommandCase{"quoted_batch_stays_quoted", "\"C:\\My Tools\\long name.bat\" /s", "\"C:\\My Tools\\long name.bat\" /s", 0},
+        CommandCase{"quoted_path_without_extension", "\"C:\\t\\tool\" /a x.exe", "", 5005},
+        CommandCase{"unclosed_quote_searches", "\"C:\\t\\tool.exe /a", "\"C:\\t\\tool.exe\" /a", 0},
         CommandCase{"batch_in_folder_with_spaces", "C:\\My Tools\\long name.bat /s \"q r\"",
                     "C:\\MYTOOL~1\\LONGNA~1.BAT /s \"q r\"", 0},
         CommandCase{"missing_batch_keeps_path", "C:\\No Such\\x.cmd arg", "C:\\No Such\\x.cmd arg", 0},
@@ -240,6 +247,81 @@ TEST_F(RunnerTest, AGrandchildHoldingThePipesDelaysButDoesNotLoseOutput) {
     EXPECT_STREQ(out, "parent\n");
 }
 
+// The host processes of a run, from the line the grandchild writes: {grandchild, child}.
+std::vector<long> familyOf(const std::string& stderrText) {
+    long grandchild = 0, child = 0;
+    std::istringstream in(stderrText);
+    std::string word;
+    while (in >> word)
+        if (word == "grandchild") in >> grandchild >> word >> child;
+    return {grandchild, child};
+}
+
+// Running means neither gone nor a zombie waiting to be reaped.
+bool hostProcessRuns(long pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!pid || !std::getline(stat, line)) return false;
+    const size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' && line[close + 2] != 'X';
+}
+
+TEST_F(RunnerTest, AGrandchildHoldingThePipesPastTheGraceIsLeftWithAWarning) {
+    const size_t before = winsim::openKernelHandleCount();
+    std::vector<long> family;
+    {
+        InstallProcess runner;
+        uint32_t exitCode = 0;
+        ASSERT_EQ(run(runner, "text=parent linger=600000 exit=3", &exitCode), 0u);
+        EXPECT_EQ(exitCode, 3u) << "the child's own exit code";
+        char out[64];
+        runner.getStdout(out, sizeof(out));
+        EXPECT_STREQ(out, "parent\n") << "what was read is kept";
+        runner.getStderr(out, sizeof(out));
+        family = familyOf(out);
+        ASSERT_EQ(recorder.records.size(), 1u);
+        EXPECT_EQ(recorder.records[0].flags, URE_LOG_WARNING);
+        EXPECT_EQ(recorder.records[0].message, 7101u);
+        EXPECT_EQ(recorder.records[0].function, "InstallProcess::waitForExitCode");
+    }
+    EXPECT_EQ(winsim::openKernelHandleCount(), before) << "the stopped readers' handles are closed too";
+    EXPECT_TRUE(hostProcessRuns(family[0])) << "a process the child left behind is not ended";
+    if (family[0]) ::kill(static_cast<pid_t>(family[0]), SIGKILL);
+}
+
+TEST_F(RunnerTest, AChildPastTheTimeLimitIsEndedWithTheProcessesItStarted) {
+    const size_t before = winsim::openKernelHandleCount();
+    std::vector<long> family;
+    {
+        InstallProcess runner;
+        uint32_t exitCode = 0;
+        EXPECT_EQ(runCommand(runner, "C:\\Tools\\emit.exe text=started linger=600000 sleep=600000", &exitCode, 1),
+                  7102u);
+        EXPECT_EQ(exitCode, static_cast<uint32_t>(ERROR_TIMEOUT));
+        char out[64];
+        runner.getStdout(out, sizeof(out));
+        EXPECT_STREQ(out, "started\n");
+        runner.getStderr(out, sizeof(out));
+        family = familyOf(out);
+        ASSERT_EQ(recorder.records.size(), 1u) << "no 7101: nothing outlived the end";
+        EXPECT_EQ(recorder.records[0].flags, URE_LOG_ERROR);
+        EXPECT_EQ(recorder.records[0].message, 7102u);
+    }
+    EXPECT_EQ(winsim::openKernelHandleCount(), before);
+    ASSERT_NE(family[1], 0);
+    EXPECT_FALSE(hostProcessRuns(family[1])) << "the child";
+    EXPECT_FALSE(hostProcessRuns(family[0])) << "and the process it started";
+}
+
+TEST_F(RunnerTest, AChildWithinTheTimeLimitRunsAsWithout) {
+    InstallProcess runner;
+    uint32_t exitCode = 0;
+    EXPECT_EQ(runCommand(runner, "C:\\Tools\\emit.exe out=100K exit=5", &exitCode, 600), 0u);
+    EXPECT_EQ(exitCode, 5u);
+    EXPECT_EQ(runner.getStdoutLength(), 100u * 1024);
+    EXPECT_TRUE(recorder.records.empty());
+}
+
 TEST_F(RunnerTest, ANewCommandForgetsThePreviousOutput) {
     InstallProcess runner;
     uint32_t exitCode = 0;
@@ -306,6 +388,49 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"doubled_quote_inside_quotes", "x.exe \"a\"\"b\"", {"x.exe", "a\"b"}},
         SplitCase{"backslashes_alone_stay", "x.exe a\\\\b", {"x.exe", "a\\\\b"}}),
     [](const ::testing::TestParamInfo<SplitCase>& i) { return std::string(i.param.name); });
+
+struct QuoteCase {
+    const char* name;
+    const char* value;
+    const char* quoted;  // null: refused
+};
+void PrintTo(const QuoteCase& c, std::ostream* os) { *os << c.name; }
+
+class QuotedArgument : public ::testing::TestWithParam<QuoteCase> {};
+
+TEST_P(QuotedArgument, ReadsBackAsTheValue) {
+    char out[64] = "-D=";
+    const bool quoted = appendQuoted(out, sizeof(out), GetParam().value);
+    ASSERT_EQ(quoted, GetParam().quoted != nullptr);
+    if (!quoted) return;
+    EXPECT_STREQ(out, (std::string("-D=") + GetParam().quoted).c_str());
+    // What the program's C runtime makes of it, with an argument after it.
+    EXPECT_EQ(winsim::splitCommandLine(std::string("x.exe ") + out + " next"),
+              (std::vector<std::string>{"x.exe", std::string("-D=") + GetParam().value, "next"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QuotedArgument,
+    ::testing::Values(QuoteCase{"plain", "C:\\Tools", "\"C:\\Tools\""},
+                      QuoteCase{"spaces", "C:\\Program Files\\FA9 Tools", "\"C:\\Program Files\\FA9 Tools\""},
+                      QuoteCase{"one_trailing_backslash", "C:\\T\\", "\"C:\\T\\\\\""},
+                      QuoteCase{"two_trailing_backslashes", "C:\\T\\\\", "\"C:\\T\\\\\\\\\""},
+                      QuoteCase{"inner_backslashes_stay", "\\\\srv\\a\\\\b", "\"\\\\srv\\a\\\\b\""},
+                      QuoteCase{"empty", "", "\"\""},
+                      QuoteCase{"double_quote_refused", "C:\\a\"b", nullptr}),
+    [](const ::testing::TestParamInfo<QuoteCase>& i) { return std::string(i.param.name); });
+
+TEST(ProgramFolder, OnlyFullPathsWithRoomForTheProgram) {
+    EXPECT_TRUE(isProgramFolder("C:\\Tools", 11));
+    EXPECT_TRUE(isProgramFolder("\\\\server\\share\\Tools", 11));
+    EXPECT_FALSE(isProgramFolder("", 11));
+    EXPECT_FALSE(isProgramFolder("Tools\\bin", 11));
+    EXPECT_FALSE(isProgramFolder("\\Tools", 11));
+    EXPECT_FALSE(isProgramFolder("C:Tools", 11));
+    const std::string fits = "C:\\" + std::string(246, 'f');  // 249 + 11 = 260
+    EXPECT_TRUE(isProgramFolder(fits.c_str(), 11));
+    EXPECT_FALSE(isProgramFolder((fits + "f").c_str(), 11));
+}
 
 TEST_F(RunnerTest, ThreadStartWithoutAFunctionIsRefused) {
     UREThread record = {};

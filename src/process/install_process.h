@@ -6,7 +6,6 @@
 #include "platform/win32.h"
 #include "process/ure_thread.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
@@ -28,7 +27,10 @@ public:
     // waitForExitCode.
     uint32_t execute(bool wait, bool trace);
     // 0 with the exit code stored; 5030 when execute never reached process creation;
-    // 5082 when the child was never created.
+    // 5082 when the child was never created; 7102 (reported) when the child ran past the
+    // time limit and was ended with every process it started. A process the child
+    // started that still holds the output after a short grace is not waited for (7101,
+    // reported); what was read until then is kept.
     uint32_t waitForExitCode(uint32_t* exitCode, uint32_t timeout);
     // Writes the captured standard output (probe 997) and standard error (probe 999)
     // into the installer log, each as one record.
@@ -39,9 +41,13 @@ public:
     void setWorkingDirectory(const char* directory);
     void setTimeout(uint32_t timeout) { timeout_ = timeout; }
     uint32_t getTimeout() const { return timeout_; }
+    // How long the program may run, in seconds (0: no limit, the default). Past it the
+    // program and every process it started are ended.
+    void setTimeLimit(uint32_t seconds) { limitSeconds_ = seconds; }
+    uint32_t getTimeLimit() const { return limitSeconds_; }
     // These and traceOutput join the reader of their stream first: call them after
-    // waitForExitCode (or an execute that waited), or the join waits on a pipe this
-    // object still holds open.
+    // waitForExitCode (or an execute that waited); before, the reader is stopped after
+    // the grace, since this object itself still holds the pipe open.
     // Copy the captured text, cut to fit; 5006 when it and its terminator did not fit.
     uint32_t getStdout(char* buffer, size_t capacity);
     uint32_t getStderr(char* buffer, size_t capacity);
@@ -52,17 +58,23 @@ public:
 
     // The command-line rule on its own: 5005 when `command` names no .exe, .bat, .com
     // or .cmd (the output is then empty), 5006 when the result would not fit
-    // `capacity` (also empty), else 0.
+    // `capacity` (also empty), else 0. A program path in double quotes ends at its
+    // closing quote; only an unquoted one is found by the extension search.
     static uint32_t buildCommandLine(const char* command, char* out, size_t capacity);
+
+    struct ReaderBlock;
 
 private:
     void wakeReaders();
     void closeWriteEnds();
-    void finishReaders();
+    bool finishReader(UREThread* record, ReaderBlock*& block, char** slot, DWORD grace);
+    bool finishReaders(DWORD grace);
     void releaseRun();
     bool createPipes(HANDLE* stdoutRead, HANDLE* stderrRead);
-    void startReader(UREThread* record, char** slot, HANDLE readEnd, uint32_t* result);
+    void startReader(UREThread* record, ReaderBlock*& block, HANDLE readEnd, uint32_t* result);
     bool createChild();
+    DWORD waitForChild(DWORD timeout);
+    void report(uint32_t flags, int probe, uint32_t message, bool withSeconds);
 
     char commandLine_[kCommandCapacity] = {};
     char statement_[kCommandCapacity] = {};
@@ -73,19 +85,36 @@ private:
     UREThread stderrReader_ = {};
     HANDLE stderrWrite_ = nullptr;
     HANDLE stdoutWrite_ = nullptr;
-    // Shared with both readers; 1 tells them to stop. Atomic so the unlocked hand-over
-    // is well defined; a late stop is harmless.
-    std::atomic<unsigned char>* stopFlag_ = nullptr;
+    // What each reader shares with this object: its stop flag, read end and text.
+    ReaderBlock* stdoutBlock_ = nullptr;
+    ReaderBlock* stderrBlock_ = nullptr;
     PROCESS_INFORMATION processInfo_ = {};
+    HANDLE job_ = nullptr;  // the child and every process it starts
     uint32_t timeout_ = INFINITE;
+    uint32_t limitSeconds_ = 0;
+    bool endedAtLimit_ = false;
     bool executed_ = false;
     bool commandLineProcessor_ = false;
     char* workingDirectory_ = nullptr;
 };
 
 // One run the way every custom action runs a program: set the command, execute with
-// wait on and trace off, wait for the exit code without limit. The runner's result.
-uint32_t runCommand(InstallProcess& runner, const char* command, uint32_t* exitCode);
+// wait on and trace off, wait for the exit code without limit, but end the program
+// after `limitSeconds` (0: never). The runner's result.
+uint32_t runCommand(InstallProcess& runner, const char* command, uint32_t* exitCode, uint32_t limitSeconds = 0);
+
+// The limit every custom action runs its programs under, in seconds: the property
+// FA9_PROGRAM_TIMEOUT (0 for none), 30 minutes when it is not set to a number.
+uint32_t programTimeLimit(MSIHANDLE hInstall);
+
+// Appends `value` in double quotes so that the program's C runtime reads back exactly
+// `value`: backslashes before the closing quote are doubled. False when the value
+// holds a double quote itself (nothing can quote it) or the result would not fit.
+bool appendQuoted(char* out, size_t capacity, const char* value);
+
+// True when `folder` can lead a program path: a full path (drive or network share)
+// that leaves room for `nameLength` more characters within a path's 260.
+bool isProgramFolder(const char* folder, size_t nameLength);
 
 // Joins `parts` into a command buffer of `capacity`. False when they would not fit:
 // then nothing may run, and `out` holds the beginning of the command followed by

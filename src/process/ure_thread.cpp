@@ -62,3 +62,10 @@ void ureJoinThread(UREThread* record) {
     record->handle = nullptr;
     record->id = 0;
 }
+
+bool ureJoinThread(UREThread* record, DWORD timeout) {
+    if (!record) return true;
+    if (record->handle && WaitForSingleObject(record->handle, timeout) == WAIT_TIMEOUT) return false;
+    ureJoinThread(record);
+    return true;
+}

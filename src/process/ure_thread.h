@@ -1,5 +1,5 @@
 // Worker threads of the engine: started on a function and one argument, joined
-// without limit.
+// without limit or for a while.
 #pragma once
 
 #include "platform/win32.h"
@@ -23,3 +23,7 @@ uint32_t ureCreateThread(UREThreadFunction function, void* argument, UREThread* 
 // Waits for the thread of `record` to end, then closes its handle and clears the
 // record's handle and identifier. For a record without a thread the wait fails at once.
 void ureJoinThread(UREThread* record);
+
+// Waits up to `timeout` milliseconds for the thread of `record`: true when it ended (the
+// record is then cleared as above), false when it still runs (the record is kept).
+bool ureJoinThread(UREThread* record, DWORD timeout);

@@ -3,7 +3,8 @@
  *   err=<bytes>     the same on standard error, interleaved with standard output
  *   text=<word>     write the word and a line end to standard output
  *   exit=<code>     exit code (default 0)
- *   linger=<ms>     leave a grandchild behind that keeps both pipes open this long
+ *   linger=<ms>     leave a grandchild behind that keeps both pipes open this long; it
+ *                   writes "grandchild <its pid> of <this pid>" to standard error
  *   sleep=<ms>      sleep before exiting
  * Sizes take a K or M suffix.
  */
@@ -58,6 +59,8 @@ int main(int argc, char **argv) {
         if (err > 0) emit(2, &err, chunk, 4096);
     }
     if (linger > 0 && fork() == 0) {
+        fprintf(stderr, "grandchild %ld of %ld\n", (long)getpid(), (long)getppid());
+        fflush(stderr);
         usleep((useconds_t)linger * 1000);
         _exit(0);
     }
