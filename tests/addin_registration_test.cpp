@@ -221,8 +221,73 @@ TEST_F(StandInTest, InstallDirLosesOnlyOneTrailingBackslash) {
     EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
     const auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 1u);
+    // The backslash left before the closing quote is doubled, so the program reads one.
     EXPECT_EQ(launches[0].commandLine, "\"" + std::string(kRuntimeDir) +
-                                           "\\commontoolreg.exe\" /commontoolinstall -DINSTALLDIR=\"C:\\Tools\\\"");
+                                           "\\commontoolreg.exe\" /commontoolinstall -DINSTALLDIR=\"C:\\Tools\\\\\"");
+    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
+}
+
+const char* kQuoteRefused =
+    " holds a double quote and cannot be put on a command line. Correct the value and run the installation again.";
+const char* kNoProgramFolder =
+    " is empty, not a full path, or too long, so no program is run from it. Correct the value and run the "
+    "installation again.";
+
+struct FolderCase {
+    const char* name;
+    const char* runtimeDir;
+    const char* installDir;
+    UINT registerResult, removeResult, detectResult;
+    std::string report;  // the first log line of each action, without "1: "
+};
+void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
+
+class UnusableValues : public StandInTest, public ::testing::WithParamInterface<FolderCase> {};
+
+TEST_P(UnusableValues, AreReportedAndNothingRuns) {
+    const FolderCase& c = GetParam();
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtimeDir);
+    session.setProperty("INSTALLDIR", c.installDir);
+    EXPECT_EQ(run(RegisterWOLTKeysCA), c.registerResult);
+    EXPECT_EQ(log(), std::vector<std::string>{logged(c.report)});
+    EXPECT_TRUE(machine.launches().empty());
+    if (c.installDir != kInstallDir) return;  // only the registration reads INSTALLDIR
+    session.clearLog();
+    EXPECT_EQ(run(RemoveWOLTKeysCA), c.removeResult);
+    EXPECT_EQ(log(), std::vector<std::string>{logged(c.report)});
+    session.clearLog();
+    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), c.detectResult);
+    EXPECT_EQ(log().at(0), logged(c.report));
+    EXPECT_EQ(log().size(), c.detectResult == 1603 && c.removeResult == 0 ? 2u : 1u)
+        << "a folder that cannot hold the program leaves the provider unconfirmed (3164)";
+    EXPECT_TRUE(machine.launches().empty());
+}
+
+const std::string kLongRuntime = "C:\\" + std::string(240, 'r');
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, UnusableValues,
+    ::testing::Values(
+        FolderCase{"quote_in_install_dir", kRuntimeDir, "C:\\FA9 \"Tools\"", 1603, 0, 0,
+                   std::string("Error: The value C:\\FA9 \"Tools\" of INSTALLDIR") + kQuoteRefused},
+        FolderCase{"quote_in_runtime_dir", "C:\\Temp\\\"x\"", kInstallDir, 1603, 1603, 1603,
+                   std::string("Error: The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY") + kQuoteRefused},
+        FolderCase{"empty_runtime_dir", "", kInstallDir, 0, 0, 1603,
+                   std::string("Error: The folder  given by CURRENT_PROCESS_DIRECTORY") + kNoProgramFolder},
+        FolderCase{"relative_runtime_dir", "Temp\\FA9WOLT00000", kInstallDir, 0, 0, 1603,
+                   std::string("Error: The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY") +
+                       kNoProgramFolder},
+        FolderCase{"too_long_runtime_dir", kLongRuntime.c_str(), kInstallDir, 0, 0, 1603,
+                   "Error: The folder " + kLongRuntime + " given by CURRENT_PROCESS_DIRECTORY" + kNoProgramFolder}),
+    [](const ::testing::TestParamInfo<FolderCase>& i) { return std::string(i.param.name); });
+
+TEST_F(StandInTest, ARuntimeFolderNamedLikeAProgramStillRunsTheProgram) {
+    const std::string folder = "C:\\Setup\\a.exec";
+    machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg", folder + "\\commontoolreg.exe");
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", folder);
+    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    EXPECT_THAT(log(), ::testing::IsEmpty());
+    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
 }
 
 }  // namespace

@@ -53,13 +53,46 @@ TEST_F(IdeTemplates, InstallationOrFeatureRemovalRunsOnlyTheSetups) {
     }
 }
 
-TEST_F(IdeTemplates, NeitherIdeInstalledIsQuietAndSucceeds) {
+TEST_F(IdeTemplates, NeitherIdeInstalledSkipsBothRunsAndSucceeds) {
     session.setProperty("VS80_INSTALLDIR", "");
-    session.setProperty("VS90_INSTALLDIR", "");
+    session.setProperty("VS90_INSTALLDIR", "___NotSet___");
     EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_THAT(log(), ::testing::IsEmpty());
+    EXPECT_EQ(log(), (std::vector<std::string>{
+                         logged("Information: The folder property VS80_INSTALLDIR is not set, so the program run that "
+                                "needs it is skipped."),
+                         logged("Information: The folder property VS90_INSTALLDIR is not set, so the program run that "
+                                "needs it is skipped.")}));
     EXPECT_THAT(runs(), ::testing::IsEmpty());
+    EXPECT_TRUE(machine.launches().empty()) << "no attempt at \\devenv.exe";
     EXPECT_TRUE(machine.messageBoxes.empty());
+}
+
+TEST_F(IdeTemplates, UnusableFoldersSkipTheirRunOrStopAtAQuote) {
+    session.setProperty("REMOVE", "ALL");
+    session.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\");
+    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
+    EXPECT_EQ(runs(), (std::vector<std::string>{setup90, refresh90}));
+    EXPECT_EQ(log(), std::vector<std::string>{logged(
+                         "Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too "
+                         "long, so no program is run from it. Correct the value and run the installation again.")});
+
+    machine.writeFile("C:\\ProgramData\\FA9StandIns\\devenv.log", "");
+    session.clearLog();
+    session.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\");
+    EXPECT_EQ(run(SetupWOLTTemplateCA), 1603u);
+    EXPECT_THAT(runs(), ::testing::IsEmpty()) << "nothing after the refusal either";
+    EXPECT_EQ(log(), std::vector<std::string>{logged(
+                         "Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put "
+                         "on a command line. Correct the value and run the installation again.")});
+}
+
+TEST_F(IdeTemplates, AnIdeFolderNamedLikeAProgramRunsItsIde) {
+    const std::string folder = "C:\\VS\\a.exec\\";
+    machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", folder + "devenv.exe");
+    session.setProperty("VS80_INSTALLDIR", folder);
+    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
+    EXPECT_EQ(runs(), (std::vector<std::string>{folder + "\\devenv.exe /setup", setup90}));
+    EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
 TEST_F(IdeTemplates, UnreadableDirectoriesSkipWhatDependsOnThem) {

@@ -81,12 +81,32 @@ TEST_F(MachineConfig, UnreadableInstallDirReturnsTheReadsCode) {
     EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property INSTALLDIR could not be read.")});
 }
 
-TEST_F(MachineConfig, AnInstallDirTooLongForTheProgramPathCountsAsMissing) {
-    session.setProperty("INSTALLDIR", "C:\\" + std::string(250, 'p'));
-    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], ::testing::HasSubstr("ppp\\bin... was not found."));
+TEST_F(MachineConfig, AnInstallDirThatCannotLeadTheProgramPathRunsNothing) {
+    const std::string tooLong = "C:\\" + std::string(250, 'p');
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {tooLong, "Error: The folder " + tooLong + " given by INSTALLDIR is empty, not a full path, or too long"},
+        {"", "Error: The folder  given by INSTALLDIR is empty, not a full path, or too long"},
+        {"FA9 Tools\\", "Error: The folder FA9 Tools\\ given by INSTALLDIR is empty, not a full path, or too long"},
+        {"C:\\FA9 \"Tools\"\\", "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote"}};
+    for (const auto& [value, report] : cases) {
+        session.clearLog();
+        session.setProperty("INSTALLDIR", value);
+        EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u) << value;
+        ASSERT_EQ(log().size(), 1u) << value;
+        EXPECT_THAT(log()[0], ::testing::StartsWith(logged(report).substr(0, logged(report).size() - 1))) << value;
+    }
     EXPECT_TRUE(machine.launches().empty());
+    EXPECT_TRUE(machine.messageBoxes.empty());
+}
+
+TEST_F(MachineConfig, AProgramPastTheTimeLimitIsEndedAndStopsTheInstallation) {
+    // A host program that starts one of its own, and neither ends by itself.
+    machine.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
+    session.setProperty("FA9_PROGRAM_TIMEOUT", "1");
+    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
+    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The program " + std::string(kProgram) +
+                                                     " was still running after 1 seconds and was ended together "
+                                                     "with every process it started.")});
 }
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace {
 const DWORD kPathCapacity = 261;
 const DWORD kNameCapacity = 1024;
 const char* const kProgram = "\\commontoolreg.exe";
+const uint32_t kTimedOut = 7102;
 
 void report(const char* action, uint32_t flags, int probe, UINT rc, uint32_t message, const char* first = nullptr,
             const char* second = nullptr) {
@@ -32,6 +33,25 @@ UINT readRuntimeDirectory(MSIHANDLE hInstall, char* buffer) {
     UINT rc = iMsiGetProperty(hInstall, "CURRENT_PROCESS_DIRECTORY", buffer, &capacity);
     iLogCallFailure(hInstall, "iMsiGetProperty", "CURRENT_PROCESS_DIRECTORY", static_cast<int>(rc));
     return rc;
+}
+
+// The runtime folder must hold a command's program: its quote refused (7103, the
+// installation stops) or a folder that is no full path reported (7104). 0 when usable.
+UINT checkRuntimeDirectory(const char* action, const char* runtimeDir) {
+    if (std::strchr(runtimeDir, '"')) {
+        report(action, URE_LOG_ERROR, 70, 0, 7103, "CURRENT_PROCESS_DIRECTORY", runtimeDir);
+        return ERROR_INSTALL_FAILURE;
+    }
+    if (!isProgramFolder(runtimeDir, std::strlen(kProgram))) {
+        report(action, URE_LOG_ERROR, 80, 0, 7104, "CURRENT_PROCESS_DIRECTORY", runtimeDir);
+        return ERROR_BAD_PATHNAME;
+    }
+    return 0;
+}
+
+// The program path in double quotes, then `arguments`: what the runner runs as it is.
+bool quotedCommand(char* out, const char* runtimeDir, const char* arguments) {
+    return joinCommand(out, InstallProcess::kCommandCapacity, {"\"", runtimeDir, kProgram, "\"", arguments});
 }
 
 UINT readProductName(MSIHANDLE hInstall, char* buffer) {
@@ -53,6 +73,10 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "INSTALLDIR");
         return 0;
     }
+    if (std::strchr(installDir, '"')) {
+        report(self, URE_LOG_ERROR, 70, 0, 7103, "INSTALLDIR", installDir);
+        return ERROR_INSTALL_FAILURE;
+    }
     const size_t n = std::strlen(installDir);
     if (n > 0 && installDir[n - 1] == '\\') installDir[n - 1] = '\0';
     rc = readRuntimeDirectory(hInstall, runtimeDir);
@@ -60,13 +84,21 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
         report(self, URE_LOG_ERROR, 20, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
         return 0;
     }
+    rc = checkRuntimeDirectory(self, runtimeDir);
+    if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
+    // `command` names the run in reports; `line` is the run, with the folder quoted so
+    // that the program reads it back as it is.
+    char line[InstallProcess::kCommandCapacity] = {};
     if (!joinCommand(command, sizeof(command),
-                     {runtimeDir, kProgram, " /commontoolinstall -DINSTALLDIR=\"", installDir, "\""})) {
+                     {runtimeDir, kProgram, " /commontoolinstall -DINSTALLDIR=\"", installDir, "\""}) ||
+        !quotedCommand(line, runtimeDir, " /commontoolinstall -DINSTALLDIR=") ||
+        !appendQuoted(line, sizeof(line), installDir)) {
         report(self, URE_SHOW_ERROR, 30, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return 0;
     }
     uint32_t exitCode = 0;
-    uint32_t result = runCommand(runner, command, &exitCode);
+    uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
+    if (result == kTimedOut) return ERROR_INSTALL_FAILURE;
     if (result != 0) {
         report(self, URE_SHOW_ERROR, 30, result, 5030, command);
         return 0;
@@ -93,12 +125,18 @@ UINT removeKeys(MSIHANDLE hInstall, InstallProcess& runner) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
         return 0;
     }
-    if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /commontooluninstall"})) {
+    rc = checkRuntimeDirectory(self, runtimeDir);
+    if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
+    char line[InstallProcess::kCommandCapacity] = {};
+    if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /commontooluninstall"}) ||
+        !quotedCommand(line, runtimeDir, " /commontooluninstall")) {
         report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return 0;
     }
     uint32_t exitCode = 0;
-    if (runCommand(runner, command, &exitCode) != 0) {
+    const uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
+    if (result == kTimedOut) return ERROR_INSTALL_FAILURE;
+    if (result != 0) {
         runner.traceOutput(self, 1);
         return 0;
     }
@@ -114,17 +152,20 @@ UINT removeKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     return 0;
 }
 
-// True only when the program answered 9: the provider is installed.
-bool providerConfirmed(InstallProcess& runner, const char* command) {
+// 9 when the program answered 9 (the provider is installed), 7102 when it ran past the
+// time limit, else 0.
+uint32_t checkProvider(MSIHANDLE hInstall, InstallProcess& runner, const char* line) {
     const char* const self = "DetectDotNetDataProviderInstalledCA";
     uint32_t exitCode = 0;
-    if (runCommand(runner, command, &exitCode) != 0) {
+    const uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
+    if (result == kTimedOut) return kTimedOut;
+    if (result != 0) {
         runner.traceOutput(self, 1);
-        return false;
+        return 0;
     }
-    if (exitCode == 9) return true;
+    if (exitCode == 9) return 9;
     if (exitCode != 10) runner.traceOutput(self, 1);
-    return false;
+    return 0;
 }
 
 UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
@@ -138,8 +179,16 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
         return rc;
     }
-    if (joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"})) {
-        if (providerConfirmed(runner, command)) return 0;
+    char line[InstallProcess::kCommandCapacity] = {};
+    rc = checkRuntimeDirectory(self, runtimeDir);
+    if (rc == ERROR_INSTALL_FAILURE) return rc;
+    if (rc != 0) {
+        // Reported; the check cannot run, so the provider is not confirmed.
+    } else if (joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"}) &&
+               quotedCommand(line, runtimeDir, " /checkprovider")) {
+        const uint32_t answer = checkProvider(hInstall, runner, line);
+        if (answer == 9) return 0;
+        if (answer == kTimedOut) return ERROR_INSTALL_FAILURE;
     } else {
         // The check cannot run, so the provider is not confirmed.
         report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);

@@ -27,9 +27,14 @@ void report(uint32_t flags, int probe, UINT rc, uint32_t message, const char* fi
 
 // Imports the registry script beside the assembly; false when it did not succeed. The
 // script path is quoted: a runtime folder with blanks would split it otherwise.
-bool importScript(InstallProcess& runner, const char* runtimeDir) {
+bool importScript(MSIHANDLE hInstall, InstallProcess& runner, const char* runtimeDir) {
     char script[kBufferCapacity] = {};
     char command[kBufferCapacity] = {};
+    // The script path ends in its name, so only a double quote could break its quotes.
+    if (std::strchr(runtimeDir, '"')) {
+        report(URE_LOG_ERROR, 50, 0, 7103, "CURRENT_PROCESS_DIRECTORY", runtimeDir);
+        return false;
+    }
     if (!joinCommand(script, sizeof(script), {runtimeDir, "\\ZNK.WOLT.Install.reg"}) ||
         !joinCommand(command, sizeof(command), {"regedit.exe -s \"", script, "\""})) {
         if (!command[0]) fa9::copyText(command, sizeof(command), script);
@@ -37,7 +42,8 @@ bool importScript(InstallProcess& runner, const char* runtimeDir) {
         return false;
     }
     uint32_t exitCode = 0;
-    const uint32_t result = runCommand(runner, command, &exitCode);
+    const uint32_t result = runCommand(runner, command, &exitCode, programTimeLimit(hInstall));
+    if (result == 7102) return false;  // reported by the runner
     if (result != 0) {
         report(URE_SHOW_ERROR, 20, result, 5030, command);
         return false;
@@ -85,7 +91,7 @@ extern "C" UINT __stdcall RegCOMForCSFunctionsCA(MSIHANDLE hInstall) {
             report(URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
             return rc;
         }
-        if (!importScript(runner, runtimeDir)) return static_cast<UINT>(ERROR_INSTALL_FAILURE);
+        if (!importScript(hInstall, runner, runtimeDir)) return static_cast<UINT>(ERROR_INSTALL_FAILURE);
         return registerCodeBase(hInstall, runtimeDir);
     });
 }

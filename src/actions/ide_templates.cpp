@@ -1,6 +1,7 @@
 // SetupWOLTTemplateCA: lets the installed IDEs pick up the add-ins' templates
 // ("devenv.exe /setup" for Visual Studio 2005 and 2008) and, when the whole product is
-// removed, refresh the 2008 toolbox controls. Nothing here stops the installation.
+// removed, refresh the 2008 toolbox controls. Only a folder holding a double quote or a
+// run past the time limit stops the installation.
 #include "actions/exports.h"
 #include "frame/bounded.h"
 #include "frame/custom_action_context.h"
@@ -11,11 +12,15 @@
 #include "process/install_process.h"
 #include "session/property_access.h"
 
+#include <cstring>
+
 namespace {
 
 const DWORD kBufferCapacity = 261;
-const char* const kSetup = "\\devenv.exe /setup";
-const char* const kRefreshControls = "\\devenv.exe /Command Tools.InstallCommunityControls";
+const char* const kProgram = "\\devenv.exe";
+const char* const kSetup = " /setup";
+const char* const kRefreshControls = " /Command Tools.InstallCommunityControls";
+const uint32_t kTimedOut = 7102;
 
 UINT readProperty(MSIHANDLE hInstall, const char* name, char* buffer) {
     DWORD capacity = kBufferCapacity;
@@ -29,45 +34,77 @@ void reportUnreadable(const char* functionName, int probe, UINT rc, const char* 
     ureReport(URE_LOG_ERROR, functionName, probe, static_cast<int32_t>(rc), 5598, &tokens, 0, true);
 }
 
+void reportFolder(const char* functionName, uint32_t flags, int probe, uint32_t message, const char* property,
+                  const char* value) {
+    MsgTokenHolder tokens(property);
+    if (value) tokens.addString(value);
+    ureReport(flags, functionName, probe, 0, message, &tokens, 0, true);
+}
+
 // One IDE run: the exit code is not looked at; only a run that could not be made or
-// waited for leaves its output in the log.
-void runIde(InstallProcess& runner, const char* directory, const char* arguments, const char* traceName) {
+// waited for leaves its output in the log. An unset folder skips the run (7105), one
+// that is no full path is reported (7104); both let the action go on. A folder with a
+// double quote (7103) or a program ended at the time limit stops it: false.
+bool runIde(MSIHANDLE hInstall, InstallProcess& runner, const char* property, const char* directory,
+            const char* arguments, const char* traceName) {
+    if (!directory[0] || std::strcmp(directory, kPropertyNotSet) == 0) {
+        reportFolder(traceName, URE_LOG_INFO, 35, 7105, property, nullptr);
+        return true;
+    }
+    if (std::strchr(directory, '"')) {
+        reportFolder(traceName, URE_LOG_ERROR, 45, 7103, property, directory);
+        return false;
+    }
+    if (!isProgramFolder(directory, std::strlen(kProgram))) {
+        reportFolder(traceName, URE_LOG_ERROR, 55, 7104, property, directory);
+        return true;
+    }
     char command[kBufferCapacity] = {};
     // A directory too long for the command buffer cannot be run; say so rather than
     // run a cut path (the action still goes on and succeeds).
-    if (!joinCommand(command, sizeof(command), {directory, arguments})) {
+    if (!joinCommand(command, sizeof(command), {directory, kProgram, arguments})) {
         MsgTokenHolder tokens(command);
         ureReport(URE_LOG_ERROR, traceName, 25, ERROR_FILENAME_EXCED_RANGE, 5030, &tokens, 0, true);
-        return;
+        return true;
     }
+    // The program path in quotes: the runner then runs it as it is.
+    char line[InstallProcess::kCommandCapacity] = {};
+    joinCommand(line, sizeof(line), {"\"", directory, kProgram, "\"", arguments});
     uint32_t exitCode = 0;
-    if (runCommand(runner, command, &exitCode) != 0) runner.traceOutput(traceName, 1);
+    const uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
+    if (result == kTimedOut) return false;
+    if (result != 0) runner.traceOutput(traceName, 1);
+    return true;
 }
 
-void setupTemplates(MSIHANDLE hInstall, InstallProcess& runner) {
+UINT setupTemplates(MSIHANDLE hInstall, InstallProcess& runner) {
     char vs80[kBufferCapacity] = {};
     char vs90[kBufferCapacity] = {};
     char removal[kBufferCapacity] = {};
     UINT rc = readProperty(hInstall, "VS80_INSTALLDIR", vs80);
     if (rc != ERROR_SUCCESS)
         reportUnreadable("SetupWOLTTemplateCA", 10, rc, "VS80_INSTALLDIR");
-    else
-        runIde(runner, vs80, kSetup, "SetupWOLTTemplateCA");
+    else if (!runIde(hInstall, runner, "VS80_INSTALLDIR", vs80, kSetup, "SetupWOLTTemplateCA"))
+        return ERROR_INSTALL_FAILURE;
 
     rc = readProperty(hInstall, "VS90_INSTALLDIR", vs90);
     if (rc != ERROR_SUCCESS) {
         reportUnreadable("SetupWOLTTemplateCA -- for vsnet2008", 20, rc, "VS90_INSTALLDIR");
-        return;
+        return ERROR_SUCCESS;
     }
-    runIde(runner, vs90, kSetup, "SetupWOLTTemplateCA -- for VSNET 2008");
+    if (!runIde(hInstall, runner, "VS90_INSTALLDIR", vs90, kSetup, "SetupWOLTTemplateCA -- for VSNET 2008"))
+        return ERROR_INSTALL_FAILURE;
 
     rc = readProperty(hInstall, "REMOVE", removal);
     if (rc != ERROR_SUCCESS) {
         reportUnreadable("SetupWOLTTemplateCA", 15, rc, "REMOVE");
-        return;
+        return ERROR_SUCCESS;
     }
-    if (!fa9::equalsNoCase(removal, "ALL")) return;
-    runIde(runner, vs90, kRefreshControls, "SetupWOLTTemplateCA -- for VSNET 2008 in uninstallation");
+    if (!fa9::equalsNoCase(removal, "ALL")) return ERROR_SUCCESS;
+    if (!runIde(hInstall, runner, "VS90_INSTALLDIR", vs90, kRefreshControls,
+                "SetupWOLTTemplateCA -- for VSNET 2008 in uninstallation"))
+        return ERROR_INSTALL_FAILURE;
+    return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -76,7 +113,6 @@ extern "C" UINT __stdcall SetupWOLTTemplateCA(MSIHANDLE hInstall) {
     return iRunGuarded([&] {
         CustomActionContext context(hInstall);
         InstallProcess runner;
-        setupTemplates(hInstall, runner);
-        return static_cast<UINT>(ERROR_SUCCESS);
+        return setupTemplates(hInstall, runner);
     });
 }

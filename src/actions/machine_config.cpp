@@ -17,6 +17,7 @@ namespace {
 const DWORD kPathCapacity = 261;
 const int kRegister = 1;
 const int kUnregister = 2;
+const char* const kProgramName = "\\bin\\macConfigChange.exe";
 
 void report(uint32_t flags, int probe, uint32_t rc, uint32_t message, const char* first,
             const char* second = nullptr) {
@@ -38,23 +39,44 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
         report(URE_LOG_ERROR, 10, rc, 5598, "INSTALLDIR");
         return rc;
     }
+    if (std::strchr(toolsFolder, '"')) {
+        report(URE_LOG_ERROR, 50, 0, 7103, "INSTALLDIR", toolsFolder);
+        return ERROR_INSTALL_FAILURE;
+    }
+    char installDir[kPathCapacity] = {};
+    fa9::copyText(installDir, sizeof(installDir), toolsFolder);
     const size_t n = std::strlen(toolsFolder);
     if (n > 0 && toolsFolder[n - 1] == '\\') toolsFolder[n - 1] = '\0';
-    // A folder too long for its buffers cannot hold the program: it is reported missing.
-    bool fits = joinCommand(program, sizeof(program), {toolsFolder, "\\bin\\macConfigChange.exe"});
+    // Only a full path may lead the program path: an empty or relative one would run
+    // whatever the current folder holds, a long one could not be read back whole.
+    if (!isProgramFolder(toolsFolder, std::strlen(kProgramName))) {
+        report(URE_LOG_ERROR, 60, 0, 7104, "INSTALLDIR", installDir);
+        return ERROR_INSTALL_FAILURE;
+    }
+    bool fits = joinCommand(program, sizeof(program), {toolsFolder, kProgramName});
     fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") && fits;
     if (!fits || !iIsUnquotedRegularFile(program)) {
         report(URE_SHOW_ERROR, 40, 0, 5054, program);
         return ERROR_INSTALL_FAILURE;
     }
-    fits = mode == kRegister ? joinCommand(command, sizeof(command), {program, " -toolspath \"", toolsFolder, "\""})
-                             : joinCommand(command, sizeof(command), {program, " -unregister"});
+    // `command` names the run in reports; `line` is the run, with the tools folder
+    // quoted so that the program reads it back as it is.
+    char line[InstallProcess::kCommandCapacity] = {};
+    if (mode == kRegister) {
+        fits = joinCommand(command, sizeof(command), {program, " -toolspath \"", toolsFolder, "\""}) &&
+               joinCommand(line, sizeof(line), {"\"", program, "\" -toolspath "}) &&
+               appendQuoted(line, sizeof(line), toolsFolder);
+    } else {
+        fits = joinCommand(command, sizeof(command), {program, " -unregister"}) &&
+               joinCommand(line, sizeof(line), {"\"", program, "\" -unregister"});
+    }
     if (!fits) {
         report(URE_SHOW_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return ERROR_INSTALL_FAILURE;
     }
     uint32_t exitCode = 0;
-    const uint32_t result = runCommand(runner, command, &exitCode);
+    const uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
+    if (result == 7102) return ERROR_INSTALL_FAILURE;  // reported by the runner
     if (result != 0) {
         report(URE_SHOW_ERROR, 20, result, 5030, command);
         return ERROR_INSTALL_FAILURE;
