@@ -4,6 +4,7 @@
  *   /commontooluninstall                     removes the record
  *   /checkprovider                           9 when the .NET data provider is in the
  *       global assembly cache (C:\Windows\assembly\GAC_MSIL\FA9.Data.Provider), else 10
+ * linger.txt (see standin.h) makes it leave a process behind that holds its output.
  */
 #include "standin.h"
 
@@ -34,6 +35,7 @@ static int install(int argc, char **argv) {
 int main(int argc, char **argv) {
     const char *command = argc > 1 ? argv[1] : "";
     int code;
+    if (standin_is_lingering(argc, argv)) return 0;
     standin_note_path("commontoolreg");
     if (standin_same(command, "/commontoolinstall")) {
         code = install(argc, argv);
@@ -50,5 +52,7 @@ int main(int argc, char **argv) {
         code = 1;
     }
     fflush(stdout);
-    return standin_exit_code("commontoolreg", command, code);
+    code = standin_exit_code("commontoolreg", command, code);
+    standin_linger("commontoolreg", command);
+    return code;
 }

@@ -11,6 +11,10 @@
  *       lines "<program> <first argument> <exit code>" (program and argument without
  *       regard to case): the program exits with that code instead of its own answer,
  *       and says so on standard error.
+ *   C:\ProgramData\FA9StandIns\linger.txt
+ *       lines "<program> <first argument> <seconds>": before it ends, the program leaves
+ *       a copy of itself behind that holds its standard output and standard error open
+ *       that long, as a service it started would.
  */
 #ifndef STANDIN_H
 #define STANDIN_H
@@ -23,6 +27,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #define STANDIN_STATE "C:\\ProgramData\\FA9StandIns"
@@ -127,6 +132,71 @@ static inline int standin_exit_code(const char *program, const char *argument, i
     }
     fclose(f);
     return natural;
+}
+
+/* The seconds linger.txt gives this program and first argument, else -1. */
+static inline int standin_linger_seconds(const char *program, const char *argument) {
+    char line[512];
+    FILE *f;
+    char win[512], local[1024];
+    snprintf(win, sizeof win, "%s\\linger.txt", STANDIN_STATE);
+    standin_local(win, local, sizeof local);
+    f = fopen(local, "r");
+    if (!f) return -1;
+    while (fgets(line, sizeof line, f)) {
+        char prog[128], arg[256];
+        int seconds;
+        if (sscanf(line, "%127s %255s %d", prog, arg, &seconds) == 3 && standin_same(prog, program) &&
+            standin_same(arg, argument ? argument : "")) {
+            fclose(f);
+            return seconds;
+        }
+    }
+    fclose(f);
+    return -1;
+}
+
+/* True in the copy left behind by standin_linger, once it has held the output long enough. */
+static inline int standin_is_lingering(int argc, char **argv) {
+    if (argc < 3 || strcmp(argv[1], "--linger") != 0) return 0;
+#ifdef _WIN32
+    Sleep((DWORD)atoi(argv[2]) * 1000);
+#else
+    sleep((unsigned)atoi(argv[2]));
+#endif
+    return 1;
+}
+
+/* Leaves a copy behind that holds both output streams, when linger.txt asks for it. */
+static inline void standin_linger(const char *program, const char *argument) {
+    int seconds = standin_linger_seconds(program, argument);
+    if (seconds < 0) return;
+    fflush(stdout);
+    fflush(stderr);
+#ifdef _WIN32
+    {
+        char self[MAX_PATH], command[MAX_PATH + 64];
+        STARTUPINFOA si;
+        PROCESS_INFORMATION pi;
+        memset(&si, 0, sizeof si);
+        si.cb = sizeof si;
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        si.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        GetModuleFileNameA(NULL, self, sizeof self);
+        snprintf(command, sizeof command, "\"%s\" --linger %d", self, seconds);
+        if (CreateProcessA(NULL, command, NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+            CloseHandle(pi.hThread);
+            CloseHandle(pi.hProcess);
+        }
+    }
+#else
+    if (fork() == 0) {
+        sleep((unsigned)seconds);
+        _exit(0);
+    }
+#endif
 }
 
 #endif
