@@ -740,6 +740,58 @@ def package_shape(ctx, c):
 
 
 @scenario
+def lingering_output(ctx, c):
+    """(t) A silent installation whose registration program (commontoolreg.exe
+    /commontoolinstall, told by linger.txt) leaves a process behind that holds its output
+    for ten minutes still ends within a minute: after a short grace the library stops
+    reading, logs the warning 7101 naming the program and goes on with its exit code."""
+    pkg = ctx.package("en")
+    with ctx.machine("lingering_output") as m:
+        m.place_file(STAND_IN_STATE + "linger.txt", text="commontoolreg /commontoolinstall 600\r\n")
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["RegisterWOLTKeysCA"])
+        c.true("the installation ended within a minute", r.seconds < 60, "%.1f s" % r.seconds)
+        lines = _action_lines(r, "RegisterWOLTKeysCA")
+        c.true("the warning names the program",
+               any(l.startswith("1: Warning: A process started by ") and
+                   l.rstrip().endswith("commontoolreg.exe still holds the program's output after the program ended. "
+                                       "The installation goes on without waiting for that process.") for l in lines),
+               repr(lines))
+        c.eq("the registration itself went through", m.stand_in_record("addins.txt"),
+             "INSTALLDIR=C:\\Program Files\\ZNK\\WOLT\n")
+
+
+@scenario
+def install_dir_two_backslashes(ctx, c):
+    """(u) INSTALLDIR ending in two backslashes loses the last one and reaches the
+    registration program as one folder: the backslash left before the closing quote is
+    doubled, so the program reads C:\\Tools\\WOLT\\ and no quote."""
+    pkg = ctx.package("two-backslashes", "--property", "INSTALLDIR=C:\\Tools\\WOLT\\\\")
+    with ctx.machine("install_dir_two_backslashes") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["RegisterWOLTKeysCA"])
+        c.eq("the folder the program read", m.stand_in_record("addins.txt"), "INSTALLDIR=C:\\Tools\\WOLT\\\n")
+
+
+@scenario
+def install_dir_with_quote(ctx, c):
+    """(v) A double quote in INSTALLDIR (in the Property table: Wine drops quotes from the
+    command line) cannot go on a command line: the report 7103 names the property and the
+    value, the installation ends with 1603 and neither registration program runs."""
+    value = 'C:\\Tools\\"WOLT"\\'
+    pkg = ctx.package("quote-dir", "--property", "INSTALLDIR=" + value)
+    with ctx.machine("install_dir_with_quote") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 1603)
+        errors = [l for l in r.library_lines() if l.startswith("1: Error: ")]
+        c.true("7103 for INSTALLDIR",
+               any(l.startswith("1: Error: The value %s of INSTALLDIR holds a double quote" % value) for l in errors),
+               repr(errors))
+        c.eq("no add-in registration", m.stand_in_record("addins.txt"), None)
+        c.eq("no machine configuration", m.stand_in_record("machine.cfg"), None)
+
+
+@scenario
 def response_checker(ctx, c):
     """(l) The administrators' response-file checker (64-bit build) under Wine: the
     sample files' verdicts and exit codes (0 valid, 1 invalid with one line a problem,

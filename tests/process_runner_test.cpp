@@ -322,6 +322,43 @@ TEST_F(RunnerTest, AChildWithinTheTimeLimitRunsAsWithout) {
     EXPECT_TRUE(recorder.records.empty());
 }
 
+TEST_F(RunnerTest, CancelSynchronousIoEndsOnlyAReadInProgress) {
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, nullptr, 0));
+    struct Read {
+        HANDLE pipe;
+        BOOL ok = TRUE;
+        DWORD error = 0;
+        char data[4] = {};
+    } read{readEnd};
+    auto reader = [](LPVOID p) -> DWORD {
+        auto* r = static_cast<Read*>(p);
+        DWORD got = 0;
+        r->ok = ReadFile(r->pipe, r->data, 3, &got, nullptr);
+        r->error = r->ok ? 0 : GetLastError();
+        return 0;
+    };
+    HANDLE thread = CreateThread(nullptr, 0, reader, &read, 0, nullptr);
+    // Until the reader is in its read there is nothing to cancel.
+    while (!CancelSynchronousIo(thread)) {
+        ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_FOUND));
+        ASSERT_EQ(WaitForSingleObject(thread, 1), static_cast<DWORD>(WAIT_TIMEOUT));
+    }
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_FALSE(read.ok);
+    EXPECT_EQ(read.error, static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+    EXPECT_FALSE(CancelSynchronousIo(thread)) << "an ended thread reads nothing";
+    CloseHandle(thread);
+    // The pipe itself is untouched, and a cancel does not stick to the next read.
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(writeEnd, "abc", 3, &written, nullptr));
+    thread = CreateThread(nullptr, 0, reader, &read, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(read.ok);
+    EXPECT_STREQ(read.data, "abc");
+    for (HANDLE h : {thread, readEnd, writeEnd}) CloseHandle(h);
+}
+
 TEST_F(RunnerTest, ANewCommandForgetsThePreviousOutput) {
     InstallProcess runner;
     uint32_t exitCode = 0;
