@@ -763,14 +763,16 @@ def lingering_output(ctx, c):
 
 @scenario
 def install_dir_two_backslashes(ctx, c):
-    """(u) INSTALLDIR ending in two backslashes loses the last one and reaches the
-    registration program as one folder: the backslash left before the closing quote is
-    doubled, so the program reads C:\\Tools\\WOLT\\ and no quote."""
-    pkg = ctx.package("two-backslashes", "--property", "INSTALLDIR=C:\\Tools\\WOLT\\\\")
+    """(u) INSTALLDIR ending in two backslashes (set after costing, which would tidy it)
+    loses the last one and reaches the registration program as one folder: the backslash
+    left before the closing quote is doubled, so the program reads the folder with one
+    trailing backslash and no quote."""
+    pkg = ctx.package("two-backslashes", "--set-before-store", "INSTALLDIR=[INSTALLDIR]\\")
     with ctx.machine("install_dir_two_backslashes") as m:
         r = m.msiexec("/i", pkg, label="install")
-        check_ran(c, r, 0, ["RegisterWOLTKeysCA"])
-        c.eq("the folder the program read", m.stand_in_record("addins.txt"), "INSTALLDIR=C:\\Tools\\WOLT\\\n")
+        check_ran(c, r, 0, ["RegisterWOLTKeysCA", "RegisterWOLTMachineCfgCA"])
+        c.eq("the folder the program read", m.stand_in_record("addins.txt"),
+             "INSTALLDIR=C:\\Program Files\\ZNK\\WOLT\\\n")
 
 
 @scenario

@@ -18,17 +18,20 @@
 #   --set-after-store N=V     set property N to V right after PreProcessInstallCA saved the
 #                             store (a type-51 action): what deferred actions read then shows
 #                             whether they read the store or the session
+#   --set-before-store N=V    the same right before PreProcessInstallCA (after costing, so
+#                             the installer does not tidy a directory's value): the store
+#                             and the deferred actions get V exactly
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
-usage() { sed -n '2,16p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() props=() unsequenced=() set_after_store=
+without=() props=() unsequenced=() set_after_store= set_before_store=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
@@ -40,6 +43,7 @@ while [ $# -gt 0 ]; do
     --cache) cache_dir=$2; shift 2 ;;
     --unsequenced) unsequenced+=("$2"); shift 2 ;;
     --set-after-store) set_after_store=$2; shift 2 ;;
+    --set-before-store) set_before_store=$2; shift 2 ;;
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
 done
@@ -169,6 +173,10 @@ done
 if [ -n "$set_after_store" ]; then
   printf '%s\t%s\t%s\t%s\t\n' SetAfterStore 51 "${set_after_store%%=*}" "${set_after_store#*=}" >> "$stage/idt/CustomAction.idt"
   printf '%s\t%s\t%s\n' SetAfterStore '' 1455 >> "$stage/idt/InstallExecuteSequence.idt"
+fi
+if [ -n "$set_before_store" ]; then
+  printf '%s\t%s\t%s\t%s\t\n' SetBeforeStore 51 "${set_before_store%%=*}" "${set_before_store#*=}" >> "$stage/idt/CustomAction.idt"
+  printf '%s\t%s\t%s\n' SetBeforeStore '' 1445 >> "$stage/idt/InstallExecuteSequence.idt"
 fi
 
 # --- the user interface: the welcome dialog (its Next builds the summary with
