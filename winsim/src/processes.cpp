@@ -1,8 +1,9 @@
-// Pipes, standard handles, child processes and threads. All of them are real: a pipe is
+// Pipes, standard handles, child processes, jobs and threads. All of them are real: a pipe is
 // a host pipe, a child is a host process started with posix_spawn (so a stand-in
 // program is a host executable placed in the machine's file system), a thread is a
-// host thread. What is simulated is the Windows face: handles and their inheritance,
-// the command line split by the C runtime's rules, the program search, exit codes.
+// host thread, a job is the process groups of its members. What is simulated is the
+// Windows face: handles and their inheritance, the command line split by the C
+// runtime's rules, the program search, exit codes, cancelled reads.
 #include "kernel_handles.h"
 #include "paths.h"
 #include "winsim/control.h"
