@@ -35,6 +35,7 @@ int main(int argc, char **argv) {
     const char *command = argc > 1 ? argv[1] : "";
     int code;
     standin_note_path("commontoolreg");
+    standin_note_parent("commontoolreg");
     if (standin_same(command, "/commontoolinstall")) {
         code = install(argc, argv);
     } else if (standin_same(command, "/commontooluninstall")) {
