@@ -87,7 +87,8 @@ class Checks:
     def skip(self, reason):
         """What cannot be checked in this run, and why: the scenario reports itself
         skipped unless something it did check failed."""
-        self.skipped.append(reason)
+        if reason not in self.skipped:
+            self.skipped.append(reason)
 
 
 class Context:
@@ -456,6 +457,27 @@ def _action_lines(result, action):
     return [l for _, body, _ in result.action_blocks({action}) for l in body]
 
 
+# Wine 8's wow64 mode cannot create a RichEdit20A window in a 32-bit process (error 1400;
+# a 64-bit process of the same prefix can): in a 32-bit full-UI run AddSummaryCA says so
+# in two boxes and the summary control stays empty. The classic 32-bit Wine would have
+# to be installed system-wide (wine32:i386), replacing the wow64 mode for every prefix.
+WOW64_RICHEDIT = "Wine 8's wow64 mode: a 32-bit process cannot create a RichEdit20A window (error 1400)"
+
+
+def summary_limit(ctx, c, result):
+    """The boxes AddSummaryCA showed in a 32-bit run for Wine's rich-edit limit, after
+    checking that the limit is all it met; the scenario then reports itself skipped with
+    the limit as its reason. [] in a 64-bit run or when AddSummaryCA did not run."""
+    if ctx.arch != "x86" or "AddSummaryCA" not in [a for a, _ in result.action_results()]:
+        return []
+    lines = _action_lines(result, "AddSummaryCA")
+    c.true("AddSummaryCA met Wine's rich-edit limit (result code 1400) and nothing else",
+           [l for l in lines if l.startswith("1: Error: ") and "result code 1400" in l] and
+           all("result code" not in l or "result code 1400" in l for l in lines), repr(lines))
+    c.skip(WOW64_RICHEDIT + ", so AddSummaryCA cannot fill the installation summary")
+    return [b for b in result.boxes if any(b["text"] in l for l in lines)]
+
+
 def _devenv_runs(machine):
     text = machine.read_text(STAND_IN_STATE + "devenv.log") or ""
     return [l for l in text.splitlines() if l.strip()]
@@ -517,8 +539,10 @@ def registration_failures(ctx, c):
                    lines[errors[1]])
             c.true("then its standard error", "exit code 6 chosen for /commontoolinstall" in lines[errors[2]],
                    lines[errors[2]])
-        c.eq("message boxes", len(r.boxes), 1)
-        for box in r.boxes[:1]:
+        summary_boxes = summary_limit(ctx, c, r)
+        boxes = [b for b in r.boxes if b not in summary_boxes]
+        c.eq("message boxes", len(boxes), 1)
+        for box in boxes[:1]:
             c.true("the box says what failed", "could not be registered with Visual Studio" in box["text"], box["text"])
 
     with ctx.machine("registration_failures_cfg") as m:
@@ -638,6 +662,10 @@ def full_ui_summary(ctx, c):
         r = m.msiexec("/i", pkg, ui=None, label="install")
         check_ran(c, r, 0, ["AddSummaryCA"])
         c.eq("dialogs went through", len(r.dialogs), 2)
+        c.eq("dialog screenshots", len(r.dialog_screenshots), 2)
+        c.true("installed", os.path.isfile(m.host_path(ctx.install_dir + "readme.txt")))
+        if summary_limit(ctx, c, r):
+            return
         summary = r.dialogs[1] if len(r.dialogs) > 1 else {}
         text = summary.get("scrollable_text", "")
         c.note("summary text: %r" % text)
@@ -645,13 +673,11 @@ def full_ui_summary(ctx, c):
         c.true("the features to be installed", "Features to be installed" in text and "Tools" in text, text)
         c.true("the directory", re.search(r"Installation directory\s+" + re.escape(ctx.install_dir.rstrip("\\")) + r"\b",
                                           text), text)
-        c.eq("dialog screenshots", len(r.dialog_screenshots), 2)
         temp = r.props.get("TempFolder", "")
         generated = m.read_text(temp + "FA9RL000.rsp") if temp else None
         c.eq("generated response file", generated and generated.replace("\r\n", "\n"), "PROD=WOLT_TOOLS\n")
         c.eq("RSP_FILE_PATH names it", (r.props.get("RSP_FILE_PATH") or "").lower(),
              (temp + "FA9RL000.rsp").lower())
-        c.true("installed", os.path.isfile(m.host_path(ctx.install_dir + "readme.txt")))
 
 
 PRODUCT_FOLDER = r"C:\FA9\SQLLIB" + "\\"
