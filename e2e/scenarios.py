@@ -834,7 +834,7 @@ def package_shape(ctx, c):
 
 @scenario
 def response_checker(ctx, c):
-    """(l) The administrators' response-file checker (64-bit build) under Wine: the
+    """(l) The administrators' response-file checker (the build's bitness) under Wine: the
     sample files' verdicts and exit codes (0 valid, 1 invalid with one line a problem,
     2 not readable) and messages in German."""
     exe = os.path.join(ctx.build_dir, "tools", "rspcheck.exe")
