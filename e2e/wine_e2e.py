@@ -131,7 +131,8 @@ def build_helpers(out_dir, arch="x64"):
     header = os.path.join(REPO, "package", "stand-ins", "standin.h")
     exe = os.path.join(out_dir, "devenv-%s.exe" % arch)
     if not os.path.exists(exe) or os.path.getmtime(exe) < max(os.path.getmtime(src), os.path.getmtime(header)):
-        run([{"x64": "x86_64-w64-mingw32-gcc", "x86": "i686-w64-mingw32-gcc"}[arch], "-O2", "-s", "-static-libgcc", "-Wall", "-o", exe + ".tmp", src])
+        cc = {"x64": "x86_64-w64-mingw32-gcc", "x86": "i686-w64-mingw32-gcc"}[arch]
+        run([cc, "-O2", "-s", "-static-libgcc", "-Wall", "-o", exe + ".tmp", src])
         os.replace(exe + ".tmp", exe)
     exes["devenv"] = exe
     return exes
