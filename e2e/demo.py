@@ -288,6 +288,8 @@ def main(argv=None):
     no_32bit = wine_e2e.no_32bit_reason()
     if not no_32bit and not os.path.isfile(os.path.join(build_x86, "src", "fa9wolt.dll")):
         no_32bit = "no fa9wolt.dll in %s/src (build the mingw-i686 preset)" % build_x86
+    if no_32bit:
+        print("The shipped 32-bit DLL will not run: %s; the 64-bit DLL's runs only." % no_32bit)
     # No full-UI run with the 32-bit DLL: Wine's wow64 mode cannot create the summary's
     # rich-edit control in a 32-bit process (see e2e/README.md).
     demos = [demo("x64", build_dir, work_dir, args, ui, full_ui=bool(ui))]
