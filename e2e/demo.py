@@ -3,13 +3,15 @@
 machine (.NET Framework 2.0, Visual Studio 2005 and 2008), told custom action by
 custom action.
 
-    python3 e2e/demo.py [--build-dir build/mingw-x86_64] [--ui qn|full]
+    python3 e2e/demo.py [--build-dir build/mingw-x86_64] [--build-dir-x86 build/mingw-i686] [--ui qn|full]
 
-Three runs: a silent installation that reads the sample response file
-package/samples/wolt-tools.rsp (its FILE moves the installation directory), the removal,
-and, on a second machine, an installation with the full user interface whose dialogs a
-driver goes through, stopping on the Summary dialog long enough for a screenshot and
-reading its text back. For each run the report lists every custom action of
+With the 64-bit DLL, three runs: a silent installation that reads the sample response
+file package/samples/wolt-tools.rsp (its FILE moves the installation directory), the
+removal, and, on a second machine, an installation with the full user interface whose
+dialogs a driver goes through, stopping on the Summary dialog long enough for a
+screenshot and reading its text back. With the shipped 32-bit DLL, in a 32-bit
+custom-action server, the silent installation and the removal again (on a machine that
+runs no 32-bit code the report says so and shows the 64-bit runs alone). For each run the report lists every custom action of
 fa9wolt.dll that ran (from the log's "Action start"/"Action ended" lines) with its
 result, the properties it published (the final property dump compared with a run of
 the same package without custom actions), the lines it wrote into the log ("1: ..."
@@ -56,6 +58,8 @@ RECORDS = {
     "addins.txt": "commontoolreg.exe: the add-in registration",
     "machine.cfg": "macConfigChange.exe: the registered tools folder",
     "devenv.log": "devenv.exe: one line a run",
+    "commontoolreg.parent": "commontoolreg.exe: the program that started it, the custom-action server, and "
+                            "whether it and commontoolreg.exe run under WOW64",
 }
 
 # Properties that differ from the run without custom actions for Wine's own reasons
@@ -159,28 +163,22 @@ def report_run(title, result, actions, baseline):
         print("  message boxes: none")
 
 
-def main(argv=None):
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--build-dir", default=os.path.join(wine_e2e.REPO, "build", "mingw-x86_64"))
-    ap.add_argument("--work-dir", help="default: <build-dir>/e2e-demo")
-    ap.add_argument("--ui", choices=("qn", "full"), default="qn",
-                    help="qn: no user interface (execute sequence only); full: the UI sequence too")
-    ap.add_argument("--machine", default=MACHINE, help="registry of the machine (REGEDIT4 file)")
-    args = ap.parse_args(argv)
-    build_dir = os.path.abspath(args.build_dir)
-    if not os.path.isfile(os.path.join(build_dir, "src", "fa9wolt.dll")):
-        print("no fa9wolt.dll in %s/src: build the mingw-x86_64 preset first" % build_dir)
-        return 2
-    work_dir = os.path.abspath(args.work_dir or os.path.join(build_dir, "e2e-demo"))
-    ui = "/qn" if args.ui == "qn" else None
-    t0 = time.monotonic()
+BITNESS = {"x64": "the 64-bit DLL", "x86": "the shipped 32-bit DLL"}
 
-    with wine_e2e.WineRun(work_dir) as wine_run:
-        print("Wine prefix prepared in %.1f s (display %s)" % (wine_run.timings["prepare"], wine_run.display))
+
+def demo(arch, build_dir, work_dir, args, ui, full_ui):
+    """The runs with the DLL of `build_dir` (`arch` its bitness), each on a machine of
+    that bitness: what the report needs."""
+    d = {"arch": arch, "dll": os.path.join(build_dir, "src", "fa9wolt.dll"), "full": None}
+    # Where a package of this bitness installs without a response file.
+    default_file = "C:\\Program Files%s\\ZNK\\WOLT\\readme.txt" % (" (x86)" if arch == "x86" else "")
+    with wine_e2e.WineRun(work_dir, arch=arch) as wine_run:
+        print("%s: Wine prefix prepared in %.1f s (display %s)" % (BITNESS[arch], wine_run.timings["prepare"],
+                                                                 wine_run.display))
         pkg_dir = os.path.join(work_dir, "packages")
         package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
         print(package.description)
-        actions, targets = custom_actions(package)
+        d["actions"], d["targets"] = custom_actions(package)
 
         # The same package without custom actions shows what Wine itself puts in the dump.
         empty_def = os.path.join(pkg_dir, "no-actions.def")
@@ -190,67 +188,130 @@ def main(argv=None):
                                       cache_dir=work_dir)
         with wine_run.machine("baseline") as m:
             m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
-            base_install = m.msiexec("/i", bare, ui=ui, label="install")
-            base_remove = m.msiexec("/x", bare, ui=ui, label="uninstall")
+            d["base_install"] = m.msiexec("/i", bare, ui=ui, label="install")
+            d["base_remove"] = m.msiexec("/x", bare, ui=ui, label="uninstall")
 
         with wine_run.machine("machine") as m:
+            # seeded into the registry view of the DLL (the 32-bit one for the shipped DLL)
             m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
             m.add_programs()
-            print("Machine: %s (registry from %s)" % (m.prefix, args.machine))
+            print("Machine: %s (registry from %s, %s-bit view)" % (m.prefix, args.machine, m.view))
             # The silent installation reads the sample response file, which moves INSTALLDIR.
             m.place_file(SAMPLE_RSP_TARGET, os.path.join(wine_e2e.REPO, "package", "samples", "wolt-tools.rsp"))
-            install = m.msiexec("/i", package, ui=ui, label="install",
-                                properties={"RSP_FILE_PATH": SAMPLE_RSP_TARGET} if ui else None)
-            installed = os.path.isfile(m.host_path(INSTALLED_FILE if ui else r"C:\Program Files\ZNK\WOLT\readme.txt"))
-            records_installed = {n: m.stand_in_record(n) for n in RECORDS}
-            remove = m.msiexec("/x", package, ui=ui, label="uninstall")
-            records_removed = {n: m.stand_in_record(n) for n in RECORDS}
-            removed = not os.path.exists(m.host_path(INSTALLED_FILE if ui else r"C:\Program Files\ZNK\WOLT\readme.txt"))
-            temp = install.props.get("TempFolder") or base_install.props.get("TempFolder")
-            runtime = sorted(d for d in os.listdir(m.host_path(temp)) if d.startswith("FA9WOLT")) if temp else []
+            d["install"] = m.msiexec("/i", package, ui=ui, label="install",
+                                     properties={"RSP_FILE_PATH": SAMPLE_RSP_TARGET} if ui else None)
+            d["installed"] = os.path.isfile(m.host_path(INSTALLED_FILE if ui else default_file))
+            d["records_installed"] = {n: m.stand_in_record(n) for n in RECORDS}
+            d["remove"] = m.msiexec("/x", package, ui=ui, label="uninstall")
+            d["records_removed"] = {n: m.stand_in_record(n) for n in RECORDS}
+            d["removed"] = not os.path.exists(m.host_path(INSTALLED_FILE if ui else default_file))
+            d["temp"] = temp = d["install"].props.get("TempFolder") or d["base_install"].props.get("TempFolder")
+            d["runtime"] = sorted(x for x in os.listdir(m.host_path(temp)) if x.startswith("FA9WOLT")) if temp else []
 
         # A full-UI installation on a machine of its own: the driver goes through the
         # welcome dialog to the Summary dialog, whose text and screenshot are reported.
-        full = None
-        if ui:
+        if full_ui:
             with wine_run.machine("full-ui") as m:
                 m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
                 m.add_programs()
-                full = m.msiexec("/i", package, ui=None, label="install")
+                d["full"] = m.msiexec("/i", package, ui=None, label="install")
+    d["runs"] = [d["install"], d["remove"]] + ([d["full"]] if d["full"] else [])
+    d["run_names"] = ["installation", "removal", "full-UI installation"][:len(d["runs"])]
+    return d
 
-        report_run("Installation (silent, response file %s)" % SAMPLE_RSP_TARGET if ui else "Installation",
-                   install, actions, base_install.props)
-        report_run("Removal", remove, actions, base_remove.props)
-        if full:
-            report_run("Installation with the full user interface (dialogs driven, summary read back)",
-                       full, actions, base_install.props)
-        print()
-        print("=" * 78)
-        print("Machine afterwards:")
-        print("  product files installed by the installation: %s" % ("yes" if installed else "NO"))
-        print("  product files gone after the removal:        %s" % ("yes" if removed else "NO"))
-        print("  runtime folders left in %s: %s" % (temp, ", ".join(runtime) or "none"))
-        print("  what the programs the custom actions ran recorded (%s):" % wine_e2e.STAND_IN_STATE)
-        for name, what in RECORDS.items():
-            print("    %s (%s)" % (name, what))
-            for title, records in (("after the installation", records_installed), ("after the removal", records_removed)):
-                text = records[name]
-                lines = text.strip().splitlines() if text else []
-                print("      %s: %s" % (title, "none" if text is None else "%d line(s)" % len(lines)))
-                for line in lines:
-                    print("        " + line)
-        exports = set(targets.values())
-        ran = set()
-        for r in [install, remove] + ([full] if full else []):
-            ran |= {targets[a] for a, _ in r.action_results() if a in targets}
-        print("  exported custom actions of fa9wolt.dll exercised: %d of %d%s" % (
-            len(ran), len(exports), "" if ran == exports else
-            " (not run: %s)" % ", ".join(sorted(exports - ran))))
-        print("  artifacts (logs, screenshots): %s" % work_dir)
-        print("Demo took %.1f s" % (time.monotonic() - t0))
-        runs = [install, remove] + ([full] if full else [])
-        ok = all(r.code == 0 and not r.load_failures() for r in runs)
-        return 0 if ok else 1
+
+def report(d, ui):
+    """The report of one bitness's runs."""
+    what = "%s, %s" % (BITNESS[d["arch"]], d["dll"])
+    actions, targets = d["actions"], d["targets"]
+    report_run(("Installation (silent, response file %s)" % SAMPLE_RSP_TARGET if ui else "Installation") +
+               " -- " + what, d["install"], actions, d["base_install"].props)
+    report_run("Removal -- " + what, d["remove"], actions, d["base_remove"].props)
+    if d["full"]:
+        report_run("Installation with the full user interface (dialogs driven, summary read back) -- " + what,
+                   d["full"], actions, d["base_install"].props)
+    print()
+    print("=" * 78)
+    print("Machine afterwards (%s):" % what)
+    print("  product files installed by the installation: %s" % ("yes" if d["installed"] else "NO"))
+    print("  product files gone after the removal:        %s" % ("yes" if d["removed"] else "NO"))
+    print("  runtime folders left in %s: %s" % (d["temp"], ", ".join(d["runtime"]) or "none"))
+    print("  what the programs the custom actions ran recorded (%s):" % wine_e2e.STAND_IN_STATE)
+    for name, desc in RECORDS.items():
+        print("    %s (%s)" % (name, desc))
+        for title, records in (("after the installation", d["records_installed"]),
+                               ("after the removal", d["records_removed"])):
+            text = records[name]
+            lines = text.strip().splitlines() if text else []
+            print("      %s: %s" % (title, "none" if text is None else "%d line(s)" % len(lines)))
+            for line in lines:
+                print("        " + line)
+    exports = set(targets.values())
+    ran = set()
+    for r in d["runs"]:
+        ran |= {targets[a] for a, _ in r.action_results() if a in targets}
+    print("  exported custom actions of fa9wolt.dll exercised: %d of %d%s" % (
+        len(ran), len(exports), "" if ran == exports else
+        " (not run: %s)" % ", ".join(sorted(exports - ran))))
+
+
+def server(d):
+    """The custom-action server as the program it started recorded it."""
+    record = (d["records_installed"].get("commontoolreg.parent") or "").split()
+    if len(record) < 2:
+        return "not recorded"
+    return "%s, under WOW64 (32-bit): %s" % (record[0], {"parent-wow64=1": "yes", "parent-wow64=0": "no"}.get(
+        record[1], record[1]))
+
+
+def main(argv=None):
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build-dir", default=os.path.join(wine_e2e.REPO, "build", "mingw-x86_64"),
+                    help="build of the 64-bit DLL")
+    ap.add_argument("--build-dir-x86", default=os.path.join(wine_e2e.REPO, "build", "mingw-i686"),
+                    help="build of the shipped 32-bit DLL")
+    ap.add_argument("--work-dir", help="default: <build-dir>/e2e-demo (and <build-dir-x86>/e2e-demo)")
+    ap.add_argument("--ui", choices=("qn", "full"), default="qn",
+                    help="qn: no user interface (execute sequence only); full: the UI sequence too")
+    ap.add_argument("--machine", default=MACHINE, help="registry of the machine (REGEDIT4 file)")
+    args = ap.parse_args(argv)
+    build_dir = os.path.abspath(args.build_dir)
+    if not os.path.isfile(os.path.join(build_dir, "src", "fa9wolt.dll")):
+        print("no fa9wolt.dll in %s/src: build the mingw-x86_64 preset first" % build_dir)
+        return 2
+    build_x86 = os.path.abspath(args.build_dir_x86)
+    work_dir = os.path.abspath(args.work_dir or os.path.join(build_dir, "e2e-demo"))
+    ui = "/qn" if args.ui == "qn" else None
+    t0 = time.monotonic()
+
+    # 32-bit: the shipped DLL, in the 32-bit custom-action server Wine starts for it.
+    no_32bit = wine_e2e.no_32bit_reason()
+    if not no_32bit and not os.path.isfile(os.path.join(build_x86, "src", "fa9wolt.dll")):
+        no_32bit = "no fa9wolt.dll in %s/src (build the mingw-i686 preset)" % build_x86
+    if no_32bit:
+        print("The shipped 32-bit DLL will not run: %s; the 64-bit DLL's runs only." % no_32bit)
+    # No full-UI run with the 32-bit DLL: Wine's wow64 mode cannot create the summary's
+    # rich-edit control in a 32-bit process (see e2e/README.md).
+    demos = [demo("x64", build_dir, work_dir, args, ui, full_ui=bool(ui))]
+    if not no_32bit:
+        demos.append(demo("x86", build_x86, os.path.join(work_dir, "x86") if args.work_dir else
+                          os.path.join(build_x86, "e2e-demo"), args, ui, full_ui=False))
+    for d in demos:
+        report(d, ui)
+    print()
+    print("=" * 78)
+    print("Runs and their bitness:")
+    for d in demos:
+        print("  %s (%s):" % (BITNESS[d["arch"]], d["dll"]))
+        print("    %s" % "; ".join("%s exit %s" % (n, r.code) for n, r in zip(d["run_names"], d["runs"])))
+        print("    custom-action server: %s" % server(d))
+    if no_32bit:
+        print("  the shipped 32-bit DLL: not run, %s; the 64-bit DLL's runs above stand alone" % no_32bit)
+    print("  artifacts (logs, screenshots): %s" % ", ".join(
+        os.path.dirname(d["install"].log_path).rsplit(os.sep, 1)[0] for d in demos))
+    print("Demo took %.1f s" % (time.monotonic() - t0))
+    ok = all(r.code == 0 and not r.load_failures() for d in demos for r in d["runs"])
+    return 0 if ok else 1
 
 
 if __name__ == "__main__":

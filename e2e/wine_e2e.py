@@ -37,6 +37,41 @@ IDE_FOLDERS = [r"C:\Program Files (x86)\Microsoft Visual Studio 8\Common7\IDE" +
 PROVIDER_FOLDER = r"C:\Windows\assembly\GAC_MSIL\FA9.Data.Provider"
 STAND_IN_STATE = r"C:\ProgramData\FA9StandIns" + "\\"
 
+# Wine's 32-bit Windows-side DLLs as scripts/install-deps.sh unpacks them: with
+# WINEDLLPATH leading there, wine64 runs 32-bit programs in its wow64 mode, and its
+# msiexec starts a 32-bit custom-action server for a 32-bit custom-action DLL. A prefix
+# made without it cannot run 32-bit code, so every Wine process of a 32-bit run gets it.
+WINE32_DLLPATH = os.path.join(os.environ.get("FA9_WINE32_CACHE", "/var/cache/fa9wolt/wine32"), "dllpath")
+# Set to 1 to pretend this machine runs no 32-bit code (the 32-bit run then skips).
+PRETEND_NO_32BIT = "FA9_E2E_NO_32BIT"
+
+
+def no_32bit_reason():
+    """Why a 32-bit run cannot happen here, or None when it can."""
+    if os.environ.get(PRETEND_NO_32BIT, "") not in ("", "0"):
+        return "%s is set: pretending that this machine runs no 32-bit code" % PRETEND_NO_32BIT
+    try:
+        runs = subprocess.run(["/lib/ld-linux.so.2", "--version"], stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode == 0
+    except OSError:
+        runs = False
+    if not runs:
+        return "this machine runs no 32-bit code (/lib/ld-linux.so.2 --version fails)"
+    if not os.path.isfile(os.path.join(WINE32_DLLPATH, "i386-windows", "kernel32.dll")):
+        return "Wine's 32-bit DLLs are not in %s (scripts/install-deps.sh prepares them)" % WINE32_DLLPATH
+    return None
+
+
+def dll_arch(path):
+    """"x86" or "x64" from a PE file's machine field, None for anything else."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        return None
+    pe = int.from_bytes(head[0x3c:0x40], "little")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little") if head[pe:pe + 4] == b"PE\0\0" else 0
+    return {0x14c: "x86", 0x8664: "x64"}.get(machine)
+
 
 class E2EError(Exception):
     pass
@@ -77,8 +112,9 @@ def win_path(host_path):
     return "Z:" + os.path.abspath(host_path).replace("/", "\\")
 
 
-def build_helpers(out_dir):
-    """Cross-builds the launcher and the message-box watcher (64-bit, like msiexec under wine64)."""
+def build_helpers(out_dir, arch="x64"):
+    """Cross-builds the launcher and the message-box watcher (64-bit, like msiexec under
+    wine64, whatever the package's bitness) and the IDE stand-in of `arch`."""
     os.makedirs(out_dir, exist_ok=True)
     exes = {}
     for name in ("launch", "boxwatch", "uidrive"):
@@ -93,9 +129,10 @@ def build_helpers(out_dir):
     # The IDE stand-in the machines get in their Visual Studio folders.
     src = os.path.join(REPO, "package", "stand-ins", "devenv.c")
     header = os.path.join(REPO, "package", "stand-ins", "standin.h")
-    exe = os.path.join(out_dir, "devenv.exe")
+    exe = os.path.join(out_dir, "devenv-%s.exe" % arch)
     if not os.path.exists(exe) or os.path.getmtime(exe) < max(os.path.getmtime(src), os.path.getmtime(header)):
-        run(["x86_64-w64-mingw32-gcc", "-O2", "-s", "-static-libgcc", "-Wall", "-o", exe + ".tmp", src])
+        cc = {"x64": "x86_64-w64-mingw32-gcc", "x86": "i686-w64-mingw32-gcc"}[arch]
+        run([cc, "-O2", "-s", "-static-libgcc", "-Wall", "-o", exe + ".tmp", src])
         os.replace(exe + ".tmp", exe)
     exes["devenv"] = exe
     return exes
@@ -124,11 +161,14 @@ def build_package(build_dir, out_msi, options=(), description="", cache_dir=None
 
 
 class WineRun:
-    """Xvfb, helpers and the prepared prefix shared by all scenarios of one run."""
+    """Xvfb, helpers and the prepared prefix shared by all scenarios of one run. `arch`
+    is the bitness of the custom-action DLL under test: "x86" runs every Wine process
+    with Wine's 32-bit DLLs on WINEDLLPATH."""
 
-    def __init__(self, work_dir, keep=False):
+    def __init__(self, work_dir, keep=False, arch="x64"):
         self.work_dir = os.path.abspath(work_dir)
         self.keep = keep
+        self.arch = arch
         self.xvfb = None
         self.display = None
         self.base_prefix = os.path.join(self.work_dir, "base-prefix")
@@ -154,6 +194,10 @@ class WineRun:
             # Wine's language follows LC_ALL; the scenarios expect an English system
             "LC_ALL": "C.UTF-8",
         })
+        if self.arch == "x86":
+            env["WINEDLLPATH"] = WINE32_DLLPATH
+        else:
+            env.pop("WINEDLLPATH", None)
         return env
 
     def start(self, prepare=True):
@@ -163,7 +207,7 @@ class WineRun:
                 raise E2EError("%s not found (ls %s)" % (tool, WINE_DIR))
         os.makedirs(self.work_dir, exist_ok=True)
         t0 = time.monotonic()
-        self.helpers = build_helpers(os.path.join(self.work_dir, "helpers"))
+        self.helpers = build_helpers(os.path.join(self.work_dir, "helpers"), self.arch)
         self._start_xvfb()
         if prepare:
             self._prepare_prefix()
@@ -227,6 +271,10 @@ class Machine:
         self.timings = {"copy prefix": time.monotonic() - t0}
         self.env = wine_run.env(self.prefix)
         self.runs = 0
+        # The registry view the DLL under test reads and writes: a 32-bit DLL sees
+        # HKLM\SOFTWARE through WOW6432Node. reg.exe's /reg:32 goes through Wine's own
+        # redirection, so what a scenario seeds or reads lands where a 32-bit process looks.
+        self.view = "32" if wine_run.arch == "x86" else "64"
 
     def __enter__(self):
         return self
@@ -244,18 +292,20 @@ class Machine:
     def wine(self, *args, check=True, timeout=120):
         return run([WINE] + list(args), env=self.env, check=check, timeout=timeout)
 
-    def seed_registry(self, reg_text, label="seed"):
-        """Imports a REGEDIT4 text into the registry (64-bit view: reg.exe of wine64)."""
+    def seed_registry(self, reg_text, label="seed", view=None):
+        """Imports a REGEDIT4 text into the registry view of the DLL under test, or into
+        `view` ("32" or "64")."""
         path = os.path.join(self.dir, "%s.reg" % label)
         with open(path, "w", encoding="ascii", newline="\r\n") as f:
             f.write(reg_text)
         t0 = time.monotonic()
-        self.wine("reg", "import", win_path(path))
+        self.wine("reg", "import", win_path(path), "/reg:" + (view or self.view))
         self.timings["seed registry"] = time.monotonic() - t0
 
-    def reg_query(self, key, value=None):
-        """The data of a value (str), True for an existing key when value is None, or None."""
-        args = ["reg", "query", key] + (["/v", value] if value is not None else [])
+    def reg_query(self, key, value=None, view=None):
+        """The data of a value (str), True for an existing key when value is None, or None;
+        in the registry view of the DLL under test, or in `view` ("32" or "64")."""
+        args = ["reg", "query", key, "/reg:" + (view or self.view)] + (["/v", value] if value is not None else [])
         p = self.wine(*args, check=False)
         if p.returncode != 0:
             return None

@@ -15,5 +15,6 @@ for arch in mingw-i686 mingw-x86_64; do
 done
 
 echo
-echo "== end-to-end demo: the package installed and removed by Wine's msiexec"
-python3 e2e/demo.py --build-dir build/mingw-x86_64
+echo "== end-to-end demo: the package installed and removed by Wine's msiexec, with the 64-bit DLL"
+echo "   and with the shipped 32-bit one (where this machine runs 32-bit code)"
+python3 e2e/demo.py --build-dir build/mingw-x86_64 --build-dir-x86 build/mingw-i686

@@ -32,5 +32,9 @@ for entry in fuzz_tokens:600 fuzz_installation_name:600 fuzz_response_file:4096 
     "$corpus" "${seeds[@]+"${seeds[@]}"}" 2>&1 | tail -1
 done
 
-echo "== end-to-end tests: the package installed by Wine's msiexec"
-ctest --test-dir build/mingw-x86_64 -L e2e -j2 --output-on-failure
+echo "== end-to-end tests: the package installed by Wine's msiexec, 64-bit DLL and the shipped 32-bit one"
+# e2e.x64.* and e2e.x86.*; a 32-bit test that cannot run here shows as skipped, its reason below.
+status=0
+ctest --test-dir build/mingw-x86_64 -L e2e -j2 --output-on-failure || status=$?
+grep -h '^SKIPPED: ' build/mingw-x86_64/Testing/Temporary/LastTest.log 2>/dev/null | sort | uniq -c || true
+exit $status

@@ -37,6 +37,7 @@ int main(int argc, char **argv) {
     int code;
     if (standin_is_lingering(argc, argv)) return 0;
     standin_note_path("commontoolreg");
+    standin_note_parent("commontoolreg");
     if (standin_same(command, "/commontoolinstall")) {
         code = install(argc, argv);
     } else if (standin_same(command, "/commontooluninstall")) {

@@ -15,6 +15,9 @@
  *       lines "<program> <first argument> <seconds>": before it ends, the program leaves
  *       a copy of itself behind that holds its standard output and standard error open
  *       that long, as a service it started would.
+ *   C:\ProgramData\FA9StandIns\<program>.parent   (Windows only) the program that
+ *       started the last run, e.g. the custom-action server, and whether it and this
+ *       program run under WOW64: "<parent>.exe parent-wow64=<0|1> self-wow64=<0|1>"
  */
 #ifndef STANDIN_H
 #define STANDIN_H
@@ -25,6 +28,7 @@
 #include <string.h>
 #ifdef _WIN32
 #include <windows.h>
+#include <tlhelp32.h>
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -109,6 +113,46 @@ static inline void standin_note_path(const char *program) {
     if (!f) return;
     fprintf(f, "%s\n", path ? path : "");
     fclose(f);
+}
+
+#ifdef _WIN32
+/* 1 when `process` runs under WOW64 (a 32-bit process on 64-bit Windows), 0 when not,
+ * -1 when it cannot be told. */
+static inline int standin_wow64(HANDLE process) {
+    BOOL wow64 = FALSE;
+    return process && IsWow64Process(process, &wow64) ? (wow64 != 0) : -1;
+}
+#endif
+
+/* Records which program started this one and the bitness of both (see above). */
+static inline void standin_note_parent(const char *program) {
+#ifdef _WIN32
+    PROCESSENTRY32 entry;
+    DWORD self = GetCurrentProcessId(), parent = 0;
+    char name[128], parentName[MAX_PATH] = "?";
+    HANDLE process;
+    int parentWow64;
+    FILE *f;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more && parent; more = Process32Next(snapshot, &entry))
+        if (entry.th32ProcessID == parent) snprintf(parentName, sizeof parentName, "%s", entry.szExeFile);
+    CloseHandle(snapshot);
+    process = parent ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent) : NULL;
+    parentWow64 = standin_wow64(process);
+    if (process) CloseHandle(process);
+    snprintf(name, sizeof name, "%s.parent", program);
+    f = standin_record(name, "w");
+    if (!f) return;
+    fprintf(f, "%s parent-wow64=%d self-wow64=%d\n", parentName, parentWow64, standin_wow64(GetCurrentProcess()));
+    fclose(f);
+#else
+    (void)program;
+#endif
 }
 
 /* The exit code a scenario chose for this program and first argument, else `natural`. */
