@@ -851,7 +851,7 @@ def lingering_output(ctx, c):
                                        "The installation goes on without waiting for that process.") for l in lines),
                repr(lines))
         c.eq("the registration itself went through", m.stand_in_record("addins.txt"),
-             "INSTALLDIR=C:\\Program Files\\ZNK\\WOLT\n")
+             "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
 
 
 @scenario
@@ -864,8 +864,7 @@ def install_dir_two_backslashes(ctx, c):
     with ctx.machine("install_dir_two_backslashes") as m:
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["RegisterWOLTKeysCA", "RegisterWOLTMachineCfgCA"])
-        c.eq("the folder the program read", m.stand_in_record("addins.txt"),
-             "INSTALLDIR=C:\\Program Files\\ZNK\\WOLT\\\n")
+        c.eq("the folder the program read", m.stand_in_record("addins.txt"), "INSTALLDIR=%s\n" % ctx.install_dir)
 
 
 @scenario
