@@ -797,6 +797,13 @@ def response_checker(ctx, c):
         code, out = check("-q", wine_e2e.win_path(os.path.join(samples, "no-such-file.rsp")))
         c.eq("missing file: exit code", code, 2)
         c.eq("quiet: no output", out, "")
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "secrets.rsp")))
+        c.eq("secrets sample: exit code", code, 1)
+        c.true("secrets sample: every secret masked, none shown",
+               out.count('"********"') == 3 and "my-secret-copy" not in out and "not-a-password" not in out, out)
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "utf16.rsp")))
+        c.eq("UTF-16 sample: exit code", code, 2)
+        c.true("UTF-16 sample: said so", "is saved as UTF-16 (Unicode) text" in out, out)
 
 
 def main(argv=None):
