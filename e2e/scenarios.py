@@ -576,6 +576,36 @@ def registration_failures(ctx, c):
 
 
 @scenario
+def deferred_failure_boxes(ctx, c):
+    """(j2) A failure in the installer's script (macConfigChange.exe 5) is handed to the
+    installer instead of a box of the custom action's own: under /qf the installer shows
+    it (Wine 8: its own box, titled "Windows Installer"), under /qn nobody is asked and the
+    installer logs the text itself; either way the installation ends with 1603."""
+    pkg = ctx.package("en")
+    text = "macConfigChange.exe failed with return code 5."
+    for ui, label in (("/qf", "full"), ("/qn", "silent")):
+        with ctx.machine("deferred_failure_boxes_" + label) as m:
+            m.place_file(STAND_IN_STATE + "exitcodes.txt", text="macConfigChange -toolspath 5\r\n")
+            r = m.msiexec("/i", pkg, ui=ui, label=label)
+            check_ran(c, r, 1603, ["RegisterWOLTMachineCfgCA"])
+            lines = _action_lines(r, "RegisterWOLTMachineCfgCA")
+            c.true("%s: the library logged the failure" % label,
+                   any(l.startswith("1: Error: ") and l.rstrip().endswith(text) for l in lines), repr(lines))
+            about = [b for b in r.boxes if text in b["text"]]
+            if ui == "/qf":
+                c.eq("%s: boxes about the failure" % label, len(about), 1)
+                for box in about[:1]:
+                    c.eq("%s: one OK button" % label, [b["text"] for b in box["buttons"]], ["OK"])
+                # The rollback row's report (the program is gone by then) goes the same way.
+                c.eq("%s: every box is the installer's, none the custom actions' own" % label,
+                     sorted(set(b["title"] for b in r.boxes)), ["Windows Installer"])
+            else:
+                c.eq("%s: message boxes" % label, r.boxes, [])
+                c.true("%s: the installer logged the message it did not show" % label,
+                       any(l.rstrip().endswith(text) and not l.startswith("1: ") for l in lines), repr(lines))
+
+
+@scenario
 def provider_missing(ctx, c):
     """(k) Without the .NET data provider in the global assembly cache the provider check
     (commontoolreg.exe /checkprovider answers 10) stops a silent installation with 1603,
@@ -918,6 +948,13 @@ def response_checker(ctx, c):
         code, out = check("-q", wine_e2e.win_path(os.path.join(samples, "no-such-file.rsp")))
         c.eq("missing file: exit code", code, 2)
         c.eq("quiet: no output", out, "")
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "secrets.rsp")))
+        c.eq("secrets sample: exit code", code, 1)
+        c.true("secrets sample: every secret masked, none shown",
+               out.count('"********"') == 3 and "my-secret-copy" not in out and "not-a-password" not in out, out)
+        code, out = check("-l", "en_US", wine_e2e.win_path(os.path.join(samples, "utf16.rsp")))
+        c.eq("UTF-16 sample: exit code", code, 2)
+        c.true("UTF-16 sample: said so", "is saved as UTF-16 (Unicode) text" in out, out)
 
 
 def main(argv=None):

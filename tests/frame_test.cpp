@@ -219,6 +219,92 @@ INSTANTIATE_TEST_SUITE_P(
                       KindCase{URE_ASK_ABORTRETRYIGNORE, "Failed with code 9.", 0x10022},
                       KindCase{0x04000003, nullptr, 0}));
 
+// A report from the installer's script (deferred, rollback, commit) that would show a box
+// goes to the installer instead: it shows its own box at every level but none, answers a
+// silent installation itself (0), and keeps the message in its log. Immediate actions
+// keep their boxes at every level.
+struct ScriptCase {
+    const char* name;
+    winsim::RunMode mode;
+    const char* uiLevel;
+    uint32_t flags;
+    INSTALLMESSAGE kind;
+    UINT buttons;
+    UINT icon;
+    bool installerShows;
+};
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+
+class ScriptReports : public FrameTest, public ::testing::WithParamInterface<ScriptCase> {};
+
+TEST_P(ScriptReports, GoThroughTheInstaller) {
+    const ScriptCase& c = GetParam();
+    session.setProperty("UILevel", c.uiLevel);
+    session.setRunMode(c.mode);
+    session.installerBoxAnswers.push_back(IDNO);
+    machine.messageBoxAnswers.push_back(IDNO);
+    int answer;
+    {
+        CustomActionContext context(session.handle());
+        MsgTokenHolder code = tokens({"9"});
+        answer = ureReport(c.flags, "test", 5, 9, 2006, &code, 0, true);
+    }
+    const std::string prefix = c.flags == URE_SHOW_ERROR     ? "ERR: "
+                               : c.flags == URE_SHOW_WARNING ? "WARN: "
+                               : c.flags == URE_ASK_YESNO    ? "INFO: "
+                                                             : "";
+    if (c.mode == winsim::RunMode::Immediate) {
+        EXPECT_THAT(log(), ElementsAre(logged(prefix + "Failed with code 9.")));
+        EXPECT_EQ(machine.messageBoxes.size(), 1u);
+        EXPECT_THAT(session.installerBoxes, IsEmpty());
+        EXPECT_EQ(answer, IDNO);
+        return;
+    }
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+    ASSERT_EQ(session.log().size(), 2u);
+    EXPECT_EQ(session.log()[0].line, logged(prefix + "Failed with code 9."));
+    EXPECT_EQ(session.log()[1].type, c.kind);
+    EXPECT_EQ(session.log()[1].line, "Failed with code 9.");
+    if (c.installerShows) {
+        ASSERT_EQ(session.installerBoxes.size(), 1u);
+        const winsim::InstallerBox& box = session.installerBoxes[0];
+        EXPECT_EQ(box.kind, c.kind);
+        EXPECT_EQ(box.text, "Failed with code 9.");
+        EXPECT_EQ(box.buttons, c.buttons);
+        EXPECT_EQ(box.icon, c.icon);
+        EXPECT_EQ(answer, IDNO);
+    } else {
+        EXPECT_THAT(session.installerBoxes, IsEmpty());
+        EXPECT_EQ(answer, 0);
+    }
+}
+
+using winsim::RunMode;
+INSTANTIATE_TEST_SUITE_P(
+    Frame, ScriptReports,
+    ::testing::Values(
+        ScriptCase{"deferred_full", RunMode::Scheduled, "5", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR,
+                   true},
+        ScriptCase{"deferred_reduced", RunMode::Scheduled, "4", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK,
+                   MB_ICONERROR, true},
+        ScriptCase{"deferred_basic", RunMode::Scheduled, "3", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR,
+                   true},
+        ScriptCase{"deferred_silent", RunMode::Scheduled, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK,
+                   MB_ICONERROR, false},
+        ScriptCase{"rollback_warning_full", RunMode::Rollback, "5", URE_SHOW_WARNING, INSTALLMESSAGE_WARNING, MB_OK,
+                   MB_ICONWARNING, true},
+        ScriptCase{"rollback_warning_silent", RunMode::Rollback, "2", URE_SHOW_WARNING, INSTALLMESSAGE_WARNING, MB_OK,
+                   MB_ICONWARNING, false},
+        ScriptCase{"commit_question_full", RunMode::Commit, "5", URE_ASK_YESNO, INSTALLMESSAGE_USER, MB_YESNO,
+                   MB_ICONQUESTION, true},
+        ScriptCase{"commit_question_silent", RunMode::Commit, "2", URE_ASK_ABORTRETRYIGNORE, INSTALLMESSAGE_USER,
+                   MB_ABORTRETRYIGNORE, MB_ICONQUESTION, false},
+        ScriptCase{"immediate_silent_keeps_its_box", RunMode::Immediate, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR,
+                   MB_OK, MB_ICONERROR, false},
+        ScriptCase{"immediate_full_keeps_its_box", RunMode::Immediate, "5", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR,
+                   MB_OK, MB_ICONERROR, false}),
+    [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
+
 TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
     CustomActionContext context(session.handle());
     ureReport(URE_SHOW_ERROR, "test", 5, 1, 100, nullptr, 0, true);

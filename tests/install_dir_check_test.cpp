@@ -52,17 +52,29 @@ INSTANTIATE_TEST_SUITE_P(Check, InstallDirs,
                                            DirCase{"C:\\Program Files\\ZNK\\", "N"},
                                            DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"}));
 
-TEST_F(InstallDirTest, StrayClosingQuoteOfAStoredPathIsIgnored) {
+TEST_F(InstallDirTest, QuotesAroundAStoredPathAreIgnored) {
     // What a command line's backslash-quote leaves behind: the quote and the backslash before it go.
     addCopy("FA9COPY3", "E:\\Quoted\\\"");
     session.setProperty("INSTALLDIR", "e:\\quoted");
     EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
     EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
-    // A leading quote makes the path relative, as Windows treats it, so it names another directory.
-    addCopy("FA9COPY4", "\"F:\\Enclosed\\\"");
-    session.setProperty("INSTALLDIR", "F:\\Enclosed\\");
+    // A path stored between quotes names the folder inside them.
+    addCopy("FA9COPY4", "\"F:\\FA9\\Copy Two\\\"");
+    session.setProperty("INSTALLDIR", "F:\\FA9\\Copy Two\\");
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
+    session.setProperty("INSTALLDIR", "F:\\FA9\\Copy Three\\");
     EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
     EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
+}
+
+TEST_F(InstallDirTest, PathsThatCannotBeMadeFullNeverMatch) {
+    // Both full paths are longer than the comparison holds: neither names a folder.
+    addCopy("FA9COPY5", std::string(250, 'c'));  // relative: the current folder comes before it
+    session.setProperty("INSTALLDIR", "C:\\" + std::string(257, 'd'));
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
 TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {

@@ -5,6 +5,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
+#include "response/keyword_table.h"
 #include "response/password_scramble.h"
 #include "response/response_engine.h"
 #include "response/response_file.h"
@@ -145,6 +146,55 @@ TEST_F(ResponseEngine, LineEndsAndEmptyFiles) {
     EXPECT_STREQ(URE::instance()->productCode(), "");
 }
 
+// How editors save a file: byte-order marks, UTF-16, and the three kinds of line end.
+struct BytesCase {
+    const char* name;
+    std::string bytes;
+    int32_t rc;
+    std::vector<std::string> entries;  // keyword|value|status|line
+};
+void PrintTo(const BytesCase& c, std::ostream* os) { *os << c.name; }
+
+class FileBytes : public ResponseEngine, public ::testing::WithParamInterface<BytesCase> {};
+
+TEST_P(FileBytes, AreReadAsTheEditorMeantThemOrRefused) {
+    EXPECT_EQ(load(GetParam().bytes), GetParam().rc);
+    EXPECT_EQ(entries(), GetParam().entries);
+    if (GetParam().rc == 7106) {
+        EXPECT_THAT(recorder.reports, ElementsAre(initReport(7106, 80, 4, {kPath})));
+        EXPECT_FALSE(URE::instance()->responseFileReady());
+        EXPECT_EQ(file().status(), RSP_FILE_UTF16);
+    } else {
+        EXPECT_THAT(recorder.reports, IsEmpty());
+    }
+}
+
+// The text as UTF-16 in either byte order, with or without its byte-order mark.
+std::string utf16(const std::string& ascii, bool bigEndian, bool mark) {
+    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+    return out;
+}
+
+const std::string kTwoLines = "PROD = ALL\r\nCOMP = a\r\n";
+const std::vector<std::string> kTwoEntries = {"PROD|ALL|0|1", "COMP|a|0|2"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, FileBytes,
+    ::testing::Values(
+        BytesCase{"ansi", kTwoLines, 0, kTwoEntries},
+        BytesCase{"utf8_mark", "\xEF\xBB\xBF" + kTwoLines, 0, kTwoEntries},
+        BytesCase{"utf8_mark_then_comment", "\xEF\xBB\xBF# made by an editor\nPROD = ALL\n", 0, {"PROD|ALL|0|2"}},
+        BytesCase{"utf16_little_endian_marked", utf16(kTwoLines, false, true), 7106, {}},
+        BytesCase{"utf16_big_endian_marked", utf16(kTwoLines, true, true), 7106, {}},
+        BytesCase{"utf16_little_endian", utf16(kTwoLines, false, false), 7106, {}},
+        BytesCase{"utf16_big_endian", utf16(kTwoLines, true, false), 7106, {}},
+        BytesCase{"utf16_comment_first", utf16("* setup\r\nPROD = ALL\r\n", false, false), 7106, {}},
+        BytesCase{"lone_cr", "PROD = ALL\rCOMP = a\rCOMP = b", 0, {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3"}},
+        BytesCase{"every_line_end", "PROD = ALL\r\nCOMP = a\rCOMP = b\nCOMP = c\r\rCOMP = d\r", 0,
+                  {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3", "COMP|c|0|4", "COMP|d|0|6"}}),
+    [](const ::testing::TestParamInfo<BytesCase>& info) { return std::string(info.param.name); });
+
 TEST_F(ResponseEngine, ALineOfAnyLengthIsOneEntryWithOneLineNumber) {
     std::string big(1024 * 1024, 'x');
     std::string exact(1022, 'y');  // with its newline exactly one read buffer
@@ -185,7 +235,7 @@ TEST_F(ResponseEngine, ReportsEveryInvalidEntryThenTheFile) {
                             initReport(5017, 20, 1, {"PRODUCT", "5"}), initReport(5016, 40, 1, {kPath})));
 }
 
-TEST_F(ResponseEngine, AnInvalidBarePasswordIsReportedMasked) {
+TEST_F(ResponseEngine, AnInvalidPasswordIsReportedMasked) {
     ResponseFile f;
     std::string text = "BOGUS\n";
     f.parse(kPath, text.data(), text.size());
@@ -193,25 +243,85 @@ TEST_F(ResponseEngine, AnInvalidBarePasswordIsReportedMasked) {
     ASSERT_TRUE(e->setKeyword("password", 8) && e->setValue("s3cret", 6));
     e->setStatus(2);
     ASSERT_TRUE(f.keep(e));
-    auto* shown = new ResponseFileEntry(&f, 3);
-    ASSERT_TRUE(shown->setKeyword("FA9.PASSWORD", 12) && shown->setValue("open", 4));
-    shown->setStatus(2);
-    ASSERT_TRUE(f.keep(shown));
+    // An instance form has the password's rule, and so its value is masked too.
+    auto* instanceForm = new ResponseFileEntry(&f, 3);
+    ASSERT_TRUE(instanceForm->setKeyword("FA9.PASSWORD", 12) && instanceForm->setValue("open", 4));
+    for (int i = 0; i < kKeywordTableSize; ++i)
+        if (std::string(KeywordTable[i].name) == "PASSWORD") instanceForm->setRuleIndex(i);
+    instanceForm->setStatus(2);
+    ASSERT_TRUE(f.keep(instanceForm));
     URE::instance()->setSilent(true);
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(ureReportResponseFileErrors(f), 5016);
     std::string out = ::testing::internal::GetCapturedStdout();
     EXPECT_THAT(recorder.reports, ElementsAre(initReport(5017, 20, 1, {"BOGUS", "1"}),
                                               initReport(5015, 30, 2, {"********", "password"}),
-                                              initReport(5015, 30, 2, {"open", "FA9.PASSWORD"}),
+                                              initReport(5015, 30, 2, {"********", "FA9.PASSWORD"}),
                                               initReport(5016, 40, 1, {kPath})));
     EXPECT_EQ(out,
               "Line 1 of the response file: the keyword BOGUS is unknown or not allowed for this product.\n"
               "The value \"********\" is not valid for the keyword password. Correct it in the response file and run "
               "the installation again.\n"
-              "The value \"open\" is not valid for the keyword FA9.PASSWORD. Correct it in the response file and run "
-              "the installation again.\n");
+              "The value \"********\" is not valid for the keyword FA9.PASSWORD. Correct it in the response file and "
+              "run the installation again.\n");
 }
+
+// Wherever a bad value is shown (the log's token, the console of a silent installation),
+// a secret shows as asterisks: every keyword with a password's rule, in every form, and
+// every keyword the file names under ENCRYPTED.
+struct SecretCase {
+    const char* name;
+    const char* lines;    // after PROD and DEFAULT_INSTANCE = FA9
+    const char* keyword;  // the entry reported
+    const char* shown;    // its value as reported; null: reported as unknown, without its value
+};
+void PrintTo(const SecretCase& c, std::ostream* os) { *os << c.name; }
+
+class SecretValues : public ResponseEngine, public ::testing::WithParamInterface<SecretCase> {};
+
+TEST_P(SecretValues, AreShownMasked) {
+    URE::instance()->setSilent(true);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(load(std::string("PROD = ALL\nDEFAULT_INSTANCE = FA9\n") + GetParam().lines), 5016);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const int index = file().find(GetParam().keyword);
+    ASSERT_GE(index, 0);
+    const ResponseFileEntry& e = *file().entry(index);
+    if (GetParam().shown)
+        EXPECT_THAT(recorder.reports, ElementsAre(initReport(5015, 30, 2, {GetParam().shown, GetParam().keyword}),
+                                                  initReport(5016, 40, 1, {kPath})));
+    else
+        EXPECT_THAT(recorder.reports,
+                    ElementsAre(initReport(5017, 20, 1, {GetParam().keyword, std::to_string(e.lineNumber())}),
+                                initReport(5016, 40, 1, {kPath})));
+    ASSERT_NE(e.value(), nullptr);
+    const bool masked = GetParam().shown && std::string(GetParam().shown) == "********";
+    EXPECT_EQ(out.find(e.value()) == std::string::npos, masked || !GetParam().shown) << out;
+    EXPECT_EQ(out.find("********") != std::string::npos, masked) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engine, SecretValues,
+    ::testing::Values(
+        SecretCase{"password_instance_form", "FA9.PASSWORD = fifteen-letters\n", "FA9.PASSWORD", "********"},
+        SecretCase{"password_section_form", "DATABASE = DB1\nDB1.PASSWORD = fifteen-letters\n", "DB1.PASSWORD",
+                   "********"},
+        SecretCase{"confirm_password", "FA9.CONFIRM_PASSWORD = fifteen-letters\n", "FA9.CONFIRM_PASSWORD", "********"},
+        SecretCase{"das_password", "DAS_PASSWORD = fifteen-letters\n", "DAS_PASSWORD", "********"},
+        SecretCase{"das_confirm_password", "DAS_CONFIRM_PASSWORD = fifteen-letters\n", "DAS_CONFIRM_PASSWORD",
+                   "********"},
+        SecretCase{"das_contact_list_password", "DAS_CONTACT_LIST_PASSWORD = fifteen-letters\n",
+                   "DAS_CONTACT_LIST_PASSWORD", "********"},
+        SecretCase{"gw_password", "GW_PASSWORD = fifteen-letters\n", "GW_PASSWORD", "********"},
+        SecretCase{"gw_confirm_password", "GW_CONFIRM_PASSWORD = fifteen-letters\n", "GW_CONFIRM_PASSWORD",
+                   "********"},
+        SecretCase{"password_of_another_program", "FENCED_PASSWORD = fifteen-letters\n", "FENCED_PASSWORD", nullptr},
+        SecretCase{"encrypted_name", "ENCRYPTED = FA9_COPY_NAME\nFA9_COPY_NAME = my-copy\n", "FA9_COPY_NAME",
+                   "********"},
+        SecretCase{"encrypted_name_other_case", "ENCRYPTED = fa9_copy_name\nFA9_COPY_NAME = my-copy\n",
+                   "FA9_COPY_NAME", "********"},
+        SecretCase{"ordinary_keyword", "FA9_COPY_NAME = my-copy\n", "FA9_COPY_NAME", "my-copy"}),
+    [](const ::testing::TestParamInfo<SecretCase>& info) { return std::string(info.param.name); });
 
 TEST_F(ResponseEngine, LogLinesOfAnInvalidFile) {
     session.setProperty("ProductLanguage", "1033");

@@ -20,9 +20,19 @@ const DWORD kCompareCapacity = 260;
 
 // The full path of `path` in `out` with a closing quote, or else one trailing
 // backslash, removed; empty when the path cannot be made full. As the runtime's
-// full-path routine does, an empty path stands for the current directory.
+// full-path routine does, an empty path stands for the current directory. A path stored
+// between double quotes names the folder inside them: Windows would take the opening
+// quote for part of a relative name.
 void normalizedFullPath(const char* path, char* out) {
     out[0] = '\0';
+    char unquoted[kCompareCapacity];
+    const size_t length = std::strlen(path);
+    if (length >= 2 && path[0] == '"' && path[length - 1] == '"') {
+        if (length - 2 >= sizeof unquoted) return;
+        std::memcpy(unquoted, path + 1, length - 2);
+        unquoted[length - 2] = '\0';
+        path = unquoted;
+    }
     DWORD n = *path ? GetFullPathNameA(path, kCompareCapacity, out, nullptr)
                     : GetCurrentDirectoryA(kCompareCapacity, out);
     if (n == 0 || n >= kCompareCapacity) {
@@ -38,7 +48,9 @@ void normalizedFullPath(const char* path, char* out) {
     }
 }
 
+// Paths that could not be made full (empty here) name no folder, so they match nothing.
 bool sameDirectory(const char* a, const char* b) {
+    if (!a[0] || !b[0]) return false;
     for (DWORD i = 0; i < kCompareCapacity; ++i) {
         char ca = a[i], cb = b[i];
         if (ca >= 'A' && ca <= 'Z') ca = static_cast<char>(ca - 'A' + 'a');

@@ -50,7 +50,7 @@ public:
     // product code. 0, 5003 (no path), a message number from initResponseFile, or -1.
     int32_t setResponseFile(const char* path, int skipChecks);
     // Parses the named file into a new ResponseFile, reports its errors and decides the
-    // ready flag: 0, 5002, 5012, 5013, 5014 or 5016.
+    // ready flag: 0, 5002, 5012, 5013, 5014, 5016 or 7106 (a UTF-16 file).
     int32_t initResponseFile(int skipChecks);
     const char* responseFilePath() const { return responseFilePath_ ? responseFilePath_ : ""; }
     ResponseFile* responseFile() const { return responseFile_; }

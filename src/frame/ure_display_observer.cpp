@@ -1,4 +1,5 @@
 #include "frame/osse_binding.h"
+#include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "frame/ure_observers.h"
@@ -18,12 +19,38 @@ const DWORD kTitleCapacity = 255;
 struct BoxKind {
     uint32_t flags;
     UINT style;
+    INSTALLMESSAGE message;  // the installer's kind of the same box
 };
 
 const BoxKind kBoxKinds[] = {
-    {URE_SHOW_ERROR, 0x10010},      {URE_SHOW_WARNING, 0x10030},    {URE_ASK_YESNO, 0x10024},
-    {URE_ASK_YESNOCANCEL, 0x10023}, {URE_ASK_RETRYCANCEL, 0x10025}, {URE_ASK_ABORTRETRYIGNORE, 0x10022},
+    {URE_SHOW_ERROR, 0x10010, INSTALLMESSAGE_ERROR},
+    {URE_SHOW_WARNING, 0x10030, INSTALLMESSAGE_WARNING},
+    {URE_ASK_YESNO, 0x10024, INSTALLMESSAGE_USER},
+    {URE_ASK_YESNOCANCEL, 0x10023, INSTALLMESSAGE_USER},
+    {URE_ASK_RETRYCANCEL, 0x10025, INSTALLMESSAGE_USER},
+    {URE_ASK_ABORTRETRYIGNORE, 0x10022, INSTALLMESSAGE_USER},
 };
+
+// Deferred, rollback and commit actions run in the installer's script, often as
+// LocalSystem on a desktop nobody sees, and a silent installation has nobody to press a
+// button: only the installer knows whether a box can be shown there.
+bool runsInScript(MSIHANDLE hInstall) {
+    return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK) ||
+           MsiGetMode(hInstall, MSIRUNMODE_COMMIT);
+}
+
+// Hands the box to the installer: it shows it in its own interface, or answers it
+// itself in a silent installation. The answer, or 0 when nothing was shown.
+int askInstaller(MSIHANDLE hInstall, const BoxKind& box, const char* text) {
+    unique_msihandle record(MsiCreateRecord(1));
+    if (!record) return 0;
+    // With a template of its own the text is taken as it is, not as an Error table entry.
+    MsiRecordSetStringA(record.get(), 0, "[1]");
+    MsiRecordSetStringA(record.get(), 1, text);
+    const UINT buttonsAndIcon = box.style & (MB_TYPEMASK | MB_ICONMASK | MB_DEFMASK);
+    int answer = MsiProcessMessage(hInstall, static_cast<INSTALLMESSAGE>(box.message | buttonsAndIcon), record.get());
+    return answer < 0 ? 0 : answer;
+}
 
 }  // namespace
 
@@ -55,7 +82,10 @@ int UREDisplayObserverWI::update(const UREBaseInfo& base) {
     int answer = 0;
     if (record.getText(text, size) == 0) {
         ureStripEnclosingQuotes(text);
-        if (box) {
+        const MSIHANDLE hInstall = engine ? engine->sessionHandle() : 0;
+        if (box && hInstall != 0 && runsInScript(hInstall)) {
+            answer = askInstaller(hInstall, *box, text);
+        } else if (box) {
             HWND owner = GetForegroundWindow();
             if (engine && engine->sessionHandle() != 0) {
                 DWORD capacity = kTitleCapacity;

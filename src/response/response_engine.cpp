@@ -90,9 +90,8 @@ int32_t ureReportResponseFileErrors(const ResponseFile& file) {
                 report(5017, 20, 1, &tokens);
                 echo(5017, tokens);
             } else if (e->status() == 2) {
-                // Only the bare keyword is masked; instance forms show their value.
-                bool password = fa9::equalsNoCase(e->keyword(), "PASSWORD");
-                MsgTokenHolder tokens(password ? "********" : (e->value() ? e->value() : ""));
+                // Logs and consoles are read by others than the one who wrote the file.
+                MsgTokenHolder tokens(e->isSecret() ? "********" : (e->value() ? e->value() : ""));
                 tokens.addString(e->keyword());
                 report(5015, 30, 2, &tokens);
                 echo(5015, tokens);
@@ -111,6 +110,11 @@ int32_t ureReportResponseFileErrors(const ResponseFile& file) {
         MsgTokenHolder name(file.fileName());
         report(5013, 60, 3, &name);
         return 5013;
+    }
+    case RSP_FILE_UTF16: {
+        MsgTokenHolder name(file.fileName());
+        report(7106, 80, 4, &name);
+        return 7106;
     }
     case RSP_FILE_NO_MEMORY: report(5002, 70, 5, nullptr); return 5002;
     }

@@ -28,6 +28,6 @@ int ureNumberOfRspFileKeywords(const char* keyword, const char* prefix, int star
 bool ureIsTruthWord(const char* text);
 
 // The reports of a parsed file's errors as URE::initResponseFile makes them (messages
-// 5017 and 5015 per invalid entry, then 5016, or 5014, 5013, 5002 by status); returns
+// 5017 and 5015 per invalid entry, then 5016, or 5014, 5013, 7106, 5002 by status); returns
 // the result initResponseFile gives for that status (0 for a valid file).
 int32_t ureReportResponseFileErrors(const ResponseFile& file);

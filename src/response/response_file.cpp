@@ -78,10 +78,23 @@ char* readProgName() {
     return big;
 }
 
+// UTF-16 text (what Notepad saves as "Unicode"): a byte-order mark of either order, or,
+// without one, a first character that is ASCII stored in two bytes, one of them zero, as
+// every such file beginning with a keyword, a comment or a blank has. Text in a code page
+// never holds a zero byte, so an ANSI or UTF-8 file is never taken for one.
+bool isUtf16(const char* data, size_t length) {
+    if (length < 2) return false;
+    const unsigned char a = static_cast<unsigned char>(data[0]);
+    const unsigned char b = static_cast<unsigned char>(data[1]);
+    if ((a == 0xFF && b == 0xFE) || (a == 0xFE && b == 0xFF)) return true;
+    return (a != 0 && a < 0x80 && b == 0) || (a == 0 && b != 0 && b < 0x80);
+}
+
 }  // namespace
 
-// The file's text, handed out line by line as text-mode reading sees it: CR LF ends a
-// line like LF, and a line stops at a NUL byte the way a C string would.
+// The file's text, handed out line by line: LF, CR LF and a lone CR (as editors of
+// older systems save) each end a line, and a line stops at a NUL byte the way a C
+// string would.
 struct ResponseFile::Text {
     const char* data;
     size_t length;
@@ -92,10 +105,12 @@ struct ResponseFile::Text {
     bool next(Cursor& c, const char** line, size_t* lineLength) const {
         if (c.at >= length) return false;
         const char* start = data + c.at;
-        const void* nl = std::memchr(start, '\n', length - c.at);
-        size_t n = nl ? static_cast<size_t>(static_cast<const char*>(nl) - start) : length - c.at;
-        c.at += n + (nl ? 1 : 0);
-        if (n && start[n - 1] == '\r') --n;
+        const size_t left = length - c.at;
+        size_t n = 0;
+        while (n < left && start[n] != '\n' && start[n] != '\r') ++n;
+        size_t end = n;
+        if (end < left) end += (start[end] == '\r' && end + 1 < left && start[end + 1] == '\n') ? 2 : 1;
+        c.at += end;
         const void* nul = std::memchr(start, '\0', n);
         if (nul) n = static_cast<size_t>(static_cast<const char*>(nul) - start);
         *line = start;
@@ -204,6 +219,12 @@ const char* ResponseFileEntry::readValue() const {
     return value_;
 }
 
+bool ResponseFileEntry::isSecret() const {
+    if (ruleIndex_ >= 0 && ruleIndex_ < kKeywordTableSize && (KeywordTable[ruleIndex_].flags & kRuleFlagPassword))
+        return true;
+    return fa9::equalsNoCase(keyword(), "PASSWORD") || (owner_ && owner_->encrypted().contains(keyword()));
+}
+
 // ---------------------------------------------------------------- ResponseFile
 
 ResponseFile::ResponseFile() = default;
@@ -269,10 +290,17 @@ void ResponseFile::build(const char* path) {
     }
     CloseHandle(file);
     if (!failed) {
-        // Text-mode reading ends the file at a Ctrl+Z.
-        const void* eof = length ? std::memchr(data, 0x1A, length) : nullptr;
-        if (eof) length = static_cast<size_t>(static_cast<const char*>(eof) - data);
-        parse(fileName_, data, length);
+        size_t skip = 0;
+        if (isUtf16(data, length)) {
+            status_ = RSP_FILE_UTF16;
+        } else {
+            // Editors that save UTF-8 put a byte-order mark first; the text after it is read as usual.
+            if (length >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0) skip = 3;
+            // Text-mode reading ends the file at a Ctrl+Z.
+            const void* eof = length > skip ? std::memchr(data + skip, 0x1A, length - skip) : nullptr;
+            if (eof) length = static_cast<size_t>(static_cast<const char*>(eof) - data);
+            parse(fileName_, data + skip, length - skip);
+        }
     }
     std::free(data);
 }

@@ -10,6 +10,7 @@ enum ResponseFileStatus {
     RSP_FILE_INVALID = 1,     // an entry is invalid or a cross-check failed
     RSP_FILE_NOT_OPENED = 2,  // no name, or the file cannot be opened for reading
     RSP_FILE_READ_ERROR = 3,
+    RSP_FILE_UTF16 = 4,       // the file is UTF-16 text, which the parse cannot read
     RSP_FILE_NO_MEMORY = 5,
 };
 
@@ -57,6 +58,9 @@ public:
     const char* value() const { return value_; }
     // The value as readers see it: a valid entry's BLANK (any case) reads as empty text.
     const char* readValue() const;
+    // Whether the value is a secret that reports show as "********": its keyword's rule
+    // is a password's, or the file names the keyword under ENCRYPTED.
+    bool isSecret() const;
 
     int status() const { return status_; }
     void setStatus(int status) { status_ = status; }
@@ -86,7 +90,8 @@ public:
     ResponseFile& operator=(const ResponseFile&) = delete;
 
     // Reads and checks the file at `path` (null: status 2). Multi-byte characters follow
-    // the C runtime's current locale.
+    // the C runtime's current locale; a UTF-8 byte-order mark is skipped and UTF-16 text
+    // is refused (status 4).
     void build(const char* path);
     // The same for text already in memory, named `fileName` (P() rules are relative to
     // its folder): what build does after reading.

@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
 
     int problems = 0;
     std::string out;
-    if (rc == 5014 || rc == 5013 || rc == 5002 || rc == 5012 || rc == -1) {
+    if (rc == 5014 || rc == 5013 || rc == 7106 || rc == 5002 || rc == 5012 || rc == -1) {
         for (const Message& m : collector.messages) out += std::string(file) + ": " + m.text + "\n";
         out += std::string(file) + ": not readable\n";
         if (!quiet) std::fputs(out.c_str(), stdout);

@@ -92,6 +92,16 @@ std::optional<UINT> Session::getFault(const std::string& name) const {
     return it->second;
 }
 
+int Session::uiLevel() const {
+    auto it = properties_.find("UILevel");
+    if (it == properties_.end()) return INSTALLUILEVEL_FULL;
+    try {
+        return std::stoi(it->second);
+    } catch (const std::exception&) {
+        return INSTALLUILEVEL_FULL;
+    }
+}
+
 bool Session::offersProperty(const std::string& name) const {
     if (mode_ == RunMode::Immediate) return true;
     // Deferred, rollback and commit custom actions see only these.
@@ -274,12 +284,33 @@ BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField) {
     return rec->fields[iField].isNull();
 }
 
+// Error, warning and user messages are the installer's own message boxes: it shows them
+// in every interface but none (basic and reduced interfaces show them too) and returns
+// the button pressed; a silent installation shows nothing and returns 0, "no action
+// taken". The message is written to the log either way.
 int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord) {
     Session* s = sessionOf(hInstall);
     auto rec = recordOf(hRecord);
     if (!s || !rec) return -1;
-    s->appendLog(static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000), formatRecord(*rec, s));
-    return 0;
+    const auto kind = static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000);
+    const std::string text = formatRecord(*rec, s);
+    s->appendLog(kind, text);
+    if (kind != INSTALLMESSAGE_ERROR && kind != INSTALLMESSAGE_WARNING && kind != INSTALLMESSAGE_USER) return 0;
+    if (s->uiLevel() <= INSTALLUILEVEL_NONE) return 0;
+    InstallerBox box;
+    box.kind = kind;
+    box.text = text;
+    box.buttons = eMessageType & MB_TYPEMASK;
+    box.icon = eMessageType & MB_ICONMASK;
+    if (!s->installerBoxAnswers.empty()) {
+        box.answer = s->installerBoxAnswers.front();
+        s->installerBoxAnswers.pop_front();
+    } else {
+        static const int firstButton[] = {IDOK, IDOK, IDABORT, IDYES, IDYES, IDRETRY, IDCANCEL};
+        box.answer = box.buttons < sizeof(firstButton) / sizeof(firstButton[0]) ? firstButton[box.buttons] : IDOK;
+    }
+    s->installerBoxes.push_back(box);
+    return box.answer;
 }
 
 UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, LPDWORD pcchResultBuf) {

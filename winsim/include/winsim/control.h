@@ -226,6 +226,15 @@ struct LogEntry {
     std::string line;  // the text as the installer log shows it
 };
 
+// A box the installer itself showed for an error, warning or user message.
+struct InstallerBox {
+    INSTALLMESSAGE kind = INSTALLMESSAGE_ERROR;
+    std::string text;
+    UINT buttons = MB_OK;  // MB_TYPEMASK bits of the message type
+    UINT icon = 0;         // MB_ICONMASK bits
+    int answer = 0;
+};
+
 class Session {
 public:
     explicit Session(Machine& machine);
@@ -291,6 +300,15 @@ public:
 
     // Runs a custom action with this session's handle, as the installer would.
     UINT run(UINT(WINAPI* customAction)(MSIHANDLE));
+
+    // The installer's user-interface level, as its UILevel property gives it (the
+    // installer knows it in every run mode, even where custom actions cannot read the
+    // property); 5, the full interface, when the property is not set.
+    int uiLevel() const;
+    // Error, warning and user messages the installer showed as boxes, in order.
+    std::vector<InstallerBox> installerBoxes;
+    // Scripted answers, taken in order; when none is left a box answers with its first button.
+    std::deque<int> installerBoxAnswers;
 
     std::optional<UINT> getFault(const std::string& name) const;
     bool offersProperty(const std::string& name) const;
