@@ -597,8 +597,14 @@ def deferred_failure_boxes(ctx, c):
                 for box in about[:1]:
                     c.eq("%s: one OK button" % label, [b["text"] for b in box["buttons"]], ["OK"])
                 # The rollback row's report (the program is gone by then) goes the same way.
-                c.eq("%s: every box is the installer's, none the custom actions' own" % label,
-                     sorted(set(b["title"] for b in r.boxes)), ["Windows Installer"])
+                # In a 32-bit run the immediate AddSummaryCA shows its own boxes for Wine's
+                # rich-edit limit (see summary_limit); they are not the script's.
+                summary = _action_lines(r, "AddSummaryCA")
+                script = [b for b in r.boxes if not any(b["text"] in l for l in summary)]
+                if len(script) < len(r.boxes):
+                    c.note("%s: %d box(es) of AddSummaryCA left out" % (label, len(r.boxes) - len(script)))
+                c.eq("%s: every box of the script is the installer's, none the custom actions' own" % label,
+                     sorted(set(b["title"] for b in script)), ["Windows Installer"])
             else:
                 c.eq("%s: message boxes" % label, r.boxes, [])
                 c.true("%s: the installer logged the message it did not show" % label,
