@@ -71,6 +71,10 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
         DWORD written = 0;
         WriteFile(file.get(), chunk, size, &written, nullptr);
     }
+    // The file, the record, then the view: the record's stream is let go while its view
+    // is still open.
+    file.reset();
+    record.reset();
     MsiViewClose(view.get());
     return result;
 }
