@@ -106,6 +106,7 @@ void parse(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
     state.SetItemsProcessed(state.iterations() * lines);
+    state.counters["file_bytes"] = static_cast<double>(size);
     state.counters["memory_per_file_byte"] = peakMemoryPerFileByte(file.text);
 }
 
