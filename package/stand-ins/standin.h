@@ -155,49 +155,44 @@ static inline void standin_note_parent(const char *program) {
 #endif
 }
 
-/* The exit code a scenario chose for this program and first argument, else `natural`. */
-static inline int standin_exit_code(const char *program, const char *argument, int natural) {
+/* The number that the control file `name` (lines "<program> <first argument> <number>",
+ * program and argument without regard to case) gives this program and first argument,
+ * with the argument as the file writes it in `arg` (256 characters); 0 when it gives none. */
+static inline int standin_chosen(const char *name, const char *program, const char *argument, int *number,
+                                 char *arg) {
     char line[512];
     FILE *f;
     char win[512], local[1024];
-    snprintf(win, sizeof win, "%s\\exitcodes.txt", STANDIN_STATE);
+    snprintf(win, sizeof win, "%s\\%s", STANDIN_STATE, name);
     standin_local(win, local, sizeof local);
     f = fopen(local, "r");
-    if (!f) return natural;
+    if (!f) return 0;
     while (fgets(line, sizeof line, f)) {
-        char prog[128], arg[256];
-        int code;
-        if (sscanf(line, "%127s %255s %d", prog, arg, &code) == 3 && standin_same(prog, program) &&
+        char prog[128];
+        if (sscanf(line, "%127s %255s %d", prog, arg, number) == 3 && standin_same(prog, program) &&
             standin_same(arg, argument ? argument : "")) {
             fclose(f);
-            fprintf(stderr, "%s: exit code %d chosen for %s\n", program, code, arg);
-            return code;
+            return 1;
         }
     }
     fclose(f);
-    return natural;
+    return 0;
+}
+
+/* The exit code a scenario chose for this program and first argument, else `natural`. */
+static inline int standin_exit_code(const char *program, const char *argument, int natural) {
+    char arg[256];
+    int code;
+    if (!standin_chosen("exitcodes.txt", program, argument, &code, arg)) return natural;
+    fprintf(stderr, "%s: exit code %d chosen for %s\n", program, code, arg);
+    return code;
 }
 
 /* The seconds linger.txt gives this program and first argument, else -1. */
 static inline int standin_linger_seconds(const char *program, const char *argument) {
-    char line[512];
-    FILE *f;
-    char win[512], local[1024];
-    snprintf(win, sizeof win, "%s\\linger.txt", STANDIN_STATE);
-    standin_local(win, local, sizeof local);
-    f = fopen(local, "r");
-    if (!f) return -1;
-    while (fgets(line, sizeof line, f)) {
-        char prog[128], arg[256];
-        int seconds;
-        if (sscanf(line, "%127s %255s %d", prog, arg, &seconds) == 3 && standin_same(prog, program) &&
-            standin_same(arg, argument ? argument : "")) {
-            fclose(f);
-            return seconds;
-        }
-    }
-    fclose(f);
-    return -1;
+    char arg[256];
+    int seconds;
+    return standin_chosen("linger.txt", program, argument, &seconds, arg) ? seconds : -1;
 }
 
 /* True in the copy left behind by standin_linger, once it has held the output long enough. */
