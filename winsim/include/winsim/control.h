@@ -170,6 +170,10 @@ public:
     void registerNativeModule(const std::string& baseName, std::map<std::string, FARPROC> exports);
     const std::map<std::string, FARPROC>* nativeExports(const std::string& baseName) const;
     std::vector<std::string> loadedModules() const;  // full Windows paths, in load order
+    // Libraries mapped as data only (LoadLibraryExA), full Windows paths, in load order.
+    std::vector<std::string> dataFileModules() const;
+    // Libraries whose entry point ran because they were loaded as code, in order.
+    std::vector<std::string> entryPointsRun() const;
 
     struct ModuleTable;
     ModuleTable& modules() { return *modules_; }
