@@ -208,6 +208,58 @@ TEST_F(RuntimeTest, ReportsOfLaterCustomActionsFindTheStrings) {
     URE::destroy();
 }
 
+// A name below the runtime directory made by someone else between the folder's creation
+// and the extraction (the installing user may write there): refused, nothing more made.
+struct TakenCase {
+    const char* name;  // below the runtime directory
+    bool folder;       // planted as a folder, else as a file
+};
+void PrintTo(const TakenCase& c, std::ostream* os) { *os << c.name << (c.folder ? " (folder)" : ""); }
+
+class TakenBelowRuntime : public RuntimeTest, public ::testing::WithParamInterface<TakenCase> {};
+
+TEST_P(TakenBelowRuntime, IsRefusedWith7113) {
+    const std::string planted = kRuntime0 + "\\" + GetParam().name;
+    machine.onDirectoryCreated = [&](const std::string& path) {
+        if (path != kRuntime0) return;
+        if (GetParam().folder)
+            machine.makeDirs(planted);
+        else
+            machine.writeFile(planted, "planted");
+    };
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The name " + planted +
+                                          " that the installation needs in its temporary folder already exists. "
+                                          "Remove it or use another TEMP folder, then run the installation again.")));
+    EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
+    if (!GetParam().folder) EXPECT_EQ(machine.readFile(planted), "planted");
+    // Nothing after the refusal was extracted.
+    if (std::string(GetParam().name) != "commontoolreg.exe")
+        EXPECT_FALSE(machine.fileExists(kRuntime0 + "\\commontoolreg.exe"));
+    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtime, TakenBelowRuntime,
+                         ::testing::Values(TakenCase{"Microsoft.VC80.CRT", true},
+                                           TakenCase{"Microsoft.VC80.MFC", false},
+                                           TakenCase{"commontoolreg.exe", false},
+                                           TakenCase{"fa9osse_install3.dll", true}));
+
+TEST_F(RuntimeTest, TheRuntimeDirectoryIsProtectedAndItsFilesNew) {
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    auto list = machine.accessList(kRuntime0);
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->isProtected);
+    ASSERT_EQ(list->entries.size(), 3u);
+    EXPECT_EQ(list->entries[2].sid, machine.token.userSid);
+    // Another standard user can neither add nor replace anything in it.
+    machine.token = {"S-1-5-21-1004336348-1177238915-682003330-1009", false};
+    EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\Microsoft.VC80.CRT\\msvcr80.dll"));
+    EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\locale"));
+}
+
 // ---------------------------------------------------------------- helpers
 
 struct UniqueCase {

@@ -8,6 +8,9 @@
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "frame/msg_token_holder.h"
+#include "runtime/protected_folder.h"
 #include "runtime/runtime_extraction.h"
 #include "session/property_access.h"
 
@@ -30,12 +33,33 @@ void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
     iLogMessage(hInstall, line);
 }
 
+// A name the runtime directory needs is taken already: whoever made it could have us
+// fill or load what they control, so the extraction stops.
+void reportTakenName(int probe, const char* path) {
+    MsgTokenHolder tokens;
+    tokens.addString(path);
+    ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE), 7113,
+              &tokens, 0, true);
+}
+
+// One file of the runtime directory from its Binary row: false once reported.
+bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* target) {
+    const UINT rc = StreamFileFromBinary(hInstall, database, rowName, target);
+    if (rc == 2) reportTakenName(30, target);
+    if (rc == 1) logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", rowName);
+    return rc == 0;
+}
+
 // One side-by-side assembly folder: created, then each file of `list` extracted into it.
 bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, const char* folderName,
                      char* list) {
     char folder[kPathCapacity];
-    if (!fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName) || CreateDirectoryTree(folder) != 0) {
-        logLine(hInstall, "ERROR:Failed to create directory %s", folder);
+    const bool fits = fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName);
+    if (!fits || !CreateDirectoryA(folder, nullptr)) {
+        if (fits && GetLastError() == ERROR_ALREADY_EXISTS)
+            reportTakenName(20, folder);
+        else
+            logLine(hInstall, "ERROR:Failed to create directory %s", folder);
         return false;
     }
     for (char* name = list; *name;) {
@@ -43,11 +67,11 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
         if (end) *end = '\0';
         if (*name) {
             char target[kPathCapacity];
-            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name) ||
-                StreamFileFromBinary(hInstall, database, name, target) != 0) {
+            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name)) {
                 logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
                 return false;
             }
+            if (!extractFile(hInstall, database, name, target)) return false;
         }
         if (!end) break;
         name = end + 1;
@@ -58,11 +82,11 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
 bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
     for (const char* file : kSiblingFiles) {
         char target[kPathCapacity];
-        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file) ||
-            StreamFileFromBinary(hInstall, database, file, target) != 0) {
+        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file)) {
             logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", file);
             return false;
         }
+        if (!extractFile(hInstall, database, file, target)) return false;
     }
     return true;
 }
@@ -76,10 +100,13 @@ bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeD
     fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
     char target[kPathCapacity];
     bool fits = fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, "fa9istring_v97.dll");
-    if (fits && (StreamFileFromBinary(hInstall, database, row, target) == 0 ||
-                 StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target) == 0))
-        return true;
-    iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
+    UINT rc = fits ? StreamFileFromBinary(hInstall, database, row, target) : 1;
+    if (rc == 1 && fits) rc = StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target);
+    if (rc == 0) return true;
+    if (rc == 2)
+        reportTakenName(30, target);
+    else
+        iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
     return false;
 }
 
@@ -106,7 +133,13 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
                 tempFolder);
         return ERROR_INSTALL_FAILURE;
     }
-    if (!CreateDirectoryA(runtimeDir, nullptr)) {
+    // Its own access list, not the TEMP folder's: only SYSTEM, administrators and the
+    // installing user may put anything into it.
+    if (!iCreateProtectedFolder(runtimeDir, true)) {
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            reportTakenName(10, runtimeDir);
+            return ERROR_INSTALL_FAILURE;
+        }
         char line[96];
         fa9::formatText(line, sizeof line, "ERROR:Unable to retrieve temporary directory. Error code is %d",
                         static_cast<int>(GetLastError()));
@@ -125,9 +158,11 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
         iLogMessage(hInstall, line);
         return ERROR_INSTALL_FAILURE;
     }
-    if (!extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList) ||
+    // The strings come first, so that a refusal of a later name can be reported in words.
+    if (!extractStrings(hInstall, database.get(), runtimeDir) ||
+        !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList) ||
         !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList) ||
-        !extractSiblings(hInstall, database.get(), runtimeDir) || !extractStrings(hInstall, database.get(), runtimeDir))
+        !extractSiblings(hInstall, database.get(), runtimeDir))
         return ERROR_INSTALL_FAILURE;
 
     if (!SetCurrentDirectoryA(runtimeDir)) {

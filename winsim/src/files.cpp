@@ -115,6 +115,11 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
         return FALSE;
     }
     recordCreated(m, lpPathName, lpSecurityAttributes);
+    if (m.onDirectoryCreated) {
+        const DWORD error = GetLastError();
+        m.onDirectoryCreated(m.fullPath(lpPathName));
+        SetLastError(error);
+    }
     return TRUE;
 }
 
@@ -128,6 +133,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
     std::string host = m.hostPath(lpFileName);
     std::error_code ec;
     bool exists = fs::exists(host, ec);
+    // A new file's name must be free: a folder or a link of that name (even one leading
+    // nowhere) is a collision, before anything else is looked at.
+    if (dwCreationDisposition == CREATE_NEW && (exists || fs::is_symlink(host, ec))) {
+        SetLastError(ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
     if (fs::is_directory(host, ec)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;

@@ -224,6 +224,9 @@ public:
     bool tokenCanWrite(const std::string& winPath) const;
     // Objects removed or renamed lose what was recorded for them.
     void forgetSecurity(const std::string& winPath);
+    // Another process of the machine acting right after CreateDirectoryA made a folder
+    // (the full Windows path): what a race with the installation would give.
+    std::function<void(const std::string& winPath)> onDirectoryCreated;
 
 private:
     std::string root_;
