@@ -40,7 +40,12 @@ WIN32_FIND_DATAA describe(const std::string& name, const fs::path& host) {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
     struct stat st;
-    if (::stat(host.c_str(), &st) == 0) {
+    if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // A junction or symbolic link is listed as itself, marked as a reparse point.
+        const bool folder = ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        data.dwFileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    } else if (::stat(host.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         } else {

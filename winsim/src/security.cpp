@@ -259,6 +259,12 @@ void Machine::forgetSecurity(const std::string& winPath) {
     owners_.erase(key);
 }
 
+void Machine::makeLink(const std::string& linkPath, const std::string& target) {
+    const std::string link = hostPath(linkPath);
+    std::filesystem::create_directories(std::filesystem::path(link).parent_path());
+    std::filesystem::create_symlink(hostPath(target), link);
+}
+
 bool Machine::tokenCanWrite(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
     std::string full = fullPath(winPath);

@@ -132,6 +132,10 @@ public:
     std::string readFile(const std::string& winPath) const;
     bool fileExists(const std::string& winPath) const;
     bool dirExists(const std::string& winPath) const;
+    // A reparse point (a junction or symbolic link) at `linkPath` leading to `target`,
+    // modelled by a host symbolic link; FindFirstFileA and GetFileAttributesA show it
+    // with FILE_ATTRIBUTE_REPARSE_POINT.
+    void makeLink(const std::string& linkPath, const std::string& target);
     std::string currentDirectory() const;
     void setCurrentDirectory(const std::string& winPath);
 
