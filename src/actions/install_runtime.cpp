@@ -33,31 +33,41 @@ void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
     iLogMessage(hInstall, line);
 }
 
-// A name the runtime directory needs is taken already: whoever made it could have us
-// fill or load what they control, so the extraction stops.
-void reportTakenName(int probe, const char* path) {
+// A name the runtime directory needs, found taken already: whoever made it could have us
+// fill or load what they control, so the extraction stops. The report waits until it
+// has stopped, when the strings to word it can be there.
+struct TakenName {
+    char path[kPathCapacity] = "";
+    int probe = 0;
+    void note(int where, const char* name) {
+        probe = where;
+        fa9::copyText(path, sizeof path, name);
+    }
+};
+
+void reportTakenName(const TakenName& taken) {
     MsgTokenHolder tokens;
-    tokens.addString(path);
-    ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE), 7113,
-              &tokens, 0, true);
+    tokens.addString(taken.path);
+    ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", taken.probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE),
+              7113, &tokens, 0, true);
 }
 
-// One file of the runtime directory from its Binary row: false once reported.
-bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* target) {
+// One file of the runtime directory from its Binary row: false once logged or noted.
+bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* target, TakenName& taken) {
     const UINT rc = StreamFileFromBinary(hInstall, database, rowName, target);
-    if (rc == 2) reportTakenName(30, target);
+    if (rc == 2) taken.note(30, target);
     if (rc == 1) logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", rowName);
     return rc == 0;
 }
 
 // One side-by-side assembly folder: created, then each file of `list` extracted into it.
 bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, const char* folderName,
-                     char* list) {
+                     char* list, TakenName& taken) {
     char folder[kPathCapacity];
     const bool fits = fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName);
     if (!fits || !CreateDirectoryA(folder, nullptr)) {
         if (fits && GetLastError() == ERROR_ALREADY_EXISTS)
-            reportTakenName(20, folder);
+            taken.note(20, folder);
         else
             logLine(hInstall, "ERROR:Failed to create directory %s", folder);
         return false;
@@ -71,7 +81,7 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
                 logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
                 return false;
             }
-            if (!extractFile(hInstall, database, name, target)) return false;
+            if (!extractFile(hInstall, database, name, target, taken)) return false;
         }
         if (!end) break;
         name = end + 1;
@@ -79,20 +89,20 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
     return true;
 }
 
-bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
     for (const char* file : kSiblingFiles) {
         char target[kPathCapacity];
         if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file)) {
             logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", file);
             return false;
         }
-        if (!extractFile(hInstall, database, file, target)) return false;
+        if (!extractFile(hInstall, database, file, target, taken)) return false;
     }
     return true;
 }
 
 // The string library in the message language, else the English one.
-bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
     char language[URE::kLanguageCapacity] = "en_US";
     if (URE* engine = URE::instance()) engine->getLanguage(language, sizeof language);
     for (char* c = language; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
@@ -104,7 +114,7 @@ bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeD
     if (rc == 1 && fits) rc = StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target);
     if (rc == 0) return true;
     if (rc == 2)
-        reportTakenName(30, target);
+        taken.note(30, target);
     else
         iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
     return false;
@@ -137,7 +147,9 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
     // installing user may put anything into it.
     if (!iCreateProtectedFolder(runtimeDir, true)) {
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
-            reportTakenName(10, runtimeDir);
+            TakenName taken;
+            taken.note(10, runtimeDir);
+            reportTakenName(taken);
             return ERROR_INSTALL_FAILURE;
         }
         char line[96];
@@ -158,12 +170,21 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
         iLogMessage(hInstall, line);
         return ERROR_INSTALL_FAILURE;
     }
-    // The strings come first, so that a refusal of a later name can be reported in words.
-    if (!extractStrings(hInstall, database.get(), runtimeDir) ||
-        !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList) ||
-        !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList) ||
-        !extractSiblings(hInstall, database.get(), runtimeDir))
+    TakenName taken;
+    const bool beforeStrings =
+        extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList, taken) &&
+        extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList, taken) &&
+        extractSiblings(hInstall, database.get(), runtimeDir, taken);
+    if (!beforeStrings || !extractStrings(hInstall, database.get(), runtimeDir, taken)) {
+        if (taken.path[0]) {
+            // The strings come last: a refusal before them fetches them first, so that it
+            // is reported in words (a failure of theirs is logged as ever).
+            TakenName unused;
+            if (!beforeStrings) extractStrings(hInstall, database.get(), runtimeDir, unused);
+            reportTakenName(taken);
+        }
         return ERROR_INSTALL_FAILURE;
+    }
 
     if (!SetCurrentDirectoryA(runtimeDir)) {
         logLine(hInstall, "Failed to change the current directory for the process to %s", runtimeDir);
