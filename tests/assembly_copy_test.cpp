@@ -147,6 +147,7 @@ TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
     const LinkCase& c = GetParam();
     machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
     if (c.withPolicy) machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy\\p.manifest", "p");
+    machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
     std::filesystem::remove_all(machine.hostPath(c.link));
     machine.makeLink(c.link, "C:\\Elsewhere");
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
@@ -155,7 +156,8 @@ TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
         expected.push_back(logged("Warning: The link " + path +
                                   " points elsewhere and was skipped, so nothing is copied into or deleted through it."));
     EXPECT_EQ(log(), expected);
-    EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("keep.txt"));
+    EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
+    EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
     for (const std::string& op : winsim::pendingFileOperations(machine))
         EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
     // The other program folders are served as always.
@@ -169,6 +171,9 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"the_copys_place", kInstall + "BIN\\Microsoft.VC80.MFC", false,
                  {kShortInstall + "BIN\\Microsoft.VC80.MFC"}},
         LinkCase{"a_language_folder", kInstall + "msg\\fr_FR", false, {kShortInstall + "msg\\fr_FR"}},
+        LinkCase{"the_language_folders_parent", kInstall + "msg", false, {kShortInstall + "msg"}},
+        // A folder on the way down to a program folder, not the program folder itself.
+        LinkCase{"a_folder_on_the_way", kInstall + "security", false, {kShortInstall + "security"}},
         // Met by the copy, then by the delete walk of the same tree.
         LinkCase{"a_folder_inside_the_copy",
                  kInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY",

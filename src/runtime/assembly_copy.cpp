@@ -163,6 +163,23 @@ int serveProgramFolder(const char* folder, const char* mfc, const char* crt) {
     return 0;
 }
 
+// Whether a folder on the way from the installation folder down to `sub` (the last
+// one included) is a link; the first one met is named.
+bool linkOnTheWay(const char* installDir, const char* sub) {
+    char level[kPathCapacity];
+    if (!fa9::copyText(level, sizeof level, installDir)) return false;
+    size_t at = std::strlen(level);
+    for (const char* p = sub;; ++p) {
+        if (*p == '\\' || *p == '\0') {
+            level[at] = '\0';
+            if (skipLink("copyVC80Assemblies", level)) return true;
+            if (*p == '\0') return false;
+        }
+        if (at + 1 >= sizeof level) return false;
+        level[at++] = *p;
+    }
+}
+
 // INSTALLDIR of the product's own copy, else INSTALLDIR; short form when there is one.
 bool readInstallDir(MSIHANDLE hInstall, char* installDir) {
     DWORD capacity = kPathCapacity;
@@ -228,11 +245,13 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
         char folder[kPathCapacity];
         if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
+        if (linkOnTheWay(installDir, *sub)) continue;
         if (serveProgramFolder(folder, mfc, crt) != 0) return -1;
     }
 
     char messages[kPathCapacity], pattern[kPathCapacity];
     if (!fa9::formatText(messages, sizeof messages, "%smsg", installDir) || !iIsDirectory(messages)) return 0;
+    if (skipLink("copyVC80Assemblies", messages)) return 0;
     if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", messages)) return 0;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);
