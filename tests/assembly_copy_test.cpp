@@ -2,6 +2,7 @@
 // deletion at the next restart.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "frame/custom_action_context.h"
 #include "runtime/assembly_copy.h"
 
 #include <gmock/gmock.h>
@@ -128,6 +129,74 @@ TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
                 ElementsAre("Microsoft.VC80.CRT.manifest", "POLICY", "msvcr80.dll"));
     EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
     EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
+}
+
+// A junction planted where the copy writes, or in what it copies or marks for deletion,
+// is skipped with a warning: nothing is written to, or marked below, where it leads.
+struct LinkCase {
+    const char* name;
+    std::string link;                  // the junction's path, replacing whatever was there
+    bool withPolicy;                   // the runtime's CRT assembly has a Policy folder
+    std::vector<std::string> warned;   // the link as each walk that met it names it
+};
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
+
+class LinksAreSkipped : public AssemblyCopy, public ::testing::WithParamInterface<LinkCase> {};
+
+TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
+    const LinkCase& c = GetParam();
+    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
+    if (c.withPolicy) machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy\\p.manifest", "p");
+    machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
+    std::filesystem::remove_all(machine.hostPath(c.link));
+    machine.makeLink(c.link, "C:\\Elsewhere");
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+    std::vector<std::string> expected;
+    for (const std::string& path : c.warned)
+        expected.push_back(logged("Warning: The link " + path +
+                                  " points elsewhere and was skipped, so nothing is copied into or deleted through it."));
+    EXPECT_EQ(log(), expected);
+    EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
+    EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
+    for (const std::string& op : winsim::pendingFileOperations(machine))
+        EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
+    // The other program folders are served as always.
+    EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Links, LinksAreSkipped,
+    ::testing::Values(
+        LinkCase{"program_folder", kInstall + "BIN", false, {kShortInstall + "BIN"}},
+        LinkCase{"the_copys_place", kInstall + "BIN\\Microsoft.VC80.MFC", false,
+                 {kShortInstall + "BIN\\Microsoft.VC80.MFC"}},
+        LinkCase{"a_language_folder", kInstall + "msg\\fr_FR", false, {kShortInstall + "msg\\fr_FR"}},
+        LinkCase{"the_language_folders_parent", kInstall + "msg", false, {kShortInstall + "msg"}},
+        // A folder on the way down to a program folder, not the program folder itself.
+        LinkCase{"a_folder_on_the_way", kInstall + "security", false, {kShortInstall + "security"}},
+        // Met by the copy, then by the delete walk of the same tree.
+        LinkCase{"a_folder_inside_the_copy",
+                 kInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY",
+                 true,
+                 {kShortInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY", kShortInstall + "BIN\\Microsoft.VC80.CRT\\POLICY"}},
+        // Met once by the copy into each of the four program folders served.
+        LinkCase{"a_folder_of_the_source",
+                 std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy",
+                 false,
+                 std::vector<std::string>(4, "C:\\USERS\\SETUP\\APPDATA\\LOCAL\\TEMP\\FA9WOLT00000\\MICROSOFT.VC80.CRT\\Policy")}),
+    [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
+
+TEST_F(AssemblyCopy, TheDeleteWalkDoesNotFollowALink) {
+    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
+    machine.writeFile("C:\\Copy\\a.dll", "a");
+    machine.makeLink("C:\\Copy\\Sub", "C:\\Elsewhere");
+    CustomActionContext context(session.handle());
+    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy"), 0);
+    EXPECT_EQ(winsim::pendingFileOperations(machine),
+              (std::vector<std::string>{"\\??\\C:\\Copy\\a.dll", "", "\\??\\C:\\Copy", ""}));
+    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy\\Sub"), 0);
+    EXPECT_EQ(winsim::pendingFileOperations(machine).size(), 4u);
+    EXPECT_EQ(log().size(), 2u);
 }
 
 struct TreeCase {

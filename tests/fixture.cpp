@@ -1,5 +1,7 @@
 #include "fixture.h"
 
+#include "frame/message_strings.h"
+#include "frame/ure.h"
 #include "oss_mem.h"
 
 namespace fa9test {
@@ -8,6 +10,11 @@ SessionTest::SessionTest() {
     machine.registerNativeModule("fa9osse_install3.dll",
                                  {{"_ossMemAlloc", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&_ossMemAlloc))},
                                   {"_ossMemFree", reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(&_ossMemFree))}});
+}
+
+SessionTest::~SessionTest() {
+    URE::destroy();
+    ureReleaseStringLibraries();
 }
 
 void SessionTest::installRuntime(const std::string& strings, bool withAllocator) {

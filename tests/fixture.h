@@ -31,6 +31,8 @@ inline std::string frameStrings(const std::string& locale) {
 class SessionTest : public ::testing::Test {
 protected:
     SessionTest();
+    // The engine and the string libraries it kept belong to this test's machine.
+    ~SessionTest() override;
 
     // Puts the runtime folder in place as the installation leaves it: the string library
     // (a host path), the sibling allocator library unless told otherwise, the folder

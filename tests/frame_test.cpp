@@ -314,11 +314,31 @@ TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
 }
 
 TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
-    machine.setCurrentDirectory("C:\\Windows");  // the sibling library is no longer on the search path
+    // Only the runtime directory's copy counts: one of that name elsewhere on the search
+    // path (here the current directory) is never loaded.
+    const std::string planted = "C:\\Users\\setup\\fa9osse_install3.dll";
+    machine.copyFileIn(FA9_OSSE_DLL, planted);
+    machine.setCurrentDirectory("C:\\Users\\setup");
+    ASSERT_TRUE(DeleteFileA((std::string(kRuntimeDir) + "\\fa9osse_install3.dll").c_str()));
     CustomActionContext context(session.handle());
     ureReport(URE_LOG_ERROR, "test", 5, 1, 100, nullptr, 0, true);
     ureReportText(URE_LOG_ERROR, "test", 5, 1, "\"x\"", true);
     EXPECT_THAT(log(), ElementsAre(logged("ERR:    quoted text"), logged("ERR:  x")));
+    EXPECT_THAT(machine.loadedModules(), IsEmpty());
+}
+
+// The strings are read from the language's folder first, a place nothing extracts to: a
+// library planted there may give its texts, but none of its code runs.
+TEST_F(FrameTest, APlantedStringLibraryIsReadAsDataOnly) {
+    const std::string planted = std::string(kRuntimeDir) + "\\locale\\en_US\\fa9istring_v97.dll";
+    machine.copyFileIn(std::string(FA9_TEST_DATA_DIR) + "/planted/fa9istring_v97.dll", planted);
+    CustomActionContext context(session.handle());
+    char text[64];
+    EXPECT_EQ(ureGetString(2006, text, sizeof text, nullptr), 0);
+    EXPECT_STREQ(text, "Fehlgeschlagen mit %1.");
+    EXPECT_THAT(machine.entryPointsRun(), IsEmpty());
+    EXPECT_EQ(machine.dataFileModules(), std::vector<std::string>{planted});
+    EXPECT_EQ(GetModuleHandleA(planted.c_str()), nullptr);
 }
 
 TEST_F(FrameTest, ReportWithoutMessageOrTextLogsTheGenericFailure) {
@@ -445,7 +465,8 @@ TEST(MsgTokenHolderTest, KeepsCountAndLengthThroughEveryChange) {
 TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
     iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 0);
     iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 1605);
-    LoadLibraryA((std::string(kRuntimeDir) + "\\fa9istring_v97.dll").c_str());
+    char text[64];
+    ASSERT_EQ(liteLoadString(2006, text, sizeof text, (std::string(kRuntimeDir) + "\\fa9istring_v97.dll").c_str()), 0);
     iLogCallFailure(session.handle(), "iMsiGetProperty", "INSTALLDIR", 1605);
     iLogCallFailure(session.handle(), "iMsiSetProperty", nullptr, 5);
     EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'."),

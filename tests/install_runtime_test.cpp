@@ -3,6 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/ure.h"
+#include "runtime/protected_folder.h"
 #include "runtime/runtime_extraction.h"
 
 #include <gmock/gmock.h>
@@ -246,6 +247,58 @@ TEST_F(RuntimeTest, ReportsOfLaterCustomActionsFindTheStrings) {
     URE::destroy();
 }
 
+// A name below the runtime directory made by someone else between the folder's creation
+// and the extraction (the installing user may write there): refused, nothing more made.
+struct TakenCase {
+    const char* name;  // below the runtime directory
+    bool folder;       // planted as a folder, else as a file
+};
+void PrintTo(const TakenCase& c, std::ostream* os) { *os << c.name << (c.folder ? " (folder)" : ""); }
+
+class TakenBelowRuntime : public RuntimeTest, public ::testing::WithParamInterface<TakenCase> {};
+
+TEST_P(TakenBelowRuntime, IsRefusedWith7113) {
+    const std::string planted = kRuntime0 + "\\" + GetParam().name;
+    machine.onDirectoryCreated = [&](const std::string& path) {
+        if (path != kRuntime0) return;
+        if (GetParam().folder)
+            machine.makeDirs(planted);
+        else
+            machine.writeFile(planted, "planted");
+    };
+    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The name " + planted +
+                                          " that the installation needs in its temporary folder already exists. "
+                                          "Remove it or use another TEMP folder, then run the installation again.")));
+    EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
+    if (!GetParam().folder) EXPECT_EQ(machine.readFile(planted), "planted");
+    // Nothing after the refusal was extracted.
+    if (std::string(GetParam().name) != "commontoolreg.exe")
+        EXPECT_FALSE(machine.fileExists(kRuntime0 + "\\commontoolreg.exe"));
+    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Runtime, TakenBelowRuntime,
+                         ::testing::Values(TakenCase{"Microsoft.VC80.CRT", true},
+                                           TakenCase{"Microsoft.VC80.MFC", false},
+                                           TakenCase{"commontoolreg.exe", false},
+                                           TakenCase{"fa9osse_install3.dll", true}));
+
+TEST_F(RuntimeTest, TheRuntimeDirectoryIsProtectedAndItsFilesNew) {
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    auto list = machine.accessList(kRuntime0);
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->isProtected);
+    ASSERT_EQ(list->entries.size(), 3u);
+    EXPECT_EQ(list->entries[2].sid, machine.token.userSid);
+    // Another standard user can neither add nor replace anything in it.
+    machine.token = {"S-1-5-21-1004336348-1177238915-682003330-1009", false};
+    EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\Microsoft.VC80.CRT\\msvcr80.dll"));
+    EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\locale"));
+}
+
 // ---------------------------------------------------------------- helpers
 
 struct UniqueCase {
@@ -296,6 +349,120 @@ TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
     EXPECT_EQ(CreateDirectoryTree(""), -1);
     EXPECT_EQ(CreateDirectoryTree(nullptr), -1);
     EXPECT_EQ(CreateDirectoryTree(("C:\\" + std::string(300, 'x')).c_str()), -1);
+}
+
+// ---------------------------------------------------------------- protected folders
+
+const char* kUser = "S-1-5-21-1004336348-1177238915-682003330-1003";
+const char* kOtherUser = "S-1-5-21-1004336348-1177238915-682003330-1004";
+
+struct ProtectedCase {
+    const char* name;
+    bool withInstallingUser;
+    winsim::Machine::Token writer;
+    bool mayWrite;
+};
+void PrintTo(const ProtectedCase& c, std::ostream* os) { *os << c.name; }
+
+class ProtectedFolder : public SessionTest, public ::testing::WithParamInterface<ProtectedCase> {
+protected:
+    // Created by a standard user, as an installation started without elevation does.
+    ProtectedFolder() {
+        machine.makeDirs("C:\\T");
+        machine.token = {kUser, false};
+    }
+};
+
+TEST_P(ProtectedFolder, OnlyTheListedMayWriteInside) {
+    const ProtectedCase& c = GetParam();
+    ASSERT_TRUE(iCreateProtectedFolder("C:\\T\\P", c.withInstallingUser));
+    machine.makeDirs("C:\\T\\P\\made");
+    machine.writeFile("C:\\T\\P\\made\\lib.dll", "genuine");
+    machine.token = c.writer;
+    HANDLE file = CreateFileA("C:\\T\\P\\planted.dll", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.mayWrite);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    else EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // What the folder holds inherits its list.
+    EXPECT_EQ(CreateDirectoryA("C:\\T\\P\\made\\deeper", nullptr) != FALSE, c.mayWrite);
+    EXPECT_EQ(DeleteFileA("C:\\T\\P\\made\\lib.dll") != FALSE, c.mayWrite);
+    // Beside it everyone still writes.
+    EXPECT_TRUE(CreateDirectoryA("C:\\T\\beside", nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, ProtectedFolder,
+    ::testing::Values(ProtectedCase{"InstallingUser", true, {kUser, false}, true},
+                      ProtectedCase{"InstallingUserLeftOut", false, {kUser, false}, false},
+                      ProtectedCase{"AnotherUser", true, {kOtherUser, false}, false},
+                      ProtectedCase{"System", false, {"S-1-5-18", true}, true},
+                      ProtectedCase{"AnAdministrator", false, {kOtherUser, true}, true}),
+    [](const ::testing::TestParamInfo<ProtectedCase>& info) { return std::string(info.param.name); });
+
+// The security calls the protected folder makes, answered as Windows answers them.
+TEST_F(SessionTest, TokenAndDescriptorCallsFollowWindowsRules) {
+    machine.token = {"S-1-5-21-11-22-33-1001", false};
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    DWORD size = 0;
+    EXPECT_FALSE(GetTokenInformation(token, TokenUser, nullptr, 0, &size));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(size, sizeof(TOKEN_USER) + 8 + 4 * 5) << "the SID follows the structure";
+    std::vector<BYTE> buffer(size);
+    ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer.data(), size, &size));
+    LPSTR text = nullptr;
+    ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text));
+    EXPECT_STREQ(text, "S-1-5-21-11-22-33-1001");
+    EXPECT_EQ(LocalFree(text), nullptr);
+    EXPECT_TRUE(CloseHandle(token));
+
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    for (const char* bad : {"D:(X;;FA;;;SY)", "D:P(A;OICI;FA;;;SY", "D:(A;;ZZ;;;SY)", "D:(A;;FA;;;S-1-)", "Q:"}) {
+        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(bad, SDDL_REVISION_1, &descriptor, nullptr))
+            << bad;
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << bad;
+    }
+    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", 2, &descriptor, nullptr));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
+    // A deny entry outweighs an allow entry, whatever their order.
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;GA;;;WD)(D;OICI;GW;;;SY)",
+                                                                     SDDL_REVISION_1, &descriptor, nullptr));
+    machine.token = {"S-1-5-18", true};
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    ASSERT_TRUE(CreateDirectoryA("C:\\D", &attributes));
+    EXPECT_EQ(machine.owner("C:\\D"), std::optional<std::string>("S-1-5-32-544"));
+    EXPECT_FALSE(machine.tokenCanWrite("C:\\D\\x"));
+    machine.token = {"S-1-5-21-11-22-33-1001", false};
+    EXPECT_TRUE(machine.tokenCanWrite("C:\\D\\x"));
+    EXPECT_EQ(LocalFree(descriptor), nullptr);
+    int notLocal = 0;
+    EXPECT_EQ(LocalFree(&notLocal), &notLocal);
+    EXPECT_EQ(winsim::openLocalAllocationCount(), 0u);
+}
+
+TEST_F(SessionTest, ProtectedFolderCarriesItsOwnListAndIsNeverReused) {
+    machine.token = {kUser, false};
+    ASSERT_TRUE(iCreateProtectedFolder("C:\\P", true));
+    auto list = machine.accessList("C:\\P");
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->isProtected);
+    EXPECT_EQ(list->owner, kUser);
+    ASSERT_EQ(list->entries.size(), 3u);
+    const char* expected[] = {"S-1-5-18", "S-1-5-32-544", kUser};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(list->entries[i].sid, expected[i]);
+        EXPECT_TRUE(list->entries[i].allow && list->entries[i].inheritable) << i;
+    }
+    // A folder already there (anyone may have made it) is refused and left as it is.
+    machine.makeDirs("C:\\Q");
+    EXPECT_FALSE(iCreateProtectedFolder("C:\\Q", true));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(machine.accessList("C:\\Q").has_value());
+    EXPECT_FALSE(iCreateProtectedFolder("C:\\Gone\\P", false));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(iCreateProtectedFolder("", false));
+    EXPECT_EQ(winsim::openLocalAllocationCount(), 0u);
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
 }
 
 }  // namespace

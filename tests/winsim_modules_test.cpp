@@ -188,6 +188,41 @@ TEST_F(Modules, FreeLibraryUnloadsWhenTheCountReachesZero) {
     EXPECT_NE(again, h);
 }
 
+// A library mapped as data only: its strings can be read, nothing of it runs, and the
+// loader's list (GetModuleHandleA, GetProcAddress, later loads by name) does not see it.
+// A library already loaded as code is handed out as it is.
+TEST_F(Modules, ADataFileMappingRunsNothingAndStaysOffTheList) {
+    put("planted/fa9istring_v97.dll", "C:\\Lib\\probe.dll");
+    const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    HMODULE data = LoadLibraryExA("C:\\Lib\\probe.dll", nullptr, asData);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(data) & 3, 2u) << "an image-resource mapping's handle";
+    EXPECT_EQ(loadString(data, 2006), "Fehlgeschlagen mit %1.");
+    EXPECT_EQ(GetModuleHandleA("C:\\Lib\\probe.dll"), nullptr);
+    EXPECT_EQ(GetModuleHandleA("probe.dll"), nullptr);
+    EXPECT_EQ(GetProcAddress(data, "TestAlpha"), nullptr);
+    EXPECT_TRUE(machine.entryPointsRun().empty());
+    EXPECT_TRUE(machine.loadedModules().empty());
+    EXPECT_EQ(machine.dataFileModules(), std::vector<std::string>{"C:\\Lib\\probe.dll"});
+
+    HMODULE code = LoadLibraryA("probe.dll");  // the search finds nothing: the mapping is not a module
+    EXPECT_EQ(code, nullptr);
+    code = LoadLibraryA("C:\\Lib\\probe.dll");
+    ASSERT_NE(code, nullptr);
+    EXPECT_NE(code, data);
+    EXPECT_EQ(machine.entryPointsRun(), std::vector<std::string>{"C:\\Lib\\probe.dll"});
+    EXPECT_EQ(LoadLibraryExA("C:\\Lib\\probe.dll", nullptr, asData), code);
+    EXPECT_TRUE(FreeLibrary(data));
+    EXPECT_TRUE(machine.dataFileModules().empty());
+
+    // A library without an entry point has nothing to run, however it is loaded.
+    put("test_strings.dll", "C:\\Lib\\plain.dll");
+    EXPECT_NE(LoadLibraryA("C:\\Lib\\plain.dll"), nullptr);
+    EXPECT_EQ(machine.entryPointsRun().size(), 1u);
+    EXPECT_EQ(LoadLibraryExA("C:\\Lib\\plain.dll", INVALID_HANDLE_VALUE, asData), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+}
+
 struct HandleCase {
     std::string name;
     bool found;

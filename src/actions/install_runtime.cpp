@@ -8,6 +8,9 @@
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "frame/msg_token_holder.h"
+#include "runtime/protected_folder.h"
 #include "runtime/runtime_extraction.h"
 #include "session/property_access.h"
 
@@ -30,12 +33,43 @@ void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
     iLogMessage(hInstall, line);
 }
 
+// A name the runtime directory needs, found taken already: whoever made it could have us
+// fill or load what they control, so the extraction stops. The report waits until it
+// has stopped, when the strings to word it can be there.
+struct TakenName {
+    char path[kPathCapacity] = "";
+    int probe = 0;
+    void note(int where, const char* name) {
+        probe = where;
+        fa9::copyText(path, sizeof path, name);
+    }
+};
+
+void reportTakenName(const TakenName& taken) {
+    MsgTokenHolder tokens;
+    tokens.addString(taken.path);
+    ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", taken.probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE),
+              7113, &tokens, 0, true);
+}
+
+// One file of the runtime directory from its Binary row: false once logged or noted.
+bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* target, TakenName& taken) {
+    const UINT rc = StreamFileFromBinary(hInstall, database, rowName, target);
+    if (rc == 2) taken.note(30, target);
+    if (rc == 1) logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", rowName);
+    return rc == 0;
+}
+
 // One side-by-side assembly folder: created, then each file of `list` extracted into it.
 bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, const char* folderName,
-                     char* list) {
+                     char* list, TakenName& taken) {
     char folder[kPathCapacity];
-    if (!fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName) || CreateDirectoryTree(folder) != 0) {
-        logLine(hInstall, "ERROR:Failed to create directory %s", folder);
+    const bool fits = fa9::formatText(folder, sizeof folder, "%s\\%s", runtimeDir, folderName);
+    if (!fits || !CreateDirectoryA(folder, nullptr)) {
+        if (fits && GetLastError() == ERROR_ALREADY_EXISTS)
+            taken.note(20, folder);
+        else
+            logLine(hInstall, "ERROR:Failed to create directory %s", folder);
         return false;
     }
     for (char* name = list; *name;) {
@@ -43,11 +77,11 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
         if (end) *end = '\0';
         if (*name) {
             char target[kPathCapacity];
-            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name) ||
-                StreamFileFromBinary(hInstall, database, name, target) != 0) {
+            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name)) {
                 logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
                 return false;
             }
+            if (!extractFile(hInstall, database, name, target, taken)) return false;
         }
         if (!end) break;
         name = end + 1;
@@ -55,20 +89,20 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
     return true;
 }
 
-bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
     for (const char* file : kSiblingFiles) {
         char target[kPathCapacity];
-        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file) ||
-            StreamFileFromBinary(hInstall, database, file, target) != 0) {
+        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file)) {
             logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", file);
             return false;
         }
+        if (!extractFile(hInstall, database, file, target, taken)) return false;
     }
     return true;
 }
 
 // The string library in the message language, else the English one.
-bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir) {
+bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
     char language[URE::kLanguageCapacity] = "en_US";
     if (URE* engine = URE::instance()) engine->getLanguage(language, sizeof language);
     for (char* c = language; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
@@ -76,10 +110,13 @@ bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeD
     fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
     char target[kPathCapacity];
     bool fits = fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, "fa9istring_v97.dll");
-    if (fits && (StreamFileFromBinary(hInstall, database, row, target) == 0 ||
-                 StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target) == 0))
-        return true;
-    iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
+    UINT rc = fits ? StreamFileFromBinary(hInstall, database, row, target) : 1;
+    if (rc == 1 && fits) rc = StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target);
+    if (rc == 0) return true;
+    if (rc == 2)
+        taken.note(30, target);
+    else
+        iLogMessage(hInstall, "ERROR:Failed to copy string resources from the binary table of the installation");
     return false;
 }
 
@@ -106,7 +143,15 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
                 tempFolder);
         return ERROR_INSTALL_FAILURE;
     }
-    if (!CreateDirectoryA(runtimeDir, nullptr)) {
+    // Its own access list, not the TEMP folder's: only SYSTEM, administrators and the
+    // installing user may put anything into it.
+    if (!iCreateProtectedFolder(runtimeDir, true)) {
+        if (GetLastError() == ERROR_ALREADY_EXISTS) {
+            TakenName taken;
+            taken.note(10, runtimeDir);
+            reportTakenName(taken);
+            return ERROR_INSTALL_FAILURE;
+        }
         char line[96];
         fa9::formatText(line, sizeof line, "ERROR:Unable to retrieve temporary directory. Error code is %d",
                         static_cast<int>(GetLastError()));
@@ -125,10 +170,21 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
         iLogMessage(hInstall, line);
         return ERROR_INSTALL_FAILURE;
     }
-    if (!extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList) ||
-        !extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList) ||
-        !extractSiblings(hInstall, database.get(), runtimeDir) || !extractStrings(hInstall, database.get(), runtimeDir))
+    TakenName taken;
+    const bool beforeStrings =
+        extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.CRT", crtList, taken) &&
+        extractAssembly(hInstall, database.get(), runtimeDir, "Microsoft.VC80.MFC", mfcList, taken) &&
+        extractSiblings(hInstall, database.get(), runtimeDir, taken);
+    if (!beforeStrings || !extractStrings(hInstall, database.get(), runtimeDir, taken)) {
+        if (taken.path[0]) {
+            // The strings come last: a refusal before them fetches them first, so that it
+            // is reported in words (a failure of theirs is logged as ever).
+            TakenName unused;
+            if (!beforeStrings) extractStrings(hInstall, database.get(), runtimeDir, unused);
+            reportTakenName(taken);
+        }
         return ERROR_INSTALL_FAILURE;
+    }
 
     if (!SetCurrentDirectoryA(runtimeDir)) {
         logLine(hInstall, "Failed to change the current directory for the process to %s", runtimeDir);

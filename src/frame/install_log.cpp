@@ -15,7 +15,7 @@ void iLogCallFailure(MSIHANDLE hInstall, const char* operation, const char* prop
     if (rc == 0) return;
     char line[512];
     bool fromLibrary = false;
-    if (GetModuleHandleA(kStringLibraryName)) {
+    if (ureStringLibraryLoaded()) {
         // The same %N tokens as every other message: 6031 is also reported through the engine.
         // The first token of 6002 names the property, so the line says which call failed.
         char templ[256];

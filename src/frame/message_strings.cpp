@@ -8,6 +8,7 @@
 #include "session/property_access.h"
 
 #include <cstring>
+#include <atomic>
 #include <new>
 
 const char* const kStringLibraryName = "fa9istring_v97.dll";
@@ -47,7 +48,72 @@ void stringLibraryPath(char* out, size_t capacity) {
     fa9::formatText(out, capacity, "%s\\%s", dir, kStringLibraryName);
 }
 
+// String libraries are mapped as data only: no code in them runs, whoever put the file
+// where it is looked for. Such a mapping is not a module the loader lists (GetModuleHandleA
+// does not see it), so the mappings made here are kept here, for as long as this library
+// stays loaded, and reused by path; a bare name finds a kept library of that file name.
+const size_t kKeptLibraries = 4;
+struct KeptLibrary {
+    char path[kDirCapacity + 64];
+    HMODULE module;
+};
+KeptLibrary g_kept[kKeptLibraries];
+size_t g_keptCount = 0;
+std::atomic_flag g_keptBusy = ATOMIC_FLAG_INIT;
+
+// Holds the table for one short look-up or insertion (the mingw runtime of the Windows
+// builds has no std::mutex; nothing here waits for long).
+class KeptGuard {
+public:
+    KeptGuard() {
+        while (g_keptBusy.test_and_set(std::memory_order_acquire)) {
+        }
+    }
+    ~KeptGuard() { g_keptBusy.clear(std::memory_order_release); }
+    KeptGuard(const KeptGuard&) = delete;
+    KeptGuard& operator=(const KeptGuard&) = delete;
+};
+
+const char* fileNameOf(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
+    return name;
+}
+
+// Null when no kept library answers to `path`. Caller holds a KeptGuard.
+HMODULE keptLibrary(const char* path) {
+    const bool bare = fileNameOf(path) == path;
+    for (size_t i = 0; i < g_keptCount; ++i)
+        if (fa9::equalsNoCase(bare ? fileNameOf(g_kept[i].path) : g_kept[i].path, path)) return g_kept[i].module;
+    return nullptr;
+}
+
+// The library at `path`, mapped as data; `kept` false when it could not be kept (the
+// caller then frees it after use). Null, with the loader's error, when it cannot be mapped.
+HMODULE stringLibrary(const char* path, bool& kept) {
+    KeptGuard guard;
+    kept = true;
+    if (HMODULE module = keptLibrary(path)) return module;
+    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    if (!module) return nullptr;
+    kept = g_keptCount < kKeptLibraries && fa9::copyText(g_kept[g_keptCount].path, sizeof g_kept[0].path, path);
+    if (kept) g_kept[g_keptCount++].module = module;
+    return module;
+}
+
 }  // namespace
+
+bool ureStringLibraryLoaded() {
+    KeptGuard guard;
+    return keptLibrary(kStringLibraryName) != nullptr;
+}
+
+void ureReleaseStringLibraries() {
+    KeptGuard guard;
+    for (size_t i = 0; i < g_keptCount; ++i) FreeLibrary(g_kept[i].module);
+    g_keptCount = 0;
+}
 
 int ureSubstituteTokens(const char* text, const MsgTokenHolder& tokens, char* out, size_t capacity) {
     if (!out || capacity == 0) return 5006;
@@ -89,8 +155,8 @@ int ureSubstituteTokens(const char* text, const MsgTokenHolder& tokens, char* ou
 
 int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* libraryPath) {
     if (!buffer || size == 0) return 5006;
-    HMODULE module = GetModuleHandleA(libraryPath);
-    if (!module) module = LoadLibraryA(libraryPath);
+    bool kept = true;
+    HMODULE module = stringLibrary(libraryPath ? libraryPath : "", kept);
     if (!module) {
         DWORD error = GetLastError();
         fa9::copyText(buffer, size, "Could not load the resource library ");
@@ -102,6 +168,7 @@ int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* lib
         return 5001;
     }
     int length = LoadStringA(module, number, buffer, static_cast<int>(size));
+    if (!kept) FreeLibrary(module);
     if (length <= 0) {
         fa9::formatText(buffer, size, "Unable to find the string resource %d", static_cast<int>(number));
         return 5005;

@@ -1,5 +1,7 @@
 #include "frame/osse_binding.h"
 
+#include "frame/bounded.h"
+#include "frame/ure.h"
 #include "platform/win32.h"
 
 #include <cstring>
@@ -13,11 +15,20 @@ typedef void*(__cdecl* OssMemAlloc)(size_t, const char*, int);
 typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 
 // Looked up on every use rather than cached: the library stays loaded once found, and a
-// lookup that failed earlier (runtime directory not there yet) is tried again.
+// lookup that failed earlier (runtime directory not there yet) is tried again. Only the
+// copy in the runtime directory is taken, by its full path: a bare name would let the
+// search order pick up a file of that name from any folder on it.
 template <typename Function>
 Function bind(const char* name) {
-    HMODULE module = GetModuleHandleA(kOsseLibrary);
-    if (!module) module = LoadLibraryA(kOsseLibrary);
+    URE* engine = URE::existing();
+    if (!engine) return nullptr;
+    char path[URE::kRuntimeDirectoryCapacity + 32];
+    char directory[URE::kRuntimeDirectoryCapacity];
+    if (!*engine->getRuntimeDirectory(directory) ||
+        !fa9::formatText(path, sizeof path, "%s\\%s", directory, kOsseLibrary))
+        return nullptr;
+    HMODULE module = GetModuleHandleA(path);
+    if (!module) module = LoadLibraryA(path);
     if (!module) return nullptr;
     // Through a plain function pointer type: the loader's type says nothing of the real one.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));

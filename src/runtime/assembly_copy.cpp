@@ -3,7 +3,9 @@
 #include "frame/bounded.h"
 #include "frame/file_attributes.h"
 #include "frame/install_log.h"
+#include "frame/msg_token_holder.h"
 #include "frame/ure.h"
+#include "frame/ure_info.h"
 #include "response/crt_locale.h"
 #include "session/property_access.h"
 
@@ -31,6 +33,40 @@ const char* const kProgramFolders[] = {
 };
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+// Junctions and symbolic links lead out of the tree: whoever may write below the
+// installation folder could point one anywhere and have the copy write, or the restart
+// delete, there. They are skipped, each with a warning naming it.
+bool isReparsePoint(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Whether `path` (possibly quoted, possibly ending in a backslash) is itself a link; when
+// it is, the warning is given.
+bool skipLink(const char* function, const char* path) {
+    char plain[kPathCapacity] = {};
+    size_t n = 0;
+    for (const char* p = path; *p && n + 1 < kPathCapacity; ++p)
+        if (*p != '"') plain[n++] = *p;
+    while (n > 3 && plain[n - 1] == '\\') plain[--n] = '\0';
+    if (!isReparsePoint(GetFileAttributesA(plain))) return false;
+    MsgTokenHolder tokens;
+    tokens.addString(plain);
+    ureReport(URE_LOG_WARNING, function, 40, 0, 7112, &tokens, 0, true);
+    return true;
+}
+
+// The same warning for a listed entry, whose attributes the listing gave.
+bool skipLinkEntry(const char* function, const char* folder, const WIN32_FIND_DATAA& entry) {
+    if (!isReparsePoint(entry.dwFileAttributes)) return false;
+    char path[kPathCapacity];
+    fa9::formatText(path, sizeof path, "%s%s%s", folder,
+                    folder[0] && folder[std::strlen(folder) - 1] == '\\' ? "" : "\\", entry.cFileName);
+    MsgTokenHolder tokens;
+    tokens.addString(path);
+    ureReport(URE_LOG_WARNING, function, 41, 0, 7112, &tokens, 0, true);
+    return true;
+}
 
 // Full path, upper-cased byte by byte (double-byte characters as they are), without a
 // final backslash or a trailing quote, then with one backslash. False when it does not fit.
@@ -104,7 +140,8 @@ int copyTree(const char* sourceDir, const char* destinationDir, bool quoted) {
     if (find == INVALID_HANDLE_VALUE) return -1;
     int rc = 0;
     do {
-        if (!isDotEntry(entry.cFileName)) rc = copyEntry(sourceDir, destinationDir, entry);
+        if (!isDotEntry(entry.cFileName) && !skipLinkEntry("CopyDirectoryTree", sourceDir, entry))
+            rc = copyEntry(sourceDir, destinationDir, entry);
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);
     return rc;
@@ -115,10 +152,32 @@ int serveProgramFolder(const char* folder, const char* mfc, const char* crt) {
     if (!fa9::formatText(mfcCopy, sizeof mfcCopy, "%s\\Microsoft.VC80.MFC", folder) ||
         !fa9::formatText(crtCopy, sizeof crtCopy, "%s\\Microsoft.VC80.CRT", folder))
         return -1;
-    if (CopyDirectoryTree(mfc, mfcCopy) != 0 || CopyDirectoryTree(crt, crtCopy) != 0) return -1;
-    ScheduleDeleteTree(mfcCopy);
-    ScheduleDeleteTree(crtCopy);
+    if (skipLink("copyVC80Assemblies", folder)) return 0;
+    // A copy's place taken by a link is skipped, copy and delete alike, and named once.
+    const bool mfcLink = skipLink("copyVC80Assemblies", mfcCopy);
+    const bool crtLink = skipLink("copyVC80Assemblies", crtCopy);
+    if ((!mfcLink && CopyDirectoryTree(mfc, mfcCopy) != 0) || (!crtLink && CopyDirectoryTree(crt, crtCopy) != 0))
+        return -1;
+    if (!mfcLink) ScheduleDeleteTree(mfcCopy);
+    if (!crtLink) ScheduleDeleteTree(crtCopy);
     return 0;
+}
+
+// Whether a folder on the way from the installation folder down to `sub` (the last
+// one included) is a link; the first one met is named.
+bool linkOnTheWay(const char* installDir, const char* sub) {
+    char level[kPathCapacity];
+    if (!fa9::copyText(level, sizeof level, installDir)) return false;
+    size_t at = std::strlen(level);
+    for (const char* p = sub;; ++p) {
+        if (*p == '\\' || *p == '\0') {
+            level[at] = '\0';
+            if (skipLink("copyVC80Assemblies", level)) return true;
+            if (*p == '\0') return false;
+        }
+        if (at + 1 >= sizeof level) return false;
+        level[at++] = *p;
+    }
 }
 
 // INSTALLDIR of the product's own copy, else INSTALLDIR; short form when there is one.
@@ -148,18 +207,20 @@ int CopyDirectoryTree(const char* source, const char* destination) {
     if (!normalised(source, from) || !normalised(destination, to)) return kTooLong;
     if (std::strcmp(from, to) == 0) return 0;
     if (std::strlen(from) < std::strlen(to) && std::strncmp(to, from, std::strlen(from)) == 0) return kTooLong;
+    if (skipLink("CopyDirectoryTree", from) || skipLink("CopyDirectoryTree", to)) return 0;
     return copyTree(from, to, source[0] == '"');
 }
 
 int ScheduleDeleteTree(const char* directory) {
     if (!directory || std::strlen(directory) < 4) return -1;
+    if (skipLink("ScheduleDeleteTree", directory)) return 0;
     char pattern[kPathCapacity];
     if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", directory)) return -1;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE) return -1;
     do {
-        if (isDotEntry(entry.cFileName)) continue;
+        if (isDotEntry(entry.cFileName) || skipLinkEntry("ScheduleDeleteTree", directory, entry)) continue;
         char path[kPathCapacity];
         if (!fa9::formatText(path, sizeof path, "%s\\%s", directory, entry.cFileName)) continue;
         if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
@@ -184,18 +245,22 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
         char folder[kPathCapacity];
         if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
+        if (linkOnTheWay(installDir, *sub)) continue;
         if (serveProgramFolder(folder, mfc, crt) != 0) return -1;
     }
 
     char messages[kPathCapacity], pattern[kPathCapacity];
     if (!fa9::formatText(messages, sizeof messages, "%smsg", installDir) || !iIsDirectory(messages)) return 0;
+    if (skipLink("copyVC80Assemblies", messages)) return 0;
     if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", messages)) return 0;
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE) return 0;
     int rc = 0;
     do {
-        if (isDotEntry(entry.cFileName) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if (isDotEntry(entry.cFileName) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+            skipLinkEntry("copyVC80Assemblies", messages, entry))
+            continue;
         char language[kPathCapacity];
         if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName)) continue;
         rc = serveProgramFolder(language, mfc, crt);

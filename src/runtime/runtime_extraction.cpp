@@ -46,7 +46,13 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
     iLogCallFailure(hInstall, "MsiViewFetch", "StreamFileFromBinary", static_cast<int>(rc));
     if (rc != ERROR_SUCCESS) return 1;
 
-    unique_hfile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Always a new file: a name someone else made first (in a folder the installing user
+    // may write) would have us fill, or run, what they control.
+    unique_hfile file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file && (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)) {
+        MsiViewClose(view.get());
+        return 2;
+    }
     if (!file) {
         char line[kPathCapacity + 64];
         fa9::formatText(line, sizeof line, "Failed to create the %s file", path);

@@ -3,8 +3,9 @@
 
 #include "platform/win32.h"
 
-// Writes the Data stream of Binary-table row `rowName` to `path` (replacing a file
-// there): 0, or 1 on any failure (logged). `database` stays open.
+// Writes the Data stream of Binary-table row `rowName` to `path`, a new file: 0, 2 when
+// something of that name exists already (nothing logged, nothing changed), or 1 on any
+// other failure (logged). `database` stays open.
 UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* path);
 
 // The first path in `directory` whose name, `templ` with its question marks replaced by

@@ -5,6 +5,7 @@
 // PendingFileRenameOperations value.
 #include "kernel_handles.h"
 #include "paths.h"
+#include "security.h"
 #include "winsim/control.h"
 
 #include <algorithm>
@@ -39,7 +40,12 @@ WIN32_FIND_DATAA describe(const std::string& name, const fs::path& host) {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
     struct stat st;
-    if (::stat(host.c_str(), &st) == 0) {
+    if (::lstat(host.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        // A junction or symbolic link is listed as itself, marked as a reparse point.
+        const bool folder = ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        data.dwFileAttributes =
+            FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    } else if (::stat(host.c_str(), &st) == 0) {
         if (S_ISDIR(st.st_mode)) {
             data.dwFileAttributes = FILE_ATTRIBUTE_DIRECTORY;
         } else {
@@ -199,18 +205,22 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    const bool created = !fs::exists(to, ec);
+    if (!checkWrite(m, lpNewFileName)) return FALSE;
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     // The copy keeps the source's attributes, read-only among them.
     fs::permissions(to, fs::status(from, ec).permissions(), ec);
+    if (created) recordCreated(m, lpNewFileName, nullptr);
     return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::string host;
     if (!existingHostPath(lpFileName, host)) return FALSE;
+    if (!checkWrite(Machine::current(), lpFileName)) return FALSE;
     std::error_code ec;
     if (fs::is_directory(host, ec) || isReadOnly(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -220,6 +230,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    Machine::current().forgetSecurity(lpFileName);
     return TRUE;
 }
 
@@ -262,6 +273,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         return FALSE;
     }
     const std::string to = m.hostPath(lpNewFileName);
+    if (!checkWrite(m, lpExistingFileName) || !checkWrite(m, lpNewFileName)) return FALSE;
     if (fs::exists(to, ec) && !(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;

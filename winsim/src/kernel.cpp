@@ -32,6 +32,14 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     bool trailingSep = name.back() == '\\' || name.back() == '/';
     std::string host = m.hostPath(name);
     struct stat st;
+    // A link answers for itself, not for what it leads to; its folder bit is its target's.
+    std::string linkHost = host;
+    while (linkHost.size() > 1 && linkHost.back() == '/') linkHost.pop_back();
+    if (::lstat(linkHost.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        struct stat target;
+        const bool folder = ::stat(linkHost.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+        return FILE_ATTRIBUTE_REPARSE_POINT | (folder ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE);
+    }
     if (::stat(host.c_str(), &st) != 0) {
         // Windows tells a missing file from a missing folder on the way to it.
         fs::path parent = fs::path(m.hostPath(m.fullPath(name) + "\\..")).lexically_normal();

@@ -15,6 +15,10 @@ struct winsim::Machine::ModuleTable {
         HMODULE handle = nullptr;
         unsigned refCount = 0;
         PeImage image;
+        // Mapped as data only (LoadLibraryExA with LOAD_LIBRARY_AS_DATAFILE or
+        // LOAD_LIBRARY_AS_IMAGE_RESOURCE): its resources can be read, but it is not in the
+        // loader's list, so GetModuleHandleA, LoadLibraryA and GetProcAddress do not see it.
+        bool dataFile = false;
     };
 
     // The process executable: the installer's custom-action server in the system folder.
@@ -22,11 +26,14 @@ struct winsim::Machine::ModuleTable {
     static HMODULE executableHandle() { return reinterpret_cast<HMODULE>(uintptr_t(0x00400000)); }
 
     std::vector<std::unique_ptr<Module>> modules;  // load order
-    // Images get distinct, aligned fake base addresses; never reused within a machine so
-    // that a stale handle cannot reach a newer module.
-    uintptr_t nextBase = 0x10000000;
+    // Modules whose entry point ran (DLL_PROCESS_ATTACH), in order: full paths.
+    std::vector<std::string> entryPointsRun;
+    // Images get distinct, aligned fake base addresses, never reused in the process, so
+    // that a stale handle (even one kept from an earlier machine) cannot reach a newer module.
+    static uintptr_t nextBase();
 
     Module* byHandle(HMODULE h) const;
+    // The loader's list: modules loaded as code only.
     Module* byFullPath(const std::string& fullPath) const;
     Module* byBaseName(const std::string& baseName) const;
 };

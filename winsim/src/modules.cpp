@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <atomic>
 #include <mutex>
 
 namespace winsim {
@@ -184,21 +185,40 @@ Machine::ModuleTable::Module* Machine::ModuleTable::byHandle(HMODULE h) const {
 
 Machine::ModuleTable::Module* Machine::ModuleTable::byFullPath(const std::string& fullPath) const {
     for (const auto& m : modules)
-        if (equalsNoCase(m->fullPath, fullPath)) return m.get();
+        if (!m->dataFile && equalsNoCase(m->fullPath, fullPath)) return m.get();
     return nullptr;
 }
 
 Machine::ModuleTable::Module* Machine::ModuleTable::byBaseName(const std::string& baseName) const {
     for (const auto& m : modules)
-        if (equalsNoCase(m->baseName, baseName)) return m.get();
+        if (!m->dataFile && equalsNoCase(m->baseName, baseName)) return m.get();
     return nullptr;
+}
+
+uintptr_t Machine::ModuleTable::nextBase() {
+    static std::atomic<uintptr_t> next{0x10000000};
+    return next.fetch_add(0x100000);
 }
 
 std::vector<std::string> Machine::loadedModules() const {
     std::lock_guard<std::recursive_mutex> g(lock_);
     std::vector<std::string> paths;
-    for (const auto& m : modules_->modules) paths.push_back(m->fullPath);
+    for (const auto& m : modules_->modules)
+        if (!m->dataFile) paths.push_back(m->fullPath);
     return paths;
+}
+
+std::vector<std::string> Machine::dataFileModules() const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    std::vector<std::string> paths;
+    for (const auto& m : modules_->modules)
+        if (m->dataFile) paths.push_back(m->fullPath);
+    return paths;
+}
+
+std::vector<std::string> Machine::entryPointsRun() const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return modules_->entryPointsRun;
 }
 
 }  // namespace winsim
@@ -206,9 +226,12 @@ std::vector<std::string> Machine::loadedModules() const {
 using winsim::Machine;
 using Module = winsim::Machine::ModuleTable::Module;
 
-extern "C" {
+namespace {
 
-HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
+// The loader's common path: a module already in the list (counted once more), else the
+// file found by the search rules, parsed and added; `dataFile` maps it as data only,
+// which runs nothing and keeps it off the list.
+HMODULE loadModule(LPCSTR lpLibFileName, bool dataFile, bool imageResource) {
     if (!lpLibFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -268,13 +291,32 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) {
     auto module = std::make_unique<Module>();
     module->fullPath = found;
     module->baseName = winsim::paths::baseName(found);
-    module->handle = reinterpret_cast<HMODULE>(table.nextBase);
-    table.nextBase += 0x100000;
+    // A data mapping's handle is its base with a low bit set, 2 for an image resource.
+    module->handle =
+        reinterpret_cast<HMODULE>(Machine::ModuleTable::nextBase() + (dataFile ? (imageResource ? 2 : 1) : 0));
     module->refCount = 1;
+    module->dataFile = dataFile;
     module->image = std::move(*image);
+    // Loading as code runs the library's entry point; a data mapping runs nothing.
+    if (!dataFile && module->image.entryPoint() != 0) table.entryPointsRun.push_back(found);
     HMODULE h = module->handle;
     table.modules.push_back(std::move(module));
     return h;
+}
+
+}  // namespace
+
+extern "C" {
+
+HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName) { return loadModule(lpLibFileName, false, false); }
+
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    const DWORD known = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
+    if (hFile || (dwFlags & ~known)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return loadModule(lpLibFileName, dwFlags != 0, (dwFlags & LOAD_LIBRARY_AS_IMAGE_RESOURCE) != 0);
 }
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
@@ -326,7 +368,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     Machine& m = Machine::current();
     std::lock_guard<std::recursive_mutex> g(m.lock());
     Module* module = m.modules().byHandle(hModule);
-    if (!module) {
+    if (!module || module->dataFile) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }

@@ -30,6 +30,7 @@ public:
         u16(lfanew + 20, optSize);
         const size_t opt = size_t(lfanew) + 24;
         if (!u16(opt, magic)) return false;
+        u32(opt + 16, img_.entryPoint_);
         size_t dirCountAt = 0;
         if (magic == 0x10b) {
             dirCountAt = opt + 92;

@@ -18,6 +18,8 @@ public:
     static std::optional<PeImage> parse(const std::string& bytes);
 
     bool is64() const { return is64_; }
+    // The RVA of the entry point (DllMain's start-up); 0 for a library without code to run.
+    DWORD entryPoint() const { return entryPoint_; }
 
     // ---- exports ----
     bool exportsName(const std::string& name) const { return exportIndexByName_.count(name) != 0; }
@@ -35,6 +37,7 @@ public:
 
 private:
     bool is64_ = false;
+    DWORD entryPoint_ = 0;
     bool hasResources_ = false;
     DWORD ordinalBase_ = 0;
     std::map<std::string, DWORD> exportIndexByName_;  // name -> index into the function table
