@@ -2,9 +2,11 @@
 // registration stand-in program through every exit code the actions give a meaning.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "frame/sha256.h"
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <ostream>
 
 using namespace fa9test;
@@ -289,5 +291,48 @@ TEST_F(StandInTest, ARuntimeFolderNamedLikeAProgramStillRunsTheProgram) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
     EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
 }
+
+// ---------------------------------------------------------------- digests of the program files
+
+struct DigestCase {
+    const char* name;
+    std::string message;
+    const char* digest;
+};
+void PrintTo(const DigestCase& c, std::ostream* os) { *os << c.name; }
+
+class DigestVectors : public ::testing::TestWithParam<DigestCase> {};
+
+TEST_P(DigestVectors, MatchTheStandardWhateverTheChunks) {
+    const DigestCase& c = GetParam();
+    for (size_t chunk : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(4096), c.message.size() + 1}) {
+        Sha256 digest;
+        for (size_t at = 0; at < c.message.size(); at += chunk)
+            digest.update(c.message.data() + at, std::min(chunk, c.message.size() - at));
+        char hex[Sha256::kHexSize];
+        digest.finishHex(hex);
+        EXPECT_STREQ(hex, c.digest) << "chunks of " << chunk;
+        if (c.message.size() > 100000) break;  // one way through the long message is enough
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, DigestVectors,
+    ::testing::Values(
+        DigestCase{"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        DigestCase{"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        DigestCase{"two_blocks_448_bits", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                   "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        DigestCase{"896_bits",
+                   "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmn"
+                   "opqrstnopqrstu",
+                   "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        DigestCase{"padding_fits_55", std::string(55, 'a'),
+                   "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        DigestCase{"padding_spills_56", std::string(56, 'a'),
+                   "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        DigestCase{"one_million_a", std::string(1000000, 'a'),
+                   "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}),
+    [](const ::testing::TestParamInfo<DigestCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
