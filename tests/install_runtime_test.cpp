@@ -3,6 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/ure.h"
+#include "runtime/protected_folder.h"
 #include "runtime/runtime_extraction.h"
 
 #include <gmock/gmock.h>
@@ -257,6 +258,79 @@ TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
     EXPECT_EQ(CreateDirectoryTree(""), -1);
     EXPECT_EQ(CreateDirectoryTree(nullptr), -1);
     EXPECT_EQ(CreateDirectoryTree(("C:\\" + std::string(300, 'x')).c_str()), -1);
+}
+
+// ---------------------------------------------------------------- protected folders
+
+const char* kUser = "S-1-5-21-1004336348-1177238915-682003330-1003";
+const char* kOtherUser = "S-1-5-21-1004336348-1177238915-682003330-1004";
+
+struct ProtectedCase {
+    const char* name;
+    bool withInstallingUser;
+    winsim::Machine::Token writer;
+    bool mayWrite;
+};
+void PrintTo(const ProtectedCase& c, std::ostream* os) { *os << c.name; }
+
+class ProtectedFolder : public SessionTest, public ::testing::WithParamInterface<ProtectedCase> {
+protected:
+    // Created by a standard user, as an installation started without elevation does.
+    ProtectedFolder() {
+        machine.makeDirs("C:\\T");
+        machine.token = {kUser, false};
+    }
+};
+
+TEST_P(ProtectedFolder, OnlyTheListedMayWriteInside) {
+    const ProtectedCase& c = GetParam();
+    ASSERT_TRUE(iCreateProtectedFolder("C:\\T\\P", c.withInstallingUser));
+    machine.makeDirs("C:\\T\\P\\made");
+    machine.writeFile("C:\\T\\P\\made\\lib.dll", "genuine");
+    machine.token = c.writer;
+    HANDLE file = CreateFileA("C:\\T\\P\\planted.dll", GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.mayWrite);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    else EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    // What the folder holds inherits its list.
+    EXPECT_EQ(CreateDirectoryA("C:\\T\\P\\made\\deeper", nullptr) != FALSE, c.mayWrite);
+    EXPECT_EQ(DeleteFileA("C:\\T\\P\\made\\lib.dll") != FALSE, c.mayWrite);
+    // Beside it everyone still writes.
+    EXPECT_TRUE(CreateDirectoryA("C:\\T\\beside", nullptr));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, ProtectedFolder,
+    ::testing::Values(ProtectedCase{"InstallingUser", true, {kUser, false}, true},
+                      ProtectedCase{"InstallingUserLeftOut", false, {kUser, false}, false},
+                      ProtectedCase{"AnotherUser", true, {kOtherUser, false}, false},
+                      ProtectedCase{"System", false, {"S-1-5-18", true}, true},
+                      ProtectedCase{"AnAdministrator", false, {kOtherUser, true}, true}),
+    [](const ::testing::TestParamInfo<ProtectedCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SessionTest, ProtectedFolderCarriesItsOwnListAndIsNeverReused) {
+    machine.token = {kUser, false};
+    ASSERT_TRUE(iCreateProtectedFolder("C:\\P", true));
+    auto list = machine.accessList("C:\\P");
+    ASSERT_TRUE(list.has_value());
+    EXPECT_TRUE(list->isProtected);
+    EXPECT_EQ(list->owner, kUser);
+    ASSERT_EQ(list->entries.size(), 3u);
+    const char* expected[] = {"S-1-5-18", "S-1-5-32-544", kUser};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(list->entries[i].sid, expected[i]);
+        EXPECT_TRUE(list->entries[i].allow && list->entries[i].inheritable) << i;
+    }
+    // A folder already there (anyone may have made it) is refused and left as it is.
+    machine.makeDirs("C:\\Q");
+    EXPECT_FALSE(iCreateProtectedFolder("C:\\Q", true));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    EXPECT_FALSE(machine.accessList("C:\\Q").has_value());
+    EXPECT_FALSE(iCreateProtectedFolder("C:\\Gone\\P", false));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(iCreateProtectedFolder("", false));
+    EXPECT_EQ(winsim::openLocalAllocationCount(), 0u);
+    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
 }
 
 }  // namespace

@@ -437,6 +437,35 @@ TEST_F(RegistryTest, DenyWriteAlsoStopsNewSubkeysAndDeletion) {
     EXPECT_TRUE(reg.keyExists(Hive::CurrentUser, "Software\\Vendor\\App\\Leaf"));
 }
 
+// A key's access list answers to the token the process runs as, and passes down to its
+// subkeys; a subkey's own unprotected list adds to what it inherits.
+TEST_F(RegistryTest, KeyAccessListsAnswerToTheToken) {
+    const std::string sub = std::string(kApp) + "\\Sub";
+    reg.createKey(Hive::CurrentUser, sub + "\\Own");
+    const char* user = "S-1-5-21-7-7-7-1001";
+    reg.setAccessList(Hive::CurrentUser, kApp,
+                      {winsim::kSidAdministrators, true,
+                       {{winsim::kSidSystem, true, true}, {winsim::kSidAdministrators, true, true}}});
+    reg.setAccessList(Hive::CurrentUser, sub + "\\Own", {user, false, {{user, true, true}}});
+    struct Case {
+        winsim::Machine::Token token;
+        LONG sub, own;
+    } cases[] = {{{user, false}, ERROR_ACCESS_DENIED, ERROR_SUCCESS},
+                 {{winsim::kSidSystem, true}, ERROR_SUCCESS, ERROR_SUCCESS},
+                 {{"S-1-5-21-7-7-7-1002", false}, ERROR_ACCESS_DENIED, ERROR_ACCESS_DENIED}};
+    for (const Case& c : cases) {
+        machine.token = c.token;
+        HKEY h = nullptr;
+        EXPECT_EQ(c.sub, RegOpenKeyExA(HKEY_CURRENT_USER, sub.c_str(), 0, KEY_SET_VALUE, &h)) << c.token.userSid;
+        if (h) RegCloseKey(h);
+        h = nullptr;
+        EXPECT_EQ(c.own, RegOpenKeyExA(HKEY_CURRENT_USER, (sub + "\\Own").c_str(), 0, KEY_WRITE, &h))
+            << c.token.userSid;
+        if (h) RegCloseKey(h);
+        RegCloseKey(open(HKEY_CURRENT_USER, sub.c_str(), KEY_READ));  // reading stays open
+    }
+}
+
 // Where a create of HKLM\SOFTWARE\Vendor\App lands, by process bitness and view flag.
 struct ViewCase {
     bool wow64Process;

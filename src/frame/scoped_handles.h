@@ -46,7 +46,16 @@ struct KernelHandleTraits {
     static void close(HANDLE h) { CloseHandle(h); }
 };
 
+// Blocks the system hands out to be given back with LocalFree (SID strings, descriptors).
+template <typename Pointer>
+struct LocalMemoryTraits {
+    static Pointer invalid() { return nullptr; }
+    static void close(Pointer p) { LocalFree(p); }
+};
+
 using unique_msihandle = UniqueHandle<MSIHANDLE, MsiHandleTraits>;
 using unique_hkey = UniqueHandle<HKEY, RegistryKeyTraits>;
 using unique_hfile = UniqueHandle<HANDLE, FileHandleTraits>;
 using unique_handle = UniqueHandle<HANDLE, KernelHandleTraits>;
+template <typename Pointer>
+using unique_local = UniqueHandle<Pointer, LocalMemoryTraits<Pointer>>;

@@ -7,6 +7,7 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
+#include <sddl.h>
 #include <richedit.h>
 #include <msi.h>
 #include <msiquery.h>

@@ -5,6 +5,7 @@
 // PendingFileRenameOperations value.
 #include "kernel_handles.h"
 #include "paths.h"
+#include "security.h"
 #include "winsim/control.h"
 
 #include <algorithm>
@@ -199,18 +200,22 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    const bool created = !fs::exists(to, ec);
+    if (!checkWrite(m, lpNewFileName)) return FALSE;
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     // The copy keeps the source's attributes, read-only among them.
     fs::permissions(to, fs::status(from, ec).permissions(), ec);
+    if (created) recordCreated(m, lpNewFileName, nullptr);
     return TRUE;
 }
 
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     std::string host;
     if (!existingHostPath(lpFileName, host)) return FALSE;
+    if (!checkWrite(Machine::current(), lpFileName)) return FALSE;
     std::error_code ec;
     if (fs::is_directory(host, ec) || isReadOnly(host)) {
         SetLastError(ERROR_ACCESS_DENIED);
@@ -220,6 +225,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    Machine::current().forgetSecurity(lpFileName);
     return TRUE;
 }
 
@@ -262,6 +268,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         return FALSE;
     }
     const std::string to = m.hostPath(lpNewFileName);
+    if (!checkWrite(m, lpExistingFileName) || !checkWrite(m, lpNewFileName)) return FALSE;
     if (fs::exists(to, ec) && !(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;

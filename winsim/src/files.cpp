@@ -1,6 +1,7 @@
 // Files, folders and the current directory, on real host files below the machine's root.
 #include "kernel_handles.h"
 #include "paths.h"
+#include "security.h"
 #include "winsim/control.h"
 
 #include <cerrno>
@@ -90,7 +91,7 @@ using namespace winsim;
 
 extern "C" {
 
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes) {
     Machine& m = Machine::current();
     if (!lpPathName || !*lpPathName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -102,10 +103,18 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
+    AccessList list;
+    if (lpSecurityAttributes && lpSecurityAttributes->lpSecurityDescriptor &&
+        !descriptorAccessList(lpSecurityAttributes->lpSecurityDescriptor, list)) {
+        SetLastError(ERROR_INVALID_SECURITY_DESCR);
+        return FALSE;
+    }
+    if (!checkWrite(m, lpPathName)) return FALSE;
     if (::mkdir(host.c_str(), 0777) != 0) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    recordCreated(m, lpPathName, lpSecurityAttributes);
     return TRUE;
 }
 
@@ -145,11 +154,16 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         SetLastError(missingError(m, lpFileName));
         return INVALID_HANDLE_VALUE;
     }
+    // Creating needs the folder's write right, changing an existing file its own.
+    const bool changes = write || !exists || dwCreationDisposition == CREATE_ALWAYS ||
+                         dwCreationDisposition == TRUNCATE_EXISTING;
+    if (changes && !checkWrite(m, lpFileName)) return INVALID_HANDLE_VALUE;
     int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
     if (fd < 0) {
         SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    if (!exists) recordCreated(m, lpFileName, lpSecurityAttributes);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     // Windows reports ERROR_ALREADY_EXISTS on success when an existing file was opened or replaced.

@@ -268,6 +268,7 @@ struct Registry::Impl {
     std::set<KeyHandle*> handles;
     std::map<std::pair<int, std::string>, LONG> openFaults;
     std::set<std::pair<int, std::string>> denied;
+    std::map<std::pair<int, std::string>, AccessList> lists;
 
     Impl() {
         for (auto& r : roots) {
@@ -319,7 +320,16 @@ struct Registry::Impl {
         return it == openFaults.end() ? nullptr : &it->second;
     }
     bool writeDenied(Hive hive, const Path& p) const {
-        return denied.count({static_cast<int>(hive), joinUpper(p)}) != 0;
+        if (denied.count({static_cast<int>(hive), joinUpper(p)}) != 0) return true;
+        if (lists.empty()) return false;
+        // The key's own list first, then its parents' up to the hive's root.
+        std::vector<const AccessList*> chain;
+        for (size_t n = p.size() + 1; n-- > 0;) {
+            auto it = lists.find({static_cast<int>(hive), joinUpper(Path(p.begin(), p.begin() + n))});
+            chain.push_back(it == lists.end() ? nullptr : &it->second);
+        }
+        Machine* m = Machine::currentOrNull();
+        return m && !writeAllowed(chain, m->tokenSids());
     }
 
     // Access a new handle to this key gets, or ERROR_ACCESS_DENIED.
@@ -559,6 +569,11 @@ void Registry::failOpen(Hive hive, const std::string& path, LONG code) {
 void Registry::denyWrite(Hive hive, const std::string& path) {
     ControlLock g(this);
     impl_->denied.insert({static_cast<int>(hive), joinUpper(splitLenient(path))});
+}
+
+void Registry::setAccessList(Hive hive, const std::string& path, const AccessList& list) {
+    ControlLock g(this);
+    impl_->lists[{static_cast<int>(hive), joinUpper(splitLenient(path))}] = list;
 }
 
 void Registry::clearFaults() {

@@ -25,6 +25,30 @@ struct NoCaseLess {
 };
 bool equalsNoCase(const std::string& a, const std::string& b);
 
+// Who may write (create inside, change, delete) a file, folder or key: the entries of
+// its access list that grant or deny write rights, and its owner. An object without a
+// list of its own takes the inheritable entries of its parent's; a protected list takes
+// nothing from above. A drive's root or a hive without a list lets everyone write.
+struct WriteEntry {
+    std::string sid;
+    bool allow = true;
+    bool inheritable = true;  // passed on to what is created inside (OI/CI)
+};
+struct AccessList {
+    std::string owner;
+    bool isProtected = false;
+    std::vector<WriteEntry> entries;
+};
+// Well-known SIDs.
+inline const char kSidSystem[] = "S-1-5-18";
+inline const char kSidAdministrators[] = "S-1-5-32-544";
+inline const char kSidUsers[] = "S-1-5-32-545";
+inline const char kSidEveryone[] = "S-1-1-0";
+inline const char kSidAuthenticatedUsers[] = "S-1-5-11";
+// Whether a token with these SIDs may write under the effective list of `chain`, the
+// object's own list first, then its parent's, up to the root (null: no list of its own).
+bool writeAllowed(const std::vector<const AccessList*>& chain, const std::vector<std::string>& sids);
+
 enum class Hive { ClassesRoot, CurrentUser, LocalMachine, Users };
 
 struct RegValue {
@@ -60,6 +84,9 @@ public:
     // Opens and creates of this key that ask for any write access get ERROR_ACCESS_DENIED,
     // and so do writes through a handle opened for reading only.
     void denyWrite(Hive hive, const std::string& path);
+    // A key's own access list (Machine::AccessList rules, checked against the machine's
+    // token on every open or create for writing).
+    void setAccessList(Hive hive, const std::string& path, const AccessList& list);
     void clearFaults();
 
     // Key handles opened through the Win32 face and not closed yet (predefined keys aside).
@@ -168,6 +195,32 @@ public:
     std::vector<ProcessLaunch> launches() const;
     void recordLaunch(ProcessLaunch launch);
 
+    // ---- security: the token the process runs as, owners and write lists ----
+    // The user SID and groups of the process token. SYSTEM ("S-1-5-18") is a member of
+    // the Administrators group, as on Windows.
+    struct Token {
+        std::string userSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
+        bool administrator = true;
+    };
+    Token token;
+    void runAsSystem() { token = Token{"S-1-5-18", true}; }
+    // The SIDs an access check matches for the token: the user, Everyone, Authenticated
+    // Users, Users, and Administrators for an administrator.
+    std::vector<std::string> tokenSids() const;
+    // The owner new objects get from this token: Administrators for an administrator.
+    std::string defaultOwner() const;
+
+    // Files and folders, by Windows path without regard to case.
+    void setAccessList(const std::string& winPath, AccessList list);
+    std::optional<AccessList> accessList(const std::string& winPath) const;  // its own list only
+    std::optional<std::string> owner(const std::string& winPath) const;
+    void setOwner(const std::string& winPath, const std::string& sid);
+    // Whether the token may write the file or folder (an existing one), or create it (a
+    // missing one: its folder decides).
+    bool tokenCanWrite(const std::string& winPath) const;
+    // Objects removed or renamed lose what was recorded for them.
+    void forgetSecurity(const std::string& winPath);
+
 private:
     std::string root_;
     std::string currentDir_;
@@ -176,6 +229,8 @@ private:
     std::map<std::string, ComponentState, NoCaseLess> components_;
     std::unique_ptr<ModuleTable> modules_;
     std::vector<ProcessLaunch> launches_;
+    std::map<std::string, AccessList, NoCaseLess> accessLists_;
+    std::map<std::string, std::string, NoCaseLess> owners_;
     mutable std::recursive_mutex lock_;
 };
 
@@ -341,5 +396,7 @@ std::vector<std::string> splitCommandLine(const std::string& line);
 size_t openMsiHandleCount();
 // Number of kernel handles (files, ...) open right now.
 size_t openKernelHandleCount();
+// Blocks the security calls handed out (descriptors, SID strings) not yet given to LocalFree.
+size_t openLocalAllocationCount();
 
 }  // namespace winsim

@@ -569,3 +569,45 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 }
 // ---- end of file operations block ----
+
+// ---- advapi32/kernel32: the process token, SIDs and security descriptors ----
+typedef void* PSID;
+typedef void* PSECURITY_DESCRIPTOR;
+typedef HANDLE* PHANDLE;
+typedef ULONG* PULONG;
+typedef HANDLE HLOCAL;
+#define TOKEN_QUERY 0x0008
+#define SDDL_REVISION_1 1
+#define SECURITY_MAX_SID_SIZE 68
+#define ERROR_INVALID_SID 1337L
+#define ERROR_INVALID_SECURITY_DESCR 1338L
+#define ERROR_UNKNOWN_REVISION 1305L
+
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+
+typedef struct _TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+} TOKEN_USER, *PTOKEN_USER;
+
+typedef enum _TOKEN_INFORMATION_CLASS {
+    TokenUser = 1,
+    TokenGroups,
+    TokenPrivileges,
+    TokenOwner,
+} TOKEN_INFORMATION_CLASS;
+
+extern "C" {
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength);
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid);
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+}
+// ---- end of security block ----

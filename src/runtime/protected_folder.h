@@ -1,0 +1,11 @@
+// Folders whose contents only the installation can write.
+#pragma once
+
+#include "platform/win32.h"
+
+// Creates `path` with its own access list, protected from what its parent would pass
+// down: full control for SYSTEM and Administrators, and for the user the process runs
+// as when `withInstallingUser`; what is created inside inherits it. False, with the
+// last error set, when the folder already exists (ERROR_ALREADY_EXISTS) or cannot be
+// created: an existing folder may carry anyone's list, so it is never reused.
+bool iCreateProtectedFolder(const char* path, bool withInstallingUser);

@@ -1,0 +1,380 @@
+// The process token, SIDs, security descriptors in their string form (the SDDL subset
+// of owner and DACL entries), and the write checks they make: who may create, change
+// or delete files, folders and keys. Only write rights are modelled; reading is open.
+#include "security.h"
+
+#include "kernel_handles.h"
+#include "paths.h"
+
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace winsim {
+
+namespace {
+
+struct TokenObject : KernelObject {
+    Machine::Token token;
+};
+
+// What ConvertStringSecurityDescriptorToSecurityDescriptorA made.
+struct Descriptor {
+    AccessList list;
+};
+
+// LocalAlloc'd blocks handed out by the security calls, freed by LocalFree.
+std::mutex g_localLock;
+std::map<const void*, std::unique_ptr<Descriptor>> g_descriptors;
+std::map<const void*, std::unique_ptr<char[]>> g_strings;
+
+constexpr DWORD kFileAllAccess = 0x001F01FF;
+constexpr DWORD kFileGenericRead = 0x00120089;
+constexpr DWORD kFileGenericWrite = 0x00120116;
+constexpr DWORD kFileGenericExecute = 0x001200A0;
+constexpr DWORD kKeyAllAccess = 0x000F003F;
+constexpr DWORD kKeyRead = 0x00020019;
+constexpr DWORD kKeyWrite = 0x00020006;
+// Rights that let the holder change an object or what it holds: write or append data
+// (add file, add subfolder), delete, change the list or the owner.
+constexpr DWORD kWriteRights = 0x00000002 | 0x00000004 | 0x00000040 | DELETE | WRITE_DAC | WRITE_OWNER |
+                               GENERIC_WRITE | GENERIC_ALL;
+
+bool startsWith(const std::string& s, size_t at, const char* p) { return s.compare(at, std::strlen(p), p) == 0; }
+
+// A SID written as an alias or as "S-1-...".
+bool parseSid(const std::string& text, std::string& sid) {
+    static const std::map<std::string, const char*> aliases = {
+        {"SY", kSidSystem}, {"BA", kSidAdministrators}, {"BU", kSidUsers}, {"WD", kSidEveryone},
+        {"AU", kSidAuthenticatedUsers}};
+    auto it = aliases.find(text);
+    if (it != aliases.end()) {
+        sid = it->second;
+        return true;
+    }
+    if (text.size() < 5 || !startsWith(text, 0, "S-1-")) return false;
+    for (size_t i = 4; i < text.size(); ++i)
+        if (!(std::isdigit(static_cast<unsigned char>(text[i])) || (text[i] == '-' && text[i - 1] != '-')))
+            return false;
+    if (text.back() == '-') return false;
+    sid = text;
+    return true;
+}
+
+bool parseRights(const std::string& text, DWORD& mask) {
+    static const std::map<std::string, DWORD> rights = {
+        {"GA", GENERIC_ALL}, {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE}, {"GX", GENERIC_EXECUTE},
+        {"FA", kFileAllAccess}, {"FR", kFileGenericRead}, {"FW", kFileGenericWrite}, {"FX", kFileGenericExecute},
+        {"KA", kKeyAllAccess}, {"KR", kKeyRead}, {"KW", kKeyWrite}, {"KX", kKeyRead},
+        {"SD", DELETE}, {"RC", READ_CONTROL}, {"WD", WRITE_DAC}, {"WO", WRITE_OWNER}};
+    mask = 0;
+    if (startsWith(text, 0, "0x") || startsWith(text, 0, "0X")) {
+        char* end = nullptr;
+        unsigned long v = std::strtoul(text.c_str() + 2, &end, 16);
+        if (text.size() == 2 || *end) return false;
+        mask = static_cast<DWORD>(v);
+        return true;
+    }
+    if (text.empty() || text.size() % 2) return false;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        auto it = rights.find(text.substr(i, 2));
+        if (it == rights.end()) return false;
+        mask |= it->second;
+    }
+    return true;
+}
+
+// "(A;OICI;FA;;;SY)": type, flags, rights, object guid, inherited-object guid, SID.
+bool parseAce(const std::string& body, AccessList& list) {
+    std::vector<std::string> f;
+    size_t i = 0;
+    for (;;) {
+        size_t j = body.find(';', i);
+        f.push_back(body.substr(i, j == std::string::npos ? std::string::npos : j - i));
+        if (j == std::string::npos) break;
+        i = j + 1;
+    }
+    if (f.size() != 6 || (f[0] != "A" && f[0] != "D") || !f[3].empty() || !f[4].empty()) return false;
+    bool inheritable = false;
+    for (size_t k = 0; k < f[1].size(); k += 2) {
+        const std::string flag = f[1].substr(k, 2);
+        if (flag == "OI" || flag == "CI") inheritable = true;
+        else if (flag != "NP" && flag != "IO" && flag != "ID") return false;
+    }
+    DWORD mask = 0;
+    std::string sid;
+    if (!parseRights(f[2], mask) || !parseSid(f[5], sid)) return false;
+    if (mask & kWriteRights) list.entries.push_back({sid, f[0] == "A", inheritable});
+    return true;
+}
+
+bool parseDescriptor(const std::string& sddl, AccessList& list) {
+    size_t i = 0;
+    while (i < sddl.size()) {
+        if (startsWith(sddl, i, "O:")) {
+            size_t end = sddl.find(':', i + 2);
+            end = end == std::string::npos ? sddl.size() : end - 1;
+            if (!parseSid(sddl.substr(i + 2, end - i - 2), list.owner)) return false;
+            i = end;
+        } else if (startsWith(sddl, i, "G:")) {
+            size_t end = sddl.find(':', i + 2);
+            i = end == std::string::npos ? sddl.size() : end - 1;
+        } else if (startsWith(sddl, i, "D:")) {
+            i += 2;
+            while (i < sddl.size() && sddl[i] != '(') {
+                if (sddl[i] == 'P') ++i, list.isProtected = true;
+                else if (startsWith(sddl, i, "AI") || startsWith(sddl, i, "AR")) i += 2;
+                else return false;
+            }
+            while (i < sddl.size() && sddl[i] == '(') {
+                size_t close = sddl.find(')', i);
+                if (close == std::string::npos || !parseAce(sddl.substr(i + 1, close - i - 1), list)) return false;
+                i = close + 1;
+            }
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The binary SID: revision 1, count, 48-bit authority (big-endian), sub-authorities.
+std::vector<BYTE> sidBytes(const std::string& sid) {
+    std::vector<unsigned long long> parts;
+    for (size_t i = 4; i <= sid.size();) {
+        size_t j = sid.find('-', i);
+        if (j == std::string::npos) j = sid.size();
+        parts.push_back(std::stoull(sid.substr(i, j - i)));
+        i = j + 1;
+    }
+    std::vector<BYTE> out(8 + 4 * (parts.size() - 1));
+    out[0] = 1;
+    out[1] = static_cast<BYTE>(parts.size() - 1);
+    for (int k = 0; k < 6; ++k) out[2 + k] = static_cast<BYTE>(parts[0] >> (8 * (5 - k)));
+    for (size_t k = 1; k < parts.size(); ++k) {
+        DWORD v = static_cast<DWORD>(parts[k]);
+        std::memcpy(&out[8 + 4 * (k - 1)], &v, 4);
+    }
+    return out;
+}
+
+}  // namespace
+
+size_t openLocalAllocationCount() {
+    std::lock_guard<std::mutex> g(g_localLock);
+    return g_descriptors.size() + g_strings.size();
+}
+
+bool writeAllowed(const std::vector<const AccessList*>& chain, const std::vector<std::string>& sids) {
+    // Effective entries, worked out from the root down.
+    std::vector<WriteEntry> effective = {{kSidEveryone, true, true}};
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+        std::vector<WriteEntry> inherited;
+        for (const WriteEntry& e : effective)
+            if (e.inheritable) inherited.push_back(e);
+        if (!*it) {
+            effective = inherited;
+            continue;
+        }
+        effective = (*it)->entries;
+        if (!(*it)->isProtected) effective.insert(effective.end(), inherited.begin(), inherited.end());
+    }
+    auto held = [&](const std::string& sid) {
+        for (const std::string& s : sids)
+            if (equalsNoCase(s, sid)) return true;
+        return false;
+    };
+    bool allowed = false;
+    for (const WriteEntry& e : effective) {
+        if (!held(e.sid)) continue;
+        if (!e.allow) return false;
+        allowed = true;
+    }
+    return allowed;
+}
+
+bool descriptorAccessList(const void* descriptor, AccessList& out) {
+    std::lock_guard<std::mutex> g(g_localLock);
+    auto it = g_descriptors.find(descriptor);
+    if (it == g_descriptors.end()) return false;
+    out = it->second->list;
+    return true;
+}
+
+void recordCreated(Machine& m, const std::string& winPath, const SECURITY_ATTRIBUTES* sa) {
+    AccessList list;
+    if (sa && sa->lpSecurityDescriptor && descriptorAccessList(sa->lpSecurityDescriptor, list)) {
+        if (list.owner.empty()) list.owner = m.defaultOwner();
+        m.setAccessList(winPath, list);
+    } else {
+        m.forgetSecurity(winPath);
+        m.setOwner(winPath, m.defaultOwner());
+    }
+}
+
+bool checkWrite(Machine& m, const std::string& winPath) {
+    if (m.tokenCanWrite(winPath)) return true;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+}
+
+// ---- Machine's security face ----
+
+std::vector<std::string> Machine::tokenSids() const {
+    std::vector<std::string> sids = {token.userSid, kSidEveryone, kSidAuthenticatedUsers, kSidUsers};
+    if (token.administrator) sids.push_back(kSidAdministrators);
+    return sids;
+}
+
+std::string Machine::defaultOwner() const { return token.administrator ? kSidAdministrators : token.userSid; }
+
+void Machine::setAccessList(const std::string& winPath, AccessList list) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    const std::string key = fullPath(winPath);
+    owners_[key] = list.owner;
+    accessLists_[key] = std::move(list);
+}
+
+std::optional<AccessList> Machine::accessList(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = accessLists_.find(fullPath(winPath));
+    return it == accessLists_.end() ? std::nullopt : std::optional<AccessList>(it->second);
+}
+
+std::optional<std::string> Machine::owner(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = owners_.find(fullPath(winPath));
+    return it == owners_.end() ? std::nullopt : std::optional<std::string>(it->second);
+}
+
+void Machine::setOwner(const std::string& winPath, const std::string& sid) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    owners_[fullPath(winPath)] = sid;
+}
+
+void Machine::forgetSecurity(const std::string& winPath) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    const std::string key = fullPath(winPath);
+    accessLists_.erase(key);
+    owners_.erase(key);
+}
+
+bool Machine::tokenCanWrite(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    std::string full = fullPath(winPath);
+    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    std::error_code ec;
+    // A missing object is created inside its folder: the folder's list decides.
+    if (!std::filesystem::exists(hostPath(full), ec) && full.size() > 3) full = fullPath(full + "\\..");
+    std::vector<const AccessList*> chain;
+    for (;;) {
+        auto it = accessLists_.find(full);
+        chain.push_back(it == accessLists_.end() ? nullptr : &it->second);
+        if (full.size() <= 3) break;
+        full = fullPath(full + "\\..");
+        while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    }
+    return writeAllowed(chain, tokenSids());
+}
+
+}  // namespace winsim
+
+using namespace winsim;
+
+extern "C" {
+
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle) {
+    if (ProcessHandle != GetCurrentProcess() || !TokenHandle) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto t = std::make_shared<TokenObject>();
+    t->token = Machine::current().token;
+    *TokenHandle = allocKernelHandle(t);
+    return TRUE;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength) {
+    auto t = std::dynamic_pointer_cast<TokenObject>(lookupKernelHandle(TokenHandle));
+    if (!t || !ReturnLength) {
+        SetLastError(t ? ERROR_NOACCESS : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (TokenInformationClass != TokenUser) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    // The SID follows the structure in the caller's buffer, as Windows lays it out.
+    const std::vector<BYTE> sid = sidBytes(t->token.userSid);
+    const DWORD need = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
+    *ReturnLength = need;
+    if (!TokenInformation || TokenInformationLength < need) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto* user = static_cast<TOKEN_USER*>(TokenInformation);
+    BYTE* at = static_cast<BYTE*>(TokenInformation) + sizeof(TOKEN_USER);
+    std::memcpy(at, sid.data(), sid.size());
+    user->User.Sid = at;
+    user->User.Attributes = 0;
+    return TRUE;
+}
+
+BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid) {
+    const BYTE* b = static_cast<const BYTE*>(Sid);
+    if (!b || !StringSid || b[0] != 1 || b[1] > 15) {
+        SetLastError(ERROR_INVALID_SID);
+        return FALSE;
+    }
+    unsigned long long authority = 0;
+    for (int k = 0; k < 6; ++k) authority = (authority << 8) | b[2 + k];
+    std::string text = "S-1-" + std::to_string(authority);
+    for (int k = 0; k < b[1]; ++k) {
+        DWORD v;
+        std::memcpy(&v, b + 8 + 4 * k, 4);
+        text += "-" + std::to_string(v);
+    }
+    std::unique_ptr<char[]> block(new char[text.size() + 1]);
+    std::memcpy(block.get(), text.c_str(), text.size() + 1);
+    *StringSid = block.get();
+    std::lock_guard<std::mutex> g(g_localLock);
+    g_strings[block.get()] = std::move(block);
+    return TRUE;
+}
+
+BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
+                                                                 DWORD StringSDRevision,
+                                                                 PSECURITY_DESCRIPTOR* SecurityDescriptor,
+                                                                 PULONG SecurityDescriptorSize) {
+    if (!StringSecurityDescriptor || !SecurityDescriptor) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (StringSDRevision != SDDL_REVISION_1) {
+        SetLastError(ERROR_UNKNOWN_REVISION);
+        return FALSE;
+    }
+    auto d = std::make_unique<Descriptor>();
+    if (!parseDescriptor(StringSecurityDescriptor, d->list)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *SecurityDescriptor = d.get();
+    // A self-relative descriptor's size: header, then four words per entry (an estimate;
+    // callers only pass it on).
+    if (SecurityDescriptorSize) *SecurityDescriptorSize = static_cast<ULONG>(20 + 8 + 36 * d->list.entries.size());
+    std::lock_guard<std::mutex> g(g_localLock);
+    g_descriptors[d.get()] = std::move(d);
+    return TRUE;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    if (!hMem) return nullptr;
+    std::lock_guard<std::mutex> g(g_localLock);
+    if (g_descriptors.erase(hMem) || g_strings.erase(hMem)) return nullptr;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return hMem;
+}
+
+}  // extern "C"
