@@ -144,17 +144,30 @@ bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
 
 ProgramCopy::~ProgramCopy() { remove(); }
 
+namespace {
+
+// What cannot go now (a file a process the program left running still uses) goes at
+// the next restart; what is not there is done.
+void removeNowOrAtRestart(const char* path, bool folder) {
+    if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+}  // namespace
+
 void ProgramCopy::remove() {
     if (!copy_[0]) return;
     for (const ProgramFile& file : kProgramFiles) {
         char path[MAX_PATH + 1];
-        if (filePath(path, copy_, file)) DeleteFileA(path);
+        if (filePath(path, copy_, file)) removeNowOrAtRestart(path, false);
     }
     for (const char* sub : kFolders) {
         char path[MAX_PATH + 1];
-        if (fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub)) RemoveDirectoryA(path);
+        if (fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub)) removeNowOrAtRestart(path, true);
     }
-    RemoveDirectoryA(copy_);
+    removeNowOrAtRestart(copy_, true);
     copy_[0] = '\0';
 }
 
