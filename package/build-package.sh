@@ -9,6 +9,7 @@
 #
 # Options (for the scenario variants):
 #   --without-row NAME        leave the Binary row NAME out (repeatable)
+#   --row NAME=PATH           the Binary row NAME from the file PATH instead (repeatable)
 #   --product-language N      ProductLanguage in the Property table (default 1033)
 #   --property NAME=VALUE     set or add a Property row (repeatable); exact value, quotes kept
 #   --arch x64|x86            bitness (default: that of fa9wolt.dll)
@@ -29,16 +30,17 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
-usage() { sed -n '2,27p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() props=() unsequenced=() set_after_store= set_before_store= tamper=
+without=() rows=() props=() unsequenced=() set_after_store= set_before_store= tamper=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
+    --row) rows+=("$2"); shift 2 ;;
     --product-language) language=$2; shift 2 ;;
     --property) props+=("$2"); shift 2 ;;
     --arch) arch=$2; shift 2 ;;
@@ -131,6 +133,7 @@ done
     skip=0
     for w in "${without[@]+"${without[@]}"}"; do [ "$w" = "$name" ] && skip=1; done
     [ $skip = 1 ] && continue
+    for r in "${rows[@]+"${rows[@]}"}"; do [ "${r%%=*}" = "$name" ] && file=${r#*=}; done
     cp "$file" "$stage/idt/Binary/$name"
     printf '%s\t%s\n' "$name" "$name"
   done

@@ -117,24 +117,63 @@ TEST_F(RuntimeTest, MissingAssemblyFileStopsTheExtractionAndKeepsWhatCameBefore)
     EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
 
+const size_t kMissing = static_cast<size_t>(-1);
+
 struct SiblingCase {
     const char* row;
+    size_t size;  // kMissing: the row is left out of the package
 };
-void PrintTo(const SiblingCase& c, std::ostream* os) { *os << c.row; }
-
-class MissingSibling : public RuntimeTest, public ::testing::WithParamInterface<SiblingCase> {};
-
-TEST_P(MissingSibling, NamesTheFileInItsOwnLine) {
-    dropRow(GetParam().row);
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    ASSERT_EQ(log().size(), 2u);
-    EXPECT_EQ(log()[1], logged(std::string("ERROR:Failed to copy ") + GetParam().row +
-                               " from the binary table of the installation"));
+void PrintTo(const SiblingCase& c, std::ostream* os) {
+    *os << c.row;
+    if (c.size != kMissing) *os << " of " << c.size << " bytes";
 }
 
-INSTANTIATE_TEST_SUITE_P(Runtime, MissingSibling,
-                         ::testing::Values(SiblingCase{"fa9genreg_install3.dll"}, SiblingCase{"fa9osse_install3.dll"},
-                                           SiblingCase{"fa9install_install3.dll"}, SiblingCase{"commontoolreg.exe"}));
+// Bytes that differ from one position to the next, so a chunk written twice, dropped or
+// out of order shows.
+std::string patterned(size_t size) {
+    std::string bytes(size, '\0');
+    uint32_t x = 2463534242u;
+    for (char& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<char>(x);
+    }
+    return bytes;
+}
+
+class SiblingRow : public RuntimeTest, public ::testing::WithParamInterface<SiblingCase> {};
+
+TEST_P(SiblingRow, ExtractedByteForByteOrNamedWhenMissing) {
+    const SiblingCase& c = GetParam();
+    if (c.size == kMissing) {
+        dropRow(c.row);
+        EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+        ASSERT_EQ(log().size(), 2u);
+        EXPECT_EQ(log()[1], logged(std::string("ERROR:Failed to copy ") + c.row +
+                                   " from the binary table of the installation"));
+        return;
+    }
+    dropRow(c.row);
+    addRow(c.row, patterned(c.size));
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    const std::string written = machine.readFile(kRuntime0 + "\\" + c.row);
+    EXPECT_EQ(written.size(), c.size);
+    EXPECT_TRUE(written == row(c.row)) << "the file differs from its row";
+    EXPECT_THAT(log(), IsEmpty());
+}
+
+// Missing rows, and rows of sizes around the size of one stream read.
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, SiblingRow,
+    ::testing::Values(SiblingCase{"fa9genreg_install3.dll", kMissing}, SiblingCase{"fa9osse_install3.dll", kMissing},
+                      SiblingCase{"fa9install_install3.dll", kMissing}, SiblingCase{"commontoolreg.exe", kMissing},
+                      SiblingCase{"commontoolreg.exe", 0}, SiblingCase{"commontoolreg.exe", 1},
+                      SiblingCase{"commontoolreg.exe", 1023}, SiblingCase{"commontoolreg.exe", 1024},
+                      SiblingCase{"commontoolreg.exe", 1025}, SiblingCase{"commontoolreg.exe", 65535},
+                      SiblingCase{"commontoolreg.exe", 65536}, SiblingCase{"commontoolreg.exe", 65537},
+                      SiblingCase{"fa9genreg_install3.dll", 3 * 65536 + 1},
+                      SiblingCase{"fa9install_install3.dll", 1100000}));
 
 TEST_F(RuntimeTest, NoStringRowAtAll) {
     dropRow("FA9ISTRING_EN_US");

@@ -41,7 +41,9 @@ std::vector<std::string> sweepValues() {
     return values;
 }
 
-class PropertySweep : public SessionTest, public ::testing::WithParamInterface<SweepCase> {
+// The machine every action of the package finds: runtime folder, registration program,
+// the tables and properties the actions read.
+class PackageSession : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
@@ -70,6 +72,8 @@ protected:
         for (const auto& [name, value] : defaults) session.setProperty(name, value);
     }
 };
+
+class PropertySweep : public PackageSession, public ::testing::WithParamInterface<SweepCase> {};
 
 TEST_P(PropertySweep, DefinedResultAndNothingLeftOpen) {
     const SweepCase& c = GetParam();
@@ -153,5 +157,65 @@ INSTANTIATE_TEST_SUITE_P(EveryAction, PropertySweep, ::testing::ValuesIn(allCase
                                  if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return name;
                          });
+
+// ---------------------------------------------------------------- round trips
+
+// Each call a custom action makes to the installer is a round trip between the
+// custom-action server and the installer: a budget per action keeps them from creeping
+// back (property reads that each ask the run mode again, one stream read per kilobyte).
+struct BudgetCase {
+    const char* action;
+    Action run;
+    size_t budget;
+};
+void PrintTo(const BudgetCase& c, std::ostream* os) { *os << c.action << " <= " << c.budget; }
+
+class RoundTrips : public PackageSession, public ::testing::WithParamInterface<BudgetCase> {
+protected:
+    void SetUp() override {
+        PackageSession::SetUp();
+        // .NET 2.0 with Visual Studio 2005 and 2008: the detection walks every key it knows.
+        const std::string software = "SOFTWARE\\WOW6432Node\\Microsoft\\";
+        auto& reg = machine.registry();
+        reg.setString(winsim::Hive::LocalMachine, software + ".NETFramework", "InstallRoot", "C:\\Windows\\NET");
+        reg.createKey(winsim::Hive::LocalMachine, software + ".NETFramework\\policy\\v2.0");
+        for (const char* version : {"8.0", "9.0"}) {
+            const std::string vs = software + "VisualStudio\\" + version;
+            reg.setString(winsim::Hive::LocalMachine, vs, "InstallDir", "C:\\VS\\IDE\\");
+            reg.setString(winsim::Hive::LocalMachine, vs + "\\Setup\\VS", "EnvironmentDirectory", "C:\\VS\\IDE\\");
+        }
+        // The runtime rows at their real sizes (4.1 MB in all).
+        const std::pair<const char*, size_t> rows[] = {
+            {"msvcm80.dll", 479232},   {"msvcp80.dll", 548864},  {"msvcr80.dll", 626688},
+            {"microsoft.vc80.crt.manifest", 1859}, {"mfc80.dll", 1093632}, {"mfc80u.dll", 1101824},
+            {"mfcm80.dll", 69632},     {"mfcm80u.dll", 69632},   {"microsoft.vc80.mfc.manifest", 1345},
+            {"fa9genreg_install3.dll", 40000}, {"fa9osse_install3.dll", 40000},
+            {"fa9install_install3.dll", 40000}, {"commontoolreg.exe", 60000}, {"FA9ISTRING_EN_US", 30000},
+        };
+        for (const auto& [name, size] : rows) session.database().addBinary(name, std::string(size, 'x'));
+        session.database().createTable("Dialog", {"Dialog", "Title"});
+        session.database().insertRow("Dialog", {winsim::Cell::str("InstallWelcome_noJava"),
+                                                winsim::Cell::str("[ProductName] Setup")});
+    }
+};
+
+TEST_P(RoundTrips, WithinTheActionsBudget) {
+    const BudgetCase& c = GetParam();
+    session.resetInstallerCalls();
+    session.run(c.run);
+    EXPECT_LE(session.installerCalls(), c.budget) << c.action;
+}
+
+#define BUDGET(action, calls) BudgetCase{#action, action, calls}
+
+INSTANTIATE_TEST_SUITE_P(ImmediateActions, RoundTrips,
+                         ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165),
+                                           BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
+                                           BUDGET(SetWOLTTemplateCompCA, 6),
+                                           BUDGET(DetectDOTNETEnvCA, 18),
+                                           BUDGET(CheckWOLTInstallDirCA, 5),
+                                           BUDGET(PreProcessInstallCA, 142),
+                                           BUDGET(PostProcessInstallCA, 3)),
+                         [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
 }  // namespace

@@ -24,7 +24,15 @@ public:
     static void destroy();
 
     MSIHANDLE sessionHandle() const { return session_; }
-    void setSessionHandle(MSIHANDLE h) { session_ = h; }
+    void setSessionHandle(MSIHANDLE h) {
+        session_ = h;
+        storeMode_ = -1;
+    }
+    // The run mode of the bound session as iIsStoreMode found it: -1 not asked yet, else
+    // 0 or 1. A session's mode does not change while a custom action runs, and each
+    // question is a round trip to the installer.
+    int storeMode() const { return storeMode_; }
+    void setStoreMode(bool store) { storeMode_ = store ? 1 : 0; }
 
     void setLanguage(const char* locale);
     // The message language, else the system default language's locale, else "en_US".
@@ -83,6 +91,7 @@ private:
     ~URE();
     void releaseResponseFile();
     MSIHANDLE session_ = 0;
+    int storeMode_ = -1;
     char language_[kLanguageCapacity] = {};
     char runtimeDirectory_[kRuntimeDirectoryCapacity] = {};
     bool silent_ = false;

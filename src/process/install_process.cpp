@@ -99,10 +99,9 @@ unsigned readPipeThread(void* param) {
         if (!ReadFile(block->readEnd, chunk, kReadChunk, &got, nullptr) || got == 0) break;
         if (block->stop.load() == 1) break;
         if (length + got + 1 > capacity) {
-            char* grown = static_cast<char*>(std::malloc(capacity * 2));
+            // realloc moves a large block's pages instead of copying them and touching new ones.
+            char* grown = static_cast<char*>(std::realloc(text, capacity * 2));
             if (!grown) break;  // keep what was read so far
-            std::memcpy(grown, text, capacity);
-            std::free(text);
             text = grown;
             capacity *= 2;
         }

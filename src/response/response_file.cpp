@@ -10,6 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace {
 
@@ -18,6 +21,12 @@ const char* const kSectionKeywords[SECTION_KINDS] = {"NEW_NODE", "CONTACT", "DAT
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string upperCopy(const char* text, size_t n) {
+    std::string copy(text, n);
+    for (char& c : copy) c = upper(c);
+    return copy;
+}
 
 bool equalsNoCaseN(const char* a, const char* b, size_t n) {
     for (size_t i = 0; i < n; ++i)
@@ -129,7 +138,7 @@ bool rspSplitLine(const char* line, size_t length, const char** keyword, size_t*
     const char* equals = nullptr;
     const char* stop = end;
     while (p < end) {
-        size_t unit = rspCharLength(p, end);
+        size_t unit = static_cast<unsigned char>(*p) < 0x80 ? 1 : rspCharLength(p, end);
         if (unit == 1) {
             char c = *p;
             if ((c == '*' || c == '#') && p > start && p + 1 < end && p[1] == c) {
@@ -240,16 +249,27 @@ void ResponseFile::freeEntries() {
     entries_ = nullptr;
     count_ = 0;
     capacity_ = 0;
+    holes_ = 0;
+    lastOf_.clear();
 }
 
 int ResponseFile::find(const char* keyword, int from) const {
     if (!keyword) return -1;
-    for (int i = from < 0 ? 0 : from; i < count_; ++i)
-        if (fa9::equalsNoCase(entries_[i]->keyword(), keyword)) return i;
+    const char first = upper(keyword[0]);
+    for (int i = from < 0 ? 0 : from; i < count_; ++i) {
+        const char* k = entries_[i]->keyword();
+        if (upper(k[0]) == first && fa9::equalsNoCase(k, keyword)) return i;
+    }
     return -1;
 }
 
-ResponseFileEntry* ResponseFile::findEntry(const char* keyword) const { return entry(find(keyword)); }
+ResponseFileEntry* ResponseFile::findEntry(const char* keyword) const {
+    if (!checked_.empty()) {
+        auto it = checked_.find(upperCopy(keyword, std::strlen(keyword)));
+        if (it != checked_.end()) return entry(it->second);
+    }
+    return entry(find(keyword));
+}
 
 void ResponseFile::build(const char* path) {
     if (!path) {
@@ -310,9 +330,7 @@ void ResponseFile::parse(const char* fileName, const char* data, size_t length) 
     delete[] progName_;
     progName_ = readProgName();
     Text text{data ? data : "", data ? length : 0};
-    encryptedPass(text);
-    instancePass(text);
-    for (int kind = 0; kind < SECTION_KINDS; ++kind) sectionPass(text, static_cast<SectionKind>(kind));
+    namePass(text);
     if (status_ != RSP_FILE_OK) return;
     mainPass(text);
     if (status_ == RSP_FILE_NO_MEMORY) return;
@@ -320,92 +338,120 @@ void ResponseFile::parse(const char* fileName, const char* data, size_t length) 
     crossChecks();
 }
 
-void ResponseFile::encryptedPass(const Text& text) {
+void ResponseFile::namePass(const Text& text) {
     Text::Cursor c;
     const char* line;
     size_t n;
+    while (text.next(c, &line, &n)) {
+        encryptedLine(line, n);
+        const char *keyword, *value;
+        size_t keywordLength, valueLength;
+        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength) || !value) continue;
+        instanceLine(keyword, keywordLength, value, valueLength);
+        for (int kind = 0; kind < SECTION_KINDS; ++kind)
+            sectionLine(static_cast<SectionKind>(kind), keyword, keywordLength, value, valueLength);
+    }
+}
+
+void ResponseFile::encryptedLine(const char* line, size_t n) {
     static const char kMarker[] = "ENCRYPTED";
     const size_t markerLength = sizeof kMarker - 1;
-    while (text.next(c, &line, &n)) {
-        size_t i = 0;
-        while (i < n && isBlank(line[i])) ++i;
-        if (n - i < markerLength || std::memcmp(line + i, kMarker, markerLength) != 0) continue;
-        i += markerLength;
-        while (i < n && isBlank(line[i])) ++i;
-        if (i == n || line[i] != '=') continue;
-        ++i;
-        while (i < n && isBlank(line[i])) ++i;
-        size_t start = i;
-        while (i < n && !isSpace(line[i]) && line[i] != '#' && line[i] != '*') ++i;
-        if (i > start && !encrypted_.add(line + start, i - start, 0)) status_ = RSP_FILE_NO_MEMORY;
-    }
+    size_t i = 0;
+    while (i < n && isBlank(line[i])) ++i;
+    if (n - i < markerLength || std::memcmp(line + i, kMarker, markerLength) != 0) return;
+    i += markerLength;
+    while (i < n && isBlank(line[i])) ++i;
+    if (i == n || line[i] != '=') return;
+    ++i;
+    while (i < n && isBlank(line[i])) ++i;
+    size_t start = i;
+    while (i < n && !isSpace(line[i]) && line[i] != '#' && line[i] != '*') ++i;
+    if (i > start && !encrypted_.add(line + start, i - start, 0)) status_ = RSP_FILE_NO_MEMORY;
 }
 
-void ResponseFile::instancePass(const Text& text) {
-    Text::Cursor c;
-    const char* line;
-    size_t n;
-    while (text.next(c, &line, &n)) {
-        const char *keyword, *value;
-        size_t keywordLength, valueLength;
-        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength) || !value) continue;
-        size_t nameLen = nameLength(value, valueLength);
-        if (nameLen == 0) continue;
-        if (nameLen > kNameLength) nameLen = kNameLength;
-        char* single = nullptr;
-        if (keywordLength == 8 && equalsNoCaseN(keyword, "INSTANCE", 8)) {
-            if (!instances_.add(value, nameLen, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
-            continue;
-        }
-        if (keywordLength == 16 && equalsNoCaseN(keyword, "DEFAULT_INSTANCE", 16)) single = defaultInstance_;
-        if (keywordLength == 15 && equalsNoCaseN(keyword, "CTLSRV_INSTANCE", 15)) single = controlServerInstance_;
-        if (keywordLength == 14 && equalsNoCaseN(keyword, "ADMIN_INSTANCE", 14)) single = adminServerInstance_;
-        if (!single) continue;
-        std::memcpy(single, value, nameLen);
-        single[nameLen] = '\0';
+void ResponseFile::instanceLine(const char* keyword, size_t keywordLength, const char* value, size_t valueLength) {
+    size_t nameLen = nameLength(value, valueLength);
+    if (nameLen == 0) return;
+    if (nameLen > kNameLength) nameLen = kNameLength;
+    char* single = nullptr;
+    if (keywordLength == 8 && equalsNoCaseN(keyword, "INSTANCE", 8)) {
+        if (!instances_.add(value, nameLen, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
+        return;
     }
+    if (keywordLength == 16 && equalsNoCaseN(keyword, "DEFAULT_INSTANCE", 16)) single = defaultInstance_;
+    if (keywordLength == 15 && equalsNoCaseN(keyword, "CTLSRV_INSTANCE", 15)) single = controlServerInstance_;
+    if (keywordLength == 14 && equalsNoCaseN(keyword, "ADMIN_INSTANCE", 14)) single = adminServerInstance_;
+    if (!single) return;
+    std::memcpy(single, value, nameLen);
+    single[nameLen] = '\0';
 }
 
-void ResponseFile::sectionPass(const Text& text, SectionKind kind) {
+void ResponseFile::sectionLine(SectionKind kind, const char* keyword, size_t keywordLength, const char* value,
+                               size_t valueLength) {
     const char* name = kSectionKeywords[kind];
     size_t nameLen = std::strlen(name);
-    Text::Cursor c;
-    const char* line;
-    size_t n;
-    while (text.next(c, &line, &n)) {
-        const char *keyword, *value;
-        size_t keywordLength, valueLength;
-        if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength) || !value) continue;
-        if (keywordLength != nameLen || !equalsNoCaseN(keyword, name, nameLen)) continue;
-        size_t len = nameLength(value, valueLength);
-        if (len && !sections_[kind].add(value, len, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
-    }
+    if (keywordLength != nameLen || !equalsNoCaseN(keyword, name, nameLen)) return;
+    size_t len = nameLength(value, valueLength);
+    if (len && !sections_[kind].add(value, len, kNameLength)) status_ = RSP_FILE_NO_MEMORY;
 }
+
+namespace {
+
+// Upper-cased names of the keyword table's rows valid in this program -> their indexes in
+// table order: a keyword is tried only against the rows that bear its name or the part
+// after one of its points, instead of against every row.
+const std::unordered_map<std::string, std::vector<int>>& rowsByName() {
+    static const std::unordered_map<std::string, std::vector<int>> index = [] {
+        std::unordered_map<std::string, std::vector<int>> rows;
+        for (int i = 0; i < kKeywordTableSize; ++i)
+            if (KeywordTable[i].programMask & kProgramThis)
+                rows[upperCopy(KeywordTable[i].name, std::strlen(KeywordTable[i].name))].push_back(i);
+        return rows;
+    }();
+    return index;
+}
+
+}  // namespace
 
 int ResponseFile::lookUpKeyword(const char* keyword) const {
     size_t length = std::strlen(keyword);
-    for (int i = 0; i < kKeywordTableSize; ++i) {
-        const KeywordRule& row = KeywordTable[i];
-        if (!(row.programMask & kProgramThis)) continue;
-        size_t nameLen = std::strlen(row.name);
-        if (row.bareForm && length == nameLen && equalsNoCaseN(keyword, row.name, nameLen)) return i;
-        // Every other form is a name, a point and the row's name.
-        if (length <= nameLen + 1 || !equalsNoCaseN(keyword + length - nameLen, row.name, nameLen) ||
-            keyword[length - nameLen - 1] != '.')
-            continue;
-        if (row.defaultInstanceForm && isPrefixed(keyword, length, defaultInstance_, row.name, nameLen)) return i;
-        if (row.adminServerForm && isPrefixed(keyword, length, adminServerInstance_, row.name, nameLen)) return i;
-        if (row.controlServerForm && isPrefixed(keyword, length, controlServerInstance_, row.name, nameLen)) return i;
-        if (row.instanceForm)
-            for (int k = 0; k < instances_.count(); ++k)
-                if (isPrefixed(keyword, length, instances_.get(k), row.name, nameLen)) return i;
-        for (int kind = 0; kind < SECTION_KINDS; ++kind) {
-            if (!hasWord(row.sectionKinds, kSectionKeywords[kind], std::strlen(kSectionKeywords[kind]))) continue;
-            for (int k = 0; k < sections_[kind].count(); ++k)
-                if (isPrefixed(keyword, length, sections_[kind].get(k), row.name, nameLen)) return i;
+    const auto& rows = rowsByName();
+    // The rows named like the whole keyword (bare form) or like the part after a point.
+    int first = -1;
+    auto consider = [&](const char* name, size_t nameLength) {
+        auto it = rows.find(upperCopy(name, nameLength));
+        if (it == rows.end()) return;
+        for (int i : it->second) {
+            if (first >= 0 && i >= first) break;
+            if (rowAccepts(i, keyword, length)) first = i;
         }
+    };
+    consider(keyword, length);
+    for (size_t dot = 0; dot + 1 < length; ++dot)
+        if (keyword[dot] == '.' && dot > 0) consider(keyword + dot + 1, length - dot - 1);
+    return first;
+}
+
+bool ResponseFile::rowAccepts(int index, const char* keyword, size_t length) const {
+    const KeywordRule& row = KeywordTable[index];
+    size_t nameLen = std::strlen(row.name);
+    if (row.bareForm && length == nameLen && equalsNoCaseN(keyword, row.name, nameLen)) return true;
+    // Every other form is a name, a point and the row's name.
+    if (length <= nameLen + 1 || !equalsNoCaseN(keyword + length - nameLen, row.name, nameLen) ||
+        keyword[length - nameLen - 1] != '.')
+        return false;
+    if (row.defaultInstanceForm && isPrefixed(keyword, length, defaultInstance_, row.name, nameLen)) return true;
+    if (row.adminServerForm && isPrefixed(keyword, length, adminServerInstance_, row.name, nameLen)) return true;
+    if (row.controlServerForm && isPrefixed(keyword, length, controlServerInstance_, row.name, nameLen)) return true;
+    if (row.instanceForm)
+        for (int k = 0; k < instances_.count(); ++k)
+            if (isPrefixed(keyword, length, instances_.get(k), row.name, nameLen)) return true;
+    for (int kind = 0; kind < SECTION_KINDS; ++kind) {
+        if (!hasWord(row.sectionKinds, kSectionKeywords[kind], std::strlen(kSectionKeywords[kind]))) continue;
+        for (int k = 0; k < sections_[kind].count(); ++k)
+            if (isPrefixed(keyword, length, sections_[kind].get(k), row.name, nameLen)) return true;
     }
-    return -1;
+    return false;
 }
 
 void ResponseFile::check(ResponseFileEntry& entry) {
@@ -459,20 +505,30 @@ void ResponseFile::mainPass(const Text& text) {
             freeEntries();
             return;
         }
-        if (!keep(entry)) {
+        if (!keepEntry(entry)) {
             if (status_ == RSP_FILE_NO_MEMORY) freeEntries();
             return;
         }
     }
+    compact();
 }
 
 bool ResponseFile::keep(ResponseFileEntry* entry) {
+    const bool kept = keepEntry(entry);
+    compact();
+    return kept;
+}
+
+bool ResponseFile::keepEntry(ResponseFileEntry* entry) {
     if (entry->status() == kEntryValid && !entry->value()) {
         delete entry;
         return true;
     }
     if (count_ == capacity_) {
-        ResponseFileEntry** grown = new (std::nothrow) ResponseFileEntry*[static_cast<size_t>(capacity_ + kEntryGrowth)];
+        // Grown by half again (at least one step of 500): a long file costs a few copies
+        // of the array, not one per step.
+        const int growth = capacity_ / 2 > kEntryGrowth ? capacity_ / 2 : kEntryGrowth;
+        ResponseFileEntry** grown = new (std::nothrow) ResponseFileEntry*[static_cast<size_t>(capacity_ + growth)];
         if (!grown) {
             delete entry;
             freeEntries();
@@ -482,23 +538,42 @@ bool ResponseFile::keep(ResponseFileEntry* entry) {
         for (int i = 0; i < count_; ++i) grown[i] = entries_[i];
         delete[] entries_;
         entries_ = grown;
-        capacity_ += kEntryGrowth;
+        capacity_ += growth;
     }
     entries_[count_++] = entry;
     if (entry->status() != kEntryValid) ++errorCount_;
     int rule = entry->ruleIndex();
     if (rule >= 0 && KeywordTable[rule].repeat) return true;
-    // The last line of a keyword wins.
-    for (int i = count_ - 2; i >= 0; --i)
-        if (fa9::equalsNoCase(entries_[i]->keyword(), entry->keyword())) removeAt(i);
+    // The last line of a keyword wins. All lines of one keyword share its rule, so at most
+    // one earlier entry can be there: the one kept last.
+    auto placed = lastOf_.emplace(upperCopy(entry->keyword(), std::strlen(entry->keyword())), count_ - 1);
+    if (!placed.second) {
+        drop(placed.first->second);
+        placed.first->second = count_ - 1;
+    }
     return true;
 }
 
-void ResponseFile::removeAt(int index) {
+void ResponseFile::drop(int index) {
     if (entries_[index]->status() != kEntryValid) --errorCount_;
     delete entries_[index];
-    for (int i = index; i + 1 < count_; ++i) entries_[i] = entries_[i + 1];
-    --count_;
+    entries_[index] = nullptr;
+    ++holes_;
+}
+
+// Closes the places of removed entries; the later entries move down, in order.
+void ResponseFile::compact() {
+    if (holes_ == 0) return;
+    std::vector<int> moved(static_cast<size_t>(count_), -1);
+    int kept = 0;
+    for (int i = 0; i < count_; ++i) {
+        if (!entries_[i]) continue;
+        moved[static_cast<size_t>(i)] = kept;
+        entries_[kept++] = entries_[i];
+    }
+    count_ = kept;
+    holes_ = 0;
+    for (auto& last : lastOf_) last.second = moved[static_cast<size_t>(last.second)];
 }
 
 void ResponseFile::mark(ResponseFileEntry* entry) {
@@ -507,6 +582,29 @@ void ResponseFile::mark(ResponseFileEntry* entry) {
 }
 
 void ResponseFile::crossChecks() {
+    // The first entry of each keyword the checks read, found in one walk over the entries
+    // rather than one walk a keyword.
+    static const char* const kAgentSettings[] = {"MAXAGENTS",   "MAX_COORDAGENTS", "NUM_INITAGENTS",  "NUM_POOLAGENTS",
+                                                 "MAXCAGENTS",  "MAXDARI",         "MAX_LOGICAGENTS", "FCM_NUM_CONNECT",
+                                                 "FCM_NUM_RQB", "FCM_NUM_ANCHORS"};
+    checked_.clear();
+    checked_.emplace("FA9.DIR_OBJ_NAME", -1);
+    checked_.emplace("FA9.DIR_PATH_NAME", -1);
+    checked_.emplace("INSTALL_TYPE", -1);
+    for (const char* prefix : {"FA9.", "FA9CTLSV."})
+        for (const char* setting : kAgentSettings) checked_.emplace(std::string(prefix) + setting, -1);
+    for (int i = 0; i < count_; ++i) {
+        const char* k = entries_[i]->keyword();
+        const char first = upper(k[0]);
+        if (first != 'F' && first != 'I') continue;
+        auto it = checked_.find(upperCopy(k, std::strlen(k)));
+        if (it != checked_.end() && it->second < 0) it->second = i;
+    }
+    crossCheckEntries();
+    checked_.clear();
+}
+
+void ResponseFile::crossCheckEntries() {
     ResponseFileEntry* objectName = findEntry("FA9.DIR_OBJ_NAME");
     ResponseFileEntry* pathName = findEntry("FA9.DIR_PATH_NAME");
     if (objectName && pathName) {

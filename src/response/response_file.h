@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <unordered_map>
 
 enum ResponseFileStatus {
     RSP_FILE_OK = 0,
@@ -122,15 +124,23 @@ public:
 
 private:
     struct Text;
-    void encryptedPass(const Text& text);
-    void instancePass(const Text& text);
-    void sectionPass(const Text& text, SectionKind kind);
+    // One pass for the ENCRYPTED, instance and section names, which the main pass needs.
+    void namePass(const Text& text);
+    void encryptedLine(const char* line, size_t n);
+    void instanceLine(const char* keyword, size_t keywordLength, const char* value, size_t valueLength);
+    void sectionLine(SectionKind kind, const char* keyword, size_t keywordLength, const char* value,
+                     size_t valueLength);
     void mainPass(const Text& text);
+    bool rowAccepts(int index, const char* keyword, size_t length) const;
+    // keep without closing the gaps that removals leave; compact closes them.
+    bool keepEntry(ResponseFileEntry* entry);
+    void compact();
     void crossChecks();
+    void crossCheckEntries();
     void agentChecks(const char* prefix);
     void check(ResponseFileEntry& entry);
     void freeEntries();
-    void removeAt(int index);
+    void drop(int index);
     void mark(ResponseFileEntry* entry);
     ResponseFileEntry* findEntry(const char* keyword) const;
 
@@ -147,6 +157,12 @@ private:
     NameList sections_[SECTION_KINDS] = {NameList(8), NameList(8), NameList(8), NameList(8)};
     NameList encrypted_{5};
     char* progName_ = nullptr;
+    // Upper-cased keyword of each kept entry whose rule does not repeat -> its index, so
+    // that the entry a later line replaces is found at once.
+    std::unordered_map<std::string, int> lastOf_;
+    int holes_ = 0;  // removed entries whose places compact has not closed yet
+    // While the cross-checks run: upper-cased keyword they read -> its first entry, or -1.
+    std::unordered_map<std::string, int> checked_;
 };
 
 // Splits one logical line (comment rules, first '=', trailing ** or ## comment,

@@ -121,6 +121,8 @@ bool parseNumber(const char* text, size_t length, double& out) {
         while (isDigit(*s)) ++s;
     }
     if (*s != '\0') return false;
+    // The runtime's decimal point follows its locale; the file's is always a point.
+    ScopedCrtLocale classic("C");
     out = std::strtod(buffer, nullptr);
     return true;
 }
@@ -354,7 +356,6 @@ bool checkFileName(const char* value) {
 // -1 when the rule does not parse, else whether the value matches.
 int matchRule(const char* value, const char* rule, const char* responseFile) {
     if (!value) value = "";
-    ScopedCrtLocale classic("C");
     Alternative alt;
     for (const char* p = rule;;) {
         while (isBlank(*p)) ++p;

@@ -3,6 +3,7 @@
 #include "frame/bounded.h"
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
+#include "frame/ure.h"
 #include "session/action_data.h"
 
 #include <cstring>
@@ -101,7 +102,13 @@ UINT iStoreValue(HKEY root, const char* name, const char* value) {
 }
 
 bool iIsStoreMode(MSIHANDLE hInstall) {
-    return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK);
+    // Asked once per custom action: the engine keeps the answer for the session it is bound to.
+    URE* engine = URE::existing();
+    const bool bound = engine && hInstall != 0 && engine->sessionHandle() == hInstall;
+    if (bound && engine->storeMode() >= 0) return engine->storeMode() != 0;
+    const bool store = MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK);
+    if (bound) engine->setStoreMode(store);
+    return store;
 }
 
 UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {

@@ -18,6 +18,7 @@ namespace {
 
 const DWORD kSidCapacity = 1024;
 const DWORD kSelectCapacity = 261;
+const DWORD kFirstReadCapacity = 1024;
 
 // What the deferred custom actions of the family read, in the order it is saved.
 // SILENT_MODE and REMOVE are listed twice; the later write simply repeats the first.
@@ -61,11 +62,18 @@ const char* const kSelectComponents[] = {"ADMIN_SERVER.bin", "LDAP.bin", "VS_DOT
                                          "ODBC_SUPPORT"};
 
 // A property's value read the installer's way: ask with no room for the size, then
-// read into a buffer of that size. Null when either call does not succeed.
+// read into a buffer of that size. Null when either call does not succeed. From the
+// session, a value that fits a first buffer is read at once, sparing the installer one
+// question a property; the longer ones go on at the size that read reported.
 std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc) {
-    char probe[1] = {};
-    DWORD size = 0;
+    char probe[kFirstReadCapacity] = {};
+    DWORD size = iIsStoreMode(hInstall) ? 0 : kFirstReadCapacity;
     *rc = iMsiGetProperty(hInstall, name, probe, &size);
+    if (*rc == ERROR_SUCCESS && size < kFirstReadCapacity && !iIsStoreMode(hInstall)) {
+        std::unique_ptr<char[]> value(new (std::nothrow) char[size + 1]);
+        if (value) std::memcpy(value.get(), probe, size + 1);
+        return value;
+    }
     if (*rc != ERROR_MORE_DATA) return nullptr;
     std::unique_ptr<char[]> value(new (std::nothrow) char[size + 1]);
     if (!value) return nullptr;

@@ -152,7 +152,7 @@ private:
 using namespace winsim;
 
 extern "C" MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE hInstall, LPCSTR szCondition) {
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return MSICONDITION_ERROR;
     if (!szCondition) return MSICONDITION_NONE;
     std::string text = szCondition;

@@ -293,7 +293,7 @@ using namespace winsim;
 extern "C" {
 
 MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall) {
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s || !s->database().available) return 0;
     auto db = std::make_shared<DatabaseObject>();
     db->session = s;
@@ -301,6 +301,7 @@ MSIHANDLE WINAPI MsiGetActiveDatabase(MSIHANDLE hInstall) {
 }
 
 UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE* phView) {
+    countedSessionOf(hDatabase);
     auto db = std::dynamic_pointer_cast<DatabaseObject>(lookupMsiHandle(hDatabase));
     if (!db) return ERROR_INVALID_HANDLE;
     if (!szQuery || !phView) return ERROR_INVALID_PARAMETER;
@@ -313,6 +314,7 @@ UINT WINAPI MsiDatabaseOpenViewA(MSIHANDLE hDatabase, LPCSTR szQuery, MSIHANDLE*
 }
 
 UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
+    countedSessionOf(hView);
     auto view = std::dynamic_pointer_cast<ViewObject>(lookupMsiHandle(hView));
     if (!view) return ERROR_INVALID_HANDLE;
     Database& db = view->session->database();
@@ -346,6 +348,7 @@ UINT WINAPI MsiViewExecute(MSIHANDLE hView, MSIHANDLE hRecord) {
 }
 
 UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
+    countedSessionOf(hView);
     auto view = std::dynamic_pointer_cast<ViewObject>(lookupMsiHandle(hView));
     if (!view) return ERROR_INVALID_HANDLE;
     if (!phRecord) return ERROR_INVALID_PARAMETER;
@@ -353,6 +356,7 @@ UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
     if (!view->executed) return ERROR_FUNCTION_FAILED;
     if (view->next >= view->result.size()) return ERROR_NO_MORE_ITEMS;
     auto rec = std::make_shared<RecordObject>();
+    rec->fetchedThrough = view->session;
     rec->fields.resize(1);
     for (const Cell& cell : view->result[view->next++]) {
         switch (cell.kind) {
@@ -370,6 +374,7 @@ UINT WINAPI MsiViewFetch(MSIHANDLE hView, MSIHANDLE* phRecord) {
 // an insert; a row whose primary key is taken fails with ERROR_FUNCTION_FAILED, as
 // msi.dll answers. A temporary row lives in the session's tables like any other row.
 UINT WINAPI MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRecord) {
+    countedSessionOf(hView);
     auto view = std::dynamic_pointer_cast<ViewObject>(lookupMsiHandle(hView));
     if (!view) return ERROR_INVALID_HANDLE;
     auto rec = recordOf(hRecord);
@@ -394,6 +399,7 @@ UINT WINAPI MsiViewModify(MSIHANDLE hView, MSIMODIFY eModifyMode, MSIHANDLE hRec
 }
 
 UINT WINAPI MsiViewClose(MSIHANDLE hView) {
+    countedSessionOf(hView);
     auto view = std::dynamic_pointer_cast<ViewObject>(lookupMsiHandle(hView));
     if (!view) return ERROR_INVALID_HANDLE;
     view->executed = false;
@@ -405,6 +411,7 @@ UINT WINAPI MsiViewClose(MSIHANDLE hView) {
 UINT WINAPI MsiRecordReadStream(MSIHANDLE hRecord, UINT iField, char* szDataBuf, LPDWORD pcbDataBuf) {
     auto rec = recordOf(hRecord);
     if (!rec) return ERROR_INVALID_HANDLE;
+    if (rec->fetchedThrough) rec->fetchedThrough->countInstallerCall();
     if (!pcbDataBuf) return ERROR_INVALID_PARAMETER;
     if (iField >= rec->fields.size() || !rec->fields[iField].isStream()) return ERROR_INVALID_DATATYPE;
     RecordField& field = rec->fields[iField];

@@ -19,7 +19,7 @@ extern "C" {
 UINT WINAPI MsiGetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTATE* piInstalled,
                                 INSTALLSTATE* piAction) {
     if (!szFeature) return kErrorUnknownFeature;
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     const auto& states = s->featureStates();
     auto it = states.find(szFeature);
@@ -34,7 +34,7 @@ UINT WINAPI MsiGetFeatureStateA(MSIHANDLE hInstall, LPCSTR szFeature, INSTALLSTA
 UINT WINAPI MsiGetComponentStateA(MSIHANDLE hInstall, LPCSTR szComponent, INSTALLSTATE* piInstalled,
                                   INSTALLSTATE* piAction) {
     if (!szComponent) return kErrorUnknownComponent;
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     if (s->runMode() != RunMode::Immediate) return ERROR_FUNCTION_FAILED;
     const auto& states = s->componentStates();

@@ -48,6 +48,19 @@ Session* sessionOf(MSIHANDLE h) {
     return obj ? obj->session : nullptr;
 }
 
+Session* countedSessionOf(MSIHANDLE h) {
+    auto obj = lookupMsiHandle(h);
+    Session* s = nullptr;
+    if (auto session = std::dynamic_pointer_cast<SessionObject>(obj))
+        s = session->session;
+    else if (auto db = std::dynamic_pointer_cast<DatabaseObject>(obj))
+        s = db->session;
+    else if (auto view = std::dynamic_pointer_cast<ViewObject>(obj))
+        s = view->session;
+    if (s) s->countInstallerCall();
+    return s;
+}
+
 std::shared_ptr<RecordObject> recordOf(MSIHANDLE h) {
     return std::dynamic_pointer_cast<RecordObject>(lookupMsiHandle(h));
 }
@@ -203,7 +216,7 @@ extern "C" {
 
 UINT WINAPI MsiGetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf, LPDWORD pcchValueBuf) {
     if (!szName) return ERROR_INVALID_PARAMETER;
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     if (auto fault = s->getFault(szName)) return *fault;
     std::string value = s->offersProperty(szName) ? s->property(szName) : std::string();
@@ -211,7 +224,7 @@ UINT WINAPI MsiGetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPSTR szValueBuf,
 }
 
 UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     if (!szName) return ERROR_INVALID_PARAMETER;
     if (!*szName) return (szValue && *szValue) ? ERROR_FUNCTION_FAILED : ERROR_SUCCESS;
@@ -223,7 +236,7 @@ UINT WINAPI MsiSetPropertyA(MSIHANDLE hInstall, LPCSTR szName, LPCSTR szValue) {
 }
 
 BOOL WINAPI MsiGetMode(MSIHANDLE hInstall, MSIRUNMODE eRunMode) {
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return FALSE;
     switch (eRunMode) {
     case MSIRUNMODE_SCHEDULED: return s->runMode() == RunMode::Scheduled;
@@ -289,7 +302,7 @@ BOOL WINAPI MsiRecordIsNull(MSIHANDLE hRecord, UINT iField) {
 // the button pressed; a silent installation shows nothing and returns 0, "no action
 // taken". The message is written to the log either way.
 int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MSIHANDLE hRecord) {
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     auto rec = recordOf(hRecord);
     if (!s || !rec) return -1;
     const auto kind = static_cast<INSTALLMESSAGE>(eMessageType & 0xFF000000);
@@ -316,7 +329,7 @@ int WINAPI MsiProcessMessage(MSIHANDLE hInstall, INSTALLMESSAGE eMessageType, MS
 UINT WINAPI MsiFormatRecordA(MSIHANDLE hInstall, MSIHANDLE hRecord, LPSTR szResultBuf, LPDWORD pcchResultBuf) {
     auto rec = recordOf(hRecord);
     if (!rec) return ERROR_INVALID_HANDLE;
-    Session* s = hInstall ? sessionOf(hInstall) : nullptr;
+    Session* s = hInstall ? countedSessionOf(hInstall) : nullptr;
     if (hInstall && !s) return ERROR_INVALID_HANDLE;
     return copyStringOut(formatRecord(*rec, s), szResultBuf, pcchResultBuf, s != nullptr);
 }
@@ -338,6 +351,7 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {
     if (!obj) return ERROR_INVALID_HANDLE;
     // The session handle belongs to the installer; a custom action closing it changes nothing.
     if (std::dynamic_pointer_cast<SessionObject>(obj)) return ERROR_SUCCESS;
+    countedSessionOf(hAny);  // a database or view handle is closed in the installer
     closeMsiHandle(hAny);
     return ERROR_SUCCESS;
 }

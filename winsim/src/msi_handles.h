@@ -71,6 +71,8 @@ private:
 
 struct RecordObject : MsiObject {
     std::vector<RecordField> fields;  // field 0 .. count
+    // A row fetched from a view: its streams stay in the installer and each read is a call.
+    Session* fetchedThrough = nullptr;
 };
 
 struct DatabaseObject : MsiObject {
@@ -96,6 +98,9 @@ MSIHANDLE allocMsiHandle(std::shared_ptr<MsiObject> obj);
 std::shared_ptr<MsiObject> lookupMsiHandle(MSIHANDLE h);
 bool closeMsiHandle(MSIHANDLE h);
 Session* sessionOf(MSIHANDLE h);
+// The session of a handle that lives in the installer (session, database, view), counted
+// as one installer call; null for any other handle.
+Session* countedSessionOf(MSIHANDLE h);
 std::shared_ptr<RecordObject> recordOf(MSIHANDLE h);
 // Expands a record as MsiFormatRecord does; `session` answers property references.
 std::string formatRecord(const RecordObject& rec, const Session* session);

@@ -84,7 +84,7 @@ extern "C" {
 
 UINT WINAPI MsiSetTargetPathA(MSIHANDLE hInstall, LPCSTR szFolder, LPCSTR szFolderPath) {
     if (!szFolder || !szFolderPath) return ERROR_INVALID_PARAMETER;
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     // The read-only test comes first, as in the installer: it looks at the path alone.
     if (isReadOnly(szFolderPath)) return ERROR_FUNCTION_FAILED;
@@ -98,7 +98,7 @@ UINT WINAPI MsiSetTargetPathA(MSIHANDLE hInstall, LPCSTR szFolder, LPCSTR szFold
 
 UINT WINAPI MsiGetTargetPathA(MSIHANDLE hInstall, LPCSTR szFolder, LPSTR szPathBuf, LPDWORD pcchPathBuf) {
     if (!szFolder) return ERROR_INVALID_PARAMETER;
-    Session* s = sessionOf(hInstall);
+    Session* s = countedSessionOf(hInstall);
     if (!s) return ERROR_INVALID_HANDLE;
     auto path = s->costingDone() ? s->targetPath(szFolder) : std::nullopt;
     if (!path) return ERROR_DIRECTORY;

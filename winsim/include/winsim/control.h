@@ -368,6 +368,13 @@ public:
     std::optional<UINT> getFault(const std::string& name) const;
     bool offersProperty(const std::string& name) const;
 
+    // Calls the custom action made to the installer through this session: the session's
+    // own functions, the database and its views, and each read of a fetched row's stream.
+    // Each is a round trip from the custom-action server to the installer.
+    size_t installerCalls() const { return installerCalls_; }
+    void resetInstallerCalls() { installerCalls_ = 0; }
+    void countInstallerCall() { ++installerCalls_; }
+
 private:
     Machine& machine_;
     MSIHANDLE handle_ = 0;
@@ -381,6 +388,7 @@ private:
     std::map<std::string, std::pair<INSTALLSTATE, INSTALLSTATE>> componentStates_;
     std::map<std::string, std::string> targetPaths_;
     bool costingDone_ = true;
+    size_t installerCalls_ = 0;
 };
 
 // The Session Manager's PendingFileRenameOperations as a list of strings: pairs of a

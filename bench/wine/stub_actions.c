@@ -1,0 +1,85 @@
+/* The yardsticks the real-engine benchmark sets beside fa9wolt.dll: a DLL with the same
+ * exports, each returning at once (the no-op), and the same DLL whose
+ * InitializeWOLTInstallCA only copies the runtime rows of the Binary table into a new
+ * folder under TempFolder with 64 KB stream reads (the minimal extractor), with no
+ * logging, no checks beyond what it needs, nothing else.
+ *   x86_64-w64-mingw32-gcc -shared -O2 -s -I<dir of stub_exports.h> [-DMINIMAL_EXTRACTOR] stub_actions.c -lmsi
+ * stub_exports.h is generated from src/actions/fa9wolt.def by bench/wine_bench.py: one
+ * STUB(name) line per export, each inside #ifndef SKIP_<name>. */
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <stdio.h>
+#include <string.h>
+
+#define STUB(name) \
+    __declspec(dllexport) UINT __stdcall name(MSIHANDLE hInstall) { (void)hInstall; return 0; }
+
+#ifdef MINIMAL_EXTRACTOR
+static const char *const kRows[][2] = {
+    {"msvcm80.dll", "Microsoft.VC80.CRT\\msvcm80.dll"},
+    {"msvcp80.dll", "Microsoft.VC80.CRT\\msvcp80.dll"},
+    {"msvcr80.dll", "Microsoft.VC80.CRT\\msvcr80.dll"},
+    {"microsoft.vc80.crt.manifest", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest"},
+    {"mfc80.dll", "Microsoft.VC80.MFC\\mfc80.dll"},
+    {"mfc80u.dll", "Microsoft.VC80.MFC\\mfc80u.dll"},
+    {"mfcm80.dll", "Microsoft.VC80.MFC\\mfcm80.dll"},
+    {"mfcm80u.dll", "Microsoft.VC80.MFC\\mfcm80u.dll"},
+    {"microsoft.vc80.mfc.manifest", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"},
+    {"fa9genreg_install3.dll", "fa9genreg_install3.dll"},
+    {"fa9osse_install3.dll", "fa9osse_install3.dll"},
+    {"fa9install_install3.dll", "fa9install_install3.dll"},
+    {"commontoolreg.exe", "commontoolreg.exe"},
+    {"FA9ISTRING_EN_US", "fa9istring_v97.dll"},
+};
+
+static char chunk[65536];
+
+static void copy_row(MSIHANDLE db, const char *row, const char *target) {
+    char query[256];
+    MSIHANDLE view = 0, rec = 0;
+    HANDLE file;
+    snprintf(query, sizeof query, "SELECT * FROM Binary WHERE Name='%s'", row);
+    if (MsiDatabaseOpenViewA(db, query, &view) == ERROR_SUCCESS && MsiViewExecute(view, 0) == ERROR_SUCCESS &&
+        MsiViewFetch(view, &rec) == ERROR_SUCCESS) {
+        file = CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file != INVALID_HANDLE_VALUE) {
+            for (;;) {
+                DWORD n = sizeof chunk, written;
+                if (MsiRecordReadStream(rec, 2, chunk, &n) != ERROR_SUCCESS || n == 0) break;
+                WriteFile(file, chunk, n, &written, NULL);
+            }
+            CloseHandle(file);
+        }
+    }
+    if (rec) MsiCloseHandle(rec);
+    if (view) {
+        MsiViewClose(view);
+        MsiCloseHandle(view);
+    }
+}
+
+__declspec(dllexport) UINT __stdcall InitializeWOLTInstallCA(MSIHANDLE hInstall) {
+    char temp[MAX_PATH], dir[MAX_PATH + 32], path[MAX_PATH + 96];
+    DWORD n = sizeof temp;
+    MSIHANDLE db;
+    size_t i;
+    if (MsiGetPropertyA(hInstall, "TempFolder", temp, &n) != ERROR_SUCCESS) return 0;
+    snprintf(dir, sizeof dir, "%sFA9BENCH%lu", temp, GetTickCount());
+    CreateDirectoryA(dir, NULL);
+    snprintf(path, sizeof path, "%s\\Microsoft.VC80.CRT", dir);
+    CreateDirectoryA(path, NULL);
+    snprintf(path, sizeof path, "%s\\Microsoft.VC80.MFC", dir);
+    CreateDirectoryA(path, NULL);
+    db = MsiGetActiveDatabase(hInstall);
+    for (i = 0; db && i < sizeof kRows / sizeof kRows[0]; ++i) {
+        snprintf(path, sizeof path, "%s\\%s", dir, kRows[i][1]);
+        copy_row(db, kRows[i][0], path);
+    }
+    if (db) MsiCloseHandle(db);
+    return 0;
+}
+#define SKIP_InitializeWOLTInstallCA
+#endif
+
+#include "stub_exports.h"

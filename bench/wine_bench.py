@@ -1,0 +1,246 @@
+#!/usr/bin/env python3
+"""What the custom actions add to an installation in the real engine: Wine's msiexec
+installs the package (its nine VC80 runtime rows at their real sizes, 4.1 MB in all) on
+the default machine, once with the product's fa9wolt.dll, once with a DLL of the same
+exports that all return at once (the no-op), and once with that no-op DLL whose
+InitializeWOLTInstallCA copies the same runtime rows with 64 KB reads (the minimal
+extractor); the three alternate, each on a fresh copy of the prepared prefix.
+
+    python3 bench/wine_bench.py [--build-dir build/mingw-x86_64] [--runs 5]
+
+An action's time runs from Wine loading the action's DLL in the custom-action server to
+unloading it (Wine's loaddll channel with +timestamp, millisecond stamps), so it holds
+the DLL's own loading and everything the action asks of the installer. Printed: the
+median of each action under each DLL, the time each adds over the no-op, and the
+extraction's time over the minimal extractor's (both over the no-op).
+"""
+
+import argparse
+import os
+import random
+import re
+import statistics
+import sys
+import time
+
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "e2e"))
+import wine_e2e  # noqa: E402
+
+MACHINE = os.path.join(REPO, "e2e", "machines", "vs2005-vs2008.reg")
+
+# The VC80 runtime rows at the sizes of the redistributable the product carries
+# (4.1 MB in all); their bytes are filler, nothing loads them.
+VC80_ROWS = {
+    "msvcm80.dll": 479232,
+    "msvcp80.dll": 548864,
+    "msvcr80.dll": 626688,
+    "microsoft.vc80.crt.manifest": 1859,
+    "mfc80.dll": 1093632,
+    "mfc80u.dll": 1101824,
+    "mfcm80.dll": 69632,
+    "mfcm80u.dll": 69632,
+    "microsoft.vc80.mfc.manifest": 1345,
+}
+# The padding up to 4.1 MB is spread over the two largest rows.
+PAD = (4100000 - sum(VC80_ROWS.values())) // 2
+VC80_ROWS["mfc80.dll"] += PAD
+VC80_ROWS["mfc80u.dll"] += PAD
+
+VARIANTS = ("product", "noop", "extractor")
+WHOLE = "(whole msiexec run)"
+
+# trace:loaddll lines with +timestamp: "<seconds>.<ms>:<pid>:<tid>:trace:loaddll:... Loaded L"<path>" ..."
+LOADDLL = re.compile(r'^(\d+\.\d+):.*?trace:loaddll:\w+ (Loaded|Unloaded module) L?"([^"]+)"')
+ACTION_START = re.compile(r"^Action start \d+:\d+:\d+: (\S+?)\.\s*$")
+
+
+def rows_dir(work):
+    out = os.path.join(work, "rows")
+    os.makedirs(out, exist_ok=True)
+    files = {}
+    for name, size in VC80_ROWS.items():
+        path = os.path.join(out, name)
+        if not os.path.exists(path) or os.path.getsize(path) != size:
+            rng = random.Random(name)
+            with open(path, "wb") as f:
+                f.write(rng.randbytes(size))
+        files[name] = path
+    return files
+
+
+def build_stubs(work):
+    """The no-op DLL and the minimal extractor, with the exports of src/actions/fa9wolt.def."""
+    out = os.path.join(work, "stubs")
+    os.makedirs(out, exist_ok=True)
+    names = []
+    with open(os.path.join(REPO, "src", "actions", "fa9wolt.def")) as f:
+        on = False
+        for line in f:
+            word = line.split(";")[0].strip()
+            if word == "EXPORTS":
+                on = True
+            elif on and word:
+                names.append(word.split()[0])
+    with open(os.path.join(out, "stub_exports.h"), "w") as f:
+        for n in names:
+            f.write("#ifndef SKIP_%s\nSTUB(%s)\n#endif\n" % (n, n))
+    dlls = {}
+    for variant, flags in (("noop", []), ("extractor", ["-DMINIMAL_EXTRACTOR"])):
+        dll = os.path.join(out, variant, "fa9wolt.dll")
+        os.makedirs(os.path.dirname(dll), exist_ok=True)
+        wine_e2e.run(["x86_64-w64-mingw32-gcc", "-shared", "-O2", "-s", "-static-libgcc", "-Wall", "-I", out] + flags +
+                     ["-o", dll, os.path.join(HERE, "wine", "stub_actions.c"), "-lmsi"])
+        dlls[variant] = dll
+    return dlls
+
+
+def build_packages(build_dir, work, product_dll=None):
+    rows = rows_dir(work)
+    dlls = build_stubs(work)
+    dlls["product"] = product_dll or os.path.join(build_dir, "src", "fa9wolt.dll")
+    options = []
+    for name, path in rows.items():
+        options += ["--row", "%s=%s" % (name, path)]
+    packages = {}
+    for variant in VARIANTS:
+        msi = os.path.join(work, "packages", variant, "fa9wolt.msi")
+        packages[variant] = wine_e2e.build_package(build_dir, msi, ["--dll", dlls[variant]] + options,
+                                                   cache_dir=os.path.join(work, "packages"))
+    return packages
+
+
+def dll_actions(package):
+    """{action: custom-action type} of the rows that call the package's fa9wolt.dll."""
+    out = wine_e2e.run(["msiinfo", "export", package.path, "CustomAction"]).stdout.decode()
+    actions = {}
+    for line in out.splitlines()[3:]:
+        parts = line.split("\t")
+        if len(parts) >= 4 and parts[2] == "fa9wolt.dll":
+            actions[parts[0]] = int(parts[1])
+    return actions
+
+
+def executed_actions(log_path, actions):
+    """The DLL actions in the order they ran: immediate ones where the log starts them,
+    deferred ones when InstallFinalize runs the script (their first mention only
+    schedules them); rollback rows do not run in a successful installation."""
+    order, in_script = [], False
+    with open(log_path, encoding="latin-1") as f:
+        for line in f:
+            m = ACTION_START.match(line.strip())
+            if not m:
+                if line.startswith("Action ended") and "InstallFinalize" in line:
+                    in_script = False
+                continue
+            name = m.group(1)
+            if name == "InstallFinalize":
+                in_script = True
+            kind = actions.get(name)
+            if kind is None:
+                continue
+            deferred = kind & 0x400
+            rollback = kind & 0x100
+            if rollback:
+                continue
+            if bool(deferred) == in_script:
+                order.append(name)
+    return order
+
+
+def action_times(stderr, order):
+    """{action: seconds} from the loads and unloads of the custom-action DLL (Wine keeps
+    it as a temporary msi*.tmp file)."""
+    spans, start = [], None
+    for line in stderr.splitlines():
+        m = LOADDLL.match(line)
+        if not m or not re.search(r"\\msi[0-9A-Fa-f]+\.tmp$", m.group(3)):
+            continue
+        t = float(m.group(1))
+        if m.group(2) == "Loaded":
+            start = t
+        elif start is not None:
+            spans.append(t - start)
+            start = None
+    if len(spans) != len(order):
+        raise wine_e2e.E2EError("%d DLL loads for %d actions: %s" % (len(spans), len(order), order))
+    times = {}
+    for name, span in zip(order, spans):
+        times[name] = times.get(name, 0.0) + span
+    return times
+
+
+def install_once(wine_run, package, label):
+    with wine_run.machine(label) as m:
+        m.seed_registry(wine_e2e.read_reg_file(MACHINE), "machine")
+        m.add_programs()
+        m.env["WINEDEBUG"] = "fixme-all,+timestamp,+loaddll"
+        log = os.path.join(m.dir, "install.log")
+        code_file = os.path.join(m.dir, "install.code")
+        t0 = time.monotonic()
+        p = wine_e2e.run([wine_e2e.WINE, wine_run.helpers["launch"], wine_e2e.win_path(code_file), "msiexec", "/i",
+                          wine_e2e.win_path(package.path), "/l*v", wine_e2e.win_path(log), "/qn"],
+                         env=m.env, timeout=300, check=False, may_retry=lambda: not os.path.exists(log))
+        whole = time.monotonic() - t0
+        with open(os.path.join(m.dir, "install.stderr"), "wb") as f:
+            f.write(p.stderr)
+        with open(code_file) as f:
+            code = int(f.read().strip())
+        if code != 0:
+            raise wine_e2e.E2EError("%s: msiexec answered %d (log %s)" % (label, code, log))
+        order = executed_actions(log, dll_actions(package))
+        times = action_times(p.stderr.decode(errors="replace"), order)
+        times[WHOLE] = whole
+        return times
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    ap.add_argument("--build-dir", default=os.path.join(REPO, "build", "mingw-x86_64"))
+    ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--work-dir", default=None)
+    ap.add_argument("--json", default=None, help="also write the medians here")
+    ap.add_argument("--dll", default=None, help="another product DLL (default: the build's)")
+    args = ap.parse_args()
+    build_dir = os.path.abspath(args.build_dir)
+    work = os.path.abspath(args.work_dir or os.path.join(build_dir, "bench-wine"))
+    packages = build_packages(build_dir, work, args.dll and os.path.abspath(args.dll))
+    samples = {v: {} for v in VARIANTS}
+    with wine_e2e.WineRun(os.path.join(work, "wine")) as wine_run:
+        for i in range(args.runs):
+            for variant in VARIANTS:
+                times = install_once(wine_run, packages[variant], "%s-%d" % (variant, i))
+                for name, t in times.items():
+                    samples[variant].setdefault(name, []).append(t)
+    med = {v: {n: statistics.median(ts) for n, ts in samples[v].items()} for v in VARIANTS}
+    report(med, args.runs)
+    if args.json:
+        import json
+        with open(args.json, "w") as f:
+            json.dump(med, f, indent=1)
+
+
+def report(med, runs):
+    ms = 1000.0
+    print("\nCustom actions in Wine's msiexec (x64, /qn, medians of %d alternating runs), ms" % runs)
+    print("%-36s %9s %9s %9s" % ("action", "product", "no-op", "added"))
+    for name in sorted(med["product"], key=lambda n: -med["product"][n]):
+        p, n = med["product"][name], med["noop"].get(name)
+        if n is None or name == WHOLE:
+            continue
+        print("%-36s %9.1f %9.1f %9.1f" % (name, p * ms, n * ms, (p - n) * ms))
+    p, n = med["product"].get(WHOLE), med["noop"].get(WHOLE)
+    if p and n:
+        print("%-36s %9.0f %9.0f %9.0f   (ratio %.2f)" % (WHOLE, p * ms, n * ms, (p - n) * ms, p / n))
+    name = "InitializeWOLTInstallCA"
+    p, n, x = med["product"].get(name), med["noop"].get(name), med["extractor"].get(name)
+    if p is not None and n is not None and x is not None:
+        added, minimal = p - n, x - n
+        print("\nRuntime extraction: adds %.0f ms; the minimal extractor with 64 KB reads adds %.0f ms; ratio %.2f" % (
+            added * ms, minimal * ms, added / minimal if minimal > 0 else float("inf")))
+
+
+if __name__ == "__main__":
+    main()
