@@ -51,12 +51,6 @@ std::vector<StoredSetting> responseFileSettings(MSIHANDLE hInstall) {
     return settings;
 }
 
-UINT handActionData(MSIHANDLE hInstall) {
-    std::string digests;
-    iHashProgramRows(hInstall, digests);
-    return iHandActionData(hInstall, kProgramTargets, digests);
-}
-
 }  // namespace
 
 extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
@@ -66,7 +60,7 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         // reach this one.
         iDeletePropertyStore(hInstall);
         UINT rc = iSavePropertiesForDeferred(hInstall, responseFileSettings(hInstall));
-        if (rc == 0) rc = handActionData(hInstall);
+        if (rc == 0) rc = iHandActionData(hInstall, kProgramTargets, iHashProgramRows);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         MsgTokenHolder tokens;
         tokens.addInt(static_cast<int>(rc));

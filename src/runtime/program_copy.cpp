@@ -37,37 +37,28 @@ const ProgramFile kProgramFiles[] = {
 const char* const kFolders[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
 const char* const kDigestPrefix = "SHA256.";
 const DWORD kChunk = 65536;
+const DWORD kStreamPiece = 2 * 1024 * 1024;  // more than the largest row the package carries
+const DWORD kRowNameCapacity = 73;  // the Binary table's Name column holds 72 characters
 
 bool filePath(char* out, const char* base, const ProgramFile& file) {
     return file.folder[0] ? fa9::formatText(out, MAX_PATH + 1, "%s\\%s\\%s", base, file.folder, file.name)
                           : fa9::formatText(out, MAX_PATH + 1, "%s\\%s", base, file.name);
 }
 
-// The digest of one Binary row's stream; false when the row is missing or unreadable.
-bool hashRow(MSIHANDLE database, const char* row, char hex[Sha256::kHexSize]) {
-    char query[256];
-    if (!fa9::formatText(query, sizeof query, "SELECT * FROM Binary WHERE Name='%s'", row)) return false;
-    unique_msihandle view, record;
-    if (MsiDatabaseOpenViewA(database, query, view.out()) != ERROR_SUCCESS) return false;
-    bool ok = MsiViewExecute(view.get(), 0) == ERROR_SUCCESS && MsiViewFetch(view.get(), record.out()) == ERROR_SUCCESS;
-    if (ok) {
-        Sha256 digest;
-        std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunk]);
-        ok = chunk != nullptr;
-        for (;;) {
-            if (!ok) break;
-            DWORD size = kChunk;
-            if (MsiRecordReadStream(record.get(), 2, chunk.get(), &size) != ERROR_SUCCESS) {
-                ok = false;
-                break;
-            }
-            if (size == 0) break;
-            digest.update(chunk.get(), size);
-        }
-        if (ok) digest.finishHex(hex);
+// The digest of the stream in field 2 of a Binary row, read in large pieces: each
+// piece is one question to the installer. A short piece is the stream's end.
+bool hashStream(MSIHANDLE record, char hex[Sha256::kHexSize]) {
+    std::unique_ptr<char[]> piece(new (std::nothrow) char[kStreamPiece]);
+    if (!piece) return false;
+    Sha256 digest;
+    for (;;) {
+        DWORD size = kStreamPiece;
+        if (MsiRecordReadStream(record, 2, piece.get(), &size) != ERROR_SUCCESS) return false;
+        digest.update(piece.get(), size);
+        if (size < kStreamPiece) break;
     }
-    MsiViewClose(view.get());
-    return ok;
+    digest.finishHex(hex);
+    return true;
 }
 
 // Copies `from` into the new file `to` (never one already there).
@@ -133,13 +124,29 @@ bool makeProtectedFolder(char* out) {
 bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return false;
-    for (const ProgramFile& file : kProgramFiles) {
+    unique_msihandle view;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT * FROM Binary", view.out()) != ERROR_SUCCESS) return false;
+    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return false;
+    // In the order of the rows; a row the package lacks has no digest.
+    bool ok = true;
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
+        char name[kRowNameCapacity] = {};
+        DWORD capacity = kRowNameCapacity;
+        if (MsiRecordGetStringA(record.get(), 1, name, &capacity) != ERROR_SUCCESS) continue;
+        bool needed = false;
+        for (const ProgramFile& file : kProgramFiles) needed = needed || std::strcmp(file.name, name) == 0;
+        if (!needed) continue;
         char hex[Sha256::kHexSize];
-        if (!hashRow(database.get(), file.name, hex)) continue;  // a row the package lacks has no digest
-        const std::string name = std::string(kDigestPrefix) + file.name;
-        iAppendActionEntry(entries, name.c_str(), hex);
+        if (!hashStream(record.get(), hex)) {
+            ok = false;
+            continue;
+        }
+        iAppendActionEntry(entries, (std::string(kDigestPrefix) + name).c_str(), hex);
     }
-    return true;
+    MsiViewClose(view.get());
+    return ok;
 }
 
 ProgramCopy::~ProgramCopy() { remove(); }

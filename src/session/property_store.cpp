@@ -10,6 +10,7 @@
 #include "session/property_access.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -198,11 +199,24 @@ struct CustomActionRow {
     int type;
 };
 
-void appendValue(MSIHANDLE hInstall, std::string& data, const char* name) {
-    UINT rc = 0;
-    std::unique_ptr<char[]> value = readValue(hInstall, name, &rc);
-    iAppendActionEntry(data, name, value ? value.get() : "");
-}
+// Each name is asked of the installer once, however many rows read it.
+class ValueCache {
+public:
+    explicit ValueCache(MSIHANDLE hInstall) : hInstall_(hInstall) {}
+    void append(std::string& data, const char* name) {
+        auto it = values_.find(name);
+        if (it == values_.end()) {
+            UINT rc = 0;
+            std::unique_ptr<char[]> value = readValue(hInstall_, name, &rc);
+            it = values_.emplace(name, value ? value.get() : "").first;
+        }
+        iAppendActionEntry(data, name, it->second.c_str());
+    }
+
+private:
+    MSIHANDLE hInstall_;
+    std::map<std::string, std::string> values_;
+};
 
 }  // namespace
 
@@ -253,7 +267,7 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
     registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
 }
 
-UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, const std::string& programEntries) {
+UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return ERROR_INSTALL_FAILURE;
     unique_msihandle view;
@@ -281,19 +295,23 @@ UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, cons
         }
     if (library.empty()) return ERROR_SUCCESS;
 
+    ValueCache values(hInstall);
+    std::string entries;
+    bool entriesRead = false;
     UINT result = ERROR_SUCCESS;
     for (const CustomActionRow& row : rows) {
         if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library) continue;
         const ExportNames* names = namesOf(row.target.c_str());
         if (!names) continue;
         std::string data;
-        for (const char* const* name = kFrameNames; *name; ++name) appendValue(hInstall, data, *name);
-        for (const char* const* name = names->names; *name; ++name) appendValue(hInstall, data, *name);
-        for (const char* const* target = programTargets; target && *target; ++target)
-            if (row.target == *target && !programEntries.empty()) {
-                data += ';';
-                data += programEntries;
-            }
+        for (const char* const* name = kFrameNames; *name; ++name) values.append(data, *name);
+        for (const char* const* name = names->names; *name; ++name) values.append(data, *name);
+        for (const char* const* target = programTargets; target && *target; ++target) {
+            if (row.target != *target) continue;
+            if (!entriesRead && programEntries) programEntries(hInstall, entries);
+            entriesRead = true;
+            if (!entries.empty()) data += ';' + entries;
+        }
         const UINT rc = MsiSetPropertyA(hInstall, row.action.c_str(), data.c_str());
         if (rc != ERROR_SUCCESS) result = rc;
     }

@@ -23,9 +23,11 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
 // Hands every script row of the CustomAction table that calls this library (the Binary
 // row of PreProcessInstallCA's own row) the values its export reads, as a property
 // named after the row (its CustomActionData). Rows whose export is one of
-// `programTargets` (null-terminated) also get `programEntries`, already encoded. 0, or
-// the installer's result of a failed property write.
-UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, const std::string& programEntries);
+// `programTargets` (null-terminated) also get what `programEntries` gives. 0, or the
+// installer's result of a failed property write.
+// Appends encoded entries to its text; asked once, and only when a row needs it.
+using ProgramEntries = bool (*)(MSIHANDLE hInstall, std::string& entries);
+UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries);
 
 // Deletes the store with everything in it. Reports nothing.
 void iDeletePropertyStore(MSIHANDLE hInstall);
