@@ -815,7 +815,7 @@ def store_left_behind(ctx, c):
 
 @scenario
 def tampered_runtime(ctx, c):
-    """(t) What the installing user can write between the extraction and the script
+    """(w) What the installing user can write between the extraction and the script
     changes nothing the script runs: with decoys in the store the registration runs a
     verified copy of the program (not the runtime folder's) for the real folder; with the
     runtime folder's commontoolreg.exe swapped it is refused (7111, 1603), the swapped
