@@ -98,6 +98,15 @@ bool matches(const char* path, const std::string& expected) {
     return fa9::equalsNoCase(hex, expected.c_str());
 }
 
+// What cannot go now (a file a process the program left running still uses) goes at
+// the next restart; what is not there is done.
+void removeNowOrAtRestart(const char* path, bool folder) {
+    if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
 void reportMismatch(const char* action, const char* path) {
     MsgTokenHolder tokens(path);
     ureReport(URE_SHOW_ERROR, action, 90, ERROR_INSTALL_FAILURE, 7111, &tokens, 0, true);
@@ -150,19 +159,6 @@ bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
 }
 
 ProgramCopy::~ProgramCopy() { remove(); }
-
-namespace {
-
-// What cannot go now (a file a process the program left running still uses) goes at
-// the next restart; what is not there is done.
-void removeNowOrAtRestart(const char* path, bool folder) {
-    if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
-}  // namespace
 
 void ProgramCopy::remove() {
     if (!copy_[0]) return;
