@@ -774,10 +774,11 @@ def _store(machine, result):
 
 @scenario
 def deferred_store(ctx, c):
-    """(q) The deferred custom actions read INSTALLDIR from the store: a package that
-    sets INSTALLDIR to a decoy right after PreProcessInstallCA (Wine hands deferred
-    actions the session's properties, Windows does not) still has the stand-ins record
-    the real folder; PostProcessInstallCA leaves no store under HKEY_USERS\\<sid>."""
+    """(q) The deferred custom actions read INSTALLDIR as PreProcessInstallCA saw it (from
+    the data it hands them, the store as a fallback): a package that sets INSTALLDIR to a
+    decoy right after PreProcessInstallCA (Wine hands deferred actions the session's
+    properties, Windows does not) still has the stand-ins record the real folder;
+    PostProcessInstallCA leaves no store under HKEY_USERS\\<sid>."""
     pkg = ctx.package("decoy", "--set-after-store", "INSTALLDIR=C:\\Decoy\\")
     with ctx.machine("deferred_store") as m:
         r = m.msiexec("/i", pkg, label="install")
@@ -810,6 +811,47 @@ def store_left_behind(ctx, c):
         c.eq("a Property-table row saved", values.get("ARPNOMODIFY"), "1")
         c.eq("the detection's IDE folder saved", values.get("VS90_INSTALLDIR"), IDE_FOLDERS_90)
         c.note("%d values in the store" % len(values))
+
+
+@scenario
+def tampered_runtime(ctx, c):
+    """(w) What the installing user can write between the extraction and the script
+    changes nothing the script runs: with decoys in the store the registration runs a
+    verified copy of the program (not the runtime folder's) for the real folder; with the
+    runtime folder's commontoolreg.exe swapped it is refused (7111, 1603), the swapped
+    program never runs, and the store is gone after the rollback too."""
+    pkg = ctx.package("tamper-store", "--tamper", "store")
+    with ctx.machine("tampered_runtime_store") as m:
+        r = m.msiexec("/i", pkg, label="decoys")
+        check_ran(c, r, 0, ["Tamper", "PreProcessInstallCA", "RegisterWOLTKeysCA", "PostProcessInstallCA"])
+        c.eq("the decoys were written", m.stand_in_record("tamper.txt"), "store decoys written\n")
+        c.eq("add-ins registered for the real folder", m.stand_in_record("addins.txt"),
+             "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
+        c.eq("tools folder registered", m.stand_in_record("machine.cfg"), "toolspath=%sbin\n" % ctx.install_dir)
+        runtime = r.props.get("CURRENT_PROCESS_DIRECTORY", "")
+        ran = (m.stand_in_record("commontoolreg.self") or "").strip()
+        copy = ran.rsplit("\\", 1)[0]
+        c.true("the registration program ran from a copy of its own, not from %s" % runtime,
+               runtime and copy.rsplit("\\", 1)[-1].startswith("FA9RUN") and copy.lower() != runtime.lower(), ran)
+        c.true("the copy is gone after the run", copy and not os.path.exists(m.host_path(copy)), copy)
+        c.eq("store removed", _store(m, r)[1], None)
+
+    pkg = ctx.package("tamper-swap", "--tamper", "swap")
+    with ctx.machine("tampered_runtime_swap") as m:
+        r = m.msiexec("/i", pkg, label="swap")
+        check_ran(c, r, 1603, ["Tamper", "PreProcessInstallCA", "RegisterWOLTKeysCA"])
+        c.true("the program was swapped", "done" in (m.stand_in_record("tamper.txt") or ""),
+               repr(m.stand_in_record("tamper.txt")))
+        c.eq("the swapped program never ran", m.stand_in_record("swapped.txt"), None)
+        c.eq("nothing registered", m.stand_in_record("addins.txt"), None)
+        program = r.props.get("CURRENT_PROCESS_DIRECTORY", "") + "\\commontoolreg.exe"
+        refusal = ("1: Error: The program file %s is missing or does not match the installation package, so it "
+                   "is not run. Repair or download the installation package and run the installation again. "
+                   % program)
+        c.true("7111 names the runtime folder's program", refusal in r.library_lines(),
+               repr([l for l in r.library_lines() if "Error" in l]))
+        c.eq("RegisterWOLTKeysCA failed", r.action_result("RegisterWOLTKeysCA"), 0)
+        c.eq("store removed after the rollback", _store(m, r)[1], None)
 
 
 def _table(package, name):

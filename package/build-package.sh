@@ -22,17 +22,21 @@
 #   --set-before-store N=V    the same right before PreProcessInstallCA (after costing, so
 #                             the installer does not tidy a directory's value): the store
 #                             and the deferred actions get V exactly
+#   --tamper swap|store       run the stand-in tamper.exe as the user between the
+#                             extraction and the script: "swap" replaces the runtime
+#                             folder's commontoolreg.exe with itself and writes decoys
+#                             into the user's store, "store" writes only the decoys
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
 
-usage() { sed -n '2,24p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() rows=() props=() unsequenced=() set_after_store= set_before_store=
+without=() rows=() props=() unsequenced=() set_after_store= set_before_store= tamper=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
@@ -46,6 +50,7 @@ while [ $# -gt 0 ]; do
     --unsequenced) unsequenced+=("$2"); shift 2 ;;
     --set-after-store) set_after_store=$2; shift 2 ;;
     --set-before-store) set_before_store=$2; shift 2 ;;
+    --tamper) tamper=$2; shift 2 ;;
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
 done
@@ -96,6 +101,7 @@ done
 cross commontoolreg.exe "$here/stand-ins/commontoolreg.c"
 cross macConfigChange.exe "$here/stand-ins/macconfigchange.c"
 cross devenv.exe "$here/stand-ins/devenv.c"
+[ -n "$tamper" ] && cross tamper.exe "$here/stand-ins/tamper.c"
 
 # --- Binary rows: name -> file, in the order the runtime extraction reads them
 binary_rows=(
@@ -114,6 +120,7 @@ binary_rows=(
   "fa9install_install3.dll=$cache/fa9install_install3.dll"
   "commontoolreg.exe=$cache/commontoolreg.exe"
 )
+[ -n "$tamper" ] && binary_rows+=("tamper.exe=$cache/tamper.exe")
 for lib in "$build"/strings/*/fa9istring_v97.dll; do
   [ -f "$lib" ] || continue
   locale=$(basename "$(dirname "$lib")")
@@ -180,6 +187,13 @@ fi
 if [ -n "$set_before_store" ]; then
   printf '%s\t%s\t%s\t%s\t\n' SetBeforeStore 51 "${set_before_store%%=*}" "${set_before_store#*=}" >> "$stage/idt/CustomAction.idt"
   printf '%s\t%s\t%s\n' SetBeforeStore '' 1445 >> "$stage/idt/InstallExecuteSequence.idt"
+fi
+if [ -n "$tamper" ]; then
+  case $tamper in swap|store) ;; *) echo "build-package.sh: --tamper must be swap or store" >&2; exit 2 ;; esac
+  # Type 2: a program from the Binary table, run as the user and waited for; after
+  # PreProcessInstallCA, so only what the script reads later can be affected.
+  printf '%s\t%s\t%s\t%s\t\n' Tamper 2 tamper.exe "/plant \"[CURRENT_PROCESS_DIRECTORY]\" $tamper" >> "$stage/idt/CustomAction.idt"
+  printf '%s\t%s\t%s\n' Tamper 'NOT Installed' 1460 >> "$stage/idt/InstallExecuteSequence.idt"
 fi
 
 # --- the user interface: the welcome dialog (its Next builds the summary with

@@ -23,7 +23,7 @@ TSAN_OPTIONS=halt_on_error=1 ctest --preset host-tsan -j2
 echo "== short fuzz runs"
 # target:max_len; seeds committed in fuzz/corpus/<target> are read, findings go to the build tree
 for entry in fuzz_tokens:600 fuzz_installation_name:600 fuzz_response_file:4096 fuzz_response_rule:600 \
-  fuzz_command_line:600; do
+  fuzz_command_line:600 fuzz_action_data:1024; do
   target=${entry%%:*} max_len=${entry#*:}
   corpus=build/host-asan/fuzz/corpus-$target
   mkdir -p "$corpus"

@@ -2,9 +2,12 @@
 // registration stand-in program through every exit code the actions give a meaning.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "frame/sha256.h"
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
+#include <functional>
 #include <ostream>
 
 using namespace fa9test;
@@ -289,5 +292,198 @@ TEST_F(StandInTest, ARuntimeFolderNamedLikeAProgramStillRunsTheProgram) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
     EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
 }
+
+// ---------------------------------------------------------------- the verified copy in the script
+
+// The registration program and the assemblies beside it, by their place below the
+// runtime folder; each file's Binary row is its name.
+const std::vector<std::string> kProgramFiles = {
+    "commontoolreg.exe",
+    "Microsoft.VC80.CRT\\msvcm80.dll",
+    "Microsoft.VC80.CRT\\msvcp80.dll",
+    "Microsoft.VC80.CRT\\msvcr80.dll",
+    "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest",
+    "Microsoft.VC80.MFC\\mfc80.dll",
+    "Microsoft.VC80.MFC\\mfc80u.dll",
+    "Microsoft.VC80.MFC\\mfcm80.dll",
+    "Microsoft.VC80.MFC\\mfcm80u.dll",
+    "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest",
+};
+const char* kSystemTemp = "C:\\Windows\\Temp";
+
+// A per-machine installation: the package's rows extracted into the user's runtime
+// folder, PreProcessInstallCA run before the script, the script run as SYSTEM.
+class ScriptRun : public StandInTest {
+protected:
+    void SetUp() override {
+        StandInTest::SetUp();
+        machine.environment["TMP"] = kSystemTemp;
+        machine.environment["TEMP"] = kSystemTemp;
+        machine.makeDirs(kSystemTemp);
+        winsim::Database& db = session.database();
+        db.createTable("Property", {"Property", "Value"});
+        db.createTable("CustomAction", {"Action", "Type", "Source", "Target"});
+        for (const auto& row : std::vector<std::pair<const char*, int>>{
+                 {"PreProcessInstallCA", 1}, {"RegisterWOLTKeysCA", 3073}, {"RemoveWOLTKeysCA", 3073}})
+            db.insertRow("CustomAction", {winsim::Cell::str(row.first), winsim::Cell::integer(row.second),
+                                          winsim::Cell::str("FA9WOLT_DLL"), winsim::Cell::str(row.first)});
+        for (const std::string& file : kProgramFiles) {
+            const std::string path = std::string(kRuntimeDir) + "\\" + file;
+            if (file != kProgramFiles[0]) machine.writeFile(path, "assembly file " + file);
+            db.addBinary(file.substr(file.rfind('\\') + 1), machine.readFile(path));
+        }
+    }
+    // PreProcessInstallCA's data for `action`, then the action run in the script with a
+    // store the user has since filled with decoys.
+    UINT runInScript(UINT(WINAPI* ca)(MSIHANDLE), const char* action) {
+        machine.token = winsim::Machine::Token{};  // the installing user, before the script
+        if (run(PreProcessInstallCA) != 0) return 0xDEAD;
+        const std::string data = session.property(action);
+        session.setProperty("CustomActionData", withoutDigests ? stripDigests(data) : data);
+        const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+        machine.registry().setString(winsim::Hive::CurrentUser, store, "INSTALLDIR", "C:\\Decoy");
+        machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
+                                     "C:\\Users\\Public\\Planted");
+        session.setRunMode(winsim::RunMode::Scheduled);
+        session.clearLog();
+        machine.runAsSystem();
+        return run(ca);
+    }
+    static std::string stripDigests(const std::string& data) {
+        std::string kept;
+        size_t start = 0;
+        while (start <= data.size()) {
+            size_t end = data.find(';', start);
+            if (end == std::string::npos) end = data.size();
+            const std::string entry = data.substr(start, end - start);
+            if (entry.rfind("SHA256.", 0) != 0) kept += (kept.empty() ? "" : ";") + entry;
+            start = end + 1;
+        }
+        return kept;
+    }
+    bool withoutDigests = false;
+};
+
+struct TamperCase {
+    const char* name;
+    std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
+    const char* refused;    // the runtime file 7111 names, or null when the program runs
+    const char* ranFrom;    // the folder the program ran from
+    bool withoutDigests;    // a package authored without them
+};
+void PrintTo(const TamperCase& c, std::ostream* os) { *os << c.name; }
+
+class VerifiedCopy : public ScriptRun, public ::testing::WithParamInterface<TamperCase> {};
+
+TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
+    const TamperCase& c = GetParam();
+    withoutDigests = c.withoutDigests;
+    for (const auto& action : std::vector<std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>>{
+             {RegisterWOLTKeysCA, "RegisterWOLTKeysCA"}, {RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
+        SCOPED_TRACE(action.second);
+        session.setRunMode(winsim::RunMode::Immediate);
+        c.tamper(machine);
+        const size_t before = machine.launches().size();
+        const UINT rc = runInScript(action.first, action.second);
+        const auto launches = machine.launches();
+        if (c.refused) {
+            EXPECT_EQ(rc, 1603u);
+            EXPECT_EQ(launches.size(), before) << "nothing runs";
+            EXPECT_EQ(session.logLines().at(0),
+                      logged(std::string("Error: The program file ") + kRuntimeDir + "\\" + c.refused +
+                             " is missing or does not match the installation package, so it is not run. Repair or "
+                             "download the installation package and run the installation again."));
+        } else {
+            EXPECT_EQ(rc, 0u);
+            ASSERT_EQ(launches.size(), before + 1);
+            EXPECT_EQ(launches.back().program, std::string(c.ranFrom) + "\\commontoolreg.exe");
+            EXPECT_THAT(log(), ::testing::IsEmpty());
+        }
+        // The copy goes with the run, whatever became of it; a folder someone else made
+        // keeps what it held.
+        EXPECT_EQ(machine.dirExists(std::string(kSystemTemp) + "\\FA9RUN00000"),
+                  machine.fileExists(std::string(kSystemTemp) + "\\FA9RUN00000\\planted.txt"));
+        EXPECT_FALSE(machine.dirExists(std::string(kSystemTemp) + "\\FA9RUN00001"));
+    }
+}
+
+void swapProgram(winsim::Machine& m) {
+    m.copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", std::string(kRuntimeDir) + "\\commontoolreg.exe");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Script, VerifiedCopy,
+    ::testing::Values(
+        TamperCase{"genuine", [](winsim::Machine&) {}, nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+        TamperCase{"program_swapped", swapProgram, "commontoolreg.exe", nullptr, false},
+        TamperCase{"assembly_missing",
+                   [](winsim::Machine& m) {
+                       DeleteFileA((std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str());
+                   },
+                   "Microsoft.VC80.CRT\\msvcr80.dll", nullptr, false},
+        TamperCase{"assembly_altered",
+                   [](winsim::Machine& m) {
+                       m.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.MFC\\mfc80u.dll", "planted code");
+                   },
+                   "Microsoft.VC80.MFC\\mfc80u.dll", nullptr, false},
+        TamperCase{"copy_name_taken_first",
+                   [](winsim::Machine& m) {
+                       m.writeFile(std::string(kSystemTemp) + "\\FA9RUN00000\\planted.txt", "the user's");
+                   },
+                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
+        TamperCase{"package_without_digests", [](winsim::Machine&) {}, nullptr, kRuntimeDir, true}),
+    [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
+
+TEST_F(ScriptRun, TheStoresDecoyFolderNeverReachesTheProgram) {
+    ASSERT_EQ(runInScript(RegisterWOLTKeysCA, "RegisterWOLTKeysCA"), 0u);
+    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
+    const auto launches = machine.launches();
+    ASSERT_EQ(launches.size(), 1u);
+    EXPECT_EQ(launches[0].commandLine, "\"C:\\Windows\\Temp\\FA9RUN00000\\commontoolreg.exe\" /commontoolinstall "
+                                       "-DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
+}
+
+// ---------------------------------------------------------------- digests of the program files
+
+struct DigestCase {
+    const char* name;
+    std::string message;
+    const char* digest;
+};
+void PrintTo(const DigestCase& c, std::ostream* os) { *os << c.name; }
+
+class DigestVectors : public ::testing::TestWithParam<DigestCase> {};
+
+TEST_P(DigestVectors, MatchTheStandardWhateverTheChunks) {
+    const DigestCase& c = GetParam();
+    for (size_t chunk : {size_t(1), size_t(63), size_t(64), size_t(65), size_t(4096), c.message.size() + 1}) {
+        Sha256 digest;
+        for (size_t at = 0; at < c.message.size(); at += chunk)
+            digest.update(c.message.data() + at, std::min(chunk, c.message.size() - at));
+        char hex[Sha256::kHexSize];
+        digest.finishHex(hex);
+        EXPECT_STREQ(hex, c.digest) << "chunks of " << chunk;
+        if (c.message.size() > 100000) break;  // one way through the long message is enough
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Programs, DigestVectors,
+    ::testing::Values(
+        DigestCase{"empty", "", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        DigestCase{"abc", "abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        DigestCase{"two_blocks_448_bits", "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+                   "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        DigestCase{"896_bits",
+                   "abcdefghbcdefghicdefghijdefghijkefghijklfghijklmghijklmnhijklmnoijklmnopjklmnopqklmnopqrlmnopqrsmn"
+                   "opqrstnopqrstu",
+                   "cf5b16a778af8380036ce59e7b0492370b249b11e8f07a51afac45037afee9d1"},
+        DigestCase{"padding_fits_55", std::string(55, 'a'),
+                   "9f4390f8d30c2dd92ec9f095b65e2b9ae9b0a925a5258e241c9f1e910f734318"},
+        DigestCase{"padding_spills_56", std::string(56, 'a'),
+                   "b35439a4ac6f0948b6d6f9e3c6af0f5f590ce20f1bde7090ef7970686ec6738a"},
+        DigestCase{"one_million_a", std::string(1000000, 'a'),
+                   "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"}),
+    [](const ::testing::TestParamInfo<DigestCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Property access in immediate, deferred, rollback and commit mode, and the helpers
 // built on it.
 #include "fixture.h"
+#include "session/action_data.h"
 #include "session/property_access.h"
 
 #include <gmock/gmock.h>
@@ -156,6 +157,92 @@ TEST_F(PropertyTest, StoreWriteFailuresAreMapped) {
     machine.registry().clearFaults();
     machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
+}
+
+// ---------------------------------------------------------------- the installer's action data
+
+struct DataCase {
+    const char* name;
+    std::string data;
+    const char* lookup;
+    ActionEntry result;
+    std::string value;
+};
+void PrintTo(const DataCase& c, std::ostream* os) { *os << c.name; }
+
+class ActionDataText : public ::testing::TestWithParam<DataCase> {};
+
+TEST_P(ActionDataText, FindsTheFirstEntryOfTheName) {
+    const DataCase& c = GetParam();
+    std::string value = "(untouched)";
+    EXPECT_EQ(iFindActionEntry(c.data.data(), c.data.size(), c.lookup, value), c.result);
+    if (c.result == ActionEntry::Found) {
+        EXPECT_EQ(value, c.value);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Properties, ActionDataText,
+    ::testing::Values(
+        DataCase{"plain", "A=1;INSTALLDIR=C:\\Tools\\", "INSTALLDIR", ActionEntry::Found, "C:\\Tools\\"},
+        DataCase{"empty_value", "A=;B=2", "A", ActionEntry::Found, ""},
+        DataCase{"first_wins", "A=1;A=2", "A", ActionEntry::Found, "1"},
+        DataCase{"names_keep_their_case", "installdir=x", "INSTALLDIR", ActionEntry::Absent, ""},
+        DataCase{"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
+        DataCase{"escape_at_the_end", "A=%2", "A", ActionEntry::Malformed, ""},
+        DataCase{"bad_escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
+        DataCase{"entry_without_equals", "A;B=1", "B", ActionEntry::Malformed, ""},
+        DataCase{"after_the_match_is_not_read", "A=1;%", "A", ActionEntry::Found, "1"},
+        DataCase{"trailing_separator", "A=1;", "B", ActionEntry::Absent, ""},
+        DataCase{"embedded_nul_ends_nothing", std::string("A=x\0y;B=2", 9), "B", ActionEntry::Found, "2"}),
+    [](const ::testing::TestParamInfo<DataCase>& i) { return std::string(i.param.name); });
+
+TEST(ActionDataTextRoundTrip, EveryTextComesBackAsItWent) {
+    const std::vector<std::pair<std::string, std::string>> entries = {
+        {"INSTALLDIR", "C:\\Program Files\\FA9 Tools\\"}, {"A;B", "x=y;z%"}, {"E", ""}, {"%41", "%41"}};
+    std::string data;
+    for (const auto& entry : entries) iAppendActionEntry(data, entry.first.c_str(), entry.second.c_str());
+    for (const auto& entry : entries) {
+        std::string value;
+        ASSERT_EQ(iFindActionEntry(data.data(), data.size(), entry.first.c_str(), value), ActionEntry::Found)
+            << entry.first;
+        EXPECT_EQ(value, entry.second);
+    }
+}
+
+TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStore) {
+    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Decoy\\");
+    machine.registry().setString(Hive::Users, kUserStore, "ProductName", "From the store");
+    std::string data;
+    iAppendActionEntry(data, "INSTALLDIR", "C:\\Genuine;Tools\\");
+    iAppendActionEntry(data, "EMPTY", "");
+    session.setProperty("CustomActionData", data);
+    for (RunMode mode : {RunMode::Scheduled, RunMode::Rollback}) {
+        deferred(mode);
+        char buffer[64];
+        DWORD cap = sizeof buffer;
+        EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, &cap), 0u);
+        EXPECT_STREQ(buffer, "C:\\Genuine;Tools\\");
+        EXPECT_EQ(cap, 18u) << "the size in bytes with the terminator, as from the store";
+        UINT rc;
+        EXPECT_EQ(get("EMPTY", &rc), "") << "an empty value in the data is still the data's";
+        EXPECT_EQ(rc, 0u);
+        EXPECT_EQ(get("ProductName"), "From the store") << "a name the data lacks";
+        // Too small: cut, and the size it needs.
+        EXPECT_EQ(get("INSTALLDIR", &rc, 8), "C:\\Genu");
+        EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
+        cap = 0;
+        EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, &cap), static_cast<UINT>(ERROR_MORE_DATA));
+        EXPECT_EQ(cap, 18u);
+    }
+    // Data that cannot be read counts as none: the store answers.
+    session.setProperty("CustomActionData", "INSTALLDIR=%%");
+    EXPECT_EQ(get("INSTALLDIR"), "C:\\Decoy\\");
+    // Immediate custom actions are never handed data.
+    session.setRunMode(RunMode::Immediate);
+    session.setProperty("CustomActionData", data);
+    session.setProperty("INSTALLDIR", "C:\\Session\\");
+    EXPECT_EQ(get("INSTALLDIR"), "C:\\Session\\");
 }
 
 TEST_F(PropertyTest, CommitModeBehavesAsImmediate) {

@@ -3,10 +3,14 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/ure.h"
+#include "frame/sha256.h"
+#include "session/action_data.h"
 #include "session/property_access.h"
 #include "session/property_store.h"
 
 #include <gmock/gmock.h>
+
+#include <tuple>
 
 using namespace fa9test;
 using winsim::Cell;
@@ -87,13 +91,18 @@ TEST_F(PropertyStore, TheStoreGoesWithItsSubkeys) {
 }
 
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
+    // The action reads the file RSP_FILE_PATH names itself: no earlier action's engine
+    // is left to hold it.
     machine.writeFile("C:\\rsp\\a.rsp", "PROD = WOLT_TOOLS\nFILE = C:\\Tools\\WOLT\nFA9_COPY_NAME = BLANK\n");
-    ASSERT_EQ(URE::instance()->setResponseFile("C:\\rsp\\a.rsp", 0), 0);
-    EXPECT_EQ(iSavePropertiesForDeferred(session.handle()), 0u);
-    URE::destroy();
+    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\a.rsp");
+    EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("PROP_RSP_FILE"), "C:\\Tools\\WOLT");
     EXPECT_EQ(stored("PROP_RSP_PROD"), "") << "only the fixed list's (empty) value";
     EXPECT_EQ(stored("PROP_RSP_FA9_COPY_NAME"), std::nullopt);
+    // A path that names no file saves no settings and fails nothing.
+    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\missing.rsp");
+    EXPECT_EQ(run(PreProcessInstallCA), 0u);
+    EXPECT_EQ(stored("PROP_RSP_FILE"), std::nullopt);
 }
 
 TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
@@ -113,9 +122,8 @@ TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
 TEST_F(PropertyStore, TheResponseFileOverridesTheFixedListsValue) {
     session.setProperty("PROP_RSP_FA9_ADMINGROUP_NAME", "Administrators");
     machine.writeFile("C:\\rsp\\b.rsp", "PROD = WOLT_TOOLS\nFA9_ADMINGROUP_NAME = FA9ADMNS\n");
-    ASSERT_EQ(URE::instance()->setResponseFile("C:\\rsp\\b.rsp", 0), 0);
-    EXPECT_EQ(iSavePropertiesForDeferred(session.handle()), 0u);
-    URE::destroy();
+    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\b.rsp");
+    EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS");
 }
 
@@ -155,6 +163,107 @@ TEST_F(PropertyStore, FailuresEndTheInstallationWith2006) {
     machine.registry().createKey(Hive::Users, kStore);
     EXPECT_EQ(run(PreProcessInstallCA), 1603u) << "the last store write decides";
     EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 5."));
+}
+
+// ---------------------------------------------------------------- what the script's actions are handed
+
+class ActionData : public PropertyStore {
+protected:
+    void SetUp() override {
+        PropertyStore::SetUp();
+        session.database().createTable("CustomAction", {"Action", "Type", "Source", "Target"});
+        const std::vector<std::tuple<const char*, int, const char*, const char*>> rows = {
+            {"PreProcessInstallCA", 1, "FA9WOLT_DLL", "PreProcessInstallCA"},
+            {"RegisterWOLTKeysCA", 3073, "FA9WOLT_DLL", "RegisterWOLTKeysCA"},
+            {"RollbackRegisterWOLTKeys", 3329, "FA9WOLT_DLL", "RemoveWOLTKeysCA"},
+            {"CopyVC80AssembliesCA", 3073, "FA9WOLT_DLL", "CopyVC80AssembliesCA"},
+            {"CommitTemplates", 3585, "FA9WOLT_DLL", "SetupWOLTTemplateCA"},
+            {"OtherLibrarysRow", 3073, "OTHER_DLL", "RegisterWOLTKeysCA"},
+            {"ImmediateRow", 1, "FA9WOLT_DLL", "RegisterWOLTKeysCA"},
+            {"NotAnExportOfOurs", 3073, "FA9WOLT_DLL", "SomethingElse"},
+        };
+        for (const auto& row : rows)
+            session.database().insertRow("CustomAction", {Cell::str(std::get<0>(row)), Cell::integer(std::get<1>(row)),
+                                                          Cell::str(std::get<2>(row)), Cell::str(std::get<3>(row))});
+        session.database().addBinary("commontoolreg.exe", "the genuine program");
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
+        session.setProperty("ProductLanguage", "1033");
+        session.setProperty("PROP_RSP_DAS_PASSWORD", "secret");
+    }
+    std::optional<std::string> entry(const char* action, const char* name) {
+        const std::string data = session.property(action);
+        std::string value;
+        if (iFindActionEntry(data.data(), data.size(), name, value) != ActionEntry::Found) return std::nullopt;
+        return value;
+    }
+    std::string digestOf(const std::string& bytes) {
+        Sha256 digest;
+        digest.update(bytes.data(), bytes.size());
+        char hex[Sha256::kHexSize];
+        digest.finishHex(hex);
+        return hex;
+    }
+};
+
+TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
+    ASSERT_EQ(run(PreProcessInstallCA), 0u);
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "INSTALLDIR"), "C:\\Tools\\WOLT\\");
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "CURRENT_PROCESS_DIRECTORY"), kRuntimeDir);
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductName"), "Add-ins for Visual Studio");
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductLanguage"), "1033") << "what the frame reads";
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "FA9_PROGRAM_TIMEOUT"), "") << "unset, and so handed empty";
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "SHA256.commontoolreg.exe"), digestOf("the genuine program"));
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "PROP_RSP_DAS_PASSWORD"), std::nullopt);
+    // A rollback row gets what its export reads, the digests of the program run too.
+    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "INSTALLDIR"), std::nullopt);
+    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "CURRENT_PROCESS_DIRECTORY"), kRuntimeDir);
+    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "SHA256.commontoolreg.exe"), digestOf("the genuine program"));
+    EXPECT_EQ(entry("CopyVC80AssembliesCA", "INSTALLDIR"), "C:\\Tools\\WOLT\\");
+    EXPECT_EQ(entry("CopyVC80AssembliesCA", "SHA256.commontoolreg.exe"), std::nullopt);
+    EXPECT_EQ(entry("CommitTemplates", "REMOVE"), "");
+    for (const char* untouched : {"OtherLibrarysRow", "ImmediateRow", "NotAnExportOfOurs"})
+        EXPECT_FALSE(session.hasProperty(untouched)) << untouched;
+    // The store is still written as it always was.
+    EXPECT_EQ(stored("INSTALLDIR"), "C:\\Tools\\WOLT\\");
+    EXPECT_EQ(stored("PROP_RSP_DAS_PASSWORD"), "secret");
+}
+
+TEST_F(ActionData, WhatTheUserWritesIntoTheStoreLaterChangesNothing) {
+    ASSERT_EQ(run(PreProcessInstallCA), 0u);
+    machine.registry().setString(Hive::Users, kStore, "INSTALLDIR", "C:\\Decoy\\");
+    machine.registry().setString(Hive::Users, kStore, "CURRENT_PROCESS_DIRECTORY", "C:\\Users\\Public\\Planted");
+    machine.registry().setString(Hive::Users, kStore, "ProductLanguage", "1031");
+    const std::string data = session.property("RegisterWOLTKeysCA");
+    session.setRunMode(winsim::RunMode::Scheduled);
+    session.setProperty("CustomActionData", data);
+    for (const auto& expected : std::vector<std::pair<const char*, std::string>>{
+             {"INSTALLDIR", "C:\\Tools\\WOLT\\"}, {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir}, {"ProductLanguage", "1033"}}) {
+        char value[261] = {};
+        DWORD capacity = sizeof(value);
+        ASSERT_EQ(iMsiGetProperty(session.handle(), expected.first, value, &capacity), 0u);
+        EXPECT_EQ(value, expected.second) << expected.first;
+    }
+    // A package authored without the data keeps reading the store.
+    session.setProperty("CustomActionData", "");
+    char value[261] = {};
+    DWORD capacity = sizeof(value);
+    ASSERT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", value, &capacity), 0u);
+    EXPECT_STREQ(value, "C:\\Decoy\\");
+}
+
+TEST_F(ActionData, AStoreLeftByAnEarlierRunIsGoneBeforeTheNewOneIsWritten) {
+    machine.registry().setString(Hive::Users, kStore, "STALE_NAME", "from last week");
+    machine.registry().setString(Hive::Users, kStore + "\\Leftover", "x", "y");
+    ASSERT_EQ(run(PreProcessInstallCA), 0u);
+    EXPECT_EQ(stored("STALE_NAME"), std::nullopt);
+    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore + "\\Leftover"));
+    EXPECT_EQ(stored("INSTALLDIR"), "C:\\Tools\\WOLT\\");
+}
+
+TEST_F(ActionData, APackageWithoutItsOwnRowHandsNothing) {
+    session.database().rows("CustomAction").erase(session.database().rows("CustomAction").begin());
+    ASSERT_EQ(run(PreProcessInstallCA), 0u);
+    EXPECT_FALSE(session.hasProperty("RegisterWOLTKeysCA"));
 }
 
 }  // namespace

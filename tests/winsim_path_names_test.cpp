@@ -1,4 +1,5 @@
-// The simulated GetShortPathNameA and GetFullPathNameA against what Windows answers.
+// The simulated GetShortPathNameA, GetFullPathNameA, GetTempPathA and RemoveDirectoryA
+// against what Windows answers.
 #include "winsim/control.h"
 
 #include <gtest/gtest.h>
@@ -119,5 +120,51 @@ INSTANTIATE_TEST_SUITE_P(
                       // Quotes are ordinary characters: a quoted path is a relative name.
                       PathCase{"\"C:\\Tools\\X\"", "C:\\Program Files\\\"C:\\Tools\\X\"", "X\""},
                       PathCase{"C:\\Tools\\X\"", "C:\\Tools\\X\"", "X\""}));
+
+TEST_F(PathNames, TempPathTakesTmpThenTempThenTheProfileThenWindows) {
+    char buffer[MAX_PATH];
+    machine.environment["TMP"] = "C:\\Windows\\Temp";
+    machine.environment["TEMP"] = "C:\\Users\\setup\\Temp";
+    EXPECT_EQ(GetTempPathA(sizeof buffer, buffer), 16u);
+    EXPECT_STREQ(buffer, "C:\\Windows\\Temp\\") << "always with a trailing backslash";
+    machine.environment.erase("TMP");
+    machine.environment["TEMP"] = "Relative\\Temp\\";
+    GetTempPathA(sizeof buffer, buffer);
+    EXPECT_STREQ(buffer, "C:\\Program Files\\Relative\\Temp\\") << "a full path";
+    machine.environment.erase("TEMP");
+    machine.environment["USERPROFILE"] = "C:\\Users\\setup";
+    GetTempPathA(sizeof buffer, buffer);
+    EXPECT_STREQ(buffer, "C:\\Users\\setup\\");
+    machine.environment.erase("USERPROFILE");
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(GetTempPathA(11, buffer), 12u) << "too small: the size it needs, terminator included";
+    EXPECT_EQ(buffer[0], '#');
+    EXPECT_EQ(GetTempPathA(12, buffer), 11u);
+    EXPECT_STREQ(buffer, "C:\\Windows\\");
+}
+
+TEST_F(PathNames, RemoveDirectoryTakesOnlyAnEmptyFolder) {
+    machine.makeDirs("C:\\Gone\\Inner");
+    EXPECT_FALSE(RemoveDirectoryA("C:\\Gone"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\Program Files\\Long Directory Name\\readme.txt"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_DIRECTORY));
+    EXPECT_TRUE(RemoveDirectoryA("c:\\gone\\inner"));
+    EXPECT_TRUE(RemoveDirectoryA("C:\\Gone\\"));
+    EXPECT_FALSE(machine.dirExists("C:\\Gone"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\Gone"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    // A folder whose list does not let the token write stays.
+    machine.makeDirs("C:\\Kept");
+    winsim::AccessList list;
+    list.owner = winsim::kSidSystem;
+    list.isProtected = true;
+    list.entries = {{winsim::kSidSystem, true, true}};
+    machine.setAccessList("C:\\Kept", list);
+    machine.token.administrator = false;
+    EXPECT_FALSE(RemoveDirectoryA("C:\\Kept"));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(machine.dirExists("C:\\Kept"));
+}
 
 }  // namespace

@@ -38,6 +38,7 @@ int main(int argc, char **argv) {
     if (standin_is_lingering(argc, argv)) return 0;
     standin_note_path("commontoolreg");
     standin_note_parent("commontoolreg");
+    standin_note_self("commontoolreg");
     if (standin_same(command, "/commontoolinstall")) {
         code = install(argc, argv);
     } else if (standin_same(command, "/commontooluninstall")) {

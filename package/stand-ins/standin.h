@@ -18,6 +18,8 @@
  *   C:\ProgramData\FA9StandIns\<program>.parent   (Windows only) the program that
  *       started the last run, e.g. the custom-action server, and whether it and this
  *       program run under WOW64: "<parent>.exe parent-wow64=<0|1> self-wow64=<0|1>"
+ *   C:\ProgramData\FA9StandIns\<program>.self   (Windows only) the file the last run
+ *       of the program was started from
  */
 #ifndef STANDIN_H
 #define STANDIN_H
@@ -149,6 +151,22 @@ static inline void standin_note_parent(const char *program) {
     f = standin_record(name, "w");
     if (!f) return;
     fprintf(f, "%s parent-wow64=%d self-wow64=%d\n", parentName, parentWow64, standin_wow64(GetCurrentProcess()));
+    fclose(f);
+#else
+    (void)program;
+#endif
+}
+
+/* Records the file this run was started from (see above). */
+static inline void standin_note_self(const char *program) {
+#ifdef _WIN32
+    char name[128], self[MAX_PATH] = "?";
+    FILE *f;
+    GetModuleFileNameA(NULL, self, sizeof self);
+    snprintf(name, sizeof name, "%s.self", program);
+    f = standin_record(name, "w");
+    if (!f) return;
+    fprintf(f, "%s\n", self);
     fclose(f);
 #else
     (void)program;

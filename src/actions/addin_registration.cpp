@@ -9,6 +9,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
+#include "runtime/program_copy.h"
 #include "session/property_access.h"
 
 #include <cstring>
@@ -50,8 +51,9 @@ UINT checkRuntimeDirectory(const char* action, const char* runtimeDir) {
 }
 
 // The program path in double quotes, then `arguments`: what the runner runs as it is.
-bool quotedCommand(char* out, const char* runtimeDir, const char* arguments) {
-    return joinCommand(out, InstallProcess::kCommandCapacity, {"\"", runtimeDir, kProgram, "\"", arguments});
+// `programDir` is the runtime folder, or the verified copy of its files in the script.
+bool quotedCommand(char* out, const char* programDir, const char* arguments) {
+    return joinCommand(out, InstallProcess::kCommandCapacity, {"\"", programDir, kProgram, "\"", arguments});
 }
 
 UINT readProductName(MSIHANDLE hInstall, char* buffer) {
@@ -86,12 +88,14 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     }
     rc = checkRuntimeDirectory(self, runtimeDir);
     if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
+    ProgramCopy program;
+    if (program.prepare(hInstall, runtimeDir, self) != 0) return ERROR_INSTALL_FAILURE;
     // `command` names the run in reports; `line` is the run, with the folder quoted so
     // that the program reads it back as it is.
     char line[InstallProcess::kCommandCapacity] = {};
     if (!joinCommand(command, sizeof(command),
                      {runtimeDir, kProgram, " /commontoolinstall -DINSTALLDIR=\"", installDir, "\""}) ||
-        !quotedCommand(line, runtimeDir, " /commontoolinstall -DINSTALLDIR=") ||
+        !quotedCommand(line, program.folder(), " /commontoolinstall -DINSTALLDIR=") ||
         !appendQuoted(line, sizeof(line), installDir)) {
         report(self, URE_SHOW_ERROR, 30, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return 0;
@@ -127,9 +131,11 @@ UINT removeKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     }
     rc = checkRuntimeDirectory(self, runtimeDir);
     if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
+    ProgramCopy program;
+    if (program.prepare(hInstall, runtimeDir, self) != 0) return ERROR_INSTALL_FAILURE;
     char line[InstallProcess::kCommandCapacity] = {};
     if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /commontooluninstall"}) ||
-        !quotedCommand(line, runtimeDir, " /commontooluninstall")) {
+        !quotedCommand(line, program.folder(), " /commontooluninstall")) {
         report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return 0;
     }

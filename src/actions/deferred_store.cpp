@@ -1,17 +1,66 @@
 // PreProcessInstallCA and PostProcessInstallCA: the deferred property store is filled
-// before the installation script runs and removed after the installation.
+// before the installation script runs and removed after the installation; the library's
+// own script actions get what they read from the installer itself.
 #include "actions/exports.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/msg_token_holder.h"
+#include "frame/bounded.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
+#include "response/response_engine.h"
+#include "response/response_file.h"
+#include "runtime/program_copy.h"
+#include "session/property_access.h"
 #include "session/property_store.h"
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const DWORD kRspPathCapacity = 1024;
+
+// The actions that run the registration program from its verified copy.
+const char* const kProgramTargets[] = {"RegisterWOLTKeysCA", "RemoveWOLTKeysCA", nullptr};
+
+// The response file's settings, read here (the engine of an earlier custom action is
+// gone): PROP_RSP_<keyword> for every entry with a value, PROD aside.
+std::vector<StoredSetting> responseFileSettings(MSIHANDLE hInstall) {
+    std::vector<StoredSetting> settings;
+    URE* engine = URE::instance();
+    if (!engine) return settings;
+    if (!engine->responseFileReady()) {
+        char path[kRspPathCapacity] = {};
+        DWORD capacity = kRspPathCapacity;
+        if (iMsiGetProperty(hInstall, "RSP_FILE_PATH", path, &capacity) != ERROR_SUCCESS || !path[0] ||
+            fa9::equalsNoCase(path, kPropertyNotSet))
+            return settings;
+        // The file's checks ran when its settings were applied; only its entries count here.
+        if (engine->setResponseFile(path, 1) != 0) return settings;
+    }
+    const ResponseFile* file = engine->responseFile();
+    if (!engine->responseFileReady() || !file) return settings;
+    for (int i = 0; i < file->count(); ++i) {
+        const ResponseFileEntry* entry = file->entry(i);
+        const char* value = entry ? entry->readValue() : nullptr;
+        const char* keyword = entry ? entry->keyword() : nullptr;
+        if (!value || !*value || !keyword || !*keyword || fa9::equalsNoCase(keyword, "PROD")) continue;
+        settings.push_back({std::string("PROP_RSP_") + keyword, value});
+    }
+    return settings;
+}
+
+}  // namespace
 
 extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
     return iRunGuarded([&] {
         CustomActionContext context(hInstall);
-        const UINT rc = iSavePropertiesForDeferred(hInstall);
+        // A store an earlier installation left behind goes first: none of its names may
+        // reach this one.
+        iDeletePropertyStore(hInstall);
+        UINT rc = iSavePropertiesForDeferred(hInstall, responseFileSettings(hInstall));
+        if (rc == 0) rc = iHandActionData(hInstall, kProgramTargets, iHashProgramRows);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         MsgTokenHolder tokens;
         tokens.addInt(static_cast<int>(rc));

@@ -4,8 +4,10 @@
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
+#include "session/action_data.h"
 
 #include <cstring>
+#include <string>
 
 const char* const kPropertyStoreKey = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
 const char* const kPropertyNotSet = "___NotSet___";
@@ -47,6 +49,25 @@ UINT getFromStore(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* cap
     // Not in the store (or too large for the buffer): the session may still have it.
     *capacity = requested;
     return MsiGetPropertyA(hInstall, name, buffer, capacity);
+}
+
+// A value the installer handed this action: it was fixed before the script was written,
+// so nothing written into the user's store since can change it. Returned like a stored
+// value (size in bytes with the terminator); one that does not fit is cut and answers
+// ERROR_MORE_DATA with the size it needs.
+bool getFromActionData(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity, UINT* rc) {
+    std::string value;
+    if (!iGetActionValue(hInstall, name, value)) return false;
+    const DWORD requested = *capacity;
+    const DWORD needed = static_cast<DWORD>(value.size() + 1);
+    *capacity = needed;
+    if (requested == 0) {
+        *rc = ERROR_MORE_DATA;
+        return true;
+    }
+    fa9::copyText(buffer, requested, value.c_str());
+    *rc = needed <= requested ? static_cast<UINT>(ERROR_SUCCESS) : static_cast<UINT>(ERROR_MORE_DATA);
+    return true;
 }
 
 UINT setInStore(MSIHANDLE hInstall, const char* name, const char* value) {
@@ -96,6 +117,8 @@ UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* 
         return MsiGetPropertyA(hInstall, name, buffer, capacity);
     }
     if (!name || !buffer || !capacity) return ERROR_INVALID_PARAMETER;
+    UINT rc = ERROR_SUCCESS;
+    if (getFromActionData(hInstall, name, buffer, capacity, &rc)) return rc;
     return getFromStore(hInstall, name, buffer, capacity);
 }
 

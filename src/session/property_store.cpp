@@ -6,11 +6,11 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "registry/fa9i_registry.h"
-#include "response/response_engine.h"
-#include "response/response_file.h"
+#include "session/action_data.h"
 #include "session/property_access.h"
 
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -145,21 +145,78 @@ UINT saveSelectStates(MSIHANDLE hInstall, HKEY root, UINT result) {
     return result;
 }
 
-UINT saveResponseFile(HKEY root, UINT result) {
-    URE* engine = URE::existing();
-    const ResponseFile* file = engine ? engine->responseFile() : nullptr;
-    if (!engine || !engine->responseFileReady() || !file || file->count() < 1) return result;
-    for (int i = 0; i < file->count(); ++i) {
-        const ResponseFileEntry* entry = file->entry(i);
-        const char* value = entry ? entry->readValue() : nullptr;
-        const char* keyword = entry ? entry->keyword() : nullptr;
-        if (!value || !*value || !keyword || !*keyword || fa9::equalsNoCase(keyword, "PROD")) continue;
-        // A keyword may be as long as its line; the name is built to fit it.
-        const std::string name = std::string("PROP_RSP_") + keyword;
-        result = iStoreValue(root, name.c_str(), value);
-    }
+UINT saveSettings(HKEY root, const std::vector<StoredSetting>& settings, UINT result) {
+    for (const StoredSetting& setting : settings) result = iStoreValue(root, setting.name.c_str(), setting.value.c_str());
     return result;
 }
+
+// What the frame reads in every custom action: the message language, the runtime
+// folder of the string library, the title of its boxes, the interface level.
+const char* const kFrameNames[] = {"ProductLanguage", "pFA9RuntimeDirectory", "GENERIC_DLG_TITLE", "UILevel",
+                                   nullptr};
+
+struct ExportNames {
+    const char* target;
+    const char* names[6];  // null-terminated
+};
+
+// What each export that may run in the script reads, besides the frame's names. Never a
+// password: the data shows in the installer's log.
+const ExportNames kExportNames[] = {
+    {"RegisterWOLTKeysCA", {"INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
+    {"RemoveWOLTKeysCA", {"CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
+    {"RegisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
+    {"UnregisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
+    {"SetupWOLTTemplateCA", {"VS80_INSTALLDIR", "VS90_INSTALLDIR", "REMOVE", "FA9_PROGRAM_TIMEOUT"}},
+    {"CopyVC80AssembliesCA", {"INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "INSTALLDIR"}},
+    {"RegCOMForCSFunctionsCA", {"CURRENT_PROCESS_DIRECTORY", "FA9_PROGRAM_TIMEOUT"}},
+};
+
+const ExportNames* namesOf(const char* target) {
+    for (const ExportNames& entry : kExportNames)
+        if (std::strcmp(entry.target, target) == 0) return &entry;
+    return nullptr;
+}
+
+// CustomAction table types: a DLL from the Binary table, run in the script.
+const int kTypeMask = 0x3F;
+const int kDllFromBinary = 0x01;
+const int kInScript = 0x400;
+
+std::string recordText(MSIHANDLE record, UINT field) {
+    char probe[1] = {};
+    DWORD size = 0;
+    if (MsiRecordGetStringA(record, field, probe, &size) != ERROR_MORE_DATA) return std::string();
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
+    if (!text) return std::string();
+    DWORD capacity = size + 1;
+    if (MsiRecordGetStringA(record, field, text.get(), &capacity) != ERROR_SUCCESS) return std::string();
+    return std::string(text.get());
+}
+
+struct CustomActionRow {
+    std::string action, source, target;
+    int type;
+};
+
+// Each name is asked of the installer once, however many rows read it.
+class ValueCache {
+public:
+    explicit ValueCache(MSIHANDLE hInstall) : hInstall_(hInstall) {}
+    void append(std::string& data, const char* name) {
+        auto it = values_.find(name);
+        if (it == values_.end()) {
+            UINT rc = 0;
+            std::unique_ptr<char[]> value = readValue(hInstall_, name, &rc);
+            it = values_.emplace(name, value ? value.get() : "").first;
+        }
+        iAppendActionEntry(data, name, it->second.c_str());
+    }
+
+private:
+    MSIHANDLE hInstall_;
+    std::map<std::string, std::string> values_;
+};
 
 }  // namespace
 
@@ -170,7 +227,7 @@ bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
            installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL;
 }
 
-UINT iSavePropertiesForDeferred(MSIHANDLE hInstall) {
+UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) {
         ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
@@ -195,7 +252,7 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall) {
     saveTableProperties(hInstall, view.get(), root);
     UINT result = saveFixedList(hInstall, root, 0);
     result = saveSelectStates(hInstall, root, result);
-    result = saveResponseFile(root, result);
+    result = saveSettings(root, settings, result);
     MsiViewClose(view.get());
     return result;
 }
@@ -208,4 +265,55 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
     const HKEY root = iUserRoot(sid, userKey);
     FA9iCopyNameRegistry registry;
     registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
+}
+
+UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries) {
+    unique_msihandle database(MsiGetActiveDatabase(hInstall));
+    if (!database) return ERROR_INSTALL_FAILURE;
+    unique_msihandle view;
+    // A package without the table has nothing in the script to hand values to.
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
+                             view.out()) != ERROR_SUCCESS)
+        return ERROR_SUCCESS;
+    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return ERROR_SUCCESS;
+    std::vector<CustomActionRow> rows;
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
+        rows.push_back({recordText(record.get(), 1), recordText(record.get(), 3), recordText(record.get(), 4),
+                        MsiRecordGetInteger(record.get(), 2)});
+    }
+    MsiViewClose(view.get());
+
+    // This library is the Binary row that this action's own row calls.
+    std::string library;
+    for (const CustomActionRow& row : rows)
+        if (row.target == "PreProcessInstallCA" && (row.type & kTypeMask) == kDllFromBinary &&
+            !(row.type & kInScript)) {
+            library = row.source;
+            break;
+        }
+    if (library.empty()) return ERROR_SUCCESS;
+
+    ValueCache values(hInstall);
+    std::string entries;
+    bool entriesRead = false;
+    UINT result = ERROR_SUCCESS;
+    for (const CustomActionRow& row : rows) {
+        if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library) continue;
+        const ExportNames* names = namesOf(row.target.c_str());
+        if (!names) continue;
+        std::string data;
+        for (const char* const* name = kFrameNames; *name; ++name) values.append(data, *name);
+        for (const char* const* name = names->names; *name; ++name) values.append(data, *name);
+        for (const char* const* target = programTargets; target && *target; ++target) {
+            if (row.target != *target) continue;
+            if (!entriesRead && programEntries) programEntries(hInstall, entries);
+            entriesRead = true;
+            if (!entries.empty()) data += ';' + entries;
+        }
+        const UINT rc = MsiSetPropertyA(hInstall, row.action.c_str(), data.c_str());
+        if (rc != ERROR_SUCCESS) result = rc;
+    }
+    return result;
 }

@@ -4,11 +4,30 @@
 
 #include "platform/win32.h"
 
+#include <string>
+#include <vector>
+
+// A name and value saved into the store after everything else (the response file's
+// settings, which the caller reads).
+struct StoredSetting {
+    std::string name;
+    std::string value;
+};
+
 // Saves the Property table's properties, the fixed list of names the deferred custom
-// actions need, five components' selection states and the response file's settings
-// into the store. 0, 6045 without a database, -1 when the Property table cannot be
-// read, else the result of the last store write or read of the later steps.
-UINT iSavePropertiesForDeferred(MSIHANDLE hInstall);
+// actions need, five components' selection states and then `settings` into the store.
+// 0, 6045 without a database, -1 when the Property table cannot be read, else the
+// result of the last store write or read of the later steps.
+UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings = {});
+
+// Hands every script row of the CustomAction table that calls this library (the Binary
+// row of PreProcessInstallCA's own row) the values its export reads, as a property
+// named after the row (its CustomActionData). Rows whose export is one of
+// `programTargets` (null-terminated) also get what `programEntries` gives. 0, or the
+// installer's result of a failed property write.
+// Appends encoded entries to its text; asked once, and only when a row needs it.
+using ProgramEntries = bool (*)(MSIHANDLE hInstall, std::string& entries);
+UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries);
 
 // Deletes the store with everything in it. Reports nothing.
 void iDeletePropertyStore(MSIHANDLE hInstall);

@@ -545,6 +545,13 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 }
 // ---- end of target paths, features, windows block ----
 
+// ---- kernel32: the temporary folder, removing an empty folder ----
+extern "C" {
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+}
+// ---- end of temporary folder block ----
+
 // ---- kernel32: listing, copying, deleting and marking files ----
 #define MOVEFILE_REPLACE_EXISTING 0x00000001
 #define MOVEFILE_COPY_ALLOWED 0x00000002

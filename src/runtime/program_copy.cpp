@@ -1,0 +1,213 @@
+#include "runtime/program_copy.h"
+
+#include "frame/bounded.h"
+#include "frame/msg_token_holder.h"
+#include "frame/scoped_handles.h"
+#include "frame/sha256.h"
+#include "frame/ure.h"
+#include "frame/ure_info.h"
+#include "runtime/protected_folder.h"
+#include "session/action_data.h"
+#include "session/property_access.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace {
+
+// The files the registration program needs, by their place below the runtime folder;
+// the Binary row of each is its file name.
+struct ProgramFile {
+    const char* folder;  // below the runtime folder, or "" for the folder itself
+    const char* name;
+};
+const ProgramFile kProgramFiles[] = {
+    {"", "commontoolreg.exe"},
+    {"Microsoft.VC80.CRT", "msvcm80.dll"},
+    {"Microsoft.VC80.CRT", "msvcp80.dll"},
+    {"Microsoft.VC80.CRT", "msvcr80.dll"},
+    {"Microsoft.VC80.CRT", "microsoft.vc80.crt.manifest"},
+    {"Microsoft.VC80.MFC", "mfc80.dll"},
+    {"Microsoft.VC80.MFC", "mfc80u.dll"},
+    {"Microsoft.VC80.MFC", "mfcm80.dll"},
+    {"Microsoft.VC80.MFC", "mfcm80u.dll"},
+    {"Microsoft.VC80.MFC", "microsoft.vc80.mfc.manifest"},
+};
+const char* const kFolders[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
+const char* const kDigestPrefix = "SHA256.";
+const DWORD kChunk = 65536;
+const DWORD kStreamPiece = 2 * 1024 * 1024;  // more than the largest row the package carries
+const DWORD kRowNameCapacity = 73;  // the Binary table's Name column holds 72 characters
+
+bool filePath(char* out, const char* base, const ProgramFile& file) {
+    return file.folder[0] ? fa9::formatText(out, MAX_PATH + 1, "%s\\%s\\%s", base, file.folder, file.name)
+                          : fa9::formatText(out, MAX_PATH + 1, "%s\\%s", base, file.name);
+}
+
+// The digest of the stream in field 2 of a Binary row, read in large pieces: each
+// piece is one question to the installer. A short piece is the stream's end.
+bool hashStream(MSIHANDLE record, char hex[Sha256::kHexSize]) {
+    std::unique_ptr<char[]> piece(new (std::nothrow) char[kStreamPiece]);
+    if (!piece) return false;
+    Sha256 digest;
+    for (;;) {
+        DWORD size = kStreamPiece;
+        if (MsiRecordReadStream(record, 2, piece.get(), &size) != ERROR_SUCCESS) return false;
+        digest.update(piece.get(), size);
+        if (size < kStreamPiece) break;
+    }
+    digest.finishHex(hex);
+    return true;
+}
+
+// Copies `from` into the new file `to` (never one already there).
+bool copyNew(const char* from, const char* to) {
+    unique_hfile source(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!source) return false;
+    unique_hfile target(CreateFileA(to, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) return false;
+    std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunk]);
+    if (!chunk) return false;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(source.get(), chunk.get(), kChunk, &read, nullptr)) return false;
+        if (read == 0) return true;
+        DWORD written = 0;
+        if (!WriteFile(target.get(), chunk.get(), read, &written, nullptr) || written != read) return false;
+    }
+}
+
+// Whether the file at `path` has the digest `expected` (lower-case hex).
+bool matches(const char* path, const std::string& expected) {
+    unique_hfile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    std::unique_ptr<char[]> chunk(new (std::nothrow) char[kChunk]);
+    if (!chunk) return false;
+    Sha256 digest;
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), chunk.get(), kChunk, &read, nullptr)) return false;
+        if (read == 0) break;
+        digest.update(chunk.get(), read);
+    }
+    char hex[Sha256::kHexSize];
+    digest.finishHex(hex);
+    return fa9::equalsNoCase(hex, expected.c_str());
+}
+
+// What cannot go now (a file a process the program left running still uses) goes at
+// the next restart; what is not there is done.
+void removeNowOrAtRestart(const char* path, bool folder) {
+    if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+void reportMismatch(const char* action, const char* path) {
+    MsgTokenHolder tokens(path);
+    ureReport(URE_SHOW_ERROR, action, 90, ERROR_INSTALL_FAILURE, 7111, &tokens, 0, true);
+}
+
+// A fresh folder of its own below the process's temporary folder (the SYSTEM account's
+// in an elevated script), made with an access list for SYSTEM and Administrators only.
+// A name someone else made first is never used: the create fails and the next is tried.
+bool makeProtectedFolder(char* out) {
+    char temp[MAX_PATH + 1] = {};
+    const DWORD n = GetTempPathA(sizeof temp, temp);
+    if (n == 0 || n >= sizeof temp) return false;
+    if (temp[n - 1] == '\\') temp[n - 1] = '\0';
+    for (unsigned counter = 0; counter < 100000; ++counter) {
+        if (!fa9::formatText(out, MAX_PATH + 1, "%s\\FA9RUN%05u", temp, counter)) return false;
+        if (iCreateProtectedFolder(out, false)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
+    unique_msihandle database(MsiGetActiveDatabase(hInstall));
+    if (!database) return false;
+    unique_msihandle view;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT * FROM Binary", view.out()) != ERROR_SUCCESS) return false;
+    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return false;
+    // In the order of the rows; a row the package lacks has no digest.
+    bool ok = true;
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
+        char name[kRowNameCapacity] = {};
+        DWORD capacity = kRowNameCapacity;
+        if (MsiRecordGetStringA(record.get(), 1, name, &capacity) != ERROR_SUCCESS) continue;
+        bool needed = false;
+        for (const ProgramFile& file : kProgramFiles) needed = needed || std::strcmp(file.name, name) == 0;
+        if (!needed) continue;
+        char hex[Sha256::kHexSize];
+        if (!hashStream(record.get(), hex)) {
+            ok = false;
+            continue;
+        }
+        iAppendActionEntry(entries, (std::string(kDigestPrefix) + name).c_str(), hex);
+    }
+    MsiViewClose(view.get());
+    return ok;
+}
+
+ProgramCopy::~ProgramCopy() { remove(); }
+
+void ProgramCopy::remove() {
+    if (!copy_[0]) return;
+    for (const ProgramFile& file : kProgramFiles) {
+        char path[MAX_PATH + 1];
+        if (filePath(path, copy_, file)) removeNowOrAtRestart(path, false);
+    }
+    for (const char* sub : kFolders) {
+        char path[MAX_PATH + 1];
+        if (fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub)) removeNowOrAtRestart(path, true);
+    }
+    removeNowOrAtRestart(copy_, true);
+    copy_[0] = '\0';
+}
+
+UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action) {
+    fa9::copyText(folder_, sizeof folder_, runtimeDir);
+    std::string data;
+    // Only the installer's data counts: a digest in the user's store proves nothing.
+    const std::string programDigest = std::string(kDigestPrefix) + kProgramFiles[0].name;
+    std::string unused;
+    if (!iIsStoreMode(hInstall) || !iReadActionData(hInstall, data) ||
+        iFindActionEntry(data.data(), data.size(), programDigest.c_str(), unused) != ActionEntry::Found)
+        return ERROR_SUCCESS;
+
+    char source[MAX_PATH + 1];
+    if (!makeProtectedFolder(copy_)) {
+        copy_[0] = '\0';
+        filePath(source, runtimeDir, kProgramFiles[0]);
+        reportMismatch(action, source);
+        return ERROR_INSTALL_FAILURE;
+    }
+    bool ok = true;
+    for (const char* sub : kFolders) {
+        char path[MAX_PATH + 1];
+        ok = ok && fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub) && CreateDirectoryA(path, nullptr);
+    }
+    for (const ProgramFile& file : kProgramFiles) {
+        char target[MAX_PATH + 1];
+        std::string expected;
+        const std::string name = std::string(kDigestPrefix) + file.name;
+        const bool fits = filePath(source, runtimeDir, file) && filePath(target, copy_, file);
+        if (!ok || !fits || iFindActionEntry(data.data(), data.size(), name.c_str(), expected) != ActionEntry::Found ||
+            !copyNew(source, target) || !matches(target, expected)) {
+            reportMismatch(action, source);
+            remove();
+            return ERROR_INSTALL_FAILURE;
+        }
+    }
+    fa9::copyText(folder_, sizeof folder_, copy_);
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,36 @@
+// A program of the runtime folder run by an elevated custom action: the folder is the
+// installing user's, so the program and the assemblies beside it are first copied into a
+// folder only SYSTEM and Administrators can write, each copy checked against the digest
+// of the package row it was extracted from, and the copy is what runs.
+#pragma once
+
+#include "platform/win32.h"
+
+#include <string>
+
+// Appends to `entries` (CustomActionData text) the SHA-256 of every Binary row the run
+// of commontoolreg.exe needs, for the rows the package has. False when a row's stream
+// cannot be read.
+bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries);
+
+// The copy of one run. Without digests in the action's data (a package authored without
+// them) nothing is copied and the runtime folder itself serves.
+class ProgramCopy {
+public:
+    ProgramCopy() = default;
+    ~ProgramCopy();  // removes the copy
+    ProgramCopy(const ProgramCopy&) = delete;
+    ProgramCopy& operator=(const ProgramCopy&) = delete;
+
+    // 0: `folder()` holds the program to run. ERROR_INSTALL_FAILURE: a file is missing or
+    // does not match its row (7111 reported for `action`, naming the runtime folder's
+    // file), or no protected folder could be made; nothing may run.
+    UINT prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action);
+    const char* folder() const { return folder_; }
+
+private:
+    void remove();
+
+    char folder_[MAX_PATH + 1] = {};
+    char copy_[MAX_PATH + 1] = {};  // the folder this object made, or empty
+};

@@ -1,0 +1,61 @@
+// GetTempPathA and RemoveDirectoryA, as kernel32 documents them.
+#include "security.h"
+#include "winsim/control.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+using namespace winsim;
+
+// The first of TMP, TEMP and USERPROFILE that is set, else the Windows folder; always
+// with a trailing backslash. The length without the terminator, or the size the buffer
+// needs (terminator included) when it is too small.
+extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    Machine& m = Machine::current();
+    std::string path;
+    for (const char* name : {"TMP", "TEMP", "USERPROFILE"}) {
+        auto it = m.environment.find(name);
+        if (it != m.environment.end() && !it->second.empty()) {
+            path = it->second;
+            break;
+        }
+    }
+    if (path.empty()) path = "C:\\Windows";
+    path = m.fullPath(path);
+    if (path.back() != '\\') path += '\\';
+    const DWORD length = static_cast<DWORD>(path.size());
+    if (!lpBuffer || nBufferLength <= length) return length + 1;
+    std::memcpy(lpBuffer, path.c_str(), length + 1);
+    return length;
+}
+
+// Only an empty folder goes; a file is not a folder.
+extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    Machine& m = Machine::current();
+    if (!lpPathName || !*lpPathName) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return FALSE;
+    }
+    const std::string host = m.hostPath(lpPathName);
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(host, ec))) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    if (!fs::is_directory(fs::symlink_status(host, ec))) {
+        SetLastError(ERROR_DIRECTORY);
+        return FALSE;
+    }
+    if (!fs::is_empty(host, ec)) {
+        SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    if (!checkWrite(m, lpPathName)) return FALSE;
+    if (!fs::remove(host, ec)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    m.forgetSecurity(lpPathName);
+    return TRUE;
+}
