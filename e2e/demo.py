@@ -290,12 +290,12 @@ def main(argv=None):
         no_32bit = "no fa9wolt.dll in %s/src (build the mingw-i686 preset)" % build_x86
     if no_32bit:
         print("The shipped 32-bit DLL will not run: %s; the 64-bit DLL's runs only." % no_32bit)
-    # No full-UI run with the 32-bit DLL: Wine's wow64 mode cannot create the summary's
-    # rich-edit control in a 32-bit process (see e2e/README.md).
+    # A full-UI run with the 32-bit DLL only under the classic 32-bit Wine: the wow64 mode
+    # cannot create the summary's rich-edit control in a 32-bit process (e2e/README.md).
     demos = [demo("x64", build_dir, work_dir, args, ui, full_ui=bool(ui))]
     if not no_32bit:
         demos.append(demo("x86", build_x86, os.path.join(work_dir, "x86") if args.work_dir else
-                          os.path.join(build_x86, "e2e-demo"), args, ui, full_ui=False))
+                          os.path.join(build_x86, "e2e-demo"), args, ui, full_ui=bool(ui) and wine_e2e.classic_32bit()))
     for d in demos:
         report(d, ui)
     print()

@@ -62,6 +62,12 @@ def no_32bit_reason():
     return None
 
 
+def classic_32bit():
+    """Whether the classic 32-bit Wine (wine32:i386) is installed: wine64 then hands every
+    32-bit process to its loader, which, unlike the wow64 mode, creates rich-edit windows."""
+    return os.path.isfile(os.path.join(WINE_DIR, "wine"))
+
+
 def dll_arch(path):
     """"x86" or "x64" from a PE file's machine field, None for anything else."""
     with open(path, "rb") as f:
@@ -81,6 +87,10 @@ class E2EError(Exception):
 # taken by something the host mapped first); the process dies before it runs anything,
 # and a second start succeeds.
 WINE_START_FAILURE = b"failed to map the shared user data"
+# The longest one msiexec run may take (the slowest scenario's run takes about 25 s): a
+# run still going then is recorded (_record_hang) and fails its scenario well before
+# CTest's limit ends it without a word.
+RUN_LIMIT = int(os.environ.get("FA9_E2E_RUN_LIMIT", "150"))
 # How many Wine processes this run saw failing at start (run() counts them).
 start_failures = 0
 
@@ -391,8 +401,11 @@ class Machine:
         try:
             # A failed start of a process inside the installation (not of msiexec itself)
             # shows the same line: only a run that wrote no log is started again.
-            p = run([WINE, self.run_.helpers["launch"], win_path(code_file)] + cmd, env=self.env, timeout=300,
+            p = run([WINE, self.run_.helpers["launch"], win_path(code_file)] + cmd, env=self.env, timeout=RUN_LIMIT,
                     check=False, may_retry=lambda: not os.path.exists(log))
+        except subprocess.TimeoutExpired:
+            raise E2EError("msiexec (%s) still running after %d s; what it left: %s" % (
+                label, RUN_LIMIT, self._record_hang(base, boxes_file, log)))
         finally:
             seconds = time.monotonic() - t0
             with open(stop_file, "w"):
@@ -416,6 +429,36 @@ class Machine:
         r.dialogs = _read_boxes(dialogs_file)
         r.dialog_screenshots = dialog_shots
         return r
+
+    def _record_hang(self, base, boxes_file, log):
+        """What a run that did not end left behind, in <label>.hang.txt: the boxes seen, the
+        log's last lines and the prefix's processes with their kernel wait; then the
+        prefix's processes are ended so the scenario fails instead of waiting for CTest."""
+        lines = ["boxes: %r" % _read_boxes(boxes_file)]
+        if os.path.exists(log):
+            with open(log, "rb") as f:
+                lines += ["log:"] + f.read().decode("cp1252", errors="replace").splitlines()[-25:]
+        lines.append("processes of the prefix:")
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open("/proc/%s/environ" % pid, "rb") as f:
+                    if ("WINEPREFIX=%s" % self.prefix).encode() not in f.read().split(b"\0"):
+                        continue
+                with open("/proc/%s/cmdline" % pid, "rb") as f:
+                    args = f.read().replace(b"\0", b" ").decode(errors="replace")
+                with open("/proc/%s/wchan" % pid) as f:
+                    wchan = f.read()
+                with open("/proc/%s/stat" % pid) as f:
+                    state = f.read().rsplit(")", 1)[1].split()[0]
+                lines.append("  %s %s %s %s" % (pid, state, wchan, args))
+            except OSError:
+                continue
+        subprocess.run(["import", "-display", self.run_.display, "-window", "root", base + ".hang.png"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        run([WINESERVER, "-k"], env=self.env, check=False)
+        with open(base + ".hang.txt", "w") as f:
+            f.write("\n".join(lines) + "\n")
+        return "\n".join(lines)
 
     def _photograph(self, watched, done):
         """Screenshot of each box or dialog a helper reports, then the go-ahead to press
