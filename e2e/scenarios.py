@@ -459,8 +459,8 @@ def _action_lines(result, action):
 
 # Wine 8's wow64 mode cannot create a RichEdit20A window in a 32-bit process (error 1400;
 # a 64-bit process of the same prefix can): in a 32-bit full-UI run AddSummaryCA says so
-# in two boxes and the summary control stays empty. The classic 32-bit Wine would have
-# to be installed system-wide (wine32:i386), replacing the wow64 mode for every prefix.
+# in two boxes and the summary control stays empty. The classic 32-bit Wine
+# (wine32:i386, which scripts/install-deps.sh installs where it can) creates it.
 WOW64_RICHEDIT = "Wine 8's wow64 mode: a 32-bit process cannot create a RichEdit20A window (error 1400)"
 
 
