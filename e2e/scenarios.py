@@ -140,6 +140,11 @@ def check_ran(c, result, code, actions=()):
         c.failures.append("%s: actions that failed %r; the library's error lines %r; Wine processes that failed "
                           "to start: %d" % (result.label, failed, errors, starts))
     c.eq("%s custom actions Wine could not load" % result.label, result.load_failures(), [])
+    for box in result.boxes:
+        left, top, right, bottom = box["rect"]
+        c.true("%s: box %d lies on the screen" % (result.label, box["n"]),
+               0 <= left < right <= box["screen"][0] and 0 <= top < bottom <= box["screen"][1],
+               "%r on a %r screen" % (box["rect"], box["screen"]))
     for action in actions:
         c.true("%s: %s ran" % (result.label, action), action in [a for a, _ in result.action_results()],
                "no 'Action ended' line for it in %s" % result.log_path)

@@ -1,5 +1,5 @@
 /* Watches the Wine desktop for message boxes (dialog class "#32770"), records each
- * one's title, text and buttons as one JSON line, lets the harness take a
+ * one's title, text, buttons and place on the screen as one JSON line, lets the harness take a
  * screenshot, then presses a button. Runs in the same prefix as msiexec.
  *   e2e-boxwatch.exe <record-file> <stop-file> [answer,answer,...]
  * Answers are button ids (1 OK, 2 Cancel, 3 Abort, 4 Retry, 5 Ignore, 6 Yes, 7 No),
@@ -105,7 +105,12 @@ int wmain(int argc, wchar_t **argv) {
                     put_json_string(out, box.button_texts[i]);
                     fprintf(out, "}");
                 }
-                fprintf(out, "], \"pressed\": %d}\n", press);
+                /* where the box stands, to check it was placed on the screen */
+                RECT rc = {0};
+                GetWindowRect(hwnd, &rc);
+                fprintf(out, "], \"rect\": [%ld, %ld, %ld, %ld], \"screen\": [%d, %d], \"pressed\": %d}\n",
+                        rc.left, rc.top, rc.right, rc.bottom, GetSystemMetrics(SM_CXSCREEN),
+                        GetSystemMetrics(SM_CYSCREEN), press);
                 fclose(out);
             }
             wchar_t ack[MAX_PATH + 32];
