@@ -432,7 +432,8 @@ class Machine:
 
     def _record_hang(self, base, boxes_file, log):
         """What a run that did not end left behind, in <label>.hang.txt: the boxes seen, the
-        log's last lines and the prefix's processes with their kernel wait; then the
+        log's last lines and the prefix's processes with their kernel wait (<label>.hang.bt.txt:
+        winedbg's backtrace of every thread); then the
         prefix's processes are ended so the scenario fails instead of waiting for CTest."""
         lines = ["boxes: %r" % _read_boxes(boxes_file)]
         if os.path.exists(log):
@@ -455,6 +456,14 @@ class Machine:
                 continue
         subprocess.run(["import", "-display", self.run_.display, "-window", "root", base + ".hang.png"],
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        # Where every thread of the prefix waits, with Wine's own symbols.
+        try:
+            with open(base + ".hang.bt.txt", "wb") as out:
+                subprocess.run([WINE, "winedbg", "--command", "bt all"], env=dict(self.env, WINEDEBUG="-all"),
+                               stdout=out, stderr=subprocess.STDOUT, timeout=90)
+            lines.append("backtraces of every thread: %s" % (base + ".hang.bt.txt"))
+        except subprocess.TimeoutExpired:
+            lines.append("winedbg did not finish within 90 s")
         run([WINESERVER, "-k"], env=self.env, check=False)
         with open(base + ".hang.txt", "w") as f:
             f.write("\n".join(lines) + "\n")
