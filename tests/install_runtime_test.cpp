@@ -5,6 +5,7 @@
 #include "frame/ure.h"
 #include "runtime/protected_folder.h"
 #include "runtime/runtime_extraction.h"
+#include "runtime/stream_row_hold.h"
 
 #include <gmock/gmock.h>
 
@@ -339,6 +340,28 @@ INSTANTIATE_TEST_SUITE_P(
                       UniqueCase{"C:\\T", "plain", {}, "C:\\T\\plain"},
                       UniqueCase{"", "X?Y?", {"X0Y0"}, "X0Y1"},
                       UniqueCase{nullptr, nullptr, {}, "00000000.000"}));
+
+// Under Wine, letting go of the last stream right after reading it can hang the
+// installer: a hold keeps the first row offered until it ends, and only that one.
+TEST_F(SessionTest, AStreamRowHoldKeepsTheFirstRowOfferedUntilItEnds) {
+    const size_t before = winsim::openMsiHandleCount();
+    unique_msihandle loose(MsiCreateRecord(2));
+    StreamRowHold::offer(loose);
+    EXPECT_TRUE(loose) << "without a hold the caller keeps its record";
+    {
+        StreamRowHold outer;
+        StreamRowHold hold;
+        unique_msihandle first(MsiCreateRecord(2)), second(MsiCreateRecord(2));
+        StreamRowHold::offer(first);
+        StreamRowHold::offer(second);
+        EXPECT_FALSE(first);
+        EXPECT_TRUE(second);
+        second.reset();
+        EXPECT_EQ(winsim::openMsiHandleCount(), before + 2);  // the loose record and the held one
+    }
+    loose.reset();
+    EXPECT_EQ(winsim::openMsiHandleCount(), before);
+}
 
 TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
     EXPECT_EQ(CreateDirectoryTree("C:\\A\\B\\C\\"), 0);

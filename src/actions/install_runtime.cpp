@@ -11,6 +11,7 @@
 #include "frame/ure_info.h"
 #include "frame/msg_token_holder.h"
 #include "runtime/protected_folder.h"
+#include "runtime/stream_row_hold.h"
 #include "runtime/runtime_extraction.h"
 #include "session/property_access.h"
 
@@ -160,6 +161,7 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
     }
     if (URE* engine = URE::instance()) engine->setRuntimeDirectory(runtimeDir);
 
+    StreamRowHold hold;  // released last, after the properties below
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database.get()) {
         char line[200];

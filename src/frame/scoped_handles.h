@@ -24,6 +24,12 @@ public:
         reset();
         return &h_;
     }
+    // Hands the handle over without closing it.
+    Handle release() {
+        Handle h = h_;
+        h_ = Traits::invalid();
+        return h;
+    }
 
 private:
     Handle h_ = Traits::invalid();

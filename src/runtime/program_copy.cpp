@@ -7,6 +7,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/protected_folder.h"
+#include "runtime/stream_row_hold.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
 
@@ -131,6 +132,7 @@ bool makeProtectedFolder(char* out) {
 }  // namespace
 
 bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
+    StreamRowHold hold;  // released last, after the view
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return false;
     unique_msihandle view;
@@ -153,6 +155,7 @@ bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
             continue;
         }
         iAppendActionEntry(entries, (std::string(kDigestPrefix) + name).c_str(), hex);
+        StreamRowHold::offer(record);
     }
     MsiViewClose(view.get());
     return ok;

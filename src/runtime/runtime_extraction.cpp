@@ -4,6 +4,7 @@
 #include "frame/file_attributes.h"
 #include "frame/install_log.h"
 #include "frame/scoped_handles.h"
+#include "runtime/stream_row_hold.h"
 
 #include <cstring>
 #include <memory>
@@ -78,8 +79,9 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
         WriteFile(file.get(), chunk, size, &written, nullptr);
     }
     // The file, the record, then the view: the record's stream is let go while its view
-    // is still open.
+    // is still open (or kept by the action's hold, stream_row_hold.h).
     file.reset();
+    StreamRowHold::offer(record);
     record.reset();
     MsiViewClose(view.get());
     return result;
