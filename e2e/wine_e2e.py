@@ -431,10 +431,10 @@ class Machine:
         return r
 
     def _record_hang(self, base, boxes_file, log):
-        """What a run that did not end left behind, in <label>.hang.txt: the boxes seen, the
-        log's last lines and the prefix's processes with their kernel wait (<label>.hang.bt.txt:
-        winedbg's backtrace of every thread); then the
-        prefix's processes are ended so the scenario fails instead of waiting for CTest."""
+        """What a run that did not end left behind: <label>.hang.txt (the boxes seen, the
+        log's last lines, the prefix's processes with their kernel wait), <label>.hang.bt.txt
+        (winedbg's backtrace of every thread) and <label>.hang.png. Then the prefix's
+        processes are ended, so the scenario fails instead of waiting for CTest."""
         lines = ["boxes: %r" % _read_boxes(boxes_file)]
         if os.path.exists(log):
             with open(log, "rb") as f:
