@@ -294,8 +294,8 @@ def main(argv=None):
     # cannot create the summary's rich-edit control in a 32-bit process (e2e/README.md).
     demos = [demo("x64", build_dir, work_dir, args, ui, full_ui=bool(ui))]
     if not no_32bit:
-        demos.append(demo("x86", build_x86, os.path.join(work_dir, "x86") if args.work_dir else
-                          os.path.join(build_x86, "e2e-demo"), args, ui, full_ui=bool(ui) and wine_e2e.classic_32bit()))
+        work_x86 = os.path.join(work_dir, "x86") if args.work_dir else os.path.join(build_x86, "e2e-demo")
+        demos.append(demo("x86", build_x86, work_x86, args, ui, full_ui=bool(ui) and wine_e2e.classic_32bit()))
     for d in demos:
         report(d, ui)
     print()
