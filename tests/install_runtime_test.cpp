@@ -272,10 +272,13 @@ TEST_P(TakenBelowRuntime, IsRefusedWith7113) {
                                           " that the installation needs in its temporary folder already exists. "
                                           "Remove it or use another TEMP folder, then run the installation again.")));
     EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
-    if (!GetParam().folder) EXPECT_EQ(machine.readFile(planted), "planted");
+    if (!GetParam().folder) {
+        EXPECT_EQ(machine.readFile(planted), "planted");
+    }
     // Nothing after the refusal was extracted.
-    if (std::string(GetParam().name) != "commontoolreg.exe")
+    if (std::string(GetParam().name) != "commontoolreg.exe") {
         EXPECT_FALSE(machine.fileExists(kRuntime0 + "\\commontoolreg.exe"));
+    }
     EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
     EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
