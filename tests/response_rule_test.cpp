@@ -212,7 +212,9 @@ TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
         const std::string scrambled(out.c_str());
         EXPECT_EQ(scrambled.size(), plain.size()) << "the value rule sees the password's length";
         EXPECT_EQ(scrambled.find_first_of("#*\t\r\n"), std::string::npos) << "nothing that would end a value";
-        if (plain.size() > 2 && static_cast<unsigned char>(plain[0]) < 0x80) EXPECT_NE(scrambled, plain);
+        if (plain.size() > 2 && static_cast<unsigned char>(plain[0]) < 0x80) {
+            EXPECT_NE(scrambled, plain);
+        }
         std::string back(plain.size() + 1, '?');
         ASSERT_TRUE(rspUnscramble(scrambled.c_str(), &back[0], back.size()));
         EXPECT_EQ(std::string(back.c_str()), plain);
