@@ -6,13 +6,13 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/msg_token_holder.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "frame/msg_token_holder.h"
 #include "runtime/protected_folder.h"
-#include "runtime/stream_row_hold.h"
 #include "runtime/runtime_extraction.h"
+#include "runtime/stream_row_hold.h"
 #include "session/property_access.h"
 
 #include <cctype>
@@ -53,11 +53,14 @@ void reportTakenName(const TakenName& taken) {
               7113, &tokens, 0, true);
 }
 
-// One file of the runtime directory from its Binary row: false once logged or noted.
-bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* target, TakenName& taken) {
-    const UINT rc = StreamFileFromBinary(hInstall, database, rowName, target);
+// The file `folder\name` from the Binary row of the same name: false once logged or noted.
+bool extractFile(MSIHANDLE hInstall, MSIHANDLE database, const char* folder, const char* name, TakenName& taken) {
+    char target[kPathCapacity];
+    const UINT rc = fa9::formatText(target, sizeof target, "%s\\%s", folder, name)
+                        ? StreamFileFromBinary(hInstall, database, name, target)
+                        : 1;
     if (rc == 2) taken.note(30, target);
-    if (rc == 1) logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", rowName);
+    if (rc == 1) logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
     return rc == 0;
 }
 
@@ -76,14 +79,7 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
     for (char* name = list; *name;) {
         char* end = std::strchr(name, ';');
         if (end) *end = '\0';
-        if (*name) {
-            char target[kPathCapacity];
-            if (!fa9::formatText(target, sizeof target, "%s\\%s", folder, name)) {
-                logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", name);
-                return false;
-            }
-            if (!extractFile(hInstall, database, name, target, taken)) return false;
-        }
+        if (*name && !extractFile(hInstall, database, folder, name, taken)) return false;
         if (!end) break;
         name = end + 1;
     }
@@ -91,14 +87,8 @@ bool extractAssembly(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
 }
 
 bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
-    for (const char* file : kSiblingFiles) {
-        char target[kPathCapacity];
-        if (!fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, file)) {
-            logLine(hInstall, "ERROR:Failed to copy %s from the binary table of the installation", file);
-            return false;
-        }
-        if (!extractFile(hInstall, database, file, target, taken)) return false;
-    }
+    for (const char* file : kSiblingFiles)
+        if (!extractFile(hInstall, database, runtimeDir, file, taken)) return false;
     return true;
 }
 

@@ -41,18 +41,29 @@ bool isReparsePoint(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+// `path` without its double quotes, cut to fit; its length.
+size_t unquote(char (&out)[kPathCapacity], const char* path) {
+    size_t n = 0;
+    for (const char* p = path; *p && n + 1 < kPathCapacity; ++p)
+        if (*p != '"') out[n++] = *p;
+    out[n] = '\0';
+    return n;
+}
+
+void warnLink(const char* function, int probe, const char* path) {
+    MsgTokenHolder tokens;
+    tokens.addString(path);
+    ureReport(URE_LOG_WARNING, function, probe, 0, 7112, &tokens, 0, true);
+}
+
 // Whether `path` (possibly quoted, possibly ending in a backslash) is itself a link; when
 // it is, the warning is given.
 bool skipLink(const char* function, const char* path) {
-    char plain[kPathCapacity] = {};
-    size_t n = 0;
-    for (const char* p = path; *p && n + 1 < kPathCapacity; ++p)
-        if (*p != '"') plain[n++] = *p;
+    char plain[kPathCapacity];
+    size_t n = unquote(plain, path);
     while (n > 3 && plain[n - 1] == '\\') plain[--n] = '\0';
     if (!isReparsePoint(GetFileAttributesA(plain))) return false;
-    MsgTokenHolder tokens;
-    tokens.addString(plain);
-    ureReport(URE_LOG_WARNING, function, 40, 0, 7112, &tokens, 0, true);
+    warnLink(function, 40, plain);
     return true;
 }
 
@@ -62,9 +73,7 @@ bool skipLinkEntry(const char* function, const char* folder, const WIN32_FIND_DA
     char path[kPathCapacity];
     fa9::formatText(path, sizeof path, "%s%s%s", folder,
                     folder[0] && folder[std::strlen(folder) - 1] == '\\' ? "" : "\\", entry.cFileName);
-    MsgTokenHolder tokens;
-    tokens.addString(path);
-    ureReport(URE_LOG_WARNING, function, 41, 0, 7112, &tokens, 0, true);
+    warnLink(function, 41, path);
     return true;
 }
 
@@ -106,12 +115,9 @@ void createLevels(const char* path) {
 }
 
 // "dir\" + name, without double quotes; false when it does not fit.
-bool childPath(char* out, const char* directory, const char* name) {
-    char unquoted[kPathCapacity] = {};
-    size_t n = 0;
-    for (const char* p = directory; *p && n + 1 < kPathCapacity; ++p)
-        if (*p != '"') unquoted[n++] = *p;
-    return fa9::copyText(out, kPathCapacity, unquoted) && fa9::appendText(out, kPathCapacity, name);
+bool childPath(char (&out)[kPathCapacity], const char* directory, const char* name) {
+    unquote(out, directory);
+    return fa9::appendText(out, kPathCapacity, name);
 }
 
 // One entry of the source: a folder as a tree of its own (so its copy, too, is
