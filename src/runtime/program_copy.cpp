@@ -131,15 +131,14 @@ bool makeProtectedFolder(char* out) {
 
 }  // namespace
 
-bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
+void iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
     StreamRowHold hold;  // released last, after the view
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
-    if (!database) return false;
+    if (!database) return;
     unique_msihandle view;
-    if (MsiDatabaseOpenViewA(database.get(), "SELECT * FROM Binary", view.out()) != ERROR_SUCCESS) return false;
-    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return false;
-    // In the order of the rows; a row the package lacks has no digest.
-    bool ok = true;
+    if (MsiDatabaseOpenViewA(database.get(), "SELECT * FROM Binary", view.out()) != ERROR_SUCCESS) return;
+    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return;
+    // In the order of the rows; a row missing or unreadable has no digest.
     for (;;) {
         unique_msihandle record;
         if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
@@ -150,15 +149,11 @@ bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries) {
         for (const ProgramFile& file : kProgramFiles) needed = needed || std::strcmp(file.name, name) == 0;
         if (!needed) continue;
         char hex[Sha256::kHexSize];
-        if (!hashStream(record.get(), hex)) {
-            ok = false;
-            continue;
-        }
+        if (!hashStream(record.get(), hex)) continue;
         iAppendActionEntry(entries, (std::string(kDigestPrefix) + name).c_str(), hex);
         StreamRowHold::offer(record);
     }
     MsiViewClose(view.get());
-    return ok;
 }
 
 ProgramCopy::~ProgramCopy() { remove(); }

@@ -9,9 +9,9 @@
 #include <string>
 
 // Appends to `entries` (CustomActionData text) the SHA-256 of every Binary row the run
-// of commontoolreg.exe needs, for the rows the package has. False when a row's stream
-// cannot be read.
-bool iHashProgramRows(MSIHANDLE hInstall, std::string& entries);
+// of commontoolreg.exe needs, for the rows the package has and can read; the others get
+// none (what that means for the run: ProgramCopy).
+void iHashProgramRows(MSIHANDLE hInstall, std::string& entries);
 
 // The copy of one run. Without digests in the action's data (a package authored without
 // them) nothing is copied and the runtime folder itself serves.

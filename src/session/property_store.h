@@ -26,7 +26,7 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
 // `programTargets` (null-terminated) also get what `programEntries` gives. 0, or the
 // installer's result of a failed property write.
 // Appends encoded entries to its text; asked once, and only when a row needs it.
-using ProgramEntries = bool (*)(MSIHANDLE hInstall, std::string& entries);
+using ProgramEntries = void (*)(MSIHANDLE hInstall, std::string& entries);
 UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries);
 
 // Deletes the store with everything in it. Reports nothing.
