@@ -29,6 +29,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
+# The same sources give the same package: every time stamp it holds (files in the
+# cabinet, the summary's dates, the stand-ins' PE headers) is SOURCE_DATE_EPOCH, by
+# default the time of the commit, and the package code is derived from the contents.
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git -C "$repo" log -1 --format=%ct 2>/dev/null || echo 0)
+fi
+export SOURCE_DATE_EPOCH
 
 usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
@@ -54,7 +61,7 @@ while [ $# -gt 0 ]; do
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
 done
-for f in "$dll" "$def" "$build/siblings/fa9osse_install3.dll"; do
+for f in "$dll" "$def" "$build/siblings/fa9osse_install3.dll" "$build/fa9-version.txt"; do
   [ -f "$f" ] || { echo "build-package.sh: missing $f" >&2; exit 1; }
 done
 
@@ -86,7 +93,8 @@ cross() {  # cross <output> <source> <cc flags...>
   local target=$1 src=$2; shift 2
   if [ ! -f "$cache/$target" ] || [ "$src" -nt "$cache/$target" ] || [ "$0" -nt "$cache/$target" ] ||
      [ "$here/stand-ins/standin.h" -nt "$cache/$target" ]; then
-    "$cc" -O2 -s -static-libgcc "$@" -o "$cache/$target.tmp" "$src"
+    # A bare output name: the linker derives a DLL's preferred base from it.
+    (cd "$cache" && "$cc" -O2 -s -static-libgcc "$@" -o "$target.tmp" "$src")
     mv "$cache/$target.tmp" "$cache/$target"
   fi
 }
@@ -144,7 +152,9 @@ cp "$here/fa9wolt.wxs" "$stage/"
 cp -r "$here/files" "$stage/"
 cp "$cache/macConfigChange.exe" "$stage/stand-ins/"
 product_code=FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700
-(cd "$stage" && wixl -a "$arch" -D "Arch=$arch" -D "ProductCode=$product_code" -o "$out" fa9wolt.wxs)
+version=$(cat "$build/fa9-version.txt")
+find "$stage" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +  # the cabinet keeps each file's time
+(cd "$stage" && wixl -a "$arch" -D "Arch=$arch" -D "ProductCode=$product_code" -D "Version=$version" -o "$out" fa9wolt.wxs)
 (cd "$stage/tables" && msidump -d . -t "$out" >/dev/null)
 
 # --- custom actions the DLL exports, placed by custom-actions.tsv
@@ -235,10 +245,21 @@ awk -F'\t' 'NR > 3' "$stage/tables/Property.idt" | while IFS=$'\t' read -r name 
 done >> "$stage/idt/Property.idt"
 for p in "${props[@]}"; do printf '%s\t%s\n' "${p%%=*}" "${p#*=}" >> "$stage/idt/Property.idt"; done
 
+# The summary: dates from SOURCE_DATE_EPOCH, and a package code derived from everything
+# the package is made of, so that another package never shares it.
+stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y/%m/%d %H:%M:%S')
+code=$( (cd "$stage" && find idt files stand-ins fa9wolt.wxs -type f -print0 | sort -z | xargs -0 sha256sum;
+         echo "$version $arch $product_code") | sha256sum | tr a-f A-F)
+package_code="{${code:0:8}-${code:8:4}-${code:12:4}-${code:16:4}-${code:20:12}}"
+awk -F'\t' -v OFS='\t' -v code="$package_code" -v stamp="$stamp" \
+  'NR > 3 && $1 == 9 {$2 = code} NR > 3 && ($1 == 12 || $1 == 13) {$2 = stamp} {print}' \
+  "$stage/tables/_SummaryInformation.idt" > "$stage/idt/_SummaryInformation.idt"
+
 (cd "$stage/idt" && msibuild "$out" -i Binary.idt -i CustomAction.idt -i InstallUISequence.idt \
-   -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i ControlEvent.idt -i Property.idt)
+   -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i ControlEvent.idt -i Property.idt \
+   -i _SummaryInformation.idt)
 
 rows=$(awk -F'\t' 'NR > 3 {print $1}' "$stage/idt/Binary.idt" | paste -sd' ')
-echo "package: $out ($arch, ProductLanguage $language)"
+echo "package: $out ($arch, version $version, ProductLanguage $language, package code $package_code)"
 echo "  Binary rows: $rows"
 echo "  custom actions: ${scheduled[*]:-(none exported)}"

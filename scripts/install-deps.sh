@@ -4,7 +4,7 @@
 set -euo pipefail
 pkgs=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
       cmake ninja-build libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-      wine64 msitools wixl xvfb xdotool imagemagick locales libc6-i386)
+      wine64 msitools wixl xvfb xdotool imagemagick locales libc6-i386 libssl-dev osslsigncode openssl)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -1,9 +1,12 @@
-// SHA-256 (FIPS 180-4), for checking a file against the digest of the package row it
-// came from.
+// SHA-256 from the platform (bcrypt.dll, Vista and later: a validated implementation
+// that every supported Windows and Wine carry), for checking a file against the digest
+// of the package row it came from.
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
+#include <memory>
+
+#include "platform/win32.h"
 
 class Sha256 {
 public:
@@ -11,16 +14,19 @@ public:
     static const size_t kHexSize = 2 * kDigestSize + 1;  // lower-case hex with its terminator
 
     Sha256();
-    void update(const void* data, size_t size);
-    // Ends the message; the object must not be updated afterwards.
-    void finish(uint8_t digest[kDigestSize]);
-    void finishHex(char hex[kHexSize]);
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
+
+    // False once the platform has refused a step: the digest can then not be had.
+    bool update(const void* data, size_t size);
+    // Ends the message; the object must not be updated afterwards. On failure `hex` is
+    // empty, which matches no digest.
+    bool finishHex(char hex[kHexSize]);
 
 private:
-    void compress(const uint8_t block[64]);
-
-    uint32_t state_[8];
-    uint8_t block_[64];
-    size_t used_ = 0;
-    uint64_t length_ = 0;  // bytes seen
+    BCRYPT_ALG_HANDLE algorithm_ = nullptr;
+    BCRYPT_HASH_HANDLE hash_ = nullptr;
+    std::unique_ptr<UCHAR[]> object_;  // the hash's state, which Vista wants from the caller
+    bool ok_ = false;
 };

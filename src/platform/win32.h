@@ -12,6 +12,7 @@
 #include <msi.h>
 #include <msiquery.h>
 #include <process.h>
+#include <bcrypt.h>
 #else
 #include "winsim/win32_api.h"
 #endif

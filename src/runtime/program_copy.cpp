@@ -55,11 +55,10 @@ bool hashStream(MSIHANDLE record, char hex[Sha256::kHexSize]) {
     for (;;) {
         DWORD size = kStreamPiece;
         if (MsiRecordReadStream(record, 2, piece.get(), &size) != ERROR_SUCCESS) return false;
-        digest.update(piece.get(), size);
+        if (!digest.update(piece.get(), size)) return false;
         if (size < kStreamPiece) break;
     }
-    digest.finishHex(hex);
-    return true;
+    return digest.finishHex(hex);
 }
 
 // Copies `from` into the new file `to` (never one already there).
@@ -92,11 +91,10 @@ bool matches(const char* path, const std::string& expected) {
         DWORD read = 0;
         if (!ReadFile(file.get(), chunk.get(), kChunk, &read, nullptr)) return false;
         if (read == 0) break;
-        digest.update(chunk.get(), read);
+        if (!digest.update(chunk.get(), read)) return false;
     }
     char hex[Sha256::kHexSize];
-    digest.finishHex(hex);
-    return fa9::equalsNoCase(hex, expected.c_str());
+    return digest.finishHex(hex) && fa9::equalsNoCase(hex, expected.c_str());
 }
 
 // What cannot go now (a file a process the program left running still uses) goes at

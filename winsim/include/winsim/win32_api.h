@@ -623,3 +623,36 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSe
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 }
 // ---- end of security block ----
+
+// ---- bcrypt: the platform's hashes ----
+typedef LONG NTSTATUS;
+typedef unsigned char UCHAR;
+typedef UCHAR* PUCHAR;
+typedef const wchar_t* LPCWSTR;
+typedef void* BCRYPT_HANDLE;
+typedef void* BCRYPT_ALG_HANDLE;
+typedef void* BCRYPT_HASH_HANDLE;
+#define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
+#define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_OBJECT_LENGTH L"ObjectLength"
+#define BCRYPT_HASH_LENGTH L"HashDigestLength"
+#define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
+#define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
+#define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
+#define STATUS_BUFFER_TOO_SMALL ((NTSTATUS)0xC0000023L)
+#define STATUS_NOT_SUPPORTED ((NTSTATUS)0xC00000BBL)
+#define STATUS_NOT_FOUND ((NTSTATUS)0xC0000225L)
+
+extern "C" {
+NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCWSTR pszAlgId, LPCWSTR pszImplementation,
+                                            ULONG dwFlags);
+NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pszProperty, PUCHAR pbOutput, ULONG cbOutput,
+                                  ULONG* pcbResult, ULONG dwFlags);
+NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE* phHash, PUCHAR pbHashObject,
+                                 ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret, ULONG dwFlags);
+NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG cbInput, ULONG dwFlags);
+NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
+NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
+NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags);
+}
