@@ -21,6 +21,7 @@ title, buttons, screenshot).
 
 import argparse
 import os
+import shutil
 import subprocess
 import sys
 import time
@@ -176,8 +177,23 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
         print("%s: Wine prefix prepared in %.1f s (display %s)" % (BITNESS[arch], wine_run.timings["prepare"],
                                                                  wine_run.display))
         pkg_dir = os.path.join(work_dir, "packages")
-        package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
+        if args.sign_pfx:
+            # The DLL is signed before the package takes it in, then the package itself.
+            signed_dll = os.path.join(pkg_dir, "signed", "fa9wolt.dll")
+            os.makedirs(os.path.dirname(signed_dll), exist_ok=True)
+            shutil.copyfile(d["dll"], signed_dll)
+            wine_e2e.sign(args.sign_pfx, signed_dll)
+            package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), ["--dll", signed_dll],
+                                             cache_dir=work_dir)
+            wine_e2e.sign(args.sign_pfx, package.path)
+        else:
+            package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
         print(package.description)
+        carried = package.path + ".fa9wolt.dll"
+        with open(carried, "wb") as f:
+            f.write(package.binary_row("fa9wolt.dll") or b"")
+        d["signed"] = [(what, wine_e2e.signature(path, args.sign_ca)) for what, path in
+                       (("the package", package.path), ("the fa9wolt.dll it carries", carried))]
         d["actions"], d["targets"] = custom_actions(package)
 
         # The same package without custom actions shows what Wine itself puts in the dump.
@@ -233,6 +249,9 @@ def report(d, ui):
     print()
     print("=" * 78)
     print("Machine afterwards (%s):" % what)
+    for what, signer in d["signed"]:
+        print("  %-45s %s" % ("Authenticode signature of %s:" % what, "signed by " + signer if signer else
+                                "not signed (scripts/sign.sh signs; FA9_SIGN_PFX for the demo)"))
     print("  product files installed by the installation: %s" % ("yes" if d["installed"] else "NO"))
     print("  product files gone after the removal:        %s" % ("yes" if d["removed"] else "NO"))
     print("  runtime folders left in %s: %s" % (d["temp"], ", ".join(d["runtime"]) or "none"))
@@ -274,6 +293,8 @@ def main(argv=None):
     ap.add_argument("--ui", choices=("qn", "full"), default="qn",
                     help="qn: no user interface (execute sequence only); full: the UI sequence too")
     ap.add_argument("--machine", default=MACHINE, help="registry of the machine (REGEDIT4 file)")
+    ap.add_argument("--sign-pfx", help="sign the DLL and the package with this certificate (FA9_SIGN_PASSWORD)")
+    ap.add_argument("--sign-ca", help="the certificate the signatures are verified against")
     args = ap.parse_args(argv)
     build_dir = os.path.abspath(args.build_dir)
     if not os.path.isfile(os.path.join(build_dir, "src", "fa9wolt.dll")):

@@ -92,7 +92,7 @@ class Checks:
 
 
 class Context:
-    def __init__(self, wine_run, build_dir, package_dir, package_options=()):
+    def __init__(self, wine_run, build_dir, package_dir, package_options=(), sign=None):
         self.run = wine_run
         # The bitness of the DLL under test ("x64" or "x86") and the program folder its
         # package installs into: "C:\Program Files (x86)" for a 32-bit package.
@@ -102,6 +102,8 @@ class Context:
         self.package_options = list(package_options)
         self.build_dir = build_dir
         self.package_dir = package_dir
+        # (PFX, CA): every package is signed, and it and the DLL it carries must verify.
+        self.sign = sign
         self._packages = {}
         self.timings = []  # (what, seconds) of the current scenario
 
@@ -113,8 +115,20 @@ class Context:
             out = os.path.join(self.package_dir, name + ".msi")
             self._packages[name] = wine_e2e.build_package(self.build_dir, out, self.package_options + list(options),
                                                           cache_dir=self.run.work_dir)
+            if self.sign:
+                self._sign(self._packages[name])
             self.timings.append(("package " + name, time.monotonic() - t0))
         return self._packages[name]
+
+    def _sign(self, package):
+        pfx, ca = self.sign
+        wine_e2e.sign(pfx, package.path)
+        dll = package.path + ".fa9wolt.dll"
+        with open(dll, "wb") as f:
+            f.write(package.binary_row("fa9wolt.dll") or b"")
+        for what, path in (("package", package.path), ("its fa9wolt.dll", dll)):
+            if not wine_e2e.signature(path, ca):
+                raise RuntimeError("the %s is not signed: %s" % (what, path))
 
     def machine(self, name, registry=DEFAULT_MACHINE, provider=True):
         """A machine seeded with `registry`; with the default machine, the IDE stand-in
@@ -1022,6 +1036,9 @@ def main(argv=None):
     ap.add_argument("--prepare-only", action="store_true", help="prepare the prefix and the helpers, run nothing")
     ap.add_argument("--use-prepared", action="store_true", help="use the prefix a --prepare-only run left")
     ap.add_argument("--dll", help="package this fa9wolt.dll instead of the build's (to see the scenarios fail)")
+    ap.add_argument("--sign-pfx", help="sign every package with this certificate (password in FA9_SIGN_PASSWORD); "
+                    "with --dll, a DLL signed with it: the scenarios must pass as they do unsigned")
+    ap.add_argument("--sign-ca", help="the certificate the signatures must verify against")
     ap.add_argument("--list", action="store_true")
     ap.add_argument("--names", action="store_true", help="the scenario names, one a line")
     ap.add_argument("scenarios", nargs="*")
@@ -1071,7 +1088,8 @@ def main(argv=None):
         package_dir = os.path.join(work_dir, "packages")
         if args.use_prepared:
             package_dir += "-" + (names[0] if len(names) == 1 else "pid%d" % os.getpid())
-        ctx = Context(wine_run, build_dir, package_dir, ["--dll", os.path.abspath(args.dll)] if args.dll else [])
+        sign = (os.path.abspath(args.sign_pfx), args.sign_ca and os.path.abspath(args.sign_ca)) if args.sign_pfx else None
+        ctx = Context(wine_run, build_dir, package_dir, ["--dll", os.path.abspath(args.dll)] if args.dll else [], sign)
         if args.prepare_only:
             ctx.package("en")  # cross-builds the stand-ins once for the scenarios to come
             return 0

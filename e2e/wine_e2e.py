@@ -170,6 +170,26 @@ def build_package(build_dir, out_msi, options=(), description="", cache_dir=None
     return Package(out_msi, description or p.stdout.decode().strip())
 
 
+def signature(path, ca=None):
+    """Who signed a file with Authenticode: the signer's subject when the signature
+    verifies (against `ca` when given), None when the file is unsigned, or raises when a
+    signature is there but does not verify."""
+    cmd = ["osslsigncode", "verify"] + (["-CAfile", ca] if ca else []) + ["-in", path]
+    p = run(cmd, check=False)
+    text = (p.stdout + p.stderr).decode("utf-8", "replace")
+    if p.returncode == 0:
+        m = re.search(r"Signer's certificate:.*?Subject: *(.+?)\n", text, re.S)
+        return m.group(1).strip() if m else "signed"
+    if "Unable to extract existing signature" in text or "No signature found" in text:
+        return None
+    raise RuntimeError("%s: a signature that does not verify:\n%s" % (path, text[-2000:]))
+
+
+def sign(pfx, path):
+    """Signs a file in place with scripts/sign.sh (FA9_SIGN_PASSWORD from the environment)."""
+    run(["bash", os.path.join(REPO, "scripts", "sign.sh"), pfx, path], timeout=120)
+
+
 class WineRun:
     """Xvfb, helpers and the prepared prefix shared by all scenarios of one run. `arch`
     is the bitness of the custom-action DLL under test: "x86" runs every Wine process

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the shipped 32-bit files a second time, from a copy of the sources in another
-# folder, and compares them byte for byte with build/mingw-i686's: a build that depends on
-# its folder, the clock or anything but the sources and SOURCE_DATE_EPOCH shows here.
+# Builds the shipped 32-bit files and the package a second time, from a copy of the
+# sources in another folder, and compares them byte for byte with build/mingw-i686's (and
+# a package built from it): a build that depends on its folder, the clock or anything but
+# the sources and SOURCE_DATE_EPOCH shows here.
 # usage: check-reproducible.sh [first-build-dir]   (default build/mingw-i686, already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,4 +25,14 @@ for f in src/fa9wolt.dll siblings/fa9osse_install3.dll tools/rspcheck.exe \
     echo "FAIL: $f differs between $first and $second"; status=1
   fi
 done
+# The package from each build (with its stand-ins built in each build's own folder).
+for build in "$first" "$second"; do
+  bash package/build-package.sh "$build" "$build/reproduce/fa9wolt.msi" --arch x86 --cache "$build/reproduce" >/dev/null
+done
+if cmp -s "$first/reproduce/fa9wolt.msi" "$second/reproduce/fa9wolt.msi"; then
+  echo "same: the package ($(sha256sum < "$first/reproduce/fa9wolt.msi" | cut -c1-16))"
+else
+  echo "FAIL: the packages built from $first and $second differ"; status=1
+fi
+rm -rf "$first/reproduce"
 exit $status

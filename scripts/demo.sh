@@ -17,4 +17,7 @@ done
 echo
 echo "== end-to-end demo: the package installed and removed by Wine's msiexec, with the 64-bit DLL"
 echo "   and with the shipped 32-bit one (where this machine runs 32-bit code)"
-python3 e2e/demo.py --build-dir build/mingw-x86_64 --build-dir-x86 build/mingw-i686
+# FA9_SIGN_PFX (with FA9_SIGN_PASSWORD, and FA9_SIGN_CA to verify against): the demo signs
+# what it installs; either way its report says whether the package and the DLL were signed.
+python3 e2e/demo.py --build-dir build/mingw-x86_64 --build-dir-x86 build/mingw-i686 \
+  ${FA9_SIGN_PFX:+--sign-pfx "$FA9_SIGN_PFX"} ${FA9_SIGN_CA:+--sign-ca "$FA9_SIGN_CA"}
