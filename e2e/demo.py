@@ -249,9 +249,9 @@ def report(d, ui):
     print()
     print("=" * 78)
     print("Machine afterwards (%s):" % what)
-    for what, signer in d["signed"]:
-        print("  %-45s %s" % ("Authenticode signature of %s:" % what, "signed by " + signer if signer else
-                                "not signed (scripts/sign.sh signs; FA9_SIGN_PFX for the demo)"))
+    print("  Authenticode signatures: %s%s" % ("; ".join(
+        "%s %s" % (what, "signed by " + signer if signer else "not signed") for what, signer in d["signed"]),
+        "" if any(signer for _, signer in d["signed"]) else " (FA9_SIGN_PFX makes the demo sign them)"))
     print("  product files installed by the installation: %s" % ("yes" if d["installed"] else "NO"))
     print("  product files gone after the removal:        %s" % ("yes" if d["removed"] else "NO"))
     print("  runtime folders left in %s: %s" % (d["temp"], ", ".join(d["runtime"]) or "none"))
