@@ -11,6 +11,7 @@
 #include "response/response_engine.h"
 #include "response/response_file.h"
 #include "runtime/program_copy.h"
+#include "runtime/run_folder.h"
 #include "session/property_access.h"
 #include "session/property_store.h"
 
@@ -69,10 +70,12 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
     });
 }
 
-// No context: the removal of the store reports nothing and never fails.
+// No context: the removal of the store reports nothing and never fails. The run is over
+// then, so the runtime folders this process made go too.
 extern "C" UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall) {
     iRunGuarded([&] {
         iDeletePropertyStore(hInstall);
+        iEndLiveRuntimeFolders();
         return static_cast<UINT>(ERROR_SUCCESS);
     });
     return ERROR_SUCCESS;
