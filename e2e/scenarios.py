@@ -718,8 +718,10 @@ def full_ui_summary(ctx, c):
     runs AddSummaryCA, the Summary dialog shows the setting text (read back from the
     control: product line, features to be installed, directory; screenshot kept), the
     generated response file FA9RL000.rsp in TempFolder holds PROD=WOLT_TOOLS, and Install
-    finishes the installation."""
-    pkg = ctx.package("en")
+    finishes the installation (the actions that end the run, which remove the generated
+    file, left out so that it can be read)."""
+    pkg = ctx.package("en-kept", "--unsequenced", "PostProcessInstallCA", "--unsequenced",
+                      "PostProcessInstallCAOnUIEnd")
     with ctx.machine("full_ui_summary") as m:
         r = m.msiexec("/i", pkg, ui=None, label="install")
         check_ran(c, r, 0, ["AddSummaryCA"])
@@ -877,6 +879,165 @@ def tampered_runtime(ctx, c):
                repr([l for l in r.library_lines() if "Error" in l]))
         c.eq("RegisterWOLTKeysCA failed", r.action_result("RegisterWOLTKeysCA"), 0)
         c.eq("store removed after the rollback", _store(m, r)[1], None)
+
+
+def _leftovers(c, machine, before, what):
+    """Checks that the machine is as `before` (a Machine.state()), outside
+    wine_e2e.STATE_IGNORED, after the deletions marked for the next restart."""
+    diff = wine_e2e.compare_states(before, machine.state())
+    c.eq("%s: the machine's files and registry against before" % what, diff, [])
+
+
+def _run_traces(machine, temp):
+    """What runs of the library may leave in the user's temporary folder: runtime folders,
+    program copies and their markers."""
+    host = machine.host_path(temp) if temp else None
+    if not host or not os.path.isdir(host):
+        return []
+    return sorted(n for n in os.listdir(host) if n.upper().startswith(("FA9WOLT", "FA9RUN")))
+
+
+@scenario
+def nothing_left_behind(ctx, c):
+    """(x) An installation through the full UI (both sequences make a runtime folder) and
+    its removal leave nothing: after each, no runtime folder, program copy or marker in
+    %TEMP% and no key of the store's path; after the removal the prefix's files and
+    registry are as before the installation (after the restart's deletions, outside the
+    list of what Wine itself writes)."""
+    pkg = ctx.package("en")
+    with ctx.machine("nothing_left_behind") as m:
+        before = m.state()
+        r = m.msiexec("/i", pkg, ui=None, label="install")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA", "PreProcessInstallCA", "PostProcessInstallCA"])
+        temp = r.props.get("TempFolder", "")
+        c.true("TempFolder known", temp)
+        c.eq("install: left in %TEMP%", _run_traces(m, temp), [])
+        c.eq("install: the store's top key", m.reg_query(r"HKCU\Software\ZNK"), None)
+        r = m.msiexec("/x", pkg, label="remove")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA", "RemoveWOLTKeysCA", "PostProcessInstallCA"])
+        c.eq("remove: left in %TEMP%", _run_traces(m, temp), [])
+        _leftovers(c, m, before, "after the removal")
+
+
+@scenario
+def repeated_runs(ctx, c):
+    """(y) Install, repair, repair, remove, install again, remove: each exits 0, each leaves
+    no runtime folder in %TEMP% (the names are used again: every run takes FA9WOLT00000),
+    and after the last removal the machine is as before the first installation."""
+    pkg = ctx.package("en")
+    with ctx.machine("repeated_runs") as m:
+        before = m.state()
+        for i, (action, label) in enumerate((("/i", "install"), ("/fa", "repair1"), ("/fa", "repair2"),
+                                             ("/x", "remove"), ("/i", "install2"), ("/x", "remove2"))):
+            r = m.msiexec("/i", pkg, properties={"REINSTALL": "ALL", "REINSTALLMODE": "omus"} if action == "/fa" else None,
+                          label=label) if action != "/x" else m.msiexec("/x", pkg, label=label)
+            check_ran(c, r, 0, ["InitializeWOLTInstallCA", "PostProcessInstallCA"])
+            temp = r.props.get("TempFolder", "")
+            c.eq("%s: runtime folder" % label, r.props.get("CURRENT_PROCESS_DIRECTORY"), temp + "FA9WOLT00000")
+            c.eq("%s: left in %%TEMP%%" % label, _run_traces(m, temp), [])
+        _leftovers(c, m, before, "after the last removal")
+
+
+# Where the scenarios kill the installation: right after each custom action of the
+# library in the execute sequence (fault.exe /kill), and during RegisterWOLTKeysCA, while
+# its program copy is in use (the registration program ends msiexec: kill.txt).
+KILLED_IMMEDIATE = ["InitializeWOLTInstallCA", "SetWOLTDialogTitlePropertiesCA", "DetectDOTNETEnvCA",
+                    "CheckWOLTPrereqCA", "SetWOLTTemplateCompCA", "CheckWOLTInstallDirCA",
+                    "DetectDotNetDataProviderInstalledCA", "PreProcessInstallCA"]
+KILLED_IN_SCRIPT = ["CopyVC80AssembliesCA", "RegisterWOLTKeysCA", "during RegisterWOLTKeysCA",
+                    "RegisterWOLTMachineCfgCA", "SetupWOLTTemplateCA"]
+
+
+@scenario
+def killed_runs(ctx, c):
+    """(z) msiexec and its custom-action servers killed after each immediate custom action
+    of the library in turn: the next installation succeeds with the usual results (add-ins
+    registered for the installation folder) and removes what the killed run left (runtime
+    folder, marker, store); its removal leaves the machine as before."""
+    _killed(ctx, c, "killed_runs", KILLED_IMMEDIATE)
+
+
+@scenario
+def killed_in_script(ctx, c):
+    """(z2) The same with msiexec killed in the script: after each deferred custom action
+    of the library, and during RegisterWOLTKeysCA while its program copy is in use."""
+    _killed(ctx, c, "killed_in_script", KILLED_IN_SCRIPT)
+
+
+# Where the scenario fails the script (fault.exe /fail right after the action), with the
+# library's rollback rows the installer must then run.
+FAILED_IN_SCRIPT = [("CopyVC80AssembliesCA", []),
+                    ("RegisterWOLTKeysCA", ["RollbackRegisterWOLTKeys"]),
+                    ("RegisterWOLTMachineCfgCA", ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"]),
+                    ("SetupWOLTTemplateCA", ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"])]
+
+
+@scenario
+def cancelled_runs(ctx, c):
+    """(c2) Cancelled at each dialog of the full UI (1602), failed right after each script
+    action of the library and by a program of the script failing (the machine
+    configuration program's exit code; 1603): every run rolls back, the library's rollback
+    rows are called (what Wine lets be seen of them: see the checks) and the store removed,
+    and the machine's files and registry are as before."""
+    pkg = ctx.package("faults", "--faults")
+    with ctx.machine("cancelled_runs") as m:
+        before = m.state()
+        for n, dialog in ((1, "welcome"), (2, "summary")):
+            r = m.msiexec("/i", pkg, ui=None, cancel_at=n, label="cancel-" + dialog)
+            check_ran(c, r, 1602, ["InitializeWOLTInstallCA", "PostProcessInstallCAOnUICancel"])
+            _leftovers(c, m, before, "cancelled at the %s dialog" % dialog)
+        runs = [(point, {"FA9FAULT_AT": point, "FA9FAULT_MODE": "/fail"}, rollbacks)
+                for point, rollbacks in FAILED_IN_SCRIPT]
+        runs.append(("macConfigChange failing", {}, ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"]))
+        for point, props, rollbacks in runs:
+            if not props:
+                m.place_file(STAND_IN_STATE + "exitcodes.txt", text="macConfigChange -toolspath 1\n")
+            r = m.msiexec("/i", pkg, properties=props, label="fail-" + point.split()[0])
+            if not props:
+                os.remove(m.host_path(STAND_IN_STATE + "exitcodes.txt"))
+            # Wine fails a script's program action with 1627, an action of the library with 1603.
+            check_ran(c, r, 1627 if props else 1603, ["PostProcessInstallCAOnFailure"])
+            # The rollback rows run once InstallFinalize has failed. Wine runs the whole rollback
+            # script (also rows of actions that never ran) last to first and stops at the first
+            # row that fails: the machine configuration's, whose installed program it has
+            # already removed. So only "a rollback row of the library was called" is checked.
+            results = [a for a, _ in r.action_results()]
+            after = results[results.index("InstallFinalize") + 1:] if "InstallFinalize" in results else []
+            called = [a for a in after if a.startswith("Rollback")]
+            if rollbacks:
+                c.true("%s: a rollback row of the library called" % point, called, repr(after))
+            c.note("%s: rollback rows called %r" % (point, called))
+            c.eq("%s: the store" % point, _store(m, r)[1], None)
+            _leftovers(c, m, before, "failed at %s" % point)
+
+
+def _killed(ctx, c, name, points):
+    pkg = ctx.package("faults", "--faults")
+    with ctx.machine(name) as m:
+        before = m.state()
+        for point in points:
+            during = point.startswith("during ")
+            if during:
+                m.place_file(STAND_IN_STATE + "kill.txt", text="commontoolreg /commontoolinstall 0\n")
+                props = {}
+            else:
+                props = {"FA9FAULT_AT": point, "FA9FAULT_MODE": "/kill"}
+            k = m.msiexec("/i", pkg, properties=props, label="kill-" + point.replace(" ", "-"))
+            if during:
+                os.remove(m.host_path(STAND_IN_STATE + "kill.txt"))
+            c.eq("%s: killed (msiexec's exit code)" % point, k.code, 4242)
+            temp = k.props.get("TempFolder") or "C:\\users\\%s\\Temp\\" % os.environ.get("USER", "root")
+            killed_left = _run_traces(m, temp)
+            c.note("%s: the killed run left %r" % (point, killed_left))
+            r = m.msiexec("/i", pkg, label="after-" + point.replace(" ", "-"))
+            check_ran(c, r, 0, ["InitializeWOLTInstallCA", "RegisterWOLTKeysCA", "PostProcessInstallCA"])
+            c.eq("%s: add-ins registered by the next installation" % point, m.stand_in_record("addins.txt"),
+                 "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
+            c.eq("%s: left in %%TEMP%% after the next installation" % point, _run_traces(m, temp), [])
+            c.eq("%s: the store after the next installation" % point, _store(m, r)[1], None)
+            x = m.msiexec("/x", pkg, label="remove-" + point.replace(" ", "-"))
+            check_ran(c, x, 0, ["PostProcessInstallCA"])
+        _leftovers(c, m, before, "after the last removal")
 
 
 def _table(package, name):

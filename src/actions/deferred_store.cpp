@@ -10,6 +10,7 @@
 #include "frame/ure_info.h"
 #include "response/response_engine.h"
 #include "response/response_file.h"
+#include "response/response_generation.h"
 #include "runtime/program_copy.h"
 #include "runtime/run_folder.h"
 #include "session/property_access.h"
@@ -76,6 +77,12 @@ extern "C" UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall) {
     iRunGuarded([&] {
         iDeletePropertyStore(hInstall);
         iEndLiveRuntimeFolders();
+        // The response file written from the dialog choices has served its run.
+        char path[kRspPathCapacity] = {};
+        DWORD capacity = kRspPathCapacity;
+        if (iMsiGetProperty(hInstall, "RSP_FILE_PATH", path, &capacity) == ERROR_SUCCESS &&
+            liteIsGeneratedResponseFile(hInstall, path))
+            DeleteFileA(path);
         return static_cast<UINT>(ERROR_SUCCESS);
     });
     return ERROR_SUCCESS;
