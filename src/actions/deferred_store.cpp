@@ -80,7 +80,8 @@ extern "C" UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall) {
         // The response file written from the dialog choices has served its run.
         char path[kRspPathCapacity] = {};
         DWORD capacity = kRspPathCapacity;
-        if (iMsiGetProperty(hInstall, "RSP_FILE_PATH", path, &capacity) == ERROR_SUCCESS &&
+        // Only ever an immediate action: the session itself holds the property.
+        if (MsiGetPropertyA(hInstall, "RSP_FILE_PATH", path, &capacity) == ERROR_SUCCESS &&
             liteIsGeneratedResponseFile(hInstall, path))
             DeleteFileA(path);
         return static_cast<UINT>(ERROR_SUCCESS);
