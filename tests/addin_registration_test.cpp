@@ -433,7 +433,9 @@ INSTANTIATE_TEST_SUITE_P(
                        m.writeFile(std::string(kSystemTemp) + "\\FA9RUN00000\\planted.txt", "the user's");
                    },
                    nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"package_without_digests", [](winsim::Machine&) {}, nullptr, kRuntimeDir, true}),
+        TamperCase{"package_without_digests", [](winsim::Machine&) {}, nullptr, kRuntimeDir, true},
+        TamperCase{"copy_volume_full", [](winsim::Machine& m) { m.setVolumeFreeSpace('C', 10); },
+                   "commontoolreg.exe", nullptr, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 TEST_F(ScriptRun, ACopyThatCannotBeHashedIsNotRun) {
