@@ -122,7 +122,7 @@ bool makeProtectedFolder(char* out, HANDLE& marker) {
     const DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp) return false;
     if (temp[n - 1] == '\\') temp[n - 1] = '\0';
-    iSweepFinishedRunFolders(temp, "FA9RUN");
+    iSweepFinishedRunFolders(temp, "FA9RUN", true);
     for (unsigned counter = 0; counter < 100000; ++counter) {
         if (!fa9::formatText(out, MAX_PATH + 1, "%s\\FA9RUN%05u", temp, counter)) return false;
         marker = iHoldRunMarker(out);

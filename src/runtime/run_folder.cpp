@@ -3,6 +3,7 @@
 #include "frame/bounded.h"
 #include "frame/message_strings.h"
 #include "frame/scoped_handles.h"
+#include "runtime/protected_folder.h"
 
 #include <cstring>
 #include <string>
@@ -151,7 +152,7 @@ bool iEndRunFolder(const char* folder, HANDLE marker) {
     return DeleteFileA(path) || isGone(path);
 }
 
-void iSweepFinishedRunFolders(const char* parent, const char* prefix) {
+void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool ownedOnly) {
     if (!parent || !*parent || !prefix) return;
     char base[kPathCapacity];
     if (!fa9::copyText(base, sizeof base, parent)) return;
@@ -183,6 +184,10 @@ void iSweepFinishedRunFolders(const char* parent, const char* prefix) {
         // folder goes, so that no other run's sweep works on it at the same time.
         unique_hfile held(CreateFileA(marker, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!held) continue;
+        if (ownedOnly && (!iOwnedByAccountOrAdministrators(marker) ||
+                          (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES &&
+                           !iOwnedByAccountOrAdministrators(folder))))
+            continue;
         const bool gone = iRemoveFolderTree(folder);
         held.reset();
         if (gone) DeleteFileA(marker);

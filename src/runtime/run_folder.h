@@ -25,8 +25,10 @@ bool iRemoveFolderTree(const char* folder);
 bool iEndRunFolder(const char* folder, HANDLE marker);
 
 // Removes every folder `parent\<prefix>nnnnn` (five digits) of a finished run, then its
-// marker; folders of live runs and unmarked folders stay.
-void iSweepFinishedRunFolders(const char* parent, const char* prefix);
+// marker; folders of live runs and unmarked folders stay. With `ownedOnly`, also folders
+// and markers not owned by SYSTEM, Administrators or this process's account (a script
+// running as SYSTEM removes nothing a standard user made in a temporary folder it shares).
+void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool ownedOnly = false);
 
 // The runtime folders this process holds live: recorded in the process's environment,
 // which outlives this library between custom actions (the installer may unload it).
