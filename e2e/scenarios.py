@@ -964,6 +964,80 @@ def killed_in_script(ctx, c):
     _killed(ctx, c, "killed_in_script", KILLED_IN_SCRIPT)
 
 
+def _pages(n):
+    return (n + 4095) // 4096 * 4096
+
+
+class _SmallVolume:
+    """A tmpfs of `size` bytes mounted over a folder of the machine (as root), for a full
+    volume; unmounted, with the prefix's processes ended, on the way out."""
+
+    def __init__(self, machine, windows_folder, size):
+        self.machine, self.host, self.size = machine, machine.host_path(windows_folder), size
+
+    def __enter__(self):
+        os.makedirs(self.host, exist_ok=True)
+        p = wine_e2e.run(["mount", "-t", "tmpfs", "-o", "size=%d" % self.size, "tmpfs", self.host], check=False)
+        self.mounted = p.returncode == 0
+        return self
+
+    def __exit__(self, *exc):
+        if self.mounted:
+            wine_e2e.run([wine_e2e.WINESERVER, "-k"], env=self.machine.env, check=False)
+            wine_e2e.run(["umount", self.host], check=False)
+
+
+@scenario
+def full_volumes(ctx, c):
+    """(f) A %TEMP% too small for the runtime files: the extraction names the file that did
+    not fit, 1603, and no runtime folder or marker is left; one that holds the runtime
+    folder but not the registration program's copy: 7111, 1603, nothing left; an
+    INSTALLDIR\bin too small for the VC80 copies: the report (result code 112) and no
+    assembly folder there. Each volume is a small tmpfs mounted over the folder (needs
+    root; skipped otherwise)."""
+    pkg = ctx.package("en")
+    dll = _pages(len(pkg.binary_row("fa9wolt.dll") or b""))
+    runtime = sum(_pages(len(pkg.binary_row(row) or b"")) for _, row in RUNTIME_FILES + [(0, "FA9ISTRING_EN_US")])
+    copy = sum(_pages(len(pkg.binary_row(row) or b"")) for _, row in RUNTIME_FILES if "fa9" not in row)
+    with ctx.machine("full_volumes") as m:
+        temp = "C:\\users\\%s\\Temp" % os.environ.get("USER", "root")
+        # The installer's own copy of the DLL goes there too: room for it, then half the runtime.
+        with _SmallVolume(m, temp, dll + 16384 + runtime // 2) as v:
+            if not v.mounted:
+                c.skip("mounting a tmpfs needs root")
+                return
+            r = m.msiexec("/i", pkg, label="temp-full")
+            check_ran(c, r, 1603, ["InitializeWOLTInstallCA"])
+            lines = [l for l in r.library_lines() if l.startswith("1: ERROR:Failed to copy ")]
+            c.eq("one line names the file that did not fit", len(lines), 1)
+            c.note("temp-full: %r" % lines)
+            c.eq("temp-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
+        with _SmallVolume(m, temp, dll + 16384 + runtime + copy // 2):
+            r = m.msiexec("/i", pkg, label="copy-full")
+            check_ran(c, r, 1603, ["RegisterWOLTKeysCA"])
+            # 7111 names the first file of the copy that did not fit.
+            c.true("copy-full: 7111 names a file of the copy", any(
+                l.startswith("1: Error: The program file ") and "is missing or does not match" in l
+                for l in r.library_lines()), repr([l for l in r.library_lines() if "Error" in l]))
+            c.eq("copy-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
+        bin_folder = ctx.install_dir + "bin"
+        # Mounted over the folder above INSTALLDIR (Wine shows a mount point as a link, which
+        # the copy skips): the installer's own files (the machine configuration program and
+        # four texts), then half the VC80 assemblies.
+        program = _pages(os.path.getsize(os.path.join(ctx.run.work_dir, "stand-ins-" + ctx.arch, "macConfigChange.exe")))
+        assemblies = sum(_pages(len(pkg.binary_row(row) or b"")) for path, row in RUNTIME_FILES
+                         if path.startswith("Microsoft.VC80."))
+        with _SmallVolume(m, ctx.install_dir.rstrip("\\").rsplit("\\", 1)[0], program + 6 * 4096 + assemblies // 2):
+            r = m.msiexec("/i", pkg, label="install-full")
+            check_ran(c, r, 0, ["CopyVC80AssembliesCA"])
+            report = ("1: Error: An installation step failed with result code 112. Check the preceding lines of this "
+                      "log for the cause, correct it and run the installation again. ")
+            c.true("install-full: the report", report in r.lines, repr([l for l in r.library_lines() if "Error" in l]))
+            host = m.host_path(bin_folder)
+            c.eq("install-full: assembly folders in bin", sorted(n for n in os.listdir(host)
+                                                                 if n.upper().startswith("MICROSOFT.VC80")), [])
+
+
 # Where the scenario fails the script (fault.exe /fail right after the action), with the
 # library's rollback rows the installer must then run.
 FAILED_IN_SCRIPT = [("CopyVC80AssembliesCA", []),
