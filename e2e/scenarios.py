@@ -174,6 +174,14 @@ def runtime_folder(c, machine, result, number=0):
     return folder, machine.host_path(folder)
 
 
+def _runtime_leftovers(machine, temp):
+    """The runtime folders and their markers in the Windows folder `temp`."""
+    host = machine.host_path(temp) if temp else None
+    if not host or not os.path.isdir(host):
+        return []
+    return sorted(n for n in os.listdir(host) if n.upper().startswith("FA9WOLT"))
+
+
 def files_under(root):
     found = set()
     for dirpath, _, names in os.walk(root):
@@ -205,8 +213,9 @@ def scenario(fn):
 @scenario
 def runtime_extraction_german(ctx, c):
     """(a) ProductLanguage 1031: all fourteen files extracted byte for byte, German strings,
-    the runtime properties and the expanded dialog title published."""
-    pkg = ctx.package("de", "--product-language", "1031")
+    the runtime properties and the expanded dialog title published (PostProcessInstallCA,
+    which removes the folder at the end, left out so that the folder can be read)."""
+    pkg = ctx.package("de-kept", "--product-language", "1031", "--unsequenced", "PostProcessInstallCA")
     with ctx.machine("runtime_extraction_german") as m:
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["InitializeWOLTInstallCA", "SetWOLTDialogTitlePropertiesCA"])
@@ -226,8 +235,8 @@ def runtime_extraction_german(ctx, c):
 @scenario
 def string_library_fallback(ctx, c):
     """(b) ProductLanguage 1036 has no row of its own: one failed fetch is logged and the
-    English string library is extracted."""
-    pkg = ctx.package("fr", "--product-language", "1036")
+    English string library is extracted (the folder kept as in runtime_extraction_german)."""
+    pkg = ctx.package("fr-kept", "--product-language", "1036", "--unsequenced", "PostProcessInstallCA")
     with ctx.machine("string_library_fallback") as m:
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["InitializeWOLTInstallCA"])
@@ -244,7 +253,7 @@ def string_library_fallback(ctx, c):
 @scenario
 def missing_binary_row(ctx, c):
     """(c) Without the row "mfcm80u.dll" the extraction stops there with its error line and
-    1603; what was extracted before stays, nothing after it is extracted, nothing installed."""
+    1603; the partly filled runtime folder is removed with its marker, nothing installed."""
     pkg = ctx.package("no-mfcm80u", "--without-row", "mfcm80u.dll")
     with ctx.machine("missing_binary_row") as m:
         r = m.msiexec("/i", pkg, label="install")
@@ -254,12 +263,7 @@ def missing_binary_row(ctx, c):
         c.eq("the error line", [l for l in r.lines if l == line], [line])
         temp = r.props.get("TempFolder", "")
         c.true("TempFolder in the property dump", temp)
-        host = m.host_path(temp + "FA9WOLT00000")
-        stop = [p for p, _ in RUNTIME_FILES].index("Microsoft.VC80.MFC/mfcm80u.dll")
-        c.eq("files left in the runtime folder", sorted(files_under(host)),
-             sorted(p for p, _ in RUNTIME_FILES[:stop]))
-        for path, row in RUNTIME_FILES[:stop]:
-            check_same_bytes(c, os.path.join(host, path), pkg, row)
+        c.eq("runtime folders and markers left", _runtime_leftovers(m, temp), [])
         c.eq("product registered", m.reg_query(UNINSTALL_KEY), None)
         c.true("nothing installed", not os.path.exists(m.host_path(ctx.install_dir + "readme.txt")))
 
@@ -286,7 +290,7 @@ def template_component_first_install(ctx, c):
 @scenario
 def uninstall(ctx, c):
     """(e) An installed package is removed: files and registration go; the removal runs the
-    runtime extraction again into the next free folder."""
+    runtime extraction again, into FA9WOLT00000 again since the installation removed its own."""
     pkg = ctx.package("en")
     with ctx.machine("uninstall") as m:
         r1 = m.msiexec("/i", pkg, label="install")
@@ -297,8 +301,8 @@ def uninstall(ctx, c):
         r2 = m.msiexec("/x", pkg, label="uninstall")
         check_ran(c, r2, 0, ["InitializeWOLTInstallCA"])
         c.eq("REMOVE", r2.props.get("REMOVE"), "ALL")
-        # FA9WOLT00000 is the installation's; the removal takes the first free name.
-        runtime_folder(c, m, r2, number=1)
+        runtime_folder(c, m, r2, number=0)
+        c.eq("runtime folders and markers left", _runtime_leftovers(m, r2.props.get("TempFolder", "")), [])
         c.true("installed file gone after the removal", not os.path.exists(readme), readme)
         c.eq("product registered after the removal", m.reg_query(UNINSTALL_KEY), None)
 
@@ -714,8 +718,10 @@ def full_ui_summary(ctx, c):
     runs AddSummaryCA, the Summary dialog shows the setting text (read back from the
     control: product line, features to be installed, directory; screenshot kept), the
     generated response file FA9RL000.rsp in TempFolder holds PROD=WOLT_TOOLS, and Install
-    finishes the installation."""
-    pkg = ctx.package("en")
+    finishes the installation (the actions that end the run, which remove the generated
+    file, left out so that it can be read)."""
+    pkg = ctx.package("en-kept", "--unsequenced", "PostProcessInstallCA", "--unsequenced",
+                      "PostProcessInstallCAOnUIEnd")
     with ctx.machine("full_ui_summary") as m:
         r = m.msiexec("/i", pkg, ui=None, label="install")
         check_ran(c, r, 0, ["AddSummaryCA"])
@@ -755,9 +761,8 @@ def assembly_copy(ctx, c):
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["CopyVC80AssembliesCA"])
         c.eq("no error lines", [l for l in _action_lines(r, "CopyVC80AssembliesCA") if "Error" in l], [])
-        runtime = m.host_path(r.props.get("CURRENT_PROCESS_DIRECTORY", "C:\\none"))
-        expected = sorted("%s/%s" % (a, n) for a in ("Microsoft.VC80.CRT", "Microsoft.VC80.MFC")
-                          for n in os.listdir(os.path.join(runtime, a)))
+        # The runtime folder is gone after the run: its assemblies as the extraction lays them out.
+        expected = sorted(p for p, _ in RUNTIME_FILES if p.startswith("Microsoft.VC80."))
         for f in folders:
             got = sorted(p.replace("MICROSOFT.VC80.", "Microsoft.VC80.")
                          for p in files_under(m.host_path(PRODUCT_FOLDER + f)))
@@ -874,6 +879,239 @@ def tampered_runtime(ctx, c):
                repr([l for l in r.library_lines() if "Error" in l]))
         c.eq("RegisterWOLTKeysCA failed", r.action_result("RegisterWOLTKeysCA"), 0)
         c.eq("store removed after the rollback", _store(m, r)[1], None)
+
+
+def _leftovers(c, machine, before, what):
+    """Checks that the machine is as `before` (a Machine.state()), outside
+    wine_e2e.STATE_IGNORED, after the deletions marked for the next restart."""
+    diff = wine_e2e.compare_states(before, machine.state())
+    c.eq("%s: the machine's files and registry against before" % what, diff, [])
+
+
+def _run_traces(machine, temp):
+    """What runs of the library may leave in the user's temporary folder: runtime folders,
+    program copies and their markers."""
+    host = machine.host_path(temp) if temp else None
+    if not host or not os.path.isdir(host):
+        return []
+    return sorted(n for n in os.listdir(host) if n.upper().startswith(("FA9WOLT", "FA9RUN")))
+
+
+@scenario
+def nothing_left_behind(ctx, c):
+    """(x) An installation through the full UI (both sequences make a runtime folder) and
+    its removal leave nothing: after each, no runtime folder, program copy or marker in
+    %TEMP% and no key of the store's path; after the removal the prefix's files and
+    registry are as before the installation (after the restart's deletions, outside the
+    list of what Wine itself writes)."""
+    pkg = ctx.package("en")
+    with ctx.machine("nothing_left_behind") as m:
+        before = m.state()
+        r = m.msiexec("/i", pkg, ui=None, label="install")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA", "PreProcessInstallCA", "PostProcessInstallCA"])
+        temp = r.props.get("TempFolder", "")
+        c.true("TempFolder known", temp)
+        c.eq("install: left in %TEMP%", _run_traces(m, temp), [])
+        c.eq("install: the store's top key", m.reg_query(r"HKCU\Software\ZNK"), None)
+        r = m.msiexec("/x", pkg, label="remove")
+        check_ran(c, r, 0, ["InitializeWOLTInstallCA", "RemoveWOLTKeysCA", "PostProcessInstallCA"])
+        c.eq("remove: left in %TEMP%", _run_traces(m, temp), [])
+        _leftovers(c, m, before, "after the removal")
+
+
+@scenario
+def repeated_runs(ctx, c):
+    """(y) Install, repair, repair, remove, install again, remove: each exits 0, each leaves
+    no runtime folder in %TEMP% (the names are used again: every run takes FA9WOLT00000),
+    and after the last removal the machine is as before the first installation."""
+    pkg = ctx.package("en")
+    with ctx.machine("repeated_runs") as m:
+        before = m.state()
+        for i, (action, label) in enumerate((("/i", "install"), ("/fa", "repair1"), ("/fa", "repair2"),
+                                             ("/x", "remove"), ("/i", "install2"), ("/x", "remove2"))):
+            r = m.msiexec("/i", pkg, properties={"REINSTALL": "ALL", "REINSTALLMODE": "omus"} if action == "/fa" else None,
+                          label=label) if action != "/x" else m.msiexec("/x", pkg, label=label)
+            check_ran(c, r, 0, ["InitializeWOLTInstallCA", "PostProcessInstallCA"])
+            temp = r.props.get("TempFolder", "")
+            c.eq("%s: runtime folder" % label, r.props.get("CURRENT_PROCESS_DIRECTORY"), temp + "FA9WOLT00000")
+            c.eq("%s: left in %%TEMP%%" % label, _run_traces(m, temp), [])
+        _leftovers(c, m, before, "after the last removal")
+
+
+# Where the scenarios kill the installation: right after each custom action of the
+# library in the execute sequence (fault.exe /kill), and during RegisterWOLTKeysCA, while
+# its program copy is in use (the registration program ends msiexec: kill.txt).
+KILLED_IMMEDIATE = ["InitializeWOLTInstallCA", "SetWOLTDialogTitlePropertiesCA", "DetectDOTNETEnvCA",
+                    "CheckWOLTPrereqCA", "SetWOLTTemplateCompCA", "CheckWOLTInstallDirCA",
+                    "DetectDotNetDataProviderInstalledCA", "PreProcessInstallCA"]
+KILLED_IN_SCRIPT = ["CopyVC80AssembliesCA", "RegisterWOLTKeysCA", "during RegisterWOLTKeysCA",
+                    "RegisterWOLTMachineCfgCA", "SetupWOLTTemplateCA"]
+
+
+@scenario
+def killed_runs(ctx, c):
+    """(z) msiexec and its custom-action servers killed after each immediate custom action
+    of the library in turn: the next installation succeeds with the usual results (add-ins
+    registered for the installation folder) and removes what the killed run left (runtime
+    folder, marker, store); its removal leaves the machine as before."""
+    _killed(ctx, c, "killed_runs", KILLED_IMMEDIATE)
+
+
+@scenario
+def killed_in_script(ctx, c):
+    """(z2) The same with msiexec killed in the script: after each deferred custom action
+    of the library, and during RegisterWOLTKeysCA while its program copy is in use."""
+    _killed(ctx, c, "killed_in_script", KILLED_IN_SCRIPT)
+
+
+def _pages(n):
+    return (n + 4095) // 4096 * 4096
+
+
+class _SmallVolume:
+    """A tmpfs of `size` bytes mounted over a folder of the machine (as root), for a full
+    volume; unmounted, with the prefix's processes ended, on the way out."""
+
+    def __init__(self, machine, windows_folder, size):
+        self.machine, self.host, self.size = machine, machine.host_path(windows_folder), size
+
+    def __enter__(self):
+        os.makedirs(self.host, exist_ok=True)
+        p = wine_e2e.run(["mount", "-t", "tmpfs", "-o", "size=%d" % self.size, "tmpfs", self.host], check=False)
+        self.mounted = p.returncode == 0
+        return self
+
+    def __exit__(self, *exc):
+        if self.mounted:
+            wine_e2e.run([wine_e2e.WINESERVER, "-k"], env=self.machine.env, check=False)
+            wine_e2e.run(["umount", self.host], check=False)
+
+
+@scenario
+def full_volumes(ctx, c):
+    """(f) A %TEMP% too small for the runtime files: the extraction names the file that did
+    not fit, 1603, and no runtime folder or marker is left; one that holds the runtime
+    folder but not the registration program's copy: 7111, 1603, nothing left; an
+    INSTALLDIR\bin too small for the VC80 copies: the report (result code 112) and no
+    assembly folder there. Each volume is a small tmpfs mounted over the folder (needs
+    root; skipped otherwise)."""
+    pkg = ctx.package("en")
+    dll = _pages(len(pkg.binary_row("fa9wolt.dll") or b""))
+    runtime = sum(_pages(len(pkg.binary_row(row) or b"")) for _, row in RUNTIME_FILES + [(0, "FA9ISTRING_EN_US")])
+    copy = sum(_pages(len(pkg.binary_row(row) or b"")) for _, row in RUNTIME_FILES if "fa9" not in row)
+    with ctx.machine("full_volumes") as m:
+        temp = "C:\\users\\%s\\Temp" % os.environ.get("USER", "root")
+        # The installer's own copy of the DLL goes there too: room for it, then half the runtime.
+        with _SmallVolume(m, temp, dll + 16384 + runtime // 2) as v:
+            if not v.mounted:
+                c.skip("mounting a tmpfs needs root")
+                return
+            r = m.msiexec("/i", pkg, label="temp-full")
+            check_ran(c, r, 1603, ["InitializeWOLTInstallCA"])
+            lines = [l for l in r.library_lines() if l.startswith("1: ERROR:Failed to copy ")]
+            c.eq("one line names the file that did not fit", len(lines), 1)
+            c.note("temp-full: %r" % lines)
+            c.eq("temp-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
+        with _SmallVolume(m, temp, dll + 16384 + runtime + copy // 2):
+            r = m.msiexec("/i", pkg, label="copy-full")
+            check_ran(c, r, 1603, ["RegisterWOLTKeysCA"])
+            # 7111 names the first file of the copy that did not fit.
+            c.true("copy-full: 7111 names a file of the copy", any(
+                l.startswith("1: Error: The program file ") and "is missing or does not match" in l
+                for l in r.library_lines()), repr([l for l in r.library_lines() if "Error" in l]))
+            c.eq("copy-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
+        bin_folder = ctx.install_dir + "bin"
+        # Mounted over the folder above INSTALLDIR (Wine shows a mount point as a link, which
+        # the copy skips): the installer's own files (the machine configuration program and
+        # four texts), then half the VC80 assemblies.
+        program = _pages(os.path.getsize(os.path.join(ctx.run.work_dir, "stand-ins-" + ctx.arch, "macConfigChange.exe")))
+        assemblies = sum(_pages(len(pkg.binary_row(row) or b"")) for path, row in RUNTIME_FILES
+                         if path.startswith("Microsoft.VC80."))
+        with _SmallVolume(m, ctx.install_dir.rstrip("\\").rsplit("\\", 1)[0], program + 6 * 4096 + assemblies // 2):
+            r = m.msiexec("/i", pkg, label="install-full")
+            check_ran(c, r, 0, ["CopyVC80AssembliesCA"])
+            report = ("1: Error: An installation step failed with result code 112. Check the preceding lines of this "
+                      "log for the cause, correct it and run the installation again. ")
+            c.true("install-full: the report", report in r.lines, repr([l for l in r.library_lines() if "Error" in l]))
+            host = m.host_path(bin_folder)
+            c.eq("install-full: assembly folders in bin", sorted(n for n in os.listdir(host)
+                                                                 if n.upper().startswith("MICROSOFT.VC80")), [])
+
+
+# Where the scenario fails the script (fault.exe /fail right after the action), with the
+# library's rollback rows the installer must then run.
+FAILED_IN_SCRIPT = [("CopyVC80AssembliesCA", []),
+                    ("RegisterWOLTKeysCA", ["RollbackRegisterWOLTKeys"]),
+                    ("RegisterWOLTMachineCfgCA", ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"]),
+                    ("SetupWOLTTemplateCA", ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"])]
+
+
+@scenario
+def cancelled_runs(ctx, c):
+    """(c2) Cancelled at each dialog of the full UI (1602), failed right after each script
+    action of the library and by a program of the script failing (the machine
+    configuration program's exit code; 1603): every run rolls back, the library's rollback
+    rows are called (what Wine lets be seen of them: see the checks) and the store removed,
+    and the machine's files and registry are as before."""
+    pkg = ctx.package("faults", "--faults")
+    with ctx.machine("cancelled_runs") as m:
+        before = m.state()
+        for n, dialog in ((1, "welcome"), (2, "summary")):
+            r = m.msiexec("/i", pkg, ui=None, cancel_at=n, label="cancel-" + dialog)
+            check_ran(c, r, 1602, ["InitializeWOLTInstallCA", "PostProcessInstallCAOnUICancel"])
+            _leftovers(c, m, before, "cancelled at the %s dialog" % dialog)
+        runs = [(point, {"FA9FAULT_AT": point, "FA9FAULT_MODE": "/fail"}, rollbacks)
+                for point, rollbacks in FAILED_IN_SCRIPT]
+        runs.append(("macConfigChange failing", {}, ["RollbackRegisterWOLTKeys", "RollbackRegisterWOLTMachineCfg"]))
+        for point, props, rollbacks in runs:
+            if not props:
+                m.place_file(STAND_IN_STATE + "exitcodes.txt", text="macConfigChange -toolspath 1\n")
+            r = m.msiexec("/i", pkg, properties=props, label="fail-" + point.split()[0])
+            if not props:
+                os.remove(m.host_path(STAND_IN_STATE + "exitcodes.txt"))
+            # Wine fails a script's program action with 1627, an action of the library with 1603.
+            check_ran(c, r, 1627 if props else 1603, ["PostProcessInstallCAOnFailure"])
+            # The rollback rows run once InstallFinalize has failed. Wine runs the whole rollback
+            # script (also rows of actions that never ran) last to first and stops at the first
+            # row that fails: the machine configuration's, whose installed program it has
+            # already removed. So only "a rollback row of the library was called" is checked.
+            results = [a for a, _ in r.action_results()]
+            after = results[results.index("InstallFinalize") + 1:] if "InstallFinalize" in results else []
+            called = [a for a in after if a.startswith("Rollback")]
+            if rollbacks:
+                c.true("%s: a rollback row of the library called" % point, called, repr(after))
+            c.note("%s: rollback rows called %r" % (point, called))
+            c.eq("%s: the store" % point, _store(m, r)[1], None)
+            _leftovers(c, m, before, "failed at %s" % point)
+
+
+def _killed(ctx, c, name, points):
+    pkg = ctx.package("faults", "--faults")
+    with ctx.machine(name) as m:
+        before = m.state()
+        for point in points:
+            during = point.startswith("during ")
+            if during:
+                m.place_file(STAND_IN_STATE + "kill.txt", text="commontoolreg /commontoolinstall 0\n")
+                props = {}
+            else:
+                props = {"FA9FAULT_AT": point, "FA9FAULT_MODE": "/kill"}
+            k = m.msiexec("/i", pkg, properties=props, label="kill-" + point.replace(" ", "-"))
+            if during:
+                os.remove(m.host_path(STAND_IN_STATE + "kill.txt"))
+            c.eq("%s: killed (msiexec's exit code)" % point, k.code, 4242)
+            temp = k.props.get("TempFolder") or "C:\\users\\%s\\Temp\\" % os.environ.get("USER", "root")
+            killed_left = _run_traces(m, temp)
+            c.note("%s: the killed run left %r" % (point, killed_left))
+            r = m.msiexec("/i", pkg, label="after-" + point.replace(" ", "-"))
+            check_ran(c, r, 0, ["InitializeWOLTInstallCA", "RegisterWOLTKeysCA", "PostProcessInstallCA"])
+            c.eq("%s: add-ins registered by the next installation" % point, m.stand_in_record("addins.txt"),
+                 "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
+            c.eq("%s: left in %%TEMP%% after the next installation" % point, _run_traces(m, temp), [])
+            c.eq("%s: the store after the next installation" % point, _store(m, r)[1], None)
+            x = m.msiexec("/x", pkg, label="remove-" + point.replace(" ", "-"))
+            check_ran(c, x, 0, ["PostProcessInstallCA"])
+        _leftovers(c, m, before, "after the last removal")
 
 
 def _table(package, name):

@@ -450,6 +450,43 @@ class Machine:
         r.dialog_screenshots = dialog_shots
         return r
 
+    def state(self, after_restart=True):
+        """The machine's registry and files for a before-and-after comparison: the prefix's
+        wineserver is stopped (it writes the registry files then), and with `after_restart`
+        the deletions marked for the next restart are carried out first, as the restart
+        would. {"R": {(key, value line or None)}, "F": {(path below C:, size or None)}}."""
+        run([WINESERVER, "-k"], env=self.env, check=False)
+        with open(os.path.join(self.prefix, "system.reg"), encoding="utf-8", errors="replace") as f:
+            system_reg = f.read()
+        drive_c = os.path.join(self.prefix, "drive_c")
+        if after_restart:
+            for path in _pending_deletes(system_reg):
+                for host in _host_of(drive_c, path):
+                    try:
+                        os.rmdir(host) if os.path.isdir(host) and not os.path.islink(host) else os.remove(host)
+                    except OSError:
+                        pass
+        registry = set()
+        for name in ("system.reg", "user.reg", "userdef.reg"):
+            with open(os.path.join(self.prefix, name), encoding="utf-8", errors="replace") as f:
+                text = f.read().replace("\\\n", "")
+            key = None
+            for line in text.splitlines():
+                if line.startswith("["):
+                    key = line[1:line.rindex("]")].replace("\\\\", "\\")
+                    registry.add((key, None))
+                elif key and line.strip() and not line.startswith(("#", ";")):
+                    if after_restart and line.startswith('"PendingFileRenameOperations"='):
+                        continue
+                    registry.add((key, line))
+        files = set()
+        for d, dirs, names in os.walk(drive_c):
+            for n in dirs + names:
+                p = os.path.join(d, n)
+                rel = os.path.relpath(p, drive_c).replace(os.sep, "/")
+                files.add((rel, None if os.path.isdir(p) else os.path.getsize(p)))
+        return {"R": registry, "F": files}
+
     def _record_hang(self, base, boxes_file, log):
         """What a run that did not end left behind: <label>.hang.txt (the boxes seen, the
         log's last lines, the prefix's processes with their kernel wait), <label>.hang.bt.txt
@@ -506,6 +543,79 @@ class Machine:
                     with open("%s.%d.ack" % (record, seen[i]), "w"):
                         pass
             time.sleep(0.05)
+
+
+# What the before-and-after comparison of a machine (Machine.state, compare_states) leaves
+# out, each with its reason: (kind "R" registry key or "F" file path, regular expression
+# matched from the start, case ignored, reason).
+STATE_IGNORED = [
+    ("R", r"System\\CurrentControlSet\\Control\\Class\\",
+     "Wine's display driver writes its driver date at every start"),
+    ("R", r"Software\\Microsoft\\NET Framework Setup\\NDP\\v4",
+     "Wine's mscoree stub registers itself when the first .NET check runs"),
+    ("R", r"Software\\Classes\\Installer\\(Features|Products|UpgradeCodes)$",
+     "Wine's installer creates these parents of a product's registration and leaves them empty"),
+    ("R", r"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\(UpgradeCodes|UserData)",
+     "the same for Wine's installer's per-machine registration"),
+    ("R", r"Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\(Folders|Components)",
+     "Wine's installer's own bookkeeping of folders and components it created"),
+    ("F", r"windows/Installer$", "Wine's installer creates its package cache folder and leaves it empty"),
+    ("F", r"windows/Installer/[0-9a-f]+\.msi$",
+     "the package copy a killed msiexec had cached (the installer's own, removed by it when it ends normally)"),
+    ("F", r"users/[^/]+/Temp/msi[0-9a-f]+\.tmp$",
+     "the copies of Binary rows (the custom-action DLL, a program) a killed msiexec had made for its "
+     "custom actions (the installer's own, removed by it when it ends normally)"),
+    ("F", r"windows/temp(/|$)", "Wine's own temporary files"),
+    ("F", r"ProgramData/FA9StandIns(/|$)", "what the stand-in programs record for the scenarios (not the product)"),
+    ("F", r"Program Files( \(x86\))?/ZNK(/WOLT(/bin)?)?$",
+     "the VC80 copies in INSTALLDIR\\bin serve until the next restart (marked for deletion then, by "
+     "design), so the installer cannot remove the folders above them at the removal; the restart removes "
+     "the copies but not these empty folders"),
+]
+
+
+def _ignored(kind, path):
+    return any(k == kind and re.match(rx, path, re.I) for k, rx, _ in STATE_IGNORED)
+
+
+def _pending_deletes(system_reg):
+    """The paths PendingFileRenameOperations marks for deletion at the next restart."""
+    m = re.search(r'"PendingFileRenameOperations"=str\(7\):"(.*?)"\n', system_reg, re.S)
+    if not m:
+        return []
+    items = m.group(1).replace("\\\\", "\\").split("\\0")
+    return [a[4:] if a.startswith("\\??\\") else a for a, b in zip(items[0::2], items[1::2]) if a and not b]
+
+
+def _host_of(drive_c, windows_path):
+    """A C: path, 8.3 components resolved by trying each name they can stand for."""
+    parts = [p for p in windows_path[3:].split("\\") if p]
+    paths = [drive_c]
+    for part in parts:
+        nxt = []
+        for base in paths:
+            try:
+                names = os.listdir(base)
+            except OSError:
+                continue
+            for n in names:
+                stem = part.split("~")[0]
+                if n.lower() == part.lower() or ("~" in part and n.upper().replace(" ", "").startswith(stem.upper())):
+                    nxt.append(os.path.join(base, n))
+        paths = nxt
+    return [p for p in paths if os.path.lexists(p)]
+
+
+def compare_states(before, after):
+    """What differs between two Machine.state() results, outside STATE_IGNORED: a list of
+    readable lines ("+" only after, "-" only before)."""
+    lines = []
+    for kind in ("R", "F"):
+        for sign, a, b in (("+", after, before), ("-", before, after)):
+            for item in sorted(a[kind] - b[kind], key=str):
+                if not _ignored(kind, item[0]):
+                    lines.append("%s%s %s" % (sign, kind, " ".join(str(x) for x in item if x is not None)))
+    return lines
 
 
 def _read_boxes(path):

@@ -26,6 +26,10 @@
 #                             extraction and the script: "swap" replaces the runtime
 #                             folder's commontoolreg.exe with itself and writes decoys
 #                             into the user's store, "store" writes only the decoys
+#   --faults                  after each custom action of the library in the execute
+#                             sequence, a row that runs the stand-in fault.exe with
+#                             [FA9FAULT_MODE] (/kill or /fail) when FA9FAULT_AT names that
+#                             action (in the script for the script's actions)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/.." && pwd)
@@ -37,13 +41,13 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-usage() { sed -n '2,28p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() rows=() props=() unsequenced=() set_after_store= set_before_store= tamper=
+without=() rows=() props=() unsequenced=() set_after_store= set_before_store= tamper= faults=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
@@ -58,6 +62,7 @@ while [ $# -gt 0 ]; do
     --set-after-store) set_after_store=$2; shift 2 ;;
     --set-before-store) set_before_store=$2; shift 2 ;;
     --tamper) tamper=$2; shift 2 ;;
+    --faults) faults=1; shift ;;
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
 done
@@ -110,6 +115,7 @@ cross commontoolreg.exe "$here/stand-ins/commontoolreg.c"
 cross macConfigChange.exe "$here/stand-ins/macconfigchange.c"
 cross devenv.exe "$here/stand-ins/devenv.c"
 [ -n "$tamper" ] && cross tamper.exe "$here/stand-ins/tamper.c"
+[ -n "$faults" ] && cross fault.exe "$here/stand-ins/fault.c"
 
 # --- Binary rows: name -> file, in the order the runtime extraction reads them
 binary_rows=(
@@ -129,6 +135,7 @@ binary_rows=(
   "commontoolreg.exe=$cache/commontoolreg.exe"
 )
 [ -n "$tamper" ] && binary_rows+=("tamper.exe=$cache/tamper.exe")
+[ -n "$faults" ] && binary_rows+=("fault.exe=$cache/fault.exe")
 for lib in "$build"/strings/*/fa9istring_v97.dll; do
   [ -f "$lib" ] || continue
   locale=$(basename "$(dirname "$lib")")
@@ -183,6 +190,14 @@ while IFS=$'\x1f' read -r name kind tables sequence condition target; do
   case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac
   case ,$tables, in *,Execute,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallExecuteSequence.idt" ;; esac
   scheduled+=("$name")
+  # The fault right after it (type 2: a program from the Binary table, waited for, its exit
+  # code checked; 3074 runs it in the script like the deferred action before it).
+  if [ -n "$faults" ] && [ "$kind" != rollback ] && [ "$sequence" -gt 0 ] && case ,$tables, in *,Execute,*) true ;; *) false ;; esac; then
+    fault_type=2; [ "$kind" = deferred ] && fault_type=3074
+    fault_condition="FA9FAULT_AT=\"$name\""; [ -n "$condition" ] && fault_condition="($condition) AND $fault_condition"
+    printf '%s\t%s\t%s\t%s\t\n' "Fault_$name" "$fault_type" fault.exe '[FA9FAULT_MODE]' >> "$stage/idt/CustomAction.idt"
+    printf '%s\t%s\t%s\n' "Fault_$name" "$fault_condition" "$((sequence + 1))" >> "$stage/idt/InstallExecuteSequence.idt"
+  fi
 done < <(tr '\t' '\037' < "$here/custom-actions.tsv")
 for name in $exports; do
   if ! awk -F'\t' -v n="$name" '$1 == n || $6 == n {found=1} END {exit !found}' "$here/custom-actions.tsv"; then

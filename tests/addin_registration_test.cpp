@@ -200,7 +200,7 @@ TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
     session.clearLog();
     EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1615u);
     EXPECT_EQ(log(), (std::vector<std::string>{
-                         logged("iMsiGetProperty failed for CURRENT_PROCESS_DIRECTORY with return code 1615."),
+                         logged("iMsiGetProperty failed with return code '1615'."),  // strings not loaded yet
                          logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.")}));
     EXPECT_TRUE(machine.launches().empty());
 }
@@ -433,7 +433,24 @@ INSTANTIATE_TEST_SUITE_P(
                        m.writeFile(std::string(kSystemTemp) + "\\FA9RUN00000\\planted.txt", "the user's");
                    },
                    nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"package_without_digests", [](winsim::Machine&) {}, nullptr, kRuntimeDir, true}),
+        TamperCase{"package_without_digests", [](winsim::Machine&) {}, nullptr, kRuntimeDir, true},
+        TamperCase{"killed_runs_copy_removed",
+                   [](winsim::Machine& m) {
+                       m.writeFile(std::string(kSystemTemp) + "\\FA9RUN00000\\Microsoft.VC80.CRT\\msvcr80.dll", "old");
+                       m.writeFile(std::string(kSystemTemp) + "\\FA9RUN00000.live", "");
+                   },
+                   nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+        TamperCase{"users_marked_folder_kept",
+                   [](winsim::Machine& m) {
+                       const std::string folder = std::string(kSystemTemp) + "\\FA9RUN00000";
+                       m.writeFile(folder + "\\planted.txt", "the user's");
+                       m.writeFile(folder + ".live", "");
+                       for (const std::string& p : {folder, folder + ".live"})
+                           m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
+                   },
+                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
+        TamperCase{"copy_volume_full", [](winsim::Machine& m) { m.setVolumeFreeSpace('C', 10); },
+                   "commontoolreg.exe", nullptr, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 TEST_F(ScriptRun, ACopyThatCannotBeHashedIsNotRun) {

@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(ImmediateActions, RoundTrips,
                                            BUDGET(DetectDOTNETEnvCA, 18),
                                            BUDGET(CheckWOLTInstallDirCA, 5),
                                            BUDGET(PreProcessInstallCA, 215),
-                                           BUDGET(PostProcessInstallCA, 3)),
+                                           BUDGET(PostProcessInstallCA, 5)),
                          [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
 }  // namespace

@@ -15,6 +15,10 @@
  *       lines "<program> <first argument> <seconds>": before it ends, the program leaves
  *       a copy of itself behind that holds its standard output and standard error open
  *       that long, as a service it started would.
+ *   C:\ProgramData\FA9StandIns\kill.txt   (Windows only)
+ *       lines "<program> <first argument> 0": the program ends every msiexec.exe process
+ *       (the installation and its custom-action servers) while the custom action that
+ *       started it is still running, as a deployment tool's time-out would.
  *   C:\ProgramData\FA9StandIns\<program>.parent   (Windows only) the program that
  *       started the last run, e.g. the custom-action server, and whether it and this
  *       program run under WOW64: "<parent>.exe parent-wow64=<0|1> self-wow64=<0|1>"
@@ -197,10 +201,33 @@ static inline int standin_chosen(const char *name, const char *program, const ch
     return 0;
 }
 
+/* Ends every msiexec.exe process but this one's own. */
+static inline void standin_end_installer(void) {
+#ifdef _WIN32
+    PROCESSENTRY32 entry;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    entry.dwSize = sizeof entry;
+    if (Process32First(snapshot, &entry)) {
+        do {
+            if (standin_same(entry.szExeFile, "msiexec.exe") && entry.th32ProcessID != GetCurrentProcessId()) {
+                HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+                if (process) {
+                    TerminateProcess(process, 4242);
+                    CloseHandle(process);
+                }
+            }
+        } while (Process32Next(snapshot, &entry));
+    }
+    CloseHandle(snapshot);
+#endif
+}
+
 /* The exit code a scenario chose for this program and first argument, else `natural`. */
 static inline int standin_exit_code(const char *program, const char *argument, int natural) {
     char arg[256];
     int code;
+    if (standin_chosen("kill.txt", program, argument, &code, arg)) standin_end_installer();
     if (!standin_chosen("exitcodes.txt", program, argument, &code, arg)) return natural;
     fprintf(stderr, "%s: exit code %d chosen for %s\n", program, code, arg);
     return code;

@@ -10,7 +10,9 @@
 #include "frame/ure_info.h"
 #include "response/response_engine.h"
 #include "response/response_file.h"
+#include "response/response_generation.h"
 #include "runtime/program_copy.h"
+#include "runtime/run_folder.h"
 #include "session/property_access.h"
 #include "session/property_store.h"
 
@@ -69,10 +71,19 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
     });
 }
 
-// No context: the removal of the store reports nothing and never fails.
+// No context: the removal of the store reports nothing and never fails. The run is over
+// then, so the runtime folders this process made go too.
 extern "C" UINT __stdcall PostProcessInstallCA(MSIHANDLE hInstall) {
     iRunGuarded([&] {
         iDeletePropertyStore(hInstall);
+        iEndLiveRuntimeFolders();
+        // The response file written from the dialog choices has served its run.
+        char path[kRspPathCapacity] = {};
+        DWORD capacity = kRspPathCapacity;
+        // Only ever an immediate action: the session itself holds the property.
+        if (MsiGetPropertyA(hInstall, "RSP_FILE_PATH", path, &capacity) == ERROR_SUCCESS &&
+            liteIsGeneratedResponseFile(hInstall, path))
+            DeleteFileA(path);
         return static_cast<UINT>(ERROR_SUCCESS);
     });
     return ERROR_SUCCESS;

@@ -9,6 +9,7 @@
 #include "frame/scoped_handles.h"
 #include "registry/fa9i_registry.h"
 #include "session/property_access.h"
+#include "session/property_store.h"
 
 #include <cstring>
 
@@ -88,6 +89,7 @@ private:
         std::memset(value_, 0, sizeof value_);
         // The store key is made here even when nothing is written to it.
         FA9iCopyNameRegistry key;
+        iNoteCreatedStoreKeys(HKEY_CURRENT_USER);  // so that the store's removal takes them back
         key.create(HKEY_CURRENT_USER, kPropertyStoreKey, nullptr, KEY_ALL_ACCESS);
         if (!valuePresent(key, kVs90Key, "InstallDir")) return;
         readInto(key, "InstallDir", "VS90_INSTALLDIR", 90, 95);
@@ -114,6 +116,7 @@ private:
 
     bool writeStore(const char* name) {
         FA9iCopyNameRegistry store;
+        iNoteCreatedStoreKeys(HKEY_CURRENT_USER);
         store.create(HKEY_CURRENT_USER, kPropertyStoreKey, nullptr, KEY_ALL_ACCESS);
         return store.setValue(name, reinterpret_cast<const BYTE*>("YES"), 4, REG_SZ) == 0;
     }

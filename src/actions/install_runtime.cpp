@@ -6,11 +6,13 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/protected_folder.h"
+#include "runtime/run_folder.h"
 #include "runtime/runtime_extraction.h"
 #include "runtime/stream_row_hold.h"
 #include "session/property_access.h"
@@ -111,7 +113,33 @@ bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeD
     return false;
 }
 
-UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
+// This run's runtime folder and its marker, until the run is known to need them.
+struct RunFolder {
+    char path[kPathCapacity] = "";
+    HANDLE marker = INVALID_HANDLE_VALUE;
+    bool refused = false;  // a name below it was taken: left for a later run to remove
+
+    // Called once the action's context is gone (nothing of the folder kept open): a run
+    // that goes on records the folder as live; a failed one leaves nothing behind.
+    void finish(bool success) {
+        if (marker == INVALID_HANDLE_VALUE) return;
+        // Already the process's current directory: the run's end removes it.
+        char current[kPathCapacity] = "";
+        if (GetCurrentDirectoryA(sizeof current, current) && fa9::equalsNoCase(current, path)) success = true;
+        if (success) {
+            iRecordLiveRuntimeFolder(path, marker);
+        } else {
+            ureReleaseStringLibraries();
+            if (refused)
+                CloseHandle(marker);  // what was planted stays to be looked at; the marker says the run is over
+            else
+                iEndRunFolder(path, marker);
+        }
+        marker = INVALID_HANDLE_VALUE;
+    }
+};
+
+UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFolder& folder) {
     char tempFolder[kPathCapacity] = "";
     DWORD capacity = kPathCapacity;
     UINT rc = iMsiGetProperty(hInstall, "TempFolder", tempFolder, &capacity);
@@ -124,6 +152,9 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
         return ERROR_INSTALL_FAILURE;
     }
 
+    // Runtime folders of earlier runs that are over (killed ones among them) go first.
+    iSweepFinishedRunFolders(tempFolder, "FA9WOLT");
+
     char runtimeDir[kPathCapacity] = "";
     const char* unique = GenerateUniqueName(tempFolder, "FA9WOLT?????");
     // A name that does not fit the directory buffer could not be used everywhere it goes.
@@ -134,9 +165,21 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
                 tempFolder);
         return ERROR_INSTALL_FAILURE;
     }
+    // The marker before the folder: a folder of ours is never there without it.
+    folder.marker = iHoldRunMarker(runtimeDir);
+    const bool marked = folder.marker != INVALID_HANDLE_VALUE;
+    if (!marked && GetLastError() == ERROR_FILE_EXISTS) SetLastError(ERROR_ALREADY_EXISTS);
     // Its own access list, not the TEMP folder's: only SYSTEM, administrators and the
     // installing user may put anything into it.
-    if (!iCreateProtectedFolder(runtimeDir, true)) {
+    if (!marked || !iCreateProtectedFolder(runtimeDir, true)) {
+        const DWORD error = GetLastError();
+        if (marked) {
+            char markerPath[kPathCapacity + 8];
+            CloseHandle(folder.marker);
+            folder.marker = INVALID_HANDLE_VALUE;
+            if (fa9::formatText(markerPath, sizeof markerPath, "%s.live", runtimeDir)) DeleteFileA(markerPath);
+        }
+        SetLastError(error);
         if (GetLastError() == ERROR_ALREADY_EXISTS) {
             TakenName taken;
             taken.note(10, runtimeDir);
@@ -149,6 +192,7 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
         iLogMessage(hInstall, line);
         return ERROR_INSTALL_FAILURE;
     }
+    fa9::copyText(folder.path, sizeof folder.path, runtimeDir);
     if (URE* engine = URE::instance()) engine->setRuntimeDirectory(runtimeDir);
 
     StreamRowHold hold;  // released last, after the properties below
@@ -174,6 +218,7 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList) {
             TakenName unused;
             if (!beforeStrings) extractStrings(hInstall, database.get(), runtimeDir, unused);
             reportTakenName(taken);
+            folder.refused = true;
         }
         return ERROR_INSTALL_FAILURE;
     }
@@ -199,7 +244,13 @@ extern "C" UINT __stdcall InitializeWOLTInstallCA(MSIHANDLE hInstall) {
         char mfcList[256];
         fa9::copyText(crtList, sizeof crtList, kCrtFiles);
         fa9::copyText(mfcList, sizeof mfcList, kMfcFiles);
-        CustomActionContext context(hInstall);
-        return initializeInstall(hInstall, crtList, mfcList);
+        RunFolder folder;
+        UINT rc;
+        {
+            CustomActionContext context(hInstall);
+            rc = initializeInstall(hInstall, crtList, mfcList, folder);
+        }
+        folder.finish(rc == ERROR_SUCCESS);
+        return rc;
     });
 }

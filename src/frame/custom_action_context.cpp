@@ -1,5 +1,7 @@
 #include "frame/custom_action_context.h"
 
+#include "frame/message_strings.h"
+
 #include "frame/bounded.h"
 #include "frame/language.h"
 #include "frame/ure.h"
@@ -60,6 +62,10 @@ CustomActionContext::~CustomActionContext() {
     URELogObserver::destroy();
     UREDisplayObserverWI::destroy();
     URE::destroy();
+    // A string library stays mapped, and its runtime folder undeletable, for as long as
+    // it is loaded; the installer may unload this library between custom actions, which
+    // would leave the mapping behind for good.
+    ureReleaseStringLibraries();
 }
 
 bool iIsReducedUI(MSIHANDLE hInstall) {

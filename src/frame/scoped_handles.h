@@ -59,9 +59,15 @@ struct LocalMemoryTraits {
     static void close(Pointer p) { LocalFree(p); }
 };
 
+struct FindHandleTraits {
+    static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
+    static void close(HANDLE h) { FindClose(h); }
+};
+
 using unique_msihandle = UniqueHandle<MSIHANDLE, MsiHandleTraits>;
 using unique_hkey = UniqueHandle<HKEY, RegistryKeyTraits>;
 using unique_hfile = UniqueHandle<HANDLE, FileHandleTraits>;
 using unique_handle = UniqueHandle<HANDLE, KernelHandleTraits>;
+using unique_hfind = UniqueHandle<HANDLE, FindHandleTraits>;
 template <typename Pointer>
 using unique_local = UniqueHandle<Pointer, LocalMemoryTraits<Pointer>>;

@@ -8,6 +8,7 @@
 #endif
 #include <windows.h>
 #include <sddl.h>
+#include <aclapi.h>
 #include <richedit.h>
 #include <msi.h>
 #include <msiquery.h>

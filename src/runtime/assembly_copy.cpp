@@ -1,4 +1,5 @@
 #include "runtime/assembly_copy.h"
+#include "runtime/run_folder.h"
 
 #include "frame/bounded.h"
 #include "frame/file_attributes.h"
@@ -130,7 +131,9 @@ int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATA
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(to, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     DeleteFileA(to);
-    CopyFileA(from, to, FALSE);  // a file that cannot be copied is skipped
+    // A file that cannot be copied is skipped; a full volume stops the copy, since every
+    // file after it would fail the same way and leave a half assembly.
+    if (!CopyFileA(from, to, FALSE) && GetLastError() == ERROR_DISK_FULL) return ERROR_DISK_FULL;
     return 0;
 }
 
@@ -162,8 +165,15 @@ int serveProgramFolder(const char* folder, const char* mfc, const char* crt) {
     // A copy's place taken by a link is skipped, copy and delete alike, and named once.
     const bool mfcLink = skipLink("copyVC80Assemblies", mfcCopy);
     const bool crtLink = skipLink("copyVC80Assemblies", crtCopy);
-    if ((!mfcLink && CopyDirectoryTree(mfc, mfcCopy) != 0) || (!crtLink && CopyDirectoryTree(crt, crtCopy) != 0))
-        return -1;
+    int rc = mfcLink ? 0 : CopyDirectoryTree(mfc, mfcCopy);
+    if (rc == 0 && !crtLink) rc = CopyDirectoryTree(crt, crtCopy);
+    if (rc == ERROR_DISK_FULL) {
+        // Both assemblies or neither: a half copy would be loaded and fail.
+        if (!mfcLink) iRemoveFolderTree(mfcCopy);
+        if (!crtLink) iRemoveFolderTree(crtCopy);
+        return rc;
+    }
+    if (rc != 0) return -1;
     if (!mfcLink) ScheduleDeleteTree(mfcCopy);
     if (!crtLink) ScheduleDeleteTree(crtCopy);
     return 0;
@@ -252,7 +262,8 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         char folder[kPathCapacity];
         if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
         if (linkOnTheWay(installDir, *sub)) continue;
-        if (serveProgramFolder(folder, mfc, crt) != 0) return -1;
+        const int rc = serveProgramFolder(folder, mfc, crt);
+        if (rc != 0) return rc == ERROR_DISK_FULL ? rc : -1;
     }
 
     char messages[kPathCapacity], pattern[kPathCapacity];
@@ -270,6 +281,7 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         char language[kPathCapacity];
         if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName)) continue;
         rc = serveProgramFolder(language, mfc, crt);
+        if (rc != 0 && rc != ERROR_DISK_FULL) rc = -1;
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);
     return rc;

@@ -7,6 +7,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/protected_folder.h"
+#include "runtime/run_folder.h"
 #include "runtime/stream_row_hold.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
@@ -114,15 +115,28 @@ void reportMismatch(const char* action, const char* path) {
 // A fresh folder of its own below the process's temporary folder (the SYSTEM account's
 // in an elevated script), made with an access list for SYSTEM and Administrators only.
 // A name someone else made first is never used: the create fails and the next is tried.
-bool makeProtectedFolder(char* out) {
+// Its marker (run_folder.h) is made first and held in `marker` while the copy is used;
+// copies of runs that are over, killed ones among them, go before a name is chosen.
+bool makeProtectedFolder(char* out, HANDLE& marker) {
     char temp[MAX_PATH + 1] = {};
     const DWORD n = GetTempPathA(sizeof temp, temp);
     if (n == 0 || n >= sizeof temp) return false;
     if (temp[n - 1] == '\\') temp[n - 1] = '\0';
+    iSweepFinishedRunFolders(temp, "FA9RUN", true);
     for (unsigned counter = 0; counter < 100000; ++counter) {
         if (!fa9::formatText(out, MAX_PATH + 1, "%s\\FA9RUN%05u", temp, counter)) return false;
+        marker = iHoldRunMarker(out);
+        if (marker == INVALID_HANDLE_VALUE) {
+            if (GetLastError() != ERROR_FILE_EXISTS) return false;
+            continue;
+        }
         if (iCreateProtectedFolder(out, false)) return true;
-        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        const DWORD error = GetLastError();
+        CloseHandle(marker);  // the marker only: a folder already there is not ours
+        marker = INVALID_HANDLE_VALUE;
+        char path[MAX_PATH + 1];
+        if (fa9::formatText(path, sizeof path, "%s.live", out)) DeleteFileA(path);
+        if (error != ERROR_ALREADY_EXISTS) return false;
     }
     return false;
 }
@@ -167,6 +181,10 @@ void ProgramCopy::remove() {
         if (fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub)) removeNowOrAtRestart(path, true);
     }
     removeNowOrAtRestart(copy_, true);
+    // The marker goes with the folder; one left beside a folder that stayed tells a later
+    // run that this one is over.
+    iEndRunFolder(copy_, marker_);
+    marker_ = INVALID_HANDLE_VALUE;
     copy_[0] = '\0';
 }
 
@@ -181,7 +199,7 @@ UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char
         return ERROR_SUCCESS;
 
     char source[MAX_PATH + 1];
-    if (!makeProtectedFolder(copy_)) {
+    if (!makeProtectedFolder(copy_, marker_)) {
         copy_[0] = '\0';
         filePath(source, runtimeDir, kProgramFiles[0]);
         reportMismatch(action, source);

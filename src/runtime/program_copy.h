@@ -33,4 +33,5 @@ private:
 
     char folder_[MAX_PATH + 1] = {};
     char copy_[MAX_PATH + 1] = {};  // the folder this object made, or empty
+    HANDLE marker_ = INVALID_HANDLE_VALUE;  // held while the copy is in use (run_folder.h)
 };

@@ -8,8 +8,9 @@ namespace {
 // "P": nothing inherited from the parent; OICI: files and folders inside inherit each entry.
 const char kAdministration[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-// The SID of the process token's user as text ("S-1-5-21-..."); false when it cannot be read.
-bool tokenUserSid(unique_local<LPSTR>& sid) {
+}  // namespace
+
+bool iTokenUserSid(unique_local<LPSTR>& sid) {
     unique_handle token;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.out())) return false;
     // TOKEN_USER and the SID it points to, which follows it in the same buffer.
@@ -22,7 +23,17 @@ bool tokenUserSid(unique_local<LPSTR>& sid) {
     return ConvertSidToStringSidA(info.user.User.Sid, sid.out()) != FALSE;
 }
 
-}  // namespace
+bool iOwnedByAccountOrAdministrators(const char* path) {
+    PSID owner = nullptr;
+    unique_local<PSECURITY_DESCRIPTOR> descriptor;
+    if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                              descriptor.out()) != ERROR_SUCCESS)
+        return false;
+    unique_local<LPSTR> text, self;
+    if (!ConvertSidToStringSidA(owner, text.out())) return false;
+    if (fa9::equalsNoCase(text.get(), "S-1-5-18") || fa9::equalsNoCase(text.get(), "S-1-5-32-544")) return true;
+    return iTokenUserSid(self) && fa9::equalsNoCase(text.get(), self.get());
+}
 
 bool iCreateProtectedFolder(const char* path, bool withInstallingUser) {
     if (!path || !*path) {
@@ -33,7 +44,7 @@ bool iCreateProtectedFolder(const char* path, bool withInstallingUser) {
     fa9::copyText(sddl, sizeof sddl, kAdministration);
     if (withInstallingUser) {
         unique_local<LPSTR> sid;
-        if (!tokenUserSid(sid)) return false;
+        if (!iTokenUserSid(sid)) return false;
         char entry[200];
         if (!fa9::formatText(entry, sizeof entry, "(A;OICI;FA;;;%s)", sid.get()) ||
             !fa9::appendText(sddl, sizeof sddl, entry)) {

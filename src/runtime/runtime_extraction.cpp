@@ -68,6 +68,7 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
     char* chunk = large ? large.get() : small;
     const DWORD chunkSize = large ? kStreamChunk : kSmallChunk - 1;
     UINT result = 0;
+    bool writeFailed = false;
     for (;;) {
         DWORD size = chunkSize;
         if (MsiRecordReadStream(record.get(), 2, chunk, &size) != ERROR_SUCCESS) {
@@ -76,11 +77,18 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
         }
         if (size == 0) break;
         DWORD written = 0;
-        WriteFile(file.get(), chunk, size, &written, nullptr);
+        // A write that fails (a full disk) fails the file: its caller names it.
+        if (!WriteFile(file.get(), chunk, size, &written, nullptr) || written != size) {
+            result = 1;
+            writeFailed = true;
+            break;
+        }
     }
     // The file, the record, then the view: the record's stream is let go while its view
     // is still open (or kept by the action's hold, stream_row_hold.h).
     file.reset();
+    // Half a file is no file: it would be loaded or run as if whole. This call made it new.
+    if (writeFailed) DeleteFileA(path);
     StreamRowHold::offer(record);
     record.reset();
     MsiViewClose(view.get());

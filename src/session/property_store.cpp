@@ -227,6 +227,8 @@ bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
            installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL;
 }
 
+void iNoteCreatedStoreKeys(HKEY root);
+
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) {
@@ -244,6 +246,7 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
     if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
     unique_hkey userKey;
     const HKEY root = iUserRoot(sid, userKey);
+    iNoteCreatedStoreKeys(root);
 
     const UINT rc = iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED",
                                     iIsComponentSelected(hInstall, "BASE_CLIENT.bin") ? "Y" : "N");
@@ -257,14 +260,74 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
     return result;
 }
 
-void iDeletePropertyStore(MSIHANDLE hInstall) {
+namespace {
+
+// The keys of the store's path above the store, deepest first; the record of the ones the
+// library made lives in the first, the store's parent.
+const char* const kStoreParents[] = {"SOFTWARE\\ZNK\\FA9\\TEMP", "SOFTWARE\\ZNK\\FA9", "SOFTWARE\\ZNK"};
+const char* const kCreatedRecord = "FA9WOLT.CreatedKeys";
+
+HKEY storeRoot(MSIHANDLE hInstall, unique_hkey& userKey) {
     char sid[kSidCapacity] = {};
     DWORD capacity = kSidCapacity;
     if (iMsiGetProperty(hInstall, "UserSID", sid, &capacity) != ERROR_SUCCESS) sid[0] = '\0';
+    return iUserRoot(sid, userKey);
+}
+
+bool isEmptyKey(HKEY root, const char* path) {
+    unique_hkey key;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, key.out()) != ERROR_SUCCESS) return false;
+    char name[256];
+    DWORD size = sizeof name;
+    if (RegEnumKeyExA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_NO_MORE_ITEMS)
+        return false;
+    size = sizeof name;
+    return RegEnumValueA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+}
+
+}  // namespace
+
+void iNoteCreatedStoreKeys(HKEY root) {
+    const char* highest = nullptr;
+    for (const char* path : kStoreParents) {
+        unique_hkey key;
+        const LONG rc = RegOpenKeyExA(root, path, 0, KEY_READ, key.out());
+        if (rc == ERROR_FILE_NOT_FOUND)
+            highest = path;
+        else
+            break;
+    }
+    if (!highest) return;
+    unique_hkey parent;
+    if (RegCreateKeyExA(root, kStoreParents[0], 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                        parent.out(), nullptr) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(parent.get(), kCreatedRecord, 0, REG_SZ, reinterpret_cast<const BYTE*>(highest),
+                   static_cast<DWORD>(std::strlen(highest) + 1));
+}
+
+void iDeletePropertyStore(MSIHANDLE hInstall) {
     unique_hkey userKey;
-    const HKEY root = iUserRoot(sid, userKey);
+    const HKEY root = storeRoot(hInstall, userKey);
     FA9iCopyNameRegistry registry;
     registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
+
+    char highest[64] = {};
+    {
+        unique_hkey parent;
+        if (RegOpenKeyExA(root, kStoreParents[0], 0, KEY_ALL_ACCESS, parent.out()) != ERROR_SUCCESS) return;
+        DWORD type = 0, size = sizeof highest - 1;
+        if (RegQueryValueExA(parent.get(), kCreatedRecord, nullptr, &type, reinterpret_cast<BYTE*>(highest),
+                             &size) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            return;
+        RegDeleteValueA(parent.get(), kCreatedRecord);
+    }
+    // From the store's parent up to the highest key the library made, while each is empty.
+    for (const char* path : kStoreParents) {
+        if (!isEmptyKey(root, path) || RegDeleteKeyA(root, path) != ERROR_SUCCESS) break;
+        if (fa9::equalsNoCase(path, highest)) break;
+    }
 }
 
 UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries) {

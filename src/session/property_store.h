@@ -29,8 +29,15 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
 using ProgramEntries = void (*)(MSIHANDLE hInstall, std::string& entries);
 UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries);
 
-// Deletes the store with everything in it. Reports nothing.
+// Deletes the store with everything in it, then each key of its path that the library
+// created (as iNoteCreatedStoreKeys recorded it) and that is empty now. Reports nothing.
 void iDeletePropertyStore(MSIHANDLE hInstall);
+
+// Before the store is first written under `root`: records, in the store's parent key, the
+// highest key of the store's path that does not exist yet, so that the removal takes back
+// exactly what the library made. Nothing is recorded when the whole path above the store
+// exists. (iSavePropertiesForDeferred calls it.)
+void iNoteCreatedStoreKeys(HKEY root);
 
 // Whether `component` is newly installed locally by this installation (immediate mode),
 // or was recorded as SELECTED in the store (deferred and rollback mode).

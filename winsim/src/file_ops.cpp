@@ -207,6 +207,13 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
     }
     const bool created = !fs::exists(to, ec);
     if (!checkWrite(m, lpNewFileName)) return FALSE;
+    // A copy that does not fit fails without leaving a piece of itself.
+    const std::string full = m.fullPath(lpNewFileName);
+    const auto size = fs::file_size(from, ec);
+    if (full.size() > 1 && full[1] == ':' && !takeVolumeSpace(static_cast<char>(std::toupper(full[0])), ec ? 0 : size)) {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
     if (!fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
@@ -226,10 +233,20 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    // DeleteFile opens for deleting and shares everything: only a handle that does not
+    // share deleting stands in its way.
+    if (sharingConflict(host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    const auto size = fs::file_size(host, ec);
+    const unsigned long long freed = ec ? 0 : size;
     if (!fs::remove(host, ec)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    const std::string full = Machine::current().fullPath(lpFileName);
+    if (full.size() > 1 && full[1] == ':') returnVolumeSpace(static_cast<char>(std::toupper(full[0])), freed);
     Machine::current().forgetSecurity(lpFileName);
     return TRUE;
 }

@@ -4,6 +4,7 @@
 #include "security.h"
 #include "winsim/control.h"
 
+#include <cctype>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
@@ -65,6 +66,31 @@ std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects() {
     return out;
 }
 
+bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share) {
+    const DWORD read = GENERIC_READ | GENERIC_ALL, write = GENERIC_WRITE | GENERIC_ALL, remove = DELETE | GENERIC_ALL;
+    std::lock_guard<std::mutex> g(g_kernelLock);
+    for (const auto& [h, entry] : g_kernelHandles) {
+        auto file = std::dynamic_pointer_cast<FileObject>(entry.object);
+        if (!file || file->hostPath != hostPath) continue;
+        if (((access & read) && !(file->share & FILE_SHARE_READ)) ||
+            ((access & write) && !(file->share & FILE_SHARE_WRITE)) ||
+            ((access & remove) && !(file->share & FILE_SHARE_DELETE)) ||
+            ((file->access & read) && !(share & FILE_SHARE_READ)) ||
+            ((file->access & write) && !(share & FILE_SHARE_WRITE)) ||
+            ((file->access & remove) && !(share & FILE_SHARE_DELETE)))
+            return true;
+    }
+    return false;
+}
+
+void closeAllKernelHandles() {
+    std::map<HANDLE, KernelEntry> closed;
+    {
+        std::lock_guard<std::mutex> g(g_kernelLock);
+        closed.swap(g_kernelHandles);
+    }
+}
+
 size_t openKernelHandleCount() {
     std::lock_guard<std::mutex> g(g_kernelLock);
     return g_kernelHandles.size();
@@ -123,8 +149,9 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
     return TRUE;
 }
 
-HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES lpSecurityAttributes,
-                          DWORD dwCreationDisposition, DWORD, HANDLE) {
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE) {
     Machine& m = Machine::current();
     if (!lpFileName || !*lpFileName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
@@ -165,6 +192,12 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
         SetLastError(missingError(m, lpFileName));
         return INVALID_HANDLE_VALUE;
     }
+    // An open that collides with another handle's sharing fails before anything changes.
+    (void)dwFlagsAndAttributes;
+    if (exists && sharingConflict(host, dwDesiredAccess, dwShareMode)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
     // Creating needs the folder's write right, changing an existing file its own.
     const bool changes = write || !exists || dwCreationDisposition == CREATE_ALWAYS ||
                          dwCreationDisposition == TRUNCATE_EXISTING;
@@ -177,6 +210,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSEC
     if (!exists) recordCreated(m, lpFileName, lpSecurityAttributes);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
+    file->hostPath = host;
+    file->access = dwDesiredAccess;
+    file->share = dwShareMode;
+    const std::string full = m.fullPath(lpFileName);
+    file->drive = full.size() > 1 && full[1] == ':' ? static_cast<char>(std::toupper(full[0])) : 0;
     // Windows reports ERROR_ALREADY_EXISTS on success when an existing file was opened or replaced.
     SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unistd.h>
 #include <vector>
 
@@ -31,11 +32,27 @@ struct KernelObject {
     }
 };
 
+// Takes `bytes` from the room left on the volume of drive `drive` (a volume without a
+// limit always has room): false, nothing taken, when they do not fit.
+bool takeVolumeSpace(char drive, unsigned long long bytes);
+// Gives back the room of a file deleted from that volume.
+void returnVolumeSpace(char drive, unsigned long long bytes);
+
 struct FileObject : KernelObject {
     int fd = -1;
+    // What the open asked for and let others do (sharing checks), and where the file lies.
+    std::string hostPath;
+    DWORD access = 0;
+    DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    char drive = 0;  // upper-case letter of the volume, or 0
     ~FileObject() override;
     int hostFd() const override { return fd; }
     BOOL write(LPCVOID data, DWORD n, LPDWORD written) override {
+        // A volume with too little room left takes nothing of the write.
+        if (drive && !takeVolumeSpace(drive, n)) {
+            SetLastError(ERROR_DISK_FULL);
+            return FALSE;
+        }
         ssize_t r = ::write(fd, data, n);
         if (r < 0) {
             SetLastError(ERROR_ACCESS_DENIED);
@@ -59,6 +76,9 @@ HANDLE allocKernelHandle(std::shared_ptr<KernelObject> obj, bool inheritable = f
 std::shared_ptr<KernelObject> lookupKernelHandle(HANDLE h);
 std::shared_ptr<KernelObject> releaseKernelHandle(HANDLE h);
 bool isKernelHandleInheritable(HANDLE h);
+// Whether an open of the host file `hostPath` asking for `access` and letting others do
+// `share` conflicts with an open handle of the same file, as Windows checks it.
+bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share);
 // The objects of every inheritable handle: what a child created with handle
 // inheritance holds open.
 std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects();

@@ -1,9 +1,11 @@
 // The simulated machine: its file system (drive letters below a temporary host
 // folder), settings, and the pointer through which the Win32 face finds it.
+#include "kernel_handles.h"
 #include "module_table.h"
 #include "paths.h"
 #include "winsim/control.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -42,6 +44,7 @@ Machine::Machine() : modules_(std::make_unique<ModuleTable>()) {
 }
 
 Machine::~Machine() {
+    closeAllKernelHandles();
     modules_.reset();
     std::error_code ec;
     fs::remove_all(root_, ec);
@@ -139,6 +142,37 @@ std::optional<Machine::ComponentState> Machine::component(const std::string& pro
     auto it = components_.find(product + "|" + component);
     if (it == components_.end()) return std::nullopt;
     return it->second;
+}
+
+}  // namespace winsim
+
+namespace winsim {
+
+void Machine::setVolumeFreeSpace(char drive, unsigned long long bytes) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    volumeFree_[static_cast<char>(std::toupper(static_cast<unsigned char>(drive)))] = bytes;
+}
+
+std::optional<unsigned long long> Machine::volumeFreeSpace(char drive) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = volumeFree_.find(static_cast<char>(std::toupper(static_cast<unsigned char>(drive))));
+    return it == volumeFree_.end() ? std::nullopt : std::optional<unsigned long long>(it->second);
+}
+
+bool takeVolumeSpace(char drive, unsigned long long bytes) {
+    Machine* m = Machine::currentOrNull();
+    if (!m) return true;
+    auto left = m->volumeFreeSpace(drive);
+    if (!left) return true;
+    if (bytes > *left) return false;
+    m->setVolumeFreeSpace(drive, *left - bytes);
+    return true;
+}
+
+void returnVolumeSpace(char drive, unsigned long long bytes) {
+    Machine* m = Machine::currentOrNull();
+    if (!m) return;
+    if (auto left = m->volumeFreeSpace(drive)) m->setVolumeFreeSpace(drive, *left + bytes);
 }
 
 }  // namespace winsim

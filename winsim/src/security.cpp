@@ -7,8 +7,11 @@
 #include "paths.h"
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <mutex>
+
+namespace fs = std::filesystem;
 
 namespace winsim {
 
@@ -21,6 +24,7 @@ struct TokenObject : KernelObject {
 // What ConvertStringSecurityDescriptorToSecurityDescriptorA made.
 struct Descriptor {
     AccessList list;
+    std::vector<BYTE> owner;  // GetNamedSecurityInfoA's owner SID, which points into here
 };
 
 // LocalAlloc'd blocks handed out by the security calls, freed by LocalFree.
@@ -373,6 +377,26 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSe
     std::lock_guard<std::mutex> g(g_localLock);
     g_descriptors[d.get()] = std::move(d);
     return TRUE;
+}
+
+// The owner of an existing file or folder (the only part asked for): Administrators for
+// what an administrator made, else the maker's user SID; a drive root's is SYSTEM.
+DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                                   PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                                   PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    if (!pObjectName || ObjectType != SE_FILE_OBJECT || SecurityInfo != OWNER_SECURITY_INFORMATION || !ppsidOwner ||
+        ppsidGroup || ppDacl || ppSacl || !ppSecurityDescriptor)
+        return ERROR_INVALID_PARAMETER;
+    Machine& m = Machine::current();
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(m.hostPath(pObjectName), ec))) return ERROR_FILE_NOT_FOUND;
+    auto d = std::make_unique<Descriptor>();
+    d->owner = sidBytes(m.owner(pObjectName).value_or(kSidSystem));
+    *ppsidOwner = d->owner.data();
+    *ppSecurityDescriptor = d.get();
+    std::lock_guard<std::mutex> g(g_localLock);
+    g_descriptors[d.get()] = std::move(d);
+    return ERROR_SUCCESS;
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {

@@ -30,7 +30,7 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     return length;
 }
 
-// Only an empty folder goes; a file is not a folder.
+// Only an empty folder goes; a file is not a folder; a link (a modelled reparse point) goes itself.
 extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     Machine& m = Machine::current();
     if (!lpPathName || !*lpPathName) {
@@ -42,6 +42,16 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     if (!fs::exists(fs::symlink_status(host, ec))) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
+    }
+    // A junction or a symbolic link to a folder goes itself, never what it leads to.
+    if (fs::is_symlink(fs::symlink_status(host, ec))) {
+        if (!checkWrite(m, lpPathName)) return FALSE;
+        if (!fs::remove(host, ec)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        m.forgetSecurity(lpPathName);
+        return TRUE;
     }
     if (!fs::is_directory(fs::symlink_status(host, ec))) {
         SetLastError(ERROR_DIRECTORY);

@@ -136,6 +136,11 @@ public:
     // modelled by a host symbolic link; FindFirstFileA and GetFileAttributesA show it
     // with FILE_ATTRIBUTE_REPARSE_POINT.
     void makeLink(const std::string& linkPath, const std::string& target);
+    // Room left on the volume of a drive letter: writes and copies that do not fit fail
+    // with ERROR_DISK_FULL, deleted files give their room back. A volume has no limit
+    // until a test sets one.
+    void setVolumeFreeSpace(char drive, unsigned long long bytes);
+    std::optional<unsigned long long> volumeFreeSpace(char drive) const;
     std::string currentDirectory() const;
     void setCurrentDirectory(const std::string& winPath);
 
@@ -246,6 +251,7 @@ private:
     std::vector<ProcessLaunch> launches_;
     std::map<std::string, AccessList, NoCaseLess> accessLists_;
     std::map<std::string, std::string, NoCaseLess> owners_;
+    std::map<char, unsigned long long> volumeFree_;
     mutable std::recursive_mutex lock_;
 };
 
@@ -419,6 +425,10 @@ std::vector<std::string> splitCommandLine(const std::string& line);
 size_t openMsiHandleCount();
 // Number of kernel handles (files, ...) open right now.
 size_t openKernelHandleCount();
+// What Windows does to the handles of a process that ends, however it ends (a killed
+// custom-action server included): every kernel handle is closed. A machine's process
+// ends with the machine.
+void closeAllKernelHandles();
 // Blocks the security calls handed out (descriptors, SID strings) not yet given to LocalFree.
 size_t openLocalAllocationCount();
 

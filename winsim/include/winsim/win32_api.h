@@ -622,6 +622,13 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSe
                                                                  PULONG SecurityDescriptorSize);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 }
+typedef void* PACL;
+typedef DWORD SECURITY_INFORMATION;
+typedef enum _SE_OBJECT_TYPE { SE_UNKNOWN_OBJECT_TYPE = 0, SE_FILE_OBJECT } SE_OBJECT_TYPE;
+#define OWNER_SECURITY_INFORMATION 0x00000001L
+extern "C" DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType,
+                                              SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner, PSID* ppsidGroup,
+                                              PACL* ppDacl, PACL* ppSacl, PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
 // ---- end of security block ----
 
 // ---- bcrypt: the platform's hashes ----
