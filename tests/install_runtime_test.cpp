@@ -425,47 +425,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ProtectedCase{"AnAdministrator", false, {kOtherUser, true}, true}),
     [](const ::testing::TestParamInfo<ProtectedCase>& info) { return std::string(info.param.name); });
 
-// The security calls the protected folder makes, answered as Windows answers them.
-TEST_F(SessionTest, TokenAndDescriptorCallsFollowWindowsRules) {
-    machine.token = {"S-1-5-21-11-22-33-1001", false};
-    HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    DWORD size = 0;
-    EXPECT_FALSE(GetTokenInformation(token, TokenUser, nullptr, 0, &size));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(size, sizeof(TOKEN_USER) + 8 + 4 * 5) << "the SID follows the structure";
-    std::vector<BYTE> buffer(size);
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer.data(), size, &size));
-    LPSTR text = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text));
-    EXPECT_STREQ(text, "S-1-5-21-11-22-33-1001");
-    EXPECT_EQ(LocalFree(text), nullptr);
-    EXPECT_TRUE(CloseHandle(token));
-
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    for (const char* bad : {"D:(X;;FA;;;SY)", "D:P(A;OICI;FA;;;SY", "D:(A;;ZZ;;;SY)", "D:(A;;FA;;;S-1-)", "Q:"}) {
-        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(bad, SDDL_REVISION_1, &descriptor, nullptr))
-            << bad;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << bad;
-    }
-    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", 2, &descriptor, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
-    // A deny entry outweighs an allow entry, whatever their order.
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;GA;;;WD)(D;OICI;GW;;;SY)",
-                                                                     SDDL_REVISION_1, &descriptor, nullptr));
-    machine.token = {"S-1-5-18", true};
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    ASSERT_TRUE(CreateDirectoryA("C:\\D", &attributes));
-    EXPECT_EQ(machine.owner("C:\\D"), std::optional<std::string>("S-1-5-32-544"));
-    EXPECT_FALSE(machine.tokenCanWrite("C:\\D\\x"));
-    machine.token = {"S-1-5-21-11-22-33-1001", false};
-    EXPECT_TRUE(machine.tokenCanWrite("C:\\D\\x"));
-    EXPECT_EQ(LocalFree(descriptor), nullptr);
-    int notLocal = 0;
-    EXPECT_EQ(LocalFree(&notLocal), &notLocal);
-    EXPECT_EQ(winsim::openLocalAllocationCount(), 0u);
-}
-
 TEST_F(SessionTest, ProtectedFolderCarriesItsOwnListAndIsNeverReused) {
     machine.token = {kUser, false};
     ASSERT_TRUE(iCreateProtectedFolder("C:\\P", true));
