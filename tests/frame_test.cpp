@@ -59,33 +59,6 @@ INSTANTIATE_TEST_SUITE_P(Frame, LanguageChoice,
                                            LanguageCase{"0x0409", ""}, LanguageCase{"german", ""},
                                            LanguageCase{nullptr, ""}));
 
-struct TableCase {
-    LANGID id;
-    int result;
-    const char* locale;
-};
-void PrintTo(const TableCase& c, std::ostream* os) { *os << "0x" << std::hex << c.id; }
-
-class LanguageTable : public SessionTest, public ::testing::WithParamInterface<TableCase> {};
-
-TEST_P(LanguageTable, LooksUpIdentifiers) {
-    machine.ansiCodePage = 932;
-    LanguageInfo info;
-    std::memset(&info, 0, sizeof info);
-    ASSERT_EQ(liteGetLanguageInfo(GetParam().id, &info), GetParam().result);
-    if (GetParam().result == 0) {
-        EXPECT_STREQ(info.locale, GetParam().locale);
-        EXPECT_STREQ(info.codePage, "932");  // the system's code page, not the entry's
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Frame, LanguageTable,
-                         ::testing::Values(TableCase{0x0C0A, 0, "es_ES"}, TableCase{0x040A, 0, "es_ES"},
-                                           TableCase{0x0809, 5005, ""}, TableCase{0x0C07, 5005, ""},
-                                           TableCase{0x0804, 0, "zh_CN"}, TableCase{0x0404, 0, "zh_TW"},
-                                           TableCase{0x0816, 0, "pt_PT"}, TableCase{0x0416, 0, "pt_BR"},
-                                           TableCase{0x0424, 0, "sl_SI"}, TableCase{0x0411, 0, "ja_JP"}));
-
 TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     machine.copyFileIn(frameStrings("de_DE"), std::string(kRuntimeDir) + "\\locale\\de_DE\\fa9istring_v97.dll");
     session.setProperty("ProductLanguage", "1031");
@@ -493,15 +466,5 @@ TEST_P(ReducedUI, OnlyFullInterfaceIsNotReduced) {
 INSTANTIATE_TEST_SUITE_P(Frame, ReducedUI,
                          ::testing::Values(UiCase{"5", false}, UiCase{"3", true}, UiCase{"2", true},
                                            UiCase{"", true}, UiCase{"5 ", true}, UiCase{nullptr, true}));
-
-TEST_F(FrameTest, FailurePathReportsTheCodeAsAShownError) {
-    {
-        CustomActionContext context(session.handle());
-        iReportCustomActionFailure("PreProcessInstallCA", 20, 5);
-    }
-    EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 5.")));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.messageBoxes[0].text, "Failed with code 5.");
-}
 
 }  // namespace

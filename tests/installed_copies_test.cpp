@@ -221,13 +221,4 @@ TEST_F(Copies, CurrentCopyPathNeedsASessionAndAName) {
     EXPECT_STREQ(buffer, "C:\\SQLLIB\\");
 }
 
-TEST_F(Copies, TheSingletonIsBuiltOnce) {
-    InstallCopyListSingleton* list = InstallCopyListSingleton::getInstance();
-    ASSERT_NE(list, nullptr);
-    const size_t count = list->count();
-    copy("LATER", "C:\\Later");
-    EXPECT_EQ(InstallCopyListSingleton::getInstance(), list);
-    EXPECT_EQ(list->count(), count);
-}
-
 }  // namespace

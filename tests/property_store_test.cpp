@@ -84,12 +84,6 @@ TEST_F(PropertyStore, InTheScriptTheStoredSelectStatesDecideAgain) {
     EXPECT_EQ(stored("BASE_CLIENT.bin_SELECT_STATE"), std::nullopt);
 }
 
-TEST_F(PropertyStore, TheStoreGoesWithItsSubkeys) {
-    machine.registry().setString(Hive::Users, kStore + "\\Leftover\\Deeper", "x", "y");
-    EXPECT_EQ(run(PostProcessInstallCA), 0u);
-    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore));
-}
-
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     // The action reads the file RSP_FILE_PATH names itself: no earlier action's engine
     // is left to hold it.
