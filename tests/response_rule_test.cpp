@@ -116,24 +116,6 @@ TEST(KeywordTableRows, EveryRuleAndForbiddenListParses) {
     }
 }
 
-TEST(KeywordTableRows, PasswordKeywordsCarryThePasswordFlag) {
-    for (const char* name : {"DAS_CONTACT_LIST_PASSWORD", "GW_PASSWORD", "GW_CONFIRM_PASSWORD", "PASSWORD",
-                             "CONFIRM_PASSWORD", "DAS_PASSWORD", "DAS_CONFIRM_PASSWORD", "FENCED_PASSWORD"}) {
-        ASSERT_GE(row(name), 0) << name;
-        EXPECT_TRUE(KeywordTable[row(name)].flags & kRuleFlagPassword) << name;
-    }
-    int passwords = 0;
-    for (int i = 0; i < kKeywordTableSize; ++i) passwords += (KeywordTable[i].flags & kRuleFlagPassword) ? 1 : 0;
-    EXPECT_EQ(passwords, 8);
-}
-
-TEST(KeywordTableRows, SomeRowsAreForOtherProgramsOnly) {
-    int others = 0;
-    for (int i = 0; i < kKeywordTableSize; ++i) others += (KeywordTable[i].programMask & kProgramThis) ? 0 : 1;
-    EXPECT_GT(others, 0);
-    EXPECT_FALSE(KeywordTable[row("PRODUCT")].programMask & kProgramThis);
-}
-
 struct ValueCase {
     const char* keyword;
     const char* value;
