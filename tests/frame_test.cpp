@@ -349,28 +349,6 @@ TEST_F(FrameTest, WithoutTheStringLibraryOnlyLiteralTextsAreWritten) {
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
-TEST_F(FrameTest, LogLinesNeedASessionAndTitlesAreKept) {
-    {
-        CustomActionContext context(session.handle());
-        ureReportText(URE_SHOW_ERROR, "test", 5, 1, "first", true);
-    }
-    // A context whose guard binds no session: nothing reaches the log, the box keeps the last title.
-    session.setProperty("GENERIC_DLG_TITLE", "Changed");
-    URE::instance();
-    URELogObserver::instance()->setEnabled(true);
-    UREDisplayObserverWI::instance()->setEnabled(true);
-    URE::instance()->attach(URELogObserver::instance());
-    URE::instance()->attach(UREDisplayObserverWI::instance());
-    ureReportText(URE_SHOW_ERROR, "test", 5, 1, "second", true);
-    URE::instance()->detachAll();
-    URELogObserver::destroy();
-    UREDisplayObserverWI::destroy();
-    URE::destroy();
-    EXPECT_THAT(log(), ElementsAre(logged("ERR: first")));
-    ASSERT_EQ(machine.messageBoxes.size(), 2u);
-    EXPECT_EQ(machine.messageBoxes[1].caption, "Add-ins Setup");
-}
-
 // ---------------------------------------------------------------- lookup and tokens
 
 TEST_F(FrameTest, TokensAreSubstitutedAndNeedRoomForThemselves) {
@@ -405,34 +383,6 @@ TEST(TokenSubstitution, OutputIsCutToItsCapacity) {
     EXPECT_STREQ(out, "abcdefg");
 }
 
-TEST(MsgTokenHolderTest, KeepsCountAndLengthThroughEveryChange) {
-    MsgTokenHolder holder("alpha");
-    holder.addInt(-12);
-    holder.addUnsigned(4000000000u);
-    holder.addInt64(-9000000000LL);
-    holder.addUnsigned64(18000000000000000000ULL);
-    holder.addString("alpha");
-    EXPECT_EQ(holder.count(), 6);
-    EXPECT_STREQ(holder.get(1), "-12");
-    EXPECT_STREQ(holder.get(2), "4000000000");
-    EXPECT_STREQ(holder.get(3), "-9000000000");
-    EXPECT_STREQ(holder.get(4), "18000000000000000000");
-    EXPECT_STREQ(holder.get(7), "");
-    EXPECT_STREQ(holder.get(-1), "");
-    holder.removeString("alpha");
-    EXPECT_EQ(holder.count(), 4);
-    EXPECT_STREQ(holder.get(0), "-12");
-    holder.removeAt(1);
-    EXPECT_STREQ(holder.get(1), "-9000000000");
-    EXPECT_EQ(holder.totalLength(), 3 + 11 + 20);
-    MsgTokenHolder copy(holder);
-    holder.removeAt(0);
-    EXPECT_STREQ(copy.get(0), "-12");
-    while (copy.count() < MsgTokenHolder::kCapacity) copy.addString("x");
-    EXPECT_FALSE(copy.addString("one too many"));
-    EXPECT_EQ(copy.count(), MsgTokenHolder::kCapacity);
-}
-
 // ---------------------------------------------------------------- log helpers
 
 TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
@@ -446,25 +396,5 @@ TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
                                    logged("Reading INSTALLDIR: iMsiGetProperty failed (1605)."),
                                    logged("iMsiSetProperty failed (5).")));
 }
-
-struct UiCase {
-    const char* level;  // null: the read fails
-    bool reduced;
-};
-void PrintTo(const UiCase& c, std::ostream* os) { *os << "UILevel '" << (c.level ? c.level : "(read fails)") << "'"; }
-
-class ReducedUI : public SessionTest, public ::testing::WithParamInterface<UiCase> {};
-
-TEST_P(ReducedUI, OnlyFullInterfaceIsNotReduced) {
-    if (GetParam().level)
-        session.setProperty("UILevel", GetParam().level);
-    else
-        session.failGetProperty("UILevel", ERROR_INVALID_HANDLE);
-    EXPECT_EQ(iIsReducedUI(session.handle()), GetParam().reduced);
-}
-
-INSTANTIATE_TEST_SUITE_P(Frame, ReducedUI,
-                         ::testing::Values(UiCase{"5", false}, UiCase{"3", true}, UiCase{"2", true},
-                                           UiCase{"", true}, UiCase{"5 ", true}, UiCase{nullptr, true}));
 
 }  // namespace

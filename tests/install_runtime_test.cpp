@@ -237,17 +237,6 @@ TEST_F(RuntimeTest, PropertyWritesThatFail) {
                                    logged("Failed to set PROP_RSP_PROD to WOLT_TOOLS")));
 }
 
-TEST_F(RuntimeTest, ReportsOfLaterCustomActionsFindTheStrings) {
-    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    // The record of the directory is gone with the custom action; the property remains.
-    char buffer[261];
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), "");
-    URE::instance()->setSessionHandle(session.handle());
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), kRuntime0.c_str());
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(nullptr), kRuntime0.c_str());
-    URE::destroy();
-}
-
 // A name below the runtime directory made by someone else between the folder's creation
 // and the extraction (the installing user may write there): refused, nothing more made.
 struct TakenCase {

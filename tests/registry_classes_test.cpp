@@ -55,20 +55,6 @@ INSTANTIATE_TEST_SUITE_P(
         ResolveCase{"text_too_long", std::string(1024, 'k'), "C", ""},
         ResolveCase{"result_too_long", std::string(990, 'k') + kCur, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ", ""}));
 
-TEST(ResolveBuffers, CallerCapacityIsHonoured) {
-    char out[40];
-    // The text itself must fit, even when the result would be shorter.
-    EXPECT_EQ(resolveInstallationName("S\\$CurrentInstallationName$", "C", 27, out), nullptr);
-    EXPECT_STREQ(resolveInstallationName("S\\$CurrentInstallationName$", "C", 28, out), "S\\C");
-    EXPECT_EQ(resolveInstallationName("S\\$CurrentInstallationName$", "NAME-LONGER-THAN-THE-PLACEHOLDER", 28, out),
-              nullptr);
-    EXPECT_STREQ(out, "S\\C") << "a refused result leaves the buffer alone";
-    // The process-wide buffer is shared by every call without a capacity.
-    const char* first = resolveInstallationName("K\\$CurrentInstallationName$", "ONE", 0, nullptr);
-    resolveInstallationName("K\\$CurrentInstallationName$", "TWO", 0, nullptr);
-    EXPECT_STREQ(first, "K\\TWO");
-}
-
 class KeyClasses : public SessionTest {
 protected:
     ~KeyClasses() override { EXPECT_EQ(machine.registry().openHandleCount(), 0u); }

@@ -221,23 +221,6 @@ INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
                                          LanguageCase{"1033", 7, false},    // English
                                          LanguageCase{"1037", 7, false}));  // Hebrew: not among them
 
-struct RightToLeftCase {
-    const char* code;
-    bool rightToLeft;
-};
-
-class RightToLeftTest : public testing::TestWithParam<RightToLeftCase> {};
-
-TEST_P(RightToLeftTest, OnlyArabicInAnyCaseRunsRightToLeft) {
-    EXPECT_EQ(GetParam().rightToLeft, liteIsRightToLeftLanguage(GetParam().code));
-}
-
-INSTANTIATE_TEST_SUITE_P(Codes, RightToLeftTest,
-                         testing::Values(RightToLeftCase{"ar_AA", true}, RightToLeftCase{"AR_AA", true},
-                                         RightToLeftCase{"Ar_aA", true}, RightToLeftCase{"ar_SA", false},
-                                         RightToLeftCase{"ar_AA ", false}, RightToLeftCase{"en_US", false},
-                                         RightToLeftCase{"", false}));
-
 TEST_F(SummaryActionTest, WithoutRichEditTheControlIsInsertedWithoutText) {
     machine.writeFile(kSystemRichEdit, "not a program");
     ASSERT_EQ(0u, run(AddSummaryCA));
