@@ -32,11 +32,6 @@ protected:
         while (InstallCopy* c = list.next()) out.push_back(c->name());
         return out;
     }
-    static std::vector<std::string> components(const InstallCopy& copy) {
-        std::vector<std::string> out;
-        for (size_t i = 0; i < copy.componentCount(); ++i) out.push_back(copy.components().at(i));
-        return out;
-    }
 };
 
 struct VersionCase {
@@ -56,7 +51,6 @@ TEST_P(Version8, LeadingNumberEightListsTheOldCopyFirst) {
     const bool v8 = GetParam().hasVersion8;
     using Names = std::vector<std::string>;
     EXPECT_EQ(names(list), (v8 ? Names{"FA9V8", "COPY1"} : Names{"COPY1"}));
-    EXPECT_EQ(list.version8Copy(), v8 ? list.at(0) : nullptr);
     EXPECT_STREQ(list.at(0)->installPath(), v8 ? "C:\\SQLLIB" : "C:\\One");
 }
 
@@ -112,39 +106,19 @@ TEST_F(Copies, DefaultCopiesAndFlags) {
     copy("ONE", "C:\\One");
     copy("TWO", "C:\\Two");
     set(kCopies, "", "two");
-    set(kCopies, "defaultClientInterfaceCopy", "One");
     set(kCopies + "\\ONE", "IsMergeModuleCopy", "yes");
-    set(kCopies + "\\TWO", "ClientInterfaceOnlyCopy", "YES ");
     InstallCopyList list(false, false);
     InstallCopy* found = nullptr;
     ASSERT_EQ(list.findDefaultCopy(&found), 0u);
     EXPECT_STREQ(found->name(), "TWO");
-    EXPECT_FALSE(found->isClientInterfaceOnlyCopy());
-    ASSERT_EQ(list.findDefaultClientInterfaceCopy(&found), 0u);
-    EXPECT_STREQ(found->name(), "ONE");
+    ASSERT_EQ(list.findByName("one", &found), 0u);
     EXPECT_TRUE(found->isMergeModuleCopy());
 
     // The version 8 copy is the default one even with no InstalledCopies key at all.
     machine.registry().deleteKey(Hive::LocalMachine, kCopies);
     set(kProduct, "FA9 Path Name", "C:\\SQLLIB");
     InstallCopy v8("fa9v8", false, false);
-    EXPECT_TRUE(v8.isVersion8());
     EXPECT_TRUE(v8.isDefaultCopy());
-    EXPECT_FALSE(v8.isDefaultClientInterfaceCopy());
-}
-
-TEST_F(Copies, ComponentsComeFromTheUserHiveForPerUserCopies) {
-    copy("PU", "C:\\Pu");
-    machine.registry().createKey(Hive::LocalMachine, kCopies + "\\PU\\Users");
-    set(kCopies + "\\PU\\COMPONENTS", "machine", "");
-    for (const char* name : {"CLIENT", "JDBC"}) set(kUserCopies + "\\PU\\COMPONENTS", name, "", Hive::CurrentUser);
-    copy("MC", "C:\\Mc");
-    set(kCopies + "\\MC\\COMPONENTS", "SERVER", "");
-    InstallCopy perUser("PU", false, false), perMachine("MC", false, false);
-    EXPECT_TRUE(perUser.isPerUser());
-    EXPECT_EQ(components(perUser), (std::vector<std::string>{"CLIENT", "JDBC"}));
-    EXPECT_FALSE(perMachine.isPerUser());
-    EXPECT_EQ(components(perMachine), std::vector<std::string>{"SERVER"});
 }
 
 TEST_F(Copies, BuffersAndViews) {
@@ -156,11 +130,6 @@ TEST_F(Copies, BuffersAndViews) {
     EXPECT_STREQ(buffer, "FA9");
     EXPECT_EQ(c1.getDefaultInstance(buffer, 3), kRegistryBufferTooSmall);
     EXPECT_EQ(unnamed.getDefaultInstance(buffer, sizeof buffer), kRegistryMissingArgument);
-    EXPECT_EQ(c1.getAdminGroup(buffer, 64), kRegistryBufferTooSmall);
-    EXPECT_EQ(c1.getAdminGroup(buffer, 65), kRegistryFailed);
-    EXPECT_EQ(c1.getShortInstallPath(buffer, 10), kRegistryBufferTooSmall);
-    EXPECT_EQ(c1.getShortInstallPath(buffer, 11), 0u);
-    EXPECT_STREQ(buffer, "C:\\Windows");
     EXPECT_EQ(InstallCopy(std::string(70, 'N').c_str(), false, false).name(), std::string(64, 'N'));
 
     // The 64-bit view reads the copy where 64-bit programs recorded it.

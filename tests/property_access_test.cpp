@@ -310,26 +310,7 @@ TEST_F(PropertyTest, AnUnreadableProductCodeGivesNoCopyName) {
     EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
 }
 
-// ---------------------------------------------------------------- set and migrate tests
-
-TEST_F(PropertyTest, PropertyIsSetOnlyWithARealValue) {
-    char buffer[64];
-    DWORD cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    session.setProperty("A", "___NotSet___");
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    session.setProperty("A", "x");
-    cap = sizeof buffer;
-    EXPECT_TRUE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "", buffer, &cap));
-    EXPECT_FALSE(iIsPropertySet(session.handle(), nullptr, buffer, &cap));
-    session.failGetProperty("A", 1605);
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'.")));
-}
+// ---------------------------------------------------------------- migration
 
 struct MigrateCase {
     const char* value;  // null: the read fails

@@ -462,9 +462,6 @@ TEST_F(ResponseEngine, ReadsWithCursorOrProcessWidePosition) {
         seen.push_back(std::to_string(cursor) + ":" + buffer);
     }
     EXPECT_THAT(seen, ElementsAre("1:a", "3:b", "4:", "5:42abc"));
-    EXPECT_EQ(ureNumberOfRspFileKeywords("comp", nullptr, 0), 4);
-    EXPECT_EQ(ureNumberOfRspFileKeywords("COMP", nullptr, 4), 2);
-    EXPECT_EQ(ureNumberOfRspFileKeywords("COMP", "X", 0), 0);
     EXPECT_EQ(ureReadRspFile("COMP", 2, 1, nullptr, buffer, sizeof buffer, nullptr, nullptr), 5003);
     char small[3];
     EXPECT_EQ(ureReadRspFile("PROD", RSP_TYPE_TEXT, 1, nullptr, small, sizeof small, nullptr, nullptr), 5006);
