@@ -199,30 +199,4 @@ TEST_F(AssemblyCopy, TheDeleteWalkDoesNotFollowALink) {
     EXPECT_EQ(log().size(), 2u);
 }
 
-struct TreeCase {
-    const char* name;
-    const char* source;
-    const char* destination;
-    int result;
-};
-void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.name; }
-
-class TreeCopyRefusals : public SessionTest, public ::testing::WithParamInterface<TreeCase> {};
-
-TEST_P(TreeCopyRefusals, AnswerWithoutCopying) {
-    machine.writeFile("C:\\Src\\a.txt", "a");
-    EXPECT_EQ(CopyDirectoryTree(GetParam().source, GetParam().destination), GetParam().result);
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
-}
-
-const std::string kTooLong = "C:\\" + std::string(258, 'x');
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TreeCopyRefusals,
-    ::testing::Values(TreeCase{"same_folder_other_case", "C:\\Src", "c:\\src\\", 0},
-                      TreeCase{"destination_inside_source", "C:\\Src", "C:\\Src\\Copy", 5053},
-                      TreeCase{"source_cannot_be_listed", "C:\\Missing", "C:\\Dst", -1},
-                      TreeCase{"path_too_long", "C:\\Src", kTooLong.c_str(), 5053}),
-    [](const ::testing::TestParamInfo<TreeCase>& i) { return std::string(i.param.name); });
-
 }  // namespace

@@ -140,44 +140,4 @@ TEST_F(Environment, EachRunPrependsAgainAndChildrenInheritIt) {
     EXPECT_EQ(machine.environment.count("Path"), 1u);
 }
 
-// The other component a package could ask for: what each installed state means.
-struct StateCase {
-    INSTALLSTATE state;
-    UINT result;
-    const char* path;  // what the caller's buffer holds afterwards
-};
-void PrintTo(const StateCase& c, std::ostream* os) { *os << "state " << static_cast<int>(c.state); }
-
-class ComponentStates : public Environment, public ::testing::WithParamInterface<StateCase> {};
-
-TEST_P(ComponentStates, OnlyAbsentNotUsedAndBadArgumentsFail) {
-    const StateCase& c = GetParam();
-    const char* component = "{11111111-2222-3333-4444-555555555555}";
-    machine.setComponent(kProductCode, component, c.state, "C:\\Comp");
-    char buffer[261] = {};
-    DWORD capacity = sizeof buffer;
-    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), component, buffer, &capacity); }),
-              c.result);
-    EXPECT_STREQ(buffer, c.path);
-    EXPECT_THAT(recorder.reports, ::testing::IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Env, ComponentStates,
-                         ::testing::Values(StateCase{INSTALLSTATE_LOCAL, 0, "C:\\Comp"},
-                                           StateCase{INSTALLSTATE_SOURCE, 0, "C:\\Comp"},
-                                           StateCase{INSTALLSTATE_UNKNOWN, 0, ""},
-                                           StateCase{INSTALLSTATE_ADVERTISED, 0, ""},
-                                           StateCase{INSTALLSTATE_ABSENT, 5011, ""},
-                                           StateCase{INSTALLSTATE_NOTUSED, 5011, ""},
-                                           StateCase{INSTALLSTATE_INVALIDARG, 5011, ""}));
-
-TEST_F(Environment, AComponentPathLongerThanTheBufferIsNoFailure) {
-    machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, "C:\\a-long-folder-name");
-    char buffer[8] = {};
-    DWORD capacity = sizeof buffer;
-    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), kToolsComponent, buffer, &capacity); }),
-              0u);
-    EXPECT_STREQ(buffer, "C:\\a-lo");
-}
-
 }  // namespace
