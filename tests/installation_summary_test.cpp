@@ -253,13 +253,6 @@ INSTANTIATE_TEST_SUITE_P(Rounding, SpaceTest,
                                          SpaceCase{"20971520", "10240 MB"},
                                          SpaceCase{"-10000", "-4 MB"}));
 
-TEST_F(SummaryTest, SpaceStaysAsItWasWhenThePropertyCannotBeRead) {
-    session.failGetProperty("PrimaryVolumeSpaceRequired", ERROR_MORE_DATA);
-    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=C1\n", "PELA_DRIVER");
-    URE::instance()->setRequiredSpace(3 * 1024);
-    EXPECT_EQ(labelled("Required disk space", "3 MB"), lines().back());
-}
-
 // ---- line layout ----
 
 TEST_F(SummaryTest, LongLabelIsFollowedDirectlyByTheBlanksAndTheValue) {
@@ -292,16 +285,6 @@ TEST_F(SummaryTest, SummaryLongerThanTheBufferIsCutToOneByteLess) {
     const std::string cut = build(10000);
     EXPECT_EQ(9999u, cut.size());
     EXPECT_EQ(full.substr(0, 9999), cut);
-}
-
-TEST_F(SummaryTest, LabelThatCannotBeLoadedLeavesItsLineOut) {
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    ureAddSummaryLine(2501, 2516, 0);
-    ureAddSummaryLine(2501, 0, 4);
-    ureAddSummaryLine(9999, 2516, 0);  // no such label
-    ureAddSummaryLine(2501, 9998, 0);  // no such value
-    EXPECT_EQ(labelled("Product", "Yes") + "\r\n    Product" + std::string(29, ' ') + "\r\n",
-              std::string(URE::instance()->summaryText()));
 }
 
 }  // namespace

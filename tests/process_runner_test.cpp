@@ -121,15 +121,6 @@ TEST_F(RunnerTest, CommandTooLongForTheBufferLeavesItEmpty) {
     EXPECT_STREQ(out, "");
 }
 
-TEST_F(RunnerTest, CommandLineProcessorFormQuotesTheStatement) {
-    InstallProcess plain("select 1 from t", nullptr, true, false);
-    EXPECT_STREQ(plain.commandLine(), "\"fa9.exe\" -ec -v \"select 1 from t\"");
-    InstallProcess sqlca("select 1 from t", nullptr, true, true);
-    EXPECT_STREQ(sqlca.commandLine(), "\"fa9.exe\" -a -v \"select 1 from t\"");
-    InstallProcess noExtension("C:\\t\\tool /a");
-    EXPECT_STREQ(noExtension.commandLine(), "C:\\t\\tool /a");
-}
-
 TEST_F(RunnerTest, MegabytesOfOutputArriveWholeInOneRecord) {
     const size_t before = winsim::openKernelHandleCount();
     {
@@ -175,26 +166,6 @@ TEST_F(RunnerTest, OnlyTheStreamsWithTextAreTraced) {
     char buffer[4] = "xyz";
     EXPECT_EQ(runner.getStdout(buffer, sizeof(buffer)), 0u);
     EXPECT_STREQ(buffer, "");
-}
-
-TEST_F(RunnerTest, GetStdoutCutsToTheCallersBuffer) {
-    InstallProcess runner;
-    uint32_t exitCode = 0;
-    ASSERT_EQ(run(runner, "out=10", &exitCode), 0u);
-    char small[5];
-    EXPECT_EQ(runner.getStdout(small, sizeof(small)), 5006u);
-    EXPECT_STREQ(small, "abcd");
-    char exact[11];
-    EXPECT_EQ(runner.getStdout(exact, sizeof(exact)), 0u);
-    EXPECT_STREQ(exact, "abcdefghij");
-}
-
-TEST_F(RunnerTest, WaitWithoutExecuteAnswers5030) {
-    InstallProcess runner;
-    runner.setCommand("C:\\Tools\\emit.exe");
-    uint32_t exitCode = 77;
-    EXPECT_EQ(runner.waitForExitCode(&exitCode, INFINITE), 5030u);
-    EXPECT_EQ(exitCode, 77u);
 }
 
 TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {

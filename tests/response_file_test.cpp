@@ -467,25 +467,6 @@ TEST_F(ResponseEngine, ReadsWithCursorOrProcessWidePosition) {
     EXPECT_EQ(ureReadRspFile("PROD", RSP_TYPE_TEXT, 1, nullptr, small, sizeof small, nullptr, nullptr), 5006);
 }
 
-TEST_F(ResponseEngine, ReadingWithoutAReadyFileIsRefused) {
-    URE::instance()->setResponseFile(nullptr, 0);
-    EXPECT_EQ(read("PROD"), "<5020>");
-    EXPECT_THAT(recorder.reports, ElementsAre(Report{URE_LOG_ERROR, "ureReadRspFile", 20, 0, 5020, {}}));
-}
-
-struct TruthCase {
-    const char* text;
-    bool truth;
-};
-void PrintTo(const TruthCase& c, std::ostream* os) { *os << '"' << (c.text ? c.text : "(null)") << '"'; }
-class TruthWord : public ::testing::TestWithParam<TruthCase> {};
-TEST_P(TruthWord, AcceptsOnlyTheTruthWords) { EXPECT_EQ(ureIsTruthWord(GetParam().text), GetParam().truth); }
-INSTANTIATE_TEST_SUITE_P(Engine, TruthWord,
-                         ::testing::Values(TruthCase{"yes", true}, TruthCase{"TRUE", true}, TruthCase{"1", true},
-                                           TruthCase{"On", true}, TruthCase{"y", true}, TruthCase{"T", true},
-                                           TruthCase{"2", false}, TruthCase{"no", false}, TruthCase{"", false},
-                                           TruthCase{"yes ", false}, TruthCase{nullptr, false}));
-
 // ---------------------------------------------------------------- multi-byte characters
 
 // Under a Japanese code page a lead byte takes the byte after it along: neither a '='
