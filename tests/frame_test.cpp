@@ -365,24 +365,6 @@ TEST_F(FrameTest, TokensAreSubstitutedAndNeedRoomForThemselves) {
     EXPECT_STREQ(buffer, "percent x, % and  end ");
 }
 
-TEST_F(FrameTest, StringThatFillsTheBufferCountsAsCut) {
-    CustomActionContext context(session.handle());
-    char buffer[64];
-    // "Failed with code %1." is 20 characters.
-    EXPECT_EQ(ureGetString(2006, buffer, 21, nullptr), 5006);
-    EXPECT_EQ(ureGetString(2006, buffer, 22, nullptr), 0);
-    EXPECT_EQ(ureGetString(4242, buffer, sizeof buffer, nullptr), 5005);
-    EXPECT_STREQ(buffer, "Unable to find the string resource 4242");
-}
-
-TEST(TokenSubstitution, OutputIsCutToItsCapacity) {
-    MsgTokenHolder many;
-    many.addString("abcdefghij");
-    char out[8];
-    EXPECT_EQ(ureSubstituteTokens("%1%1%1", many, out, sizeof out), 5006);
-    EXPECT_STREQ(out, "abcdefg");
-}
-
 // ---------------------------------------------------------------- log helpers
 
 TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {

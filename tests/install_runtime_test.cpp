@@ -292,47 +292,6 @@ TEST_F(RuntimeTest, TheRuntimeDirectoryIsProtectedAndItsFilesNew) {
     EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\locale"));
 }
 
-// ---------------------------------------------------------------- helpers
-
-struct UniqueCase {
-    const char* directory;
-    const char* templ;
-    std::vector<std::string> taken;  // names made beforehand, files ending in ".f"
-    const char* expected;            // null: no name
-};
-void PrintTo(const UniqueCase& c, std::ostream* os) {
-    *os << (c.directory ? c.directory : "(null)") << " + " << (c.templ ? c.templ : "(null)");
-}
-
-class UniqueName : public SessionTest, public ::testing::WithParamInterface<UniqueCase> {};
-
-TEST_P(UniqueName, FirstFreeName) {
-    machine.makeDirs("C:\\T");
-    machine.setCurrentDirectory("C:\\T");
-    for (const std::string& name : GetParam().taken) {
-        if (name.size() > 2 && name.compare(name.size() - 2, 2, ".f") == 0)
-            machine.writeFile("C:\\T\\" + name, "x");
-        else
-            machine.makeDirs("C:\\T\\" + name);
-    }
-    const char* result = GenerateUniqueName(GetParam().directory, GetParam().templ);
-    if (GetParam().expected)
-        EXPECT_STREQ(result, GetParam().expected);
-    else
-        EXPECT_EQ(result, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Runtime, UniqueName,
-    ::testing::Values(UniqueCase{"C:\\T", "A??", {}, "C:\\T\\A00"},
-                      UniqueCase{"C:\\T\\", "A??.f", {"A00.f", "A01.f"}, "C:\\T\\A02.f"},
-                      UniqueCase{"\"C:\\T\"", "A?", {"A0"}, "\"C:\\T\\A1\""},
-                      UniqueCase{"C:\\T", "A?", {"A0", "A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8", "A9"}, nullptr},
-                      UniqueCase{"C:\\T", "plain", {"plain"}, nullptr},
-                      UniqueCase{"C:\\T", "plain", {}, "C:\\T\\plain"},
-                      UniqueCase{"", "X?Y?", {"X0Y0"}, "X0Y1"},
-                      UniqueCase{nullptr, nullptr, {}, "00000000.000"}));
-
 // Under Wine, letting go of the last stream right after reading it can hang the
 // installer: a hold keeps the first row offered until it ends, and only that one.
 TEST_F(SessionTest, AStreamRowHoldKeepsTheFirstRowOfferedUntilItEnds) {
@@ -353,17 +312,6 @@ TEST_F(SessionTest, AStreamRowHoldKeepsTheFirstRowOfferedUntilItEnds) {
     }
     loose.reset();
     EXPECT_EQ(winsim::openMsiHandleCount(), before);
-}
-
-TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B\\C\\"), 0);
-    EXPECT_TRUE(machine.dirExists("C:\\A\\B\\C"));
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B"), 0);  // already there
-    machine.writeFile("C:\\A\\file", "x");
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\file\\D"), -1);
-    EXPECT_EQ(CreateDirectoryTree(""), -1);
-    EXPECT_EQ(CreateDirectoryTree(nullptr), -1);
-    EXPECT_EQ(CreateDirectoryTree(("C:\\" + std::string(300, 'x')).c_str()), -1);
 }
 
 // ---------------------------------------------------------------- protected folders

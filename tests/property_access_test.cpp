@@ -42,18 +42,6 @@ protected:
     }
 };
 
-TEST_F(PropertyTest, MissingArgumentsAreRefusedByMode) {
-    DWORD cap = 10;
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
-    EXPECT_EQ(iMsiGetProperty(session.handle(), nullptr, nullptr, &cap), 5021u);
-    deferred();
-    char buffer[10];
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 87u);
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, nullptr), 87u);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "INSTALLDIR", nullptr), 87u);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), nullptr, "x"), 87u);
-}
-
 TEST_F(PropertyTest, ImmediateModePassesTheInstallerResultThrough) {
     session.setProperty("INSTALLDIR", "C:\\Program Files\\Tools\\");
     UINT rc;

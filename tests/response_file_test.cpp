@@ -69,44 +69,6 @@ protected:
     Recorder recorder;
 };
 
-// ---------------------------------------------------------------- splitting lines
-
-struct SplitCase {
-    const char* line;
-    const char* keyword;  // null: comment
-    const char* value;    // null: no value
-};
-void PrintTo(const SplitCase& c, std::ostream* os) { *os << '"' << c.line << '"'; }
-
-class LineSplit : public ::testing::TestWithParam<SplitCase> {};
-
-TEST_P(LineSplit, FindsKeywordAndValue) {
-    const char *k, *v;
-    size_t kn, vn;
-    std::string line = GetParam().line;
-    bool entry = rspSplitLine(line.data(), line.size(), &k, &kn, &v, &vn);
-    ASSERT_EQ(entry, GetParam().keyword != nullptr);
-    if (!entry) return;
-    EXPECT_EQ(std::string(k, kn), GetParam().keyword);
-    if (GetParam().value)
-        EXPECT_EQ(v ? std::string(v, vn) : "(none)", GetParam().value);
-    else
-        EXPECT_EQ(v, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Engine, LineSplit,
-    ::testing::Values(SplitCase{"  PROD  =  WOLT_TOOLS  ", "PROD", "WOLT_TOOLS"},
-                      SplitCase{"\tPROD=\tx\t", "PROD", "x"}, SplitCase{"* comment", nullptr, nullptr},
-                      SplitCase{"   # comment = x", nullptr, nullptr}, SplitCase{"", nullptr, nullptr},
-                      SplitCase{"   ", nullptr, nullptr}, SplitCase{"FILE = a#b*c", "FILE", "a#b*c"},
-                      SplitCase{"FILE = a ## note", "FILE", "a"}, SplitCase{"FILE = a**b", "FILE", "a"},
-                      SplitCase{"FILE = a*#b", "FILE", "a*#b"}, SplitCase{"FILE =   ", "FILE", nullptr},
-                      SplitCase{"FILE = ## all comment", "FILE", nullptr},
-                      SplitCase{"MY KEY = v", "MY KEY", "v"}, SplitCase{"LONELY   ", "LONELY", nullptr},
-                      SplitCase{"A ** B = c", "A", nullptr}, SplitCase{"A = b = c", "A", "b = c"},
-                      SplitCase{"= v", "", "v"}, SplitCase{"K = \"quoted\"", "K", "\"quoted\""}));
-
 // ---------------------------------------------------------------- parsing files
 
 TEST_F(ResponseEngine, KeepsTheLastLineOfAKeywordUnlessItRepeats) {
@@ -492,20 +454,6 @@ TEST_F(ResponseEngine, ShiftJisCharactersAreSteppedOverAsOneUnit) {
     EXPECT_EQ(rc, 0);
     EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "DEFAULT_INSTANCE|FA9|0|2", "FA9.NAME|a\x83\x61\x81##b|0|3"));
     EXPECT_EQ(name, "A\x83\x61\x81##B");
-}
-
-TEST_F(ResponseEngine, TheClassicLocaleSeesEveryByte) {
-    std::setlocale(LC_ALL, "C");
-    const char* old = std::getenv("LC_ALL");
-    std::string saved = old ? old : "";
-    setenv("LC_ALL", "C", 1);
-    int32_t rc = load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.NAME = a\x81##b\n");
-    if (old)
-        setenv("LC_ALL", saved.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
-    EXPECT_EQ(rc, 0);
-    EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "DEFAULT_INSTANCE|FA9|0|2", "FA9.NAME|a\x81|0|3"));
 }
 
 }  // namespace
