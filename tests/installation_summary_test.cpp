@@ -266,14 +266,6 @@ TEST_F(SummaryTest, LongLabelIsFollowedDirectlyByTheBlanksAndTheValue) {
               std::string(URE::instance()->summaryText()));
 }
 
-TEST_F(SummaryTest, LineBeyondItsCapacityIsCut) {
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    const std::string value(300, 'v');
-    URE::instance()->addToSummaryString("Label", value.c_str(), 0);
-    EXPECT_EQ(heading("Label") + "   " + std::string(263 - 43, 'v') + "\r\n",
-              std::string(URE::instance()->summaryText()));
-}
-
 TEST_F(SummaryTest, SummaryLongerThanTheBufferIsCutToOneByteLess) {
     for (int i = 0; i < 300; ++i) {
         const std::string name = "F" + std::to_string(1000 + i);

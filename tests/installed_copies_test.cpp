@@ -59,26 +59,6 @@ INSTANTIATE_TEST_SUITE_P(Copies, Version8,
                                            VersionCase{"9", false}, VersionCase{"80", false},
                                            VersionCase{"v8", false}));
 
-TEST_F(Copies, UnreadableCopiesAreLeftOut) {
-    copy("ALPHA", "C:\\Alpha\\");
-    machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");
-    copy("GAMMA", "C:\\Gamma");
-    InstallCopyList list(true, false);
-    EXPECT_EQ(names(list), (std::vector<std::string>{"ALPHA", "GAMMA"}));
-    EXPECT_FALSE(list.loadError());
-    EXPECT_EQ(machine.debugOutput, (std::vector<std::string>{"Invalid Installation Name", "BROKEN"}));
-    InstallCopy* alpha = nullptr;
-    ASSERT_EQ(list.findByName("alpha", &alpha), 0u);
-    EXPECT_STREQ(alpha->installPath(), "C:\\Alpha");
-    EXPECT_EQ(alpha->viewBits(), static_cast<DWORD>(KEY_WOW64_32KEY));
-
-    // A version 8 installation that cannot be read makes the whole list untrustworthy.
-    set(kProduct + "\\CurrentVersion", "Version", "8");
-    InstallCopyList broken(false, false);
-    EXPECT_TRUE(broken.loadError());
-    EXPECT_EQ(broken.count(), 0u);
-}
-
 TEST_F(Copies, FindByPathComparesShortForms) {
     machine.makeDirs("C:\\Program Files\\ZNK\\Copy One");
     copy("ONE", "C:\\Program Files\\ZNK\\Copy One\\");
@@ -172,22 +152,5 @@ INSTANTIATE_TEST_SUITE_P(
                       LiteCase{"none", "", nullptr, nullptr, false, 5007u, ""},
                       // Migrating finds the old product's path, read as it is.
                       LiteCase{"migrate", "1", nullptr, "C:\\User", true, 0u, "C:\\V8Path"}));
-
-TEST_F(Copies, CurrentCopyPathNeedsASessionAndAName) {
-    char buffer[64];
-    EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, 0), 5003u);
-    session.setProperty("FA9_COPY_NAME", "___NotSet___");
-    copy("___NotSet___", "C:\\NotSet");
-    EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), 5007u);
-    session.setProperty("FA9_COPY_NAME", std::string(129, 'L'));  // longer than a copy name may be
-    copy(std::string(129, 'L'), "C:\\Long");
-    EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), 5007u);
-    // Migrating prefers the old product's own path and keeps it as it was recorded.
-    session.setProperty("INSTALL_MODE", "MIGRATE");
-    set(kProduct, "FA9 Path Name", "C:\\SQLLIB\\");
-    set(kProduct, "FA9V8Path", "C:\\V8Path");
-    EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), 0u);
-    EXPECT_STREQ(buffer, "C:\\SQLLIB\\");
-}
 
 }  // namespace

@@ -149,25 +149,6 @@ TEST_F(RunnerTest, BothStreamsFullAtOnceDoNotBlockTheChild) {
     EXPECT_EQ(runner.getStderrLength(), 2u * 1024 * 1024);
 }
 
-TEST_F(RunnerTest, OnlyTheStreamsWithTextAreTraced) {
-    InstallProcess runner;
-    uint32_t exitCode = 0;
-    ASSERT_EQ(run(runner, "err=10", &exitCode), 0u);
-    runner.traceOutput("SomeCA", 0);
-    ASSERT_EQ(recorder.records.size(), 1u);
-    EXPECT_EQ(recorder.records[0].probe, 999);
-    EXPECT_EQ(recorder.records[0].flags, 0x04000000u);
-    EXPECT_EQ(recorder.records[0].text, "abcdefghij");
-
-    recorder.records.clear();
-    ASSERT_EQ(run(runner, "", &exitCode), 0u);
-    runner.traceOutput("SomeCA", 1);
-    EXPECT_TRUE(recorder.records.empty()) << "a silent child leaves no record";
-    char buffer[4] = "xyz";
-    EXPECT_EQ(runner.getStdout(buffer, sizeof(buffer)), 0u);
-    EXPECT_STREQ(buffer, "");
-}
-
 TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {
     const size_t before = winsim::openKernelHandleCount();
     {

@@ -91,21 +91,6 @@ INSTANTIATE_TEST_SUITE_P(Registry, ValueRead,
                                            ReadCase{"too_long", {'a', 'b', 'c', 'd', 'e', 0}, 4, kRegistryFailed,
                                                     ""}));
 
-TEST_F(KeyClasses, ValuePresenceComparesNamesExactly) {
-    machine.registry().setString(Hive::LocalMachine, kWowProduct, "Path Name", "x");
-    machine.registry().setString(Hive::LocalMachine, kWowProduct, std::string(300, 'v'), "x");
-    FA9iRegistry key;
-    bool present = true;
-    EXPECT_EQ(key.hasValue("Path Name", &present), 0u);
-    EXPECT_FALSE(present) << "no key held";
-    ASSERT_EQ(key.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZNK\\FA9", KEY_QUERY_VALUE), ERROR_SUCCESS);
-    for (auto [name, expected] : {std::pair<std::string, bool>{"Path Name", true}, {"path name", false},
-                                  {"Path", false}, {std::string(300, 'v'), true}}) {
-        EXPECT_EQ(key.hasValue(name.c_str(), &present), 0u);
-        EXPECT_EQ(present, expected) << name;
-    }
-}
-
 TEST_F(KeyClasses, CopyNameKeysHonourTheViewBits) {
     machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\C1", "Where", "64");
     machine.registry().setString(Hive::LocalMachine, kWowProduct + "\\InstalledCopies\\C1", "Where", "32");

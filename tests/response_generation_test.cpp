@@ -391,14 +391,6 @@ TEST_F(RspSetup, AWrittenPathTheSessionRefusesFailsTheSetUp) {
     EXPECT_EQ(log(), std::vector<std::string>{logged("Error: An installer operation failed: MsiSetInstallProperty:1627.")});
 }
 
-TEST_F(RspSetup, AFileThatCannotBeWrittenFailsTheSetUp) {
-    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"TempFolder", "C:\\Missing\\"}});
-    EXPECT_EQ(initialize(), 1603u);
-    EXPECT_EQ(session.property("RSP_FILE_PATH"), "");
-    ASSERT_EQ(recorder.reports.size(), 1u);
-    EXPECT_EQ(recorder.reports[0].message, 5274u);
-}
-
 // ---- FILE against FA9_COPY_NAME ----
 
 struct CopyCase {
@@ -497,15 +489,5 @@ INSTANTIATE_TEST_SUITE_P(
                       OriginCase{"C:\\Temp\\", "C:\\rsp\\FA9RL000.rsp", false},
                       OriginCase{"C:\\Temp\\", "FA9RL000.rsp", false},
                       OriginCase{"", "\\FA9RL000.rsp", false}));
-
-TEST_F(RspSetup, TheWrittenFileIsRecognisedAndTheUsersIsNot) {
-    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
-    EXPECT_EQ(initialize(), 0u);
-    EXPECT_TRUE(liteIsGeneratedResponseFile(session.handle(), session.property("RSP_FILE_PATH").c_str()));
-    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), kUserFile));
-    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), nullptr));
-    session.failGetProperty("TempFolder", 1615);
-    EXPECT_FALSE(liteIsGeneratedResponseFile(session.handle(), (kTemp + "FA9RL000.rsp").c_str()));
-}
 
 }  // namespace
