@@ -76,20 +76,6 @@ TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     EXPECT_THAT(log(), ElementsAre(logged("FEHLER: Fehlgeschlagen mit 5."), logged("ERR: Failed with code 6.")));
 }
 
-TEST_F(FrameTest, SystemLanguageDecidesWhenTheProductHasNone) {
-    machine.systemLanguage = 0x0407;
-    char language[10];
-    URE::instance()->getLanguage(language, sizeof language);
-    EXPECT_STREQ(language, "de_DE");
-    machine.systemLanguage = 0x0C07;  // German (Austria) has no entry
-    URE::instance()->getLanguage(language, sizeof language);
-    EXPECT_STREQ(language, "en_US");
-    URE::destroy();
-}
-
-}  // namespace
-
-namespace {
 
 // ---------------------------------------------------------------- engine lifetime
 

@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -176,15 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SiblingCase{"fa9genreg_install3.dll", 3 * 65536 + 1},
                       SiblingCase{"fa9install_install3.dll", 1100000}));
 
-TEST_F(RuntimeTest, NoStringRowAtAll) {
-    dropRow("FA9ISTRING_EN_US");
-    dropRow("FA9ISTRING_DE_DE");
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'."),
-                                   logged("MsiViewFetch failed with return code '259'."),
-                                   logged("ERROR:Failed to copy string resources from the binary table of the installation")));
-}
-
 TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     machine.writeFile(kTemp + "FA9WOLT00000", "a file");
     machine.makeDirs(kTemp + "FA9WOLT00001");
@@ -197,35 +189,48 @@ TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     EXPECT_EQ(machine.currentDirectory(), kTemp + "FA9WOLT00003");
 }
 
-TEST_F(RuntimeTest, TempFolderUnreadable) {
-    session.failGetProperty("TempFolder", 1615);
+// Every way the preparation fails before anything runs from the folder: 1603 and the
+// reason as the last log line.
+struct PreparationFault {
+    const char* name;
+    void (*arrange)(winsim::Session&);
+    std::string lastLine;  // its beginning
+};
+void PrintTo(const PreparationFault& c, std::ostream* os) { *os << c.name; }
+
+class PreparationFaults : public RuntimeTest, public ::testing::WithParamInterface<PreparationFault> {};
+
+TEST_P(PreparationFaults, FailTheActionWithTheirReason) {
+    GetParam().arrange(session);
     EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged(
-                           "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is 1615")));
+    ASSERT_FALSE(log().empty());
+    EXPECT_THAT(log().back(), StartsWith(logged(GetParam().lastLine).substr(0, logged(GetParam().lastLine).size() - 1)));
 }
 
-TEST_F(RuntimeTest, TempFolderThatDoesNotExist) {
-    session.setProperty("TempFolder", "C:\\Gone\\Temp\\");
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("ERROR:Unable to retrieve temporary directory. Error code is 3")));
+void dropStringRows(winsim::Session& s) {
+    auto& rows = s.database().rows("Binary");
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const auto& row) { return row.at(0).text.rfind("FA9ISTRING_", 0) == 0; }),
+               rows.end());
 }
 
-TEST_F(RuntimeTest, TempFolderTooLongForAName) {
-    session.setProperty("TempFolder", "C:\\" + std::string(255, 'd'));
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Unable to generate a temporary directory in \"C:\\ddd"));
-    EXPECT_THAT(log()[0], EndsWith("\" to uncompress files needed by the installation. "));
-}
-
-TEST_F(RuntimeTest, NoActiveDatabase) {
-    session.database().available = false;
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Failed to get a handle to the active windows install database.  "
-                                     "Please contact your technical service representative.  Error code is "));
-    EXPECT_TRUE(machine.dirExists(kRuntime0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, PreparationFaults,
+    ::testing::Values(
+        PreparationFault{"no_string_row_at_all", dropStringRows,
+                         "ERROR:Failed to copy string resources from the binary table of the installation"},
+        PreparationFault{"temp_folder_unreadable", [](winsim::Session& s) { s.failGetProperty("TempFolder", 1615); },
+                         "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is 1615"},
+        PreparationFault{"temp_folder_that_does_not_exist",
+                         [](winsim::Session& s) { s.setProperty("TempFolder", "C:\\Gone\\Temp\\"); },
+                         "ERROR:Unable to retrieve temporary directory. Error code is 3"},
+        PreparationFault{"temp_folder_too_long_for_a_name",
+                         [](winsim::Session& s) { s.setProperty("TempFolder", "C:\\" + std::string(255, 'd')); },
+                         "ERROR:Unable to generate a temporary directory in \"C:\\ddd"},
+        PreparationFault{"no_active_database", [](winsim::Session& s) { s.database().available = false; },
+                         "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
+                         "technical service representative.  Error code is "}),
+    [](const ::testing::TestParamInfo<PreparationFault>& i) { return std::string(i.param.name); });
 
 TEST_F(RuntimeTest, PropertyWritesThatFail) {
     session.failSetProperty("CURRENT_PROCESS_DIRECTORY", ERROR_FUNCTION_FAILED);
