@@ -22,10 +22,6 @@ protected:
         session.setProperty("INSTALLDIR", "C:\\Program Files\\FA9 Tools\\");
         session.setProperty("UILevel", "5");
     }
-    void chooseExitCode(const std::string& argument, int code) {
-        machine.writeFile(std::string(kState) + "exitcodes.txt",
-                          "macConfigChange " + argument + " " + std::to_string(code) + "\n");
-    }
     std::string configuration() {
         const std::string path = std::string(kState) + "machine.cfg";
         return machine.fileExists(path) ? machine.readFile(path) : "(none)";

@@ -222,29 +222,6 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_EQ(stored("PROP_RSP_DAS_PASSWORD"), "secret");
 }
 
-TEST_F(ActionData, WhatTheUserWritesIntoTheStoreLaterChangesNothing) {
-    ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    machine.registry().setString(Hive::Users, kStore, "INSTALLDIR", "C:\\Decoy\\");
-    machine.registry().setString(Hive::Users, kStore, "CURRENT_PROCESS_DIRECTORY", "C:\\Users\\Public\\Planted");
-    machine.registry().setString(Hive::Users, kStore, "ProductLanguage", "1031");
-    const std::string data = session.property("RegisterWOLTKeysCA");
-    session.setRunMode(winsim::RunMode::Scheduled);
-    session.setProperty("CustomActionData", data);
-    for (const auto& expected : std::vector<std::pair<const char*, std::string>>{
-             {"INSTALLDIR", "C:\\Tools\\WOLT\\"}, {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir}, {"ProductLanguage", "1033"}}) {
-        char value[261] = {};
-        DWORD capacity = sizeof(value);
-        ASSERT_EQ(iMsiGetProperty(session.handle(), expected.first, value, &capacity), 0u);
-        EXPECT_EQ(value, expected.second) << expected.first;
-    }
-    // A package authored without the data keeps reading the store.
-    session.setProperty("CustomActionData", "");
-    char value[261] = {};
-    DWORD capacity = sizeof(value);
-    ASSERT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", value, &capacity), 0u);
-    EXPECT_STREQ(value, "C:\\Decoy\\");
-}
-
 TEST_F(ActionData, AStoreLeftByAnEarlierRunIsGoneBeforeTheNewOneIsWritten) {
     machine.registry().setString(Hive::Users, kStore, "STALE_NAME", "from last week");
     machine.registry().setString(Hive::Users, kStore + "\\Leftover", "x", "y");
