@@ -72,7 +72,6 @@ TEST_P(CommandLineRule, BuildsTheLineCreateProcessGets) {
     EXPECT_EQ(std::string(out), GetParam().expected);
 }
 
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, CommandLineRule,
     ::testing::Values(

@@ -105,31 +105,4 @@ TEST_F(SilentInstall, AnEnvironmentFailureEndsTheActionFirst) {
     EXPECT_EQ(installDir(), kPackageDir);
 }
 
-TEST_F(SilentInstall, AResponseFileThatCannotBeSetUpIsReportedTwice) {
-    session.setProperty("RSP_FILE_PATH", "");
-    EXPECT_EQ(run(SetSilentInstallPropertiesCA), 1603u);
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         logged("Error: The property RSP_FILE_PATH, which names the response file of an unattended "
-                                "installation, could not be read (result code 0). Give the response file as "
-                                "RSP_FILE_PATH=<path> on the command line."),
-                         logged("Error: The response file could not be set up. Check the preceding lines of this log, "
-                                "correct the response file or the RSP_FILE_PATH property, and run the installation "
-                                "again.")}));
-    // An unattended installation shows nothing.
-    EXPECT_THAT(machine.messageBoxes, ::testing::IsEmpty());
-}
-
-TEST_F(SilentInstall, AnInteractiveInstallationWritesItsOwnFile) {
-    session.setProperty("UILevel", "5");
-    session.setProperty("RSP_FILE_PATH", "");
-    EXPECT_EQ(run(SetSilentInstallPropertiesCA), 0u);
-    const std::string written = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RL000.rsp";
-    EXPECT_EQ(session.property("RSP_FILE_PATH"), written);
-    EXPECT_EQ(machine.readFile(written), "PROD=WOLT_TOOLS\r\n");
-    EXPECT_EQ(installDir(), kPackageDir);
-    EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
-    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
-}
-
 }  // namespace
