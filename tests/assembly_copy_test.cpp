@@ -186,17 +186,4 @@ INSTANTIATE_TEST_SUITE_P(
                  std::vector<std::string>(4, "C:\\USERS\\SETUP\\APPDATA\\LOCAL\\TEMP\\FA9WOLT00000\\MICROSOFT.VC80.CRT\\Policy")}),
     [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
-TEST_F(AssemblyCopy, TheDeleteWalkDoesNotFollowALink) {
-    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-    machine.writeFile("C:\\Copy\\a.dll", "a");
-    machine.makeLink("C:\\Copy\\Sub", "C:\\Elsewhere");
-    CustomActionContext context(session.handle());
-    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy"), 0);
-    EXPECT_EQ(winsim::pendingFileOperations(machine),
-              (std::vector<std::string>{"\\??\\C:\\Copy\\a.dll", "", "\\??\\C:\\Copy", ""}));
-    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy\\Sub"), 0);
-    EXPECT_EQ(winsim::pendingFileOperations(machine).size(), 4u);
-    EXPECT_EQ(log().size(), 2u);
-}
-
 }  // namespace

@@ -150,21 +150,6 @@ TEST_F(RunnerTest, StandardHandlesAreTheSameAfterARun) {
     CloseHandle(w);
 }
 
-TEST_F(RunnerTest, ChildGetsHiddenStartAndTheWorkingDirectory) {
-    machine.makeDirs("C:\\Work Area");
-    InstallProcess runner(nullptr, "C:\\Work Area");
-    uint32_t exitCode = 0;
-    ASSERT_EQ(run(runner, "text=\"two words\" \\\"q\\\"", &exitCode), 0u);
-    const auto launches = machine.launches();
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].commandLine, "\"C:\\Tools\\emit.exe\" text=\"two words\" \\\"q\\\"");
-    EXPECT_EQ(launches[0].currentDirectory, "C:\\Work Area");
-    EXPECT_EQ(launches[0].arguments, (std::vector<std::string>{"C:\\Tools\\emit.exe", "text=two words", "\"q\""}));
-    char out[64];
-    runner.getStdout(out, sizeof(out));
-    EXPECT_STREQ(out, "two words\n");
-}
-
 // The child's text is in the pipe before the wait starts (the child marks it), so no
 // loaded machine can make the wait end before there was anything to keep.
 TEST_F(RunnerTest, ATimedOutWaitStopsTheReadersAndKeepsWhatWasRead) {

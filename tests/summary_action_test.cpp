@@ -320,12 +320,4 @@ INSTANTIATE_TEST_SUITE_P(Texts, RtfRoundTripTest,
                                          // Many pieces: the output buffer grows while streaming.
                                          std::string(30000, 'a') + "{" + std::string(30000, '\\')));
 
-TEST_F(RtfTest, WithoutTheRichEditLibraryNothingIsConverted) {
-    machine.writeFile(kSystemRichEdit, "");
-    CustomActionContext context(session.handle());
-    char* rtf = reinterpret_cast<char*>(1);
-    EXPECT_EQ(5001u, liteConvertTextToRtf("text", &rtf, false));
-    EXPECT_EQ(nullptr, rtf);
-}
-
 }  // namespace
