@@ -176,6 +176,9 @@ TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
     session.failGetProperty("INSTALLDIR", 0);
     session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
     session.clearLog();
+    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
+    EXPECT_EQ(log().back(), logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."));
+    session.clearLog();
     EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1615u);
     EXPECT_EQ(log(), (std::vector<std::string>{
                          logged("iMsiGetProperty failed for CURRENT_PROCESS_DIRECTORY with return code 1615."),

@@ -223,17 +223,19 @@ TEST_F(RspSetup, MaintenanceFallsBackToTheDefaultCopy) {
     set({{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}});
     copy("ONE", "C:\\Copies\\One");
     copy("TWO", "C:\\Copies\\Two");
-    defaultInstance("TWO", "INSTD");
     inFreshProcess([&] {
         char path[260] = {};
-        // No default copy: the lines go out with no name, and the failure is the result.
+        // No default copy, then one without its profile: the lines go out with no name,
+        // and the failure is the result.
         EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0x9000006Du);
         EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines(""));
         EXPECT_EQ(session.property("FA9INSTANCE"), "");
-
         machine.registry().setString(Hive::LocalMachine, kCopies, "", "two");
+        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0x90000002u);
+
+        defaultInstance("TWO", "INSTD");
         EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0u);
-        EXPECT_EQ(std::string(path), kTemp + "FA9RL001.rsp");
+        EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
         EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTD"));
         EXPECT_EQ(session.property("FA9INSTANCE"), "INSTD");
     });
