@@ -22,6 +22,7 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 KEYWORDS_NOT_STATEMENTS = {
@@ -164,6 +165,46 @@ def run(cmd, cwd, limit, env=None):
             pass
 
 
+def run_tests(binary, jobs, limit):
+    """The test binary as `jobs` gtest shards side by side, each stopping at its first
+    failure; (None on time-out, else 0 when every shard passed or the first failing
+    shard's exit code, its output). Shards only share out the same cases: a failure in
+    any of them is a failure of the run, as in one process."""
+    procs, files = [], []
+    for index in range(jobs):
+        env = dict(os.environ, GTEST_TOTAL_SHARDS=str(jobs), GTEST_SHARD_INDEX=str(index))
+        files.append(tempfile.TemporaryFile())  # a file, not a pipe: a shard never blocks on its output
+        procs.append(subprocess.Popen([binary, "--gtest_brief=1", "--gtest_fail_fast"], cwd=os.path.dirname(binary),
+                                      stdout=files[-1], stderr=subprocess.STDOUT, start_new_session=True, env=env))
+    deadline = time.time() + limit
+    result, failed = 0, None
+    try:
+        pending = set(range(jobs))
+        while pending:
+            for index in list(pending):
+                if procs[index].poll() is None:
+                    continue
+                pending.discard(index)
+                if procs[index].returncode != 0 and result == 0:
+                    result, failed = procs[index].returncode, index
+                    pending.clear()  # one failure decides: stop the other shards
+            if pending and time.time() > deadline:
+                return None, ""
+            time.sleep(0.05)
+        shown = files[failed if failed is not None else 0]
+        shown.seek(0)
+        return result, shown.read().decode("latin-1")
+    finally:
+        for proc in procs:
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            proc.wait()
+        for f in files:
+            f.close()
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--tree", required=True, help="private copy of the source tree, with build/host configured")
@@ -171,6 +212,7 @@ def main():
     ap.add_argument("-n", type=int, default=150)
     ap.add_argument("--only", default="", help="comma-separated mutant ids to run")
     ap.add_argument("--timeout", type=int, default=240, help="seconds for one test run")
+    ap.add_argument("--jobs", type=int, default=2, help="gtest shards run side by side for each mutant")
     ap.add_argument("--survivors", default="", help="file to write the survivors to")
     ap.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
     args = ap.parse_args()
@@ -208,7 +250,7 @@ def main():
         print(out[-3000:])
         print("the unmutated tree does not build")
         return 2
-    code, out = run([binary, "--gtest_brief=1"], os.path.dirname(binary), args.timeout)
+    code, out = run_tests(binary, args.jobs, args.timeout)
     if code != 0:
         print(out[-3000:])
         print("the unmutated tests do not pass")
@@ -233,8 +275,7 @@ def main():
             if code != 0:
                 verdict = "not-compiled"
             else:
-                code, out = run([binary, "--gtest_brief=1", "--gtest_fail_fast"],
-                                os.path.dirname(binary), args.timeout)
+                code, out = run_tests(binary, args.jobs, args.timeout)
                 if code is None:
                     verdict = "timeout"
                 elif code == 0:
