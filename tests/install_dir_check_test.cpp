@@ -68,8 +68,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // A path stored between quotes names the folder inside them.
                       DirCase{"F:\\FA9\\Copy Two\\", "Y", "\"F:\\FA9\\Copy Two\\\"", nullptr},
                       DirCase{"F:\\FA9\\Copy Three\\", "N", "\"F:\\FA9\\Copy Two\\\"", nullptr},
+                      DirCase{"f:\\fa9\\copy one\\", "Y", "\"F:\\FA9\\Copy One\"", nullptr},
                       // Both full paths longer than the comparison holds: neither names a folder.
-                      DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c'), nullptr}));
+                      DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c'), nullptr},
+                      // Between its quotes one character more than the unquoted copy holds.
+                      DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\"", nullptr}));
 
 TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
     session.setProperty("INSTALLDIR", "D:\\FA9\\");
