@@ -321,4 +321,12 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{"double_quote_refused", "C:\\a\"b", nullptr}),
     [](const ::testing::TestParamInfo<QuoteCase>& i) { return std::string(i.param.name); });
 
+// Program folders on a share count as much as those on a drive, a rooted one does not
+// (the actions' tests cover the drive, relative and empty forms).
+TEST(ProgramFolder, ADriveOrAShare) {
+    EXPECT_TRUE(isProgramFolder("\\\\server\\share\\Tools", 11));
+    EXPECT_TRUE(isProgramFolder("C:/Tools", 11));
+    EXPECT_FALSE(isProgramFolder("\\Tools", 11));
+}
+
 }  // namespace

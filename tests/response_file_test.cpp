@@ -152,6 +152,8 @@ INSTANTIATE_TEST_SUITE_P(
         BytesCase{"utf16_little_endian", utf16(kTwoLines, false, false), 7106, {}},
         BytesCase{"utf16_big_endian", utf16(kTwoLines, true, false), 7106, {}},
         BytesCase{"utf16_comment_first", utf16("* setup\r\nPROD = ALL\r\n", false, false), 7106, {}},
+        // Outside a multi-byte code page a byte above 0x7F is one character, and "##" after it a comment.
+        BytesCase{"high_byte", "PROD = ALL\nCOMP = a\x81##b\n", 0, {"PROD|ALL|0|1", "COMP|a\x81|0|2"}},
         BytesCase{"lone_cr", "PROD = ALL\rCOMP = a\rCOMP = b", 0, {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3"}},
         BytesCase{"every_line_end", "PROD = ALL\r\nCOMP = a\rCOMP = b\nCOMP = c\r\rCOMP = d\r", 0,
                   {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3", "COMP|c|0|4", "COMP|d|0|6"}}),
