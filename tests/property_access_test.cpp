@@ -179,6 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         DataCase{"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
         DataCase{"escape_at_the_end", "A=%2", "A", ActionEntry::Malformed, ""},
         DataCase{"bad_escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
+        DataCase{"half_an_escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
         DataCase{"entry_without_equals", "A;B=1", "B", ActionEntry::Malformed, ""},
         DataCase{"after_the_match_is_not_read", "A=1;%", "A", ActionEntry::Found, "1"},
         DataCase{"trailing_separator", "A=1;", "B", ActionEntry::Absent, ""},

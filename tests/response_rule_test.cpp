@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Numbers, RuleMatch,
     ::testing::Values(RuleCase{"0.5", "F(0.1,1)", true}, RuleCase{"1e-1", "F(0.1,1)", true},
+                      RuleCase{"1e2", "F(0,100)", true},
                       RuleCase{"0.1", "F(0.1,1)", true}, RuleCase{"1.01", "F(0.1,1)", false},
                       RuleCase{".5", "F(0,1)", true}, RuleCase{"5.", "F(0,10)", true},
                       RuleCase{"0x1", "F(0,10)", false}, RuleCase{"inf", "F(0,1e300)", false},
