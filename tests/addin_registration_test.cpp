@@ -43,94 +43,72 @@ protected:
     }
 };
 
+// The registration program's answers, registering (/commontoolinstall) and removing
+// (/commontooluninstall): each code's report, the program's output traced, and never a stop.
 struct ExitCase {
     const char* name;
+    bool removal;
     int exitCode;
     std::vector<std::string> reports;  // report lines before the trace, without "1: "
-    bool traced;
 };
 void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
-class RegisterExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
+class ExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
 
-TEST_P(RegisterExitCodes, ReportAndTraceButNeverStop) {
+TEST_P(ExitCodes, ReportAndTraceButNeverStop) {
     const ExitCase& c = GetParam();
-    if (c.exitCode) chooseExitCode("/commontoolinstall", c.exitCode);
-    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+    const std::string command = c.removal ? "/commontooluninstall" : "/commontoolinstall";
+    if (c.removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
+    if (c.exitCode) chooseExitCode(command, c.exitCode);
+    EXPECT_EQ(run(c.removal ? RemoveWOLTKeysCA : RegisterWOLTKeysCA), 0u);
     std::vector<std::string> expected;
     for (const std::string& line : c.reports) expected.push_back(logged(line));
-    if (c.traced) {
-        expected.push_back(traced("commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
-        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) +
-                                  " chosen for /commontoolinstall\n"));
+    if (c.exitCode) {
+        expected.push_back(traced(c.removal ? "commontoolreg: add-in registration removed\n"
+                                            : "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) + " chosen for " +
+                                  command + "\n"));
     }
     EXPECT_EQ(log(), expected);
     EXPECT_EQ(machine.messageBoxes.size(), c.reports.size());
     // The trailing backslash of INSTALLDIR does not reach the program.
-    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
+    EXPECT_EQ(record("addins.txt"), c.removal ? "(none)" : "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
 }
 
+const char* kLocked =
+    "Error: The Visual Studio configuration is in use by another program and could not be changed. Close all "
+    "Visual Studio windows and try again.";
+
 INSTANTIATE_TEST_SUITE_P(
-    Register, RegisterExitCodes,
+    Programs, ExitCodes,
     ::testing::Values(
-        ExitCase{"registered", 0, {}, false},
+        ExitCase{"registered", false, 0, {}},
         ExitCase{"no_visual_studio",
+                 false,
                  2,
                  {"Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio "
                   "2008, and neither was found on this computer. Install one of them, then run the installation of "
-                  "Add-ins for Visual Studio again."},
-                 true},
+                  "Add-ins for Visual Studio again."}},
         ExitCase{"registration_failed",
+                 false,
                  6,
                  {"Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio. Close "
-                  "all Visual Studio windows, then repair the installation."},
-                 true},
-        ExitCase{"configuration_locked",
-                 7,
-                 {"Error: The Visual Studio configuration is in use by another program and could not be changed. "
-                  "Close all Visual Studio windows and try again."},
-                 true},
-        ExitCase{"other_code_traced_only", 5, {}, true}),
-    [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
-
-class RemoveExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
-
-TEST_P(RemoveExitCodes, ReportAndTraceButNeverStop) {
-    const ExitCase& c = GetParam();
-    machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
-    if (c.exitCode) chooseExitCode("/commontooluninstall", c.exitCode);
-    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
-    std::vector<std::string> expected;
-    for (const std::string& line : c.reports) expected.push_back(logged(line));
-    if (c.traced) {
-        expected.push_back(traced("commontoolreg: add-in registration removed\n"));
-        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) +
-                                  " chosen for /commontooluninstall\n"));
-    }
-    EXPECT_EQ(log(), expected);
-    EXPECT_EQ(record("addins.txt"), "(none)");
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Remove, RemoveExitCodes,
-    ::testing::Values(
-        ExitCase{"removed", 0, {}, false},
+                  "all Visual Studio windows, then repair the installation."}},
+        ExitCase{"configuration_locked", false, 7, {kLocked}},
+        ExitCase{"other_code_traced_only", false, 5, {}},
+        ExitCase{"removed", true, 0, {}},
         ExitCase{"unregistration_failed",
+                 true,
                  3,
                  {"Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio. "
-                  "Close all Visual Studio windows and run the removal again."},
-                 true},
-        ExitCase{"configuration_locked",
-                 7,
-                 {"Error: The Visual Studio configuration is in use by another program and could not be changed. "
-                  "Close all Visual Studio windows and try again."},
-                 true},
+                  "Close all Visual Studio windows and run the removal again."}},
+        ExitCase{"configuration_locked_at_removal", true, 7, {kLocked}},
         ExitCase{"settings_left_behind",
+                 true,
                  8,
                  {"Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed. Close all "
-                  "Visual Studio windows and run the removal again."},
-                 true},
-        ExitCase{"other_code_traced_only", 4, {}, true}),
+                  "Visual Studio windows and run the removal again."}},
+        ExitCase{"other_code_traced_only_at_removal", true, 4, {}}),
     [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
 
 const char* kProviderMissing =
@@ -197,6 +175,9 @@ TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
     EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property INSTALLDIR could not be read.")});
     session.failGetProperty("INSTALLDIR", 0);
     session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
+    session.clearLog();
+    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
+    EXPECT_EQ(log().back(), logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."));
     session.clearLog();
     EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1615u);
     EXPECT_EQ(log(), (std::vector<std::string>{

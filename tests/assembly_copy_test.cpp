@@ -185,43 +185,4 @@ INSTANTIATE_TEST_SUITE_P(
                  std::vector<std::string>(4, "C:\\USERS\\SETUP\\APPDATA\\LOCAL\\TEMP\\FA9WOLT00000\\MICROSOFT.VC80.CRT\\Policy")}),
     [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
-TEST_F(AssemblyCopy, TheDeleteWalkDoesNotFollowALink) {
-    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-    machine.writeFile("C:\\Copy\\a.dll", "a");
-    machine.makeLink("C:\\Copy\\Sub", "C:\\Elsewhere");
-    CustomActionContext context(session.handle());
-    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy"), 0);
-    EXPECT_EQ(winsim::pendingFileOperations(machine),
-              (std::vector<std::string>{"\\??\\C:\\Copy\\a.dll", "", "\\??\\C:\\Copy", ""}));
-    EXPECT_EQ(ScheduleDeleteTree("C:\\Copy\\Sub"), 0);
-    EXPECT_EQ(winsim::pendingFileOperations(machine).size(), 4u);
-    EXPECT_EQ(log().size(), 2u);
-}
-
-struct TreeCase {
-    const char* name;
-    const char* source;
-    const char* destination;
-    int result;
-};
-void PrintTo(const TreeCase& c, std::ostream* os) { *os << c.name; }
-
-class TreeCopyRefusals : public SessionTest, public ::testing::WithParamInterface<TreeCase> {};
-
-TEST_P(TreeCopyRefusals, AnswerWithoutCopying) {
-    machine.writeFile("C:\\Src\\a.txt", "a");
-    EXPECT_EQ(CopyDirectoryTree(GetParam().source, GetParam().destination), GetParam().result);
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
-}
-
-const std::string kTooLong = "C:\\" + std::string(258, 'x');
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TreeCopyRefusals,
-    ::testing::Values(TreeCase{"same_folder_other_case", "C:\\Src", "c:\\src\\", 0},
-                      TreeCase{"destination_inside_source", "C:\\Src", "C:\\Src\\Copy", 5053},
-                      TreeCase{"source_cannot_be_listed", "C:\\Missing", "C:\\Dst", -1},
-                      TreeCase{"path_too_long", "C:\\Src", kTooLong.c_str(), 5053}),
-    [](const ::testing::TestParamInfo<TreeCase>& i) { return std::string(i.param.name); });
-
 }  // namespace

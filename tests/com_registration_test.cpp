@@ -4,6 +4,9 @@
 
 #include <gmock/gmock.h>
 
+#include <optional>
+#include <ostream>
+
 using namespace fa9test;
 using winsim::Hive;
 
@@ -34,48 +37,61 @@ TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
-TEST_F(ComRegistration, AFailedImportIsTracedAndStops) {
-    machine.writeFile(std::string(kRuntime) + "\\ZNK.WOLT.Install.reg", "exit=1\n");
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: regedit: imported " + std::string(kRuntime) +
-                                                     "\\ZNK.WOLT.Install.reg\n")});
-    EXPECT_FALSE(machine.registry().keyExists(Hive::ClassesRoot, kClassKey));
+// Every failure stops the action with its code, says why in its last log line (a box
+// only where the user can act on it), and leaves no CodeBase behind.
+struct ComFailure {
+    const char* name;
+    void (*arrange)(winsim::Machine&, winsim::Session&);
+    UINT rc;
+    std::string line;
+    size_t boxes;
+};
+void PrintTo(const ComFailure& c, std::ostream* os) { *os << c.name; }
+
+class ComFailures : public ComRegistration, public ::testing::WithParamInterface<ComFailure> {};
+
+TEST_P(ComFailures, StopTheActionAndWriteNoCodeBase) {
+    const ComFailure& c = GetParam();
+    c.arrange(machine, session);
+    EXPECT_EQ(run(RegCOMForCSFunctionsCA), c.rc);
+    ASSERT_FALSE(log().empty());
+    EXPECT_EQ(log().back(), logged(c.line));
+    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+    EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"), std::nullopt);
 }
 
-TEST_F(ComRegistration, NoRegistryEditorIs5030) {
-    session.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Gone");
-    machine.writeFile("C:\\Windows\\regedit.exe", std::string("MZ", 2));
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The command regedit.exe -s \"C:\\Gone\\ZNK.WOLT.Install.reg\" could not be run to "
-                         "completion. Check that the program exists and can be started, then try again.")});
-    EXPECT_EQ(machine.messageBoxes.size(), 1u);
-}
+const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
 
-TEST_F(ComRegistration, AValueThatCannotBeWrittenIs5334) {
-    machine.registry().denyWrite(Hive::ClassesRoot, kClassKey);
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The registry value " + std::string(kClassKey) +
-                         "\\CodeBase could not be set to file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\"
-                         "ZNK.WOLT.Install.dll. Make sure you have administrative rights, then run the installation "
-                         "again.")});
-    EXPECT_TRUE(machine.messageBoxes.empty()) << "logged only";
-}
-
-TEST_F(ComRegistration, UnreadableRuntimeDirectoryReturnsTheReadsCode) {
-    session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1615u);
-    EXPECT_EQ(log().back(), logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."));
-    EXPECT_TRUE(machine.launches().empty());
-}
-
-TEST_F(ComRegistration, NoShortFormAfterTheImportIsLoggedAndStops) {
-    // An import that takes the runtime folder away leaves no short form to point at.
-    machine.writeFile(std::string(kRuntime) + "\\ZNK.WOLT.Install.reg", "delete-folder\n");
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Failed to generate shortname")});
-    EXPECT_FALSE(machine.registry().keyExists(Hive::ClassesRoot, kClassKey));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Com, ComFailures,
+    ::testing::Values(
+        ComFailure{"failed_import_is_traced",
+                   [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+                   "Error: regedit: imported " + kScript + "\n", 0},
+        ComFailure{"no_registry_editor",
+                   [](winsim::Machine& m, winsim::Session& s) {
+                       s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Gone");
+                       m.writeFile("C:\\Windows\\regedit.exe", std::string("MZ", 2));
+                   },
+                   1603u,
+                   "Error: The command regedit.exe -s \"C:\\Gone\\ZNK.WOLT.Install.reg\" could not be run to "
+                   "completion. Check that the program exists and can be started, then try again.",
+                   1},
+        ComFailure{"value_cannot_be_written",
+                   [](winsim::Machine& m, winsim::Session&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
+                   1603u,
+                   "Error: The registry value " + std::string(kClassKey) +
+                       "\\CodeBase could not be set to file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\"
+                       "ZNK.WOLT.Install.dll. Make sure you have administrative rights, then run the installation "
+                       "again.",
+                   0},
+        ComFailure{"unreadable_runtime_directory",
+                   [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
+                   1615u, "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0},
+        // An import that takes the runtime folder away leaves no short form to point at.
+        ComFailure{"no_short_form_after_the_import",
+                   [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
+                   "Failed to generate shortname", 0}),
+    [](const ::testing::TestParamInfo<ComFailure>& i) { return std::string(i.param.name); });
 
 }  // namespace

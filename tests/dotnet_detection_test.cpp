@@ -64,14 +64,6 @@ TEST_F(DetectionTest, NoFramework) {
     EXPECT_THAT(log(), IsEmpty());
 }
 
-TEST_F(DetectionTest, FrameworkKeyWithoutInstallRootCountsAsNone) {
-    set(".NETFramework", "installroot", "C:\\x\\");  // the name differs in case only
-    key(".NETFramework\\policy\\v2.0");
-    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
-    EXPECT_EQ(session.property("p_DotNetFWInstalled"), "NO");
-    EXPECT_EQ(session.property("p_DotNetFW20Installed"), "NO");
-}
-
 TEST_F(DetectionTest, Framework11WithVisualStudio2003) {
     framework(true, false);
     set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
@@ -165,6 +157,12 @@ TEST_F(DetectionTest, DifferentCaseOfAValueNameIsNotPresent) {
     set("VisualStudio\\8.0", "installdir", kVs8);
     EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
     EXPECT_EQ(session.property("p_vsnet2005Installed"), "NO");
+    machine.registry().deleteKey(Hive::LocalMachine, kSoftware32 + ".NETFramework");
+    set(".NETFramework", "installroot", "C:\\x\\");
+    key(".NETFramework\\policy\\v2.0");
+    EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
+    EXPECT_EQ(session.property("p_DotNetFWInstalled"), "NO");
+    EXPECT_EQ(session.property("p_DotNetFW20Installed"), "NO");
 }
 
 TEST_F(DetectionTest, StoreThatCannotBeWrittenIsTraced) {

@@ -1,7 +1,6 @@
 // The PATH of the custom-action process: runtime folder, tools component, old PATH; and
-// the component look-up by installed state.
+// what the installer log says when it cannot be prepared.
 #include "fixture.h"
-#include "report_recorder.h"
 #include "frame/custom_action_context.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
@@ -23,9 +22,6 @@ const char* kToolsComponent = "{FA997000-9ABA-4C3A-0731-AAAAAA4FE25C}";
 const char* kToolsDir = "C:\\Program Files\\FA9\\tools";
 const char* kOldPath = "C:\\Windows\\system32;C:\\Windows";
 
-using fa9test::Report;
-using fa9test::Recorder;
-
 class Environment : public SessionTest {
 protected:
     void SetUp() override {
@@ -35,18 +31,16 @@ protected:
         machine.environment["Path"] = kOldPath;
         machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, kToolsDir);
     }
-    // Runs `work` the way a custom action runs it, with the reports recorded as well.
+    // Runs `work` the way a custom action runs it.
     template <typename Work>
     UINT inContext(Work work) {
         CustomActionContext context(session.handle());
-        URE::instance()->attach(&recorder);
         return work();
     }
     std::optional<std::string> path() const {
         auto it = machine.environment.find("PATH");
         return it == machine.environment.end() ? std::nullopt : std::optional<std::string>(it->second);
     }
-    Recorder recorder;
 };
 
 const std::string kRuntime = kRuntimeDir;
@@ -59,14 +53,9 @@ struct PathCase {
     const char* runtime;   // CURRENT_PROCESS_DIRECTORY; null: the read fails
     UINT result;
     std::optional<std::string> newPath;  // nullopt: PATH as it was
-    std::vector<Report> reports;
     std::vector<std::string> log;        // without the "1: " framing
 };
 void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
-
-Report env(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
-    return Report{flags, "liteInitializeEnvironment", probe, rc, message, std::move(tokens)};
-}
 
 class InitializeEnvironment : public Environment, public ::testing::WithParamInterface<PathCase> {};
 
@@ -81,7 +70,6 @@ TEST_P(InitializeEnvironment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
 
     EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), c.result);
     EXPECT_EQ(path(), c.newPath ? c.newPath : (c.hasPath ? std::optional<std::string>(kOldPath) : std::nullopt));
-    EXPECT_EQ(recorder.reports, c.reports);
     std::vector<std::string> expected;
     for (const auto& line : c.log) expected.push_back(logged(line));
     EXPECT_EQ(log(), expected);
@@ -95,26 +83,24 @@ INSTANTIATE_TEST_SUITE_P(
     Env, InitializeEnvironment,
     ::testing::Values(
         PathCase{"installed_locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, 0,
-                 kRuntime + ";" + kToolsDir + ";" + kOldPath, {}, {}},
+                 kRuntime + ";" + kToolsDir + ";" + kOldPath, {}},
         PathCase{"run_from_source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, 0,
-                 kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}, {}},
+                 kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}},
         // The installer has no verdict on the component: its (empty) path still goes in.
-        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, 0, kRuntime + ";;" + kOldPath, {}, {}},
+        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, 0, kRuntime + ";;" + kOldPath, {}},
         PathCase{"empty_runtime_directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", 0,
-                 std::string(";") + kToolsDir + ";" + kOldPath, {}, {}},
+                 std::string(";") + kToolsDir + ";" + kOldPath, {}},
         PathCase{"component_absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, 1603, std::nullopt,
-                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+                 {kComponentUnreadable}},
         PathCase{"component_not_used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, 1603, std::nullopt,
-                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+                 {kComponentUnreadable}},
         PathCase{"component_invalid_argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, 1603, std::nullopt,
-                 {env(URE_LOG_ERROR, 10, 5011, 5598, {"ComponentPath"})}, {kComponentUnreadable}},
+                 {kComponentUnreadable}},
         PathCase{"no_path_variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, 1603, std::nullopt,
-                 {env(URE_SHOW_ERROR, 60, ERROR_ENVVAR_NOT_FOUND, 5011, {"203"})},
                  {"Error: The PATH environment variable of the installer process could not be read (system error "
                   "code 203)."}},
+        // Without tokens the message text is logged as it stands.
         PathCase{"runtime_directory_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, nullptr, 1603, std::nullopt,
-                 {env(URE_LOG_ERROR, 20, 1615, 5066, {})},
-                 // Without tokens the message text is logged as it stands.
                  {"Error: The environment of the installer process could not be prepared, so programs of the "
                   "installation may not be found. Failed setting: %1=%2"}}),
     [](const ::testing::TestParamInfo<PathCase>& i) { return std::string(i.param.name); });
@@ -122,9 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Environment, AnUnreadableProductCodeIsReportedTwice) {
     session.failGetProperty("ProductCode", 1615);
     EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 1603u);
-    EXPECT_EQ(recorder.reports,
-              (std::vector<Report>{Report{URE_LOG_ERROR, "liteGetComponentPath", 10, 1615, 5598, {"ProductCode"}},
-                                   env(URE_LOG_ERROR, 10, 1615, 5598, {"ComponentPath"})}));
     EXPECT_EQ(log(), (std::vector<std::string>{logged("Error: The installer property ProductCode could not be read."),
                                                 logged(kComponentUnreadable)}));
     EXPECT_EQ(path(), std::optional<std::string>(kOldPath));
@@ -138,46 +121,6 @@ TEST_F(Environment, EachRunPrependsAgainAndChildrenInheritIt) {
     EXPECT_EQ(path(), kRuntime + ";" + kToolsDir + ";" + once);
     // The variable keeps the name it had: Windows matches names without regard to case.
     EXPECT_EQ(machine.environment.count("Path"), 1u);
-}
-
-// The other component a package could ask for: what each installed state means.
-struct StateCase {
-    INSTALLSTATE state;
-    UINT result;
-    const char* path;  // what the caller's buffer holds afterwards
-};
-void PrintTo(const StateCase& c, std::ostream* os) { *os << "state " << static_cast<int>(c.state); }
-
-class ComponentStates : public Environment, public ::testing::WithParamInterface<StateCase> {};
-
-TEST_P(ComponentStates, OnlyAbsentNotUsedAndBadArgumentsFail) {
-    const StateCase& c = GetParam();
-    const char* component = "{11111111-2222-3333-4444-555555555555}";
-    machine.setComponent(kProductCode, component, c.state, "C:\\Comp");
-    char buffer[261] = {};
-    DWORD capacity = sizeof buffer;
-    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), component, buffer, &capacity); }),
-              c.result);
-    EXPECT_STREQ(buffer, c.path);
-    EXPECT_THAT(recorder.reports, ::testing::IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Env, ComponentStates,
-                         ::testing::Values(StateCase{INSTALLSTATE_LOCAL, 0, "C:\\Comp"},
-                                           StateCase{INSTALLSTATE_SOURCE, 0, "C:\\Comp"},
-                                           StateCase{INSTALLSTATE_UNKNOWN, 0, ""},
-                                           StateCase{INSTALLSTATE_ADVERTISED, 0, ""},
-                                           StateCase{INSTALLSTATE_ABSENT, 5011, ""},
-                                           StateCase{INSTALLSTATE_NOTUSED, 5011, ""},
-                                           StateCase{INSTALLSTATE_INVALIDARG, 5011, ""}));
-
-TEST_F(Environment, AComponentPathLongerThanTheBufferIsNoFailure) {
-    machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, "C:\\a-long-folder-name");
-    char buffer[8] = {};
-    DWORD capacity = sizeof buffer;
-    EXPECT_EQ(inContext([&] { return liteGetComponentPath(session.handle(), kToolsComponent, buffer, &capacity); }),
-              0u);
-    EXPECT_STREQ(buffer, "C:\\a-lo");
 }
 
 }  // namespace

@@ -59,33 +59,6 @@ INSTANTIATE_TEST_SUITE_P(Frame, LanguageChoice,
                                            LanguageCase{"0x0409", ""}, LanguageCase{"german", ""},
                                            LanguageCase{nullptr, ""}));
 
-struct TableCase {
-    LANGID id;
-    int result;
-    const char* locale;
-};
-void PrintTo(const TableCase& c, std::ostream* os) { *os << "0x" << std::hex << c.id; }
-
-class LanguageTable : public SessionTest, public ::testing::WithParamInterface<TableCase> {};
-
-TEST_P(LanguageTable, LooksUpIdentifiers) {
-    machine.ansiCodePage = 932;
-    LanguageInfo info;
-    std::memset(&info, 0, sizeof info);
-    ASSERT_EQ(liteGetLanguageInfo(GetParam().id, &info), GetParam().result);
-    if (GetParam().result == 0) {
-        EXPECT_STREQ(info.locale, GetParam().locale);
-        EXPECT_STREQ(info.codePage, "932");  // the system's code page, not the entry's
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Frame, LanguageTable,
-                         ::testing::Values(TableCase{0x0C0A, 0, "es_ES"}, TableCase{0x040A, 0, "es_ES"},
-                                           TableCase{0x0809, 5005, ""}, TableCase{0x0C07, 5005, ""},
-                                           TableCase{0x0804, 0, "zh_CN"}, TableCase{0x0404, 0, "zh_TW"},
-                                           TableCase{0x0816, 0, "pt_PT"}, TableCase{0x0416, 0, "pt_BR"},
-                                           TableCase{0x0424, 0, "sl_SI"}, TableCase{0x0411, 0, "ja_JP"}));
-
 TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     machine.copyFileIn(frameStrings("de_DE"), std::string(kRuntimeDir) + "\\locale\\de_DE\\fa9istring_v97.dll");
     session.setProperty("ProductLanguage", "1031");
@@ -103,20 +76,6 @@ TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     EXPECT_THAT(log(), ElementsAre(logged("FEHLER: Fehlgeschlagen mit 5."), logged("ERR: Failed with code 6.")));
 }
 
-TEST_F(FrameTest, SystemLanguageDecidesWhenTheProductHasNone) {
-    machine.systemLanguage = 0x0407;
-    char language[10];
-    URE::instance()->getLanguage(language, sizeof language);
-    EXPECT_STREQ(language, "de_DE");
-    machine.systemLanguage = 0x0C07;  // German (Austria) has no entry
-    URE::instance()->getLanguage(language, sizeof language);
-    EXPECT_STREQ(language, "en_US");
-    URE::destroy();
-}
-
-}  // namespace
-
-namespace {
 
 // ---------------------------------------------------------------- engine lifetime
 
@@ -285,8 +244,6 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ScriptCase{"deferred_full", RunMode::Scheduled, "5", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR,
                    true},
-        ScriptCase{"deferred_reduced", RunMode::Scheduled, "4", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK,
-                   MB_ICONERROR, true},
         ScriptCase{"deferred_basic", RunMode::Scheduled, "3", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR,
                    true},
         ScriptCase{"deferred_silent", RunMode::Scheduled, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK,
@@ -341,17 +298,12 @@ TEST_F(FrameTest, APlantedStringLibraryIsReadAsDataOnly) {
     EXPECT_EQ(GetModuleHandleA(planted.c_str()), nullptr);
 }
 
-TEST_F(FrameTest, ReportWithoutMessageOrTextLogsTheGenericFailure) {
+// No message number logs the generic failure; a number the library lacks writes nothing.
+TEST_F(FrameTest, ReportsWithoutATextOfTheirOwn) {
     CustomActionContext context(session.handle());
     ureReport(URE_SHOW_ERROR, "test", 5, 1, 0, nullptr, 0, true);
-    EXPECT_THAT(log(), ElementsAre(logged("Failed with code 0.")));
-    EXPECT_THAT(machine.messageBoxes, IsEmpty());
-}
-
-TEST_F(FrameTest, MissingMessageWritesNothing) {
-    CustomActionContext context(session.handle());
     ureReport(URE_SHOW_ERROR, "test", 5, 1, 4242, nullptr, 0, true);
-    EXPECT_THAT(log(), IsEmpty());
+    EXPECT_THAT(log(), ElementsAre(logged("Failed with code 0.")));
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
@@ -376,28 +328,6 @@ TEST_F(FrameTest, WithoutTheStringLibraryOnlyLiteralTextsAreWritten) {
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
-TEST_F(FrameTest, LogLinesNeedASessionAndTitlesAreKept) {
-    {
-        CustomActionContext context(session.handle());
-        ureReportText(URE_SHOW_ERROR, "test", 5, 1, "first", true);
-    }
-    // A context whose guard binds no session: nothing reaches the log, the box keeps the last title.
-    session.setProperty("GENERIC_DLG_TITLE", "Changed");
-    URE::instance();
-    URELogObserver::instance()->setEnabled(true);
-    UREDisplayObserverWI::instance()->setEnabled(true);
-    URE::instance()->attach(URELogObserver::instance());
-    URE::instance()->attach(UREDisplayObserverWI::instance());
-    ureReportText(URE_SHOW_ERROR, "test", 5, 1, "second", true);
-    URE::instance()->detachAll();
-    URELogObserver::destroy();
-    UREDisplayObserverWI::destroy();
-    URE::destroy();
-    EXPECT_THAT(log(), ElementsAre(logged("ERR: first")));
-    ASSERT_EQ(machine.messageBoxes.size(), 2u);
-    EXPECT_EQ(machine.messageBoxes[1].caption, "Add-ins Setup");
-}
-
 // ---------------------------------------------------------------- lookup and tokens
 
 TEST_F(FrameTest, TokensAreSubstitutedAndNeedRoomForThemselves) {
@@ -414,52 +344,6 @@ TEST_F(FrameTest, TokensAreSubstitutedAndNeedRoomForThemselves) {
     EXPECT_STREQ(buffer, "percent x, % and  end ");
 }
 
-TEST_F(FrameTest, StringThatFillsTheBufferCountsAsCut) {
-    CustomActionContext context(session.handle());
-    char buffer[64];
-    // "Failed with code %1." is 20 characters.
-    EXPECT_EQ(ureGetString(2006, buffer, 21, nullptr), 5006);
-    EXPECT_EQ(ureGetString(2006, buffer, 22, nullptr), 0);
-    EXPECT_EQ(ureGetString(4242, buffer, sizeof buffer, nullptr), 5005);
-    EXPECT_STREQ(buffer, "Unable to find the string resource 4242");
-}
-
-TEST(TokenSubstitution, OutputIsCutToItsCapacity) {
-    MsgTokenHolder many;
-    many.addString("abcdefghij");
-    char out[8];
-    EXPECT_EQ(ureSubstituteTokens("%1%1%1", many, out, sizeof out), 5006);
-    EXPECT_STREQ(out, "abcdefg");
-}
-
-TEST(MsgTokenHolderTest, KeepsCountAndLengthThroughEveryChange) {
-    MsgTokenHolder holder("alpha");
-    holder.addInt(-12);
-    holder.addUnsigned(4000000000u);
-    holder.addInt64(-9000000000LL);
-    holder.addUnsigned64(18000000000000000000ULL);
-    holder.addString("alpha");
-    EXPECT_EQ(holder.count(), 6);
-    EXPECT_STREQ(holder.get(1), "-12");
-    EXPECT_STREQ(holder.get(2), "4000000000");
-    EXPECT_STREQ(holder.get(3), "-9000000000");
-    EXPECT_STREQ(holder.get(4), "18000000000000000000");
-    EXPECT_STREQ(holder.get(7), "");
-    EXPECT_STREQ(holder.get(-1), "");
-    holder.removeString("alpha");
-    EXPECT_EQ(holder.count(), 4);
-    EXPECT_STREQ(holder.get(0), "-12");
-    holder.removeAt(1);
-    EXPECT_STREQ(holder.get(1), "-9000000000");
-    EXPECT_EQ(holder.totalLength(), 3 + 11 + 20);
-    MsgTokenHolder copy(holder);
-    holder.removeAt(0);
-    EXPECT_STREQ(copy.get(0), "-12");
-    while (copy.count() < MsgTokenHolder::kCapacity) copy.addString("x");
-    EXPECT_FALSE(copy.addString("one too many"));
-    EXPECT_EQ(copy.count(), MsgTokenHolder::kCapacity);
-}
-
 // ---------------------------------------------------------------- log helpers
 
 TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
@@ -472,36 +356,6 @@ TEST_F(FrameTest, CallFailureLinesUseTheLibraryOnlyOnceLoaded) {
     EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'."),
                                    logged("Reading INSTALLDIR: iMsiGetProperty failed (1605)."),
                                    logged("iMsiSetProperty failed (5).")));
-}
-
-struct UiCase {
-    const char* level;  // null: the read fails
-    bool reduced;
-};
-void PrintTo(const UiCase& c, std::ostream* os) { *os << "UILevel '" << (c.level ? c.level : "(read fails)") << "'"; }
-
-class ReducedUI : public SessionTest, public ::testing::WithParamInterface<UiCase> {};
-
-TEST_P(ReducedUI, OnlyFullInterfaceIsNotReduced) {
-    if (GetParam().level)
-        session.setProperty("UILevel", GetParam().level);
-    else
-        session.failGetProperty("UILevel", ERROR_INVALID_HANDLE);
-    EXPECT_EQ(iIsReducedUI(session.handle()), GetParam().reduced);
-}
-
-INSTANTIATE_TEST_SUITE_P(Frame, ReducedUI,
-                         ::testing::Values(UiCase{"5", false}, UiCase{"3", true}, UiCase{"2", true},
-                                           UiCase{"", true}, UiCase{"5 ", true}, UiCase{nullptr, true}));
-
-TEST_F(FrameTest, FailurePathReportsTheCodeAsAShownError) {
-    {
-        CustomActionContext context(session.handle());
-        iReportCustomActionFailure("PreProcessInstallCA", 20, 5);
-    }
-    EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 5.")));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.messageBoxes[0].text, "Failed with code 5.");
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 
 #include <gmock/gmock.h>
 
+#include <ostream>
+#include <string>
+#include <vector>
+
 using namespace fa9test;
 
 namespace {
@@ -34,25 +38,6 @@ const std::string setup80 = std::string(kVs80) + "\\devenv.exe /setup";
 const std::string setup90 = std::string(kVs90) + "\\devenv.exe /setup";
 const std::string refresh90 = std::string(kVs90) + "\\devenv.exe /Command Tools.InstallCommunityControls";
 
-TEST_F(IdeTemplates, FullRemovalAddsTheControlRefreshAfterBothSetups) {
-    for (const char* removal : {"ALL", "all"}) {
-        machine.writeFile("C:\\ProgramData\\FA9StandIns\\devenv.log", "");
-        session.setProperty("REMOVE", removal);
-        EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-        EXPECT_EQ(runs(), (std::vector<std::string>{setup80, setup90, refresh90})) << removal;
-    }
-    EXPECT_THAT(log(), ::testing::IsEmpty());
-}
-
-TEST_F(IdeTemplates, InstallationOrFeatureRemovalRunsOnlyTheSetups) {
-    for (const char* removal : {"", "Templates,Controls"}) {
-        machine.writeFile("C:\\ProgramData\\FA9StandIns\\devenv.log", "");
-        session.setProperty("REMOVE", removal);
-        EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-        EXPECT_EQ(runs(), (std::vector<std::string>{setup80, setup90})) << removal;
-    }
-}
-
 TEST_F(IdeTemplates, NeitherIdeInstalledSkipsBothRunsAndSucceeds) {
     session.setProperty("VS80_INSTALLDIR", "");
     session.setProperty("VS90_INSTALLDIR", "___NotSet___");
@@ -67,25 +52,6 @@ TEST_F(IdeTemplates, NeitherIdeInstalledSkipsBothRunsAndSucceeds) {
     EXPECT_TRUE(machine.messageBoxes.empty());
 }
 
-TEST_F(IdeTemplates, UnusableFoldersSkipTheirRunOrStopAtAQuote) {
-    session.setProperty("REMOVE", "ALL");
-    session.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\");
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_EQ(runs(), (std::vector<std::string>{setup90, refresh90}));
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too "
-                         "long, so no program is run from it. Correct the value and run the installation again.")});
-
-    machine.writeFile("C:\\ProgramData\\FA9StandIns\\devenv.log", "");
-    session.clearLog();
-    session.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\");
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 1603u);
-    EXPECT_THAT(runs(), ::testing::IsEmpty()) << "nothing after the refusal either";
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put "
-                         "on a command line. Correct the value and run the installation again.")});
-}
-
 TEST_F(IdeTemplates, AnIdeFolderNamedLikeAProgramRunsItsIde) {
     const std::string folder = "C:\\VS\\a.exec\\";
     machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", folder + "devenv.exe");
@@ -95,37 +61,78 @@ TEST_F(IdeTemplates, AnIdeFolderNamedLikeAProgramRunsItsIde) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
-TEST_F(IdeTemplates, UnreadableDirectoriesSkipWhatDependsOnThem) {
-    session.setProperty("REMOVE", "ALL");
-    session.failGetProperty("VS80_INSTALLDIR", 1615);
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_EQ(runs(), (std::vector<std::string>{setup90, refresh90}));
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         // the first message of the run: the string library is not loaded yet
-                         logged("iMsiGetProperty failed with return code '1615'."),
-                         logged("Error: The installer property VS80_INSTALLDIR could not be read.")}));
+// Which runs the removal state and the IDE folders lead to. A fault in one folder skips
+// what needs it; only a quote, which would split the command line, stops the action.
+struct RunCase {
+    const char* name;
+    void (*arrange)(winsim::Session&);
+    UINT rc;
+    std::vector<std::string> runs;
+    std::string lastLine;  // the log's last line; "": no log at all
+};
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
-    machine.writeFile("C:\\ProgramData\\FA9StandIns\\devenv.log", "");
-    session.clearLog();
-    session.failGetProperty("VS80_INSTALLDIR", 0);
-    session.failGetProperty("VS90_INSTALLDIR", 1615);
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_EQ(runs(), (std::vector<std::string>{setup80})) << "no 2008 run and no refresh, even at removal";
+class IdeRuns : public IdeTemplates, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(IdeRuns, FollowTheRemovalStateAndTheFolders) {
+    const RunCase& c = GetParam();
+    c.arrange(session);
+    EXPECT_EQ(run(SetupWOLTTemplateCA), c.rc);
+    EXPECT_EQ(runs(), c.runs);
+    if (c.lastLine.empty())
+        EXPECT_THAT(log(), ::testing::IsEmpty());
+    else
+        EXPECT_EQ(log().back(), logged(c.lastLine));
 }
 
-TEST_F(IdeTemplates, UnreadableRemovalStateRunsNoRefresh) {
-    session.setProperty("REMOVE", "ALL");
-    session.failGetProperty("REMOVE", 1615);
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_EQ(runs(), (std::vector<std::string>{setup80, setup90}));
-    EXPECT_EQ(log().back(), logged("Error: The installer property REMOVE could not be read."));
-}
-
-TEST_F(IdeTemplates, ExitCodesOfTheIdeAreNotLookedAt) {
-    machine.writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "devenv /setup 1\n");
-    EXPECT_EQ(run(SetupWOLTTemplateCA), 0u);
-    EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_EQ(runs().size(), 2u);
-}
+using S = winsim::Session;
+INSTANTIATE_TEST_SUITE_P(
+    Ide, IdeRuns,
+    ::testing::Values(
+        RunCase{"installation", [](S&) {}, 0u, {setup80, setup90}, ""},
+        RunCase{"feature_removal", [](S& s) { s.setProperty("REMOVE", "Templates,Controls"); }, 0u,
+                {setup80, setup90}, ""},
+        RunCase{"full_removal_refreshes_the_controls", [](S& s) { s.setProperty("REMOVE", "ALL"); }, 0u,
+                {setup80, setup90, refresh90}, ""},
+        RunCase{"full_removal_in_lower_case", [](S& s) { s.setProperty("REMOVE", "all"); }, 0u,
+                {setup80, setup90, refresh90}, ""},
+        RunCase{"ide_exit_codes_are_not_looked_at",
+                [](S& s) { s.machine().writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "devenv /setup 1\n"); },
+                0u, {setup80, setup90}, ""},
+        RunCase{"relative_folder_skips_its_runs",
+                [](S& s) {
+                    s.setProperty("REMOVE", "ALL");
+                    s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\");
+                },
+                0u, {setup90, refresh90},
+                "Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too long, so "
+                "no program is run from it. Correct the value and run the installation again."},
+        RunCase{"a_quote_stops_before_any_run",
+                [](S& s) {
+                    s.setProperty("REMOVE", "ALL");
+                    s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\");
+                },
+                1603u, {},
+                "Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put on a "
+                "command line. Correct the value and run the installation again."},
+        RunCase{"unreadable_2005_folder",
+                [](S& s) {
+                    s.setProperty("REMOVE", "ALL");
+                    s.failGetProperty("VS80_INSTALLDIR", 1615);
+                },
+                0u, {setup90, refresh90}, "Error: The installer property VS80_INSTALLDIR could not be read."},
+        RunCase{"unreadable_2008_folder_means_no_refresh",
+                [](S& s) {
+                    s.setProperty("REMOVE", "ALL");
+                    s.failGetProperty("VS90_INSTALLDIR", 1615);
+                },
+                0u, {setup80}, "Error: The installer property VS90_INSTALLDIR could not be read."},
+        RunCase{"unreadable_removal_state_means_no_refresh",
+                [](S& s) {
+                    s.setProperty("REMOVE", "ALL");
+                    s.failGetProperty("REMOVE", 1615);
+                },
+                0u, {setup80, setup90}, "Error: The installer property REMOVE could not be read."}),
+    [](const ::testing::TestParamInfo<RunCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -28,54 +28,51 @@ protected:
     }
 };
 
+// INSTALLDIR against the copies' folders (FA9COPY1, FA9COPY2 and the row's own copy).
 struct DirCase {
-    const char* installDir;
+    std::string installDir;
     const char* conflict;
+    std::string storedPath;  // a further copy's recorded folder; "": none
+    const char* currentDir;  // null: the fixture's
 };
-void PrintTo(const DirCase& c, std::ostream* os) { *os << c.installDir; }
+void PrintTo(const DirCase& c, std::ostream* os) { *os << c.installDir << " against " << c.storedPath; }
 
 class InstallDirs : public InstallDirTest, public ::testing::WithParamInterface<DirCase> {};
 
 TEST_P(InstallDirs, OnlyTheSameDirectoryConflicts) {
-    session.setProperty("INSTALLDIR", GetParam().installDir);
+    const DirCase& c = GetParam();
+    if (!c.storedPath.empty()) addCopy("FA9COPY3", c.storedPath);
+    if (c.currentDir) {
+        machine.makeDirs(c.currentDir);
+        machine.setCurrentDirectory(c.currentDir);
+    }
+    session.setProperty("INSTALLDIR", c.installDir);
     EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), GetParam().conflict);
-    EXPECT_EQ(machine.messageBoxes.size(), std::string(GetParam().conflict) == "Y" ? 1u : 0u);
+    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), c.conflict);
+    EXPECT_EQ(machine.messageBoxes.size(), std::string(c.conflict) == "Y" ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Check, InstallDirs,
-                         ::testing::Values(DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\", "Y"},
-                                           DirCase{"c:\\PROGRAM FILES\\znk\\fa9copy1", "Y"},
-                                           DirCase{"C:\\Program Files\\ZNK\\Other\\..\\FA9COPY1\\.\\", "Y"},
-                                           DirCase{"D:\\FA9\\", "Y"},
-                                           DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N"},
-                                           DirCase{"C:\\Program Files\\ZNK\\", "N"},
-                                           DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"}));
-
-TEST_F(InstallDirTest, QuotesAroundAStoredPathAreIgnored) {
-    // What a command line's backslash-quote leaves behind: the quote and the backslash before it go.
-    addCopy("FA9COPY3", "E:\\Quoted\\\"");
-    session.setProperty("INSTALLDIR", "e:\\quoted");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
-    // A path stored between quotes names the folder inside them.
-    addCopy("FA9COPY4", "\"F:\\FA9\\Copy Two\\\"");
-    session.setProperty("INSTALLDIR", "F:\\FA9\\Copy Two\\");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
-    session.setProperty("INSTALLDIR", "F:\\FA9\\Copy Three\\");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
-}
-
-TEST_F(InstallDirTest, PathsThatCannotBeMadeFullNeverMatch) {
-    // Both full paths are longer than the comparison holds: neither names a folder.
-    addCopy("FA9COPY5", std::string(250, 'c'));  // relative: the current folder comes before it
-    session.setProperty("INSTALLDIR", "C:\\" + std::string(257, 'd'));
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
-    EXPECT_THAT(machine.messageBoxes, IsEmpty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Check, InstallDirs,
+    ::testing::Values(DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\", "Y", "", nullptr},
+                      DirCase{"c:\\PROGRAM FILES\\znk\\fa9copy1", "Y", "", nullptr},
+                      DirCase{"C:\\Program Files\\ZNK\\Other\\..\\FA9COPY1\\.\\", "Y", "", nullptr},
+                      DirCase{"D:\\FA9\\", "Y", "", nullptr},
+                      DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N", "", nullptr},
+                      DirCase{"C:\\Program Files\\ZNK\\", "N", "", nullptr},
+                      DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N", "", nullptr},
+                      // An empty INSTALLDIR stands for the current folder.
+                      DirCase{"", "Y", "", "D:\\FA9"},
+                      // What a command line's backslash-quote leaves behind: the quote and the backslash go.
+                      DirCase{"e:\\quoted", "Y", "E:\\Quoted\\\"", nullptr},
+                      // A path stored between quotes names the folder inside them.
+                      DirCase{"F:\\FA9\\Copy Two\\", "Y", "\"F:\\FA9\\Copy Two\\\"", nullptr},
+                      DirCase{"F:\\FA9\\Copy Three\\", "N", "\"F:\\FA9\\Copy Two\\\"", nullptr},
+                      DirCase{"f:\\fa9\\copy one\\", "Y", "\"F:\\FA9\\Copy One\"", nullptr},
+                      // Both full paths longer than the comparison holds: neither names a folder.
+                      DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c'), nullptr},
+                      // Between its quotes one character more than the unquoted copy holds.
+                      DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\"", nullptr}));
 
 TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
     session.setProperty("INSTALLDIR", "D:\\FA9\\");
@@ -89,14 +86,6 @@ TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
     EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
     EXPECT_EQ(machine.messageBoxes[0].style, 0x10010u);
-}
-
-TEST_F(InstallDirTest, EmptyInstallDirStandsForTheCurrentDirectory) {
-    machine.makeDirs("D:\\FA9");
-    machine.setCurrentDirectory("D:\\FA9");
-    session.setProperty("INSTALLDIR", "");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
 }
 
 TEST_F(InstallDirTest, NoCopiesNoConflict) {

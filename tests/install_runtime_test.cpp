@@ -9,6 +9,7 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -176,15 +177,6 @@ INSTANTIATE_TEST_SUITE_P(
                       SiblingCase{"fa9genreg_install3.dll", 3 * 65536 + 1},
                       SiblingCase{"fa9install_install3.dll", 1100000}));
 
-TEST_F(RuntimeTest, NoStringRowAtAll) {
-    dropRow("FA9ISTRING_EN_US");
-    dropRow("FA9ISTRING_DE_DE");
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'."),
-                                   logged("MsiViewFetch failed with return code '259'."),
-                                   logged("ERROR:Failed to copy string resources from the binary table of the installation")));
-}
-
 TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     machine.writeFile(kTemp + "FA9WOLT00000", "a file");
     machine.makeDirs(kTemp + "FA9WOLT00001");
@@ -197,35 +189,49 @@ TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     EXPECT_EQ(machine.currentDirectory(), kTemp + "FA9WOLT00003");
 }
 
-TEST_F(RuntimeTest, TempFolderUnreadable) {
-    session.failGetProperty("TempFolder", 1615);
+// Every way the preparation fails before anything runs from the folder: 1603 and the
+// reason as the last log line.
+struct PreparationFault {
+    const char* name;
+    void (*arrange)(winsim::Session&);
+    std::string lastLine;  // its beginning
+};
+void PrintTo(const PreparationFault& c, std::ostream* os) { *os << c.name; }
+
+class PreparationFaults : public RuntimeTest, public ::testing::WithParamInterface<PreparationFault> {};
+
+TEST_P(PreparationFaults, FailTheActionWithTheirReason) {
+    GetParam().arrange(session);
     EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged(
-                           "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is 1615")));
+    ASSERT_FALSE(log().empty());
+    EXPECT_THAT(log().back(), StartsWith(logged(GetParam().lastLine).substr(0, logged(GetParam().lastLine).size() - 1)));
+    EXPECT_FALSE(machine.dirExists(kRuntime0)) << "a failed preparation leaves no runtime folder";
 }
 
-TEST_F(RuntimeTest, TempFolderThatDoesNotExist) {
-    session.setProperty("TempFolder", "C:\\Gone\\Temp\\");
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("ERROR:Unable to retrieve temporary directory. Error code is 3")));
+void dropStringRows(winsim::Session& s) {
+    auto& rows = s.database().rows("Binary");
+    rows.erase(std::remove_if(rows.begin(), rows.end(),
+                              [](const auto& row) { return row.at(0).text.rfind("FA9ISTRING_", 0) == 0; }),
+               rows.end());
 }
 
-TEST_F(RuntimeTest, TempFolderTooLongForAName) {
-    session.setProperty("TempFolder", "C:\\" + std::string(255, 'd'));
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Unable to generate a temporary directory in \"C:\\ddd"));
-    EXPECT_THAT(log()[0], EndsWith("\" to uncompress files needed by the installation. "));
-}
-
-TEST_F(RuntimeTest, NoActiveDatabase) {
-    session.database().available = false;
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], StartsWith("1: ERROR:Failed to get a handle to the active windows install database.  "
-                                     "Please contact your technical service representative.  Error code is "));
-    EXPECT_FALSE(machine.dirExists(kRuntime0));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Runtime, PreparationFaults,
+    ::testing::Values(
+        PreparationFault{"no_string_row_at_all", dropStringRows,
+                         "ERROR:Failed to copy string resources from the binary table of the installation"},
+        PreparationFault{"temp_folder_unreadable", [](winsim::Session& s) { s.failGetProperty("TempFolder", 1615); },
+                         "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is 1615"},
+        PreparationFault{"temp_folder_that_does_not_exist",
+                         [](winsim::Session& s) { s.setProperty("TempFolder", "C:\\Gone\\Temp\\"); },
+                         "ERROR:Unable to retrieve temporary directory. Error code is 3"},
+        PreparationFault{"temp_folder_too_long_for_a_name",
+                         [](winsim::Session& s) { s.setProperty("TempFolder", "C:\\" + std::string(255, 'd')); },
+                         "ERROR:Unable to generate a temporary directory in \"C:\\ddd"},
+        PreparationFault{"no_active_database", [](winsim::Session& s) { s.database().available = false; },
+                         "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
+                         "technical service representative.  Error code is "}),
+    [](const ::testing::TestParamInfo<PreparationFault>& i) { return std::string(i.param.name); });
 
 TEST_F(RuntimeTest, PropertyWritesThatFail) {
     session.failSetProperty("CURRENT_PROCESS_DIRECTORY", ERROR_FUNCTION_FAILED);
@@ -235,17 +241,6 @@ TEST_F(RuntimeTest, PropertyWritesThatFail) {
     EXPECT_THAT(log(), ElementsAre(logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kRuntime0),
                                    logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kTemp + "FA9WOLT00001"),
                                    logged("Failed to set PROP_RSP_PROD to WOLT_TOOLS")));
-}
-
-TEST_F(RuntimeTest, ReportsOfLaterCustomActionsFindTheStrings) {
-    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    // The record of the directory is gone with the custom action; the property remains.
-    char buffer[261];
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), "");
-    URE::instance()->setSessionHandle(session.handle());
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(buffer), kRuntime0.c_str());
-    EXPECT_STREQ(URE::instance()->getRuntimeDirectory(nullptr), kRuntime0.c_str());
-    URE::destroy();
 }
 
 // A name below the runtime directory made by someone else between the folder's creation
@@ -303,47 +298,6 @@ TEST_F(RuntimeTest, TheRuntimeDirectoryIsProtectedAndItsFilesNew) {
     EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\locale"));
 }
 
-// ---------------------------------------------------------------- helpers
-
-struct UniqueCase {
-    const char* directory;
-    const char* templ;
-    std::vector<std::string> taken;  // names made beforehand, files ending in ".f"
-    const char* expected;            // null: no name
-};
-void PrintTo(const UniqueCase& c, std::ostream* os) {
-    *os << (c.directory ? c.directory : "(null)") << " + " << (c.templ ? c.templ : "(null)");
-}
-
-class UniqueName : public SessionTest, public ::testing::WithParamInterface<UniqueCase> {};
-
-TEST_P(UniqueName, FirstFreeName) {
-    machine.makeDirs("C:\\T");
-    machine.setCurrentDirectory("C:\\T");
-    for (const std::string& name : GetParam().taken) {
-        if (name.size() > 2 && name.compare(name.size() - 2, 2, ".f") == 0)
-            machine.writeFile("C:\\T\\" + name, "x");
-        else
-            machine.makeDirs("C:\\T\\" + name);
-    }
-    const char* result = GenerateUniqueName(GetParam().directory, GetParam().templ);
-    if (GetParam().expected)
-        EXPECT_STREQ(result, GetParam().expected);
-    else
-        EXPECT_EQ(result, nullptr);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Runtime, UniqueName,
-    ::testing::Values(UniqueCase{"C:\\T", "A??", {}, "C:\\T\\A00"},
-                      UniqueCase{"C:\\T\\", "A??.f", {"A00.f", "A01.f"}, "C:\\T\\A02.f"},
-                      UniqueCase{"\"C:\\T\"", "A?", {"A0"}, "\"C:\\T\\A1\""},
-                      UniqueCase{"C:\\T", "A?", {"A0", "A1", "A2", "A3", "A4", "A5", "A6", "A7", "A8", "A9"}, nullptr},
-                      UniqueCase{"C:\\T", "plain", {"plain"}, nullptr},
-                      UniqueCase{"C:\\T", "plain", {}, "C:\\T\\plain"},
-                      UniqueCase{"", "X?Y?", {"X0Y0"}, "X0Y1"},
-                      UniqueCase{nullptr, nullptr, {}, "00000000.000"}));
-
 // Under Wine, letting go of the last stream right after reading it can hang the
 // installer: a hold keeps the first row offered until it ends, and only that one.
 TEST_F(SessionTest, AStreamRowHoldKeepsTheFirstRowOfferedUntilItEnds) {
@@ -364,17 +318,6 @@ TEST_F(SessionTest, AStreamRowHoldKeepsTheFirstRowOfferedUntilItEnds) {
     }
     loose.reset();
     EXPECT_EQ(winsim::openMsiHandleCount(), before);
-}
-
-TEST_F(SessionTest, DirectoryTreesAreCreatedLevelByLevel) {
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B\\C\\"), 0);
-    EXPECT_TRUE(machine.dirExists("C:\\A\\B\\C"));
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\B"), 0);  // already there
-    machine.writeFile("C:\\A\\file", "x");
-    EXPECT_EQ(CreateDirectoryTree("C:\\A\\file\\D"), -1);
-    EXPECT_EQ(CreateDirectoryTree(""), -1);
-    EXPECT_EQ(CreateDirectoryTree(nullptr), -1);
-    EXPECT_EQ(CreateDirectoryTree(("C:\\" + std::string(300, 'x')).c_str()), -1);
 }
 
 // ---------------------------------------------------------------- protected folders
@@ -424,47 +367,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ProtectedCase{"System", false, {"S-1-5-18", true}, true},
                       ProtectedCase{"AnAdministrator", false, {kOtherUser, true}, true}),
     [](const ::testing::TestParamInfo<ProtectedCase>& info) { return std::string(info.param.name); });
-
-// The security calls the protected folder makes, answered as Windows answers them.
-TEST_F(SessionTest, TokenAndDescriptorCallsFollowWindowsRules) {
-    machine.token = {"S-1-5-21-11-22-33-1001", false};
-    HANDLE token = nullptr;
-    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
-    DWORD size = 0;
-    EXPECT_FALSE(GetTokenInformation(token, TokenUser, nullptr, 0, &size));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(size, sizeof(TOKEN_USER) + 8 + 4 * 5) << "the SID follows the structure";
-    std::vector<BYTE> buffer(size);
-    ASSERT_TRUE(GetTokenInformation(token, TokenUser, buffer.data(), size, &size));
-    LPSTR text = nullptr;
-    ASSERT_TRUE(ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text));
-    EXPECT_STREQ(text, "S-1-5-21-11-22-33-1001");
-    EXPECT_EQ(LocalFree(text), nullptr);
-    EXPECT_TRUE(CloseHandle(token));
-
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    for (const char* bad : {"D:(X;;FA;;;SY)", "D:P(A;OICI;FA;;;SY", "D:(A;;ZZ;;;SY)", "D:(A;;FA;;;S-1-)", "Q:"}) {
-        EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA(bad, SDDL_REVISION_1, &descriptor, nullptr))
-            << bad;
-        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER)) << bad;
-    }
-    EXPECT_FALSE(ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P", 2, &descriptor, nullptr));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_UNKNOWN_REVISION));
-    // A deny entry outweighs an allow entry, whatever their order.
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA("O:BAD:P(A;OICI;GA;;;WD)(D;OICI;GW;;;SY)",
-                                                                     SDDL_REVISION_1, &descriptor, nullptr));
-    machine.token = {"S-1-5-18", true};
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    ASSERT_TRUE(CreateDirectoryA("C:\\D", &attributes));
-    EXPECT_EQ(machine.owner("C:\\D"), std::optional<std::string>("S-1-5-32-544"));
-    EXPECT_FALSE(machine.tokenCanWrite("C:\\D\\x"));
-    machine.token = {"S-1-5-21-11-22-33-1001", false};
-    EXPECT_TRUE(machine.tokenCanWrite("C:\\D\\x"));
-    EXPECT_EQ(LocalFree(descriptor), nullptr);
-    int notLocal = 0;
-    EXPECT_EQ(LocalFree(&notLocal), &notLocal);
-    EXPECT_EQ(winsim::openLocalAllocationCount(), 0u);
-}
 
 TEST_F(SessionTest, ProtectedFolderCarriesItsOwnListAndIsNeverReused) {
     machine.token = {kUser, false};

@@ -78,82 +78,90 @@ protected:
     std::unique_ptr<CustomActionContext> context;
 };
 
-TEST_F(SummaryTest, ToolsInNewInstallationListLeafFeaturesAndTheDirectoryOnly) {
-    feature("Product", "", kProductName, 1);
-    feature("AddIns", "Product", "Add-ins", 3);
-    feature("Templates", "Product", "Project templates", 5);
-    feature("Samples", "Templates", "Sample projects", 7);
-    feature("Hidden", "Product", "Hidden", 0);
-    session.setProperty("PrimaryVolumeSpaceRequired", "20480");
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
+// What each product's summary shows, line by line.
+struct LayoutCase {
+    const char* name;
+    std::vector<std::vector<std::string>> features;  // name, parent, title, display level
+    std::vector<std::pair<std::string, const char*>> properties;  // null: removed
+    std::string answers;
+    const char* product;
+    std::vector<std::string> lines;
+};
+void PrintTo(const LayoutCase& c, std::ostream* os) { *os << c.name; }
 
-    // "Templates" has a child; "Product" has children and the product's title.
-    EXPECT_EQ(kBlank + "\r\n" + labelled("Product", kProductName) + "\r\n" + heading("Features to be installed") +
-                  "\r\n" + featureLine("Add-ins") + "\r\n" + featureLine("Sample projects") + "\r\n" + kBlank +
-                  "\r\n" + labelled("Installation directory", "C:\\Program Files\\FA9\\Tools") + "\r\n",
-              build());
+class Layout : public SummaryTest, public testing::WithParamInterface<LayoutCase> {};
+
+TEST_P(Layout, ShowsTheLinesOfItsProduct) {
+    const LayoutCase& c = GetParam();
+    for (const auto& f : c.features) feature(f[0], f[1], f[2], std::stoi(f[3]));
+    for (const auto& [name, value] : c.properties) {
+        if (value)
+            session.setProperty(name, value);
+        else
+            session.removeProperty(name);
+    }
+    answers(c.answers, c.product);
+    EXPECT_THAT(lines(), testing::ElementsAreArray(c.lines));
 }
 
-TEST_F(SummaryTest, FeatureTitledLikeTheProductIsLeftOutWhateverItsCase) {
-    feature("Main", "", "fa9 TOOLS FOR visual studio", 1);
-    feature("Docs", "", "Documentation", 1);
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName),
-                                              heading("Features to be installed"), featureLine("Documentation"),
-                                              kBlank, labelled("Installation directory", "C:\\Program Files\\FA9\\Tools")));
-}
+const std::string kDir = "Installation directory";
+const std::string kToolsDir = "C:\\Program Files\\FA9\\Tools";
 
-TEST_F(SummaryTest, PelaDriverShowsItsCopyOptionsAndTheSpace) {
-    session.setProperty("p_default_min_for_catalog_mig_exists", "1");
-    session.setProperty("PrimaryVolumeSpaceRequired", "4096");
-    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\nDEFAULT_CLIENT_INTERFACE_COPY=yes\nMIGRATE_CATALOG_TO_XML=NO\n",
-            "PELA_DRIVER");
-    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName), kBlank,
-                                              labelled("Copy name", "COPY2"),
-                                              labelled("Default client interface copy", "Yes"),
-                                              labelled("Catalog migration to XML", "No"), kBlank, kBlank,
-                                              labelled("Installation directory", "C:\\Program Files\\FA9\\Tools"),
-                                              kBlank, labelled("Required disk space", "2 MB")));
-}
-
-TEST_F(SummaryTest, PelaDriverWithoutTheCatalogConditionHasNoCatalogLine) {
-    session.removeProperty("ProductName");
-    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\n", "PELA_DRIVER");
-    std::vector<std::string> got = lines();
-    ASSERT_GE(got.size(), 5u);
-    // No ProductName: this product's line has an empty value.
-    EXPECT_EQ(labelled("Product", ""), got[1]);
-    EXPECT_EQ(labelled("Default client interface copy", "No"), got[4]) << "an absent keyword is not true";
-    EXPECT_EQ(kBlank, got[5]);
-}
-
-TEST_F(SummaryTest, RuntimeClientShowsTypeCopyAndInstances) {
-    session.removeProperty("ProductName");
-    session.setProperty("PrimaryVolumeSpaceRequired", "0");
-    answers("PROD=MORV_CLIENT\nINSTALL_TYPE=typical\nTYPICAL_OPTION=SATELLITE_ADMIN\nFA9_COPY_NAME=FA9COPY1\n"
-            "DEFAULT_COPY=1\nINSTANCE=inst1\nINST1.NAME=first\nINSTANCE=INST2\nINSTANCE=INST3\nINST3.NAME=third\n",
-            "MORV_CLIENT");
-    EXPECT_THAT(lines(),
-                testing::ElementsAre(kBlank, labelled("Product", "FA9 Runtime Client"),
-                                     labelled("Installation type", "Typical"),
-                                     labelled("    Typical installation option", "Satellite administration"),
-                                     kBlank, labelled("Copy name", "FA9COPY1"), labelled("Default copy", "Yes"),
-                                     labelled("Default client interface copy", "No"), kBlank, kBlank,
-                                     labelled("Installation directory", "C:\\Program Files\\FA9\\Tools"), kBlank,
-                                     labelled("Required disk space", "0 MB"), kBlank, heading("Instances"),
-                                     labelled("    Instance name", "FIRST"), labelled("    Instance name", "THIRD")));
-}
-
-TEST_F(SummaryTest, ConfigurationOnlyLeavesOutFeaturesDirectoryAndSpace) {
-    feature("Docs", "", "Documentation", 1);
-    answers("PROD=MORV_CLIENT\nCONFIG_ONLY=YES\nINSTALL_TYPE=COMPACT\nFA9_COPY_NAME=C1\nINSTANCE=I1\nI1.NAME=x1\n",
-            "MORV_CLIENT");
-    EXPECT_THAT(lines(), testing::ElementsAre(kBlank, labelled("Product", kProductName),
-                                              labelled("Installation type", "Compact"), kBlank,
-                                              labelled("Copy name", "C1"), labelled("Default copy", "No"),
-                                              labelled("Default client interface copy", "No"), kBlank, kBlank,
-                                              heading("Instances"), labelled("    Instance name", "X1")));
-}
+INSTANTIATE_TEST_SUITE_P(
+    Products, Layout,
+    testing::Values(
+        // "Templates" has a child, "Product" children and the product's title: only leaves are listed.
+        LayoutCase{"tools_list_leaf_features_and_the_directory_only",
+                   {{"Product", "", kProductName, "1"}, {"AddIns", "Product", "Add-ins", "3"},
+                    {"Templates", "Product", "Project templates", "5"}, {"Samples", "Templates", "Sample projects", "7"},
+                    {"Hidden", "Product", "Hidden", "0"}},
+                   {{"PrimaryVolumeSpaceRequired", "20480"}}, "PROD=WOLT_TOOLS\n", "WOLT_TOOLS",
+                   {kBlank, labelled("Product", kProductName), heading("Features to be installed"),
+                    featureLine("Add-ins"), featureLine("Sample projects"), kBlank, labelled(kDir, kToolsDir)}},
+        LayoutCase{"feature_titled_like_the_product_whatever_its_case",
+                   {{"Main", "", "fa9 TOOLS FOR visual studio", "1"}, {"Docs", "", "Documentation", "1"}}, {},
+                   "PROD=WOLT_TOOLS\n", "WOLT_TOOLS",
+                   {kBlank, labelled("Product", kProductName), heading("Features to be installed"),
+                    featureLine("Documentation"), kBlank, labelled(kDir, kToolsDir)}},
+        LayoutCase{"driver_copy_options_and_space",
+                   {},
+                   {{"p_default_min_for_catalog_mig_exists", "1"}, {"PrimaryVolumeSpaceRequired", "4096"}},
+                   "PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\nDEFAULT_CLIENT_INTERFACE_COPY=yes\nMIGRATE_CATALOG_TO_XML=NO\n",
+                   "PELA_DRIVER",
+                   {kBlank, labelled("Product", kProductName), kBlank, labelled("Copy name", "COPY2"),
+                    labelled("Default client interface copy", "Yes"), labelled("Catalog migration to XML", "No"), kBlank,
+                    kBlank, labelled(kDir, kToolsDir), kBlank, labelled("Required disk space", "2 MB")}},
+        // No catalog condition, no catalog line; no ProductName, an empty value; an absent keyword is not true.
+        LayoutCase{"driver_without_catalog_condition_or_product_name",
+                   {},
+                   {{"ProductName", nullptr}},
+                   "PROD=PELA_DRIVER\nFA9_COPY_NAME=COPY2\n",
+                   "PELA_DRIVER",
+                   {kBlank, labelled("Product", ""), kBlank, labelled("Copy name", "COPY2"),
+                    labelled("Default client interface copy", "No"), kBlank, kBlank, labelled(kDir, kToolsDir), kBlank,
+                    labelled("Required disk space", "0 MB")}},
+        LayoutCase{"runtime_client_type_copy_and_instances",
+                   {},
+                   {{"ProductName", nullptr}, {"PrimaryVolumeSpaceRequired", "0"}},
+                   "PROD=MORV_CLIENT\nINSTALL_TYPE=typical\nTYPICAL_OPTION=SATELLITE_ADMIN\nFA9_COPY_NAME=FA9COPY1\n"
+                   "DEFAULT_COPY=1\nINSTANCE=inst1\nINST1.NAME=first\nINSTANCE=INST2\nINSTANCE=INST3\nINST3.NAME=third\n",
+                   "MORV_CLIENT",
+                   {kBlank, labelled("Product", "FA9 Runtime Client"), labelled("Installation type", "Typical"),
+                    labelled("    Typical installation option", "Satellite administration"), kBlank,
+                    labelled("Copy name", "FA9COPY1"), labelled("Default copy", "Yes"),
+                    labelled("Default client interface copy", "No"), kBlank, kBlank, labelled(kDir, kToolsDir), kBlank,
+                    labelled("Required disk space", "0 MB"), kBlank, heading("Instances"),
+                    labelled("    Instance name", "FIRST"), labelled("    Instance name", "THIRD")}},
+        LayoutCase{"configuration_only_leaves_out_features_directory_and_space",
+                   {{"Docs", "", "Documentation", "1"}},
+                   {},
+                   "PROD=MORV_CLIENT\nCONFIG_ONLY=YES\nINSTALL_TYPE=COMPACT\nFA9_COPY_NAME=C1\nINSTANCE=I1\nI1.NAME=x1\n",
+                   "MORV_CLIENT",
+                   {kBlank, labelled("Product", kProductName), labelled("Installation type", "Compact"), kBlank,
+                    labelled("Copy name", "C1"), labelled("Default copy", "No"),
+                    labelled("Default client interface copy", "No"), kBlank, kBlank, heading("Instances"),
+                    labelled("    Instance name", "X1")}}),
+    [](const testing::TestParamInfo<LayoutCase>& i) { return std::string(i.param.name); });
 
 TEST_F(SummaryTest, TheInstalledCopysPathWinsOverInstallDir) {
     machine.registry().setString(winsim::Hive::LocalMachine,
@@ -245,13 +253,6 @@ INSTANTIATE_TEST_SUITE_P(Rounding, SpaceTest,
                                          SpaceCase{"20971520", "10240 MB"},
                                          SpaceCase{"-10000", "-4 MB"}));
 
-TEST_F(SummaryTest, SpaceStaysAsItWasWhenThePropertyCannotBeRead) {
-    session.failGetProperty("PrimaryVolumeSpaceRequired", ERROR_MORE_DATA);
-    answers("PROD=PELA_DRIVER\nFA9_COPY_NAME=C1\n", "PELA_DRIVER");
-    URE::instance()->setRequiredSpace(3 * 1024);
-    EXPECT_EQ(labelled("Required disk space", "3 MB"), lines().back());
-}
-
 // ---- line layout ----
 
 TEST_F(SummaryTest, LongLabelIsFollowedDirectlyByTheBlanksAndTheValue) {
@@ -262,14 +263,6 @@ TEST_F(SummaryTest, LongLabelIsFollowedDirectlyByTheBlanksAndTheValue) {
     URE::instance()->addToSummaryString("Heading", nullptr, 4);
     EXPECT_EQ(label + "   value\r\nExactly forty characters long, as wanted   v\r\n    Heading" + std::string(29, ' ') +
                   "\r\n",
-              std::string(URE::instance()->summaryText()));
-}
-
-TEST_F(SummaryTest, LineBeyondItsCapacityIsCut) {
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    const std::string value(300, 'v');
-    URE::instance()->addToSummaryString("Label", value.c_str(), 0);
-    EXPECT_EQ(heading("Label") + "   " + std::string(263 - 43, 'v') + "\r\n",
               std::string(URE::instance()->summaryText()));
 }
 
@@ -284,16 +277,6 @@ TEST_F(SummaryTest, SummaryLongerThanTheBufferIsCutToOneByteLess) {
     const std::string cut = build(10000);
     EXPECT_EQ(9999u, cut.size());
     EXPECT_EQ(full.substr(0, 9999), cut);
-}
-
-TEST_F(SummaryTest, LabelThatCannotBeLoadedLeavesItsLineOut) {
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    ureAddSummaryLine(2501, 2516, 0);
-    ureAddSummaryLine(2501, 0, 4);
-    ureAddSummaryLine(9999, 2516, 0);  // no such label
-    ureAddSummaryLine(2501, 9998, 0);  // no such value
-    EXPECT_EQ(labelled("Product", "Yes") + "\r\n    Product" + std::string(29, ' ') + "\r\n",
-              std::string(URE::instance()->summaryText()));
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gmock/gmock.h>
 
+#include <ostream>
+#include <string>
+
 using namespace fa9test;
 
 namespace {
@@ -18,10 +21,6 @@ protected:
         machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/macconfigchange", kProgram);
         session.setProperty("INSTALLDIR", "C:\\Program Files\\FA9 Tools\\");
         session.setProperty("UILevel", "5");
-    }
-    void chooseExitCode(const std::string& argument, int code) {
-        machine.writeFile(std::string(kState) + "exitcodes.txt",
-                          "macConfigChange " + argument + " " + std::to_string(code) + "\n");
     }
     std::string configuration() {
         const std::string path = std::string(kState) + "machine.cfg";
@@ -43,70 +42,77 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
     EXPECT_EQ(launches[1].commandLine, "\"" + std::string(kProgram) + "\" -unregister");
 }
 
-TEST_F(MachineConfig, ANonZeroExitStopsTheInstallationInBothDirections) {
-    chooseExitCode("-unregister", 5);
-    EXPECT_EQ(run(UnregisterWOLTMachineCfgCA), 1603u);
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         logged("Error: " + std::string(kProgram) + " failed with return code 5."),
-                         logged("Error: macConfigChange: tools folder unregistered\n"),
-                         logged("Error: macConfigChange: exit code 5 chosen for -unregister\n")}));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+// Every failure ends the installation (1603, or the failed read's own code) with a report
+// that says why; the program runs only where its path can be built.
+struct ConfigFailure {
+    const char* name;
+    void (*arrange)(winsim::Machine&, winsim::Session&);
+    bool unregister;
+    UINT rc;
+    std::string firstLine;  // the log's first line, up to where it varies
+    bool runs;              // whether the program was started
+};
+void PrintTo(const ConfigFailure& c, std::ostream* os) { *os << c.name; }
+
+class ConfigFailures : public MachineConfig, public ::testing::WithParamInterface<ConfigFailure> {};
+
+TEST_P(ConfigFailures, StopTheInstallationWithTheirReport) {
+    const ConfigFailure& c = GetParam();
+    c.arrange(machine, session);
+    EXPECT_EQ(run(c.unregister ? UnregisterWOLTMachineCfgCA : RegisterWOLTMachineCfgCA), c.rc);
+    ASSERT_FALSE(log().empty());
+    EXPECT_THAT(log()[0], ::testing::StartsWith(logged(c.firstLine).substr(0, logged(c.firstLine).size() - 1)));
+    EXPECT_EQ(!machine.launches().empty(), c.runs);
 }
 
-TEST_F(MachineConfig, AMissingProgramOrAFolderInItsPlaceIs5054) {
-    const std::string notFound = "Error: The program " + std::string(kProgram) +
-                                 " was not found. Repair the installation of the product, then try again.";
-    session.setProperty("INSTALLDIR", "C:\\Elsewhere");
-    machine.makeDirs("C:\\Elsewhere\\bin\\macConfigChange.exe");
-    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The program C:\\Elsewhere\\bin\\macConfigChange.exe was "
-                                                     "not found. Repair the installation of the product, then try "
-                                                     "again.")});
-    EXPECT_TRUE(machine.launches().empty());
-}
+const std::string kTooLong = "C:\\" + std::string(250, 'p');
+using M = winsim::Machine;
+using S = winsim::Session;
 
-TEST_F(MachineConfig, AProgramThatCannotRunIs5030) {
-    // A Windows image the host cannot start: the run fails, not the file check.
-    machine.writeFile(kProgram, std::string("MZ\x90\0", 4));
-    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The command " + std::string(kProgram) +
-                         " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion. Check "
-                         "that the program exists and can be started, then try again.")});
-}
-
-TEST_F(MachineConfig, UnreadableInstallDirReturnsTheReadsCode) {
-    session.failGetProperty("INSTALLDIR", 1615);
-    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1615u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property INSTALLDIR could not be read.")});
-}
-
-TEST_F(MachineConfig, AnInstallDirThatCannotLeadTheProgramPathRunsNothing) {
-    const std::string tooLong = "C:\\" + std::string(250, 'p');
-    const std::vector<std::pair<std::string, std::string>> cases = {
-        {tooLong, "Error: The folder " + tooLong + " given by INSTALLDIR is empty, not a full path, or too long"},
-        {"", "Error: The folder  given by INSTALLDIR is empty, not a full path, or too long"},
-        {"FA9 Tools\\", "Error: The folder FA9 Tools\\ given by INSTALLDIR is empty, not a full path, or too long"},
-        {"C:\\FA9 \"Tools\"\\", "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote"}};
-    for (const auto& [value, report] : cases) {
-        session.clearLog();
-        session.setProperty("INSTALLDIR", value);
-        EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u) << value;
-        ASSERT_EQ(log().size(), 1u) << value;
-        EXPECT_THAT(log()[0], ::testing::StartsWith(logged(report).substr(0, logged(report).size() - 1))) << value;
-    }
-    EXPECT_TRUE(machine.launches().empty());
-    EXPECT_TRUE(machine.messageBoxes.empty());
-}
-
-TEST_F(MachineConfig, AProgramPastTheTimeLimitIsEndedAndStopsTheInstallation) {
-    // A host program that starts one of its own, and neither ends by itself.
-    machine.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
-    session.setProperty("FA9_PROGRAM_TIMEOUT", "1");
-    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The program " + std::string(kProgram) +
-                                                     " was still running after 1 seconds and was ended together "
-                                                     "with every process it started.")});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Config, ConfigFailures,
+    ::testing::Values(
+        ConfigFailure{"non_zero_exit_when_unregistering",
+                      [](M& m, S&) { m.writeFile(std::string(kState) + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
+                      true, 1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", true},
+        ConfigFailure{"folder_in_the_programs_place",
+                      [](M& m, S& s) {
+                          s.setProperty("INSTALLDIR", "C:\\Elsewhere");
+                          m.makeDirs("C:\\Elsewhere\\bin\\macConfigChange.exe");
+                      },
+                      false, 1603u,
+                      "Error: The program C:\\Elsewhere\\bin\\macConfigChange.exe was not found. Repair the "
+                      "installation of the product, then try again.",
+                      false},
+        // A Windows image the host cannot start: the run fails, not the file check.
+        ConfigFailure{"program_that_cannot_run",
+                      [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); }, false, 1603u,
+                      "Error: The command " + std::string(kProgram) +
+                          " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion. Check "
+                          "that the program exists and can be started, then try again.",
+                      false},
+        ConfigFailure{"unreadable_install_dir", [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, false, 1615u,
+                      "Error: The installer property INSTALLDIR could not be read.", false},
+        ConfigFailure{"install_dir_too_long", [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, false, 1603u,
+                      "Error: The folder " + kTooLong + " given by INSTALLDIR is empty, not a full path, or too long",
+                      false},
+        ConfigFailure{"empty_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", ""); }, false, 1603u,
+                      "Error: The folder  given by INSTALLDIR is empty, not a full path, or too long", false},
+        ConfigFailure{"relative_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", "FA9 Tools\\"); }, false,
+                      1603u, "Error: The folder FA9 Tools\\ given by INSTALLDIR is empty, not a full path, or too long",
+                      false},
+        ConfigFailure{"quote_in_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); },
+                      false, 1603u, "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", false},
+        // A host program that starts one of its own, and neither ends by itself.
+        ConfigFailure{"past_the_time_limit",
+                      [](M& m, S& s) {
+                          m.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
+                          s.setProperty("FA9_PROGRAM_TIMEOUT", "1");
+                      },
+                      false, 1603u,
+                      "Error: The program " + std::string(kProgram) +
+                          " was still running after 1 seconds and was ended together with every process it started.",
+                      true}),
+    [](const ::testing::TestParamInfo<ConfigFailure>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -84,33 +84,4 @@ TEST_F(SessionTest, FailedDetectionReadsAreLoggedAndTheLaterOneDecides) {
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
-// ---------------------------------------------------------------- conditions
-
-struct ConditionCase {
-    const char* condition;
-    MSICONDITION result;
-};
-void PrintTo(const ConditionCase& c, std::ostream* os) { *os << "'" << (c.condition ? c.condition : "(null)") << "'"; }
-
-class Conditions : public SessionTest, public ::testing::WithParamInterface<ConditionCase> {};
-
-TEST_P(Conditions, EvaluateAsTheInstallerDoes) {
-    session.setProperty("AdminUser", "1");
-    session.setProperty("VersionNT", "600");
-    session.setProperty("Name", "Tools");
-    machine.environment["WINSIM_FLAG"] = "on";
-    EXPECT_EQ(MsiEvaluateConditionA(session.handle(), GetParam().condition), GetParam().result);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Winsim, Conditions,
-    ::testing::Values(ConditionCase{"AdminUser", MSICONDITION_TRUE}, ConditionCase{"(Not AdminUser)", MSICONDITION_FALSE},
-                      ConditionCase{"Privileged", MSICONDITION_FALSE}, ConditionCase{"not Privileged", MSICONDITION_TRUE},
-                      ConditionCase{"VersionNT >= 501 AND Name = \"Tools\"", MSICONDITION_TRUE},
-                      ConditionCase{"VersionNT < 501 OR Name ~= \"TOOLS\"", MSICONDITION_TRUE},
-                      ConditionCase{"Name = \"TOOLS\"", MSICONDITION_FALSE},
-                      ConditionCase{"%WINSIM_FLAG = \"on\"", MSICONDITION_TRUE},
-                      ConditionCase{"", MSICONDITION_NONE}, ConditionCase{nullptr, MSICONDITION_NONE},
-                      ConditionCase{"(AdminUser", MSICONDITION_ERROR}, ConditionCase{"Name = ", MSICONDITION_ERROR}));
-
 }  // namespace

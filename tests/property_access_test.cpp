@@ -42,18 +42,6 @@ protected:
     }
 };
 
-TEST_F(PropertyTest, MissingArgumentsAreRefusedByMode) {
-    DWORD cap = 10;
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
-    EXPECT_EQ(iMsiGetProperty(session.handle(), nullptr, nullptr, &cap), 5021u);
-    deferred();
-    char buffer[10];
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 87u);
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, nullptr), 87u);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "INSTALLDIR", nullptr), 87u);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), nullptr, "x"), 87u);
-}
-
 TEST_F(PropertyTest, ImmediateModePassesTheInstallerResultThrough) {
     session.setProperty("INSTALLDIR", "C:\\Program Files\\Tools\\");
     UINT rc;
@@ -191,6 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
         DataCase{"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
         DataCase{"escape_at_the_end", "A=%2", "A", ActionEntry::Malformed, ""},
         DataCase{"bad_escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
+        DataCase{"half_an_escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
         DataCase{"entry_without_equals", "A;B=1", "B", ActionEntry::Malformed, ""},
         DataCase{"after_the_match_is_not_read", "A=1;%", "A", ActionEntry::Found, "1"},
         DataCase{"trailing_separator", "A=1;", "B", ActionEntry::Absent, ""},
@@ -261,73 +250,56 @@ TEST_F(PropertyTest, CommitModeBehavesAsImmediate) {
 const std::string kPersistent =
     "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
 
-class CopyNameTest : public PropertyTest {
-protected:
-    CopyNameTest() { session.setProperty("ProductCode", "{22222222-0000-0000-0000-000000000001}"); }
-    UINT copyName(std::string& out) {
-        char buffer[1024];
-        buffer[0] = '\0';
-        UINT rc = iGetCopyName(session.handle(), buffer);
-        out = buffer;
-        return rc;
-    }
+const std::string kUserPersistent =
+    "SOFTWARE\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
+
+// Where the copy name comes from: the property unless it is not set, then the product's
+// persistent properties on the machine, then the user's.
+struct CopyNameCase {
+    const char* name;
+    const char* property;                  // FA9_COPY_NAME; null: not set at all
+    const char* machineValue;              // in the machine's persistent properties; "": key only
+    const char* userValue;                 // in the user's
+    UINT rc;
+    const char* copyName;
 };
+void PrintTo(const CopyNameCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(CopyNameTest, PropertyWins) {
-    session.setProperty("FA9_COPY_NAME", "FA9COPY2");
-    machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", "FROMREGISTRY");
-    std::string name;
-    EXPECT_EQ(copyName(name), 0u);
-    EXPECT_EQ(name, "FA9COPY2");
+class CopyName : public PropertyTest, public ::testing::WithParamInterface<CopyNameCase> {};
+
+TEST_P(CopyName, PropertyThenMachineThenUser) {
+    const CopyNameCase& c = GetParam();
+    session.setProperty("ProductCode", "{22222222-0000-0000-0000-000000000001}");
+    if (c.property) session.setProperty("FA9_COPY_NAME", c.property);
+    if (c.machineValue && *c.machineValue)
+        machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", c.machineValue);
+    else if (c.machineValue)
+        machine.registry().createKey(Hive::LocalMachine, kPersistent);
+    if (c.userValue)
+        machine.registry().setString(Hive::CurrentUser, kUserPersistent, "FA9_COPY_NAME", c.userValue);
+    char buffer[1024] = "";
+    EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
+    EXPECT_STREQ(buffer, c.copyName);
 }
 
-TEST_F(CopyNameTest, NotSetFallsBackToThePersistentProperties) {
-    session.setProperty("FA9_COPY_NAME", "___NotSet___");
-    machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", "FROMREGISTRY");
-    std::string name;
-    EXPECT_EQ(copyName(name), 0u);
-    EXPECT_EQ(name, "FROMREGISTRY");
-}
+INSTANTIATE_TEST_SUITE_P(
+    Properties, CopyName,
+    ::testing::Values(CopyNameCase{"property_wins", "FA9COPY2", "FROMREGISTRY", nullptr, 0u, "FA9COPY2"},
+                      CopyNameCase{"not_set_falls_back", "___NotSet___", "FROMREGISTRY", nullptr, 0u, "FROMREGISTRY"},
+                      CopyNameCase{"user_answers_without_machine_key", nullptr, nullptr, "USERCOPY", 0u, "USERCOPY"},
+                      CopyNameCase{"no_key", nullptr, nullptr, nullptr, static_cast<UINT>(-1), ""},
+                      CopyNameCase{"key_without_value", nullptr, "", nullptr, 6112u, ""}),
+    [](const ::testing::TestParamInfo<CopyNameCase>& i) { return std::string(i.param.name); });
 
-TEST_F(CopyNameTest, CurrentUserAnswersWhenTheMachineHasNoKey) {
-    const std::string userKey =
-        "SOFTWARE\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
-    machine.registry().setString(Hive::CurrentUser, userKey, "FA9_COPY_NAME", "USERCOPY");
-    std::string name;
-    EXPECT_EQ(copyName(name), 0u);
-    EXPECT_EQ(name, "USERCOPY");
-}
-
-TEST_F(CopyNameTest, NoKeyAndNoValueAreTold) {
-    std::string name;
-    EXPECT_EQ(copyName(name), static_cast<UINT>(-1));
+TEST_F(PropertyTest, AnUnreadableProductCodeGivesNoCopyName) {
     machine.registry().createKey(Hive::LocalMachine, kPersistent);
-    EXPECT_EQ(copyName(name), 6112u);
     session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);
-    EXPECT_EQ(copyName(name), 6112u);
+    char buffer[1024] = "";
+    EXPECT_EQ(iGetCopyName(session.handle(), buffer), 6112u);
     EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
 }
 
-// ---------------------------------------------------------------- set and migrate tests
-
-TEST_F(PropertyTest, PropertyIsSetOnlyWithARealValue) {
-    char buffer[64];
-    DWORD cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    session.setProperty("A", "___NotSet___");
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    session.setProperty("A", "x");
-    cap = sizeof buffer;
-    EXPECT_TRUE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "", buffer, &cap));
-    EXPECT_FALSE(iIsPropertySet(session.handle(), nullptr, buffer, &cap));
-    session.failGetProperty("A", 1605);
-    cap = sizeof buffer;
-    EXPECT_FALSE(iIsPropertySet(session.handle(), "A", buffer, &cap));
-    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1605'.")));
-}
+// ---------------------------------------------------------------- migration
 
 struct MigrateCase {
     const char* value;  // null: the read fails

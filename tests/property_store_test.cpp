@@ -84,12 +84,6 @@ TEST_F(PropertyStore, InTheScriptTheStoredSelectStatesDecideAgain) {
     EXPECT_EQ(stored("BASE_CLIENT.bin_SELECT_STATE"), std::nullopt);
 }
 
-TEST_F(PropertyStore, TheStoreGoesWithItsSubkeys) {
-    machine.registry().setString(Hive::Users, kStore + "\\Leftover\\Deeper", "x", "y");
-    EXPECT_EQ(run(PostProcessInstallCA), 0u);
-    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore));
-}
-
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     // The action reads the file RSP_FILE_PATH names itself: no earlier action's engine
     // is left to hold it.
@@ -226,29 +220,6 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     // The store is still written as it always was.
     EXPECT_EQ(stored("INSTALLDIR"), "C:\\Tools\\WOLT\\");
     EXPECT_EQ(stored("PROP_RSP_DAS_PASSWORD"), "secret");
-}
-
-TEST_F(ActionData, WhatTheUserWritesIntoTheStoreLaterChangesNothing) {
-    ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    machine.registry().setString(Hive::Users, kStore, "INSTALLDIR", "C:\\Decoy\\");
-    machine.registry().setString(Hive::Users, kStore, "CURRENT_PROCESS_DIRECTORY", "C:\\Users\\Public\\Planted");
-    machine.registry().setString(Hive::Users, kStore, "ProductLanguage", "1031");
-    const std::string data = session.property("RegisterWOLTKeysCA");
-    session.setRunMode(winsim::RunMode::Scheduled);
-    session.setProperty("CustomActionData", data);
-    for (const auto& expected : std::vector<std::pair<const char*, std::string>>{
-             {"INSTALLDIR", "C:\\Tools\\WOLT\\"}, {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir}, {"ProductLanguage", "1033"}}) {
-        char value[261] = {};
-        DWORD capacity = sizeof(value);
-        ASSERT_EQ(iMsiGetProperty(session.handle(), expected.first, value, &capacity), 0u);
-        EXPECT_EQ(value, expected.second) << expected.first;
-    }
-    // A package authored without the data keeps reading the store.
-    session.setProperty("CustomActionData", "");
-    char value[261] = {};
-    DWORD capacity = sizeof(value);
-    ASSERT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", value, &capacity), 0u);
-    EXPECT_STREQ(value, "C:\\Decoy\\");
 }
 
 TEST_F(ActionData, AStoreLeftByAnEarlierRunIsGoneBeforeTheNewOneIsWritten) {

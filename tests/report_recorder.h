@@ -19,6 +19,7 @@ struct Report {
     int64_t rc;
     uint32_t message;
     std::vector<std::string> tokens;
+    std::string text = {};  // a report with its text, as a trace carries it; not compared
     bool operator==(const Report& o) const {
         return flags == o.flags && function == o.function && probe == o.probe && rc == o.rc && message == o.message &&
                tokens == o.tokens;
@@ -35,7 +36,8 @@ class Recorder : public IObserver {
 public:
     int update(const UREBaseInfo& base) override {
         const auto& r = static_cast<const UREInfo&>(base);
-        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {}};
+        Report rep{r.flags(), r.functionName() ? r.functionName() : "", r.probe(), r.resultCode(), r.messageNumber(), {},
+                   r.text() ? r.text() : ""};
         if (r.tokens())
             for (int i = 0; i < r.tokens()->count(); ++i) rep.tokens.push_back(r.tokens()->get(i));
         reports.push_back(rep);

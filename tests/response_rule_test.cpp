@@ -42,6 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Numbers, RuleMatch,
     ::testing::Values(RuleCase{"0.5", "F(0.1,1)", true}, RuleCase{"1e-1", "F(0.1,1)", true},
+                      RuleCase{"1e2", "F(0,100)", true},
                       RuleCase{"0.1", "F(0.1,1)", true}, RuleCase{"1.01", "F(0.1,1)", false},
                       RuleCase{".5", "F(0,1)", true}, RuleCase{"5.", "F(0,10)", true},
                       RuleCase{"0x1", "F(0,10)", false}, RuleCase{"inf", "F(0,1e300)", false},
@@ -80,15 +81,6 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"a,b", "L(1,2,',')", true}, RuleCase{"a,b,c", "L(1,2,',')", false},
                       RuleCase{"a,,b", "L(1,5,',')", false}, RuleCase{"a b c", "L(1,3,' ')", true}));
 
-// A rule that cannot be parsed accepts every value.
-INSTANTIATE_TEST_SUITE_P(
-    Malformed, RuleMatch,
-    ::testing::Values(RuleCase{"anything", "S(", true}, RuleCase{"anything", "S()", true},
-                      RuleCase{"anything", "I(1,", true}, RuleCase{"anything", "I(1)", true},
-                      RuleCase{"anything", "S(1,8,'abc)", true}, RuleCase{"x", "YES I(a,b)", true},
-                      RuleCase{"x", "S(1)x", true}, RuleCase{"x", "S(1,2,abc)", true},
-                      RuleCase{"x", "R(1,2)", true}, RuleCase{"x", "P(x)", true}));
-
 TEST(RuleMatchLocale, RunsInTheClassicLocaleAndRestoresTheCallers) {
     const char* before = std::setlocale(LC_ALL, "C.UTF-8");
     if (!before) GTEST_SKIP() << "C.UTF-8 locale not available";
@@ -114,24 +106,6 @@ TEST(KeywordTableRows, EveryRuleAndForbiddenListParses) {
         EXPECT_TRUE(ureRuleIsWellFormed(KeywordTable[i].valueRule)) << KeywordTable[i].name;
         EXPECT_TRUE(ureRuleIsWellFormed(KeywordTable[i].forbiddenValues)) << KeywordTable[i].name;
     }
-}
-
-TEST(KeywordTableRows, PasswordKeywordsCarryThePasswordFlag) {
-    for (const char* name : {"DAS_CONTACT_LIST_PASSWORD", "GW_PASSWORD", "GW_CONFIRM_PASSWORD", "PASSWORD",
-                             "CONFIRM_PASSWORD", "DAS_PASSWORD", "DAS_CONFIRM_PASSWORD", "FENCED_PASSWORD"}) {
-        ASSERT_GE(row(name), 0) << name;
-        EXPECT_TRUE(KeywordTable[row(name)].flags & kRuleFlagPassword) << name;
-    }
-    int passwords = 0;
-    for (int i = 0; i < kKeywordTableSize; ++i) passwords += (KeywordTable[i].flags & kRuleFlagPassword) ? 1 : 0;
-    EXPECT_EQ(passwords, 8);
-}
-
-TEST(KeywordTableRows, SomeRowsAreForOtherProgramsOnly) {
-    int others = 0;
-    for (int i = 0; i < kKeywordTableSize; ++i) others += (KeywordTable[i].programMask & kProgramThis) ? 0 : 1;
-    EXPECT_GT(others, 0);
-    EXPECT_FALSE(KeywordTable[row("PRODUCT")].programMask & kProgramThis);
 }
 
 struct ValueCase {
@@ -180,11 +154,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{"DIAGPATH", "C:\\a:b", 2}, ValueCase{"FA9LOADREC", "rec.txt", 0},
                       ValueCase{"FA9LOADREC", "C:\\x\\", 2}, ValueCase{"FA9PORTRANGE", "60000:60003", 0},
                       ValueCase{"FA9PORTRANGE", "60000-60003", 2}));
-
-TEST(ValueCheckIndex, OutsideTheTableIsUnknown) {
-    EXPECT_EQ(ureCheckKeywordValue(-1, "x", nullptr), 1);
-    EXPECT_EQ(ureCheckKeywordValue(kKeywordTableSize, "x", nullptr), 1);
-}
 
 // P() looks at the file system, relative to the response file's folder.
 class PathRule : public fa9test::SessionTest {};

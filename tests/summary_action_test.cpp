@@ -1,6 +1,6 @@
 // AddSummaryCA end to end: the response file written afresh, the summary rendered as
 // RTF by the rich-edit control, and one temporary `setting` control in the Summary
-// dialog; and the pieces it stands on (RTF conversion, Control rows, feature states).
+// dialog; and the RTF conversion it stands on.
 #include "fixture.h"
 
 #include "actions/exports.h"
@@ -221,75 +221,70 @@ INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
                                          LanguageCase{"1033", 7, false},    // English
                                          LanguageCase{"1037", 7, false}));  // Hebrew: not among them
 
-struct RightToLeftCase {
-    const char* code;
-    bool rightToLeft;
+// Each fault: the action's result, the log line that names it, and how many `setting`
+// controls (with or without text) are left in the dialog.
+struct SummaryFault {
+    const char* name;
+    void (*arrange)(winsim::Machine&, winsim::Session&);
+    UINT rc;
+    std::string line;
+    size_t controls;
+    bool withText;
+    size_t boxes;  // shown errors; an installer operation's failure is logged only
 };
+void PrintTo(const SummaryFault& c, std::ostream* os) { *os << c.name; }
 
-class RightToLeftTest : public testing::TestWithParam<RightToLeftCase> {};
+class SummaryFaults : public SummaryActionTest, public testing::WithParamInterface<SummaryFault> {};
 
-TEST_P(RightToLeftTest, OnlyArabicInAnyCaseRunsRightToLeft) {
-    EXPECT_EQ(GetParam().rightToLeft, liteIsRightToLeftLanguage(GetParam().code));
+TEST_P(SummaryFaults, AreLoggedAndDecideTheResult) {
+    const SummaryFault& c = GetParam();
+    c.arrange(machine, session);
+    EXPECT_EQ(c.rc, run(AddSummaryCA));
+    EXPECT_THAT(log(), testing::Contains(logged(c.line)));
+    const std::vector<Control> controls = settingControls();
+    ASSERT_EQ(c.controls, controls.size());
+    if (!controls.empty()) {
+        EXPECT_EQ(c.withText, !controls[0].text.empty());
+    }
+    EXPECT_EQ(c.boxes, machine.messageBoxes.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, RightToLeftTest,
-                         testing::Values(RightToLeftCase{"ar_AA", true}, RightToLeftCase{"AR_AA", true},
-                                         RightToLeftCase{"Ar_aA", true}, RightToLeftCase{"ar_SA", false},
-                                         RightToLeftCase{"ar_AA ", false}, RightToLeftCase{"en_US", false},
-                                         RightToLeftCase{"", false}));
-
-TEST_F(SummaryActionTest, WithoutRichEditTheControlIsInsertedWithoutText) {
-    machine.writeFile(kSystemRichEdit, "not a program");
-    ASSERT_EQ(0u, run(AddSummaryCA));
-    std::vector<Control> controls = settingControls();
-    ASSERT_EQ(1u, controls.size());
-    EXPECT_TRUE(controls[0].text.empty());
-    EXPECT_THAT(log(), testing::ElementsAre(
-                           logged("Error: The library riched20.dll could not be loaded (system error code 193), so "
-                                  "the installation summary cannot be shown."),
-                           logged("Error: The installation summary could not be prepared. Check the preceding lines "
-                                  "of this log for the cause.")));
-    EXPECT_EQ(2u, machine.messageBoxes.size()) << "both are errors shown in the full user interface";
-}
-
-TEST_F(SummaryActionTest, AFailedInsertionIsTheActionsResult) {
-    // The deletion fails, and the row it should have removed makes the insertion fail on its key.
-    session.database().failExecute("Control", ERROR_FUNCTION_FAILED);
-    session.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
-    EXPECT_EQ(static_cast<UINT>(ERROR_FUNCTION_FAILED), run(AddSummaryCA));
-    EXPECT_THAT(log(), testing::ElementsAre(
-                           logged("Error: The installation summary could not be prepared. Check the preceding lines "
-                                  "of this log for the cause."),
-                           logged("Error: An installer operation failed: iAddControl:1627.")));
-}
-
-TEST_F(SummaryActionTest, WithoutDatabaseTheControlStepsSucceedAndTheFailureIsLogged) {
-    session.database().available = false;
-    EXPECT_EQ(0u, run(AddSummaryCA));
-    EXPECT_THAT(log(), testing::ElementsAre(logged("Error: The installation database could not be accessed. Please "
-                                                   "contact your technical service representative.")));
-}
-
-TEST_F(SummaryActionTest, AResponseFileThatCannotBeSetUpStopsTheAction) {
-    session.failGetProperty("TempFolder", ERROR_MORE_DATA);
-    EXPECT_EQ(1603u, run(AddSummaryCA));
-    EXPECT_TRUE(settingControls().empty());
-    EXPECT_THAT(log(), testing::Contains(logged(
-                           "Error: The response file could not be set up. Check the preceding lines of this log, "
-                           "correct the response file or the RSP_FILE_PATH property, and run the installation again.")));
-}
-
-TEST_F(SummaryActionTest, AFailedResetOfThePathIsLoggedAndTheActionGoesOn) {
-    // The user's file stays named, so the summary is built from it.
-    const std::string mine = "C:\\answers\\mine.rsp";
-    machine.writeFile(mine, "PROD=WOLT_TOOLS\n");
-    session.setProperty("RSP_FILE_PATH", mine);
-    session.failSetProperty("RSP_FILE_PATH", 1605);
-    EXPECT_EQ(0u, run(AddSummaryCA));
-    EXPECT_TRUE(machine.fileExists(mine));
-    EXPECT_THAT(log(), testing::Contains(logged("Error: An installer operation failed: iMsiSetProperty:1605.")));
-    EXPECT_EQ(1u, settingControls().size());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, SummaryFaults,
+    testing::Values(
+        SummaryFault{"without_rich_edit_the_control_has_no_text",
+                     [](winsim::Machine& m, winsim::Session&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
+                     "Error: The library riched20.dll could not be loaded (system error code 193), so the "
+                     "installation summary cannot be shown.",
+                     1, false, 2},
+        // The deletion fails, and the row it should have removed makes the insertion fail on its key.
+        SummaryFault{"a_failed_insertion_is_the_result",
+                     [](winsim::Machine&, winsim::Session& s) {
+                         s.database().failExecute("Control", ERROR_FUNCTION_FAILED);
+                         s.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
+                     },
+                     static_cast<UINT>(ERROR_FUNCTION_FAILED), "Error: An installer operation failed: iAddControl:1627.",
+                     1, false, 1},
+        SummaryFault{"without_database_the_control_steps_succeed",
+                     [](winsim::Machine&, winsim::Session& s) { s.database().available = false; }, 0u,
+                     "Error: The installation database could not be accessed. Please contact your technical service "
+                     "representative.",
+                     0, false, 0},
+        SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
+                     [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); },
+                     1603u,
+                     "Error: The response file could not be set up. Check the preceding lines of this log, correct "
+                     "the response file or the RSP_FILE_PATH property, and run the installation again.",
+                     0, false, 2},
+        // The user's file stays named, so the summary is built from it.
+        SummaryFault{"a_failed_reset_of_the_path_goes_on",
+                     [](winsim::Machine& m, winsim::Session& s) {
+                         m.writeFile("C:\\answers\\mine.rsp", "PROD=WOLT_TOOLS\n");
+                         s.setProperty("RSP_FILE_PATH", "C:\\answers\\mine.rsp");
+                         s.failSetProperty("RSP_FILE_PATH", 1605);
+                     },
+                     0u, "Error: An installer operation failed: iMsiSetProperty:1605.", 1, true, 0}),
+    [](const testing::TestParamInfo<SummaryFault>& i) { return std::string(i.param.name); });
 
 // ---- RTF conversion ----
 
@@ -324,72 +319,5 @@ INSTANTIATE_TEST_SUITE_P(Texts, RtfRoundTripTest,
                                          std::string("tab\there"), std::string(""),
                                          // Many pieces: the output buffer grows while streaming.
                                          std::string(30000, 'a') + "{" + std::string(30000, '\\')));
-
-TEST_F(RtfTest, WithoutTheRichEditLibraryNothingIsConverted) {
-    machine.writeFile(kSystemRichEdit, "");
-    CustomActionContext context(session.handle());
-    char* rtf = reinterpret_cast<char*>(1);
-    EXPECT_EQ(5001u, liteConvertTextToRtf("text", &rtf, false));
-    EXPECT_EQ(nullptr, rtf);
-}
-
-// ---- the simulated installer's Control rows and feature states ----
-
-TEST_F(SummaryActionTest, TemporaryControlIsVisibleToQueriesAndItsKeyIsUnique) {
-    EXPECT_EQ(0u, iAddControl(session.handle(), "Summary", "setting", "ScrollableText", 1, 2, 3, 4, 7, "", "t", "",
-                              ""));
-    EXPECT_EQ(static_cast<UINT>(ERROR_FUNCTION_FAILED),
-              iAddControl(session.handle(), "Summary", "setting", "Text", 1, 2, 3, 4, 7, "", "t", "", ""));
-    EXPECT_EQ(0u, iAddControl(session.handle(), "Other", "setting", "Text", 1, 2, 3, 4, 7, "", "t", "", ""));
-    EXPECT_EQ(2u, settingControls().size());
-    EXPECT_EQ(0u, iDeleteControl(session.handle(), "Summary", "setting"));
-    EXPECT_EQ(0u, iDeleteControl(session.handle(), "Summary", "setting")) << "nothing left to delete is no error";
-    std::vector<Control> left = settingControls();
-    ASSERT_EQ(1u, left.size());
-    EXPECT_EQ("Other", left[0].dialog);
-    EXPECT_EQ(2u, session.database().rows("Control").size());
-}
-
-TEST_F(SummaryActionTest, ControlNamesTooLongForTheStatementAreRefused) {
-    const std::string longName(500, 'n');
-    EXPECT_EQ(static_cast<UINT>(ERROR_INVALID_PARAMETER),
-              iDeleteControl(session.handle(), "Summary", longName.c_str()));
-    EXPECT_EQ(1u, session.database().rows("Control").size()) << "the Back button stays";
-}
-
-TEST_F(SummaryActionTest, FeatureStatesOfUnknownFeaturesAreAnError) {
-    INSTALLSTATE installed = INSTALLSTATE_BROKEN, action = INSTALLSTATE_BROKEN;
-    EXPECT_EQ(1606u, MsiGetFeatureStateA(session.handle(), "Missing", &installed, &action));
-    EXPECT_EQ(1606u, MsiGetFeatureStateA(session.handle(), "addins", &installed, &action)) << "names keep their case";
-    EXPECT_EQ(static_cast<UINT>(ERROR_INVALID_HANDLE), MsiGetFeatureStateA(0, "AddIns", &installed, &action));
-    EXPECT_EQ(0u, MsiGetFeatureStateA(session.handle(), "AddIns", &installed, &action));
-    EXPECT_EQ(INSTALLSTATE_ABSENT, installed);
-    EXPECT_EQ(INSTALLSTATE_LOCAL, action);
-}
-
-TEST_F(SummaryActionTest, RichEditClassExistsOnlyWhileItsLibraryIsLoaded) {
-    EXPECT_EQ(nullptr, CreateWindowExA(0, "RichEdit20A", "", WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(), nullptr,
-                                       nullptr, nullptr));
-    EXPECT_EQ(1407u, GetLastError());
-    HMODULE richEdit = LoadLibraryA("riched20.dll");
-    ASSERT_NE(nullptr, richEdit);
-    HWND window = CreateWindowExA(0, "RichEdit20A", "", WS_CHILD, 0, 0, 0, 0, GetDesktopWindow(), nullptr, nullptr,
-                                  nullptr);
-    ASSERT_NE(nullptr, window);
-    EXPECT_THAT(machine.openWindowClasses(), testing::ElementsAre("RichEdit20A"));
-    EXPECT_TRUE(DestroyWindow(window));
-    EXPECT_FALSE(DestroyWindow(window));
-    FreeLibrary(richEdit);
-}
-
-TEST_F(SummaryActionTest, VersionIsRefusedForAWrongStructureSize) {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version - 1;
-    EXPECT_FALSE(GetVersionExA(&version));
-    version.dwOSVersionInfoSize = sizeof version;
-    ASSERT_TRUE(GetVersionExA(&version));
-    EXPECT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
-    EXPECT_EQ(2600u, version.dwBuildNumber);
-}
 
 }  // namespace

@@ -5,7 +5,10 @@
  *   exit=<code>     exit code (default 0)
  *   linger=<ms>     leave a grandchild behind that keeps both pipes open this long; it
  *                   writes "grandchild <its pid> of <this pid>" to standard error
+ *                   and "grandchild done" when that time is over
  *   sleep=<ms>      sleep before exiting
+ *   mark=<path>     write the writer's pid to that host file once the text is written (by
+ *                   the grandchild, once it has said who it is), for a test to wait on
  * Sizes take a K or M suffix.
  */
 #include <stdio.h>
@@ -35,8 +38,16 @@ static void emit(int fd, long *left, char *chunk, long chunkSize) {
     *left -= n;
 }
 
+static void touch(const char *path) {
+    FILE *f = fopen(path, "w");
+    if (!f) return;
+    fprintf(f, "%ld\n", (long)getpid());
+    fclose(f);
+}
+
 int main(int argc, char **argv) {
     long out = 0, err = 0, linger = 0, sleepMs = 0;
+    const char *mark = NULL;
     int code = 0, i;
     static char chunk[65536];
     for (i = 0; i < (int)sizeof chunk; ++i) chunk[i] = (char)('a' + i % 26);
@@ -48,6 +59,7 @@ int main(int argc, char **argv) {
         if (!strncmp(argv[i], "exit=", 5)) code = atoi(eq + 1);
         if (!strncmp(argv[i], "linger=", 7)) linger = atol(eq + 1);
         if (!strncmp(argv[i], "sleep=", 6)) sleepMs = atol(eq + 1);
+        if (!strncmp(argv[i], "mark=", 5)) mark = eq + 1;
         if (!strncmp(argv[i], "text=", 5)) {
             fputs(eq + 1, stdout);
             fputc('\n', stdout);
@@ -61,9 +73,13 @@ int main(int argc, char **argv) {
     if (linger > 0 && fork() == 0) {
         fprintf(stderr, "grandchild %ld of %ld\n", (long)getpid(), (long)getppid());
         fflush(stderr);
+        if (mark) touch(mark);
         usleep((useconds_t)linger * 1000);
+        fputs("grandchild done\n", stderr);
+        fflush(stderr);
         _exit(0);
     }
+    if (mark && linger <= 0) touch(mark);
     if (sleepMs > 0) usleep((useconds_t)sleepMs * 1000);
     return code;
 }

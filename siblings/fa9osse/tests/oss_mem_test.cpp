@@ -1,5 +1,5 @@
 // The sibling allocator (fa9osse_install3.dll's _ossMemAlloc/_ossMemFree), linked
-// here as host code: what it records, and that bad frees leave the heap intact.
+// here as host code: blocks the library can use, and bad frees that leave the heap intact.
 #include "oss_mem.h"
 
 #include <gtest/gtest.h>
@@ -22,24 +22,7 @@ struct StatsDelta {
     long damaged() const { return long(ossMemGetStats().damagedGuards) - long(before.damagedGuards); }
 };
 
-struct LiveRecord {
-    const void* block;
-    size_t size;
-    std::string source;
-    int line;
-};
-
-std::vector<LiveRecord> liveBlocks() {
-    std::vector<LiveRecord> out;
-    ossMemForEachLive(
-        [](const void* block, size_t size, const char* source, int line, void* ctx) {
-            static_cast<std::vector<LiveRecord>*>(ctx)->push_back({block, size, source ? source : "", line});
-        },
-        &out);
-    return out;
-}
-
-TEST(OssMem, BlocksAreAlignedWritableAndRecordTheirCaller) {
+TEST(OssMem, BlocksAreAlignedWritableAndCounted) {
     StatsDelta d;
     char* a = static_cast<char*>(_ossMemAlloc(5, "fa9iobs", 120));
     char* b = static_cast<char*>(_ossMemAlloc(300, "fa9iobs", 121));
@@ -52,43 +35,12 @@ TEST(OssMem, BlocksAreAlignedWritableAndRecordTheirCaller) {
     EXPECT_EQ(d.live(), 2);
     EXPECT_EQ(d.bytes(), 305);
 
-    auto live = liveBlocks();
-    ASSERT_GE(live.size(), 2u);
-    // Newest first.
-    EXPECT_EQ(live[0].block, b);
-    EXPECT_EQ(live[0].size, 300u);
-    EXPECT_EQ(live[0].source, "fa9iobs");
-    EXPECT_EQ(live[0].line, 121);
-    EXPECT_EQ(live[1].block, a);
-    EXPECT_EQ(live[1].line, 120);
-
     _ossMemFree(a, "fa9iobs", 130);
     _ossMemFree(b, "fa9iobs", 131);
     EXPECT_EQ(d.live(), 0);
     EXPECT_EQ(d.bytes(), 0);
     EXPECT_EQ(d.rejected(), 0);
     EXPECT_EQ(d.damaged(), 0);
-}
-
-TEST(OssMem, FreeingFromTheMiddleKeepsTheOthersLive) {
-    StatsDelta d;
-    void* blocks[3];
-    for (int i = 0; i < 3; ++i) blocks[i] = _ossMemAlloc(16, "t", i);
-    _ossMemFree(blocks[1], "t", 0);
-    auto live = liveBlocks();
-    bool sawFirst = false, sawMiddle = false, sawLast = false;
-    for (const auto& r : live) {
-        sawFirst |= r.block == blocks[0];
-        sawMiddle |= r.block == blocks[1];
-        sawLast |= r.block == blocks[2];
-    }
-    EXPECT_TRUE(sawFirst);
-    EXPECT_FALSE(sawMiddle);
-    EXPECT_TRUE(sawLast);
-    _ossMemFree(blocks[0], "t", 0);
-    _ossMemFree(blocks[2], "t", 0);
-    EXPECT_EQ(d.live(), 0);
-    EXPECT_EQ(d.rejected(), 0);
 }
 
 TEST(OssMem, ZeroBytesGivesADistinctFreeableBlock) {
@@ -175,19 +127,6 @@ INSTANTIATE_TEST_SUITE_P(Pointers, OssMemRejects,
                              }
                              return std::string("Unknown");
                          });
-
-TEST(OssMem, WritingPastTheEndIsCountedAndTheBlockStillFreed) {
-    StatsDelta d;
-    char* p = static_cast<char*>(_ossMemAlloc(10, "t", 1));
-    ASSERT_NE(p, nullptr);
-    // One byte beyond the caller's 10 lands on the guard word, which is still
-    // inside the underlying allocation.
-    p[10] = 0;
-    _ossMemFree(p, "t", 2);
-    EXPECT_EQ(d.damaged(), 1);
-    EXPECT_EQ(d.live(), 0);
-    EXPECT_EQ(d.rejected(), 0);
-}
 
 TEST(OssMem, ThreadsAllocatingAndFreeingTogetherKeepTheListConsistent) {
     StatsDelta d;
