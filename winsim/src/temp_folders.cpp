@@ -44,22 +44,15 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
         return FALSE;
     }
     // A junction or a symbolic link to a folder goes itself, never what it leads to.
-    if (fs::is_symlink(fs::symlink_status(host, ec))) {
-        if (!checkWrite(m, lpPathName)) return FALSE;
-        if (!fs::remove(host, ec)) {
-            SetLastError(ERROR_ACCESS_DENIED);
+    if (!fs::is_symlink(fs::symlink_status(host, ec))) {
+        if (!fs::is_directory(fs::symlink_status(host, ec))) {
+            SetLastError(ERROR_DIRECTORY);
             return FALSE;
         }
-        m.forgetSecurity(lpPathName);
-        return TRUE;
-    }
-    if (!fs::is_directory(fs::symlink_status(host, ec))) {
-        SetLastError(ERROR_DIRECTORY);
-        return FALSE;
-    }
-    if (!fs::is_empty(host, ec)) {
-        SetLastError(ERROR_DIR_NOT_EMPTY);
-        return FALSE;
+        if (!fs::is_empty(host, ec)) {
+            SetLastError(ERROR_DIR_NOT_EMPTY);
+            return FALSE;
+        }
     }
     if (!checkWrite(m, lpPathName)) return FALSE;
     if (!fs::remove(host, ec)) {
