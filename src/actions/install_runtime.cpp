@@ -6,7 +6,6 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
-#include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
@@ -129,7 +128,6 @@ struct RunFolder {
         if (success) {
             iRecordLiveRuntimeFolder(path, marker);
         } else {
-            ureReleaseStringLibraries();
             if (refused)
                 CloseHandle(marker);  // what was planted stays to be looked at; the marker says the run is over
             else
@@ -174,10 +172,8 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFold
     if (!marked || !iCreateProtectedFolder(runtimeDir, true)) {
         const DWORD error = GetLastError();
         if (marked) {
-            char markerPath[kPathCapacity + 8];
-            CloseHandle(folder.marker);
+            iDropRunMarker(runtimeDir, folder.marker);
             folder.marker = INVALID_HANDLE_VALUE;
-            if (fa9::formatText(markerPath, sizeof markerPath, "%s.live", runtimeDir)) DeleteFileA(markerPath);
         }
         SetLastError(error);
         if (GetLastError() == ERROR_ALREADY_EXISTS) {

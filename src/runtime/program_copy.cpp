@@ -132,10 +132,8 @@ bool makeProtectedFolder(char* out, HANDLE& marker) {
         }
         if (iCreateProtectedFolder(out, false)) return true;
         const DWORD error = GetLastError();
-        CloseHandle(marker);  // the marker only: a folder already there is not ours
+        iDropRunMarker(out, marker);  // the marker only: a folder already there is not ours
         marker = INVALID_HANDLE_VALUE;
-        char path[MAX_PATH + 1];
-        if (fa9::formatText(path, sizeof path, "%s.live", out)) DeleteFileA(path);
         if (error != ERROR_ALREADY_EXISTS) return false;
     }
     return false;

@@ -141,6 +141,12 @@ HANDLE iHoldRunMarker(const char* folder) {
     return CreateFileA(marker, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+void iDropRunMarker(const char* folder, HANDLE marker) {
+    if (marker != INVALID_HANDLE_VALUE && marker != nullptr) CloseHandle(marker);
+    char path[kPathCapacity];
+    if (folder && markerPath(path, folder)) DeleteFileA(path);
+}
+
 bool iRemoveFolderTree(const char* folder) { return folder && *folder && removeTree(folder, 0); }
 
 bool iEndRunFolder(const char* folder, HANDLE marker) {

@@ -20,6 +20,10 @@ HANDLE iHoldRunMarker(const char* folder);
 // removed itself, never what it leads to. True when the folder is gone.
 bool iRemoveFolderTree(const char* folder);
 
+// Lets go of the marker `marker` of `folder` and deletes it, leaving the folder alone: for
+// a folder that could not be made (one already there is not ours).
+void iDropRunMarker(const char* folder, HANDLE marker);
+
 // Ends a run's folder: removes it, closes its marker handle `marker` (when valid) and,
 // once the folder is gone, the marker. True when both are gone.
 bool iEndRunFolder(const char* folder, HANDLE marker);

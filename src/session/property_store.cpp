@@ -227,8 +227,6 @@ bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
            installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL;
 }
 
-void iNoteCreatedStoreKeys(HKEY root);
-
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) {
