@@ -189,11 +189,8 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
         else:
             package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
         print(package.description)
-        carried = package.path + ".fa9wolt.dll"
-        with open(carried, "wb") as f:
-            f.write(package.binary_row("fa9wolt.dll") or b"")
         d["signed"] = [(what, wine_e2e.signature(path, args.sign_ca)) for what, path in
-                       (("the package", package.path), ("the fa9wolt.dll it carries", carried))]
+                       (("the package", package.path), ("the fa9wolt.dll it carries", package.carried_dll()))]
         d["actions"], d["targets"] = custom_actions(package)
 
         # The same package without custom actions shows what Wine itself puts in the dump.

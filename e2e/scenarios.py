@@ -123,12 +123,9 @@ class Context:
     def _sign(self, package):
         pfx, ca = self.sign
         wine_e2e.sign(pfx, package.path)
-        dll = package.path + ".fa9wolt.dll"
-        with open(dll, "wb") as f:
-            f.write(package.binary_row("fa9wolt.dll") or b"")
-        for what, path in (("package", package.path), ("its fa9wolt.dll", dll)):
+        for what, path in (("the package", package.path), ("the fa9wolt.dll it carries", package.carried_dll())):
             if not wine_e2e.signature(path, ca):
-                raise RuntimeError("the %s is not signed: %s" % (what, path))
+                raise RuntimeError("%s is not signed: %s" % (what, path))
 
     def machine(self, name, registry=DEFAULT_MACHINE, provider=True):
         """A machine seeded with `registry`; with the default machine, the IDE stand-in

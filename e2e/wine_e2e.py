@@ -162,6 +162,13 @@ class Package:
             self._rows[name] = p.stdout if p.returncode == 0 else None
         return self._rows[name]
 
+    def carried_dll(self):
+        """The package's fa9wolt.dll row as a file beside it (to check its signature)."""
+        path = self.path + ".fa9wolt.dll"
+        with open(path, "wb") as f:
+            f.write(self.binary_row("fa9wolt.dll") or b"")
+        return path
+
 
 def build_package(build_dir, out_msi, options=(), description="", cache_dir=None):
     script = os.path.join(REPO, "package", "build-package.sh")
