@@ -57,6 +57,7 @@ INSTANTIATE_TEST_SUITE_P(Frame, LanguageChoice,
                                            LanguageCase{"3082", "es_ES"}, LanguageCase{"1031", "de_DE"},
                                            LanguageCase{"1041xyz", "ja_JP"}, LanguageCase{"66569", "en_US"},
                                            LanguageCase{"0x0409", ""}, LanguageCase{"german", ""},
+                                           LanguageCase{" \t\n\v\f\r1031", "de_DE"}, LanguageCase{"1053", "sv_SE"},
                                            LanguageCase{nullptr, ""}));
 
 TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {

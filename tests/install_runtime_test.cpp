@@ -228,6 +228,14 @@ INSTANTIATE_TEST_SUITE_P(
         PreparationFault{"temp_folder_too_long_for_a_name",
                          [](winsim::Session& s) { s.setProperty("TempFolder", "C:\\" + std::string(255, 'd')); },
                          "ERROR:Unable to generate a temporary directory in \"C:\\ddd"},
+        // The runtime folder's name fits, the assembly folder's below it does not.
+        PreparationFault{"temp_folder_too_long_for_an_assembly",
+                         [](winsim::Session& s) {
+                             const std::string temp = "C:\\" + std::string(230, 'd') + "\\";
+                             winsim::Machine::current().makeDirs(temp);
+                             s.setProperty("TempFolder", temp);
+                         },
+                         "ERROR:Failed to create directory C:\\ddd"},
         PreparationFault{"no_active_database", [](winsim::Session& s) { s.database().available = false; },
                          "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
                          "technical service representative.  Error code is "}),

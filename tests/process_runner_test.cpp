@@ -63,6 +63,8 @@ struct CommandCase {
 
 void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
 
+const std::string kOverlongCommand = "C:\\t\\tool.exe " + std::string(InstallProcess::kCommandCapacity, 'a');
+
 class CommandLineRule : public RunnerTest, public ::testing::WithParamInterface<CommandCase> {};
 
 TEST_P(CommandLineRule, BuildsTheLineCreateProcessGets) {
@@ -89,7 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "C:\\MYTOOL~1\\LONGNA~1.BAT /s \"q r\"", 0},
         CommandCase{"missing_batch_keeps_path", "C:\\No Such\\x.cmd arg", "C:\\No Such\\x.cmd arg", 0},
         CommandCase{"no_extension", "C:\\t\\tool /a", "", 5005},
-        CommandCase{"null_command", nullptr, "", 5005}),
+        CommandCase{"null_command", nullptr, "", 5005},
+        CommandCase{"too_long_leaves_nothing_half_built", kOverlongCommand.c_str(), "", 5006}),
     [](const ::testing::TestParamInfo<CommandCase>& i) { return std::string(i.param.name); });
 
 TEST_F(RunnerTest, MegabytesOfOutputArriveWholeInOneRecord) {

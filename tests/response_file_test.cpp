@@ -304,7 +304,10 @@ TEST_F(ResponseEngine, InstanceAndSectionNamesPrefixKeywords) {
         if (file().entry(i)->status() != 0) bad.push_back(file().entry(i)->keyword());
     EXPECT_THAT(bad, ElementsAre("DB2.PASSWORD", "NAME", "UNKNOWN.NAME"));
 
-    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nDATABASE = DB1\nfa9.name = inst1\nDB1.PASSWORD = pw3\n"), 0);
+    // The last DEFAULT_INSTANCE names the instance, a shorter one after a longer included.
+    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9LONG\nDEFAULT_INSTANCE = FA9\nDATABASE = DB1\nfa9.name = inst1\n"
+                   "DB1.PASSWORD = pw3\n"),
+              0);
     EXPECT_EQ(read("NAME", "FA9"), "INST1");  // NAME reads upper-cased
     EXPECT_EQ(read("name", "FA9"), "inst1");  // only when asked for exactly so
     EXPECT_EQ(read("PASSWORD", "DB1"), "pw3");
@@ -427,6 +430,7 @@ TEST_F(ResponseEngine, ReadsWithCursorOrProcessWidePosition) {
     }
     EXPECT_THAT(seen, ElementsAre("1:a", "3:b", "4:", "5:42abc"));
     EXPECT_EQ(ureReadRspFile("COMP", 2, 1, nullptr, buffer, sizeof buffer, nullptr, nullptr), 5003);
+    EXPECT_EQ(ureReadRspFile("COMP", RSP_TYPE_TEXT, 1, nullptr, buffer, 0, nullptr, nullptr), 5003);
     char small[3];
     EXPECT_EQ(ureReadRspFile("PROD", RSP_TYPE_TEXT, 1, nullptr, small, sizeof small, nullptr, nullptr), 5006);
 }

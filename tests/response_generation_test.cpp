@@ -276,6 +276,13 @@ TEST_F(RspSetup, NoTempFolderNoFile) {
                                           {"C:\\Missing\\FA9RL000.rsp"}}}));
     EXPECT_EQ(log().back(), logged("Error: The response file C:\\Missing\\FA9RL000.rsp could not be created. Check "
                                    "that the temporary folder is writable and has free space."));
+    // Made, then cut short by a full disk.
+    recorder.reports.clear();
+    session.setProperty("TempFolder", kTemp);
+    machine.setVolumeFreeSpace('C', 8);
+    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5274u);
+    EXPECT_EQ(recorder.reports, (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 45, 5274,
+                                                            5274, {kTemp + "FA9RL000.rsp"}}}));
 }
 
 // ---- liteInitURERspFile ----

@@ -78,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
                       RuleCase{"60003:60000", "R(1024,65535,':')", false},
                       RuleCase{"80:90", "R(1024,65535,':')", false},
                       RuleCase{"60000::60003", "R(1024,65535,':')", false},
-                      RuleCase{"a,b", "L(1,2,',')", true}, RuleCase{"a,b,c", "L(1,2,',')", false},
+                      RuleCase{"a", "L(1,2,',')", true}, RuleCase{"a,b", "L(1,2,',')", true},
+                      RuleCase{"a,b,c", "L(1,2,',')", false},
                       RuleCase{"a,,b", "L(1,5,',')", false}, RuleCase{"a b c", "L(1,3,' ')", true}));
 
 TEST(RuleMatchLocale, RunsInTheClassicLocaleAndRestoresTheCallers) {
