@@ -1,5 +1,6 @@
 // The dialog title and the template component: what each publishes, and that neither
-// ever stops the installation.
+// ever stops the installation. Then the administrator and Visual Studio prerequisites,
+// whose box carries that title.
 #include "actions/exports.h"
 #include "fixture.h"
 
@@ -137,6 +138,65 @@ TEST_F(SessionTest, TemplateComponentReadFailuresAreReportedAndLeaveThePropertyA
     EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1615'."),
                                    logged("Error: The installer property VS80_ENVDIR could not be read."),
                                    logged("Error: The installer property ProductCode could not be read.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+// ---------------------------------------------------------------- prerequisites
+
+struct PrereqCase {
+    const char* name;
+    const char* adminUser;  // null: not set
+    const char* privileged;
+    const char* vs2005;
+    const char* vs2008;
+    UINT result;
+    const char* allUsers;  // expected ALLUSERS, "" when untouched
+    const char* refusal;   // the error logged and shown in a box, without the "1: " framing; null: none
+};
+void PrintTo(const PrereqCase& c, std::ostream* os) { *os << c.name; }
+
+const char* kNoVisualStudio =
+    "Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio 2008, and "
+    "neither was found on this computer. Install one of them, then run the installation of Add-ins for Visual "
+    "Studio again.";
+
+// The dialog title's fixture: the product's name and strings are what the checks report with.
+class PrerequisiteTest : public DialogTitleTest {};
+class Prerequisites : public PrerequisiteTest, public ::testing::WithParamInterface<PrereqCase> {};
+
+TEST_P(Prerequisites, DecideFromRightsAndVisualStudio) {
+    const PrereqCase& c = GetParam();
+    session.setProperty("GENERIC_DLG_TITLE", "Add-ins for Visual Studio Setup");
+    if (c.adminUser) session.setProperty("AdminUser", c.adminUser);
+    if (c.privileged) session.setProperty("Privileged", c.privileged);
+    if (c.vs2005) session.setProperty("p_vsnet2005Installed", c.vs2005);
+    if (c.vs2008) session.setProperty("p_vsnet2008Installed", c.vs2008);
+    EXPECT_EQ(run(CheckWOLTPrereqCA), c.result);
+    EXPECT_EQ(session.property("ALLUSERS"), c.allUsers);
+    EXPECT_EQ(log(), c.refusal ? std::vector<std::string>{logged(c.refusal)} : std::vector<std::string>{});
+    ASSERT_EQ(machine.messageBoxes.size(), c.refusal ? 1u : 0u);
+    for (const auto& box : machine.messageBoxes) EXPECT_EQ(box.caption, "Add-ins for Visual Studio Setup");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prereq, Prerequisites,
+    ::testing::Values(
+        PrereqCase{"admin_with_2005", "1", nullptr, "YES", nullptr, 0, "", nullptr},
+        PrereqCase{"admin_with_2008_only", "1", nullptr, "NO", "YES", 0, "", nullptr},
+        PrereqCase{"standard_user_privileged", nullptr, "1", "YES", nullptr, 0, "1", nullptr},
+        PrereqCase{"standard_user_privileged_no_vs", nullptr, "1", "NO", nullptr, 1603, "1", kNoVisualStudio},
+        PrereqCase{"standard_user_not_privileged", nullptr, nullptr, "YES", "YES", 1603, "",
+                   "Error: You must be a member of the Administrators group to install Add-ins for Visual Studio. "
+                   "Log on as an administrator, or start the installation with elevated privileges, and try again."},
+        PrereqCase{"2005_no_and_2008_unset", "1", nullptr, "NO", nullptr, 1603, "", kNoVisualStudio},
+        PrereqCase{"lower_case_yes_does_not_count", "1", nullptr, nullptr, "yes", 1603, "", kNoVisualStudio}));
+
+TEST_F(PrerequisiteTest, FailedDetectionReadsAreLoggedAndTheLaterOneDecides) {
+    session.setProperty("AdminUser", "1");
+    session.setProperty("p_vsnet2005Installed", "YES");
+    session.failGetProperty("p_vsnet2008Installed", 1615);
+    EXPECT_EQ(run(CheckWOLTPrereqCA), 1615u);
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The installer property p_vsnet2008Installed could not be read.")));
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
 }
 
