@@ -92,30 +92,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadCase{"fills_buffer_terminated", {'a', 'b', 'c', 0}, 4, 0u, "abc"},
                       ReadCase{"too_long", {'a', 'b', 'c', 'd', 'e', 0}, 4, kRegistryFailed, ""}));
 
-TEST_F(KeyClasses, CopyNameKeysHonourTheViewBits) {
-    machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\C1", "Where", "64");
-    machine.registry().setString(Hive::LocalMachine, kProduct + "\\InstalledCopies\\C1", "Where", "32");
-    const char* path = "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\$CurrentInstallationName$";
-    char where[8];
-    for (auto [access, expected] : {std::pair<REGSAM, const char*>{KEY_READ, "32"},
-                                    {KEY_READ | KEY_WOW64_32KEY, "32"}, {KEY_READ | KEY_WOW64_64KEY, "64"}}) {
-        FA9iCopyNameRegistry key(HKEY_LOCAL_MACHINE, path, false, "c1", access);
-        ASSERT_EQ(key.status(), ERROR_SUCCESS);
-        EXPECT_EQ(key.queryValue("Where", where, sizeof where), 0u);
-        EXPECT_STREQ(where, expected) << "access 0x" << std::hex << access;
-    }
-    FA9iCopyNameRegistry created(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZNK\\$CurrentInstallationName$\\New", true, "C2",
-                                 KEY_WOW64_64KEY);
-    ASSERT_EQ(created.status(), ERROR_SUCCESS);
-    const BYTE data[] = "v";
-    EXPECT_EQ(created.setValue("N", data, sizeof data, REG_SZ), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::LocalMachine, "SOFTWARE\\ZNK\\C2\\New", "N"), "v");
-
-    FA9iRegistry readOnly;
-    ASSERT_EQ(readOnly.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZNK\\FA9", KEY_READ), ERROR_SUCCESS);
-    EXPECT_EQ(readOnly.setValue("N", data, sizeof data, REG_SZ), static_cast<UINT>(ERROR_ACCESS_DENIED));
-}
-
 // ---------------------------------------------------------------- installed copies
 
 class Copies : public KeyClasses {
