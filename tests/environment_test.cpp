@@ -108,15 +108,6 @@ INSTANTIATE_TEST_SUITE_P(
                   "installation may not be found. Failed setting: %1=%2"}}),
     [](const ::testing::TestParamInfo<PathCase>& i) { return std::string(i.param.name); });
 
-TEST_F(Environment, EachRunPrependsAgainAndChildrenInheritIt) {
-    EXPECT_EQ(initialize(), 0u);
-    EXPECT_EQ(path(), kPreparedPath);
-    EXPECT_EQ(initialize(), 0u);
-    EXPECT_EQ(path(), kRuntime + ";" + kToolsDir + ";" + kPreparedPath);
-    // The variable keeps the name it had: Windows matches names without regard to case.
-    EXPECT_EQ(machine.environment.count("Path"), 1u);
-}
-
 // ---------------------------------------------------------------- SetSilentInstallPropertiesCA
 
 const char* kPackageDir = "C:\\Program Files\\FA9 Tools\\";
