@@ -17,6 +17,9 @@ using winsim::Hive;
 
 namespace {
 
+using M = winsim::Machine;
+using S = winsim::Session;
+
 const char* kState = "C:\\ProgramData\\FA9StandIns\\";
 const char* kProgram = "C:\\Program Files\\FA9 Tools\\bin\\macConfigChange.exe";
 
@@ -52,7 +55,7 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
 // that says why; the program runs only where its path can be built.
 struct ConfigFailure {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(M&, S&);
     bool unregister;
     UINT rc;
     std::string firstLine;  // the log's first line, up to where it varies
@@ -72,8 +75,6 @@ TEST_P(ConfigFailures, StopTheInstallationWithTheirReport) {
 }
 
 const std::string kTooLong = "C:\\" + std::string(250, 'p');
-using M = winsim::Machine;
-using S = winsim::Session;
 
 INSTANTIATE_TEST_SUITE_P(
     Config, ConfigFailures,
@@ -120,13 +121,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
 const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
+const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
 
 class ComRegistration : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
         machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", "C:\\Windows\\regedit.exe");
-        machine.writeFile(std::string(kRuntime) + "\\ZNK.WOLT.Install.reg", "REGEDIT4\n");
+        machine.writeFile(kScript, "REGEDIT4\n");
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
         session.setProperty("UILevel", "5");
     }
@@ -138,7 +140,7 @@ TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
     EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"),
               "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll");
     ASSERT_EQ(machine.launches().size(), 1u);
-    EXPECT_EQ(machine.launches()[0].commandLine, "\"regedit.exe\" -s \"" + std::string(kRuntime) + "\\ZNK.WOLT.Install.reg\"");
+    EXPECT_EQ(machine.launches()[0].commandLine, "\"regedit.exe\" -s \"" + kScript + "\"");
     EXPECT_EQ(machine.launches()[0].program, "C:\\Windows\\regedit.exe");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
@@ -147,7 +149,7 @@ TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
 // only where the user can act on it), and leaves no CodeBase behind.
 struct ComFailure {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(M&, S&);
     UINT rc;
     std::string line;
     size_t boxes;
@@ -166,16 +168,13 @@ TEST_P(ComFailures, StopTheActionAndWriteNoCodeBase) {
     EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"), std::nullopt);
 }
 
-const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
-
 INSTANTIATE_TEST_SUITE_P(
     Com, ComFailures,
     ::testing::Values(
-        ComFailure{"failed_import_is_traced",
-                   [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+        ComFailure{"failed_import_is_traced", [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
                    "Error: regedit: imported " + kScript + "\n", 0},
         ComFailure{"no_registry_editor",
-                   [](winsim::Machine& m, winsim::Session& s) {
+                   [](M& m, S& s) {
                        s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Gone");
                        m.writeFile("C:\\Windows\\regedit.exe", std::string("MZ", 2));
                    },
@@ -183,20 +182,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "Error: The command regedit.exe -s \"C:\\Gone\\ZNK.WOLT.Install.reg\" could not be run to "
                    "completion. Check that the program exists and can be started, then try again.",
                    1},
-        ComFailure{"value_cannot_be_written",
-                   [](winsim::Machine& m, winsim::Session&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
+        ComFailure{"value_cannot_be_written", [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
                    1603u,
                    "Error: The registry value " + std::string(kClassKey) +
                        "\\CodeBase could not be set to file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\"
                        "ZNK.WOLT.Install.dll. Make sure you have administrative rights, then run the installation "
                        "again.",
                    0},
-        ComFailure{"unreadable_runtime_directory",
-                   [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
+        ComFailure{"unreadable_runtime_directory", [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
                    1615u, "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0},
         // An import that takes the runtime folder away leaves no short form to point at.
-        ComFailure{"no_short_form_after_the_import",
-                   [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
+        ComFailure{"no_short_form_after_the_import", [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
                    "Failed to generate shortname", 0}),
     [](const ::testing::TestParamInfo<ComFailure>& i) { return std::string(i.param.name); });
 
@@ -231,7 +227,7 @@ const std::string refresh90 = std::string(kVs90) + "\\devenv.exe /Command Tools.
 // skips what needs it; only a quote, which would split the command line, stops the action.
 struct RunCase {
     const char* name;
-    void (*arrange)(winsim::Session&);
+    void (*arrange)(S&);
     UINT rc;
     std::vector<std::string> runs;
     std::vector<std::string> log;  // without the "1: " framing
