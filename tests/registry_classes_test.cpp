@@ -19,78 +19,70 @@ namespace {
 const std::string kProduct = "SOFTWARE\\WOW6432Node\\ZNK\\FA9";
 const std::string kCopies = kProduct + "\\InstalledCopies";
 
-struct ResolveCase {
-    const char* label;
-    std::string text;
-    const char* name;
-    std::string expected;  // empty: refused
-};
-void PrintTo(const ResolveCase& c, std::ostream* os) { *os << c.label; }
-
-class Resolve : public ::testing::TestWithParam<ResolveCase> {};
-
-TEST_P(Resolve, PutsTheNameIntoThePath) {
-    const ResolveCase& c = GetParam();
-    const char* shared = resolveInstallationName(c.text.c_str(), c.name, 0, nullptr);
-    char own[1100];
-    const char* inOwn = resolveInstallationName(c.text.c_str(), c.name, sizeof own, own);
-    if (c.expected.empty()) {
-        EXPECT_TRUE(!shared && !inOwn);
-        return;
+// The name goes into the key path, in a buffer of the caller's or the shared one; text and
+// result are bounded (1023 characters), the placeholder is matched case by case, and a
+// name that carries the placeholder is put in as it is.
+TEST(Resolve, PutsTheNameIntoThePath) {
+    const std::string cur = "$CurrentInstallationName$";
+    const struct {
+        std::string text;
+        const char* name;
+        std::string expected;  // empty: refused
+    } cases[] = {
+        {"A\\" + cur + "\\B\\" + cur, "COPY2", "A\\COPY2\\B\\COPY2"},
+        {"X\\$currentInstallationName$", "C", "X\\$currentInstallationName$"},
+        {"X\\" + cur, nullptr, "X\\" + cur},
+        {cur + cur, cur.c_str(), cur + cur},
+        {std::string(1023, 'k'), "C", std::string(1023, 'k')},
+        {std::string(1024, 'k'), "C", ""},
+        {std::string(990, 'k') + cur, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 40));
+        const char* shared = resolveInstallationName(c.text.c_str(), c.name, 0, nullptr);
+        char own[1100];
+        const char* inOwn = resolveInstallationName(c.text.c_str(), c.name, sizeof own, own);
+        if (c.expected.empty()) {
+            EXPECT_TRUE(!shared && !inOwn);
+            continue;
+        }
+        ASSERT_TRUE(shared && inOwn);
+        EXPECT_EQ(std::string(shared), c.expected);
+        EXPECT_EQ(std::string(own), c.expected);
+        EXPECT_EQ(inOwn == c.text.c_str(), c.text == c.expected) << "unchanged text comes back as the caller's pointer";
     }
-    ASSERT_TRUE(shared && inOwn);
-    EXPECT_EQ(std::string(shared), c.expected);
-    EXPECT_EQ(std::string(own), c.expected);
-    EXPECT_EQ(inOwn == c.text.c_str(), c.text == c.expected) << "unchanged text comes back as the caller's pointer";
 }
-
-const char* const kCur = "$CurrentInstallationName$";
-INSTANTIATE_TEST_SUITE_P(
-    Registry, Resolve,
-    ::testing::Values(
-        ResolveCase{"current_twice", std::string("A\\") + kCur + "\\B\\" + kCur, "COPY2", "A\\COPY2\\B\\COPY2"},
-        ResolveCase{"case_sensitive", "X\\$currentInstallationName$", "C", "X\\$currentInstallationName$"},
-        ResolveCase{"no_name", std::string("X\\") + kCur, nullptr, "X\\$CurrentInstallationName$"},
-        ResolveCase{"name_with_placeholder", std::string(kCur) + kCur, kCur,
-                    "$CurrentInstallationName$$CurrentInstallationName$"},
-        ResolveCase{"longest_text", std::string(1023, 'k'), "C", std::string(1023, 'k')},
-        ResolveCase{"text_too_long", std::string(1024, 'k'), "C", ""},
-        ResolveCase{"result_too_long", std::string(990, 'k') + kCur, "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ", ""}));
 
 class KeyClasses : public SessionTest {
 protected:
     ~KeyClasses() override { EXPECT_EQ(machine.registry().openHandleCount(), 0u); }
 };
 
-struct ReadCase {
-    const char* label;
-    std::vector<BYTE> data;
-    DWORD capacity;
-    UINT rc;
-    const char* text;
-};
-void PrintTo(const ReadCase& c, std::ostream* os) { *os << c.label; }
-
-class ValueRead : public KeyClasses, public ::testing::WithParamInterface<ReadCase> {};
-
-TEST_P(ValueRead, TerminatesWithinTheCapacity) {
-    const ReadCase& c = GetParam();
-    machine.registry().setValue(Hive::LocalMachine, kProduct, "V", REG_BINARY, c.data);
-    FA9iRegistry key;
-    ASSERT_EQ(key.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZNK\\FA9", KEY_QUERY_VALUE), ERROR_SUCCESS);
-    char buffer[16];
-    std::memset(buffer, '#', sizeof buffer);
-    EXPECT_EQ(key.queryValue("V", buffer, c.capacity), c.rc);
-    EXPECT_STREQ(buffer, c.text);
-    for (size_t i = c.capacity; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], '#') << "byte " << i;
+// A read terminates the value within the caller's capacity, or refuses it, and never
+// writes past that capacity.
+TEST_F(KeyClasses, AValueReadTerminatesWithinTheCapacity) {
+    const struct {
+        const char* label;
+        std::vector<BYTE> data;
+        DWORD capacity;
+        UINT rc;
+        const char* text;
+    } cases[] = {{"unterminated", {'a', 'b', 'c'}, 8, 0u, "abc"},
+                 {"fills_buffer_unterminated", {'a', 'b', 'c', 'd'}, 4, kRegistryFailed, ""},
+                 {"fills_buffer_terminated", {'a', 'b', 'c', 0}, 4, 0u, "abc"},
+                 {"too_long", {'a', 'b', 'c', 'd', 'e', 0}, 4, kRegistryFailed, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        machine.registry().setValue(Hive::LocalMachine, kProduct, "V", REG_BINARY, c.data);
+        FA9iRegistry key;
+        ASSERT_EQ(key.open(HKEY_LOCAL_MACHINE, "SOFTWARE\\ZNK\\FA9", KEY_QUERY_VALUE), ERROR_SUCCESS);
+        char buffer[16];
+        std::memset(buffer, '#', sizeof buffer);
+        EXPECT_EQ(key.queryValue("V", buffer, c.capacity), c.rc);
+        EXPECT_STREQ(buffer, c.text);
+        for (size_t i = c.capacity; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], '#') << "byte " << i;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Registry, ValueRead,
-    ::testing::Values(ReadCase{"unterminated", {'a', 'b', 'c'}, 8, 0u, "abc"},
-                      ReadCase{"fills_buffer_unterminated", {'a', 'b', 'c', 'd'}, 4, kRegistryFailed, ""},
-                      ReadCase{"fills_buffer_terminated", {'a', 'b', 'c', 0}, 4, 0u, "abc"},
-                      ReadCase{"too_long", {'a', 'b', 'c', 'd', 'e', 0}, 4, kRegistryFailed, ""}));
 
 // ---------------------------------------------------------------- installed copies
 
@@ -109,30 +101,21 @@ protected:
     }
 };
 
-struct VersionCase {
-    const char* version;
-    bool hasVersion8;
-};
-void PrintTo(const VersionCase& c, std::ostream* os) { *os << '"' << c.version << '"'; }
-
-class Version8 : public Copies, public ::testing::WithParamInterface<VersionCase> {};
-
-TEST_P(Version8, LeadingNumberEightListsTheOldCopyFirst) {
-    set(kProduct + "\\CurrentVersion", "Version", GetParam().version);
+// A CurrentVersion whose leading number is 8 lists the old copy first, at its own path.
+TEST_F(Copies, LeadingNumberEightListsTheOldCopyFirst) {
     set(kProduct, "FA9 Path Name", "C:\\SQLLIB\\");
     copy("COPY1", "C:\\One");
-    InstallCopyList list(false, false);
-    EXPECT_FALSE(list.loadError());
-    const bool v8 = GetParam().hasVersion8;
     using Names = std::vector<std::string>;
-    EXPECT_EQ(names(list), (v8 ? Names{"FA9V8", "COPY1"} : Names{"COPY1"}));
-    EXPECT_STREQ(list.at(0)->installPath(), v8 ? "C:\\SQLLIB" : "C:\\One");
+    for (const auto& [version, v8] : {std::pair<const char*, bool>{"8", true}, {"8.2", true}, {"08", true},
+                                      {"9", false}, {"80", false}, {"v8", false}}) {
+        SCOPED_TRACE(version);
+        set(kProduct + "\\CurrentVersion", "Version", version);
+        InstallCopyList list(false, false);
+        EXPECT_FALSE(list.loadError());
+        EXPECT_EQ(names(list), (v8 ? Names{"FA9V8", "COPY1"} : Names{"COPY1"}));
+        EXPECT_STREQ(list.at(0)->installPath(), v8 ? "C:\\SQLLIB" : "C:\\One");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Copies, Version8,
-                         ::testing::Values(VersionCase{"8", true}, VersionCase{"8.2", true}, VersionCase{"08", true},
-                                           VersionCase{"9", false}, VersionCase{"80", false},
-                                           VersionCase{"v8", false}));
 
 TEST_F(Copies, FindByPathComparesShortForms) {
     machine.makeDirs("C:\\Program Files\\ZNK\\Copy One");
