@@ -32,45 +32,37 @@ protected:
     }
 };
 
-TEST_F(DialogTitleTest, PublishesTheExpandedWelcomeTitle) {
+TEST_F(DialogTitleTest, PublishesTheExpandedWelcomeTitleCutAtItsBuffer) {
     addDialog("InstallWelcome_noJava", "[ProductName] Setup [%SystemRoot] [Missing]!");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
     EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Add-ins for Visual Studio Setup C:\\Windows !");
+    session.database().rows("Dialog").back()[6] = Cell::str(std::string(300, 'T'));
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
     EXPECT_THAT(log(), IsEmpty());
     EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
 
-TEST_F(DialogTitleTest, LongTitleIsCutAtItsBuffer) {
-    addDialog("InstallWelcome_noJava", std::string(300, 'T'));
-    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
-}
-
-TEST_F(DialogTitleTest, NoTitleLeavesThePropertyAlone) {
+// Without a title to publish the property keeps its value, and only the log says why.
+TEST_F(DialogTitleTest, WithoutATitleThePropertyStaysAndOnlyTheLogSays) {
     session.setProperty("GENERIC_DLG_TITLE", "Before");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // no welcome row
     addDialog("InstallWelcome_noJava", "");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // an empty title
+    EXPECT_THAT(log(), IsEmpty());
+    session.database().rows("Dialog").back()[6] = Cell::str("[ProductName]");
+    session.failSetProperty("GENERIC_DLG_TITLE", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the title cannot be set
     session.database().failExecute("Dialog", ERROR_FUNCTION_FAILED);
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the query does not run
-    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Before");
-    EXPECT_THAT(log(), IsEmpty());
-    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
-}
-
-TEST_F(DialogTitleTest, MissingDatabaseIsReportedToTheLogOnly) {
     session.database().available = false;
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_THAT(log(), ElementsAre(logged("Error: The installation database could not be accessed. Please contact "
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Before");
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiSetProperty failed with return code '1627'."),
+                                   logged("Error: The installation database could not be accessed. Please contact "
                                           "your technical service representative.")));
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
-}
-
-TEST_F(DialogTitleTest, FailedSetIsLogged) {
-    addDialog("InstallWelcome_noJava", "[ProductName]");
-    session.failSetProperty("GENERIC_DLG_TITLE", ERROR_FUNCTION_FAILED);
-    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_THAT(log(), ElementsAre(logged("iMsiSetProperty failed with return code '1627'.")));
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
 
 // ---------------------------------------------------------------- template component
