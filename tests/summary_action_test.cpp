@@ -20,6 +20,8 @@ namespace {
 
 const char* const kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp";
 const char* const kSystemRichEdit = "C:\\Windows\\System32\\riched20.dll";
+using M = winsim::Machine;
+using S = winsim::Session;
 
 // The text an RTF document shows: \par ends a line, \{ \} \\ stand for themselves, other
 // control words and the font table show nothing. "(not RTF)" for anything but one
@@ -156,7 +158,7 @@ INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
 // controls (with or without text) are left in the dialog.
 struct SummaryFault {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(M&, S&);
     UINT rc;
     std::string line;
     size_t controls;
@@ -184,39 +186,36 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SummaryFaults,
     testing::Values(
         SummaryFault{"without_rich_edit_the_control_has_no_text",
-                     [](winsim::Machine& m, winsim::Session&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
+                     [](M& m, S&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
                      "Error: The library riched20.dll could not be loaded (system error code 193), so the "
                      "installation summary cannot be shown.",
                      1, false, 2},
         // The deletion fails, and the row it should have removed makes the insertion fail on its key.
         SummaryFault{"a_failed_insertion_is_the_result",
-                     [](winsim::Machine&, winsim::Session& s) {
+                     [](M&, S& s) {
                          s.database().failExecute("Control", ERROR_FUNCTION_FAILED);
                          s.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
                      },
                      static_cast<UINT>(ERROR_FUNCTION_FAILED), "Error: An installer operation failed: iAddControl:1627.",
                      1, false, 1},
-        SummaryFault{"without_database_the_control_steps_succeed",
-                     [](winsim::Machine&, winsim::Session& s) { s.database().available = false; }, 0u,
+        SummaryFault{"without_database_the_control_steps_succeed", [](M&, S& s) { s.database().available = false; }, 0u,
                      "Error: The installation database could not be accessed. Please contact your technical service "
                      "representative.",
                      0, false, 0},
         SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
-                     [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); },
-                     1603u,
+                     [](M&, S& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); }, 1603u,
                      "Error: The response file could not be set up. Check the preceding lines of this log, correct "
                      "the response file or the RSP_FILE_PATH property, and run the installation again.",
                      0, false, 2},
         // The user's file stays named, so the summary is built from it.
         SummaryFault{"a_failed_reset_of_the_path_goes_on",
-                     [](winsim::Machine& m, winsim::Session& s) {
+                     [](M& m, S& s) {
                          m.writeFile("C:\\answers\\mine.rsp", "PROD=WOLT_TOOLS\n");
                          s.setProperty("RSP_FILE_PATH", "C:\\answers\\mine.rsp");
                          s.failSetProperty("RSP_FILE_PATH", 1605);
                      },
                      0u, "Error: An installer operation failed: iMsiSetProperty:1605.", 1, true, 0}),
     [](const testing::TestParamInfo<SummaryFault>& i) { return std::string(i.param.name); });
-
 
 // The control hands a long document over in many pieces: the buffer grows and keeps
 // every piece, in order.
