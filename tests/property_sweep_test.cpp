@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 
 #include <ostream>
+#include <regex>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -164,11 +165,9 @@ std::vector<SweepCase> allCases() {
 
 INSTANTIATE_TEST_SUITE_P(EveryAction, PropertySweep, ::testing::ValuesIn(allCases()),
                          [](const ::testing::TestParamInfo<SweepCase>& i) {
-                             std::string name = std::string(i.param.action) + "_" + i.param.property +
-                                                (i.param.deferred ? "_deferred" : "");
-                             for (char& ch : name)
-                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
+                             const std::string name = std::string(i.param.action) + "_" + i.param.property +
+                                                      (i.param.deferred ? "_deferred" : "");
+                             return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
                          });
 
 // ---------------------------------------------------------------- round trips
@@ -222,14 +221,12 @@ TEST_P(RoundTrips, WithinTheActionsBudget) {
 
 #define BUDGET(action, calls) BudgetCase{#action, action, calls}
 
-INSTANTIATE_TEST_SUITE_P(ImmediateActions, RoundTrips,
-                         ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165),
-                                           BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
-                                           BUDGET(SetWOLTTemplateCompCA, 6),
-                                           BUDGET(DetectDOTNETEnvCA, 18),
-                                           BUDGET(CheckWOLTInstallDirCA, 5),
-                                           BUDGET(PreProcessInstallCA, 215),
-                                           BUDGET(PostProcessInstallCA, 5)),
-                         [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
+INSTANTIATE_TEST_SUITE_P(
+    ImmediateActions, RoundTrips,
+    ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165), BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
+                      BUDGET(SetWOLTTemplateCompCA, 6), BUDGET(DetectDOTNETEnvCA, 18),
+                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 215),
+                      BUDGET(PostProcessInstallCA, 5)),
+    [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
 }  // namespace
