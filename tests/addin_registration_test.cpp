@@ -2,11 +2,9 @@
 // registration stand-in program through every exit code the actions give a meaning.
 #include "actions/exports.h"
 #include "fixture.h"
-#include "frame/sha256.h"
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <functional>
 #include <ostream>
 #include <regex>
@@ -402,16 +400,5 @@ INSTANTIATE_TEST_SUITE_P(
                    false},
         TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", nullptr, false, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
-
-// The platform's SHA-256 as the copies are checked with it: in pieces of any size, as hex.
-TEST(Digest, IsTheStandardOneWhateverThePieces) {
-    for (size_t piece : {size_t(1), size_t(2), size_t(3)}) {
-        Sha256 digest;
-        for (size_t at = 0; at < 3; at += piece) digest.update("abc" + at, std::min(piece, size_t(3) - at));
-        char hex[Sha256::kHexSize];
-        ASSERT_TRUE(digest.finishHex(hex));
-        EXPECT_STREQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad") << "pieces of " << piece;
-    }
-}
 
 }  // namespace
