@@ -319,27 +319,24 @@ const std::string kIdeUpper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COM
 const std::string kIdeNoSlash = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE";
 const std::string kLong = "C:\\" + std::string(270, 'p');
 
+const INSTALLSTATE kLocal = INSTALLSTATE_LOCAL, kSource = INSTALLSTATE_SOURCE, kAbsent = INSTALLSTATE_ABSENT,
+                  kNone = INSTALLSTATE_UNKNOWN;  // the component was never installed
+
 INSTANTIATE_TEST_SUITE_P(
     Template, TemplateComponent,
     ::testing::Values(
-        TemplateCase{"first_at_ide", INSTALLSTATE_LOCAL, kIde, INSTALLSTATE_UNKNOWN, "", kIde, "1"},
-        TemplateCase{"first_at_ide_other_case", INSTALLSTATE_LOCAL, kIdeUpper.c_str(), INSTALLSTATE_LOCAL, kIde, kIde,
-                     "1"},
-        TemplateCase{"first_elsewhere", INSTALLSTATE_LOCAL, "D:\\Other\\", INSTALLSTATE_LOCAL, kIde, kIde, "2"},
-        TemplateCase{"first_trailing_backslash_differs", INSTALLSTATE_LOCAL, kIdeNoSlash.c_str(),
-                     INSTALLSTATE_UNKNOWN, "", kIde, "2"},
-        TemplateCase{"first_from_source_second_at_ide", INSTALLSTATE_SOURCE, kIde, INSTALLSTATE_LOCAL, kIde, kIde,
-                     "2"},
-        TemplateCase{"first_absent_second_elsewhere", INSTALLSTATE_ABSENT, "", INSTALLSTATE_LOCAL, "D:\\Other\\", kIde,
-                     "1"},
-        TemplateCase{"first_path_too_long_second_at_ide", INSTALLSTATE_LOCAL, kLong.c_str(), INSTALLSTATE_LOCAL, kIde,
-                     kIde, "2"},
-        TemplateCase{"first_installation", INSTALLSTATE_UNKNOWN, "", INSTALLSTATE_UNKNOWN, "", kIde, "1"},
-        TemplateCase{"empty_ide_first_local", INSTALLSTATE_LOCAL, kIde, INSTALLSTATE_UNKNOWN, "", "", "2"},
-        TemplateCase{"empty_ide_neither", INSTALLSTATE_ABSENT, "", INSTALLSTATE_ABSENT, "", "", "1"}));
+        TemplateCase{"first_at_ide", kLocal, kIde, kNone, "", kIde, "1"},
+        TemplateCase{"first_at_ide_other_case", kLocal, kIdeUpper.c_str(), kLocal, kIde, kIde, "1"},
+        TemplateCase{"first_elsewhere", kLocal, "D:\\Other\\", kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_trailing_backslash_differs", kLocal, kIdeNoSlash.c_str(), kNone, "", kIde, "2"},
+        TemplateCase{"first_from_source_second_at_ide", kSource, kIde, kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_absent_second_elsewhere", kAbsent, "", kLocal, "D:\\Other\\", kIde, "1"},
+        TemplateCase{"first_path_too_long_second_at_ide", kLocal, kLong.c_str(), kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_installation", kNone, "", kNone, "", kIde, "1"},
+        TemplateCase{"empty_ide_first_local", kLocal, kIde, kNone, "", "", "2"},
+        TemplateCase{"empty_ide_neither", kAbsent, "", kAbsent, "", "", "1"}));
 
-TEST_F(SessionTest, TemplateComponentReadFailuresAreReportedAndLeaveThePropertyAlone) {
-    installRuntime(stringLibrary("en_US"));
+TEST_F(DialogTitleTest, TemplateComponentReadFailuresAreReportedAndLeaveThePropertyAlone) {
     session.failGetProperty("VS80_ENVDIR", 1615);
     EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
     session.failGetProperty("VS80_ENVDIR", 0);
