@@ -383,10 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
         TamperCase{"package_without_digests", [](M&) {}, nullptr, kRuntimeDir, true},
         TamperCase{"killed_runs_copy_removed",
-                   [](M& m) {
-                       m.writeFile(kFirstCopy + "\\Microsoft.VC80.CRT\\msvcr80.dll", "old");
-                       m.writeFile(kFirstCopy + ".live", "");
-                   },
+                   [](M& m) { m.writeFile(kFirstCopy + ".live", ""); m.writeFile(kFirstCopy + "\\VC\\old.dll", "old"); },
                    nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
         TamperCase{"users_marked_folder_kept",
                    [](M& m) {

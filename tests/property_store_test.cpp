@@ -164,9 +164,9 @@ protected:
             {"ImmediateRow", 1, "FA9WOLT_DLL", "RegisterWOLTKeysCA"},
             {"NotAnExportOfOurs", 3073, "FA9WOLT_DLL", "SomethingElse"},
         };
-        for (const auto& row : rows)
-            session.database().insertRow("CustomAction", {Cell::str(std::get<0>(row)), Cell::integer(std::get<1>(row)),
-                                                          Cell::str(std::get<2>(row)), Cell::str(std::get<3>(row))});
+        for (const auto& [action, type, source, target] : rows)
+            session.database().insertRow("CustomAction",
+                                         {Cell::str(action), Cell::integer(type), Cell::str(source), Cell::str(target)});
         session.database().addBinary("commontoolreg.exe", "the genuine program");
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
         session.setProperty("ProductLanguage", "1033");
