@@ -48,7 +48,7 @@ struct ExitCase {
     const char* name;
     bool removal;
     int exitCode;
-    const char* report;  // the error shown before the trace, without "1: "; null: none
+    const char* report;  // the error shown before the trace, up to where it varies; null: none
 };
 void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
 
@@ -60,23 +60,21 @@ TEST_P(ExitCodes, ReportAndTraceButNeverStop) {
     if (c.removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
     if (c.exitCode) chooseExitCode(command, c.exitCode);
     EXPECT_EQ(run(c.removal ? RemoveWOLTKeysCA : RegisterWOLTKeysCA), 0u);
-    std::vector<std::string> expected;
-    if (c.report) expected.push_back(logged(c.report));
+    std::vector<::testing::Matcher<std::string>> expected;
+    if (c.report) expected.push_back(::testing::StartsWith("1: " + std::string(c.report)));
     if (c.exitCode) {
         expected.push_back(traced(c.removal ? "commontoolreg: add-in registration removed\n"
                                             : "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
         expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) + " chosen for " +
                                   command + "\n"));
     }
-    EXPECT_EQ(log(), expected);
+    EXPECT_THAT(log(), ::testing::ElementsAreArray(expected));
     EXPECT_EQ(machine.messageBoxes.size(), c.report ? 1u : 0u);
     // The trailing backslash of INSTALLDIR does not reach the program.
     EXPECT_EQ(record("addins.txt"), c.removal ? "(none)" : "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
 }
 
-const char* kLocked =
-    "Error: The Visual Studio configuration is in use by another program and could not be changed. Close all "
-    "Visual Studio windows and try again.";
+const char* kLocked = "Error: The Visual Studio configuration is in use by another program and could not be changed.";
 
 INSTANTIATE_TEST_SUITE_P(
     Programs, ExitCodes,
@@ -87,18 +85,15 @@ INSTANTIATE_TEST_SUITE_P(
                  "2008, and neither was found on this computer. Install one of them, then run the installation of "
                  "Add-ins for Visual Studio again."},
         ExitCase{"registration_failed", false, 6,
-                 "Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio. Close "
-                 "all Visual Studio windows, then repair the installation."},
+                 "Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio."},
         ExitCase{"configuration_locked", false, 7, kLocked},
         ExitCase{"other_code_traced_only", false, 5, nullptr},
         ExitCase{"removed", true, 0, nullptr},
         ExitCase{"unregistration_failed", true, 3,
-                 "Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio. "
-                 "Close all Visual Studio windows and run the removal again."},
+                 "Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio."},
         ExitCase{"configuration_locked_at_removal", true, 7, kLocked},
         ExitCase{"settings_left_behind", true, 8,
-                 "Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed. Close all "
-                 "Visual Studio windows and run the removal again."},
+                 "Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed."},
         ExitCase{"other_code_traced_only_at_removal", true, 4, nullptr}),
     [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
 
@@ -147,10 +142,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StandInTest, AMissingProgramIsReportedOnlyWhereItMatters) {
     session.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Elsewhere");
     EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(
-                         "Error: The command C:\\Elsewhere\\commontoolreg.exe /commontoolinstall "
-                         "-DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\" could not be run to completion. Check that "
-                         "the program exists and can be started, then try again.")});
+    EXPECT_THAT(log(), ::testing::ElementsAre(::testing::StartsWith(
+                           "1: Error: The command C:\\Elsewhere\\commontoolreg.exe /commontoolinstall "
+                           "-DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\" could not be run to completion.")));
     session.clearLog();
     EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
@@ -205,18 +199,12 @@ TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
-const char* kQuoteRefused =
-    " holds a double quote and cannot be put on a command line. Correct the value and run the installation again.";
-const char* kNoProgramFolder =
-    " is empty, not a full path, or too long, so no program is run from it. Correct the value and run the "
-    "installation again.";
-
 struct FolderCase {
     const char* name;
     const char* runtimeDir;
     const char* installDir;
     UINT registerResult, removeResult, detectResult;
-    std::string report;  // the first log line of each action, without "1: "
+    std::string report;  // the first log line of each action, up to where it varies
 };
 void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
 
@@ -226,16 +214,17 @@ TEST_P(UnusableValues, AreReportedAndNothingRuns) {
     const FolderCase& c = GetParam();
     session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtimeDir);
     session.setProperty("INSTALLDIR", c.installDir);
+    const auto reported = ::testing::StartsWith("1: " + c.report);
     EXPECT_EQ(run(RegisterWOLTKeysCA), c.registerResult);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(c.report)});
+    EXPECT_THAT(log(), ::testing::ElementsAre(reported));
     EXPECT_TRUE(machine.launches().empty());
     if (c.installDir != kInstallDir) return;  // only the registration reads INSTALLDIR
     session.clearLog();
     EXPECT_EQ(run(RemoveWOLTKeysCA), c.removeResult);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(c.report)});
+    EXPECT_THAT(log(), ::testing::ElementsAre(reported));
     session.clearLog();
     EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), c.detectResult);
-    EXPECT_EQ(log().at(0), logged(c.report));
+    EXPECT_THAT(log().at(0), reported);
     EXPECT_EQ(log().size(), c.detectResult == 1603 && c.removeResult == 0 ? 2u : 1u)
         << "a folder that cannot hold the program leaves the provider unconfirmed (3164)";
     EXPECT_TRUE(machine.launches().empty());
@@ -245,14 +234,13 @@ INSTANTIATE_TEST_SUITE_P(
     Folders, UnusableValues,
     ::testing::Values(
         FolderCase{"quote_in_install_dir", kRuntimeDir, "C:\\FA9 \"Tools\"", 1603, 0, 0,
-                   std::string("Error: The value C:\\FA9 \"Tools\" of INSTALLDIR") + kQuoteRefused},
+                   "Error: The value C:\\FA9 \"Tools\" of INSTALLDIR holds a double quote"},
         FolderCase{"quote_in_runtime_dir", "C:\\Temp\\\"x\"", kInstallDir, 1603, 1603, 1603,
-                   std::string("Error: The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY") + kQuoteRefused},
+                   "Error: The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY holds a double quote"},
         FolderCase{"empty_runtime_dir", "", kInstallDir, 0, 0, 1603,
-                   std::string("Error: The folder  given by CURRENT_PROCESS_DIRECTORY") + kNoProgramFolder},
+                   "Error: The folder  given by CURRENT_PROCESS_DIRECTORY is empty, not a full path, or too long"},
         FolderCase{"relative_runtime_dir", "Temp\\FA9WOLT00000", kInstallDir, 0, 0, 1603,
-                   std::string("Error: The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY") +
-                       kNoProgramFolder}),
+                   "Error: The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty"}),
     [](const ::testing::TestParamInfo<FolderCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------- the verified copy in the script
@@ -266,6 +254,7 @@ const std::vector<std::string> kProgramFiles = {
     "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
 const char* kSystemTemp = "C:\\Windows\\Temp";
 const std::string kFirstCopy = std::string(kSystemTemp) + "\\FA9RUN00000";  // a run's copy of those files
+const std::string kRuntime = kRuntimeDir;
 
 // A per-machine installation: the package's rows extracted into the user's runtime
 // folder, PreProcessInstallCA run before the script, the script run as SYSTEM.
@@ -341,10 +330,8 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            EXPECT_EQ(session.logLines().at(0),
-                      logged(std::string("Error: The program file ") + kRuntimeDir + "\\" + c.refused +
-                             " is missing or does not match the installation package, so it is not run. Repair or "
-                             "download the installation package and run the installation again."));
+            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: The program file " + kRuntime + "\\" +
+                                                                       c.refused + " is missing or does not match"));
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
@@ -365,8 +352,6 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
 }
 
 using M = winsim::Machine;
-const std::string kRuntime = kRuntimeDir;
-
 INSTANTIATE_TEST_SUITE_P(
     Script, VerifiedCopy,
     ::testing::Values(
