@@ -1,9 +1,9 @@
 // The PATH of the custom-action process: runtime folder, tools component, old PATH; and
-// what the installer log says when it cannot be prepared.
+// what the installer log says when it cannot be prepared. Then SetSilentInstallPropertiesCA,
+// which prepares it first: the response file, and FILE as the target of INSTALLDIR.
+#include "actions/exports.h"
 #include "fixture.h"
 #include "frame/custom_action_context.h"
-#include "frame/ure.h"
-#include "frame/ure_info.h"
 #include "runtime/environment.h"
 
 #include <gmock/gmock.h>
@@ -31,11 +31,10 @@ protected:
         machine.environment["Path"] = kOldPath;
         machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_LOCAL, kToolsDir);
     }
-    // Runs `work` the way a custom action runs it.
-    template <typename Work>
-    UINT inContext(Work work) {
+    // Prepares the environment the way a custom action does.
+    UINT initialize() {
         CustomActionContext context(session.handle());
-        return work();
+        return liteInitializeEnvironment(session.handle());
     }
     std::optional<std::string> path() const {
         auto it = machine.environment.find("PATH");
@@ -44,13 +43,15 @@ protected:
 };
 
 const std::string kRuntime = kRuntimeDir;
+const std::string kPreparedPath = kRuntime + ";" + kToolsDir + ";" + kOldPath;
 
 struct PathCase {
     const char* name;
     INSTALLSTATE state;
     const char* componentPath;
-    bool hasPath;          // the process has a PATH variable
-    const char* runtime;   // CURRENT_PROCESS_DIRECTORY; null: the read fails
+    bool hasPath;            // the process has a PATH variable
+    const char* runtime;     // CURRENT_PROCESS_DIRECTORY
+    const char* unreadable;  // a property whose read fails, or null
     UINT result;
     std::optional<std::string> newPath;  // nullopt: PATH as it was
     std::vector<std::string> log;        // without the "1: " framing
@@ -63,12 +64,10 @@ TEST_P(InitializeEnvironment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
     const PathCase& c = GetParam();
     machine.setComponent(kProductCode, kToolsComponent, c.state, c.componentPath);
     if (!c.hasPath) machine.environment.erase("PATH");
-    if (c.runtime)
-        session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtime);
-    else
-        session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtime);
+    if (c.unreadable) session.failGetProperty(c.unreadable, 1615);
 
-    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), c.result);
+    EXPECT_EQ(initialize(), c.result);
     EXPECT_EQ(path(), c.newPath ? c.newPath : (c.hasPath ? std::optional<std::string>(kOldPath) : std::nullopt));
     std::vector<std::string> expected;
     for (const auto& line : c.log) expected.push_back(logged(line));
@@ -82,45 +81,116 @@ const char* kComponentUnreadable = "Error: The installer property ComponentPath 
 INSTANTIATE_TEST_SUITE_P(
     Env, InitializeEnvironment,
     ::testing::Values(
-        PathCase{"installed_locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, 0,
-                 kRuntime + ";" + kToolsDir + ";" + kOldPath, {}},
-        PathCase{"run_from_source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, 0,
+        PathCase{"installed_locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, nullptr, 0, kPreparedPath, {}},
+        PathCase{"run_from_source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, nullptr, 0,
                  kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}},
         // The installer has no verdict on the component: its (empty) path still goes in.
-        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, 0, kRuntime + ";;" + kOldPath, {}},
-        PathCase{"empty_runtime_directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", 0,
+        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, nullptr, 0,
+                 kRuntime + ";;" + kOldPath, {}},
+        PathCase{"empty_runtime_directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", nullptr, 0,
                  std::string(";") + kToolsDir + ";" + kOldPath, {}},
-        PathCase{"component_absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, 1603, std::nullopt,
+        PathCase{"component_absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, nullptr, 1603, {},
                  {kComponentUnreadable}},
-        PathCase{"component_not_used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, 1603, std::nullopt,
+        PathCase{"component_not_used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, nullptr, 1603, {},
                  {kComponentUnreadable}},
-        PathCase{"component_invalid_argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, 1603, std::nullopt,
+        PathCase{"component_invalid_argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, nullptr, 1603, {},
                  {kComponentUnreadable}},
-        PathCase{"no_path_variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, 1603, std::nullopt,
+        // Reported by the component's lookup, then by the preparation.
+        PathCase{"product_code_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, "ProductCode", 1603,
+                 {}, {"Error: The installer property ProductCode could not be read.", kComponentUnreadable}},
+        PathCase{"no_path_variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, nullptr, 1603, {},
                  {"Error: The PATH environment variable of the installer process could not be read (system error "
                   "code 203)."}},
         // Without tokens the message text is logged as it stands.
-        PathCase{"runtime_directory_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, nullptr, 1603, std::nullopt,
+        PathCase{"runtime_directory_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir,
+                 "CURRENT_PROCESS_DIRECTORY", 1603, {},
                  {"Error: The environment of the installer process could not be prepared, so programs of the "
                   "installation may not be found. Failed setting: %1=%2"}}),
     [](const ::testing::TestParamInfo<PathCase>& i) { return std::string(i.param.name); });
 
-TEST_F(Environment, AnUnreadableProductCodeIsReportedTwice) {
-    session.failGetProperty("ProductCode", 1615);
-    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 1603u);
-    EXPECT_EQ(log(), (std::vector<std::string>{logged("Error: The installer property ProductCode could not be read."),
-                                                logged(kComponentUnreadable)}));
-    EXPECT_EQ(path(), std::optional<std::string>(kOldPath));
+// ---------------------------------------------------------------- SetSilentInstallPropertiesCA
+
+const char* kPackageDir = "C:\\Program Files\\FA9 Tools\\";
+const char* kRsp = "C:\\rsp\\silent.rsp";
+
+class SilentInstall : public Environment {
+protected:
+    void SetUp() override {
+        Environment::SetUp();
+        session.setProperty("TempFolder", "C:\\Users\\setup\\AppData\\Local\\Temp\\");
+        session.setProperty("UILevel", "2");
+        session.setProperty("PROP_RSP_PROD", "WOLT_TOOLS");
+        session.setProperty("RSP_FILE_PATH", kRsp);
+        session.setProperty("INSTALLDIR", kPackageDir);
+        session.setTargetPath("INSTALLDIR", kPackageDir);
+    }
+    std::string installDir() const { return session.targetPath("INSTALLDIR").value_or("(no folder)"); }
+};
+
+std::string refused(UINT code) {
+    return "Error: The installation directory given in the response file could not be set (result code " +
+           std::to_string(code) + "). Check the keyword FILE in the response file.";
+}
+std::string badValue(const std::string& path) {
+    return "Error: The value \"" + path +
+           "\" is not valid for the keyword FILE. Correct it in the response file and run the installation again.";
 }
 
-TEST_F(Environment, EachRunPrependsAgainAndChildrenInheritIt) {
-    const std::string once = kRuntime + ";" + kToolsDir + ";" + kOldPath;
-    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 0u);
-    EXPECT_EQ(path(), once);
-    EXPECT_EQ(inContext([&] { return liteInitializeEnvironment(session.handle()); }), 0u);
-    EXPECT_EQ(path(), kRuntime + ";" + kToolsDir + ";" + once);
-    // The variable keeps the name it had: Windows matches names without regard to case.
-    EXPECT_EQ(machine.environment.count("Path"), 1u);
+struct FileCase {
+    const char* name;
+    const char* rspFile;
+    const char* uiLevel;
+    bool costed;
+    UINT result;
+    const char* installDir;  // the target path afterwards
+    std::vector<std::string> log;
+    size_t boxes;
+};
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+class FileKeyword : public SilentInstall, public ::testing::WithParamInterface<FileCase> {};
+
+TEST_P(FileKeyword, BecomesTheTargetOfINSTALLDIR) {
+    const FileCase& c = GetParam();
+    machine.writeFile(kRsp, c.rspFile);
+    session.setProperty("UILevel", c.uiLevel);
+    session.setCostingDone(c.costed);
+    EXPECT_EQ(run(SetSilentInstallPropertiesCA), c.result);
+    EXPECT_EQ(installDir(), c.installDir);
+    // The directory's property follows its target path.
+    EXPECT_EQ(session.property("INSTALLDIR"), c.installDir);
+    std::vector<std::string> expected;
+    for (const auto& line : c.log) expected.push_back(logged(line));
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+    // The environment was prepared first, whatever came after.
+    EXPECT_EQ(path(), kPreparedPath);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Silent, FileKeyword,
+    ::testing::Values(
+        FileCase{"no_file_keyword", "PROD=WOLT_TOOLS\n", "2", true, 0, kPackageDir, {}, 0},
+        FileCase{"backslash_appended", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n", "2", true, 0, "D:\\Tools\\", {}, 0},
+        FileCase{"no_second_backslash", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\\\n", "2", true, 0, "D:\\Tools\\", {}, 0},
+        FileCase{"installer_tidies_the_path", "PROD=WOLT_TOOLS\nFILE=D:\\\\ Tools \\\\sub\n", "2", true, 0,
+                 "D:\\Tools\\sub\\", {}, 0},
+        FileCase{"not_a_full_path", "PROD=WOLT_TOOLS\nFILE=Tools\\sub\n", "2", true, 1603, kPackageDir,
+                 {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\sub\\")}, 0},
+        FileCase{"before_costing", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n", "2", false, 1603, kPackageDir,
+                 {refused(ERROR_DIRECTORY), badValue("D:\\Tools\\")}, 0},
+        // With the full interface only the second report is shown.
+        FileCase{"refused_with_full_ui", "PROD=WOLT_TOOLS\nFILE=Tools\n", "5", true, 1603, kPackageDir,
+                 {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}, 1}),
+    [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
+
+TEST_F(SilentInstall, AnEnvironmentFailureEndsTheActionFirst) {
+    machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_ABSENT, "");
+    machine.writeFile(kRsp, "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n");
+    EXPECT_EQ(run(SetSilentInstallPropertiesCA), 1603u);
+    EXPECT_EQ(log(), std::vector<std::string>{logged(kComponentUnreadable)});
+    EXPECT_EQ(path(), kOldPath);
+    EXPECT_EQ(installDir(), kPackageDir);
 }
 
 }  // namespace

@@ -1,15 +1,24 @@
-// Registering and unregistering the tools folder with macConfigChange.exe below INSTALLDIR.
+// The programs that register the product with the machine and its IDEs: macConfigChange.exe
+// below INSTALLDIR (un)registering the tools folder, the registry editor's import before the
+// COM code base is written, and the IDEs' runs at installation and at a full removal.
 #include "actions/exports.h"
 #include "fixture.h"
 
 #include <gmock/gmock.h>
 
+#include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 using namespace fa9test;
+using winsim::Hive;
 
 namespace {
+
+using M = winsim::Machine;
+using S = winsim::Session;
 
 const char* kState = "C:\\ProgramData\\FA9StandIns\\";
 const char* kProgram = "C:\\Program Files\\FA9 Tools\\bin\\macConfigChange.exe";
@@ -46,7 +55,7 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
 // that says why; the program runs only where its path can be built.
 struct ConfigFailure {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(M&, S&);
     bool unregister;
     UINT rc;
     std::string firstLine;  // the log's first line, up to where it varies
@@ -66,8 +75,6 @@ TEST_P(ConfigFailures, StopTheInstallationWithTheirReport) {
 }
 
 const std::string kTooLong = "C:\\" + std::string(250, 'p');
-using M = winsim::Machine;
-using S = winsim::Session;
 
 INSTANTIATE_TEST_SUITE_P(
     Config, ConfigFailures,
@@ -75,31 +82,18 @@ INSTANTIATE_TEST_SUITE_P(
         ConfigFailure{"non_zero_exit_when_unregistering",
                       [](M& m, S&) { m.writeFile(std::string(kState) + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
                       true, 1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", true},
-        ConfigFailure{"folder_in_the_programs_place",
-                      [](M& m, S& s) {
-                          s.setProperty("INSTALLDIR", "C:\\Elsewhere");
-                          m.makeDirs("C:\\Elsewhere\\bin\\macConfigChange.exe");
-                      },
-                      false, 1603u,
-                      "Error: The program C:\\Elsewhere\\bin\\macConfigChange.exe was not found. Repair the "
-                      "installation of the product, then try again.",
-                      false},
+        ConfigFailure{"folder_in_the_programs_place", [](M& m, S&) { DeleteFileA(kProgram); m.makeDirs(kProgram); },
+                      false, 1603u, "Error: The program " + std::string(kProgram) + " was not found.", false},
         // A Windows image the host cannot start: the run fails, not the file check.
         ConfigFailure{"program_that_cannot_run",
                       [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); }, false, 1603u,
                       "Error: The command " + std::string(kProgram) +
-                          " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion. Check "
-                          "that the program exists and can be started, then try again.",
+                          " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion.",
                       false},
         ConfigFailure{"unreadable_install_dir", [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, false, 1615u,
                       "Error: The installer property INSTALLDIR could not be read.", false},
         ConfigFailure{"install_dir_too_long", [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, false, 1603u,
                       "Error: The folder " + kTooLong + " given by INSTALLDIR is empty, not a full path, or too long",
-                      false},
-        ConfigFailure{"empty_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", ""); }, false, 1603u,
-                      "Error: The folder  given by INSTALLDIR is empty, not a full path, or too long", false},
-        ConfigFailure{"relative_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", "FA9 Tools\\"); }, false,
-                      1603u, "Error: The folder FA9 Tools\\ given by INSTALLDIR is empty, not a full path, or too long",
                       false},
         ConfigFailure{"quote_in_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); },
                       false, 1603u, "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", false},
@@ -114,5 +108,172 @@ INSTANTIATE_TEST_SUITE_P(
                           " was still running after 1 seconds and was ended together with every process it started.",
                       true}),
     [](const ::testing::TestParamInfo<ConfigFailure>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------- the COM code base
+
+const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
+const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
+const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
+
+class ComRegistration : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", "C:\\Windows\\regedit.exe");
+        machine.writeFile(kScript, "REGEDIT4\n");
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
+        session.setProperty("UILevel", "5");
+    }
+};
+
+TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
+    machine.registry().setString(Hive::ClassesRoot, kClassKey, "CodeBase", "file:///old");
+    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"),
+              "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll");
+    ASSERT_EQ(machine.launches().size(), 1u);
+    EXPECT_EQ(machine.launches()[0].commandLine, "\"regedit.exe\" -s \"" + kScript + "\"");
+    EXPECT_EQ(machine.launches()[0].program, "C:\\Windows\\regedit.exe");
+    EXPECT_THAT(log(), ::testing::IsEmpty());
+}
+
+// Every failure stops the action with its code, says why in its last log line (a box
+// only where the user can act on it), and leaves no CodeBase behind.
+struct ComFailure {
+    const char* name;
+    void (*arrange)(M&, S&);
+    UINT rc;
+    std::string line;  // the last log line, up to where it varies
+    size_t boxes;
+};
+void PrintTo(const ComFailure& c, std::ostream* os) { *os << c.name; }
+
+class ComFailures : public ComRegistration, public ::testing::WithParamInterface<ComFailure> {};
+
+TEST_P(ComFailures, StopTheActionAndWriteNoCodeBase) {
+    const ComFailure& c = GetParam();
+    c.arrange(machine, session);
+    EXPECT_EQ(run(RegCOMForCSFunctionsCA), c.rc);
+    ASSERT_FALSE(log().empty());
+    EXPECT_THAT(log().back(), ::testing::StartsWith("1: " + c.line));
+    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+    EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Com, ComFailures,
+    ::testing::Values(
+        ComFailure{"failed_import_is_traced", [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+                   "Error: regedit: imported " + kScript + "\n", 0},
+        ComFailure{"no_registry_editor", [](M& m, S&) { m.writeFile("C:\\Windows\\regedit.exe", std::string("MZ", 2)); },
+                   1603u, "Error: The command regedit.exe -s \"" + kScript + "\" could not be run to completion.", 1},
+        ComFailure{"value_cannot_be_written", [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
+                   1603u, "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
+                   "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.", 0},
+        ComFailure{"unreadable_runtime_directory", [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
+                   1615u, "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0},
+        // An import that takes the runtime folder away leaves no short form to point at.
+        ComFailure{"no_short_form_after_the_import", [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
+                   "Failed to generate shortname", 0}),
+    [](const ::testing::TestParamInfo<ComFailure>& i) { return std::string(i.param.name); });
+
+// ---------------------------------------------------------------- the IDEs
+
+const char* kVs80 = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
+const char* kVs90 = "C:\\Program Files\\Microsoft Visual Studio 9.0\\Common7\\IDE\\";
+
+class IdeTemplates : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        for (const char* dir : {kVs80, kVs90})
+            machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", std::string(dir) + "devenv.exe");
+        session.setProperty("VS80_INSTALLDIR", kVs80);
+        session.setProperty("VS90_INSTALLDIR", kVs90);
+    }
+    std::vector<std::string> runs() {
+        const std::string path = std::string(kState) + "devenv.log";
+        std::vector<std::string> out;
+        std::istringstream text(machine.fileExists(path) ? machine.readFile(path) : "");
+        for (std::string line; std::getline(text, line);) out.push_back(line);
+        return out;
+    }
+};
+
+const std::string setup80 = std::string(kVs80) + "\\devenv.exe /setup";
+const std::string setup90 = std::string(kVs90) + "\\devenv.exe /setup";
+const std::string refresh90 = std::string(kVs90) + "\\devenv.exe /Command Tools.InstallCommunityControls";
+
+// Which runs the removal state and the IDE folders lead to. A folder not set or faulty
+// skips what needs it; only a quote, which would split the command line, stops the action.
+struct RunCase {
+    const char* name;
+    const char* remove;  // REMOVE, "" when not set
+    void (*arrange)(S&);
+    UINT rc;
+    std::vector<std::string> runs;
+    std::vector<std::string> log;  // without the "1: " framing
+};
+void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+
+class IdeRuns : public IdeTemplates, public ::testing::WithParamInterface<RunCase> {};
+
+TEST_P(IdeRuns, FollowTheRemovalStateAndTheFolders) {
+    const RunCase& c = GetParam();
+    if (*c.remove) session.setProperty("REMOVE", c.remove);
+    c.arrange(session);
+    EXPECT_EQ(run(SetupWOLTTemplateCA), c.rc);
+    EXPECT_EQ(runs(), c.runs);
+    std::vector<std::string> expected;
+    for (const std::string& line : c.log) expected.push_back(logged(line));
+    EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.launches().size(), c.runs.size()) << "no attempt at a program without its folder";
+    EXPECT_TRUE(machine.messageBoxes.empty());
+}
+
+const std::string kExecFolder = "C:\\VS\\a.exec\\";
+const char* kReadFailed = "iMsiGetProperty failed with return code '1615'.";
+std::string notSet(const std::string& property) {
+    return "Information: The folder property " + property + " is not set, so the program run that needs it is skipped.";
+}
+std::string unreadable(const std::string& property) {
+    return "Error: The installer property " + property + " could not be read.";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ide, IdeRuns,
+    ::testing::Values(
+        RunCase{"installation", "", [](S&) {}, 0u, {setup80, setup90}, {}},
+        RunCase{"neither_ide_installed", "",
+                [](S& s) { s.setProperty("VS80_INSTALLDIR", ""); s.setProperty("VS90_INSTALLDIR", "___NotSet___"); },
+                0u, {}, {notSet("VS80_INSTALLDIR"), notSet("VS90_INSTALLDIR")}},
+        RunCase{"an_ide_folder_named_like_a_program_runs_its_ide", "",
+                [](S& s) {
+                    s.machine().copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", kExecFolder + "devenv.exe");
+                    s.setProperty("VS80_INSTALLDIR", kExecFolder);
+                },
+                0u, {kExecFolder + "\\devenv.exe /setup", setup90}, {}},
+        RunCase{"feature_removal", "Templates,Controls", [](S&) {}, 0u, {setup80, setup90}, {}},
+        RunCase{"full_removal_refreshes_the_controls", "ALL", [](S&) {}, 0u, {setup80, setup90, refresh90}, {}},
+        RunCase{"full_removal_in_lower_case", "all", [](S&) {}, 0u, {setup80, setup90, refresh90}, {}},
+        RunCase{"ide_exit_codes_are_not_looked_at", "",
+                [](S& s) { s.machine().writeFile(std::string(kState) + "exitcodes.txt", "devenv /setup 1\n"); },
+                0u, {setup80, setup90}, {}},
+        RunCase{"relative_folder_skips_its_runs", "ALL",
+                [](S& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); }, 0u, {setup90, refresh90},
+                {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too long, "
+                 "so no program is run from it. Correct the value and run the installation again."}},
+        RunCase{"a_quote_stops_before_any_run", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); },
+                1603u, {},
+                {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put on a "
+                 "command line. Correct the value and run the installation again."}},
+        RunCase{"unreadable_2005_folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
+                {setup90, refresh90}, {kReadFailed, unreadable("VS80_INSTALLDIR")}},
+        RunCase{"unreadable_2008_folder_means_no_refresh", "ALL",
+                [](S& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); }, 0u, {setup80},
+                {kReadFailed, unreadable("VS90_INSTALLDIR")}},
+        RunCase{"unreadable_removal_state_means_no_refresh", "ALL", [](S& s) { s.failGetProperty("REMOVE", 1615); },
+                0u, {setup80, setup90}, {kReadFailed, unreadable("REMOVE")}}),
+    [](const ::testing::TestParamInfo<RunCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

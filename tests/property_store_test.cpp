@@ -2,8 +2,6 @@
 // actions, removed afterwards.
 #include "actions/exports.h"
 #include "fixture.h"
-#include "frame/ure.h"
-#include "frame/sha256.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
 #include "session/property_store.h"
@@ -20,6 +18,8 @@ namespace {
 
 const std::string kSid = "S-1-5-21-1004336348-1177238915-682003330-512";
 const std::string kStore = kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+// SHA-256 of "the genuine program", by sha256sum.
+const char* kGenuineDigest = "5a1455a0eb2464a4f2ed342d7ef082bb0866ccb4c84d57e3e3e312b13d88d365";
 
 class PropertyStore : public SessionTest {
 protected:
@@ -87,10 +87,13 @@ TEST_F(PropertyStore, InTheScriptTheStoredSelectStatesDecideAgain) {
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     // The action reads the file RSP_FILE_PATH names itself: no earlier action's engine
     // is left to hold it.
-    machine.writeFile("C:\\rsp\\a.rsp", "PROD = WOLT_TOOLS\nFILE = C:\\Tools\\WOLT\nFA9_COPY_NAME = BLANK\n");
+    machine.writeFile("C:\\rsp\\a.rsp", "PROD = WOLT_TOOLS\nFILE = C:\\Tools\\WOLT\nFA9_COPY_NAME = BLANK\n"
+                                      "FA9_ADMINGROUP_NAME = FA9ADMNS\n");
     session.setProperty("RSP_FILE_PATH", "C:\\rsp\\a.rsp");
+    session.setProperty("PROP_RSP_FA9_ADMINGROUP_NAME", "Administrators");
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("PROP_RSP_FILE"), "C:\\Tools\\WOLT");
+    EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS") << "the file wins over the fixed list's value";
     EXPECT_EQ(stored("PROP_RSP_PROD"), "") << "only the fixed list's (empty) value";
     EXPECT_EQ(stored("PROP_RSP_FA9_COPY_NAME"), std::nullopt);
     // A path that names no file saves no settings and fails nothing.
@@ -113,30 +116,15 @@ TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
     EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
 }
 
-TEST_F(PropertyStore, TheResponseFileOverridesTheFixedListsValue) {
-    session.setProperty("PROP_RSP_FA9_ADMINGROUP_NAME", "Administrators");
-    machine.writeFile("C:\\rsp\\b.rsp", "PROD = WOLT_TOOLS\nFA9_ADMINGROUP_NAME = FA9ADMNS\n");
-    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\b.rsp");
-    EXPECT_EQ(run(PreProcessInstallCA), 0u);
-    EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS");
-}
-
-TEST_F(PropertyStore, WithoutTheUsersKeyTheCurrentUserKeepsTheStore) {
+// (The store under the user's SID and its removal: run_folder_test.cpp.)
+TEST_F(PropertyStore, WithoutTheUsersKeyTheCurrentUserKeepsTheStoreUntilPostProcess) {
+    const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
     machine.registry().deleteKey(Hive::Users, kSid);
     ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95", "INSTALLDIR"),
-              "C:\\Tools\\WOLT\\");
+    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, store, "INSTALLDIR"), "C:\\Tools\\WOLT\\");
     EXPECT_EQ(run(PostProcessInstallCA), 0u);
-    EXPECT_FALSE(machine.registry().keyExists(Hive::CurrentUser, "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95"));
-}
-
-TEST_F(PropertyStore, PostProcessRemovesTheStoreAndIsQuietWithoutOne) {
-    ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    ASSERT_TRUE(machine.registry().keyExists(Hive::Users, kStore));
-    EXPECT_EQ(run(PostProcessInstallCA), 0u);
-    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore));
-    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK")) << "the library made it";
-    EXPECT_EQ(run(PostProcessInstallCA), 0u);
+    EXPECT_FALSE(machine.registry().keyExists(Hive::CurrentUser, store));
+    EXPECT_EQ(run(PostProcessInstallCA), 0u) << "quiet without a store";
     EXPECT_THAT(log(), ::testing::IsEmpty());
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
     EXPECT_EQ(machine.registry().openHandleCount(), 0u);
@@ -176,9 +164,9 @@ protected:
             {"ImmediateRow", 1, "FA9WOLT_DLL", "RegisterWOLTKeysCA"},
             {"NotAnExportOfOurs", 3073, "FA9WOLT_DLL", "SomethingElse"},
         };
-        for (const auto& row : rows)
-            session.database().insertRow("CustomAction", {Cell::str(std::get<0>(row)), Cell::integer(std::get<1>(row)),
-                                                          Cell::str(std::get<2>(row)), Cell::str(std::get<3>(row))});
+        for (const auto& [action, type, source, target] : rows)
+            session.database().insertRow("CustomAction",
+                                         {Cell::str(action), Cell::integer(type), Cell::str(source), Cell::str(target)});
         session.database().addBinary("commontoolreg.exe", "the genuine program");
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
         session.setProperty("ProductLanguage", "1033");
@@ -190,13 +178,6 @@ protected:
         if (iFindActionEntry(data.data(), data.size(), name, value) != ActionEntry::Found) return std::nullopt;
         return value;
     }
-    std::string digestOf(const std::string& bytes) {
-        Sha256 digest;
-        digest.update(bytes.data(), bytes.size());
-        char hex[Sha256::kHexSize];
-        digest.finishHex(hex);
-        return hex;
-    }
 };
 
 TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
@@ -206,12 +187,12 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductName"), "Add-ins for Visual Studio");
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductLanguage"), "1033") << "what the frame reads";
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "FA9_PROGRAM_TIMEOUT"), "") << "unset, and so handed empty";
-    EXPECT_EQ(entry("RegisterWOLTKeysCA", "SHA256.commontoolreg.exe"), digestOf("the genuine program"));
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "SHA256.commontoolreg.exe"), kGenuineDigest);
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "PROP_RSP_DAS_PASSWORD"), std::nullopt);
     // A rollback row gets what its export reads, the digests of the program run too.
     EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "INSTALLDIR"), std::nullopt);
     EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "CURRENT_PROCESS_DIRECTORY"), kRuntimeDir);
-    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "SHA256.commontoolreg.exe"), digestOf("the genuine program"));
+    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "SHA256.commontoolreg.exe"), kGenuineDigest);
     EXPECT_EQ(entry("CopyVC80AssembliesCA", "INSTALLDIR"), "C:\\Tools\\WOLT\\");
     EXPECT_EQ(entry("CopyVC80AssembliesCA", "SHA256.commontoolreg.exe"), std::nullopt);
     EXPECT_EQ(entry("CommitTemplates", "REMOVE"), "");

@@ -1,113 +1,65 @@
-// AddSummaryCA end to end: the response file written afresh, the summary rendered as
-// RTF by the rich-edit control, and one temporary `setting` control in the Summary
-// dialog; and the RTF conversion it stands on.
+// What the actions put into the dialogs. AddSummaryCA end to end: the response file
+// written afresh, the summary rendered as RTF by the rich-edit control, and one temporary
+// `setting` control in the Summary dialog. The welcome dialog's title and the template
+// component: what each publishes, and that neither ever stops the installation. The
+// administrator and Visual Studio prerequisites, whose box carries that title.
 #include "fixture.h"
 
 #include "actions/exports.h"
 #include "frame/custom_action_context.h"
 #include "response/rtf_conversion.h"
-#include "session/control_table.h"
 
 #include <gmock/gmock.h>
 
-#include <cctype>
-#include <cstring>
-#include <string>
 #include <memory>
+#include <ostream>
+#include <string>
 
-using fa9test::logged;
-using fa9test::SessionTest;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using namespace fa9test;
 using winsim::Cell;
 
 namespace {
 
 const char* const kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp";
 const char* const kSystemRichEdit = "C:\\Windows\\System32\\riched20.dll";
+using M = winsim::Machine;
+using S = winsim::Session;
 
-// The smallest PE32 DLL the loader accepts: headers only, no sections, no exports.
-std::string minimalDll() {
-    std::string b(0x40 + 24 + 96, '\0');
-    auto put16 = [&b](size_t at, unsigned v) {
-        b[at] = char(v & 0xFF);
-        b[at + 1] = char(v >> 8);
-    };
-    b[0] = 'M';
-    b[1] = 'Z';
-    put16(0x3C, 0x40);
-    std::memcpy(&b[0x40], "PE\0\0", 4);
-    put16(0x44, 0x14C);        // i386
-    put16(0x40 + 20, 96);      // optional header without data directories
-    put16(0x40 + 22, 0x2102);  // executable, 32-bit, DLL
-    put16(0x40 + 24, 0x10B);   // PE32
-    return b;
-}
-
-// The text an RTF document shows: paragraphs end in CR LF, \'hh is a byte of the code
-// page, the font table and other destinations are skipped.
+// The text an RTF document shows: \par ends a line, \{ \} \\ stand for themselves, other
+// control words and the font table show nothing. "(not RTF)" for anything but one
+// balanced {\rtf1 group.
 std::string rtfToText(const std::string& rtf) {
     std::string out;
-    int depth = 0;
-    int skipDepth = 0;  // inside a destination group when > 0
+    int depth = 0, fontTable = 0;  // the font table's depth while inside it
     for (size_t i = 0; i < rtf.size(); ++i) {
-        char c = rtf[i];
+        const char c = rtf[i], next = i + 1 < rtf.size() ? rtf[i + 1] : '\0';
         if (c == '{') {
-            ++depth;
-            if (!skipDepth && rtf.compare(i + 1, 8, "\\fonttbl") == 0) skipDepth = depth;
+            if (++depth && rtf.compare(i + 1, 8, "\\fonttbl") == 0) fontTable = depth;
         } else if (c == '}') {
-            if (skipDepth == depth) skipDepth = 0;
-            --depth;
-        } else if (c == '\\' && i + 1 < rtf.size()) {
-            char n = rtf[++i];
-            if (n == '\\' || n == '{' || n == '}') {
-                if (!skipDepth) out += n;
-            } else if (n == '\'') {
-                if (!skipDepth) out += char(std::stoi(rtf.substr(i + 1, 2), nullptr, 16));
-                i += 2;
-            } else {
-                size_t start = i;
-                while (i < rtf.size() && std::isalpha(static_cast<unsigned char>(rtf[i]))) ++i;
-                std::string word = rtf.substr(start, i - start);
-                while (i < rtf.size() && (std::isdigit(static_cast<unsigned char>(rtf[i])) || rtf[i] == '-')) ++i;
-                if (i >= rtf.size() || rtf[i] != ' ') --i;  // a blank after a control word belongs to it
-                if (skipDepth) continue;
-                if (word == "par") out += "\r\n";
-                if (word == "tab") out += "\t";
-            }
-        } else if (c != '\r' && c != '\n' && !skipDepth) {
+            if (depth-- == fontTable) fontTable = 0;
+            if (depth <= 0 && rtf.find_first_not_of("\r\n", i + 1) != std::string::npos) return "(not RTF)";
+        } else if (c == '\\' && (next == '\\' || next == '{' || next == '}')) {
+            if (!fontTable) out += next;
+            ++i;
+        } else if (c == '\\') {  // a control word, its number and the blank ending it
+            const size_t end = std::min(rtf.size(), rtf.find_first_not_of("abcdefghijklmnopqrstuvwxyz0123456789-", i + 1));
+            if (!fontTable && rtf.compare(i + 1, end - i - 1, "par") == 0) out += "\r\n";
+            i = end < rtf.size() && rtf[end] == ' ' ? end : end - 1;
+        } else if (c != '\r' && c != '\n' && !fontTable) {
             out += c;
         }
     }
-    return out;
+    return depth == 0 && rtf.rfind("{\\rtf1", 0) == 0 ? out : "(not RTF)";
 }
-
-// Braces balance, never close more than they opened, and the document is one group.
-bool bracesBalance(const std::string& rtf) {
-    int depth = 0;
-    for (size_t i = 0; i < rtf.size(); ++i) {
-        if (rtf[i] == '\\') {
-            ++i;
-            continue;
-        }
-        if (rtf[i] == '{') ++depth;
-        if (rtf[i] == '}' && --depth < 0) return false;
-        if (depth == 0 && i + 1 < rtf.size() && rtf.find_first_not_of("\r\n", i + 1) != std::string::npos)
-            return false;
-    }
-    return depth == 0;
-}
-
-struct Control {
-    std::string dialog, name, type;
-    int x = 0, y = 0, width = 0, height = 0, attributes = 0;
-    bool propertyNull = false;
-    std::string text;
-};
 
 class SummaryActionTest : public SessionTest {
 protected:
     SummaryActionTest() {
         installRuntime(fa9test::stringLibrary("en_US"));
-        machine.writeFile(kSystemRichEdit, minimalDll());
+        // Any DLL the loader accepts stands in for the system's rich-edit library.
+        machine.copyFileIn(fa9test::stringLibrary("en_US"), kSystemRichEdit);
         session.setProperty("UILevel", "5");
         session.setProperty("TempFolder", std::string(kTemp) + "\\");
         session.setProperty("PROP_RSP_PROD", "WOLT_TOOLS");
@@ -126,23 +78,12 @@ protected:
                                  Cell::null(), Cell::str("< &Back"), Cell::str("Next"), Cell::null()});
     }
 
-    std::vector<Control> settingControls() {
-        std::vector<Control> found;
-        for (const auto& row : session.database().rows("Control")) {
-            if (row[1].text != "setting") continue;
-            Control c;
-            c.dialog = row[0].text;
-            c.name = row[1].text;
-            c.type = row[2].text;
-            c.x = row[3].number;
-            c.y = row[4].number;
-            c.width = row[5].number;
-            c.height = row[6].number;
-            c.attributes = row[7].number;
-            c.propertyNull = row[8].kind == Cell::Kind::Null;
-            c.text = row[9].text;
-            found.push_back(c);
-        }
+    // The Control rows named `setting`: [0] dialog, [2] type, [3..7] X, Y, width, height,
+    // attributes, [8] property, [9] text.
+    std::vector<std::vector<Cell>> settingControls() {
+        std::vector<std::vector<Cell>> found;
+        for (const auto& row : session.database().rows("Control"))
+            if (row[1].text == "setting") found.push_back(row);
         return found;
     }
 
@@ -153,24 +94,20 @@ protected:
 
 TEST_F(SummaryActionTest, InsertsTheSummaryAsRtfIntoTheSummaryDialog) {
     ASSERT_EQ(0u, run(AddSummaryCA));
-    std::vector<Control> controls = settingControls();
+    const auto controls = settingControls();
     ASSERT_EQ(1u, controls.size());
-    const Control& c = controls[0];
-    EXPECT_EQ("Summary", c.dialog);
-    EXPECT_EQ("ScrollableText", c.type);
-    EXPECT_EQ(47, c.x);
-    EXPECT_EQ(120, c.y);
-    EXPECT_EQ(394, c.width);
-    EXPECT_EQ(181, c.height);
-    EXPECT_EQ(7, c.attributes);
-    EXPECT_TRUE(c.propertyNull);
-    EXPECT_EQ(0u, c.text.rfind("{\\rtf1", 0));
-    EXPECT_TRUE(bracesBalance(c.text));
+    const std::vector<Cell>& c = controls[0];
+    EXPECT_EQ("Summary", c[0].text);
+    EXPECT_EQ("ScrollableText", c[2].text);
+    // The dialog's text area; visible, enabled and sunken.
+    EXPECT_EQ((std::vector<int>{47, 120, 394, 181, 7}),
+              (std::vector<int>{c[3].number, c[4].number, c[5].number, c[6].number, c[7].number}));
+    EXPECT_EQ(Cell::Kind::Null, c[8].kind);
     const std::string blank(40, ' ');
     EXPECT_EQ(blank + "\r\n" + summaryLine("Product", "FA9 Tools") + "\r\n" + "Features to be installed" +
                   std::string(16, ' ') + "\r\n" + summaryLine("    Add-ins {and} tools", "") + "\r\n" + blank +
                   "\r\n" + summaryLine("Installation directory", "C:\\FA9") + "\r\n\r\n",
-              rtfToText(c.text));
+              rtfToText(c[9].text));
     // The response file it was built from, written for this run.
     EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
     EXPECT_TRUE(machine.openWindowClasses().empty()) << "the rich-edit window is gone";
@@ -181,9 +118,9 @@ TEST_F(SummaryActionTest, RunningTwiceLeavesOneControlAndOneGeneratedFile) {
     ASSERT_EQ(0u, run(AddSummaryCA));
     session.setProperty("ProductName", "FA9 Tools 2");
     ASSERT_EQ(0u, run(AddSummaryCA));
-    std::vector<Control> controls = settingControls();
+    const auto controls = settingControls();
     ASSERT_EQ(1u, controls.size());
-    EXPECT_THAT(rtfToText(controls[0].text), testing::HasSubstr(summaryLine("Product", "FA9 Tools 2")));
+    EXPECT_THAT(rtfToText(controls[0][9].text), testing::HasSubstr(summaryLine("Product", "FA9 Tools 2")));
     EXPECT_EQ(2u, session.database().rows("Control").size());
     // The first run's file was deleted, so the second took the same name again.
     EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
@@ -210,10 +147,10 @@ class SummaryLanguageTest : public SummaryActionTest, public testing::WithParamI
 TEST_P(SummaryLanguageTest, ArabicTurnsTheControlAndTheTextRightToLeft) {
     session.setProperty("ProductLanguage", GetParam().productLanguage);
     ASSERT_EQ(0u, run(AddSummaryCA));
-    std::vector<Control> controls = settingControls();
+    const auto controls = settingControls();
     ASSERT_EQ(1u, controls.size());
-    EXPECT_EQ(GetParam().attributes, controls[0].attributes);
-    EXPECT_EQ(GetParam().rightToLeftRtf, controls[0].text.find("\\rtlpar") != std::string::npos);
+    EXPECT_EQ(GetParam().attributes, controls[0][7].number);
+    EXPECT_EQ(GetParam().rightToLeftRtf, controls[0][9].text.find("\\rtlpar") != std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
@@ -221,11 +158,11 @@ INSTANTIATE_TEST_SUITE_P(Languages, SummaryLanguageTest,
                                          LanguageCase{"1033", 7, false},    // English
                                          LanguageCase{"1037", 7, false}));  // Hebrew: not among them
 
-// Each fault: the action's result, the log line that names it, and how many `setting`
-// controls (with or without text) are left in the dialog.
+// Each fault: the action's result, the log line that names it (up to where it varies), and
+// how many `setting` controls (with or without text) are left in the dialog.
 struct SummaryFault {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(M&, S&);
     UINT rc;
     std::string line;
     size_t controls;
@@ -240,11 +177,11 @@ TEST_P(SummaryFaults, AreLoggedAndDecideTheResult) {
     const SummaryFault& c = GetParam();
     c.arrange(machine, session);
     EXPECT_EQ(c.rc, run(AddSummaryCA));
-    EXPECT_THAT(log(), testing::Contains(logged(c.line)));
-    const std::vector<Control> controls = settingControls();
+    EXPECT_THAT(log(), testing::Contains(testing::StartsWith("1: " + c.line)));
+    const auto controls = settingControls();
     ASSERT_EQ(c.controls, controls.size());
     if (!controls.empty()) {
-        EXPECT_EQ(c.withText, !controls[0].text.empty());
+        EXPECT_EQ(c.withText, !controls[0][9].text.empty());
     }
     EXPECT_EQ(c.boxes, machine.messageBoxes.size());
 }
@@ -253,32 +190,24 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SummaryFaults,
     testing::Values(
         SummaryFault{"without_rich_edit_the_control_has_no_text",
-                     [](winsim::Machine& m, winsim::Session&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
-                     "Error: The library riched20.dll could not be loaded (system error code 193), so the "
-                     "installation summary cannot be shown.",
-                     1, false, 2},
+                     [](M& m, S&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
+                     "Error: The library riched20.dll could not be loaded (system error code 193)", 1, false, 2},
         // The deletion fails, and the row it should have removed makes the insertion fail on its key.
         SummaryFault{"a_failed_insertion_is_the_result",
-                     [](winsim::Machine&, winsim::Session& s) {
+                     [](M&, S& s) {
                          s.database().failExecute("Control", ERROR_FUNCTION_FAILED);
                          s.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
                      },
                      static_cast<UINT>(ERROR_FUNCTION_FAILED), "Error: An installer operation failed: iAddControl:1627.",
                      1, false, 1},
-        SummaryFault{"without_database_the_control_steps_succeed",
-                     [](winsim::Machine&, winsim::Session& s) { s.database().available = false; }, 0u,
-                     "Error: The installation database could not be accessed. Please contact your technical service "
-                     "representative.",
-                     0, false, 0},
+        SummaryFault{"without_database_the_control_steps_succeed", [](M&, S& s) { s.database().available = false; }, 0u,
+                     "Error: The installation database could not be accessed.", 0, false, 0},
         SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
-                     [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); },
-                     1603u,
-                     "Error: The response file could not be set up. Check the preceding lines of this log, correct "
-                     "the response file or the RSP_FILE_PATH property, and run the installation again.",
-                     0, false, 2},
+                     [](M&, S& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); }, 1603u,
+                     "Error: The response file could not be set up.", 0, false, 2},
         // The user's file stays named, so the summary is built from it.
         SummaryFault{"a_failed_reset_of_the_path_goes_on",
-                     [](winsim::Machine& m, winsim::Session& s) {
+                     [](M& m, S& s) {
                          m.writeFile("C:\\answers\\mine.rsp", "PROD=WOLT_TOOLS\n");
                          s.setProperty("RSP_FILE_PATH", "C:\\answers\\mine.rsp");
                          s.failSetProperty("RSP_FILE_PATH", 1605);
@@ -286,38 +215,191 @@ INSTANTIATE_TEST_SUITE_P(
                      0u, "Error: An installer operation failed: iMsiSetProperty:1605.", 1, true, 0}),
     [](const testing::TestParamInfo<SummaryFault>& i) { return std::string(i.param.name); });
 
-// ---- RTF conversion ----
+// The control hands a long document over in many pieces: the buffer grows and keeps
+// every piece, in order.
+TEST_F(SummaryActionTest, ALongTextComesBackWholeFromTheRtfConversion) {
+    const std::string text = std::string(30000, 'a') + "{" + std::string(30000, '\\');
+    CustomActionContext context(session.handle());
+    char* rtf = nullptr;
+    ASSERT_EQ(0u, liteConvertTextToRtf(text.c_str(), &rtf, false));
+    std::unique_ptr<char[]> owned(rtf);
+    EXPECT_EQ(text + "\r\n", rtfToText(rtf));
+}
 
-class RtfTest : public SessionTest {
+// ---------------------------------------------------------------- the welcome dialog's title
+
+class DialogTitleTest : public SessionTest {
 protected:
-    RtfTest() {
-        installRuntime(fa9test::stringLibrary("en_US"));
-        machine.writeFile(kSystemRichEdit, minimalDll());
+    DialogTitleTest() {
+        installRuntime(stringLibrary("en_US"));
+        session.setProperty("ProductName", "Add-ins for Visual Studio");
+        session.database().createTable("Dialog", {"Dialog", "HCentering", "VCentering", "Width", "Height",
+                                                  "Attributes", "Title", "Control_First", "Control_Default",
+                                                  "Control_Cancel"});
+        addDialog("Summary", "Summary of [ProductName]");
     }
-    std::string convert(const std::string& text, bool rightToLeft = false) {
-        CustomActionContext context(session.handle());
-        char* rtf = nullptr;
-        EXPECT_EQ(0u, liteConvertTextToRtf(text.c_str(), &rtf, rightToLeft));
-        std::unique_ptr<char[]> owned(rtf);
-        return rtf ? std::string(rtf) : std::string();
+    void addDialog(const std::string& name, const std::string& title) {
+        session.database().insertRow("Dialog", {Cell::str(name), Cell::integer(50), Cell::integer(50),
+                                                Cell::integer(370), Cell::integer(270), Cell::integer(3),
+                                                title.empty() ? Cell::null() : Cell::str(title)});
     }
 };
 
-class RtfRoundTripTest : public RtfTest, public testing::WithParamInterface<std::string> {};
-
-TEST_P(RtfRoundTripTest, RtfShowsTheTextLineByLine) {
-    const std::string rtf = convert(GetParam());
-    EXPECT_EQ(0u, rtf.rfind("{\\rtf1", 0));
-    EXPECT_TRUE(bracesBalance(rtf)) << rtf;
-    // The control ends the last paragraph too.
-    EXPECT_EQ(GetParam() + "\r\n", rtfToText(rtf));
+TEST_F(DialogTitleTest, PublishesTheExpandedWelcomeTitleCutAtItsBuffer) {
+    addDialog("InstallWelcome_noJava", "[ProductName] Setup [%SystemRoot] [Missing]!");
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Add-ins for Visual Studio Setup C:\\Windows !");
+    session.database().rows("Dialog").back()[6] = Cell::str(std::string(300, 'T'));
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
+    EXPECT_THAT(log(), IsEmpty());
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, RtfRoundTripTest,
-                         testing::Values(std::string("Product   FA9"), std::string("{braces} and \\ backslash }{"),
-                                         std::string("first\r\nsecond"), std::string("caf\xe9 \xe4\xf6\xfc"),
-                                         std::string("tab\there"), std::string(""),
-                                         // Many pieces: the output buffer grows while streaming.
-                                         std::string(30000, 'a') + "{" + std::string(30000, '\\')));
+// Without a title to publish the property keeps its value, and only the log says why.
+TEST_F(DialogTitleTest, WithoutATitleThePropertyStaysAndOnlyTheLogSays) {
+    session.setProperty("GENERIC_DLG_TITLE", "Before");
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // no welcome row
+    addDialog("InstallWelcome_noJava", "");
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // an empty title
+    EXPECT_THAT(log(), IsEmpty());
+    session.database().rows("Dialog").back()[6] = Cell::str("[ProductName]");
+    session.failSetProperty("GENERIC_DLG_TITLE", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the title cannot be set
+    session.database().failExecute("Dialog", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the query does not run
+    session.database().available = false;
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Before");
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiSetProperty failed with return code '1627'."),
+                                   logged("Error: The installation database could not be accessed. Please contact "
+                                          "your technical service representative.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
+}
+
+// ---------------------------------------------------------------- template component
+
+const char* kProduct = "{FA997000-0000-4C3A-0731-000000000001}";
+const char* kFirst = "{A47ECA31-D07F-4023-BEDB-EBDC0FD4FD03}";
+const char* kSecond = "{8C2BB15E-AF8B-4E9C-9D6B-C73E34BC4691}";
+const char* kIde = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
+
+struct TemplateCase {
+    const char* name;
+    INSTALLSTATE first;
+    const char* firstPath;
+    INSTALLSTATE second;
+    const char* secondPath;
+    const char* ide;
+    const char* expected;
+};
+void PrintTo(const TemplateCase& c, std::ostream* os) { *os << c.name; }
+
+class TemplateComponent : public SessionTest, public ::testing::WithParamInterface<TemplateCase> {};
+
+TEST_P(TemplateComponent, ChoosesByWhereTheComponentsStand) {
+    const TemplateCase& c = GetParam();
+    session.setProperty("ProductCode", kProduct);
+    session.setProperty("VS80_ENVDIR", c.ide);
+    if (c.first != INSTALLSTATE_UNKNOWN) machine.setComponent(kProduct, kFirst, c.first, c.firstPath);
+    if (c.second != INSTALLSTATE_UNKNOWN) machine.setComponent(kProduct, kSecond, c.second, c.secondPath);
+    EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
+    EXPECT_EQ(session.property("TEMPLATE_COMPONENT"), c.expected);
+    EXPECT_THAT(log(), IsEmpty());
+}
+
+const std::string kIdeUpper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COMMON7\\IDE\\";
+const std::string kIdeNoSlash = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE";
+const std::string kLong = "C:\\" + std::string(270, 'p');
+
+const INSTALLSTATE kLocal = INSTALLSTATE_LOCAL, kSource = INSTALLSTATE_SOURCE, kAbsent = INSTALLSTATE_ABSENT,
+                  kNone = INSTALLSTATE_UNKNOWN;  // the component was never installed
+
+INSTANTIATE_TEST_SUITE_P(
+    Template, TemplateComponent,
+    ::testing::Values(
+        TemplateCase{"first_at_ide", kLocal, kIde, kNone, "", kIde, "1"},
+        TemplateCase{"first_at_ide_other_case", kLocal, kIdeUpper.c_str(), kLocal, kIde, kIde, "1"},
+        TemplateCase{"first_elsewhere", kLocal, "D:\\Other\\", kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_trailing_backslash_differs", kLocal, kIdeNoSlash.c_str(), kNone, "", kIde, "2"},
+        TemplateCase{"first_from_source_second_at_ide", kSource, kIde, kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_absent_second_elsewhere", kAbsent, "", kLocal, "D:\\Other\\", kIde, "1"},
+        TemplateCase{"first_path_too_long_second_at_ide", kLocal, kLong.c_str(), kLocal, kIde, kIde, "2"},
+        TemplateCase{"first_installation", kNone, "", kNone, "", kIde, "1"},
+        TemplateCase{"empty_ide_first_local", kLocal, kIde, kNone, "", "", "2"},
+        TemplateCase{"empty_ide_neither", kAbsent, "", kAbsent, "", "", "1"}));
+
+TEST_F(DialogTitleTest, TemplateComponentReadFailuresAreReportedAndLeaveThePropertyAlone) {
+    session.failGetProperty("VS80_ENVDIR", 1615);
+    EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
+    session.failGetProperty("VS80_ENVDIR", 0);
+    session.failGetProperty("ProductCode", 1615);
+    EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
+    EXPECT_FALSE(session.hasProperty("TEMPLATE_COMPONENT"));
+    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '1615'."),
+                                   logged("Error: The installer property VS80_ENVDIR could not be read."),
+                                   logged("Error: The installer property ProductCode could not be read.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
+
+// ---------------------------------------------------------------- prerequisites
+
+struct PrereqCase {
+    const char* name;
+    const char* adminUser;  // null: not set
+    const char* privileged;
+    const char* vs2005;
+    const char* vs2008;
+    UINT result;
+    const char* allUsers;  // expected ALLUSERS, "" when untouched
+    const char* refusal;   // the error logged and shown in a box, without the "1: " framing; null: none
+};
+void PrintTo(const PrereqCase& c, std::ostream* os) { *os << c.name; }
+
+const char* kNoVisualStudio =
+    "Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio 2008, and "
+    "neither was found on this computer. Install one of them, then run the installation of Add-ins for Visual "
+    "Studio again.";
+
+// The dialog title's fixture: the product's name and strings are what the checks report with.
+class PrerequisiteTest : public DialogTitleTest {};
+class Prerequisites : public PrerequisiteTest, public ::testing::WithParamInterface<PrereqCase> {};
+
+TEST_P(Prerequisites, DecideFromRightsAndVisualStudio) {
+    const PrereqCase& c = GetParam();
+    session.setProperty("GENERIC_DLG_TITLE", "Add-ins for Visual Studio Setup");
+    if (c.adminUser) session.setProperty("AdminUser", c.adminUser);
+    if (c.privileged) session.setProperty("Privileged", c.privileged);
+    if (c.vs2005) session.setProperty("p_vsnet2005Installed", c.vs2005);
+    if (c.vs2008) session.setProperty("p_vsnet2008Installed", c.vs2008);
+    EXPECT_EQ(run(CheckWOLTPrereqCA), c.result);
+    EXPECT_EQ(session.property("ALLUSERS"), c.allUsers);
+    EXPECT_EQ(log(), c.refusal ? std::vector<std::string>{logged(c.refusal)} : std::vector<std::string>{});
+    ASSERT_EQ(machine.messageBoxes.size(), c.refusal ? 1u : 0u);
+    for (const auto& box : machine.messageBoxes) EXPECT_EQ(box.caption, "Add-ins for Visual Studio Setup");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Prereq, Prerequisites,
+    ::testing::Values(
+        PrereqCase{"admin_with_2005", "1", nullptr, "YES", nullptr, 0, "", nullptr},
+        PrereqCase{"admin_with_2008_only", "1", nullptr, "NO", "YES", 0, "", nullptr},
+        PrereqCase{"standard_user_privileged", nullptr, "1", "YES", nullptr, 0, "1", nullptr},
+        PrereqCase{"standard_user_privileged_no_vs", nullptr, "1", "NO", nullptr, 1603, "1", kNoVisualStudio},
+        PrereqCase{"standard_user_not_privileged", nullptr, nullptr, "YES", "YES", 1603, "",
+                   "Error: You must be a member of the Administrators group to install Add-ins for Visual Studio. "
+                   "Log on as an administrator, or start the installation with elevated privileges, and try again."},
+        PrereqCase{"2005_no_and_2008_unset", "1", nullptr, "NO", nullptr, 1603, "", kNoVisualStudio},
+        PrereqCase{"lower_case_yes_does_not_count", "1", nullptr, nullptr, "yes", 1603, "", kNoVisualStudio}));
+
+TEST_F(PrerequisiteTest, FailedDetectionReadsAreLoggedAndTheLaterOneDecides) {
+    session.setProperty("AdminUser", "1");
+    session.setProperty("p_vsnet2005Installed", "YES");
+    session.failGetProperty("p_vsnet2008Installed", 1615);
+    EXPECT_EQ(run(CheckWOLTPrereqCA), 1615u);
+    EXPECT_THAT(log(), ElementsAre(logged("Error: The installer property p_vsnet2008Installed could not be read.")));
+    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+}
 
 }  // namespace

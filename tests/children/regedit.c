@@ -1,24 +1,18 @@
-/* Stand-in for the registry editor's silent import: "regedit.exe -s <script>". It
- * records the script it was given in C:\ProgramData\FA9StandIns\regedit.log and exits
+/* Stand-in for the registry editor's silent import: "regedit.exe -s <script>". It exits
  * with the number the script's first line holds ("exit=<n>"), 0 otherwise; a missing
- * script exits 2.
+ * script exits 2. A first line "delete-folder" removes the script and its folder.
  */
 #include "../../package/stand-ins/standin.h"
 
 #include <unistd.h>
 
 int main(int argc, char **argv) {
-    char local[1024], line[256];
-    FILE *f, *log;
+    char local[1024], line[256] = "";
+    FILE *f;
     int code = 0;
     if (argc < 3 || !standin_same(argv[1], "-s")) {
         fprintf(stderr, "regedit: usage: -s <script>\n");
         return 1;
-    }
-    log = standin_record("regedit.log", "a");
-    if (log) {
-        fprintf(log, "%s\n", argv[2]);
-        fclose(log);
     }
     standin_local(argv[2], local, sizeof local);
     f = fopen(local, "r");
