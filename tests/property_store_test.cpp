@@ -44,8 +44,11 @@ TEST_F(PropertyStore, SavesTheTableTheFixedListAndTheSelectStates) {
     session.setComponentState("BASE_CLIENT.bin", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
     session.setComponentState("LDAP.bin", INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT);
     session.setComponentState("VS_DOT_NET.bin", INSTALLSTATE_LOCAL, INSTALLSTATE_LOCAL);
+    const std::string longValue(1500, 'c');  // more than one read's buffer
+    session.setProperty("SE_SELECT_CONDITION", longValue);
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
+    EXPECT_EQ(stored("SE_SELECT_CONDITION"), longValue);
     EXPECT_EQ(stored("ZZ_PACKAGE_ONLY"), "only in the Property table");
     EXPECT_EQ(stored("INSTALLDIR"), "C:\\Tools\\WOLT\\");
     EXPECT_EQ(stored("SILENT_MODE"), "1");
