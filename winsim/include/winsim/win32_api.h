@@ -12,6 +12,7 @@
 #define __cdecl
 
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
@@ -545,10 +546,13 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 }
 // ---- end of target paths, features, windows block ----
 
-// ---- kernel32: the temporary folder, removing an empty folder ----
+// ---- kernel32: the temporary folder, removing an empty folder, the system's folders ----
 extern "C" {
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 }
 // ---- end of temporary folder block ----
 
