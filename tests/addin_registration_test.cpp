@@ -5,6 +5,8 @@
 
 #include <gmock/gmock.h>
 
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <regex>
@@ -253,7 +255,9 @@ const std::vector<std::string> kProgramFiles = {
     "Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfc80u.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
     "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
 const char* kSystemTemp = "C:\\Windows\\Temp";
-const std::string kFirstCopy = std::string(kSystemTemp) + "\\FA9RUN00000";  // a run's copy of those files
+// A name taken before the script, and a copy a killed run left.
+const std::string kTakenCopy = std::string(kSystemTemp) + "\\FA9RUN00000";
+const std::string kOldCopy = std::string(kSystemTemp) + "\\FA9RUN0123456789abcdef";
 const std::string kRuntime = kRuntimeDir;
 
 // A per-machine installation: the package's rows extracted into the user's runtime
@@ -307,9 +311,9 @@ struct TamperCase {
     const char* name;
     std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
     const char* refused;    // the runtime file 7111 names, or null when the program runs
-    const char* ranFrom;    // the folder the program ran from
-    bool withoutDigests;    // a package authored without them
+    bool withoutDigests;    // a package authored without them: it runs in the runtime folder
     bool hashInScript = true;  // whether the platform's hash can be had in the script
+    const char* kept = nullptr;  // a folder the run must leave as it was
 };
 void PrintTo(const TamperCase& c, std::ostream* os) { *os << c.name; }
 
@@ -335,19 +339,27 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
-            EXPECT_EQ(launches.back().program, std::string(c.ranFrom) + "\\commontoolreg.exe");
+            const std::string program = launches.back().program;
+            if (c.withoutDigests)
+                EXPECT_EQ(program, kRuntime + "\\commontoolreg.exe");
+            else
+                EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
             EXPECT_THAT(log(), ::testing::IsEmpty());
             // The folders come from the action's data, never from the decoys in the store.
             if (action.first == RegisterWOLTKeysCA) {
-                EXPECT_EQ(launches.back().commandLine, "\"" + std::string(c.ranFrom) + "\\commontoolreg.exe\" "
+                EXPECT_EQ(launches.back().commandLine, "\"" + program + "\" "
                                                        "/commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
                 EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
             }
         }
         // The copy goes with the run, whatever became of it; a folder someone else made
         // keeps what it held.
-        EXPECT_EQ(machine.dirExists(kFirstCopy), machine.fileExists(kFirstCopy + "\\planted.txt"));
-        EXPECT_FALSE(machine.dirExists(std::string(kSystemTemp) + "\\FA9RUN00001"));
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kSystemTemp)))
+            if (e.path().filename().string().rfind("FA9RUN", 0) == 0) left.push_back(e.path().filename().string());
+        if (c.kept)
+            EXPECT_THAT(left, ::testing::Contains(std::string(c.kept).substr(std::strlen(kSystemTemp) + 1)));
+        EXPECT_EQ(left.size(), c.kept ? 1u + machine.fileExists(std::string(c.kept) + ".live") : 0u);
     }
 }
 
@@ -355,32 +367,31 @@ using M = winsim::Machine;
 INSTANTIATE_TEST_SUITE_P(
     Script, VerifiedCopy,
     ::testing::Values(
-        TamperCase{"genuine", [](M&) {}, nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+        TamperCase{"genuine", [](M&) {}, nullptr, false},
         TamperCase{"program_swapped",
                    [](M& m) { m.copyFileIn(FA9_STANDINS_DIR "/devenv", kRuntime + "\\commontoolreg.exe"); },
-                   "commontoolreg.exe", nullptr, false},
+                   "commontoolreg.exe", false},
         TamperCase{"assembly_missing",
                    [](M&) { DeleteFileA((kRuntime + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()); },
-                   "Microsoft.VC80.CRT\\msvcr80.dll", nullptr, false},
+                   "Microsoft.VC80.CRT\\msvcr80.dll", false},
         TamperCase{"assembly_altered", [](M& m) { m.writeFile(kRuntime + "\\Microsoft.VC80.MFC\\mfc80u.dll", "x"); },
-                   "Microsoft.VC80.MFC\\mfc80u.dll", nullptr, false},
-        TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kFirstCopy + "\\planted.txt", "the user's"); },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"package_without_digests", [](M&) {}, nullptr, kRuntimeDir, true},
+                   "Microsoft.VC80.MFC\\mfc80u.dll", false},
+        TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kTakenCopy + "\\planted.txt", "the user's"); },
+                   nullptr, false, true, kTakenCopy.c_str()},
+        TamperCase{"package_without_digests", [](M&) {}, nullptr, true},
         TamperCase{"killed_runs_copy_removed",
-                   [](M& m) { m.writeFile(kFirstCopy + ".live", ""); m.writeFile(kFirstCopy + "\\VC\\old.dll", "old"); },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+                   [](M& m) { m.writeFile(kOldCopy + ".live", ""); m.writeFile(kOldCopy + "\\VC\\old.dll", "old"); },
+                   nullptr, false},
         TamperCase{"users_marked_folder_kept",
                    [](M& m) {
-                       m.writeFile(kFirstCopy + "\\planted.txt", "the user's");
-                       m.writeFile(kFirstCopy + ".live", "");
-                       for (const std::string& p : {kFirstCopy, kFirstCopy + ".live"})
+                       m.writeFile(kOldCopy + "\\planted.txt", "the user's");
+                       m.writeFile(kOldCopy + ".live", "");
+                       for (const std::string& p : {kOldCopy, kOldCopy + ".live"})
                            m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
                    },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe", nullptr,
-                   false},
-        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", nullptr, false, false}),
+                   nullptr, false, true, kOldCopy.c_str()},
+        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe", false},
+        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", false, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -41,6 +41,7 @@ const char* const kDigestPrefix = "SHA256.";
 const DWORD kChunk = 65536;
 const DWORD kStreamPiece = 2 * 1024 * 1024;  // more than the largest row the package carries
 const DWORD kRowNameCapacity = 73;  // the Binary table's Name column holds 72 characters
+const size_t kNameBytes = 8;        // random bytes in a copy's name, two hex digits each
 
 bool filePath(char* out, const char* base, const ProgramFile& file) {
     return file.folder[0] ? fa9::formatText(out, MAX_PATH + 1, "%s\\%s\\%s", base, file.folder, file.name)
@@ -112,9 +113,22 @@ void reportMismatch(const char* action, const char* path) {
     ureReport(URE_SHOW_ERROR, action, 90, ERROR_INSTALL_FAILURE, 7111, &tokens, 0, true);
 }
 
+// "FA9RUN" and 16 hex digits from the platform's generator: a user who shares the
+// temporary folder cannot make every name a copy could take before the script runs.
+bool randomName(char* out, size_t capacity, const char* folder) {
+    BCRYPT_ALG_HANDLE generator = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0))) return false;
+    unsigned char bytes[kNameBytes] = {};
+    const bool drawn = BCRYPT_SUCCESS(BCryptGenRandom(generator, bytes, sizeof bytes, 0));
+    BCryptCloseAlgorithmProvider(generator, 0);
+    char hex[2 * kNameBytes + 1] = {};
+    for (size_t i = 0; drawn && i < kNameBytes; ++i) fa9::formatText(hex + 2 * i, 3, "%02x", bytes[i]);
+    return drawn && fa9::formatText(out, capacity, "%s\\FA9RUN%s", folder, hex);
+}
+
 // A fresh folder of its own below the process's temporary folder (the SYSTEM account's
 // in an elevated script), made with an access list for SYSTEM and Administrators only.
-// A name someone else made first is never used: the create fails and the next is tried.
+// A name someone else made first is never used: the create fails and another is drawn.
 // Its marker (run_folder.h) is made first and held in `marker` while the copy is used;
 // copies of runs that are over, killed ones among them, go before a name is chosen.
 bool makeProtectedFolder(char* out, HANDLE& marker) {
@@ -123,8 +137,8 @@ bool makeProtectedFolder(char* out, HANDLE& marker) {
     if (n == 0 || n >= sizeof temp) return false;
     if (temp[n - 1] == '\\') temp[n - 1] = '\0';
     iSweepFinishedRunFolders(temp, "FA9RUN", true);
-    for (unsigned counter = 0; counter < 100000; ++counter) {
-        if (!fa9::formatText(out, MAX_PATH + 1, "%s\\FA9RUN%05u", temp, counter)) return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!randomName(out, MAX_PATH + 1, temp)) return false;
         marker = iHoldRunMarker(out);
         if (marker == INVALID_HANDLE_VALUE) {
             if (GetLastError() != ERROR_FILE_EXISTS) return false;
