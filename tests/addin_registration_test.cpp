@@ -2,6 +2,7 @@
 // registration stand-in program through every exit code the actions give a meaning.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "runtime/program_copy.h"
 
 #include <gmock/gmock.h>
 
@@ -306,6 +307,36 @@ protected:
     bool withoutDigests = false;
     bool scriptHasSha256 = true;  // whether the platform's hash can be had in the script
 };
+
+// What a script run's program copy allows while it is in use.
+struct HeldCopy {
+    std::string folder;
+    DWORD writeError = 0;
+    bool deleted = true;
+} g_held;
+
+UINT WINAPI useProgramCopy(MSIHANDLE hInstall) {
+    ProgramCopy copy;
+    if (copy.prepare(hInstall, kRuntime.c_str(), "RegisterWOLTKeysCA") != 0) return ERROR_INSTALL_FAILURE;
+    g_held.folder = copy.folder();
+    HANDLE file = CreateFileA((g_held.folder + "\\commontoolreg.exe").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_held.writeError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    g_held.deleted = DeleteFileA((g_held.folder + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()) != FALSE;
+    return 0;
+}
+
+// What was checked is what runs: the copies stay open, sharing reading only, until the
+// run is over, and then go.
+TEST_F(ScriptRun, TheCheckedCopyCannotBeChangedWhileItIsInUse) {
+    EXPECT_EQ(runInScript(useProgramCopy, "RegisterWOLTKeysCA"), 0u);
+    EXPECT_THAT(g_held.folder, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}"));
+    EXPECT_EQ(g_held.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(g_held.deleted);
+    EXPECT_FALSE(machine.dirExists(g_held.folder));
+}
 
 struct TamperCase {
     const char* name;

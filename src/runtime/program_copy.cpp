@@ -36,6 +36,8 @@ const ProgramFile kProgramFiles[] = {
     {"Microsoft.VC80.MFC", "mfcm80u.dll"},
     {"Microsoft.VC80.MFC", "microsoft.vc80.mfc.manifest"},
 };
+static_assert(sizeof kProgramFiles / sizeof kProgramFiles[0] == ProgramCopy::kProgramFileCount,
+              "one held handle a file");
 const char* const kFolders[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
 const char* const kDigestPrefix = "SHA256.";
 const DWORD kChunk = 65536;
@@ -81,8 +83,10 @@ bool copyNew(const char* from, const char* to) {
     }
 }
 
-// Whether the file at `path` has the digest `expected` (lower-case hex).
-bool matches(const char* path, const std::string& expected) {
+// Whether the file at `path` has the digest `expected` (lower-case hex). The file is
+// opened sharing reading only and, when it matches, left open in `held`: what was checked
+// cannot be changed or replaced before it is run or loaded.
+bool matches(const char* path, const std::string& expected, unique_hfile& held) {
     unique_hfile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -96,7 +100,9 @@ bool matches(const char* path, const std::string& expected) {
         if (!digest.update(chunk.get(), read)) return false;
     }
     char hex[Sha256::kHexSize];
-    return digest.finishHex(hex) && fa9::equalsNoCase(hex, expected.c_str());
+    if (!digest.finishHex(hex) || !fa9::equalsNoCase(hex, expected.c_str())) return false;
+    held.reset(file.release());
+    return true;
 }
 
 // What cannot go now (a file a process the program left running still uses) goes at
@@ -184,6 +190,7 @@ ProgramCopy::~ProgramCopy() { remove(); }
 
 void ProgramCopy::remove() {
     if (!copy_[0]) return;
+    for (unique_hfile& file : held_) file.reset();
     for (const ProgramFile& file : kProgramFiles) {
         char path[MAX_PATH + 1];
         if (filePath(path, copy_, file)) removeNowOrAtRestart(path, false);
@@ -222,13 +229,14 @@ UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char
         char path[MAX_PATH + 1];
         ok = ok && fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub) && CreateDirectoryA(path, nullptr);
     }
-    for (const ProgramFile& file : kProgramFiles) {
+    for (size_t i = 0; i < kProgramFileCount; ++i) {
+        const ProgramFile& file = kProgramFiles[i];
         char target[MAX_PATH + 1];
         std::string expected;
         const std::string name = std::string(kDigestPrefix) + file.name;
         const bool fits = filePath(source, runtimeDir, file) && filePath(target, copy_, file);
         if (!ok || !fits || iFindActionEntry(data.data(), data.size(), name.c_str(), expected) != ActionEntry::Found ||
-            !copyNew(source, target) || !matches(target, expected)) {
+            !copyNew(source, target) || !matches(target, expected, held_[i])) {
             reportMismatch(action, source);
             remove();
             return ERROR_INSTALL_FAILURE;

@@ -4,6 +4,7 @@
 // of the package row it was extracted from, and the copy is what runs.
 #pragma once
 
+#include "frame/scoped_handles.h"
 #include "platform/win32.h"
 
 #include <string>
@@ -28,8 +29,13 @@ public:
     UINT prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action);
     const char* folder() const { return folder_; }
 
+    static constexpr size_t kProgramFileCount = 10;  // the program and its VC80 files
+
 private:
     void remove();
+
+    // Each checked copy, open and sharing reading only until the copy is removed.
+    unique_hfile held_[kProgramFileCount];
 
     char folder_[MAX_PATH + 1] = {};
     char copy_[MAX_PATH + 1] = {};  // the folder this object made, or empty
