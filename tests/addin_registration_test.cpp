@@ -261,6 +261,10 @@ const std::string kTakenCopy = std::string(kSystemTemp) + "\\FA9RUN00000";
 const std::string kOldCopy = std::string(kSystemTemp) + "\\FA9RUN0123456789abcdef";
 const std::string kRuntime = kRuntimeDir;
 
+// What a script row is handed: PreProcessInstallCA's data, the data of a package authored
+// without digests, or nothing (a row under another name gets none).
+enum class ScriptData { Whole, NoDigests, None };
+
 // A per-machine installation: the package's rows extracted into the user's runtime
 // folder, PreProcessInstallCA run before the script, the script run as SYSTEM.
 class ScriptRun : public StandInTest {
@@ -290,7 +294,9 @@ protected:
         machine.sha256Available = true;
         if (run(PreProcessInstallCA) != 0) return 0xDEAD;
         const std::string data = session.property(action);
-        session.setProperty("CustomActionData", withoutDigests ? stripDigests(data) : data);
+        session.setProperty("CustomActionData", data_ == ScriptData::Whole       ? data
+                                                : data_ == ScriptData::NoDigests ? stripDigests(data)
+                                                                                 : "");
         const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
         machine.registry().setString(winsim::Hive::CurrentUser, store, "INSTALLDIR", "C:\\Decoy");
         machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
@@ -304,7 +310,7 @@ protected:
     static std::string stripDigests(const std::string& data) {
         return std::regex_replace(data, std::regex(";SHA256\\.[^;]*"), "");
     }
-    bool withoutDigests = false;
+    ScriptData data_ = ScriptData::Whole;
     bool scriptHasSha256 = true;  // whether the platform's hash can be had in the script
 };
 
@@ -341,8 +347,8 @@ TEST_F(ScriptRun, TheCheckedCopyCannotBeChangedWhileItIsInUse) {
 struct TamperCase {
     const char* name;
     std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
-    const char* refused;    // the runtime file 7111 names, or null when the program runs
-    bool withoutDigests;    // a package authored without them: it runs in the runtime folder
+    const char* refused;    // the file the refusal names, or null when the program runs
+    ScriptData data = ScriptData::Whole;
     bool hashInScript = true;  // whether the platform's hash can be had in the script
     const char* kept = nullptr;  // a folder the run must leave as it was
 };
@@ -352,7 +358,7 @@ class VerifiedCopy : public ScriptRun, public ::testing::WithParamInterface<Tamp
 
 TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
     const TamperCase& c = GetParam();
-    withoutDigests = c.withoutDigests;
+    data_ = c.data;
     scriptHasSha256 = c.hashInScript;
     for (const auto& action : std::vector<std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>>{
              {RegisterWOLTKeysCA, "RegisterWOLTKeysCA"}, {RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
@@ -365,16 +371,16 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: The program file " + kRuntime + "\\" +
-                                                                       c.refused + " is missing or does not match"));
+            const std::string reason = c.data == ScriptData::Whole
+                                           ? "The program file " + kRuntime + "\\" + c.refused + " is missing or does not match"
+                                           : "The installation package's record of " + std::string(c.refused) +
+                                                 " cannot be read, so the file cannot be checked";
+            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: " + reason));
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
             const std::string program = launches.back().program;
-            if (c.withoutDigests)
-                EXPECT_EQ(program, kRuntime + "\\commontoolreg.exe");
-            else
-                EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
+            EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
             EXPECT_THAT(log(), ::testing::IsEmpty());
             // The folders come from the action's data, never from the decoys in the store.
             if (action.first == RegisterWOLTKeysCA) {
@@ -398,21 +404,22 @@ using M = winsim::Machine;
 INSTANTIATE_TEST_SUITE_P(
     Script, VerifiedCopy,
     ::testing::Values(
-        TamperCase{"genuine", [](M&) {}, nullptr, false},
+        TamperCase{"genuine", [](M&) {}, nullptr},
         TamperCase{"program_swapped",
                    [](M& m) { m.copyFileIn(FA9_STANDINS_DIR "/devenv", kRuntime + "\\commontoolreg.exe"); },
-                   "commontoolreg.exe", false},
+                   "commontoolreg.exe"},
         TamperCase{"assembly_missing",
                    [](M&) { DeleteFileA((kRuntime + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()); },
-                   "Microsoft.VC80.CRT\\msvcr80.dll", false},
+                   "Microsoft.VC80.CRT\\msvcr80.dll"},
         TamperCase{"assembly_altered", [](M& m) { m.writeFile(kRuntime + "\\Microsoft.VC80.MFC\\mfc80u.dll", "x"); },
-                   "Microsoft.VC80.MFC\\mfc80u.dll", false},
+                   "Microsoft.VC80.MFC\\mfc80u.dll"},
         TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kTakenCopy + "\\planted.txt", "the user's"); },
-                   nullptr, false, true, kTakenCopy.c_str()},
-        TamperCase{"package_without_digests", [](M&) {}, nullptr, true},
+                   nullptr, ScriptData::Whole, true, kTakenCopy.c_str()},
+        TamperCase{"package_without_digests", [](M&) {}, "commontoolreg.exe", ScriptData::NoDigests},
+        TamperCase{"row_without_data", [](M&) {}, "commontoolreg.exe", ScriptData::None},
         TamperCase{"killed_runs_copy_removed",
                    [](M& m) { m.writeFile(kOldCopy + ".live", ""); m.writeFile(kOldCopy + "\\VC\\old.dll", "old"); },
-                   nullptr, false},
+                   nullptr},
         TamperCase{"users_marked_folder_kept",
                    [](M& m) {
                        m.writeFile(kOldCopy + "\\planted.txt", "the user's");
@@ -420,9 +427,9 @@ INSTANTIATE_TEST_SUITE_P(
                        for (const std::string& p : {kOldCopy, kOldCopy + ".live"})
                            m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
                    },
-                   nullptr, false, true, kOldCopy.c_str()},
-        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe", false},
-        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", false, false}),
+                   nullptr, ScriptData::Whole, true, kOldCopy.c_str()},
+        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe"},
+        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", ScriptData::Whole, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -209,13 +209,20 @@ void ProgramCopy::remove() {
 
 UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action) {
     fa9::copyText(folder_, sizeof folder_, runtimeDir);
+    // An immediate action runs as the installing user, who could run the program anyway.
+    if (!iIsStoreMode(hInstall)) return ERROR_SUCCESS;
+    // In the script only the installer's data counts (a digest in the user's store proves
+    // nothing), and without it nothing runs: a row authored without its data, or a
+    // package without digests, would otherwise run whatever the runtime folder holds.
     std::string data;
-    // Only the installer's data counts: a digest in the user's store proves nothing.
     const std::string programDigest = std::string(kDigestPrefix) + kProgramFiles[0].name;
     std::string unused;
-    if (!iIsStoreMode(hInstall) || !iReadActionData(hInstall, data) ||
-        iFindActionEntry(data.data(), data.size(), programDigest.c_str(), unused) != ActionEntry::Found)
-        return ERROR_SUCCESS;
+    if (!iReadActionData(hInstall, data) ||
+        iFindActionEntry(data.data(), data.size(), programDigest.c_str(), unused) != ActionEntry::Found) {
+        MsgTokenHolder tokens(kProgramFiles[0].name);
+        ureReport(URE_SHOW_ERROR, action, 80, ERROR_INSTALL_FAILURE, 7115, &tokens, 0, true);
+        return ERROR_INSTALL_FAILURE;
+    }
 
     char source[MAX_PATH + 1];
     if (!makeProtectedFolder(copy_, marker_)) {
