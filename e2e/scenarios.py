@@ -843,7 +843,9 @@ def tampered_runtime(ctx, c):
     changes nothing the script runs: with decoys in the store the registration runs a
     verified copy of the program (not the runtime folder's) for the real folder; with the
     runtime folder's commontoolreg.exe swapped it is refused (7111, 1603), the swapped
-    program never runs, and the store is gone after the rollback too."""
+    program never runs, and the store is gone after the rollback too; the same swap with
+    the registration's script row calling the DLL through another Binary row (so it gets
+    no data) is refused too (7115, 1603)."""
     pkg = ctx.package("tamper-store", "--tamper", "store")
     with ctx.machine("tampered_runtime_store") as m:
         r = m.msiexec("/i", pkg, label="decoys")
@@ -876,6 +878,17 @@ def tampered_runtime(ctx, c):
                repr([l for l in r.library_lines() if "Error" in l]))
         c.eq("RegisterWOLTKeysCA failed", r.action_result("RegisterWOLTKeysCA"), 0)
         c.eq("store removed after the rollback", _store(m, r)[1], None)
+
+    pkg = ctx.package("tamper-other-source", "--tamper", "swap", "--other-source", "RegisterWOLTKeysCA")
+    with ctx.machine("tampered_runtime_other_source") as m:
+        r = m.msiexec("/i", pkg, label="other source")
+        check_ran(c, r, 1603, ["Tamper", "PreProcessInstallCA", "RegisterWOLTKeysCA"])
+        c.eq("the swapped program never ran", m.stand_in_record("swapped.txt"), None)
+        c.eq("nothing registered", m.stand_in_record("addins.txt"), None)
+        refusal = ("1: Error: The installation package's record of commontoolreg.exe cannot be read, so the file "
+                   "cannot be checked and is not used. ")
+        c.true("7115 names the program", any(refusal in l for l in r.library_lines()),
+               repr([l for l in r.library_lines() if "Error" in l]))
 
 
 def _leftovers(c, machine, before, what):

@@ -26,6 +26,9 @@
 #                             extraction and the script: "swap" replaces the runtime
 #                             folder's commontoolreg.exe with itself and writes decoys
 #                             into the user's store, "store" writes only the decoys
+#   --other-source NAME       the library's row NAME calls the DLL through a second
+#                             Binary row, fa9wolt_other.dll, holding the same file: a row
+#                             PreProcessInstallCA does not know as the library's
 #   --faults                  after each custom action of the library in the execute
 #                             sequence, a row that runs the stand-in fault.exe with
 #                             [FA9FAULT_MODE] (/kill or /fail) when FA9FAULT_AT names that
@@ -41,13 +44,13 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-usage() { sed -n '2,32p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
 def=$repo/src/actions/fa9wolt.def
 arch= language=1033 cache_dir=
-without=() rows=() props=() unsequenced=() set_after_store= set_before_store= tamper= faults=
+without=() rows=() props=() unsequenced=() other_source=() set_after_store= set_before_store= tamper= faults=
 while [ $# -gt 0 ]; do
   case $1 in
     --without-row) without+=("$2"); shift 2 ;;
@@ -62,6 +65,7 @@ while [ $# -gt 0 ]; do
     --set-after-store) set_after_store=$2; shift 2 ;;
     --set-before-store) set_before_store=$2; shift 2 ;;
     --tamper) tamper=$2; shift 2 ;;
+    --other-source) other_source+=("$2"); shift 2 ;;
     --faults) faults=1; shift ;;
     *) echo "build-package.sh: unknown option $1" >&2; usage ;;
   esac
@@ -135,6 +139,7 @@ binary_rows=(
   "commontoolreg.exe=$cache/commontoolreg.exe"
 )
 [ -n "$tamper" ] && binary_rows+=("tamper.exe=$cache/tamper.exe")
+[ ${#other_source[@]} -gt 0 ] && binary_rows+=("fa9wolt_other.dll=$dll")
 [ -n "$faults" ] && binary_rows+=("fault.exe=$cache/fault.exe")
 for lib in "$build"/strings/*/fa9istring_v97.dll; do
   [ -f "$lib" ] || continue
@@ -184,7 +189,9 @@ while IFS=$'\x1f' read -r name kind tables sequence condition target; do
     rollback) type=3329 ;;
     *) echo "build-package.sh: bad kind '$kind' for $name" >&2; exit 1 ;;
   esac
-  printf '%s\t%s\tfa9wolt.dll\t%s\t\n' "$name" "$type" "$target" >> "$stage/idt/CustomAction.idt"
+  source=fa9wolt.dll
+  for o in "${other_source[@]+"${other_source[@]}"}"; do [ "$o" = "$name" ] && source=fa9wolt_other.dll; done
+  printf '%s\t%s\t%s\t%s\t\n' "$name" "$type" "$source" "$target" >> "$stage/idt/CustomAction.idt"
   for u in "${unsequenced[@]+"${unsequenced[@]}"}"; do [ "$u" = "$name" ] && tables=-; done
   # tables "-": no sequence row (a control event runs it)
   case ,$tables, in *,UI,*) printf '%s\t%s\t%s\n' "$name" "$condition" "$sequence" >> "$stage/idt/InstallUISequence.idt" ;; esac

@@ -2,9 +2,12 @@
 // registration stand-in program through every exit code the actions give a meaning.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "runtime/program_copy.h"
 
 #include <gmock/gmock.h>
 
+#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <ostream>
 #include <regex>
@@ -253,8 +256,14 @@ const std::vector<std::string> kProgramFiles = {
     "Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfc80u.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
     "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
 const char* kSystemTemp = "C:\\Windows\\Temp";
-const std::string kFirstCopy = std::string(kSystemTemp) + "\\FA9RUN00000";  // a run's copy of those files
+// A name taken before the script, and a copy a killed run left.
+const std::string kTakenCopy = std::string(kSystemTemp) + "\\FA9RUN00000";
+const std::string kOldCopy = std::string(kSystemTemp) + "\\FA9RUN0123456789abcdef";
 const std::string kRuntime = kRuntimeDir;
+
+// What a script row is handed: PreProcessInstallCA's data, the data of a package authored
+// without digests, or nothing (a row under another name gets none).
+enum class ScriptData { Whole, NoDigests, None };
 
 // A per-machine installation: the package's rows extracted into the user's runtime
 // folder, PreProcessInstallCA run before the script, the script run as SYSTEM.
@@ -285,7 +294,9 @@ protected:
         machine.sha256Available = true;
         if (run(PreProcessInstallCA) != 0) return 0xDEAD;
         const std::string data = session.property(action);
-        session.setProperty("CustomActionData", withoutDigests ? stripDigests(data) : data);
+        session.setProperty("CustomActionData", data_ == ScriptData::Whole       ? data
+                                                : data_ == ScriptData::NoDigests ? stripDigests(data)
+                                                                                 : "");
         const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
         machine.registry().setString(winsim::Hive::CurrentUser, store, "INSTALLDIR", "C:\\Decoy");
         machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
@@ -299,17 +310,47 @@ protected:
     static std::string stripDigests(const std::string& data) {
         return std::regex_replace(data, std::regex(";SHA256\\.[^;]*"), "");
     }
-    bool withoutDigests = false;
+    ScriptData data_ = ScriptData::Whole;
     bool scriptHasSha256 = true;  // whether the platform's hash can be had in the script
 };
+
+// What a script run's program copy allows while it is in use.
+struct HeldCopy {
+    std::string folder;
+    DWORD writeError = 0;
+    bool deleted = true;
+} g_held;
+
+UINT WINAPI useProgramCopy(MSIHANDLE hInstall) {
+    ProgramCopy copy;
+    if (copy.prepare(hInstall, kRuntime.c_str(), "RegisterWOLTKeysCA") != 0) return ERROR_INSTALL_FAILURE;
+    g_held.folder = copy.folder();
+    HANDLE file = CreateFileA((g_held.folder + "\\commontoolreg.exe").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_held.writeError = file == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    g_held.deleted = DeleteFileA((g_held.folder + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()) != FALSE;
+    return 0;
+}
+
+// What was checked is what runs: the copies stay open, sharing reading only, until the
+// run is over, and then go.
+TEST_F(ScriptRun, TheCheckedCopyCannotBeChangedWhileItIsInUse) {
+    EXPECT_EQ(runInScript(useProgramCopy, "RegisterWOLTKeysCA"), 0u);
+    EXPECT_THAT(g_held.folder, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}"));
+    EXPECT_EQ(g_held.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(g_held.deleted);
+    EXPECT_FALSE(machine.dirExists(g_held.folder));
+}
 
 struct TamperCase {
     const char* name;
     std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
-    const char* refused;    // the runtime file 7111 names, or null when the program runs
-    const char* ranFrom;    // the folder the program ran from
-    bool withoutDigests;    // a package authored without them
+    const char* refused;    // the file the refusal names, or null when the program runs
+    ScriptData data = ScriptData::Whole;
     bool hashInScript = true;  // whether the platform's hash can be had in the script
+    const char* kept = nullptr;  // a folder the run must leave as it was
 };
 void PrintTo(const TamperCase& c, std::ostream* os) { *os << c.name; }
 
@@ -317,7 +358,7 @@ class VerifiedCopy : public ScriptRun, public ::testing::WithParamInterface<Tamp
 
 TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
     const TamperCase& c = GetParam();
-    withoutDigests = c.withoutDigests;
+    data_ = c.data;
     scriptHasSha256 = c.hashInScript;
     for (const auto& action : std::vector<std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>>{
              {RegisterWOLTKeysCA, "RegisterWOLTKeysCA"}, {RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
@@ -330,24 +371,32 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: The program file " + kRuntime + "\\" +
-                                                                       c.refused + " is missing or does not match"));
+            const std::string reason = c.data == ScriptData::Whole
+                                           ? "The program file " + kRuntime + "\\" + c.refused + " is missing or does not match"
+                                           : "The installation package's record of " + std::string(c.refused) +
+                                                 " cannot be read, so the file cannot be checked";
+            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: " + reason));
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
-            EXPECT_EQ(launches.back().program, std::string(c.ranFrom) + "\\commontoolreg.exe");
+            const std::string program = launches.back().program;
+            EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
             EXPECT_THAT(log(), ::testing::IsEmpty());
             // The folders come from the action's data, never from the decoys in the store.
             if (action.first == RegisterWOLTKeysCA) {
-                EXPECT_EQ(launches.back().commandLine, "\"" + std::string(c.ranFrom) + "\\commontoolreg.exe\" "
+                EXPECT_EQ(launches.back().commandLine, "\"" + program + "\" "
                                                        "/commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
                 EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
             }
         }
         // The copy goes with the run, whatever became of it; a folder someone else made
         // keeps what it held.
-        EXPECT_EQ(machine.dirExists(kFirstCopy), machine.fileExists(kFirstCopy + "\\planted.txt"));
-        EXPECT_FALSE(machine.dirExists(std::string(kSystemTemp) + "\\FA9RUN00001"));
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kSystemTemp)))
+            if (e.path().filename().string().rfind("FA9RUN", 0) == 0) left.push_back(e.path().filename().string());
+        if (c.kept)
+            EXPECT_THAT(left, ::testing::Contains(std::string(c.kept).substr(std::strlen(kSystemTemp) + 1)));
+        EXPECT_EQ(left.size(), c.kept ? 1u + machine.fileExists(std::string(c.kept) + ".live") : 0u);
     }
 }
 
@@ -355,32 +404,32 @@ using M = winsim::Machine;
 INSTANTIATE_TEST_SUITE_P(
     Script, VerifiedCopy,
     ::testing::Values(
-        TamperCase{"genuine", [](M&) {}, nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+        TamperCase{"genuine", [](M&) {}, nullptr},
         TamperCase{"program_swapped",
                    [](M& m) { m.copyFileIn(FA9_STANDINS_DIR "/devenv", kRuntime + "\\commontoolreg.exe"); },
-                   "commontoolreg.exe", nullptr, false},
+                   "commontoolreg.exe"},
         TamperCase{"assembly_missing",
                    [](M&) { DeleteFileA((kRuntime + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()); },
-                   "Microsoft.VC80.CRT\\msvcr80.dll", nullptr, false},
+                   "Microsoft.VC80.CRT\\msvcr80.dll"},
         TamperCase{"assembly_altered", [](M& m) { m.writeFile(kRuntime + "\\Microsoft.VC80.MFC\\mfc80u.dll", "x"); },
-                   "Microsoft.VC80.MFC\\mfc80u.dll", nullptr, false},
-        TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kFirstCopy + "\\planted.txt", "the user's"); },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"package_without_digests", [](M&) {}, nullptr, kRuntimeDir, true},
+                   "Microsoft.VC80.MFC\\mfc80u.dll"},
+        TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kTakenCopy + "\\planted.txt", "the user's"); },
+                   nullptr, ScriptData::Whole, true, kTakenCopy.c_str()},
+        TamperCase{"package_without_digests", [](M&) {}, "commontoolreg.exe", ScriptData::NoDigests},
+        TamperCase{"row_without_data", [](M&) {}, "commontoolreg.exe", ScriptData::None},
         TamperCase{"killed_runs_copy_removed",
-                   [](M& m) { m.writeFile(kFirstCopy + ".live", ""); m.writeFile(kFirstCopy + "\\VC\\old.dll", "old"); },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00000", false},
+                   [](M& m) { m.writeFile(kOldCopy + ".live", ""); m.writeFile(kOldCopy + "\\VC\\old.dll", "old"); },
+                   nullptr},
         TamperCase{"users_marked_folder_kept",
                    [](M& m) {
-                       m.writeFile(kFirstCopy + "\\planted.txt", "the user's");
-                       m.writeFile(kFirstCopy + ".live", "");
-                       for (const std::string& p : {kFirstCopy, kFirstCopy + ".live"})
+                       m.writeFile(kOldCopy + "\\planted.txt", "the user's");
+                       m.writeFile(kOldCopy + ".live", "");
+                       for (const std::string& p : {kOldCopy, kOldCopy + ".live"})
                            m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
                    },
-                   nullptr, "C:\\Windows\\Temp\\FA9RUN00001", false},
-        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe", nullptr,
-                   false},
-        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", nullptr, false, false}),
+                   nullptr, ScriptData::Whole, true, kOldCopy.c_str()},
+        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe"},
+        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", ScriptData::Whole, false}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

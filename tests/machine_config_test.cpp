@@ -114,26 +114,39 @@ INSTANTIATE_TEST_SUITE_P(
 const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
 const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
 const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
+const char* kEditor32 = "C:\\Windows\\SysWOW64\\regedit.exe";
+const char* kEditor64 = "C:\\Windows\\regedit.exe";
 
 class ComRegistration : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", "C:\\Windows\\regedit.exe");
+        for (const char* editor : {kEditor32, kEditor64}) machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", editor);
         machine.writeFile(kScript, "REGEDIT4\n");
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
         session.setProperty("UILevel", "5");
     }
 };
 
+// Windows' own editor in the process's bitness imports the script, never one of that
+// name in the current directory (the runtime folder, which the installing user can write).
 TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
-    machine.registry().setString(Hive::ClassesRoot, kClassKey, "CodeBase", "file:///old");
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"),
-              "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll");
-    ASSERT_EQ(machine.launches().size(), 1u);
-    EXPECT_EQ(machine.launches()[0].commandLine, "\"regedit.exe\" -s \"" + kScript + "\"");
-    EXPECT_EQ(machine.launches()[0].program, "C:\\Windows\\regedit.exe");
+    machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", std::string(kRuntime) + "\\regedit.exe");
+    machine.setCurrentDirectory(kRuntime);
+    for (const bool wow64 : {true, false}) {
+        SCOPED_TRACE(wow64 ? "32-bit" : "64-bit");
+        machine.wow64Process = wow64;
+        machine.registry().setString(Hive::ClassesRoot, kClassKey, "CodeBase", "file:///old");
+        const size_t before = machine.launches().size();
+        EXPECT_EQ(run(RegCOMForCSFunctionsCA), 0u);
+        EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"),
+                  "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll");
+        const auto launches = machine.launches();
+        ASSERT_EQ(launches.size(), before + 1);
+        const std::string editor = wow64 ? kEditor32 : kEditor64;
+        EXPECT_EQ(launches.back().commandLine, "\"" + editor + "\" -s \"" + kScript + "\"");
+        EXPECT_EQ(launches.back().program, editor);
+    }
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
@@ -165,8 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ComFailure{"failed_import_is_traced", [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
                    "Error: regedit: imported " + kScript + "\n", 0},
-        ComFailure{"no_registry_editor", [](M& m, S&) { m.writeFile("C:\\Windows\\regedit.exe", std::string("MZ", 2)); },
-                   1603u, "Error: The command regedit.exe -s \"" + kScript + "\" could not be run to completion.", 1},
+        ComFailure{"no_registry_editor", [](M& m, S&) { m.writeFile(kEditor32, std::string("MZ", 2)); }, 1603u,
+                   "Error: The command " + std::string(kEditor32) + " -s \"" + kScript +
+                       "\" could not be run to completion.",
+                   1},
         ComFailure{"value_cannot_be_written", [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
                    1603u, "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
                    "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.", 0},

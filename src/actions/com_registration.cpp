@@ -25,18 +25,34 @@ void report(uint32_t flags, int probe, UINT rc, uint32_t message, const char* fi
     ureReport(flags, "RegCOMForCSFunctionsCA", probe, static_cast<int32_t>(rc), message, &tokens, 0, true);
 }
 
+// Windows' registry editor by its full path: a bare name would be looked for in the
+// current directory (the runtime folder, the installing user's) before the Windows
+// folder. A 32-bit process on 64-bit Windows takes the 32-bit editor of SysWOW64, which
+// imports into the registry view the add-ins are read from, as the name found beside the
+// 32-bit installer did.
+bool registryEditor(char* out, size_t capacity) {
+    char folder[kBufferCapacity] = {};
+    BOOL wow64 = FALSE;
+    const UINT n = IsWow64Process(GetCurrentProcess(), &wow64) && wow64
+                       ? GetSystemWow64DirectoryA(folder, kBufferCapacity)
+                       : GetSystemWindowsDirectoryA(folder, kBufferCapacity);
+    return n > 0 && n < kBufferCapacity && fa9::formatText(out, capacity, "%s\\regedit.exe", folder);
+}
+
 // Imports the registry script beside the assembly; false when it did not succeed. The
 // script path is quoted: a runtime folder with blanks would split it otherwise.
 bool importScript(MSIHANDLE hInstall, InstallProcess& runner, const char* runtimeDir) {
     char script[kBufferCapacity] = {};
     char command[kBufferCapacity] = {};
+    char editor[kBufferCapacity] = {};
     // The script path ends in its name, so only a double quote could break its quotes.
     if (std::strchr(runtimeDir, '"')) {
         report(URE_LOG_ERROR, 50, 0, 7103, "CURRENT_PROCESS_DIRECTORY", runtimeDir);
         return false;
     }
-    if (!joinCommand(script, sizeof(script), {runtimeDir, "\\ZNK.WOLT.Install.reg"}) ||
-        !joinCommand(command, sizeof(command), {"regedit.exe -s \"", script, "\""})) {
+    if (!registryEditor(editor, sizeof(editor)) ||
+        !joinCommand(script, sizeof(script), {runtimeDir, "\\ZNK.WOLT.Install.reg"}) ||
+        !joinCommand(command, sizeof(command), {editor, " -s \"", script, "\""})) {
         if (!command[0]) fa9::copyText(command, sizeof(command), script);
         report(URE_SHOW_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
         return false;

@@ -36,11 +36,14 @@ const ProgramFile kProgramFiles[] = {
     {"Microsoft.VC80.MFC", "mfcm80u.dll"},
     {"Microsoft.VC80.MFC", "microsoft.vc80.mfc.manifest"},
 };
+static_assert(sizeof kProgramFiles / sizeof kProgramFiles[0] == ProgramCopy::kProgramFileCount,
+              "one held handle a file");
 const char* const kFolders[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
 const char* const kDigestPrefix = "SHA256.";
 const DWORD kChunk = 65536;
 const DWORD kStreamPiece = 2 * 1024 * 1024;  // more than the largest row the package carries
 const DWORD kRowNameCapacity = 73;  // the Binary table's Name column holds 72 characters
+const size_t kNameBytes = 8;        // random bytes in a copy's name, two hex digits each
 
 bool filePath(char* out, const char* base, const ProgramFile& file) {
     return file.folder[0] ? fa9::formatText(out, MAX_PATH + 1, "%s\\%s\\%s", base, file.folder, file.name)
@@ -80,8 +83,10 @@ bool copyNew(const char* from, const char* to) {
     }
 }
 
-// Whether the file at `path` has the digest `expected` (lower-case hex).
-bool matches(const char* path, const std::string& expected) {
+// Whether the file at `path` has the digest `expected` (lower-case hex). The file is
+// opened sharing reading only and, when it matches, left open in `held`: what was checked
+// cannot be changed or replaced before it is run or loaded.
+bool matches(const char* path, const std::string& expected, unique_hfile& held) {
     unique_hfile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -95,7 +100,9 @@ bool matches(const char* path, const std::string& expected) {
         if (!digest.update(chunk.get(), read)) return false;
     }
     char hex[Sha256::kHexSize];
-    return digest.finishHex(hex) && fa9::equalsNoCase(hex, expected.c_str());
+    if (!digest.finishHex(hex) || !fa9::equalsNoCase(hex, expected.c_str())) return false;
+    held.reset(file.release());
+    return true;
 }
 
 // What cannot go now (a file a process the program left running still uses) goes at
@@ -112,9 +119,22 @@ void reportMismatch(const char* action, const char* path) {
     ureReport(URE_SHOW_ERROR, action, 90, ERROR_INSTALL_FAILURE, 7111, &tokens, 0, true);
 }
 
+// "FA9RUN" and 16 hex digits from the platform's generator: a user who shares the
+// temporary folder cannot make every name a copy could take before the script runs.
+bool randomName(char* out, size_t capacity, const char* folder) {
+    BCRYPT_ALG_HANDLE generator = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0))) return false;
+    unsigned char bytes[kNameBytes] = {};
+    const bool drawn = BCRYPT_SUCCESS(BCryptGenRandom(generator, bytes, sizeof bytes, 0));
+    BCryptCloseAlgorithmProvider(generator, 0);
+    char hex[2 * kNameBytes + 1] = {};
+    for (size_t i = 0; drawn && i < kNameBytes; ++i) fa9::formatText(hex + 2 * i, 3, "%02x", bytes[i]);
+    return drawn && fa9::formatText(out, capacity, "%s\\FA9RUN%s", folder, hex);
+}
+
 // A fresh folder of its own below the process's temporary folder (the SYSTEM account's
 // in an elevated script), made with an access list for SYSTEM and Administrators only.
-// A name someone else made first is never used: the create fails and the next is tried.
+// A name someone else made first is never used: the create fails and another is drawn.
 // Its marker (run_folder.h) is made first and held in `marker` while the copy is used;
 // copies of runs that are over, killed ones among them, go before a name is chosen.
 bool makeProtectedFolder(char* out, HANDLE& marker) {
@@ -123,8 +143,8 @@ bool makeProtectedFolder(char* out, HANDLE& marker) {
     if (n == 0 || n >= sizeof temp) return false;
     if (temp[n - 1] == '\\') temp[n - 1] = '\0';
     iSweepFinishedRunFolders(temp, "FA9RUN", true);
-    for (unsigned counter = 0; counter < 100000; ++counter) {
-        if (!fa9::formatText(out, MAX_PATH + 1, "%s\\FA9RUN%05u", temp, counter)) return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        if (!randomName(out, MAX_PATH + 1, temp)) return false;
         marker = iHoldRunMarker(out);
         if (marker == INVALID_HANDLE_VALUE) {
             if (GetLastError() != ERROR_FILE_EXISTS) return false;
@@ -170,6 +190,7 @@ ProgramCopy::~ProgramCopy() { remove(); }
 
 void ProgramCopy::remove() {
     if (!copy_[0]) return;
+    for (unique_hfile& file : held_) file.reset();
     for (const ProgramFile& file : kProgramFiles) {
         char path[MAX_PATH + 1];
         if (filePath(path, copy_, file)) removeNowOrAtRestart(path, false);
@@ -188,13 +209,20 @@ void ProgramCopy::remove() {
 
 UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action) {
     fa9::copyText(folder_, sizeof folder_, runtimeDir);
+    // An immediate action runs as the installing user, who could run the program anyway.
+    if (!iIsStoreMode(hInstall)) return ERROR_SUCCESS;
+    // In the script only the installer's data counts (a digest in the user's store proves
+    // nothing), and without it nothing runs: a row authored without its data, or a
+    // package without digests, would otherwise run whatever the runtime folder holds.
     std::string data;
-    // Only the installer's data counts: a digest in the user's store proves nothing.
     const std::string programDigest = std::string(kDigestPrefix) + kProgramFiles[0].name;
     std::string unused;
-    if (!iIsStoreMode(hInstall) || !iReadActionData(hInstall, data) ||
-        iFindActionEntry(data.data(), data.size(), programDigest.c_str(), unused) != ActionEntry::Found)
-        return ERROR_SUCCESS;
+    if (!iReadActionData(hInstall, data) ||
+        iFindActionEntry(data.data(), data.size(), programDigest.c_str(), unused) != ActionEntry::Found) {
+        MsgTokenHolder tokens(kProgramFiles[0].name);
+        ureReport(URE_SHOW_ERROR, action, 80, ERROR_INSTALL_FAILURE, 7115, &tokens, 0, true);
+        return ERROR_INSTALL_FAILURE;
+    }
 
     char source[MAX_PATH + 1];
     if (!makeProtectedFolder(copy_, marker_)) {
@@ -208,13 +236,14 @@ UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* runtimeDir, const char
         char path[MAX_PATH + 1];
         ok = ok && fa9::formatText(path, sizeof path, "%s\\%s", copy_, sub) && CreateDirectoryA(path, nullptr);
     }
-    for (const ProgramFile& file : kProgramFiles) {
+    for (size_t i = 0; i < kProgramFileCount; ++i) {
+        const ProgramFile& file = kProgramFiles[i];
         char target[MAX_PATH + 1];
         std::string expected;
         const std::string name = std::string(kDigestPrefix) + file.name;
         const bool fits = filePath(source, runtimeDir, file) && filePath(target, copy_, file);
         if (!ok || !fits || iFindActionEntry(data.data(), data.size(), name.c_str(), expected) != ActionEntry::Found ||
-            !copyNew(source, target) || !matches(target, expected)) {
+            !copyNew(source, target) || !matches(target, expected, held_[i])) {
             reportMismatch(action, source);
             remove();
             return ERROR_INSTALL_FAILURE;

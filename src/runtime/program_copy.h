@@ -4,6 +4,7 @@
 // of the package row it was extracted from, and the copy is what runs.
 #pragma once
 
+#include "frame/scoped_handles.h"
 #include "platform/win32.h"
 
 #include <string>
@@ -13,8 +14,8 @@
 // none (what that means for the run: ProgramCopy).
 void iHashProgramRows(MSIHANDLE hInstall, std::string& entries);
 
-// The copy of one run. Without digests in the action's data (a package authored without
-// them) nothing is copied and the runtime folder itself serves.
+// The copy of one run. In the script, without the action's data or the program's digest
+// in it, nothing may run (7115); an immediate action runs from the runtime folder.
 class ProgramCopy {
 public:
     ProgramCopy() = default;
@@ -22,14 +23,20 @@ public:
     ProgramCopy(const ProgramCopy&) = delete;
     ProgramCopy& operator=(const ProgramCopy&) = delete;
 
-    // 0: `folder()` holds the program to run. ERROR_INSTALL_FAILURE: a file is missing or
-    // does not match its row (7111 reported for `action`, naming the runtime folder's
-    // file), or no protected folder could be made; nothing may run.
+    // 0: `folder()` holds the program to run. ERROR_INSTALL_FAILURE: no digest to check
+    // against (7115), a file is missing or does not match its row (7111 reported for
+    // `action`, naming the runtime folder's file), or no protected folder could be made;
+    // nothing may run.
     UINT prepare(MSIHANDLE hInstall, const char* runtimeDir, const char* action);
     const char* folder() const { return folder_; }
 
+    static constexpr size_t kProgramFileCount = 10;  // the program and its VC80 files
+
 private:
     void remove();
+
+    // Each checked copy, open and sharing reading only until the copy is removed.
+    unique_hfile held_[kProgramFileCount];
 
     char folder_[MAX_PATH + 1] = {};
     char copy_[MAX_PATH + 1] = {};  // the folder this object made, or empty

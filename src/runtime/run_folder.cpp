@@ -14,12 +14,24 @@ namespace {
 const char* const kMarkerSuffix = ".live";
 const char* const kLiveVariable = "FA9WOLT_LIVE_RUNTIME";
 const size_t kPathCapacity = MAX_PATH + 1;
-const size_t kDigits = 5;
+const size_t kDigits = 5;         // a runtime folder's number
+const size_t kRandomDigits = 16;  // a program copy's random name, in hex
 const int kDeepest = 32;  // deeper than anything a run makes
 const DWORD kRecordCapacity = 4096;
 
 bool markerPath(char* out, const char* folder) {
     return fa9::formatText(out, kPathCapacity, "%s%s", folder, kMarkerSuffix);
+}
+
+// What follows a run folder's prefix: five digits, or 16 lower-case hex digits.
+bool isRunNameTail(const char* tail, size_t length) {
+    if (length != kDigits && length != kRandomDigits) return false;
+    for (size_t i = 0; i < length; ++i) {
+        const char c = tail[i];
+        const bool digit = c >= '0' && c <= '9';
+        if (!digit && (length == kDigits || c < 'a' || c > 'f')) return false;
+    }
+    return true;
 }
 
 bool isGone(const char* path) {
@@ -174,10 +186,9 @@ void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool owned
         do {
             if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
             const size_t p = std::strlen(prefix), len = std::strlen(entry.cFileName);
-            if (len != p + kDigits + std::strlen(kMarkerSuffix)) continue;
-            bool digits = true;
-            for (size_t i = p; i < p + kDigits; ++i) digits = digits && entry.cFileName[i] >= '0' && entry.cFileName[i] <= '9';
-            if (digits) markers.emplace_back(entry.cFileName);
+            if (len > p + std::strlen(kMarkerSuffix) &&
+                isRunNameTail(entry.cFileName + p, len - p - std::strlen(kMarkerSuffix)))
+                markers.emplace_back(entry.cFileName);
         } while (FindNextFileA(find.get(), &entry));
     }
     for (const std::string& name : markers) {

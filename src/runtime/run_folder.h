@@ -1,6 +1,6 @@
 // The folders a run makes under a temporary folder (the runtime folder FA9WOLTnnnnn under
-// TempFolder, the registration program's copy FA9RUNnnnnn under the process's temporary
-// folder) go when the run is over; what a run could not remove (a process still held it,
+// TempFolder, the registration program's copy FA9RUN<16 random hex digits> under the
+// process's temporary folder) go when the run is over; what a run could not remove (a process still held it,
 // or the run was killed) is removed by a later run.
 //
 // A live run's folder is told from a finished one's by its marker, "<folder>.live" beside
@@ -28,8 +28,8 @@ void iDropRunMarker(const char* folder, HANDLE marker);
 // once the folder is gone, the marker. True when both are gone.
 bool iEndRunFolder(const char* folder, HANDLE marker);
 
-// Removes every folder `parent\<prefix>nnnnn` (five digits) of a finished run, then its
-// marker; folders of live runs and unmarked folders stay. With `ownedOnly`, also folders
+// Removes every folder `parent\<prefix>nnnnn` (five digits, or 16 lower-case hex digits) of
+// a finished run, then its marker; folders of live runs and unmarked folders stay. With `ownedOnly`, also folders
 // and markers not owned by SYSTEM, Administrators or this process's account (a script
 // running as SYSTEM removes nothing a standard user made in a temporary folder it shares).
 void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool ownedOnly = false);

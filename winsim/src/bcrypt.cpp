@@ -1,6 +1,7 @@
-// bcrypt.dll's hashing, SHA-256 only, over OpenSSL's libcrypto. Handles carry a tag so
-// that a wrong or spent handle answers STATUS_INVALID_HANDLE, as Windows does.
+// bcrypt.dll's SHA-256 and random numbers, over OpenSSL's libcrypto. Handles carry a tag
+// so that a wrong or spent handle answers STATUS_INVALID_HANDLE, as Windows does.
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 
 #include <cstring>
 
@@ -14,6 +15,7 @@ const ULONG kDigestLength = 32;
 
 struct Algorithm {
     uint32_t tag = 0x53484132;  // "SHA2"
+    bool random = false;        // the RNG provider: random numbers, no hashes
 };
 
 struct Hash {
@@ -41,6 +43,12 @@ extern "C" {
 NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCWSTR pszAlgId, LPCWSTR, ULONG dwFlags) {
     if (!phAlgorithm || !pszAlgId || dwFlags != 0) return STATUS_INVALID_PARAMETER;
     const winsim::Machine* machine = winsim::Machine::currentOrNull();
+    if (sameName(pszAlgId, BCRYPT_RNG_ALGORITHM)) {
+        auto* a = new Algorithm;
+        a->random = true;
+        *phAlgorithm = a;
+        return STATUS_SUCCESS;
+    }
     if (!sameName(pszAlgId, BCRYPT_SHA256_ALGORITHM) || (machine && !machine->sha256Available)) return STATUS_NOT_FOUND;
     *phAlgorithm = new Algorithm;
     return STATUS_SUCCESS;
@@ -66,7 +74,7 @@ NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pszProperty, PU
 
 NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE* phHash, PUCHAR pbHashObject,
                                  ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret, ULONG dwFlags) {
-    if (!algorithm(hAlgorithm)) return STATUS_INVALID_HANDLE;
+    if (!algorithm(hAlgorithm) || algorithm(hAlgorithm)->random) return STATUS_INVALID_HANDLE;
     if (!phHash || pbSecret || cbSecret || dwFlags) return STATUS_INVALID_PARAMETER;
     if (pbHashObject && cbHashObject < kObjectLength) return STATUS_BUFFER_TOO_SMALL;
     auto* h = new Hash;
@@ -111,6 +119,15 @@ NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG
     if (!a) return STATUS_INVALID_HANDLE;
     a->tag = 0;
     delete a;
+    return STATUS_SUCCESS;
+}
+
+// Only with the RNG provider's handle (the system's preferred generator needs Windows 7).
+NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE hAlgorithm, PUCHAR pbBuffer, ULONG cbBuffer, ULONG dwFlags) {
+    Algorithm* a = algorithm(hAlgorithm);
+    if (!a || !a->random) return STATUS_INVALID_HANDLE;
+    if ((!pbBuffer && cbBuffer) || dwFlags) return STATUS_INVALID_PARAMETER;
+    if (cbBuffer && RAND_bytes(pbBuffer, static_cast<int>(cbBuffer)) != 1) return STATUS_UNSUCCESSFUL;
     return STATUS_SUCCESS;
 }
 

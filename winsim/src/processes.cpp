@@ -247,8 +247,9 @@ bool endsWithNoCase(const std::string& s, const char* suffix) {
 }
 
 // The program a name leads to, searched the way CreateProcess searches: a name with a
-// folder is taken as it is; a bare name is looked for beside the installer (System32),
-// in the current directory, System32, the Windows folder and the folders of PATH.
+// folder is taken as it is; a bare name is looked for beside the installer (System32, or
+// SysWOW64 for a 32-bit process), in the current directory, System32, the Windows folder
+// and the folders of PATH.
 std::string findProgram(Machine& m, std::string name) {
     if (name.empty()) return std::string();
     if (!hasExtension(name)) name += ".exe";
@@ -256,7 +257,8 @@ std::string findProgram(Machine& m, std::string name) {
     if (name.find_first_of("\\/:") != std::string::npos) {
         candidates.push_back(m.fullPath(name));
     } else {
-        std::vector<std::string> folders = {m.systemDirectory, m.currentDirectory(), m.systemDirectory,
+        const std::string installerFolder = m.wow64Process ? "C:\\Windows\\SysWOW64" : m.systemDirectory;
+        std::vector<std::string> folders = {installerFolder, m.currentDirectory(), m.systemDirectory,
                                             "C:\\Windows"};
         auto path = m.environment.find("PATH");
         if (path != m.environment.end()) {

@@ -1,4 +1,4 @@
-// GetTempPathA and RemoveDirectoryA, as kernel32 documents them.
+// GetTempPathA, RemoveDirectoryA and the system folders, as kernel32 documents them.
 #include "security.h"
 #include "winsim/control.h"
 
@@ -60,5 +60,37 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
         return FALSE;
     }
     m.forgetSecurity(lpPathName);
+    return TRUE;
+}
+
+namespace {
+
+// A folder's path the way the system-folder calls give it: the length without the
+// terminator, or the size needed (terminator included) when the buffer is too small.
+UINT copyFolder(const std::string& path, LPSTR buffer, UINT size) {
+    const UINT length = static_cast<UINT>(path.size());
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, path.c_str(), length + 1);
+    return length;
+}
+
+}  // namespace
+
+// The machine is 64-bit Windows: the Windows folder holds the 64-bit programs that are
+// not in System32 (regedit.exe), SysWOW64 the 32-bit ones, whatever the caller's bitness.
+extern "C" UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    return copyFolder("C:\\Windows", lpBuffer, uSize);
+}
+
+extern "C" UINT WINAPI GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize) {
+    return copyFolder("C:\\Windows\\SysWOW64", lpBuffer, uSize);
+}
+
+extern "C" BOOL WINAPI IsWow64Process(HANDLE, PBOOL Wow64Process) {
+    if (!Wow64Process) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *Wow64Process = Machine::current().wow64Process ? TRUE : FALSE;
     return TRUE;
 }

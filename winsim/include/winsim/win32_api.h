@@ -12,6 +12,7 @@
 #define __cdecl
 
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef unsigned char BYTE;
 typedef unsigned short WORD;
 typedef uint32_t DWORD;
@@ -545,10 +546,13 @@ LRESULT WINAPI SendMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 }
 // ---- end of target paths, features, windows block ----
 
-// ---- kernel32: the temporary folder, removing an empty folder ----
+// ---- kernel32: the temporary folder, removing an empty folder, the system's folders ----
 extern "C" {
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
+UINT WINAPI GetSystemWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetSystemWow64DirectoryA(LPSTR lpBuffer, UINT uSize);
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 }
 // ---- end of temporary folder block ----
 
@@ -641,9 +645,11 @@ typedef void* BCRYPT_ALG_HANDLE;
 typedef void* BCRYPT_HASH_HANDLE;
 #define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
 #define BCRYPT_SHA256_ALGORITHM L"SHA256"
+#define BCRYPT_RNG_ALGORITHM L"RNG"
 #define BCRYPT_OBJECT_LENGTH L"ObjectLength"
 #define BCRYPT_HASH_LENGTH L"HashDigestLength"
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
+#define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
 #define STATUS_INVALID_PARAMETER ((NTSTATUS)0xC000000DL)
 #define STATUS_NO_MEMORY ((NTSTATUS)0xC0000017L)
@@ -662,4 +668,5 @@ NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG c
 NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
 NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
 NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags);
+NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE hAlgorithm, PUCHAR pbBuffer, ULONG cbBuffer, ULONG dwFlags);
 }
