@@ -371,10 +371,11 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            const std::string reason = c.data == ScriptData::Whole
-                                           ? "The program file " + kRuntime + "\\" + c.refused + " is missing or does not match"
-                                           : "The installation package's record of " + std::string(c.refused) +
-                                                 " cannot be read, so the file cannot be checked";
+            const std::string reason =
+                c.data == ScriptData::Whole
+                    ? "The program file " + kRuntime + "\\" + c.refused + " is missing or does not match"
+                    : "The installation package's record of " + std::string(c.refused) +
+                          " cannot be read, so the file cannot be checked";
             EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: " + reason));
         } else {
             EXPECT_EQ(rc, 0u);
@@ -394,8 +395,9 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         std::vector<std::string> left;
         for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kSystemTemp)))
             if (e.path().filename().string().rfind("FA9RUN", 0) == 0) left.push_back(e.path().filename().string());
-        if (c.kept)
+        if (c.kept) {
             EXPECT_THAT(left, ::testing::Contains(std::string(c.kept).substr(std::strlen(kSystemTemp) + 1)));
+        }
         EXPECT_EQ(left.size(), c.kept ? 1u + machine.fileExists(std::string(c.kept) + ".live") : 0u);
     }
 }

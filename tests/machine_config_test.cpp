@@ -121,7 +121,8 @@ class ComRegistration : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        for (const char* editor : {kEditor32, kEditor64}) machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", editor);
+        for (const char* editor : {kEditor32, kEditor64})
+            machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", editor);
         machine.writeFile(kScript, "REGEDIT4\n");
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
         session.setProperty("UILevel", "5");

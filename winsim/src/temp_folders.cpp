@@ -8,6 +8,20 @@
 namespace fs = std::filesystem;
 using namespace winsim;
 
+namespace {
+
+// A folder's path the way GetTempPathA and the system-folder calls give it: the length
+// without the terminator, or the size needed (terminator included) when the buffer is too
+// small.
+UINT copyFolder(const std::string& path, LPSTR buffer, UINT size) {
+    const UINT length = static_cast<UINT>(path.size());
+    if (!buffer || size <= length) return length + 1;
+    std::memcpy(buffer, path.c_str(), length + 1);
+    return length;
+}
+
+}  // namespace
+
 // The first of TMP, TEMP and USERPROFILE that is set, else the Windows folder; always
 // with a trailing backslash. The length without the terminator, or the size the buffer
 // needs (terminator included) when it is too small.
@@ -24,10 +38,7 @@ extern "C" DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     if (path.empty()) path = "C:\\Windows";
     path = m.fullPath(path);
     if (path.back() != '\\') path += '\\';
-    const DWORD length = static_cast<DWORD>(path.size());
-    if (!lpBuffer || nBufferLength <= length) return length + 1;
-    std::memcpy(lpBuffer, path.c_str(), length + 1);
-    return length;
+    return copyFolder(path, lpBuffer, nBufferLength);
 }
 
 // Only an empty folder goes; a file is not a folder; a link (a modelled reparse point) goes itself.
@@ -62,19 +73,6 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     m.forgetSecurity(lpPathName);
     return TRUE;
 }
-
-namespace {
-
-// A folder's path the way the system-folder calls give it: the length without the
-// terminator, or the size needed (terminator included) when the buffer is too small.
-UINT copyFolder(const std::string& path, LPSTR buffer, UINT size) {
-    const UINT length = static_cast<UINT>(path.size());
-    if (!buffer || size <= length) return length + 1;
-    std::memcpy(buffer, path.c_str(), length + 1);
-    return length;
-}
-
-}  // namespace
 
 // The machine is 64-bit Windows: the Windows folder holds the 64-bit programs that are
 // not in System32 (regedit.exe), SysWOW64 the 32-bit ones, whatever the caller's bitness.
