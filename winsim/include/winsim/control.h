@@ -345,6 +345,10 @@ public:
     std::optional<UINT> setFault(const std::string& name) const;
 
     Database& database() { return database_; }
+    // Writes the installer's copy of the package at this Windows path: a compound file
+    // holding a "Binary.<Name>" stream for each Binary row with data (winsim/package_copy.h).
+    // Changes nothing else: a test sets DATABASE (or the action data) to the path itself.
+    void writePackageCopy(const std::string& winPath);
 
     // Feature states as MsiGetFeatureStateA reports them: installed state and action.
     void setFeatureState(const std::string& feature, INSTALLSTATE installed, INSTALLSTATE action) {

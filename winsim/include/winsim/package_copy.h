@@ -1,0 +1,29 @@
+// The installer's cached copy of the package (the file its DATABASE property names):
+// a compound file whose root storage holds one stream per Binary row, as the real
+// engine's copy under C:\Windows\Installer does. Tables are left out: the library
+// reads only Binary streams from that file.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace winsim {
+
+// The bytes of a version-3 compound file (512-byte sectors, 64-byte mini sectors)
+// whose root storage holds these streams, named and filled as given. Streams below
+// 4096 bytes live in the mini stream, the others in regular sectors; a FAT of more
+// than 109 sectors continues in DIFAT sectors. CLSIDs and times are zero, so equal
+// input gives equal bytes.
+// Throws std::invalid_argument for a name that is empty, longer than 31 UTF-16 units,
+// holds '/', '\\', ':' or '!', or equals another one without regard to case; and
+// std::length_error for a stream above 2 GB (the most a version-3 file can hold).
+std::string compoundFile(const std::vector<std::pair<std::u16string, std::string>>& streams);
+
+// The stream name the installer gives a binary cell, from its table and key
+// ("Binary.Setup_dll"): pairs of characters of [0-9A-Za-z._] packed into one UTF-16
+// unit from 0x3800, a lone one from 0x4800, anything else kept. Throws
+// std::invalid_argument for a character outside ASCII.
+std::u16string msiStreamName(const std::string& tableDotKey);
+
+}  // namespace winsim
