@@ -1,7 +1,7 @@
 // The installer's cached copy of the package (the file its DATABASE property names):
 // a compound file whose root storage holds one stream per Binary row, as the real
-// engine's copy under C:\Windows\Installer does. Tables are left out: the library
-// reads only Binary streams from that file.
+// engine's copy under C:\Windows\Installer does, with the installer database's CLSID
+// on its root. Tables are left out: the library reads only Binary streams from it.
 #pragma once
 
 #include <string>
@@ -13,12 +13,15 @@ namespace winsim {
 // The bytes of a version-3 compound file (512-byte sectors, 64-byte mini sectors)
 // whose root storage holds these streams, named and filled as given. Streams below
 // 4096 bytes live in the mini stream, the others in regular sectors; a FAT of more
-// than 109 sectors continues in DIFAT sectors. CLSIDs and times are zero, so equal
-// input gives equal bytes.
+// than 109 sectors continues in DIFAT sectors. The root storage's CLSID is
+// `rootClsid` (16 bytes as stored); the streams' CLSIDs and all times are zero, so
+// equal input gives equal bytes.
 // Throws std::invalid_argument for a name that is empty, longer than 31 UTF-16 units,
-// holds '/', '\\', ':' or '!', or equals another one without regard to case; and
-// std::length_error for a stream above 2 GB (the most a version-3 file can hold).
-std::string compoundFile(const std::vector<std::pair<std::u16string, std::string>>& streams);
+// holds '/', '\\', ':' or '!', or equals another one without regard to case, and for
+// a CLSID that is not 16 bytes; std::length_error for a stream above 2 GB (the most a
+// version-3 file can hold).
+std::string compoundFile(const std::vector<std::pair<std::u16string, std::string>>& streams,
+                         const std::string& rootClsid = std::string(16, '\0'));
 
 // The stream name the installer gives a binary cell, from its table and key
 // ("Binary.Setup_dll"): pairs of characters of [0-9A-Za-z._] packed into one UTF-16
