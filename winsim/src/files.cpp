@@ -243,6 +243,58 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, 
     return obj->read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead);
 }
 
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(hFile));
+    struct stat st {};
+    if (!file || ::fstat(file->fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_SET_FILE_POINTER;
+    }
+    // With a high half the distance is its 64-bit signed value, else the low half's.
+    const long long move =
+        lpDistanceToMoveHigh
+            ? static_cast<long long>(uint64_t(uint32_t(*lpDistanceToMoveHigh)) << 32 | uint32_t(lDistanceToMove))
+            : lDistanceToMove;
+    long long base = 0;
+    switch (dwMoveMethod) {
+    case FILE_BEGIN: break;
+    case FILE_CURRENT: base = ::lseek(file->fd, 0, SEEK_CUR); break;
+    case FILE_END: base = st.st_size; break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_SET_FILE_POINTER;
+    }
+    // A position before the start is refused and leaves the pointer where it was; one
+    // past the end is allowed; without a high half it must fit the low one.
+    if (move < 0 && base + move < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (!lpDistanceToMoveHigh && base + move >= static_cast<long long>(INVALID_SET_FILE_POINTER)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    const off_t at = ::lseek(file->fd, static_cast<off_t>(base + move), SEEK_SET);
+    if (at < 0) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_SET_FILE_POINTER;
+    }
+    if (lpDistanceToMoveHigh) *lpDistanceToMoveHigh = static_cast<LONG>(uint64_t(at) >> 32);
+    // A low half that looks like the failure value is told from one by the last error.
+    if (static_cast<DWORD>(at) == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+    return static_cast<DWORD>(at);
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(hFile));
+    struct stat st {};
+    if (!file || ::fstat(file->fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return INVALID_FILE_SIZE;
+    }
+    if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(uint64_t(st.st_size) >> 32);
+    if (static_cast<DWORD>(st.st_size) == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
+    return static_cast<DWORD>(st.st_size);
+}
+
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (!releaseKernelHandle(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);

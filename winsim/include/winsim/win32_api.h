@@ -584,6 +584,20 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
 }
+
+// Positions and sizes of open files.
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_FILE_CORRUPT 1392L
+
+extern "C" {
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod);
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh);
+}
 // ---- end of file operations block ----
 
 // ---- advapi32/kernel32: the process token, SIDs and security descriptors ----

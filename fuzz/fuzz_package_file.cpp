@@ -1,0 +1,26 @@
+// The installer's copy of the package is read without the installer, and someone may
+// have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
+// not at all, and never larger than its limit.
+#include "runtime/package_file.h"
+#include "winsim/control.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static winsim::Machine machine;
+    machine.writeFile("C:\\Windows\\Installer\\fuzz.msi", std::string(reinterpret_cast<const char*>(data), size));
+    PackageFile package;
+    const DWORD opened = package.open("C:\\Windows\\Installer\\fuzz.msi");
+    // The rows of the seeds (tests/data/package/make.sh, the tests' built files), and
+    // names that pack differently.
+    static const char* const kRows[] = {"small", "large", "Fa9_row.v2", "cut.4096", "big", "x", "_"};
+    for (const char* row : kRows) {
+        std::vector<unsigned char> bytes(1);
+        const bool read = package.readBinary(row, bytes);
+        if ((opened != 0 && read) || (!read && !bytes.empty()) || bytes.size() > PackageFile::kMaxStream)
+            __builtin_trap();
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+// Reads Binary rows of the installer's copy of the package (a compound file), without
+// the installer: a script action has no database handle, and the installer holds its
+// copy open for writing, so the package cannot be opened as a database there. The file
+// may have been shaped by someone else: every table, chain and size in it is checked
+// before it is used. The package is tens of megabytes and the process may be 32-bit:
+// only the sector lists of the tables, the directory and the mini stream are held, and
+// one sector of each table at a time.
+#pragma once
+
+#include "frame/scoped_handles.h"
+
+#include <cstdint>
+#include <vector>
+
+class PackageFile {
+public:
+    // 0, or the Win32 error of opening the file; ERROR_INVALID_DATA for a file that is
+    // not a compound file of version 3 or 4, ERROR_FILE_CORRUPT for one whose tables are
+    // broken.
+    DWORD open(const char* path);
+
+    // The whole data of the Binary row `rowName` into `out`; false (and `out` empty)
+    // when the package has no such row or it cannot be read: a broken chain, or larger
+    // than kMaxStream.
+    bool readBinary(const char* rowName, std::vector<unsigned char>& out);
+
+    static constexpr uint64_t kMaxStream = 64ull << 20;
+
+private:
+    // A table of sector numbers (the FAT or the mini FAT) kept as the locations of its
+    // sectors, one sector of it read at a time.
+    struct Table {
+        std::vector<uint32_t> sectors;
+        std::vector<unsigned char> cached;
+        uint32_t cachedIndex = UINT32_MAX;
+    };
+
+    DWORD load(const char* path);
+    bool readAt(uint64_t offset, void* data, size_t size);
+    bool readSector(uint32_t sector, uint32_t from, void* data, size_t size);
+    bool next(Table& table, uint32_t index, uint32_t& value);
+    bool chain(Table& table, uint32_t first, uint64_t count, uint64_t limit, std::vector<uint32_t>& out);
+    bool findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size);
+
+    unique_hfile file_;
+    uint64_t fileSize_ = 0;
+    uint32_t shift_ = 9;
+    bool version4_ = false;
+    uint64_t sectorCount_ = 0;  // sectors the file holds, whole or cut at its end
+    Table fat_;
+    Table miniFat_;
+    std::vector<uint32_t> directory_;   // the directory's sectors
+    std::vector<uint32_t> miniStream_;  // the mini stream's sectors
+    uint64_t miniStreamSize_ = 0;
+};

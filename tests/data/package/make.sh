@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Makes rows.msi, the package PackageFile's tests read: a database with only a Binary
+# table whose rows hold the bytes pattern(size, seed) of tests/package_file_test.cpp, one
+# in the mini stream, one of exactly the cutoff (4096 bytes) and one of many regular
+# sectors, under names that pack into one unit per two characters or leave one over.
+# Needs msibuild (Debian package msitools). Run it again only when the rows change; the
+# package is also the seed of fuzz/fuzz_package_file.cpp.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+mkdir "$stage/Binary"
+printf 'Name\tData\ns72\tv0\nBinary\tName\n' > "$stage/Binary.idt"
+for row in small:1000:1 Fa9_row.v2:4095:2 cut.4096:4096:3 large:70000:4; do
+  IFS=: read -r name size seed <<< "$row"
+  python3 -c 'import sys
+size, seed = int(sys.argv[1]), int(sys.argv[2])
+sys.stdout.buffer.write(bytes(((i * 2654435761 + seed * 40503) & 0xFFFFFFFF) >> 13 & 0xFF for i in range(size)))' \
+    "$size" "$seed" > "$stage/Binary/$name"
+  printf '%s\t%s\n' "$name" "$name" >> "$stage/Binary.idt"
+done
+rm -f "$here/rows.msi"
+(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt)
+cp "$here/rows.msi" "$here/../../../fuzz/corpus/fuzz_package_file/rows.msi"
+msiinfo streams "$here/rows.msi"
