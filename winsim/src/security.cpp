@@ -214,7 +214,9 @@ std::vector<EffectiveEntry> effectiveEntries(const std::vector<const AccessList*
         for (const EffectiveEntry& e : effective) {
             if (!e.entry.inheritable) continue;
             inherited.push_back({e.entry, true});
-            inherited.back().entry.inheritOnly = false;
+            // CREATOR OWNER is only ever passed on: Windows turns it into an entry for
+            // the maker of each object, which is not modelled.
+            inherited.back().entry.inheritOnly = equalsNoCase(e.entry.sid, kSidCreatorOwner);
         }
         if (!*it) {
             effective = inherited;
@@ -269,6 +271,13 @@ bool checkWrite(Machine& m, const std::string& winPath) {
 
 // ---- Machine's security face ----
 
+// A folder is the same with or without a trailing backslash.
+std::string Machine::securityKey(const std::string& winPath) const {
+    std::string full = fullPath(winPath);
+    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    return full;
+}
+
 std::vector<std::string> Machine::tokenSids() const {
     std::vector<std::string> sids = {token.userSid, kSidEveryone, kSidAuthenticatedUsers, kSidUsers};
     if (token.administrator) sids.push_back(kSidAdministrators);
@@ -279,31 +288,31 @@ std::string Machine::defaultOwner() const { return token.administrator ? kSidAdm
 
 void Machine::setAccessList(const std::string& winPath, AccessList list) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    const std::string key = fullPath(winPath);
+    const std::string key = securityKey(winPath);
     if (!list.owner.empty()) owners_[key] = list.owner;
     accessLists_[key] = std::move(list);
 }
 
 std::optional<AccessList> Machine::accessList(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    auto it = accessLists_.find(fullPath(winPath));
+    auto it = accessLists_.find(securityKey(winPath));
     return it == accessLists_.end() ? std::nullopt : std::optional<AccessList>(it->second);
 }
 
 std::optional<std::string> Machine::owner(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    auto it = owners_.find(fullPath(winPath));
+    auto it = owners_.find(securityKey(winPath));
     return it == owners_.end() ? std::nullopt : std::optional<std::string>(it->second);
 }
 
 void Machine::setOwner(const std::string& winPath, const std::string& sid) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    owners_[fullPath(winPath)] = sid;
+    owners_[securityKey(winPath)] = sid;
 }
 
 void Machine::forgetSecurity(const std::string& winPath) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    const std::string key = fullPath(winPath);
+    const std::string key = securityKey(winPath);
     accessLists_.erase(key);
     owners_.erase(key);
 }
@@ -314,32 +323,30 @@ void Machine::makeLink(const std::string& linkPath, const std::string& target) {
     std::filesystem::create_symlink(hostPath(target), link);
 }
 
-std::vector<const AccessList*> Machine::accessChain(std::string full) const {
-    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+std::vector<const AccessList*> Machine::accessChain(const std::string& winPath) const {
+    std::string key = securityKey(winPath);
     std::vector<const AccessList*> chain;
     for (;;) {
-        auto it = accessLists_.find(full);
+        auto it = accessLists_.find(key);
         chain.push_back(it == accessLists_.end() ? nullptr : &it->second);
-        if (full.size() <= 3) break;
-        full = fullPath(full + "\\..");
-        while (full.size() > 3 && full.back() == '\\') full.pop_back();
+        if (key.size() <= 3) break;
+        key = securityKey(key + "\\..");
     }
     return chain;
 }
 
 bool Machine::tokenCanWrite(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    std::string full = fullPath(winPath);
-    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    std::string key = securityKey(winPath);
     std::error_code ec;
     // A missing object is created inside its folder: the folder's list decides.
-    if (!std::filesystem::exists(hostPath(full), ec) && full.size() > 3) full = fullPath(full + "\\..");
-    return writeAllowed(accessChain(full), tokenSids());
+    if (!std::filesystem::exists(hostPath(key), ec) && key.size() > 3) key = securityKey(key + "\\..");
+    return writeAllowed(accessChain(key), tokenSids());
 }
 
 std::vector<EffectiveEntry> Machine::effectiveAccessList(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    return effectiveEntries(accessChain(fullPath(winPath)));
+    return effectiveEntries(accessChain(winPath));
 }
 
 }  // namespace winsim

@@ -48,9 +48,10 @@ inline const char kSidAdministrators[] = "S-1-5-32-544";
 inline const char kSidUsers[] = "S-1-5-32-545";
 inline const char kSidEveryone[] = "S-1-1-0";
 inline const char kSidAuthenticatedUsers[] = "S-1-5-11";
+inline const char kSidCreatorOwner[] = "S-1-3-0";
 inline const char kSidTrustedInstaller[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 // The entries that make up an object's list on Windows: its own, then those it inherits
-// (inheritance-only cleared, `inherited` set). `chain` is the object's own list first,
+// (inheritance-only cleared but for CREATOR OWNER, `inherited` set). `chain` is the object's own list first,
 // then its parent's, up to the root (null: no list of its own).
 struct EffectiveEntry {
     WriteEntry entry;
@@ -266,9 +267,11 @@ private:
     std::unique_ptr<ModuleTable> modules_;
     std::vector<ProcessLaunch> launches_;
     std::map<std::string, AccessList, NoCaseLess> accessLists_;
-    // The lists that decide for this full path: its own first, then its folders' (null:
-    // none of its own). Called with lock_ held.
-    std::vector<const AccessList*> accessChain(std::string full) const;
+    // The full path without a trailing backslash: a folder's key for lists and owners.
+    std::string securityKey(const std::string& winPath) const;
+    // The lists that decide for this path: its own first, then its folders' (null: none
+    // of its own). Called with lock_ held.
+    std::vector<const AccessList*> accessChain(const std::string& winPath) const;
     std::map<std::string, std::string, NoCaseLess> owners_;
     std::map<char, unsigned long long> volumeFree_;
     mutable std::recursive_mutex lock_;
