@@ -5,7 +5,8 @@
 # strings/<locale>/fa9istring_v97.dll; this script cross-builds the stand-in programs
 # and placeholders of package/stand-ins, runs wixl on fa9wolt.wxs, then adds with
 # msibuild the tables wixl cannot author (Binary rows under exact names, CustomAction
-# rows with their sequence slots, Dialog and Control rows, Property values).
+# rows with their sequence slots, Dialog and Control rows, Property values, the
+# installation folder's LockPermissions rows).
 #
 # Options (for the scenario variants):
 #   --without-row NAME        leave the Binary row NAME out (repeatable)
@@ -44,7 +45,7 @@ if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
 fi
 export SOURCE_DATE_EPOCH
 
-usage() { sed -n '2,35p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+usage() { sed -n '2,36p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 [ $# -ge 2 ] || usage
 build=$(cd "$1" && pwd); out=$2; shift 2
 dll=$build/src/fa9wolt.dll
@@ -267,6 +268,17 @@ awk -F'\t' 'NR > 3' "$stage/tables/Property.idt" | while IFS=$'\t' read -r name 
 done >> "$stage/idt/Property.idt"
 for p in "${props[@]}"; do printf '%s\t%s\n' "${p%%=*}" "${p#*=}" >> "$stage/idt/Property.idt"; done
 
+# --- the installation folder locked the installer's way (its CreateFolder row), so that
+# INSTALLDIR and the bin folder below it, from which the script runs macConfigChange.exe
+# as SYSTEM, stay out of users' reach wherever INSTALLDIR is put: Administrators full
+# control, Everyone reading and running (the installer gives LocalSystem full control
+# itself, and only "Everyone" and "Administrators" are names it knows in every
+# language). Wine's msiexec does not apply the table.
+printf '%s\n' 'LockObject	Table	Domain	User	Permission' 's72	s32	S255	s255	I4' \
+  'LockPermissions	LockObject	Table	Domain	User' \
+  'INSTALLDIR	CreateFolder		Administrators	268435456' \
+  'INSTALLDIR	CreateFolder		Everyone	-1610612736' > "$stage/idt/LockPermissions.idt"
+
 # The summary: dates from SOURCE_DATE_EPOCH, and a package code derived from everything
 # the package is made of, so that another package never shares it.
 stamp=$(date -u -d "@$SOURCE_DATE_EPOCH" '+%Y/%m/%d %H:%M:%S')
@@ -279,7 +291,7 @@ awk -F'\t' -v OFS='\t' -v code="$package_code" -v stamp="$stamp" \
 
 (cd "$stage/idt" && msibuild "$out" -i Binary.idt -i CustomAction.idt -i InstallUISequence.idt \
    -i InstallExecuteSequence.idt -i Dialog.idt -i Control.idt -i ControlEvent.idt -i Property.idt \
-   -i _SummaryInformation.idt)
+   -i LockPermissions.idt -i _SummaryInformation.idt)
 
 rows=$(awk -F'\t' 'NR > 3 {print $1}' "$stage/idt/Binary.idt" | paste -sd' ')
 echo "package: $out ($arch, version $version, ProductLanguage $language, package code $package_code)"

@@ -109,6 +109,85 @@ INSTANTIATE_TEST_SUITE_P(
                       true}),
     [](const ::testing::TestParamInfo<ConfigFailure>& i) { return std::string(i.param.name); });
 
+// In the script (as SYSTEM) the program runs only where no one but SYSTEM, the
+// administrators and the account the script runs as can change it or its folders; an
+// immediate run is the user's own and is not checked.
+struct WriteCase {
+    const char* name;
+    const char* installDir;
+    bool script;
+    void (*arrange)(M&);
+    const char* refused;  // the path 7114 names; null: the program runs
+};
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class ScriptRuns : public MachineConfig, public ::testing::WithParamInterface<WriteCase> {};
+
+TEST_P(ScriptRuns, OnlyWhereNoOneElseCanChangeTheProgram) {
+    const WriteCase& c = GetParam();
+    const std::string program = c.installDir + std::string("bin\\macConfigChange.exe");
+    machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/macconfigchange", program);
+    session.setProperty("INSTALLDIR", c.installDir);
+    if (c.script) {
+        session.setRunMode(winsim::RunMode::Scheduled);
+        session.setProperty("CustomActionData", std::string("INSTALLDIR=") + c.installDir);
+        machine.runAsSystem();
+    }
+    c.arrange(machine);
+    if (!c.refused) {
+        EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 0u);
+        EXPECT_THAT(log(), ::testing::IsEmpty());
+        EXPECT_EQ(machine.launches().size(), 1u);
+        return;
+    }
+    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
+    EXPECT_THAT(log(), ::testing::Contains(logged(
+        "Error: " + std::string(c.refused) + " can be changed by users other than administrators, so the installation "
+        "does not run or copy files there. Install into a folder that only administrators can change, such as one "
+        "below Program Files, and run the installation again.")));
+    EXPECT_TRUE(machine.launches().empty());
+}
+
+const char* kOpen = "C:\\Tools\\FA9\\";  // below the root: signed-in users may change it
+const DWORD kReadExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+const char* kOtherUser = "S-1-5-21-1004336348-1177238915-682003330-1009";
+void lockOpen(M& m) {  // as an administrator would, shutting one user out entirely
+    m.setAccessList(kOpen, {winsim::kSidAdministrators, true,
+                            {{kOtherUser, false, true, GENERIC_ALL},
+                             {winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                             {winsim::kSidAdministrators, true, true, FILE_ALL_ACCESS},
+                             {winsim::kSidUsers, true, true, kReadExecute}}});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Config, ScriptRuns,
+    ::testing::Values(
+        WriteCase{"below_program_files", "C:\\Program Files\\FA9 Tools\\", true, [](M&) {}, nullptr},
+        WriteCase{"below_the_root", kOpen, true, [](M&) {}, "C:\\Tools\\FA9"},
+        WriteCase{"below_the_root_immediate", kOpen, false, [](M&) {}, nullptr},
+        WriteCase{"below_the_root_locked", kOpen, true, lockOpen, nullptr},
+        WriteCase{"locked_but_owned_by_a_user", kOpen, true,
+                  [](M& m) { lockOpen(m); m.setOwner(kOpen, kOtherUser); },
+                  "C:\\Tools\\FA9"},
+        WriteCase{"bin_open_to_everyone", kOpen, true,
+                  [](M& m) { lockOpen(m); m.setAccessList(kOpen + std::string("bin"), {"", false, {{winsim::kSidEveryone}}}); },
+                  "C:\\Tools\\FA9\\bin"},
+        WriteCase{"program_writable_by_users", "C:\\Program Files\\FA9 Tools\\", true,
+                  [](M& m) { m.setAccessList(kProgram, {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}}); },
+                  kProgram},
+        // Under Wine the script runs as the prefix's user, who owns the files; others may
+        // read them when the "other" mode bits say so.
+        WriteCase{"as_under_wine", kOpen, true,
+                  [](M& m) {
+                      m.token = M::Token{};
+                      m.setAccessList(kOpen, {m.token.userSid, true,
+                                              {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                               {m.token.userSid, true, true, FILE_ALL_ACCESS},
+                                               {winsim::kSidEveryone, true, true, kReadExecute}}});
+                  },
+                  nullptr}),
+    [](const ::testing::TestParamInfo<WriteCase>& i) { return std::string(i.param.name); });
+
 // ---------------------------------------------------------------- the COM code base
 
 const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";

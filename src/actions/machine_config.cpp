@@ -8,6 +8,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
+#include "runtime/write_access.h"
 #include "session/property_access.h"
 
 #include <cstring>
@@ -53,11 +54,22 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
         report(URE_LOG_ERROR, 60, 0, 7104, "INSTALLDIR", installDir);
         return ERROR_INSTALL_FAILURE;
     }
+    char installFolder[kPathCapacity] = {};
+    fa9::copyText(installFolder, sizeof(installFolder), toolsFolder);
     bool fits = joinCommand(program, sizeof(program), {toolsFolder, kProgramName});
     fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") && fits;
     if (!fits || !iIsUnquotedRegularFile(program)) {
         report(URE_SHOW_ERROR, 40, 0, 5054, program);
         return ERROR_INSTALL_FAILURE;
+    }
+    // In the script the program runs as SYSTEM: anyone else who can change it or the
+    // folders it lies in could swap it first.
+    if (iIsStoreMode(hInstall)) {
+        for (const char* path : {installFolder, toolsFolder, program}) {
+            if (iOnlyTrustedCanWrite(path)) continue;
+            report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, path);
+            return ERROR_INSTALL_FAILURE;
+        }
     }
     // `command` names the run in reports; `line` is the run, with the tools folder
     // quoted so that the program reads it back as it is.

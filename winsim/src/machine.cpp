@@ -34,7 +34,28 @@ Machine::Machine() : modules_(std::make_unique<ModuleTable>()) {
     fs::create_directories(fs::path(root_) / "C");
     currentDir_ = systemDirectory;
     g_current = this;
-    makeDirs("C:\\Windows");
+    // Windows' own lists (7 and later; the entries for app containers left out):
+    // signed-in users may make folders in the root and change what is made there; the
+    // system's folders only the system and administrators change.
+    const DWORD modify = DELETE | GENERIC_EXECUTE | GENERIC_WRITE | GENERIC_READ;
+    const DWORD readExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    setAccessList("C:\\", {kSidSystem, true,
+                            {{kSidSystem, true, true, FILE_ALL_ACCESS},
+                             {kSidAdministrators, true, true, FILE_ALL_ACCESS},
+                             {kSidUsers, true, true, readExecute},
+                             {kSidAuthenticatedUsers, true, true, modify, true},
+                             {kSidAuthenticatedUsers, true, false, FILE_ADD_SUBDIRECTORY},
+                             {kSidCreatorOwner, true, true, GENERIC_ALL, true}}});
+    const AccessList systemFolder = {kSidTrustedInstaller, true,
+                                     {{kSidTrustedInstaller, true, true, FILE_ALL_ACCESS},
+                                      {kSidSystem, true, true, FILE_ALL_ACCESS},
+                                      {kSidAdministrators, true, true, FILE_ALL_ACCESS},
+                                      {kSidUsers, true, true, readExecute},
+                                      {kSidCreatorOwner, true, true, GENERIC_ALL, true}}};
+    for (const char* folder : {"C:\\Windows", "C:\\Program Files", "C:\\Program Files (x86)"}) {
+        makeDirs(folder);
+        setAccessList(folder, systemFolder);
+    }
     makeDirs(systemDirectory);
     makeDirs(tempDirectory);
     environment["PATH"] = systemDirectory + ";C:\\Windows";

@@ -1,11 +1,13 @@
 // The process token, SIDs, security descriptors in their string form (the SDDL subset
-// of owner and DACL entries), and the write checks they make: who may create, change
-// or delete files, folders and keys. Only write rights are modelled; reading is open.
+// of owner and DACL entries) and as GetNamedSecurityInfoA hands them out (owner and
+// DACL), and the write checks they make: who may create, change or delete files,
+// folders and keys. Only write rights are checked; reading is open.
 #include "security.h"
 
 #include "kernel_handles.h"
 #include "paths.h"
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -21,10 +23,11 @@ struct TokenObject : KernelObject {
     Machine::Token token;
 };
 
-// What ConvertStringSecurityDescriptorToSecurityDescriptorA made.
+// What ConvertStringSecurityDescriptorToSecurityDescriptorA or GetNamedSecurityInfoA made.
 struct Descriptor {
     AccessList list;
-    std::vector<BYTE> owner;  // GetNamedSecurityInfoA's owner SID, which points into here
+    std::vector<BYTE> owner;  // GetNamedSecurityInfoA's owner SID and DACL, which point into here
+    std::vector<BYTE> dacl;
 };
 
 // LocalAlloc'd blocks handed out by the security calls, freed by LocalFree.
@@ -32,10 +35,6 @@ std::mutex g_localLock;
 std::map<const void*, std::unique_ptr<Descriptor>> g_descriptors;
 std::map<const void*, std::unique_ptr<char[]>> g_strings;
 
-constexpr DWORD kFileAllAccess = 0x001F01FF;
-constexpr DWORD kFileGenericRead = 0x00120089;
-constexpr DWORD kFileGenericWrite = 0x00120116;
-constexpr DWORD kFileGenericExecute = 0x001200A0;
 constexpr DWORD kKeyAllAccess = 0x000F003F;
 constexpr DWORD kKeyRead = 0x00020019;
 constexpr DWORD kKeyWrite = 0x00020006;
@@ -68,7 +67,7 @@ bool parseSid(const std::string& text, std::string& sid) {
 bool parseRights(const std::string& text, DWORD& mask) {
     static const std::map<std::string, DWORD> rights = {
         {"GA", GENERIC_ALL}, {"GR", GENERIC_READ}, {"GW", GENERIC_WRITE}, {"GX", GENERIC_EXECUTE},
-        {"FA", kFileAllAccess}, {"FR", kFileGenericRead}, {"FW", kFileGenericWrite}, {"FX", kFileGenericExecute},
+        {"FA", FILE_ALL_ACCESS}, {"FR", FILE_GENERIC_READ}, {"FW", FILE_GENERIC_WRITE}, {"FX", FILE_GENERIC_EXECUTE},
         {"KA", kKeyAllAccess}, {"KR", kKeyRead}, {"KW", kKeyWrite}, {"KX", kKeyRead},
         {"SD", DELETE}, {"RC", READ_CONTROL}, {"WD", WRITE_DAC}, {"WO", WRITE_OWNER}};
     mask = 0;
@@ -99,16 +98,17 @@ bool parseAce(const std::string& body, AccessList& list) {
         i = j + 1;
     }
     if (f.size() != 6 || (f[0] != "A" && f[0] != "D") || !f[3].empty() || !f[4].empty()) return false;
-    bool inheritable = false;
+    bool inheritable = false, inheritOnly = false;
     for (size_t k = 0; k < f[1].size(); k += 2) {
         const std::string flag = f[1].substr(k, 2);
         if (flag == "OI" || flag == "CI") inheritable = true;
-        else if (flag != "NP" && flag != "IO" && flag != "ID") return false;
+        else if (flag == "IO") inheritOnly = true;
+        else if (flag != "NP" && flag != "ID") return false;
     }
     DWORD mask = 0;
     std::string sid;
     if (!parseRights(f[2], mask) || !parseSid(f[5], sid)) return false;
-    if (mask & kWriteRights) list.entries.push_back({sid, f[0] == "A", inheritable});
+    list.entries.push_back({sid, f[0] == "A", inheritable, mask, inheritOnly});
     return true;
 }
 
@@ -162,6 +162,43 @@ std::vector<BYTE> sidBytes(const std::string& sid) {
     return out;
 }
 
+// Generic rights as Windows maps them for files and folders.
+DWORD fileRights(DWORD mask) {
+    if (mask & GENERIC_READ) mask |= FILE_GENERIC_READ;
+    if (mask & GENERIC_WRITE) mask |= FILE_GENERIC_WRITE;
+    if (mask & GENERIC_EXECUTE) mask |= FILE_GENERIC_EXECUTE;
+    if (mask & GENERIC_ALL) mask |= FILE_ALL_ACCESS;
+    return mask & ~static_cast<DWORD>(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+}
+
+// The DACL of a file or folder in Windows' layout: an ACL header, then one
+// ACCESS_ALLOWED_ACE or ACCESS_DENIED_ACE (header, mask, SID) per entry. A file has no
+// inheritance flags and no inheritance-only entries; what applies to the object itself
+// carries file rights, what is only passed on keeps generic ones.
+std::vector<BYTE> daclBytes(const std::vector<EffectiveEntry>& entries, bool folder) {
+    std::vector<BYTE> out(sizeof(ACL));
+    WORD count = 0;
+    for (const EffectiveEntry& e : entries) {
+        if (e.entry.inheritOnly && !folder) continue;
+        BYTE flags = e.inherited ? INHERITED_ACE : 0;
+        if (folder && e.entry.inheritable) flags |= OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+        if (e.entry.inheritOnly) flags |= INHERIT_ONLY_ACE;
+        const std::vector<BYTE> sid = sidBytes(e.entry.sid);
+        ACCESS_ALLOWED_ACE ace = {};
+        ace.Header.AceType = e.entry.allow ? ACCESS_ALLOWED_ACE_TYPE : ACCESS_DENIED_ACE_TYPE;
+        ace.Header.AceFlags = flags;
+        ace.Header.AceSize = static_cast<WORD>(offsetof(ACCESS_ALLOWED_ACE, SidStart) + sid.size());
+        ace.Mask = e.entry.inheritOnly ? e.entry.rights : fileRights(e.entry.rights);
+        const BYTE* head = reinterpret_cast<const BYTE*>(&ace);
+        out.insert(out.end(), head, head + offsetof(ACCESS_ALLOWED_ACE, SidStart));
+        out.insert(out.end(), sid.begin(), sid.end());
+        ++count;
+    }
+    ACL acl = {ACL_REVISION, 0, static_cast<WORD>(out.size()), count, 0};
+    std::memcpy(out.data(), &acl, sizeof acl);
+    return out;
+}
+
 }  // namespace
 
 size_t openLocalAllocationCount() {
@@ -169,29 +206,39 @@ size_t openLocalAllocationCount() {
     return g_descriptors.size() + g_strings.size();
 }
 
-bool writeAllowed(const std::vector<const AccessList*>& chain, const std::vector<std::string>& sids) {
-    // Effective entries, worked out from the root down.
-    std::vector<WriteEntry> effective = {{kSidEveryone, true, true}};
+std::vector<EffectiveEntry> effectiveEntries(const std::vector<const AccessList*>& chain) {
+    // Worked out from the root down; a root without a list lets everyone do everything.
+    std::vector<EffectiveEntry> effective = {{{kSidEveryone, true, true, GENERIC_ALL}, false}};
     for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        std::vector<WriteEntry> inherited;
-        for (const WriteEntry& e : effective)
-            if (e.inheritable) inherited.push_back(e);
+        std::vector<EffectiveEntry> inherited;
+        for (const EffectiveEntry& e : effective) {
+            if (!e.entry.inheritable) continue;
+            inherited.push_back({e.entry, true});
+            // CREATOR OWNER is only ever passed on: Windows turns it into an entry for
+            // the maker of each object, which is not modelled.
+            inherited.back().entry.inheritOnly = equalsNoCase(e.entry.sid, kSidCreatorOwner);
+        }
         if (!*it) {
             effective = inherited;
             continue;
         }
-        effective = (*it)->entries;
+        effective.clear();
+        for (const WriteEntry& e : (*it)->entries) effective.push_back({e, false});
         if (!(*it)->isProtected) effective.insert(effective.end(), inherited.begin(), inherited.end());
     }
+    return effective;
+}
+
+bool writeAllowed(const std::vector<const AccessList*>& chain, const std::vector<std::string>& sids) {
     auto held = [&](const std::string& sid) {
         for (const std::string& s : sids)
             if (equalsNoCase(s, sid)) return true;
         return false;
     };
     bool allowed = false;
-    for (const WriteEntry& e : effective) {
-        if (!held(e.sid)) continue;
-        if (!e.allow) return false;
+    for (const EffectiveEntry& e : effectiveEntries(chain)) {
+        if (e.entry.inheritOnly || !(e.entry.rights & kWriteRights) || !held(e.entry.sid)) continue;
+        if (!e.entry.allow) return false;
         allowed = true;
     }
     return allowed;
@@ -224,6 +271,13 @@ bool checkWrite(Machine& m, const std::string& winPath) {
 
 // ---- Machine's security face ----
 
+// A folder is the same with or without a trailing backslash.
+std::string Machine::securityKey(const std::string& winPath) const {
+    std::string full = fullPath(winPath);
+    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    return full;
+}
+
 std::vector<std::string> Machine::tokenSids() const {
     std::vector<std::string> sids = {token.userSid, kSidEveryone, kSidAuthenticatedUsers, kSidUsers};
     if (token.administrator) sids.push_back(kSidAdministrators);
@@ -234,31 +288,31 @@ std::string Machine::defaultOwner() const { return token.administrator ? kSidAdm
 
 void Machine::setAccessList(const std::string& winPath, AccessList list) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    const std::string key = fullPath(winPath);
-    owners_[key] = list.owner;
+    const std::string key = securityKey(winPath);
+    if (!list.owner.empty()) owners_[key] = list.owner;
     accessLists_[key] = std::move(list);
 }
 
 std::optional<AccessList> Machine::accessList(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    auto it = accessLists_.find(fullPath(winPath));
+    auto it = accessLists_.find(securityKey(winPath));
     return it == accessLists_.end() ? std::nullopt : std::optional<AccessList>(it->second);
 }
 
 std::optional<std::string> Machine::owner(const std::string& winPath) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    auto it = owners_.find(fullPath(winPath));
+    auto it = owners_.find(securityKey(winPath));
     return it == owners_.end() ? std::nullopt : std::optional<std::string>(it->second);
 }
 
 void Machine::setOwner(const std::string& winPath, const std::string& sid) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    owners_[fullPath(winPath)] = sid;
+    owners_[securityKey(winPath)] = sid;
 }
 
 void Machine::forgetSecurity(const std::string& winPath) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    const std::string key = fullPath(winPath);
+    const std::string key = securityKey(winPath);
     accessLists_.erase(key);
     owners_.erase(key);
 }
@@ -269,22 +323,30 @@ void Machine::makeLink(const std::string& linkPath, const std::string& target) {
     std::filesystem::create_symlink(hostPath(target), link);
 }
 
-bool Machine::tokenCanWrite(const std::string& winPath) const {
-    std::lock_guard<std::recursive_mutex> g(lock_);
-    std::string full = fullPath(winPath);
-    while (full.size() > 3 && full.back() == '\\') full.pop_back();
-    std::error_code ec;
-    // A missing object is created inside its folder: the folder's list decides.
-    if (!std::filesystem::exists(hostPath(full), ec) && full.size() > 3) full = fullPath(full + "\\..");
+std::vector<const AccessList*> Machine::accessChain(const std::string& winPath) const {
+    std::string key = securityKey(winPath);
     std::vector<const AccessList*> chain;
     for (;;) {
-        auto it = accessLists_.find(full);
+        auto it = accessLists_.find(key);
         chain.push_back(it == accessLists_.end() ? nullptr : &it->second);
-        if (full.size() <= 3) break;
-        full = fullPath(full + "\\..");
-        while (full.size() > 3 && full.back() == '\\') full.pop_back();
+        if (key.size() <= 3) break;
+        key = securityKey(key + "\\..");
     }
-    return writeAllowed(chain, tokenSids());
+    return chain;
+}
+
+bool Machine::tokenCanWrite(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    std::string key = securityKey(winPath);
+    std::error_code ec;
+    // A missing object is created inside its folder: the folder's list decides.
+    if (!std::filesystem::exists(hostPath(key), ec) && key.size() > 3) key = securityKey(key + "\\..");
+    return writeAllowed(accessChain(key), tokenSids());
+}
+
+std::vector<EffectiveEntry> Machine::effectiveAccessList(const std::string& winPath) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return effectiveEntries(accessChain(winPath));
 }
 
 }  // namespace winsim
@@ -379,24 +441,55 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSe
     return TRUE;
 }
 
-// The owner of an existing file or folder (the only part asked for): Administrators for
-// what an administrator made, else the maker's user SID; a drive root's is SYSTEM.
+// The owner and the DACL of an existing file or folder (the parts asked for). The owner
+// is Administrators for what an administrator made, else the maker's user SID; anything
+// else's (a drive root, what a test put in place) is SYSTEM. The DACL is the effective
+// list: the object's own entries, then those it inherits.
 DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
                                    PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
                                    PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
-    if (!pObjectName || ObjectType != SE_FILE_OBJECT || SecurityInfo != OWNER_SECURITY_INFORMATION || !ppsidOwner ||
-        ppsidGroup || ppDacl || ppSacl || !ppSecurityDescriptor)
+    const bool owner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
+    const bool dacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
+    if (!pObjectName || ObjectType != SE_FILE_OBJECT ||
+        (SecurityInfo & ~(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) || !(owner || dacl) ||
+        (owner && !ppsidOwner) || (dacl && !ppDacl) || ppsidGroup || ppSacl || !ppSecurityDescriptor)
         return ERROR_INVALID_PARAMETER;
     Machine& m = Machine::current();
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(m.hostPath(pObjectName), ec))) return ERROR_FILE_NOT_FOUND;
+    const std::string host = m.hostPath(pObjectName);
+    if (!fs::exists(fs::symlink_status(host, ec))) return ERROR_FILE_NOT_FOUND;
     auto d = std::make_unique<Descriptor>();
-    d->owner = sidBytes(m.owner(pObjectName).value_or(kSidSystem));
-    *ppsidOwner = d->owner.data();
+    const std::string ownerSid = m.owner(pObjectName).value_or("");
+    d->owner = sidBytes(ownerSid.empty() ? kSidSystem : ownerSid);
+    d->dacl = daclBytes(m.effectiveAccessList(pObjectName), fs::is_directory(host, ec));
+    if (owner) *ppsidOwner = d->owner.data();
+    if (dacl) *ppDacl = reinterpret_cast<PACL>(d->dacl.data());
     *ppSecurityDescriptor = d.get();
     std::lock_guard<std::mutex> g(g_localLock);
     g_descriptors[d.get()] = std::move(d);
     return ERROR_SUCCESS;
+}
+
+BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce) {
+    if (!pAcl || !pAce || dwAceIndex >= pAcl->AceCount) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    BYTE* at = reinterpret_cast<BYTE*>(pAcl) + sizeof(ACL);
+    BYTE* const end = reinterpret_cast<BYTE*>(pAcl) + pAcl->AclSize;
+    for (DWORD i = 0;; ++i) {
+        const ACE_HEADER* header = reinterpret_cast<const ACE_HEADER*>(at);
+        if (end - at < static_cast<ptrdiff_t>(sizeof(ACE_HEADER)) || header->AceSize < sizeof(ACE_HEADER) ||
+            end - at < header->AceSize) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (i == dwAceIndex) {
+            *pAce = at;
+            return TRUE;
+        }
+        at += header->AceSize;
+    }
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {

@@ -25,14 +25,17 @@ struct NoCaseLess {
 };
 bool equalsNoCase(const std::string& a, const std::string& b);
 
-// Who may write (create inside, change, delete) a file, folder or key: the entries of
-// its access list that grant or deny write rights, and its owner. An object without a
-// list of its own takes the inheritable entries of its parent's; a protected list takes
-// nothing from above. A drive's root or a hive without a list lets everyone write.
+// An access list: its entries, and its owner. Only the entries whose rights include
+// writing (create inside, change, delete, change the list or the owner) decide the write
+// checks; reading is open. An object without a list of its own takes the inheritable
+// entries of its parent's; a protected list takes nothing from above. A drive's root or a
+// hive without a list lets everyone write.
 struct WriteEntry {
     std::string sid;
     bool allow = true;
     bool inheritable = true;  // passed on to what is created inside (OI/CI)
+    DWORD rights = GENERIC_ALL;
+    bool inheritOnly = false;  // IO: passed on only, no right on the object itself
 };
 struct AccessList {
     std::string owner;
@@ -45,8 +48,17 @@ inline const char kSidAdministrators[] = "S-1-5-32-544";
 inline const char kSidUsers[] = "S-1-5-32-545";
 inline const char kSidEveryone[] = "S-1-1-0";
 inline const char kSidAuthenticatedUsers[] = "S-1-5-11";
-// Whether a token with these SIDs may write under the effective list of `chain`, the
-// object's own list first, then its parent's, up to the root (null: no list of its own).
+inline const char kSidCreatorOwner[] = "S-1-3-0";
+inline const char kSidTrustedInstaller[] = "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+// The entries that make up an object's list on Windows: its own, then those it inherits
+// (inheritance-only cleared but for CREATOR OWNER, `inherited` set). `chain` is the object's own list first,
+// then its parent's, up to the root (null: no list of its own).
+struct EffectiveEntry {
+    WriteEntry entry;
+    bool inherited = false;
+};
+std::vector<EffectiveEntry> effectiveEntries(const std::vector<const AccessList*>& chain);
+// Whether a token with these SIDs may write under the effective list of `chain`.
 bool writeAllowed(const std::vector<const AccessList*>& chain, const std::vector<std::string>& sids);
 
 enum class Hive { ClassesRoot, CurrentUser, LocalMachine, Users };
@@ -227,7 +239,10 @@ public:
     // The owner new objects get from this token: Administrators for an administrator.
     std::string defaultOwner() const;
 
-    // Files and folders, by Windows path without regard to case.
+    // Files and folders, by Windows path without regard to case. A new machine's C:\,
+    // Program Files, Program Files (x86) and Windows folders carry the lists Windows gives
+    // them: any signed-in user may make folders in the root and change what is made there,
+    // only TrustedInstaller, SYSTEM and Administrators may change the other three.
     void setAccessList(const std::string& winPath, AccessList list);
     std::optional<AccessList> accessList(const std::string& winPath) const;  // its own list only
     std::optional<std::string> owner(const std::string& winPath) const;
@@ -235,6 +250,8 @@ public:
     // Whether the token may write the file or folder (an existing one), or create it (a
     // missing one: its folder decides).
     bool tokenCanWrite(const std::string& winPath) const;
+    // The entries of the file's or folder's list as its security descriptor shows them.
+    std::vector<EffectiveEntry> effectiveAccessList(const std::string& winPath) const;
     // Objects removed or renamed lose what was recorded for them.
     void forgetSecurity(const std::string& winPath);
     // Another process of the machine acting right after CreateDirectoryA made a folder
@@ -250,6 +267,11 @@ private:
     std::unique_ptr<ModuleTable> modules_;
     std::vector<ProcessLaunch> launches_;
     std::map<std::string, AccessList, NoCaseLess> accessLists_;
+    // The full path without a trailing backslash: a folder's key for lists and owners.
+    std::string securityKey(const std::string& winPath) const;
+    // The lists that decide for this path: its own first, then its folders' (null: none
+    // of its own). Called with lock_ held.
+    std::vector<const AccessList*> accessChain(const std::string& winPath) const;
     std::map<std::string, std::string, NoCaseLess> owners_;
     std::map<char, unsigned long long> volumeFree_;
     mutable std::recursive_mutex lock_;
