@@ -263,12 +263,23 @@ INSTANTIATE_TEST_SUITE_P(
                    MB_OK, MB_ICONERROR, false}),
     [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
 
+// A standard user's action strips through the runtime folder's allocator; an elevated
+// one, or the script, never loads that library (the user's to replace) and strips alike.
 TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
-    CustomActionContext context(session.handle());
-    ureReport(URE_SHOW_ERROR, "test", 5, 1, 100, nullptr, 0, true);
-    EXPECT_THAT(log(), ElementsAre(logged("ERR:   quoted text")));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.messageBoxes[0].text, "  quoted text");
+    for (const bool elevated : {true, false}) {
+        SCOPED_TRACE(elevated);
+        machine.token.administrator = elevated;
+        session.clearLog();
+        machine.messageBoxes.clear();
+        {
+            CustomActionContext context(session.handle());
+            ureReport(URE_SHOW_ERROR, "test", 5, 1, 100, nullptr, 0, true);
+        }
+        EXPECT_THAT(log(), ElementsAre(logged("ERR:   quoted text")));
+        ASSERT_EQ(machine.messageBoxes.size(), 1u);
+        EXPECT_EQ(machine.messageBoxes[0].text, "  quoted text");
+        EXPECT_EQ(machine.loadedModules().size(), elevated ? 0u : 1u);
+    }
 }
 
 TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
@@ -278,6 +289,7 @@ TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
     machine.copyFileIn(FA9_OSSE_DLL, planted);
     machine.setCurrentDirectory("C:\\Users\\setup");
     ASSERT_TRUE(DeleteFileA((std::string(kRuntimeDir) + "\\fa9osse_install3.dll").c_str()));
+    machine.token.administrator = false;  // a standard user, who would take the library
     CustomActionContext context(session.handle());
     ureReport(URE_LOG_ERROR, "test", 5, 1, 100, nullptr, 0, true);
     ureReportText(URE_LOG_ERROR, "test", 5, 1, "\"x\"", true);

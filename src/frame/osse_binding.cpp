@@ -1,6 +1,7 @@
 #include "frame/osse_binding.h"
 
 #include "frame/bounded.h"
+#include "frame/elevation.h"
 #include "frame/ure.h"
 #include "platform/win32.h"
 
@@ -14,6 +15,11 @@ const char* const kSourceName = "fa9iobs";
 typedef void*(__cdecl* OssMemAlloc)(size_t, const char*, int);
 typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 
+// The runtime folder's code is the installing user's to replace: it must not run as
+// SYSTEM in the script, nor elevated. Only an action known to run immediately with a
+// standard user's rights takes it.
+bool withheld(const URE* engine) { return engine->storeMode() != 0 || iRunsElevated(); }
+
 // Looked up on every use rather than cached: the library stays loaded once found, and a
 // lookup that failed earlier (runtime directory not there yet) is tried again. Only the
 // copy in the runtime directory is taken, by its full path: a bare name would let the
@@ -21,7 +27,7 @@ typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 template <typename Function>
 Function bind(const char* name) {
     URE* engine = URE::existing();
-    if (!engine) return nullptr;
+    if (!engine || withheld(engine)) return nullptr;
     char path[URE::kRuntimeDirectoryCapacity + 32];
     char directory[URE::kRuntimeDirectoryCapacity];
     if (!*engine->getRuntimeDirectory(directory) ||
@@ -53,6 +59,13 @@ void ureStripEnclosingQuotes(char* text) {
     size_t n = std::strlen(text);
     // A lone quote is both first and last character but encloses nothing.
     if (n < 2 || text[0] != '"' || text[n - 1] != '"') return;
+    const URE* engine = URE::existing();
+    if (engine && withheld(engine)) {
+        // The allocator's result, without its code.
+        std::memmove(text, text + 1, n - 2);
+        text[n - 2] = '\0';
+        return;
+    }
     char* temporary = static_cast<char*>(ossAllocate(n, __LINE__));
     if (!temporary) {
         text[0] = ' ';

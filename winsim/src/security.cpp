@@ -373,6 +373,16 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
         SetLastError(t ? ERROR_NOACCESS : ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (TokenInformationClass == TokenElevation) {
+        // An administrator's token here is always the full one, as an elevated process's.
+        *ReturnLength = sizeof(TOKEN_ELEVATION);
+        if (!TokenInformation || TokenInformationLength < sizeof(TOKEN_ELEVATION)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        static_cast<TOKEN_ELEVATION*>(TokenInformation)->TokenIsElevated = t->token.administrator ? 1 : 0;
+        return TRUE;
+    }
     if (TokenInformationClass != TokenUser) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

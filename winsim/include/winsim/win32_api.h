@@ -627,7 +627,12 @@ typedef enum _TOKEN_INFORMATION_CLASS {
     TokenGroups,
     TokenPrivileges,
     TokenOwner,
+    TokenElevation = 20,
 } TOKEN_INFORMATION_CLASS;
+
+typedef struct _TOKEN_ELEVATION {
+    DWORD TokenIsElevated;
+} TOKEN_ELEVATION, *PTOKEN_ELEVATION;
 
 extern "C" {
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
