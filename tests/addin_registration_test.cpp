@@ -3,9 +3,11 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "runtime/program_copy.h"
+#include "winsim/package_copy.h"
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -23,12 +25,26 @@ const char* kState = "C:\\ProgramData\\FA9StandIns\\";
 // The registration program's lines as the trace writes them into the log.
 std::string traced(const std::string& output) { return logged("Error: " + output); }
 
+// The registration program and the assemblies beside it, by their place below the
+// runtime folder; each file's Binary row is its name.
+const std::vector<std::string> kProgramFiles = {
+    "commontoolreg.exe", "Microsoft.VC80.CRT\\msvcm80.dll", "Microsoft.VC80.CRT\\msvcp80.dll",
+    "Microsoft.VC80.CRT\\msvcr80.dll", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest",
+    "Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfc80u.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
+    "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
+// The package's rows and the runtime folder the extraction made of them: the program
+// runs from a copy written from the rows.
 class StandInTest : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
         machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg",
                            std::string(kRuntimeDir) + "\\commontoolreg.exe");
+        for (const std::string& file : kProgramFiles) {
+            const std::string path = std::string(kRuntimeDir) + "\\" + file;
+            if (file != kProgramFiles[0]) machine.writeFile(path, "assembly file " + file);
+            session.database().addBinary(file.substr(file.rfind('\\') + 1), machine.readFile(path));
+        }
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
         session.setProperty("ProductName", kProduct);
         session.setProperty("INSTALLDIR", kInstallDir);
@@ -142,17 +158,18 @@ INSTANTIATE_TEST_SUITE_P(
                       ProviderCase{"check_failed", true, 12, "2", 1603}),
     [](const ::testing::TestParamInfo<ProviderCase>& i) { return std::string(i.param.name); });
 
-TEST_F(StandInTest, AMissingProgramIsReportedOnlyWhereItMatters) {
-    session.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Elsewhere");
-    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
-    EXPECT_THAT(log(), ::testing::ElementsAre(::testing::StartsWith(
-                           "1: Error: The command C:\\Elsewhere\\commontoolreg.exe /commontoolinstall "
-                           "-DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\" could not be run to completion.")));
-    session.clearLog();
-    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
-    EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged(kProviderMissing)});
+// The runtime folder's copy counts for nothing: without the package's row nothing runs.
+TEST_F(StandInTest, APackageWithoutTheProgramRunsNothing) {
+    auto& rows = session.database().rows("Binary");
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const auto& r) { return r[0].text == "commontoolreg.exe"; }),
+               rows.end());
+    for (UINT(WINAPI * action)(MSIHANDLE) : {RegisterWOLTKeysCA, RemoveWOLTKeysCA, DetectDotNetDataProviderInstalledCA}) {
+        session.clearLog();
+        EXPECT_EQ(run(action), 1603u);
+        EXPECT_THAT(log().at(0), ::testing::StartsWith(
+                                     "1: Error: The installation package's record of commontoolreg.exe cannot be read"));
+    }
+    EXPECT_TRUE(machine.launches().empty());
 }
 
 TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
@@ -189,15 +206,16 @@ TEST_F(StandInTest, ACommandThatWouldNotFitIsRefusedAndNothingRuns) {
 // loses one trailing backslash, and the one left before the closing quote is doubled so
 // that the program reads one.
 TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
-    const std::string folder = "C:\\Setup\\a.exec";
-    machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg", folder + "\\commontoolreg.exe");
-    session.setProperty("CURRENT_PROCESS_DIRECTORY", folder);
+    const std::string folder = "C:\\Setup\\a.exec";  // where the copy is made
+    machine.makeDirs(folder);
+    machine.environment["TMP"] = folder;
     session.setProperty("INSTALLDIR", "C:\\Tools\\\\");
     EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
     const auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 1u);
-    EXPECT_EQ(launches[0].commandLine,
-              "\"" + folder + "\\commontoolreg.exe\" /commontoolinstall -DINSTALLDIR=\"C:\\Tools\\\\\"");
+    EXPECT_THAT(launches[0].commandLine,
+                ::testing::MatchesRegex("\"C:.Setup.a\\.exec.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe\" "
+                                        "/commontoolinstall -DINSTALLDIR=\"C:.Tools..\""));
     EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
@@ -246,27 +264,22 @@ INSTANTIATE_TEST_SUITE_P(
                    "Error: The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty"}),
     [](const ::testing::TestParamInfo<FolderCase>& i) { return std::string(i.param.name); });
 
-// ---------------------------------------------------------------- the verified copy in the script
+// ---------------------------------------------------------------- the program's copy in the script
 
-// The registration program and the assemblies beside it, by their place below the
-// runtime folder; each file's Binary row is its name.
-const std::vector<std::string> kProgramFiles = {
-    "commontoolreg.exe", "Microsoft.VC80.CRT\\msvcm80.dll", "Microsoft.VC80.CRT\\msvcp80.dll",
-    "Microsoft.VC80.CRT\\msvcr80.dll", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest",
-    "Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfc80u.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
-    "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
 const char* kSystemTemp = "C:\\Windows\\Temp";
+const char* kPackage = "C:\\Windows\\Installer\\5fa9c.msi";  // the installer's copy of the package
 // A name taken before the script, and a copy a killed run left.
 const std::string kTakenCopy = std::string(kSystemTemp) + "\\FA9RUN00000";
 const std::string kOldCopy = std::string(kSystemTemp) + "\\FA9RUN0123456789abcdef";
 const std::string kRuntime = kRuntimeDir;
 
-// What a script row is handed: PreProcessInstallCA's data, the data of a package authored
-// without digests, or nothing (a row under another name gets none).
-enum class ScriptData { Whole, NoDigests, None };
+// What a script row is handed: PreProcessInstallCA's data, that data without the
+// package's path, or nothing (a row under another name gets none).
+enum class ScriptData { Whole, NoPackage, None };
 
 // A per-machine installation: the package's rows extracted into the user's runtime
-// folder, PreProcessInstallCA run before the script, the script run as SYSTEM.
+// folder and cached by the installer, PreProcessInstallCA run before the script, the
+// script run as SYSTEM.
 class ScriptRun : public StandInTest {
 protected:
     void SetUp() override {
@@ -281,37 +294,34 @@ protected:
                  {"PreProcessInstallCA", 1}, {"RegisterWOLTKeysCA", 3073}, {"RemoveWOLTKeysCA", 3073}})
             db.insertRow("CustomAction", {winsim::Cell::str(row.first), winsim::Cell::integer(row.second),
                                           winsim::Cell::str("FA9WOLT_DLL"), winsim::Cell::str(row.first)});
-        for (const std::string& file : kProgramFiles) {
-            const std::string path = std::string(kRuntimeDir) + "\\" + file;
-            if (file != kProgramFiles[0]) machine.writeFile(path, "assembly file " + file);
-            db.addBinary(file.substr(file.rfind('\\') + 1), machine.readFile(path));
-        }
+        // Where Windows keeps it: only SYSTEM and Administrators may write there.
+        machine.makeDirs("C:\\Windows\\Installer");
+        machine.setAccessList("C:\\Windows\\Installer",
+                              {winsim::kSidSystem, true, {{winsim::kSidSystem}, {winsim::kSidAdministrators}}});
+        session.writePackageCopy(kPackage);
+        session.setProperty("DATABASE", kPackage);
     }
     // PreProcessInstallCA's data for `action`, then the action run in the script with a
     // store the user has since filled with decoys.
     UINT runInScript(UINT(WINAPI* ca)(MSIHANDLE), const char* action) {
         machine.token = winsim::Machine::Token{};  // the installing user, before the script
-        machine.sha256Available = true;
         if (run(PreProcessInstallCA) != 0) return 0xDEAD;
         const std::string data = session.property(action);
-        session.setProperty("CustomActionData", data_ == ScriptData::Whole       ? data
-                                                : data_ == ScriptData::NoDigests ? stripDigests(data)
-                                                                                 : "");
+        session.setProperty("CustomActionData",
+                            data_ == ScriptData::Whole       ? data
+                            : data_ == ScriptData::NoPackage ? std::regex_replace(data, std::regex(";DATABASE=[^;]*"), "")
+                                                             : "");
         const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
         machine.registry().setString(winsim::Hive::CurrentUser, store, "INSTALLDIR", "C:\\Decoy");
         machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
                                      "C:\\Users\\Public\\Planted");
+        machine.registry().setString(winsim::Hive::CurrentUser, store, "DATABASE", "C:\\Users\\Public\\p.msi");
         session.setRunMode(winsim::RunMode::Scheduled);
         session.clearLog();
         machine.runAsSystem();
-        machine.sha256Available = scriptHasSha256;
         return run(ca);
     }
-    static std::string stripDigests(const std::string& data) {
-        return std::regex_replace(data, std::regex(";SHA256\\.[^;]*"), "");
-    }
     ScriptData data_ = ScriptData::Whole;
-    bool scriptHasSha256 = true;  // whether the platform's hash can be had in the script
 };
 
 // What a script run's program copy allows while it is in use.
@@ -323,7 +333,7 @@ struct HeldCopy {
 
 UINT WINAPI useProgramCopy(MSIHANDLE hInstall) {
     ProgramCopy copy;
-    if (copy.prepare(hInstall, kRuntime.c_str(), "RegisterWOLTKeysCA") != 0) return ERROR_INSTALL_FAILURE;
+    if (copy.prepare(hInstall, "RegisterWOLTKeysCA") != 0) return ERROR_INSTALL_FAILURE;
     g_held.folder = copy.folder();
     HANDLE file = CreateFileA((g_held.folder + "\\commontoolreg.exe").c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -334,9 +344,9 @@ UINT WINAPI useProgramCopy(MSIHANDLE hInstall) {
     return 0;
 }
 
-// What was checked is what runs: the copies stay open, sharing reading only, until the
+// What was written is what runs: the copies stay open, sharing reading only, until the
 // run is over, and then go.
-TEST_F(ScriptRun, TheCheckedCopyCannotBeChangedWhileItIsInUse) {
+TEST_F(ScriptRun, TheCopyCannotBeChangedWhileItIsInUse) {
     EXPECT_EQ(runInScript(useProgramCopy, "RegisterWOLTKeysCA"), 0u);
     EXPECT_THAT(g_held.folder, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}"));
     EXPECT_EQ(g_held.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
@@ -347,19 +357,17 @@ TEST_F(ScriptRun, TheCheckedCopyCannotBeChangedWhileItIsInUse) {
 struct TamperCase {
     const char* name;
     std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
-    const char* refused;    // the file the refusal names, or null when the program runs
+    const char* refused;  // the start of the refusal's text, or null when the program runs
     ScriptData data = ScriptData::Whole;
-    bool hashInScript = true;  // whether the platform's hash can be had in the script
     const char* kept = nullptr;  // a folder the run must leave as it was
 };
 void PrintTo(const TamperCase& c, std::ostream* os) { *os << c.name; }
 
-class VerifiedCopy : public ScriptRun, public ::testing::WithParamInterface<TamperCase> {};
+class ProgramFromThePackage : public ScriptRun, public ::testing::WithParamInterface<TamperCase> {};
 
-TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
+TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
     const TamperCase& c = GetParam();
     data_ = c.data;
-    scriptHasSha256 = c.hashInScript;
     for (const auto& action : std::vector<std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>>{
              {RegisterWOLTKeysCA, "RegisterWOLTKeysCA"}, {RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
         SCOPED_TRACE(action.second);
@@ -371,12 +379,7 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            const std::string reason =
-                c.data == ScriptData::Whole
-                    ? "The program file " + kRuntime + "\\" + c.refused + " is missing or does not match"
-                    : "The installation package's record of " + std::string(c.refused) +
-                          " cannot be read, so the file cannot be checked";
-            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: " + reason));
+            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith(std::string("1: Error: ") + c.refused));
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
@@ -404,21 +407,37 @@ TEST_P(VerifiedCopy, RunsTheGenuineProgramOrNothing) {
 
 using M = winsim::Machine;
 INSTANTIATE_TEST_SUITE_P(
-    Script, VerifiedCopy,
+    Script, ProgramFromThePackage,
     ::testing::Values(
         TamperCase{"genuine", [](M&) {}, nullptr},
-        TamperCase{"program_swapped",
-                   [](M& m) { m.copyFileIn(FA9_STANDINS_DIR "/devenv", kRuntime + "\\commontoolreg.exe"); },
-                   "commontoolreg.exe"},
-        TamperCase{"assembly_missing",
-                   [](M&) { DeleteFileA((kRuntime + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str()); },
-                   "Microsoft.VC80.CRT\\msvcr80.dll"},
-        TamperCase{"assembly_altered", [](M& m) { m.writeFile(kRuntime + "\\Microsoft.VC80.MFC\\mfc80u.dll", "x"); },
-                   "Microsoft.VC80.MFC\\mfc80u.dll"},
+        // Whatever the user changed in the runtime folder, the package's files run.
+        TamperCase{"runtime_folder_changed",
+                   [](M& m) {
+                       m.copyFileIn(FA9_STANDINS_DIR "/devenv", kRuntime + "\\commontoolreg.exe");
+                       DeleteFileA((kRuntime + "\\Microsoft.VC80.CRT\\msvcr80.dll").c_str());
+                       m.writeFile(kRuntime + "\\Microsoft.VC80.MFC\\version.dll", "planted");
+                   },
+                   nullptr},
         TamperCase{"copy_name_taken_first", [](M& m) { m.writeFile(kTakenCopy + "\\planted.txt", "the user's"); },
-                   nullptr, ScriptData::Whole, true, kTakenCopy.c_str()},
-        TamperCase{"package_without_digests", [](M&) {}, "commontoolreg.exe", ScriptData::NoDigests},
-        TamperCase{"row_without_data", [](M&) {}, "commontoolreg.exe", ScriptData::None},
+                   nullptr, ScriptData::Whole, kTakenCopy.c_str()},
+        TamperCase{"data_without_the_package", [](M&) {}, "The installation package's record of commontoolreg.exe",
+                   ScriptData::NoPackage},
+        TamperCase{"row_without_data", [](M&) {}, "The installation package's record of commontoolreg.exe",
+                   ScriptData::None},
+        TamperCase{"package_lacks_a_row",
+                   [](M& m) {
+                       m.writeFile(kPackage, winsim::compoundFile({{winsim::msiStreamName("Binary.commontoolreg.exe"),
+                                                                    "the program"}}));
+                   },
+                   "The installation package's record of msvcm80.dll"},
+        TamperCase{"package_not_a_package", [](M& m) { m.writeFile(kPackage, "not a compound file"); },
+                   "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
+        TamperCase{"package_folder_open_to_users",
+                   [](M& m) {
+                       m.setAccessList("C:\\Windows\\Installer",
+                                       {winsim::kSidSystem, true, {{winsim::kSidSystem}, {winsim::kSidUsers}}});
+                   },
+                   "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
         TamperCase{"killed_runs_copy_removed",
                    [](M& m) { m.writeFile(kOldCopy + ".live", ""); m.writeFile(kOldCopy + "\\VC\\old.dll", "old"); },
                    nullptr},
@@ -429,9 +448,9 @@ INSTANTIATE_TEST_SUITE_P(
                        for (const std::string& p : {kOldCopy, kOldCopy + ".live"})
                            m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
                    },
-                   nullptr, ScriptData::Whole, true, kOldCopy.c_str()},
-        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); }, "commontoolreg.exe"},
-        TamperCase{"no_hash_in_the_script", [](M&) {}, "commontoolreg.exe", ScriptData::Whole, false}),
+                   nullptr, ScriptData::Whole, kOldCopy.c_str()},
+        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); },
+                   "The program file commontoolreg.exe is missing"}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

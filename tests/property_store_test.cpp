@@ -18,8 +18,7 @@ namespace {
 
 const std::string kSid = "S-1-5-21-1004336348-1177238915-682003330-512";
 const std::string kStore = kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
-// SHA-256 of "the genuine program", by sha256sum.
-const char* kGenuineDigest = "5a1455a0eb2464a4f2ed342d7ef082bb0866ccb4c84d57e3e3e312b13d88d365";
+const char* kPackage = "C:\\Windows\\Installer\\5fa9c.msi";
 
 class PropertyStore : public SessionTest {
 protected:
@@ -170,7 +169,7 @@ protected:
         for (const auto& [action, type, source, target] : rows)
             session.database().insertRow("CustomAction",
                                          {Cell::str(action), Cell::integer(type), Cell::str(source), Cell::str(target)});
-        session.database().addBinary("commontoolreg.exe", "the genuine program");
+        session.setProperty("DATABASE", kPackage);
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
         session.setProperty("ProductLanguage", "1033");
         session.setProperty("PROP_RSP_DAS_PASSWORD", "secret");
@@ -190,14 +189,15 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductName"), "Add-ins for Visual Studio");
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "ProductLanguage"), "1033") << "what the frame reads";
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "FA9_PROGRAM_TIMEOUT"), "") << "unset, and so handed empty";
-    EXPECT_EQ(entry("RegisterWOLTKeysCA", "SHA256.commontoolreg.exe"), kGenuineDigest);
+    EXPECT_EQ(entry("RegisterWOLTKeysCA", "DATABASE"), kPackage) << "where the script reads the program";
     EXPECT_EQ(entry("RegisterWOLTKeysCA", "PROP_RSP_DAS_PASSWORD"), std::nullopt);
-    // A rollback row gets what its export reads, the digests of the program run too.
+    // A rollback row gets what its export reads.
     EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "INSTALLDIR"), std::nullopt);
     EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "CURRENT_PROCESS_DIRECTORY"), kRuntimeDir);
-    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "SHA256.commontoolreg.exe"), kGenuineDigest);
+    EXPECT_EQ(entry("RollbackRegisterWOLTKeys", "DATABASE"), kPackage);
     EXPECT_EQ(entry("CopyVC80AssembliesCA", "INSTALLDIR"), "C:\\Tools\\WOLT\\");
-    EXPECT_EQ(entry("CopyVC80AssembliesCA", "SHA256.commontoolreg.exe"), std::nullopt);
+    EXPECT_EQ(entry("CopyVC80AssembliesCA", "DATABASE"), kPackage);
+    EXPECT_EQ(entry("CommitTemplates", "DATABASE"), std::nullopt);
     EXPECT_EQ(entry("CommitTemplates", "REMOVE"), "");
     for (const char* untouched : {"OtherLibrarysRow", "ImmediateRow", "NotAnExportOfOurs"})
         EXPECT_FALSE(session.hasProperty(untouched)) << untouched;

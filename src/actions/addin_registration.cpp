@@ -1,5 +1,5 @@
 // RegisterWOLTKeysCA, RemoveWOLTKeysCA and DetectDotNetDataProviderInstalledCA: the
-// three commands of the common-tool registration program in the runtime folder.
+// three commands of the common-tool registration program, run from its copy (program_copy.h).
 #include "actions/exports.h"
 #include "frame/bounded.h"
 #include "frame/custom_action_context.h"
@@ -51,7 +51,7 @@ UINT checkRuntimeDirectory(const char* action, const char* runtimeDir) {
 }
 
 // The program path in double quotes, then `arguments`: what the runner runs as it is.
-// `programDir` is the runtime folder, or the verified copy of its files in the script.
+// `programDir` is the copy the program runs from (program_copy.h).
 bool quotedCommand(char* out, const char* programDir, const char* arguments) {
     return joinCommand(out, InstallProcess::kCommandCapacity, {"\"", programDir, kProgram, "\"", arguments});
 }
@@ -89,7 +89,7 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     rc = checkRuntimeDirectory(self, runtimeDir);
     if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
     ProgramCopy program;
-    if (program.prepare(hInstall, runtimeDir, self) != 0) return ERROR_INSTALL_FAILURE;
+    if (program.prepare(hInstall, self) != 0) return ERROR_INSTALL_FAILURE;
     // `command` names the run in reports; `line` is the run, with the folder quoted so
     // that the program reads it back as it is.
     char line[InstallProcess::kCommandCapacity] = {};
@@ -132,7 +132,7 @@ UINT removeKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     rc = checkRuntimeDirectory(self, runtimeDir);
     if (rc != 0) return rc == ERROR_INSTALL_FAILURE ? rc : 0;
     ProgramCopy program;
-    if (program.prepare(hInstall, runtimeDir, self) != 0) return ERROR_INSTALL_FAILURE;
+    if (program.prepare(hInstall, self) != 0) return ERROR_INSTALL_FAILURE;
     char line[InstallProcess::kCommandCapacity] = {};
     if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /commontooluninstall"}) ||
         !quotedCommand(line, program.folder(), " /commontooluninstall")) {
@@ -180,6 +180,7 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
     char command[kPathCapacity] = {};
     char productName[kNameCapacity] = {};
     char providerMessage[kNameCapacity] = {};
+    ProgramCopy program;
     UINT rc = readRuntimeDirectory(hInstall, runtimeDir);
     if (rc != ERROR_SUCCESS) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
@@ -190,8 +191,12 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
     if (rc == ERROR_INSTALL_FAILURE) return rc;
     if (rc != 0) {
         // Reported; the check cannot run, so the provider is not confirmed.
-    } else if (joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"}) &&
-               quotedCommand(line, runtimeDir, " /checkprovider")) {
+    } else if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"})) {
+        // The check cannot run, so the provider is not confirmed.
+        report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
+    } else if (program.prepare(hInstall, self) != 0) {
+        return ERROR_INSTALL_FAILURE;  // reported; nothing that could have been changed runs
+    } else if (quotedCommand(line, program.folder(), " /checkprovider")) {
         const uint32_t answer = checkProvider(hInstall, runner, line);
         if (answer == 9) return 0;
         if (answer == kTimedOut) return ERROR_INSTALL_FAILURE;

@@ -11,7 +11,6 @@
 #include "response/response_engine.h"
 #include "response/response_file.h"
 #include "response/response_generation.h"
-#include "runtime/program_copy.h"
 #include "runtime/run_folder.h"
 #include "session/property_access.h"
 #include "session/property_store.h"
@@ -22,9 +21,6 @@
 namespace {
 
 const DWORD kRspPathCapacity = 1024;
-
-// The actions that run the registration program from its verified copy.
-const char* const kProgramTargets[] = {"RegisterWOLTKeysCA", "RemoveWOLTKeysCA", nullptr};
 
 // The response file's settings, read here (the engine of an earlier custom action is
 // gone): PROP_RSP_<keyword> for every entry with a value, PROD aside.
@@ -62,7 +58,7 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         // reach this one.
         iDeletePropertyStore(hInstall);
         UINT rc = iSavePropertiesForDeferred(hInstall, responseFileSettings(hInstall));
-        if (rc == 0) rc = iHandActionData(hInstall, kProgramTargets, iHashProgramRows);
+        if (rc == 0) rc = iHandActionData(hInstall);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         MsgTokenHolder tokens;
         tokens.addInt(static_cast<int>(rc));

@@ -162,13 +162,16 @@ struct ExportNames {
 
 // What each export that may run in the script reads, besides the frame's names. Never a
 // password: the data shows in the installer's log.
+// DATABASE is the installer's copy of the package, where the script reads the rows it
+// runs or copies (runtime/program_copy.h).
 const ExportNames kExportNames[] = {
-    {"RegisterWOLTKeysCA", {"INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
-    {"RemoveWOLTKeysCA", {"CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
+    {"RegisterWOLTKeysCA",
+     {"INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT", "DATABASE"}},
+    {"RemoveWOLTKeysCA", {"CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT", "DATABASE"}},
     {"RegisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
     {"UnregisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
     {"SetupWOLTTemplateCA", {"VS80_INSTALLDIR", "VS90_INSTALLDIR", "REMOVE", "FA9_PROGRAM_TIMEOUT"}},
-    {"CopyVC80AssembliesCA", {"INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "INSTALLDIR"}},
+    {"CopyVC80AssembliesCA", {"INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "INSTALLDIR", "DATABASE"}},
     {"RegCOMForCSFunctionsCA", {"CURRENT_PROCESS_DIRECTORY", "FA9_PROGRAM_TIMEOUT"}},
 };
 
@@ -328,7 +331,7 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
     }
 }
 
-UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries) {
+UINT iHandActionData(MSIHANDLE hInstall) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return ERROR_INSTALL_FAILURE;
     unique_msihandle view;
@@ -357,8 +360,6 @@ UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, Prog
     if (library.empty()) return ERROR_SUCCESS;
 
     ValueCache values(hInstall);
-    std::string entries;
-    bool entriesRead = false;
     UINT result = ERROR_SUCCESS;
     for (const CustomActionRow& row : rows) {
         if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library) continue;
@@ -367,12 +368,6 @@ UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, Prog
         std::string data;
         for (const char* const* name = kFrameNames; *name; ++name) values.append(data, *name);
         for (const char* const* name = names->names; *name; ++name) values.append(data, *name);
-        for (const char* const* target = programTargets; target && *target; ++target) {
-            if (row.target != *target) continue;
-            if (!entriesRead && programEntries) programEntries(hInstall, entries);
-            entriesRead = true;
-            if (!entries.empty()) data += ';' + entries;
-        }
         const UINT rc = MsiSetPropertyA(hInstall, row.action.c_str(), data.c_str());
         if (rc != ERROR_SUCCESS) result = rc;
     }

@@ -22,12 +22,9 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
 
 // Hands every script row of the CustomAction table that calls this library (the Binary
 // row of PreProcessInstallCA's own row) the values its export reads, as a property
-// named after the row (its CustomActionData). Rows whose export is one of
-// `programTargets` (null-terminated) also get what `programEntries` gives. 0, or the
-// installer's result of a failed property write.
-// Appends encoded entries to its text; asked once, and only when a row needs it.
-using ProgramEntries = void (*)(MSIHANDLE hInstall, std::string& entries);
-UINT iHandActionData(MSIHANDLE hInstall, const char* const* programTargets, ProgramEntries programEntries);
+// named after the row (its CustomActionData). 0, or the installer's result of a failed
+// property write.
+UINT iHandActionData(MSIHANDLE hInstall);
 
 // Deletes the store with everything in it, then each key of its path that the library
 // created (as iNoteCreatedStoreKeys recorded it) and that is empty now. Reports nothing.

@@ -165,10 +165,6 @@ public:
     std::string systemDirectory = "C:\\Windows\\System32";
     std::string tempDirectory = "C:\\Users\\setup\\AppData\\Local\\Temp";
 
-    // bcrypt.dll's SHA-256; false: opening the algorithm fails, as where the platform
-    // lacks it.
-    bool sha256Available = true;
-
     // ---- environment (names without regard to case) ----
     std::map<std::string, std::string, NoCaseLess> environment;
 

@@ -698,12 +698,8 @@ typedef UCHAR* PUCHAR;
 typedef const wchar_t* LPCWSTR;
 typedef void* BCRYPT_HANDLE;
 typedef void* BCRYPT_ALG_HANDLE;
-typedef void* BCRYPT_HASH_HANDLE;
 #define BCRYPT_SUCCESS(Status) (((NTSTATUS)(Status)) >= 0)
-#define BCRYPT_SHA256_ALGORITHM L"SHA256"
 #define BCRYPT_RNG_ALGORITHM L"RNG"
-#define BCRYPT_OBJECT_LENGTH L"ObjectLength"
-#define BCRYPT_HASH_LENGTH L"HashDigestLength"
 #define STATUS_SUCCESS ((NTSTATUS)0x00000000L)
 #define STATUS_UNSUCCESSFUL ((NTSTATUS)0xC0000001L)
 #define STATUS_INVALID_HANDLE ((NTSTATUS)0xC0000008L)
@@ -716,13 +712,6 @@ typedef void* BCRYPT_HASH_HANDLE;
 extern "C" {
 NTSTATUS WINAPI BCryptOpenAlgorithmProvider(BCRYPT_ALG_HANDLE* phAlgorithm, LPCWSTR pszAlgId, LPCWSTR pszImplementation,
                                             ULONG dwFlags);
-NTSTATUS WINAPI BCryptGetProperty(BCRYPT_HANDLE hObject, LPCWSTR pszProperty, PUCHAR pbOutput, ULONG cbOutput,
-                                  ULONG* pcbResult, ULONG dwFlags);
-NTSTATUS WINAPI BCryptCreateHash(BCRYPT_ALG_HANDLE hAlgorithm, BCRYPT_HASH_HANDLE* phHash, PUCHAR pbHashObject,
-                                 ULONG cbHashObject, PUCHAR pbSecret, ULONG cbSecret, ULONG dwFlags);
-NTSTATUS WINAPI BCryptHashData(BCRYPT_HASH_HANDLE hHash, PUCHAR pbInput, ULONG cbInput, ULONG dwFlags);
-NTSTATUS WINAPI BCryptFinishHash(BCRYPT_HASH_HANDLE hHash, PUCHAR pbOutput, ULONG cbOutput, ULONG dwFlags);
-NTSTATUS WINAPI BCryptDestroyHash(BCRYPT_HASH_HANDLE hHash);
 NTSTATUS WINAPI BCryptCloseAlgorithmProvider(BCRYPT_ALG_HANDLE hAlgorithm, ULONG dwFlags);
 NTSTATUS WINAPI BCryptGenRandom(BCRYPT_ALG_HANDLE hAlgorithm, PUCHAR pbBuffer, ULONG cbBuffer, ULONG dwFlags);
 }
