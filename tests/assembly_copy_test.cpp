@@ -16,19 +16,19 @@ namespace {
 
 const std::string kInstall = "C:\\Program Files\\FA9 Server\\";
 const std::string kShortInstall = "C:\\PROGRA~1\\FA9SER~1\\";
-const char* kAssemblyFiles[][2] = {
-    {"Microsoft.VC80.MFC", "mfc80.dll"},
-    {"Microsoft.VC80.MFC", "Microsoft.VC80.MFC.manifest"},
-    {"Microsoft.VC80.CRT", "msvcr80.dll"},
-    {"Microsoft.VC80.CRT", "Microsoft.VC80.CRT.manifest"},
-};
+// The package's rows the copy is written from (the program's among them).
+const char* kRows[] = {"commontoolreg.exe", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll",
+                       "microsoft.vc80.crt.manifest", "mfc80.dll", "mfc80u.dll", "mfcm80.dll",
+                       "mfcm80u.dll", "microsoft.vc80.mfc.manifest"};
+const std::vector<std::string> kCrt = {"microsoft.vc80.crt.manifest", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll"};
 
 class AssemblyCopy : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        for (const auto& f : kAssemblyFiles)
-            machine.writeFile(std::string(kRuntimeDir) + "\\" + f[0] + "\\" + f[1], std::string(f[1]) + " bytes");
+        for (const char* row : kRows) session.database().addBinary(row, std::string(row) + " bytes");
+        // What the user could have put into the runtime folder is never copied.
+        machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\version.dll", "planted");
         for (const char* folder : {"BIN", "FUNCTION", "msg\\en_US", "msg\\de_DE", "doc"})
             machine.makeDirs(kInstall + folder);
         machine.writeFile(kInstall + "msg\\readme.txt", "not a language folder");
@@ -50,8 +50,7 @@ TEST_F(AssemblyCopy, EveryExistingProgramFolderGetsBothAssemblies) {
     for (const char* folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
         // Folders the copy creates are upper-cased; the files keep their names.
         EXPECT_THAT(entries(kInstall + folder), ElementsAre("MICROSOFT.VC80.CRT", "MICROSOFT.VC80.MFC")) << folder;
-        EXPECT_THAT(entries(kInstall + folder + "\\Microsoft.VC80.CRT"),
-                    ElementsAre("Microsoft.VC80.CRT.manifest", "msvcr80.dll"));
+        EXPECT_EQ(entries(kInstall + folder + "\\Microsoft.VC80.CRT"), kCrt);
         EXPECT_EQ(machine.readFile(kInstall + folder + "\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
     }
     EXPECT_THAT(entries(kInstall + "doc"), ::testing::IsEmpty()) << "doc\\bin is served, doc is not";
@@ -67,16 +66,13 @@ TEST_F(AssemblyCopy, EachCopiedFileIsMarkedBeforeItsFolder) {
         EXPECT_EQ(pending[i + 1], "") << "a delete has no new name";
         deletes.push_back(pending[i]);
     }
-    // Four program folders, two assemblies each, two files and the folder each.
-    ASSERT_EQ(deletes.size(), 4u * 2u * 3u);
-    const std::string bin = "\\??\\" + kShortInstall + "BIN\\";
-    // Listed as the file system lists them: without regard to case.
-    EXPECT_EQ(std::vector<std::string>(deletes.begin(), deletes.begin() + 6),
-              (std::vector<std::string>{bin + "Microsoft.VC80.MFC\\mfc80.dll",
-                                        bin + "Microsoft.VC80.MFC\\Microsoft.VC80.MFC.manifest",
-                                        bin + "Microsoft.VC80.MFC",
-                                        bin + "Microsoft.VC80.CRT\\Microsoft.VC80.CRT.manifest",
-                                        bin + "Microsoft.VC80.CRT\\msvcr80.dll", bin + "Microsoft.VC80.CRT"}));
+    // Four program folders, two assemblies each: four and five files and the folder.
+    ASSERT_EQ(deletes.size(), 4u * (5u + 6u));
+    const std::string crt = "\\??\\" + kShortInstall + "BIN\\Microsoft.VC80.CRT";
+    std::vector<std::string> expected;
+    for (const std::string& file : kCrt) expected.push_back(crt + "\\" + file);
+    expected.push_back(crt);
+    EXPECT_EQ(std::vector<std::string>(deletes.begin() + 6, deletes.begin() + 11), expected);
 }
 
 TEST_F(AssemblyCopy, AReadOnlyCopyIsReplaced) {
@@ -101,7 +97,7 @@ TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsUnlessItIsTooShort) {
     EXPECT_TRUE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
 }
 
-TEST_F(AssemblyCopy, FailuresAreReportedButNeverStopTheInstallation) {
+TEST_F(AssemblyCopy, FailuresAreReportedAndOnlyAMissingRowStopsTheInstallation) {
     const std::string failed = logged(
         "Error: An installation step failed with result code -1. Check the preceding lines of this log for the "
         "cause, correct it and run the installation again.");
@@ -111,21 +107,33 @@ TEST_F(AssemblyCopy, FailuresAreReportedButNeverStopTheInstallation) {
     EXPECT_EQ(log().back(), failed);
     ASSERT_EQ(machine.messageBoxes.size(), 1u);
 
-    // A runtime folder without the assemblies: the copy cannot list its source.
+    // A package without one of the files: nothing is copied, from anywhere else either.
     session.failGetProperty("INSTALLDIR", 0);
     session.clearLog();
-    std::filesystem::remove_all(machine.hostPath(std::string(kRuntimeDir) + "\\Microsoft.VC80.MFC"));
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         logged("iMsiGetProperty failed with return code '1615'."),  // strings not loaded yet
-                         failed}));
+    session.database().rows("Binary").pop_back();
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
+    EXPECT_THAT(log().back(), ::testing::HasSubstr("package's record of microsoft.vc80.mfc.manifest cannot be read"));
+    EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
+}
+
+// In the script, as SYSTEM, nothing goes where others could change what programs load.
+TEST_F(AssemblyCopy, TheScriptCopiesNothingIntoAFolderOthersCanChange) {
+    const std::string open = "C:\\Open\\";  // below C:\, where authenticated users may write
+    machine.makeDirs(open + "BIN");
+    session.setProperty("CustomActionData", "INSTALLDIR=" + open);
+    session.setRunMode(winsim::RunMode::Scheduled);
+    machine.runAsSystem();
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
+    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\Open\\ can be changed by users other than"));
+    EXPECT_THAT(entries(open + "BIN"), ::testing::IsEmpty());
 }
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
-    machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest", "policy");
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"),
-                ElementsAre("Microsoft.VC80.CRT.manifest", "POLICY", "msvcr80.dll"));
+    const std::string source = "C:\\Source\\Microsoft.VC80.CRT";
+    machine.writeFile(source + "\\msvcr80.dll", "msvcr80.dll bytes");
+    machine.writeFile(source + "\\Policy\\Sub Dir\\p.manifest", "policy");
+    EXPECT_EQ(CopyDirectoryTree(source.c_str(), (kInstall + "BIN\\Microsoft.VC80.CRT").c_str()), 0);
+    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"), ElementsAre("POLICY", "msvcr80.dll"));
     EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
     EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
 }
@@ -135,7 +143,6 @@ TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
 struct LinkCase {
     const char* name;
     std::string link;                  // the junction's path, replacing whatever was there
-    bool withPolicy;                   // the runtime's CRT assembly has a Policy folder
     std::vector<std::string> warned;   // the link as each walk that met it names it
 };
 void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
@@ -145,7 +152,6 @@ class LinksAreSkipped : public AssemblyCopy, public ::testing::WithParamInterfac
 TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
     const LinkCase& c = GetParam();
     machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-    if (c.withPolicy) machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy\\p.manifest", "p");
     machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
     std::filesystem::remove_all(machine.hostPath(c.link));
     machine.makeLink(c.link, "C:\\Elsewhere");
@@ -166,23 +172,15 @@ TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
 INSTANTIATE_TEST_SUITE_P(
     Links, LinksAreSkipped,
     ::testing::Values(
-        LinkCase{"program_folder", kInstall + "BIN", false, {kShortInstall + "BIN"}},
-        LinkCase{"the_copys_place", kInstall + "BIN\\Microsoft.VC80.MFC", false,
-                 {kShortInstall + "BIN\\Microsoft.VC80.MFC"}},
-        LinkCase{"a_language_folder", kInstall + "msg\\fr_FR", false, {kShortInstall + "msg\\fr_FR"}},
-        LinkCase{"the_language_folders_parent", kInstall + "msg", false, {kShortInstall + "msg"}},
+        LinkCase{"program_folder", kInstall + "BIN", {kShortInstall + "BIN"}},
+        LinkCase{"the_copys_place", kInstall + "BIN\\Microsoft.VC80.MFC", {kShortInstall + "BIN\\Microsoft.VC80.MFC"}},
+        LinkCase{"a_language_folder", kInstall + "msg\\fr_FR", {kShortInstall + "msg\\fr_FR"}},
+        LinkCase{"the_language_folders_parent", kInstall + "msg", {kShortInstall + "msg"}},
         // A folder on the way down to a program folder, not the program folder itself.
-        LinkCase{"a_folder_on_the_way", kInstall + "security", false, {kShortInstall + "security"}},
-        // Met by the copy, then by the delete walk of the same tree.
-        LinkCase{"a_folder_inside_the_copy",
-                 kInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY",
-                 true,
-                 {kShortInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY", kShortInstall + "BIN\\Microsoft.VC80.CRT\\POLICY"}},
-        // Met once by the copy into each of the four program folders served.
-        LinkCase{"a_folder_of_the_source",
-                 std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\Policy",
-                 false,
-                 std::vector<std::string>(4, "C:\\USERS\\SETUP\\APPDATA\\LOCAL\\TEMP\\FA9WOLT00000\\MICROSOFT.VC80.CRT\\Policy")}),
+        LinkCase{"a_folder_on_the_way", kInstall + "security", {kShortInstall + "security"}},
+        // Met by the delete walk of the tree the copy made.
+        LinkCase{"a_folder_inside_the_copy", kInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY",
+                 {kShortInstall + "BIN\\Microsoft.VC80.CRT\\POLICY"}}),
     [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

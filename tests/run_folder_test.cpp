@@ -127,13 +127,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(RunFolders, AFullInstallationVolumeLeavesNoHalfAssembly) {
     installRuntime(stringLibrary("en_US"));
-    for (const char* f : {"Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
-                          "Microsoft.VC80.CRT\\msvcr80.dll"})
-        machine.writeFile(std::string(kRuntimeDir) + "\\" + f, std::string(1000, 'x'));
     const std::string install = "C:\\Tools\\";
     machine.makeDirs(install + "BIN");
     machine.makeDirs(install + "FUNCTION");
     session.setProperty("INSTALLDIR", install);
+    session.database().rows("Binary").clear();  // the package: three assembly files of 1000 bytes
+    for (const char* f : {"commontoolreg.exe", "msvcm80.dll", "msvcp80.dll", "microsoft.vc80.crt.manifest",
+                          "mfc80u.dll", "mfcm80u.dll", "microsoft.vc80.mfc.manifest"})
+        session.database().addBinary(f, "");
+    for (const char* f : {"mfc80.dll", "mfcm80.dll", "msvcr80.dll"}) session.database().addBinary(f, std::string(1000, 'x'));
+    machine.makeDirs("D:\\Temp");
+    machine.environment["TMP"] = "D:\\Temp";  // the package's files are written there first
     machine.setVolumeFreeSpace('C', 3500);  // BIN's two assemblies fit, FUNCTION's do not
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::Contains(logged(

@@ -1,5 +1,7 @@
 #include "runtime/assembly_copy.h"
+#include "runtime/program_copy.h"
 #include "runtime/run_folder.h"
+#include "runtime/write_access.h"
 
 #include "frame/bounded.h"
 #include "frame/file_attributes.h"
@@ -251,12 +253,19 @@ int ScheduleDeleteTree(const char* directory) {
 
 int copyVC80Assemblies(MSIHANDLE hInstall) {
     char mfc[kPathCapacity] = {}, crt[kPathCapacity] = {}, installDir[kPathCapacity] = {};
-    char runtime[URE::kRuntimeDirectoryCapacity] = {};
-    URE* engine = URE::instance();
-    if (engine) engine->getRuntimeDirectory(runtime);
-    fa9::formatText(mfc, sizeof mfc, "%s\\Microsoft.VC80.MFC", runtime);
-    fa9::formatText(crt, sizeof crt, "%s\\Microsoft.VC80.CRT", runtime);
     if (!readInstallDir(hInstall, installDir)) return -1;
+    // As SYSTEM, copy only where no one else can change what the product's programs load.
+    if (iIsStoreMode(hInstall) && !iOnlyTrustedCanWrite(installDir)) {
+        MsgTokenHolder tokens(installDir);
+        ureReport(URE_SHOW_ERROR, "copyVC80Assemblies", 50, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
+        return ERROR_INSTALL_FAILURE;
+    }
+    // Only the files the package carries, from its own rows: the runtime folder's copies
+    // are the installing user's to change or add to.
+    ProgramCopy assemblies;
+    if (assemblies.prepare(hInstall, "copyVC80Assemblies") != 0) return ERROR_INSTALL_FAILURE;
+    fa9::formatText(mfc, sizeof mfc, "%s\\Microsoft.VC80.MFC", assemblies.folder());
+    fa9::formatText(crt, sizeof crt, "%s\\Microsoft.VC80.CRT", assemblies.folder());
 
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
         char folder[kPathCapacity];

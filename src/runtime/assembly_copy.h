@@ -16,8 +16,9 @@ int CopyDirectoryTree(const char* source, const char* destination);
 // characters or a folder that cannot be listed.
 int ScheduleDeleteTree(const char* directory);
 
-// Places both assemblies of the runtime folder in every program folder of the
+// Places both assemblies, as the package carries them, in every program folder of the
 // installation that exists: 0, or -1 when the installation folder cannot be read or a
-// tree copy fails, or ERROR_DISK_FULL when a copy did not fit (that folder's two
+// tree copy fails, ERROR_INSTALL_FAILURE when the package's files cannot be had
+// (reported, nothing copied), or ERROR_DISK_FULL when a copy did not fit (that folder's two
 // assembly copies are then removed; earlier folders keep their complete ones).
 int copyVC80Assemblies(MSIHANDLE hInstall);
