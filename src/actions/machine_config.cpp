@@ -5,6 +5,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/file_attributes.h"
 #include "frame/guarded.h"
+#include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
@@ -63,10 +64,16 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
         return ERROR_INSTALL_FAILURE;
     }
     // In the script the program runs as SYSTEM: anyone else who can change it or the
-    // folders it lies in could swap it first.
+    // folders it lies in could swap it first. It is held open, sharing reading only, from
+    // before the check until it has run: it cannot be changed, nor a folder above it
+    // renamed away, in between.
+    unique_hfile held;
     if (iIsStoreMode(hInstall)) {
+        held.reset(CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
         for (const char* path : {installFolder, toolsFolder, program}) {
-            if (iOnlyTrustedCanWrite(path)) continue;
+            // A program that cannot be held cannot be checked.
+            if (held ? iOnlyTrustedCanWrite(path) : path != program) continue;
             report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, path);
             return ERROR_INSTALL_FAILURE;
         }
