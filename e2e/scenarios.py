@@ -841,11 +841,12 @@ def store_left_behind(ctx, c):
 def tampered_runtime(ctx, c):
     """(w) What the installing user can write between the extraction and the script
     changes nothing the script runs: with decoys in the store the registration runs a
-    verified copy of the program (not the runtime folder's) for the real folder; with the
-    runtime folder's commontoolreg.exe swapped it is refused (7111, 1603), the swapped
-    program never runs, and the store is gone after the rollback too; the same swap with
-    the registration's script row calling the DLL through another Binary row (so it gets
-    no data) is refused too (7115, 1603)."""
+    copy of the program made from the package (not the runtime folder's) for the real
+    folder; with the program swapped before the provider check and a DLL planted as the
+    allocator library, as msvcr80.dll and as version.dll, the installation succeeds, the
+    swapped program and the planted DLL never run and only the package's files reach
+    INSTALLDIR\\BIN; the swap with the registration's script row calling the DLL through
+    another Binary row (so it gets no data) is refused (7115, 1603)."""
     pkg = ctx.package("tamper-store", "--tamper", "store")
     with ctx.machine("tampered_runtime_store") as m:
         r = m.msiexec("/i", pkg, label="decoys")
@@ -862,22 +863,25 @@ def tampered_runtime(ctx, c):
         c.true("the copy is gone after the run", copy and not os.path.exists(m.host_path(copy)), copy)
         c.eq("store removed", _store(m, r)[1], None)
 
-    pkg = ctx.package("tamper-swap", "--tamper", "swap")
-    with ctx.machine("tampered_runtime_swap") as m:
-        r = m.msiexec("/i", pkg, label="swap")
-        check_ran(c, r, 1603, ["Tamper", "PreProcessInstallCA", "RegisterWOLTKeysCA"])
-        c.true("the program was swapped", "done" in (m.stand_in_record("tamper.txt") or ""),
-               repr(m.stand_in_record("tamper.txt")))
+    pkg = ctx.package("tamper-attack", "--tamper", "attack", "--property",
+                      "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA=" + PRODUCT_FOLDER)
+    with ctx.machine("tampered_runtime_attack") as m:
+        os.makedirs(m.host_path(PRODUCT_FOLDER + "BIN"), exist_ok=True)
+        r = m.msiexec("/i", pkg, label="attack")
+        check_ran(c, r, 0, ["Tamper", "DetectDotNetDataProviderInstalledCA", "CopyVC80AssembliesCA",
+                            "RegisterWOLTKeysCA", "PostProcessInstallCA"])
+        planted = m.stand_in_record("tamper.txt") or ""
+        c.eq("program swapped, DLL planted three times: %r" % planted, planted.count(": done"), 4)
         c.eq("the swapped program never ran", m.stand_in_record("swapped.txt"), None)
-        c.eq("nothing registered", m.stand_in_record("addins.txt"), None)
-        program = r.props.get("CURRENT_PROCESS_DIRECTORY", "") + "\\commontoolreg.exe"
-        refusal = ("1: Error: The program file %s is missing or does not match the installation package, so it "
-                   "is not run. Repair or download the installation package and run the installation again. "
-                   % program)
-        c.true("7111 names the runtime folder's program", refusal in r.library_lines(),
-               repr([l for l in r.library_lines() if "Error" in l]))
-        c.eq("RegisterWOLTKeysCA failed", r.action_result("RegisterWOLTKeysCA"), 0)
-        c.eq("store removed after the rollback", _store(m, r)[1], None)
+        c.eq("the planted DLL was never loaded", m.stand_in_record("planted.txt"), None)
+        c.eq("add-ins registered for the real folder", m.stand_in_record("addins.txt"),
+             "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
+        got = files_under(m.host_path(PRODUCT_FOLDER + "BIN"))
+        c.eq("only the package's files reach the product's BIN", sorted(p.upper() for p in got),
+             sorted(p.upper() for p, _ in RUNTIME_FILES if p.startswith("Microsoft.VC80.")))
+        crt = [p for p in got if p.upper().endswith("/MSVCR80.DLL")]
+        with open(os.path.join(m.host_path(PRODUCT_FOLDER + "BIN"), crt[0]) if crt else os.devnull, "rb") as f:
+            c.true("the package's msvcr80.dll, not the planted one", crt and b"FA9PLANTED" not in f.read(), crt)
 
     pkg = ctx.package("tamper-other-source", "--tamper", "swap", "--other-source", "RegisterWOLTKeysCA")
     with ctx.machine("tampered_runtime_other_source") as m:
@@ -1001,7 +1005,8 @@ class _SmallVolume:
 def full_volumes(ctx, c):
     """(f) A %TEMP% too small for the runtime files: the extraction names the file that did
     not fit, 1603, and no runtime folder or marker is left; one that holds the runtime
-    folder but not the registration program's copy: 7111, 1603, nothing left; an
+    folder but not the registration program's copy: the provider check, which makes the
+    first copy, reports 7111, 1603, nothing left; an
     INSTALLDIR\bin too small for the VC80 copies: the report (result code 112) and no
     assembly folder there. Each volume is a small tmpfs mounted over the folder (needs
     root; skipped otherwise)."""
@@ -1024,7 +1029,8 @@ def full_volumes(ctx, c):
             c.eq("temp-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
         with _SmallVolume(m, temp, dll + 16384 + runtime + copy // 2):
             r = m.msiexec("/i", pkg, label="copy-full")
-            check_ran(c, r, 1603, ["RegisterWOLTKeysCA"])
+            # The provider check is the first action to write the copy.
+            check_ran(c, r, 1603, ["DetectDotNetDataProviderInstalledCA"])
             # 7111 names the first file of the copy that did not fit.
             c.true("copy-full: 7111 names a file of the copy", any(
                 l.startswith("1: Error: The program file ") and "is missing or does not match" in l

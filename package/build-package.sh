@@ -23,10 +23,12 @@
 #   --set-before-store N=V    the same right before PreProcessInstallCA (after costing, so
 #                             the installer does not tidy a directory's value): the store
 #                             and the deferred actions get V exactly
-#   --tamper swap|store       run the stand-in tamper.exe as the user between the
+#   --tamper swap|store|attack  run the stand-in tamper.exe as the user between the
 #                             extraction and the script: "swap" replaces the runtime
 #                             folder's commontoolreg.exe with itself and writes decoys
-#                             into the user's store, "store" writes only the decoys
+#                             into the user's store, "store" writes only the decoys,
+#                             "attack" (before the provider check) also plants a DLL as
+#                             the allocator library, as msvcr80.dll and as version.dll
 #   --other-source NAME       the library's row NAME calls the DLL through a second
 #                             Binary row, fa9wolt_other.dll, holding the same file: a row
 #                             PreProcessInstallCA does not know as the library's
@@ -119,7 +121,18 @@ done
 cross commontoolreg.exe "$here/stand-ins/commontoolreg.c"
 cross macConfigChange.exe "$here/stand-ins/macconfigchange.c"
 cross devenv.exe "$here/stand-ins/devenv.c"
-[ -n "$tamper" ] && cross tamper.exe "$here/stand-ins/tamper.c"
+if [ -n "$tamper" ]; then
+  # The planted DLL travels inside tamper.exe, which writes it where it attacks.
+  cross planted.dll "$here/stand-ins/planted.c" -shared
+  if [ ! -f "$cache/planted_dll.h" ] || [ "$cache/planted.dll" -nt "$cache/planted_dll.h" ]; then
+    { echo 'static const unsigned char planted_dll[] = {'
+      od -An -v -tx1 "$cache/planted.dll" | sed 's/ \([0-9a-f][0-9a-f]\)/0x\1,/g'
+      echo '};'; } > "$cache/planted_dll.h.tmp"
+    mv "$cache/planted_dll.h.tmp" "$cache/planted_dll.h"
+    rm -f "$cache/tamper.exe"
+  fi
+  cross tamper.exe "$here/stand-ins/tamper.c" "-DPLANTED_DLL=\"$cache/planted_dll.h\""
+fi
 [ -n "$faults" ] && cross fault.exe "$here/stand-ins/fault.c"
 
 # --- Binary rows: name -> file, in the order the runtime extraction reads them
@@ -222,11 +235,12 @@ if [ -n "$set_before_store" ]; then
   printf '%s\t%s\t%s\n' SetBeforeStore '' 1445 >> "$stage/idt/InstallExecuteSequence.idt"
 fi
 if [ -n "$tamper" ]; then
-  case $tamper in swap|store) ;; *) echo "build-package.sh: --tamper must be swap or store" >&2; exit 2 ;; esac
+  case $tamper in swap|store|attack) ;; *) echo "build-package.sh: --tamper must be swap, store or attack" >&2; exit 2 ;; esac
   # Type 2: a program from the Binary table, run as the user and waited for; after
-  # PreProcessInstallCA, so only what the script reads later can be affected.
+  # PreProcessInstallCA, so only what the script reads later can be affected, or for the
+  # attack before the provider check, the first action after it that runs the program.
   printf '%s\t%s\t%s\t%s\t\n' Tamper 2 tamper.exe "/plant \"[CURRENT_PROCESS_DIRECTORY]\" $tamper" >> "$stage/idt/CustomAction.idt"
-  printf '%s\t%s\t%s\n' Tamper 'NOT Installed' 1460 >> "$stage/idt/InstallExecuteSequence.idt"
+  printf '%s\t%s\t%s\n' Tamper 'NOT Installed' "$([ "$tamper" = attack ] && echo 1415 || echo 1460)" >> "$stage/idt/InstallExecuteSequence.idt"
 fi
 
 # --- the user interface: the welcome dialog (its Next builds the summary with
