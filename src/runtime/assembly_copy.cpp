@@ -254,6 +254,7 @@ int ScheduleDeleteTree(const char* directory) {
 int copyVC80Assemblies(MSIHANDLE hInstall) {
     char mfc[kPathCapacity] = {}, crt[kPathCapacity] = {}, installDir[kPathCapacity] = {};
     if (!readInstallDir(hInstall, installDir)) return -1;
+    if (!iIsDirectory(installDir)) return 0;  // no program folder to serve
     // As SYSTEM, copy only where no one else can change what the product's programs load.
     if (iIsStoreMode(hInstall) && !iOnlyTrustedCanWrite(installDir)) {
         MsgTokenHolder tokens(installDir);
