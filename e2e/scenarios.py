@@ -819,11 +819,15 @@ def deferred_store(ctx, c):
         c.eq("store removed", values, None)
 
 
+BRACKETS = "[ProductName] {[UILevel]} [%PATH] [\\[]"
+
+
 @scenario
 def store_left_behind(ctx, c):
     """(r) Without PostProcessInstallCA the store stays under HKEY_USERS\\<sid> with
-    the saved values: the Property table's, the fixed list's (PROP_RSP_PROD among them)."""
-    pkg = ctx.package("no-post", "--unsequenced", "PostProcessInstallCA")
+    the saved values: the Property table's, the fixed list's (PROP_RSP_PROD among them),
+    a value holding brackets and braces as it is (all are read in one formatted text)."""
+    pkg = ctx.package("no-post", "--unsequenced", "PostProcessInstallCA", "--property", "FA9_BRACKETS=" + BRACKETS)
     with ctx.machine("store_left_behind") as m:
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["PreProcessInstallCA"])
@@ -834,6 +838,7 @@ def store_left_behind(ctx, c):
         c.eq("PROP_RSP_PROD saved", values.get("PROP_RSP_PROD"), "WOLT_TOOLS")
         c.eq("a Property-table row saved", values.get("ARPNOMODIFY"), "1")
         c.eq("the detection's IDE folder saved", values.get("VS90_INSTALLDIR"), IDE_FOLDERS_90)
+        c.eq("a value with brackets saved as it is", values.get("FA9_BRACKETS"), BRACKETS)
         c.note("%d values in the store" % len(values))
 
 

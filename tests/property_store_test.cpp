@@ -105,6 +105,8 @@ TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
 }
 
 TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
+    // A value holding the batch's separator: every name is then read on its own.
+    session.setProperty("USERNAME", "split\x1Fhere");
     // An early failure is forgotten once a later write succeeds...
     session.failGetProperty("EXISTING_FA9_VERSION", 1615);
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
@@ -116,6 +118,7 @@ TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
     session.setComponentState("ODBC_SUPPORT", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
+    EXPECT_EQ(stored("USERNAME"), "split\x1Fhere");
 }
 
 // (The store under the user's SID and its removal: run_folder_test.cpp.)

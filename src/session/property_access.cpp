@@ -90,16 +90,20 @@ HKEY iUserRoot(const char* sid, unique_hkey& userKey) {
     return HKEY_CURRENT_USER;
 }
 
-UINT iStoreValue(HKEY root, const char* name, const char* value) {
-    unique_hkey store;
-    LONG rc = RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                              store.out(), nullptr);
+StoreKey::StoreKey(HKEY root)
+    : created_(RegCreateKeyExA(root, kPropertyStoreKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                               key_.out(), nullptr)) {}
+
+UINT StoreKey::write(const char* name, const char* value) const {
+    LONG rc = created_;
     if (rc == ERROR_SUCCESS)
-        rc = RegSetValueExA(store.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+        rc = RegSetValueExA(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                             static_cast<DWORD>(std::strlen(value) + 1));
     if (rc == ERROR_SUCCESS) return ERROR_SUCCESS;
     return rc == ERROR_ACCESS_DENIED ? static_cast<UINT>(ERROR_ACCESS_DENIED) : kStoreWriteFailed;
 }
+
+UINT iStoreValue(HKEY root, const char* name, const char* value) { return StoreKey(root).write(name, value); }
 
 bool iIsStoreMode(MSIHANDLE hInstall) {
     // Asked once per custom action: the engine keeps the answer for the session it is bound to.

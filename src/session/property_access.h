@@ -30,3 +30,15 @@ HKEY iUserRoot(const char* sid, unique_hkey& userKey);
 // One value of the store under `root` (the key created when missing): 0, 5 when access
 // is denied, else 0x90000002.
 UINT iStoreValue(HKEY root, const char* name, const char* value);
+
+// The store's key under `root`, created once for many values (each creation is a
+// question to the registry); each write answers as iStoreValue would.
+class StoreKey {
+public:
+    explicit StoreKey(HKEY root);
+    UINT write(const char* name, const char* value) const;
+
+private:
+    unique_hkey key_;
+    LONG created_;
+};

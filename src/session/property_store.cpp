@@ -9,11 +9,14 @@
 #include "session/action_data.h"
 #include "session/property_access.h"
 
+#include <cctype>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -84,6 +87,50 @@ std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc
     return value;
 }
 
+// The values of `names` from the session in one question to the installer, where
+// MsiGetPropertyA asks once a name: MsiFormatRecordA expands "[A]<US>[B]<US>...", and, as
+// in every formatted text, puts each value in as it is (brackets in a value are not
+// expanded again; an unset property gives nothing, as its read does). False when the
+// answer cannot be had or does not split into one value a name (a name that is no
+// identifier, a value holding the separator): the caller then asks name by name.
+const char kSeparator = '\x1F';
+const DWORD kFirstBatchCapacity = 16384;
+
+bool isIdentifier(const char* name) {
+    if (!*name) return false;
+    for (const char* c = name; *c; ++c)
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '_' && *c != '.') return false;
+    return true;
+}
+
+bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::vector<std::string>& values) {
+    values.clear();
+    if (names.empty()) return true;
+    std::string format;
+    for (const std::string& name : names) {
+        if (!isIdentifier(name.c_str())) return false;
+        if (!format.empty()) format += kSeparator;
+        format += "[" + name + "]";
+    }
+    unique_msihandle record(MsiCreateRecord(0));
+    if (!record || MsiRecordSetStringA(record.get(), 0, format.c_str()) != ERROR_SUCCESS) return false;
+    std::string text(kFirstBatchCapacity, '\0');
+    DWORD size = kFirstBatchCapacity;
+    UINT rc = MsiFormatRecordA(hInstall, record.get(), &text[0], &size);
+    if (rc == ERROR_MORE_DATA) {
+        text.assign(size + 1, '\0');
+        size = static_cast<DWORD>(text.size());
+        rc = MsiFormatRecordA(hInstall, record.get(), &text[0], &size);
+    }
+    if (rc != ERROR_SUCCESS || size >= text.size()) return false;
+    text.resize(size);
+    size_t start = 0;
+    for (size_t cut; (cut = text.find(kSeparator, start)) != std::string::npos; start = cut + 1)
+        values.push_back(text.substr(start, cut - start));
+    values.push_back(text.substr(start));
+    return values.size() == names.size();
+}
+
 // The name of a Property-table row, read the same way.
 std::unique_ptr<char[]> readName(MSIHANDLE record) {
     char probe[1] = {};
@@ -112,41 +159,60 @@ bool isDeselected(MSIHANDLE hInstall, const char* component) {
            installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
 }
 
-void saveTableProperties(MSIHANDLE hInstall, MSIHANDLE view, HKEY root) {
+// The Property table's names, in the view's order.
+std::vector<std::string> tableNames(MSIHANDLE view) {
+    std::vector<std::string> names;
     for (;;) {
         unique_msihandle record;
         if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
         std::unique_ptr<char[]> name = readName(record.get());
-        if (!name) continue;
-        UINT rc = 0;
-        std::unique_ptr<char[]> value = readValue(hInstall, name.get(), &rc);
-        if (value) iStoreValue(root, name.get(), value.get());  // this write's result is not kept
+        if (name) names.push_back(name.get());
     }
+    return names;
 }
 
-UINT saveFixedList(MSIHANDLE hInstall, HKEY root, UINT result) {
-    for (const char* name : kDeferredNames) {
+// The table's names, then the fixed list, each stored with its value: all read at once
+// when they can be, else one by one. Only the fixed list's writes and reads are kept.
+UINT saveProperties(MSIHANDLE hInstall, MSIHANDLE view, const StoreKey& store) {
+    std::vector<std::string> names = tableNames(view);
+    const size_t tableCount = names.size();
+    names.insert(names.end(), std::begin(kDeferredNames), std::end(kDeferredNames));
+    std::vector<std::string> values;
+    const bool batch = !iIsStoreMode(hInstall) && readValues(hInstall, names, values);
+    UINT result = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
         UINT rc = 0;
-        std::unique_ptr<char[]> value = readValue(hInstall, name, &rc);
-        result = value ? iStoreValue(root, name, value.get()) : rc;
+        std::unique_ptr<char[]> single;
+        const char* value = batch ? values[i].c_str() : (single = readValue(hInstall, names[i].c_str(), &rc)).get();
+        const UINT written = value ? store.write(names[i].c_str(), value) : rc;
+        if (i >= tableCount) result = written;
     }
     return result;
 }
 
-UINT saveSelectStates(MSIHANDLE hInstall, HKEY root, UINT result) {
+// "DESELECTED", "SELECTED" or null, from one question about the component's states.
+const char* selectState(MSIHANDLE hInstall, const char* component) {
+    if (iIsStoreMode(hInstall))
+        return isDeselected(hInstall, component)          ? "DESELECTED"
+               : iIsComponentSelected(hInstall, component) ? "SELECTED"
+                                                           : nullptr;
+    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
+    if (MsiGetComponentStateA(hInstall, component, &installed, &action) != ERROR_SUCCESS) return nullptr;
+    if (installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT) return "DESELECTED";
+    return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
+}
+
+UINT saveSelectStates(MSIHANDLE hInstall, const StoreKey& store, UINT result) {
     for (const char* component : kSelectComponents) {
         char name[300];
         if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
-        if (isDeselected(hInstall, component))
-            result = iStoreValue(root, name, "DESELECTED");
-        else if (iIsComponentSelected(hInstall, component))
-            result = iStoreValue(root, name, "SELECTED");
+        if (const char* state = selectState(hInstall, component)) result = store.write(name, state);
     }
     return result;
 }
 
-UINT saveSettings(HKEY root, const std::vector<StoredSetting>& settings, UINT result) {
-    for (const StoredSetting& setting : settings) result = iStoreValue(root, setting.name.c_str(), setting.value.c_str());
+UINT saveSettings(const StoreKey& store, const std::vector<StoredSetting>& settings, UINT result) {
+    for (const StoredSetting& setting : settings) result = store.write(setting.name.c_str(), setting.value.c_str());
     return result;
 }
 
@@ -202,10 +268,35 @@ struct CustomActionRow {
     int type;
 };
 
+// The CustomAction rows `condition` selects; none when the table is not there.
+std::vector<CustomActionRow> customActionRows(MSIHANDLE database, const char* condition) {
+    std::vector<CustomActionRow> rows;
+    unique_msihandle view;
+    const std::string query =
+        std::string("SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction` WHERE ") + condition;
+    if (MsiDatabaseOpenViewA(database, query.c_str(), view.out()) != ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        return rows;
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
+        rows.push_back({recordText(record.get(), 1), recordText(record.get(), 3), recordText(record.get(), 4),
+                        MsiRecordGetInteger(record.get(), 2)});
+    }
+    MsiViewClose(view.get());
+    return rows;
+}
+
 // Each name is asked of the installer once, however many rows read it.
 class ValueCache {
 public:
     explicit ValueCache(MSIHANDLE hInstall) : hInstall_(hInstall) {}
+    // All of them in one question when that can be had.
+    void prefetch(const std::vector<std::string>& names) {
+        std::vector<std::string> values;
+        if (!readValues(hInstall_, names, values)) return;
+        for (size_t i = 0; i < names.size(); ++i) values_.emplace(names[i], values[i]);
+    }
     void append(std::string& data, const char* name) {
         auto it = values_.find(name);
         if (it == values_.end()) {
@@ -253,10 +344,10 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
                                     iIsComponentSelected(hInstall, "BASE_CLIENT.bin") ? "Y" : "N");
     iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
 
-    saveTableProperties(hInstall, view.get(), root);
-    UINT result = saveFixedList(hInstall, root, 0);
-    result = saveSelectStates(hInstall, root, result);
-    result = saveSettings(root, settings, result);
+    const StoreKey store(root);
+    UINT result = saveProperties(hInstall, view.get(), store);
+    result = saveSelectStates(hInstall, store, result);
+    result = saveSettings(store, settings, result);
     MsiViewClose(view.get());
     return result;
 }
@@ -334,36 +425,34 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
 UINT iHandActionData(MSIHANDLE hInstall) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return ERROR_INSTALL_FAILURE;
-    unique_msihandle view;
-    // A package without the table has nothing in the script to hand values to.
-    if (MsiDatabaseOpenViewA(database.get(), "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction`",
-                             view.out()) != ERROR_SUCCESS)
-        return ERROR_SUCCESS;
-    if (MsiViewExecute(view.get(), 0) != ERROR_SUCCESS) return ERROR_SUCCESS;
-    std::vector<CustomActionRow> rows;
-    for (;;) {
-        unique_msihandle record;
-        if (MsiViewFetch(view.get(), record.out()) != ERROR_SUCCESS) break;
-        rows.push_back({recordText(record.get(), 1), recordText(record.get(), 3), recordText(record.get(), 4),
-                        MsiRecordGetInteger(record.get(), 2)});
-    }
-    MsiViewClose(view.get());
-
     // This library is the Binary row that this action's own row calls.
     std::string library;
-    for (const CustomActionRow& row : rows)
-        if (row.target == "PreProcessInstallCA" && (row.type & kTypeMask) == kDllFromBinary &&
-            !(row.type & kInScript)) {
+    for (const CustomActionRow& row : customActionRows(database.get(), "`Target` = 'PreProcessInstallCA'"))
+        if ((row.type & kTypeMask) == kDllFromBinary && !(row.type & kInScript)) {
             library = row.source;
             break;
         }
-    if (library.empty()) return ERROR_SUCCESS;
+    // A package without the table, or without such a row, has nothing to hand values to.
+    if (!isIdentifier(library.c_str())) return ERROR_SUCCESS;
+    // Only the rows that can run this library in the script: each row read is a question
+    // to the installer.
+    const std::string scriptRows = "`Source` = '" + library + "' AND `Type` >= " + std::to_string(kInScript);
+    const std::vector<CustomActionRow> rows = customActionRows(database.get(), scriptRows.c_str());
 
+    auto exportOf = [&](const CustomActionRow& row) -> const ExportNames* {
+        if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library)
+            return nullptr;
+        return namesOf(row.target.c_str());
+    };
     ValueCache values(hInstall);
+    std::vector<std::string> wanted(std::begin(kFrameNames), std::end(kFrameNames) - 1);
+    for (const CustomActionRow& row : rows)
+        if (const ExportNames* names = exportOf(row))
+            for (const char* const* name = names->names; *name; ++name) wanted.push_back(*name);
+    values.prefetch(wanted);
     UINT result = ERROR_SUCCESS;
     for (const CustomActionRow& row : rows) {
-        if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library) continue;
-        const ExportNames* names = namesOf(row.target.c_str());
+        const ExportNames* names = exportOf(row);
         if (!names) continue;
         std::string data;
         for (const char* const* name = kFrameNames; *name; ++name) values.append(data, *name);

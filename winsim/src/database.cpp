@@ -1,6 +1,6 @@
 // The active database of a session: package tables, and views on them through the
 // small part of the installer's SQL that the library issues:
-//   SELECT * | col[, col...] FROM table [WHERE col =|<> value [AND ...]] [ORDER BY col[, col...]]
+//   SELECT * | col[, col...] FROM table [WHERE col =|<>|>= value [AND ...]] [ORDER BY col[, col...]]
 //   DELETE FROM table [WHERE ...]
 // with columns written plain, as table.column or in back quotes, and values as
 // 'text' or integers; and temporary rows inserted through a view (MsiViewModify).
@@ -68,8 +68,8 @@ std::vector<Token> tokenize(const std::string& q) {
             while (j < q.size() && (std::isalnum(static_cast<unsigned char>(q[j])) || q[j] == '_')) ++j;
             out.push_back({Token::Word, q.substr(i, j - i)});
             i = j;
-        } else if (c == '<' && i + 1 < q.size() && q[i + 1] == '>') {
-            out.push_back({Token::Symbol, "<>"});
+        } else if ((c == '<' || c == '>') && i + 1 < q.size() && q[i + 1] == (c == '<' ? '>' : '=')) {
+            out.push_back({Token::Symbol, q.substr(i, 2)});
             i += 2;
         } else {
             out.push_back({Token::Symbol, std::string(1, c)});
@@ -156,8 +156,9 @@ private:
             ViewObject::Condition cond;
             if (!resolve(c, view.table, columns, cond.column)) return false;
             const Token& op = next();
-            if (op.kind != Token::Symbol || (op.value != "=" && op.value != "<>")) return false;
+            if (op.kind != Token::Symbol || (op.value != "=" && op.value != "<>" && op.value != ">=")) return false;
             cond.notEqual = op.value == "<>";
+            cond.atLeast = op.value == ">=";
             const Token& value = next();
             if (value.kind == Token::Text)
                 cond.value = Cell::str(value.value);
@@ -227,8 +228,14 @@ namespace {
 size_t keyColumnCount(const std::string& table) { return table == "Control" ? 2 : 1; }
 
 bool matches(const std::vector<Cell>& row, const ViewObject& view) {
-    for (const auto& cond : view.where)
-        if (cellEquals(row[cond.column], cond.value) == cond.notEqual) return false;
+    for (const auto& cond : view.where) {
+        const Cell& cell = row[cond.column];
+        if (cond.atLeast) {
+            if (cell.kind != Cell::Kind::Int || cell.number < cond.value.number) return false;
+        } else if (cellEquals(cell, cond.value) == cond.notEqual) {
+            return false;
+        }
+    }
     return true;
 }
 

@@ -87,6 +87,7 @@ struct ViewObject : MsiObject {
         size_t column;
         bool notEqual;
         Cell value;
+        bool atLeast = false;  // ">=": an integer cell not below the value (a null one never)
     };
     std::vector<Condition> where;
     std::vector<std::vector<Cell>> result;
