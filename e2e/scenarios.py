@@ -900,6 +900,27 @@ def tampered_runtime(ctx, c):
                repr([l for l in r.library_lines() if "Error" in l]))
 
 
+@scenario
+def open_install_dir(ctx, c):
+    """(w2) Where others may write, the script runs nothing as SYSTEM: with INSTALLDIR's
+    bin folder opened to everyone after the installation (Wine shows the "other" mode
+    bits as Everyone's rights), the removal's UnregisterWOLTMachineCfgCA reports 7114
+    naming that folder and fails (1603), and macConfigChange.exe does not run."""
+    pkg = ctx.package("en")
+    with ctx.machine("open_install_dir") as m:
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["RegisterWOLTMachineCfgCA"])
+        c.eq("tools folder registered", m.stand_in_record("machine.cfg"), "toolspath=%sbin\n" % ctx.install_dir)
+        os.chmod(m.host_path(ctx.install_dir + "bin"), 0o777)
+        r = m.msiexec("/x", pkg, label="remove")
+        check_ran(c, r, 1603, ["UnregisterWOLTMachineCfgCA"])
+        refusal = "1: Error: %sbin can be changed by users other than administrators" % ctx.install_dir
+        c.true("7114 names the bin folder", any(l.startswith(refusal) for l in r.library_lines()),
+               repr([l for l in r.library_lines() if "Error" in l]))
+        c.eq("macConfigChange.exe did not run for the removal", m.stand_in_record("machine.cfg"),
+             "toolspath=%sbin\n" % ctx.install_dir)
+
+
 def _leftovers(c, machine, before, what):
     """Checks that the machine is as `before` (a Machine.state()), outside
     wine_e2e.STATE_IGNORED, after the deletions marked for the next restart."""
