@@ -10,7 +10,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <ostream>
 #include <regex>
 
@@ -298,6 +300,8 @@ protected:
         machine.makeDirs("C:\\Windows\\Installer");
         machine.setAccessList("C:\\Windows\\Installer",
                               {winsim::kSidSystem, true, {{winsim::kSidSystem}, {winsim::kSidAdministrators}}});
+        std::ifstream english(stringLibrary("en_US"), std::ios::binary);
+        db.addBinary("FA9ISTRING_EN_US", std::string(std::istreambuf_iterator<char>(english), {}));
         session.writePackageCopy(kPackage);
         session.setProperty("DATABASE", kPackage);
     }
@@ -352,6 +356,15 @@ TEST_F(ScriptRun, TheCopyCannotBeChangedWhileItIsInUse) {
     EXPECT_EQ(g_held.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(g_held.deleted);
     EXPECT_FALSE(machine.dirExists(g_held.folder));
+}
+
+// The script's texts are the package's: a string library the user put into the runtime
+// folder says nothing in a report (here the German one, where English is asked for).
+TEST_F(ScriptRun, TheScriptsTextsComeFromThePackage) {
+    machine.copyFileIn(stringLibrary("de_DE"), std::string(kRuntimeDir) + "\\fa9istring_v97.dll");
+    machine.setVolumeFreeSpace('C', 10);
+    EXPECT_EQ(runInScript(RegisterWOLTKeysCA, "RegisterWOLTKeysCA"), 1603u);
+    EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: The program file commontoolreg.exe is missing"));
 }
 
 struct TamperCase {

@@ -5,11 +5,18 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "platform/win32.h"
+#include "frame/string_resource.h"
+#include "runtime/package_file.h"
+#include "runtime/write_access.h"
+#include "session/action_data.h"
 #include "session/property_access.h"
 
+#include <cctype>
 #include <cstring>
 #include <atomic>
 #include <new>
+#include <string>
+#include <vector>
 
 const char* const kStringLibraryName = "fa9istring_v97.dll";
 
@@ -102,15 +109,93 @@ HMODULE stringLibrary(const char* path, bool& kept) {
     return module;
 }
 
+// ---- the script's texts: from the installer's copy of the package
+
+// In the script the runtime folder is the installing user's, and so would be what its
+// string library says. The texts come from the package's own row for the language (the
+// English one when the language has none), read once a custom action. Only when the
+// package cannot be had (no data for this row, a copy others could change) does the
+// runtime folder's library serve, mapped as data, as before: the action then fails
+// closed anyway, and says why in whatever words that library has.
+struct ScriptStrings {
+    bool tried = false;
+    std::vector<unsigned char> image;  // the library's file, or empty
+};
+ScriptStrings g_script;  // its state guarded like the kept libraries
+
+bool inScript() {
+    const URE* engine = URE::existing();
+    return engine && engine->storeMode() == 1;
+}
+
+// The package's library for the language, or empty. Nothing here reports (a report
+// would ask for its text again).
+std::vector<unsigned char> readScriptStrings() {
+    std::vector<unsigned char> image;
+    URE* engine = URE::existing();
+    std::string path;
+    if (!engine || !iGetActionValue(engine->sessionHandle(), "DATABASE", path) ||
+        !iOnlyTrustedCanWriteFileAndFolder(path.c_str()))
+        return image;
+    PackageFile package;
+    if (package.open(path.c_str()) != 0) return image;
+    char language[URE::kLanguageCapacity] = "en_US";
+    engine->getLanguage(language, sizeof language);
+    char row[64];
+    fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
+    for (char* c = row; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+    if (!package.readBinary(row, image)) package.readBinary("FA9ISTRING_EN_US", image);
+    return image;
+}
+
+// Read once a custom action, outside the guard (it asks the installer and reads a file).
+// Null when the package's library cannot be had.
+const std::vector<unsigned char>* scriptStrings() {
+    {
+        KeptGuard guard;
+        if (g_script.tried) return g_script.image.empty() ? nullptr : &g_script.image;
+    }
+    std::vector<unsigned char> image = readScriptStrings();
+    KeptGuard guard;
+    if (!g_script.tried) {
+        g_script.tried = true;
+        g_script.image.swap(image);
+    }
+    return g_script.image.empty() ? nullptr : &g_script.image;
+}
+
+// String `number` of the library's file `image`, as LoadStringA gives it: in the ANSI
+// code page, cut to `size` (5006 when it may have been cut).
+int imageString(const std::vector<unsigned char>& image, uint32_t number, char* buffer, uint32_t size) {
+    std::u16string text;
+    if (!iFindStringResource(image.data(), image.size(), number, text)) {
+        fa9::formatText(buffer, size, "Unable to find the string resource %d", static_cast<int>(number));
+        return 5005;
+    }
+    const std::wstring wide(text.begin(), text.end());  // each UTF-16 unit as it is
+    const int needed = WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string ansi(static_cast<size_t>(needed > 0 ? needed : 0), '\0');
+    if (needed > 0 && WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), &ansi[0], needed,
+                                          nullptr, nullptr) != needed)
+        ansi.clear();
+    const size_t kept = ansi.size() < size - 1 ? ansi.size() : size - 1;
+    std::memcpy(buffer, ansi.data(), kept);
+    buffer[kept] = '\0';
+    // A text that fills the buffer may have been cut: callers retry with more room.
+    return kept == size - 1 ? 5006 : 0;
+}
+
 }  // namespace
 
 bool ureStringLibraryLoaded() {
     KeptGuard guard;
-    return keptLibrary(kStringLibraryName) != nullptr;
+    return (g_script.tried && !g_script.image.empty()) || keptLibrary(kStringLibraryName) != nullptr;
 }
 
 void ureReleaseStringLibraries() {
     KeptGuard guard;
+    g_script = ScriptStrings();
     for (size_t i = 0; i < g_keptCount; ++i) FreeLibrary(g_kept[i].module);
     g_keptCount = 0;
 }
@@ -155,6 +240,8 @@ int ureSubstituteTokens(const char* text, const MsgTokenHolder& tokens, char* ou
 
 int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* libraryPath) {
     if (!buffer || size == 0) return 5006;
+    if (inScript())
+        if (const std::vector<unsigned char>* image = scriptStrings()) return imageString(*image, number, buffer, size);
     bool kept = true;
     HMODULE module = stringLibrary(libraryPath ? libraryPath : "", kept);
     if (!module) {

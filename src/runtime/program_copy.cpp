@@ -53,14 +53,6 @@ void report(const char* action, int probe, uint32_t message, const char* token) 
     ureReport(URE_SHOW_ERROR, action, probe, ERROR_INSTALL_FAILURE, message, &tokens, 0, true);
 }
 
-// Whether neither the file at `path` nor its folder can be changed by anyone but SYSTEM,
-// Administrators, TrustedInstaller and this account; false when it cannot be told.
-bool writableOnlyByAdministrators(const std::string& path) {
-    const size_t cut = path.find_last_of('\\');
-    if (cut == std::string::npos || cut == 0) return false;
-    return iOnlyTrustedCanWrite(path.c_str()) && iOnlyTrustedCanWrite(path.substr(0, cut).c_str());
-}
-
 // Where the rows come from: the session's database in an immediate action, served by the
 // installer; the installer's copy of the package in the script.
 class RowSource {
@@ -79,7 +71,7 @@ public:
         if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty()) return 7115;
         token = path;
         // Whatever path was handed, only a file no one but administrators can change counts.
-        if (!writableOnlyByAdministrators(path)) return 7115;
+        if (!iOnlyTrustedCanWriteFileAndFolder(path.c_str())) return 7115;
         return package_.open(path.c_str()) == 0 ? 0 : 7115;
     }
 

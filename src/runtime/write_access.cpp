@@ -5,6 +5,9 @@
 #include "platform/win32.h"
 #include "runtime/protected_folder.h"
 
+#include <cstring>
+#include <string>
+
 namespace {
 
 // SYSTEM, Administrators, TrustedInstaller.
@@ -50,4 +53,11 @@ bool iOnlyTrustedCanWrite(const char* path) {
         if ((allowed->Mask & kChangeRights) && !isTrusted(&allowed->SidStart, self.get())) return false;
     }
     return true;
+}
+
+bool iOnlyTrustedCanWriteFileAndFolder(const char* path) {
+    const char* cut = path ? std::strrchr(path, '\\') : nullptr;
+    if (!cut || cut == path) return false;
+    const std::string folder(path, static_cast<size_t>(cut - path));
+    return iOnlyTrustedCanWrite(path) && iOnlyTrustedCanWrite(folder.c_str());
 }

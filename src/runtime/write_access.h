@@ -10,3 +10,8 @@
 // may do everything) or holds an allow entry of a kind not read here: a check that
 // cannot be made fails.
 bool iOnlyTrustedCanWrite(const char* path);
+
+// The same for a file and the folder it lies in (`path` a full path): what the script
+// reads from the installer's copy of the package counts only when neither can be changed
+// by others.
+bool iOnlyTrustedCanWriteFileAndFolder(const char* path);

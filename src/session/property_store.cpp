@@ -217,9 +217,11 @@ UINT saveSettings(const StoreKey& store, const std::vector<StoredSetting>& setti
 }
 
 // What the frame reads in every custom action: the message language, the runtime
-// folder of the string library, the title of its boxes, the interface level.
+// folder of the string library, the title of its boxes, the interface level, and the
+// installer's copy of the package, where the script reads its texts and the files it
+// runs or copies (runtime/program_copy.h).
 const char* const kFrameNames[] = {"ProductLanguage", "pFA9RuntimeDirectory", "GENERIC_DLG_TITLE", "UILevel",
-                                   nullptr};
+                                   "DATABASE", nullptr};
 
 struct ExportNames {
     const char* target;
@@ -228,16 +230,13 @@ struct ExportNames {
 
 // What each export that may run in the script reads, besides the frame's names. Never a
 // password: the data shows in the installer's log.
-// DATABASE is the installer's copy of the package, where the script reads the rows it
-// runs or copies (runtime/program_copy.h).
 const ExportNames kExportNames[] = {
-    {"RegisterWOLTKeysCA",
-     {"INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT", "DATABASE"}},
-    {"RemoveWOLTKeysCA", {"CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT", "DATABASE"}},
+    {"RegisterWOLTKeysCA", {"INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
+    {"RemoveWOLTKeysCA", {"CURRENT_PROCESS_DIRECTORY", "ProductName", "FA9_PROGRAM_TIMEOUT"}},
     {"RegisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
     {"UnregisterWOLTMachineCfgCA", {"INSTALLDIR", "FA9_PROGRAM_TIMEOUT"}},
     {"SetupWOLTTemplateCA", {"VS80_INSTALLDIR", "VS90_INSTALLDIR", "REMOVE", "FA9_PROGRAM_TIMEOUT"}},
-    {"CopyVC80AssembliesCA", {"INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "INSTALLDIR", "DATABASE"}},
+    {"CopyVC80AssembliesCA", {"INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA", "INSTALLDIR"}},
     {"RegCOMForCSFunctionsCA", {"CURRENT_PROCESS_DIRECTORY", "FA9_PROGRAM_TIMEOUT"}},
 };
 

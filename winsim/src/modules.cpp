@@ -403,6 +403,28 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     return nullptr;
 }
 
+// The machine's ANSI code page, as LoadStringA converts: the bytes needed, or 0 with
+// ERROR_INSUFFICIENT_BUFFER when they do not fit.
+int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, const wchar_t* lpWideCharStr, int cchWideChar,
+                               LPSTR lpMultiByteStr, int cbMultiByte, LPCSTR lpDefaultChar, BOOL* lpUsedDefaultChar) {
+    if (CodePage != CP_ACP || dwFlags || lpDefaultChar || lpUsedDefaultChar || !lpWideCharStr || cchWideChar < 0 ||
+        cbMultiByte < 0 || (cbMultiByte && !lpMultiByteStr)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::vector<uint16_t> units(lpWideCharStr, lpWideCharStr + cchWideChar);
+    Machine& m = Machine::current();
+    winsim::AnsiEncoder encoder(m.ansiCodePage);
+    const std::string text = encoder.encode(units.data(), units.size(), SIZE_MAX);
+    if (cbMultiByte == 0) return int(text.size());
+    if (text.size() > size_t(cbMultiByte)) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return 0;
+    }
+    std::memcpy(lpMultiByteStr, text.data(), text.size());
+    return int(text.size());
+}
+
 int WINAPI LoadStringA(HINSTANCE hInstance, UINT uID, LPSTR lpBuffer, int cchBufferMax) {
     // Windows answers a zero-sized buffer with -1 and writes nothing.
     if (cchBufferMax == 0) return -1;
