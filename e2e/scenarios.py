@@ -848,9 +848,10 @@ def tampered_runtime(ctx, c):
     changes nothing the script runs: with decoys in the store the registration runs a
     copy of the program made from the package (not the runtime folder's) for the real
     folder; with the program swapped before the provider check and a DLL planted as the
-    allocator library, as msvcr80.dll and as version.dll, the installation succeeds, the
-    swapped program and the planted DLL never run and only the package's files reach
-    INSTALLDIR\\BIN; the swap with the registration's script row calling the DLL through
+    allocator and string libraries, as msvcr80.dll and as version.dll, the installation
+    succeeds, the swapped program and the planted DLL never run, only the package's files
+    reach INSTALLDIR\\BIN and the script's report (the registration made to fail) is in
+    the package's words; the swap with the registration's script row calling the DLL through
     another Binary row (so it gets no data) is refused (7115, 1603)."""
     pkg = ctx.package("tamper-store", "--tamper", "store")
     with ctx.machine("tampered_runtime_store") as m:
@@ -872,15 +873,20 @@ def tampered_runtime(ctx, c):
                       "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA=" + PRODUCT_FOLDER)
     with ctx.machine("tampered_runtime_attack") as m:
         os.makedirs(m.host_path(PRODUCT_FOLDER + "BIN"), exist_ok=True)
+        # A report in the script, whose words must come from the package, not the plant.
+        m.place_file(STAND_IN_STATE + "exitcodes.txt", text="commontoolreg /commontoolinstall 6\r\n")
         r = m.msiexec("/i", pkg, label="attack")
         check_ran(c, r, 0, ["Tamper", "DetectDotNetDataProviderInstalledCA", "CopyVC80AssembliesCA",
                             "RegisterWOLTKeysCA", "PostProcessInstallCA"])
         planted = m.stand_in_record("tamper.txt") or ""
-        c.eq("program swapped, DLL planted three times: %r" % planted, planted.count(": done"), 4)
+        c.eq("program swapped, DLL planted four times: %r" % planted, planted.count(": done"), 5)
         c.eq("the swapped program never ran", m.stand_in_record("swapped.txt"), None)
         c.eq("the planted DLL was never loaded", m.stand_in_record("planted.txt"), None)
         c.eq("add-ins registered for the real folder", m.stand_in_record("addins.txt"),
              "INSTALLDIR=%s\n" % ctx.install_dir.rstrip("\\"))
+        c.true("the script's report in the package's words", any(
+            l.startswith("1: Error: The add-ins of Add-ins for Visual Studio could not be registered")
+            for l in _action_lines(r, "RegisterWOLTKeysCA")), repr(_action_lines(r, "RegisterWOLTKeysCA")))
         got = files_under(m.host_path(PRODUCT_FOLDER + "BIN"))
         c.eq("only the package's files reach the product's BIN", sorted(p.upper() for p in got),
              sorted(p.upper() for p, _ in RUNTIME_FILES if p.startswith("Microsoft.VC80.")))

@@ -28,7 +28,8 @@
 #                             folder's commontoolreg.exe with itself and writes decoys
 #                             into the user's store, "store" writes only the decoys,
 #                             "attack" (before the provider check) also plants a DLL as
-#                             the allocator library, as msvcr80.dll and as version.dll
+#                             the allocator and string libraries, as msvcr80.dll and as
+#                             version.dll
 #   --other-source NAME       the library's row NAME calls the DLL through a second
 #                             Binary row, fa9wolt_other.dll, holding the same file: a row
 #                             PreProcessInstallCA does not know as the library's

@@ -7,8 +7,9 @@
  *   tamper.exe /plant <runtime folder> store   writes only the decoys
  *   tamper.exe /plant <runtime folder> attack  swaps the program and writes the decoys,
  *                                              puts planted.dll (built in, PLANTED_DLL)
- *                                              in place of the allocator library and of
- *                                              msvcr80.dll, and adds it as version.dll
+ *                                              in place of the allocator library, the
+ *                                              string library (no texts) and msvcr80.dll,
+ *                                              and adds it as version.dll
  *
  * The decoys: INSTALLDIR and CURRENT_PROCESS_DIRECTORY in the user's deferred property
  * store. Run later in place of the registration program, it only records the command
@@ -45,8 +46,8 @@ static int plant(const char *runtime, const char *mode) {
         if (f) fprintf(f, "swap %s: %s\n", target, CopyFileA(self, target, FALSE) ? "done" : "failed");
     }
     if (standin_same(mode, "attack")) {
-        static const char *const targets[] = {"fa9osse_install3.dll", "Microsoft.VC80.CRT\\msvcr80.dll",
-                                               "Microsoft.VC80.CRT\\version.dll"};
+        static const char *const targets[] = {"fa9osse_install3.dll", "fa9istring_v97.dll",
+                                               "Microsoft.VC80.CRT\\msvcr80.dll", "Microsoft.VC80.CRT\\version.dll"};
         size_t i;
         GetModuleFileNameA(NULL, self, sizeof self);
         snprintf(target, sizeof target, "%s\\commontoolreg.exe", runtime);
