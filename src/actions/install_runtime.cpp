@@ -6,6 +6,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
@@ -128,10 +129,12 @@ struct RunFolder {
         if (success) {
             iRecordLiveRuntimeFolder(path, marker);
         } else {
-            if (refused)
+            if (refused) {
                 CloseHandle(marker);  // what was planted stays to be looked at; the marker says the run is over
-            else
+            } else {
+                ureReleaseStringLibraries();  // its strings may have worded the failure
                 iEndRunFolder(path, marker);
+            }
         }
         marker = INVALID_HANDLE_VALUE;
     }

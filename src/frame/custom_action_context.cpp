@@ -62,10 +62,9 @@ CustomActionContext::~CustomActionContext() {
     URELogObserver::destroy();
     UREDisplayObserverWI::destroy();
     URE::destroy();
-    // A string library stays mapped, and its runtime folder undeletable, for as long as
-    // it is loaded; the installer may unload this library between custom actions, which
-    // would leave the mapping behind for good.
-    ureReleaseStringLibraries();
+    // The installer may unload this library between custom actions: what it cached goes,
+    // the string libraries stay mapped for the process (released with the runtime folders).
+    ureForgetStringLibraries();
 }
 
 bool iIsReducedUI(MSIHANDLE hInstall) {

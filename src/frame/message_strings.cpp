@@ -2,6 +2,7 @@
 
 #include "frame/bounded.h"
 #include "frame/file_attributes.h"
+#include "frame/process_record.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "platform/win32.h"
@@ -11,6 +12,7 @@
 #include "session/action_data.h"
 #include "session/property_access.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <atomic>
@@ -57,9 +59,13 @@ void stringLibraryPath(char* out, size_t capacity) {
 
 // String libraries are mapped as data only: no code in them runs, whoever put the file
 // where it is looked for. Such a mapping is not a module the loader lists (GetModuleHandleA
-// does not see it), so the mappings made here are kept here, for as long as this library
-// stays loaded, and reused by path; a bare name finds a kept library of that file name.
+// does not see it), so the mappings are recorded in the process's environment and live
+// for the process, as a loaded module would: a later custom action (a new load of this
+// library) finds them there. They go when the run's runtime folders are removed
+// (ureReleaseStringLibraries). This table caches the ones this load has used; a bare name
+// finds a mapped library of that file name.
 const size_t kKeptLibraries = 4;
+const char* const kMappedVariable = "FA9WOLT_STRING_LIBRARIES";
 struct KeptLibrary {
     char path[kDirCapacity + 64];
     HMODULE module;
@@ -88,15 +94,33 @@ const char* fileNameOf(const char* path) {
     return name;
 }
 
-// Null when no kept library answers to `path`. Caller holds a KeptGuard.
+bool answersTo(const char* kept, const char* path) {
+    return fa9::equalsNoCase(fileNameOf(path) == path ? fileNameOf(kept) : kept, path);
+}
+
+// Keeps `module` in this load's table when there is room.
+bool cache(const char* path, HMODULE module) {
+    if (g_keptCount == kKeptLibraries || !fa9::copyText(g_kept[g_keptCount].path, sizeof g_kept[0].path, path))
+        return false;
+    g_kept[g_keptCount++].module = module;
+    return true;
+}
+
+// Null when no library mapped in this process answers to `path`: this load's table
+// first, then the process's record. Caller holds a KeptGuard.
 HMODULE keptLibrary(const char* path) {
-    const bool bare = fileNameOf(path) == path;
     for (size_t i = 0; i < g_keptCount; ++i)
-        if (fa9::equalsNoCase(bare ? fileNameOf(g_kept[i].path) : g_kept[i].path, path)) return g_kept[i].module;
+        if (answersTo(g_kept[i].path, path)) return g_kept[i].module;
+    for (const ProcessRecordEntry& mapped : iReadProcessRecord(kMappedVariable))
+        if (answersTo(mapped.path.c_str(), path)) {
+            HMODULE module = static_cast<HMODULE>(mapped.handle);
+            cache(mapped.path.c_str(), module);
+            return module;
+        }
     return nullptr;
 }
 
-// The library at `path`, mapped as data; `kept` false when it could not be kept (the
+// The library at `path`, mapped as data; `kept` false when it could not be recorded (the
 // caller then frees it after use). Null, with the loader's error, when it cannot be mapped.
 HMODULE stringLibrary(const char* path, bool& kept) {
     KeptGuard guard;
@@ -104,8 +128,12 @@ HMODULE stringLibrary(const char* path, bool& kept) {
     if (HMODULE module = keptLibrary(path)) return module;
     HMODULE module = LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     if (!module) return nullptr;
-    kept = g_keptCount < kKeptLibraries && fa9::copyText(g_kept[g_keptCount].path, sizeof g_kept[0].path, path);
-    if (kept) g_kept[g_keptCount++].module = module;
+    std::vector<ProcessRecordEntry> record = iReadProcessRecord(kMappedVariable);
+    kept = cache(path, module);
+    if (kept) {
+        record.push_back({module, path});
+        iWriteProcessRecord(kMappedVariable, record);
+    }
     return module;
 }
 
@@ -196,7 +224,20 @@ bool ureStringLibraryLoaded() {
 void ureReleaseStringLibraries() {
     KeptGuard guard;
     g_script = ScriptStrings();
-    for (size_t i = 0; i < g_keptCount; ++i) FreeLibrary(g_kept[i].module);
+    std::vector<HMODULE> freed;
+    for (const ProcessRecordEntry& mapped : iReadProcessRecord(kMappedVariable)) {
+        freed.push_back(static_cast<HMODULE>(mapped.handle));
+        FreeLibrary(freed.back());
+    }
+    for (size_t i = 0; i < g_keptCount; ++i)
+        if (std::find(freed.begin(), freed.end(), g_kept[i].module) == freed.end()) FreeLibrary(g_kept[i].module);
+    g_keptCount = 0;
+    iWriteProcessRecord(kMappedVariable, {});
+}
+
+void ureForgetStringLibraries() {
+    KeptGuard guard;
+    g_script = ScriptStrings();
     g_keptCount = 0;
 }
 

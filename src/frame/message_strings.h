@@ -13,15 +13,20 @@ extern const char* const kStringLibraryName;  // "fa9istring_v97.dll"
 // or -1 (bad substitution, or no memory for it).
 int ureGetString(uint32_t number, char* buffer, int size, const MsgTokenHolder* tokens);
 
-// String `number` of the library at `libraryPath` (mapped as data once, then kept while
-// this library is loaded): 0, 5001, 5005 or 5006. On failure `buffer` holds an explanation.
+// String `number` of the library at `libraryPath` (mapped as data once, then kept for the
+// process): 0, 5001, 5005 or 5006. On failure `buffer` holds an explanation. In the
+// script the texts come from the installer's copy of the package instead, when it can be had.
 int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* libraryPath);
 
-// Whether a string library (kStringLibraryName) is mapped and kept already.
+// Whether a string library (kStringLibraryName) is mapped in this process already.
 bool ureStringLibraryLoaded();
-// Gives back the kept string libraries, for a host that goes on after the process
-// they were mapped in (the unit tests' machines); the next lookup maps them again.
+// Gives back every string library mapped in this process: before the runtime folders
+// they were mapped from are removed, and for a host that goes on after the process they
+// were mapped in (the unit tests' machines). The next lookup maps them again.
 void ureReleaseStringLibraries();
+// Forgets what this load of the library cached (at the end of a custom action): the
+// mappings stay for the next custom action.
+void ureForgetStringLibraries();
 
 // Replaces "%N" with token N-1 (empty when there is none); "%" before anything else is
 // dropped and the next character kept; "%0" stops with -1. The result is cut to fit

@@ -1,5 +1,7 @@
 #include "runtime/run_folder.h"
 
+#include "frame/process_record.h"
+
 #include "frame/bounded.h"
 #include "frame/message_strings.h"
 #include "frame/scoped_handles.h"
@@ -17,7 +19,6 @@ const size_t kPathCapacity = MAX_PATH + 1;
 const size_t kDigits = 5;         // a runtime folder's number
 const size_t kRandomDigits = 16;  // a program copy's random name, in hex
 const int kDeepest = 32;  // deeper than anything a run makes
-const DWORD kRecordCapacity = 4096;
 
 bool markerPath(char* out, const char* folder) {
     return fa9::formatText(out, kPathCapacity, "%s%s", folder, kMarkerSuffix);
@@ -74,44 +75,10 @@ bool removeTree(const char* folder, int depth) {
     return isGone(folder);
 }
 
-struct LiveEntry {
-    HANDLE marker;
-    std::string folder;
-};
+using LiveEntry = ProcessRecordEntry;  // the marker's handle and the folder
 
-// The record: "<handle in hex>|<folder>" entries, each ended by '*' (no path holds one).
-std::vector<LiveEntry> readRecord() {
-    std::vector<LiveEntry> entries;
-    char record[kRecordCapacity] = {};
-    const DWORD n = GetEnvironmentVariableA(kLiveVariable, record, sizeof record);
-    if (n == 0 || n >= sizeof record) return entries;
-    for (char* entry = record; *entry;) {
-        char* end = std::strchr(entry, '*');
-        if (!end) break;
-        *end = '\0';
-        char* bar = std::strchr(entry, '|');
-        if (bar) {
-            *bar = '\0';
-            uintptr_t value = 0;
-            for (const char* c = entry; *c; ++c)
-                value = value * 16 + static_cast<uintptr_t>(*c <= '9' ? *c - '0' : (*c | 0x20) - 'a' + 10);
-            entries.push_back({reinterpret_cast<HANDLE>(value), bar + 1});
-        }
-        entry = end + 1;
-    }
-    return entries;
-}
-
-void writeRecord(const std::vector<LiveEntry>& entries) {
-    std::string record;
-    for (const LiveEntry& e : entries) {
-        char handle[24];
-        fa9::formatText(handle, sizeof handle, "%llx", static_cast<unsigned long long>(
-                                                           reinterpret_cast<uintptr_t>(e.marker)));
-        record += std::string(handle) + "|" + e.folder + "*";
-    }
-    SetEnvironmentVariableA(kLiveVariable, record.empty() ? nullptr : record.c_str());
-}
+std::vector<LiveEntry> readRecord() { return iReadProcessRecord(kLiveVariable); }
+void writeRecord(const std::vector<LiveEntry>& entries) { iWriteProcessRecord(kLiveVariable, entries); }
 
 bool isFolderOrBelow(const char* path, const char* folder) {
     const size_t n = std::strlen(folder);
@@ -220,7 +187,7 @@ void iRecordLiveRuntimeFolder(const char* folder, HANDLE marker) {
 void iForgetLiveRuntimeFolder(const char* folder) {
     std::vector<LiveEntry> entries = readRecord(), kept;
     for (const LiveEntry& e : entries)
-        if (!fa9::equalsNoCase(e.folder.c_str(), folder)) kept.push_back(e);
+        if (!fa9::equalsNoCase(e.path.c_str(), folder)) kept.push_back(e);
     writeRecord(kept);
 }
 
@@ -230,8 +197,8 @@ void iEndLiveRuntimeFolders() {
     // The string library is mapped from a runtime folder as long as it is kept.
     ureReleaseStringLibraries();
     for (const LiveEntry& e : entries) {
-        releaseHoldsIn(e.folder.c_str());
-        iEndRunFolder(e.folder.c_str(), e.marker);
+        releaseHoldsIn(e.path.c_str());
+        iEndRunFolder(e.path.c_str(), e.handle);
     }
     writeRecord({});
 }
