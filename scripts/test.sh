@@ -33,7 +33,8 @@ fuzz_tmp=${TMPDIR:-/tmp}
 [ -d /dev/shm ] && [ -w /dev/shm ] && fuzz_tmp=/dev/shm
 # target:max_len; seeds committed in fuzz/corpus/<target> are read, findings go to the build tree
 for entry in fuzz_tokens:600 fuzz_installation_name:600 fuzz_response_file:4096 fuzz_response_rule:600 \
-  fuzz_command_line:600 fuzz_action_data:1024 fuzz_package_file:90000; do
+  fuzz_command_line:600 fuzz_action_data:1024 fuzz_package_file:90000 \
+  fuzz_string_resource:4096; do
   target=${entry%%:*} max_len=${entry#*:}
   corpus=build/host-asan/fuzz/corpus-$target
   mkdir -p "$corpus"
