@@ -57,6 +57,8 @@ CustomActionContext::CustomActionContext(MSIHANDLE hInstall)
 }
 
 CustomActionContext::~CustomActionContext() {
+    const URE* bound = URE::existing();
+    const bool scriptAction = bound && bound->storeMode() == 1;
     delete guard_;
     if (URE* engine = URE::existing()) engine->detachAll();
     URELogObserver::destroy();
@@ -64,7 +66,12 @@ CustomActionContext::~CustomActionContext() {
     URE::destroy();
     // The installer may unload this library between custom actions: what it cached goes,
     // the string libraries stay mapped for the process (released with the runtime folders).
-    ureForgetStringLibraries();
+    // A script action's process never removes the runtime folders, so what it mapped (the
+    // runtime folder's library, when the package's could not be had) goes with the action.
+    if (scriptAction)
+        ureReleaseStringLibraries();
+    else
+        ureForgetStringLibraries();
 }
 
 bool iIsReducedUI(MSIHANDLE hInstall) {
