@@ -67,6 +67,15 @@ TEST_F(RunFolders, TheRunsFolderAndStoreGoWhenItEnds) {
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
 }
 
+// A record this process did not write (inherited, or from the user's saved variables)
+// names nothing to remove.
+TEST_F(RunFolders, ARecordFromAnotherProcessIsIgnored) {
+    machine.writeFile("C:\\Victim\\keep.txt", "keep");
+    machine.environment["FA9WOLT_LIVE_RUNTIME"] = "1#0|C:\\Victim*";
+    EXPECT_EQ(run(PostProcessInstallCA), 0u);
+    EXPECT_TRUE(machine.fileExists("C:\\Victim\\keep.txt"));
+}
+
 TEST_F(RunFolders, KeysOfTheStoresPathThatWereThereStay) {
     machine.registry().setString(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other", "kept");
     ASSERT_EQ(run(PreProcessInstallCA), 0u);

@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <unistd.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -469,6 +470,9 @@ BOOL WINAPI SetStdHandle(DWORD nStdHandle, HANDLE hHandle) {
 }
 
 HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)); }
+
+// The host process's id: every simulated action runs in it.
+DWORD WINAPI GetCurrentProcessId(void) { return static_cast<DWORD>(getpid()); }
 
 BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle, HANDLE hTargetProcessHandle,
                             LPHANDLE lpTargetHandle, DWORD, BOOL bInheritHandle, DWORD dwOptions) {
