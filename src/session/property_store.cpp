@@ -152,11 +152,20 @@ bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state)
            fa9::equalsNoCase(value, state);
 }
 
+// A component's selection in an immediate action, from its installed and action states:
+// "DESELECTED" (installed, to be removed), "SELECTED" (not installed, to be installed)
+// or null; null too when the states cannot be read.
+const char* sessionSelection(MSIHANDLE hInstall, const char* component) {
+    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
+    if (MsiGetComponentStateA(hInstall, component, &installed, &action) != ERROR_SUCCESS) return nullptr;
+    if (installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT) return "DESELECTED";
+    return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
+}
+
 bool isDeselected(MSIHANDLE hInstall, const char* component) {
     if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "DESELECTED");
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
-    return MsiGetComponentStateA(hInstall, component, &installed, &action) == ERROR_SUCCESS &&
-           installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT;
+    const char* selection = sessionSelection(hInstall, component);
+    return selection && std::strcmp(selection, "DESELECTED") == 0;
 }
 
 // The Property table's names, in the view's order.
@@ -196,10 +205,7 @@ const char* selectState(MSIHANDLE hInstall, const char* component) {
         return isDeselected(hInstall, component)          ? "DESELECTED"
                : iIsComponentSelected(hInstall, component) ? "SELECTED"
                                                            : nullptr;
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
-    if (MsiGetComponentStateA(hInstall, component, &installed, &action) != ERROR_SUCCESS) return nullptr;
-    if (installed == INSTALLSTATE_LOCAL && action == INSTALLSTATE_ABSENT) return "DESELECTED";
-    return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
+    return sessionSelection(hInstall, component);
 }
 
 UINT saveSelectStates(MSIHANDLE hInstall, const StoreKey& store, UINT result) {
@@ -315,9 +321,8 @@ private:
 
 bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
     if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
-    INSTALLSTATE installed = INSTALLSTATE_UNKNOWN, action = INSTALLSTATE_UNKNOWN;
-    return MsiGetComponentStateA(hInstall, component, &installed, &action) == ERROR_SUCCESS &&
-           installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL;
+    const char* selection = sessionSelection(hInstall, component);
+    return selection && std::strcmp(selection, "SELECTED") == 0;
 }
 
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
