@@ -1,6 +1,8 @@
 #include "runtime/package_file.h"
 
 #include "frame/bounded.h"
+#include "runtime/write_access.h"
+#include "session/action_data.h"
 
 #include <algorithm>
 #include <cstring>
@@ -258,4 +260,10 @@ bool PackageFile::findStream(const uint16_t* name, size_t units, uint32_t& start
         return true;
     }
     return false;
+}
+
+bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path) {
+    path.clear();
+    return iGetActionValue(hInstall, "DATABASE", path) && !path.empty() &&
+           iOnlyTrustedCanWriteFileAndFolder(path.c_str()) && package.open(path.c_str()) == 0;
 }

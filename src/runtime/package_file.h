@@ -10,6 +10,7 @@
 #include "frame/scoped_handles.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class PackageFile {
@@ -53,3 +54,10 @@ private:
     std::vector<uint32_t> miniStream_;  // the mini stream's sectors
     uint64_t miniStreamSize_ = 0;
 };
+
+// Opens in `package` the installer's copy of the package that the running script action's
+// own data names (DATABASE; a value in the store is the user's), once neither the file
+// nor its folder can be changed by anyone but SYSTEM, Administrators, TrustedInstaller
+// and this account. False when there is no such data (`path` empty), the copy could be
+// changed by others, or it cannot be read.
+bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path);

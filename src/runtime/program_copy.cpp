@@ -10,8 +10,6 @@
 #include "runtime/protected_folder.h"
 #include "runtime/run_folder.h"
 #include "runtime/stream_row_hold.h"
-#include "runtime/write_access.h"
-#include "session/action_data.h"
 #include "session/property_access.h"
 
 #include <string>
@@ -65,14 +63,9 @@ public:
             token = "Binary";
             return database_ ? 0 : 7115;
         }
-        // Only the action's own data names the package: a value in the store is the user's.
-        std::string path;
-        token = kProgramFiles[0].name;
-        if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty()) return 7115;
-        token = path;
-        // Whatever path was handed, only a file no one but administrators can change counts.
-        if (!iOnlyTrustedCanWriteFileAndFolder(path.c_str())) return 7115;
-        return package_.open(path.c_str()) == 0 ? 0 : 7115;
+        if (iOpenPackageCopy(hInstall, package_, token)) return 0;
+        if (token.empty()) token = kProgramFiles[0].name;  // no data to name the package
+        return 7115;
     }
 
     bool read(const char* row, std::vector<unsigned char>& out) {
