@@ -17,7 +17,6 @@
 #include "runtime/stream_row_hold.h"
 #include "session/property_access.h"
 
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -96,15 +95,12 @@ bool extractSiblings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtime
 
 // The string library in the message language, else the English one.
 bool extractStrings(MSIHANDLE hInstall, MSIHANDLE database, const char* runtimeDir, TakenName& taken) {
-    char language[URE::kLanguageCapacity] = "en_US";
-    if (URE* engine = URE::instance()) engine->getLanguage(language, sizeof language);
-    for (char* c = language; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
     char row[64];
-    fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
+    ureStringLibraryRow(row, sizeof row);
     char target[kPathCapacity];
     bool fits = fa9::formatText(target, sizeof target, "%s\\%s", runtimeDir, "fa9istring_v97.dll");
     UINT rc = fits ? StreamFileFromBinary(hInstall, database, row, target) : 1;
-    if (rc == 1 && fits) rc = StreamFileFromBinary(hInstall, database, "FA9ISTRING_EN_US", target);
+    if (rc == 1 && fits) rc = StreamFileFromBinary(hInstall, database, kEnglishStringsRow, target);
     if (rc == 0) return true;
     if (rc == 2)
         taken.note(30, target);

@@ -8,8 +8,6 @@
 #include "platform/win32.h"
 #include "frame/string_resource.h"
 #include "runtime/package_file.h"
-#include "runtime/write_access.h"
-#include "session/action_data.h"
 #include "session/property_access.h"
 
 #include <algorithm>
@@ -21,6 +19,7 @@
 #include <vector>
 
 const char* const kStringLibraryName = "fa9istring_v97.dll";
+const char* const kEnglishStringsRow = "FA9ISTRING_EN_US";
 
 namespace {
 
@@ -162,17 +161,11 @@ std::vector<unsigned char> readScriptStrings() {
     std::vector<unsigned char> image;
     URE* engine = URE::existing();
     std::string path;
-    if (!engine || !iGetActionValue(engine->sessionHandle(), "DATABASE", path) ||
-        !iOnlyTrustedCanWriteFileAndFolder(path.c_str()))
-        return image;
     PackageFile package;
-    if (package.open(path.c_str()) != 0) return image;
-    char language[URE::kLanguageCapacity] = "en_US";
-    engine->getLanguage(language, sizeof language);
+    if (!engine || !iOpenPackageCopy(engine->sessionHandle(), package, path)) return image;
     char row[64];
-    fa9::formatText(row, sizeof row, "FA9ISTRING_%s", language);
-    for (char* c = row; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
-    if (!package.readBinary(row, image)) package.readBinary("FA9ISTRING_EN_US", image);
+    ureStringLibraryRow(row, sizeof row);
+    if (!package.readBinary(row, image)) package.readBinary(kEnglishStringsRow, image);
     return image;
 }
 
@@ -215,6 +208,13 @@ int imageString(const std::vector<unsigned char>& image, uint32_t number, char* 
 }
 
 }  // namespace
+
+void ureStringLibraryRow(char* out, size_t capacity) {
+    char language[URE::kLanguageCapacity] = "en_US";
+    if (const URE* engine = URE::instance()) engine->getLanguage(language, sizeof language);
+    fa9::formatText(out, capacity, "FA9ISTRING_%s", language);
+    for (char* c = out; *c; ++c) *c = static_cast<char>(std::toupper(static_cast<unsigned char>(*c)));
+}
 
 bool ureStringLibraryLoaded() {
     KeptGuard guard;

@@ -7,6 +7,11 @@
 #include <cstdint>
 
 extern const char* const kStringLibraryName;  // "fa9istring_v97.dll"
+extern const char* const kEnglishStringsRow;  // "FA9ISTRING_EN_US", where a language has no row of its own
+
+// The Binary row of the string library in the engine's message language
+// ("FA9ISTRING_DE_DE"); English when no engine can be had.
+void ureStringLibraryRow(char* out, size_t capacity);
 
 // The text of message `number` in `buffer` (`size` characters), tokens substituted when
 // given: 0, 5001 (library not loadable), 5005 (no such string), 5006 (buffer too small)
