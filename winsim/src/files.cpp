@@ -6,6 +6,8 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
@@ -96,8 +98,24 @@ size_t openKernelHandleCount() {
     return g_kernelHandles.size();
 }
 
+// The host path of the file or folder an open descriptor holds, links resolved; empty
+// when it cannot be read.
+std::string heldHostPath(int fd) {
+    char self[64];
+    char held[4096];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(self, held, sizeof held - 1);
+    return n > 0 ? std::string(held, static_cast<size_t>(n)) : std::string();
+}
+
 FileObject::~FileObject() {
-    if (fd >= 0) ::close(fd);
+    if (fd < 0) return;
+    // A file marked for deleting goes by what the handle holds, wherever a path to it now leads.
+    struct stat st {};
+    const std::string held = deletePending && ::fstat(fd, &st) == 0 ? heldHostPath(fd) : std::string();
+    ::close(fd);
+    if (!held.empty() && ::unlink(held.c_str()) == 0 && drive)
+        returnVolumeSpace(drive, static_cast<unsigned long long>(st.st_size));
 }
 
 namespace {
@@ -110,6 +128,33 @@ DWORD missingError(Machine& m, const std::string& winPath) {
 }
 
 }  // namespace
+
+// A folder opens as a file only with FILE_FLAG_BACKUP_SEMANTICS, and only as it is.
+HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share,
+                  DWORD disposition, DWORD flags) {
+    if (!(flags & FILE_FLAG_BACKUP_SEMANTICS) || (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (sharingConflict(host, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto folder = std::make_shared<FileObject>();
+    folder->fd = fd;
+    folder->hostPath = host;
+    folder->access = access;
+    folder->share = share;
+    const std::string full = m.fullPath(winPath);
+    folder->drive = full.size() > 1 && full[1] == ':' ? static_cast<char>(std::toupper(full[0])) : 0;
+    SetLastError(ERROR_SUCCESS);
+    return allocKernelHandle(folder);
+}
 
 }  // namespace winsim
 
@@ -166,10 +211,8 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
-    if (fs::is_directory(host, ec)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (fs::is_directory(host, ec)) return openFolder(m, lpFileName, host, dwDesiredAccess, dwShareMode,
+                                                     dwCreationDisposition, dwFlagsAndAttributes);
     int flags = 0;
     bool read = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
     bool write = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
@@ -193,7 +236,6 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     // An open that collides with another handle's sharing fails before anything changes.
-    (void)dwFlagsAndAttributes;
     if (exists && sharingConflict(host, dwDesiredAccess, dwShareMode)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -208,6 +250,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     if (!exists) recordCreated(m, lpFileName, lpSecurityAttributes);
+    // A new file takes the read-only attribute it is made with; its own handle still writes.
+    if (!exists && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
+        fs::permissions(host, fs::perms::owner_write, fs::perm_options::remove, ec);
     auto file = std::make_shared<FileObject>();
     file->fd = fd;
     file->hostPath = host;
@@ -293,6 +338,48 @@ DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
     if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(uint64_t(st.st_size) >> 32);
     if (static_cast<DWORD>(st.st_size) == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
     return static_cast<DWORD>(st.st_size);
+}
+
+DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD cchFilePath, DWORD dwFlags) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(hFile));
+    if (!file || file->fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    if (dwFlags != (FILE_NAME_NORMALIZED | VOLUME_NAME_DOS)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    // The names on the way as they are on disk, links resolved: \\?\C:\a\b.
+    const std::string real = paths::realWindowsPath(Machine::current().hostRoot(), heldHostPath(file->fd));
+    if (real.empty()) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return 0;
+    }
+    const std::string path = "\\\\?\\" + real;
+    if (!lpszFilePath || cchFilePath <= path.size()) return static_cast<DWORD>(path.size() + 1);
+    std::memcpy(lpszFilePath, path.c_str(), path.size() + 1);
+    return static_cast<DWORD>(path.size());
+}
+
+BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                       LPVOID lpFileInformation, DWORD dwBufferSize) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(hFile));
+    if (!file || file->fd < 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (FileInformationClass != FileDispositionInfo || !lpFileInformation ||
+        dwBufferSize < sizeof(FILE_DISPOSITION_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (!(file->access & (DELETE | GENERIC_ALL))) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    file->deletePending = static_cast<FILE_DISPOSITION_INFO*>(lpFileInformation)->DeleteFile != 0;
+    return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {

@@ -45,6 +45,9 @@ struct FileObject : KernelObject {
     DWORD access = 0;
     DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     char drive = 0;  // upper-case letter of the volume, or 0
+    // Set through the handle (SetFileInformationByHandle): the file goes when its last
+    // handle is closed.
+    bool deletePending = false;
     ~FileObject() override;
     int hostFd() const override { return fd; }
     BOOL write(LPCVOID data, DWORD n, LPDWORD written) override {

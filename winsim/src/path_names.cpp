@@ -155,11 +155,9 @@ DWORD copyOut(const std::string& text, LPSTR buffer, DWORD capacity) {
     return static_cast<DWORD>(text.size());
 }
 
-}  // namespace
-
-extern "C" {
-
-DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
+// GetShortPathNameA and GetLongPathNameA: each existing component as its 8.3 name, or
+// as the folder holds its long name.
+DWORD convertPathName(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer, bool toShort) {
     Machine& m = Machine::current();
     if (!lpszLongPath) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -205,10 +203,22 @@ DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD c
             return 0;
         }
         // Names already 8.3 come out as the folder holds them, as a directory listing reports them.
-        out += isValidShortName(onDisk) ? onDisk : generatedShortName(onDisk, folder);
+        out += !toShort || isValidShortName(onDisk) ? onDisk : generatedShortName(onDisk, folder);
         folder /= onDisk;
     }
     return copyOut(out, lpszShortPath, cchBuffer);
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI GetShortPathNameA(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer) {
+    return convertPathName(lpszLongPath, lpszShortPath, cchBuffer, true);
+}
+
+DWORD WINAPI GetLongPathNameA(LPCSTR lpszShortPath, LPSTR lpszLongPath, DWORD cchBuffer) {
+    return convertPathName(lpszShortPath, lpszLongPath, cchBuffer, false);
 }
 
 DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBuffer, LPSTR* lpFilePart) {

@@ -110,6 +110,18 @@ std::string toHost(const std::string& root, const std::string& absolute) {
     return host.string();
 }
 
+std::string realWindowsPath(const std::string& root, const std::string& host) {
+    std::error_code ec;
+    const std::string base = fs::canonical(root, ec).string() + "/";
+    const std::string real = fs::weakly_canonical(host, ec).string();
+    if (ec || real.compare(0, base.size(), base) != 0 || real.size() == base.size()) return std::string();
+    std::string path(1, static_cast<char>(std::toupper(static_cast<unsigned char>(real[base.size()]))));
+    path += ":\\";
+    const size_t rest = base.size() + 2;
+    for (size_t i = rest; i < real.size(); ++i) path += real[i] == '/' ? '\\' : real[i];
+    return path;
+}
+
 std::string baseName(const std::string& path) {
     size_t i = path.find_last_of("\\/");
     return i == std::string::npos ? path : path.substr(i + 1);

@@ -28,6 +28,11 @@ std::string toHost(const std::string& root, const std::string& absolute);
 // when there is none.
 std::string entryNamed(const std::filesystem::path& folder, const std::string& component);
 
+// The Windows path of what a host path below the machine's root leads to, links on the
+// way resolved and existing names as the folders hold them ("C:\a\b"); empty when it
+// lies outside the root.
+std::string realWindowsPath(const std::string& root, const std::string& host);
+
 // "C:\\a\\b.dll" -> "b.dll"
 std::string baseName(const std::string& path);
 

@@ -271,9 +271,12 @@ bool checkWrite(Machine& m, const std::string& winPath) {
 
 // ---- Machine's security face ----
 
-// A folder is the same with or without a trailing backslash.
+// A folder is the same with or without a trailing backslash; a path through a link, or
+// by short names, names the object it leads to, whose list is the one that counts.
 std::string Machine::securityKey(const std::string& winPath) const {
     std::string full = fullPath(winPath);
+    const std::string real = paths::realWindowsPath(root_, hostPath(full));
+    if (!real.empty()) full = real;
     while (full.size() > 3 && full.back() == '\\') full.pop_back();
     return full;
 }
