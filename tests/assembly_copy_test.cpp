@@ -116,17 +116,38 @@ TEST_F(AssemblyCopy, FailuresAreReportedAndOnlyAMissingRowStopsTheInstallation) 
     EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
 }
 
-// In the script, as SYSTEM, nothing goes where others could change what programs load.
-TEST_F(AssemblyCopy, TheScriptCopiesNothingIntoAFolderOthersCanChange) {
-    const std::string open = "C:\\Open\\";  // below C:\, where authenticated users may write
-    machine.makeDirs(open + "BIN");
-    session.setProperty("CustomActionData", "INSTALLDIR=" + open);
+// In the script, as SYSTEM, nothing goes where others could change what programs load,
+// nor where a link on the way to the installation folder leads.
+struct LockedCase {
+    const char* name;
+    std::string installDir;
+    std::string link;  // a link at this path leads to a locked folder, or none
+};
+void PrintTo(const LockedCase& c, std::ostream* os) { *os << c.name; }
+
+class ScriptCopies : public AssemblyCopy, public ::testing::WithParamInterface<LockedCase> {};
+
+TEST_P(ScriptCopies, NothingIntoAFolderOthersCanChangeOrALinkLeadsTo) {
+    const LockedCase& c = GetParam();
+    if (!c.link.empty()) {
+        machine.makeDirs("C:\\Program Files\\Real");
+        machine.makeLink(c.link, "C:\\Program Files\\Real");
+    }
+    machine.makeDirs(c.installDir + "BIN");
+    session.setProperty("CustomActionData", "INSTALLDIR=" + c.installDir);
     session.setRunMode(winsim::RunMode::Scheduled);
     machine.runAsSystem();
     EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
-    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\Open\\ can be changed by users other than"));
-    EXPECT_THAT(entries(open + "BIN"), ::testing::IsEmpty());
+    EXPECT_THAT(log().back(), ::testing::StartsWith(c.installDir + " can be changed by users other than"));
+    EXPECT_THAT(entries(c.installDir + "BIN"), ::testing::IsEmpty());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Locked, ScriptCopies,
+    // Below C:\, where authenticated users may write; a locked folder reached through a link.
+    ::testing::Values(LockedCase{"open_to_users", "C:\\Open\\", ""},
+                      LockedCase{"reached_through_a_link", "C:\\Tools\\WOLT\\", "C:\\Tools"}),
+    [](const ::testing::TestParamInfo<LockedCase>& i) { return std::string(i.param.name); });
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
     const std::string source = "C:\\Source\\Microsoft.VC80.CRT";
@@ -144,6 +165,7 @@ struct LinkCase {
     const char* name;
     std::string link;                  // the junction's path, replacing whatever was there
     std::vector<std::string> warned;   // the link as each walk that met it names it
+    bool whileCopying = false;         // put there once the copy has made the folder
 };
 void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
 
@@ -153,8 +175,16 @@ TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
     const LinkCase& c = GetParam();
     machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
     machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
-    std::filesystem::remove_all(machine.hostPath(c.link));
-    machine.makeLink(c.link, "C:\\Elsewhere");
+    const auto plant = [&] {
+        std::filesystem::remove_all(machine.hostPath(c.link));
+        machine.makeLink(c.link, "C:\\Elsewhere");
+    };
+    if (c.whileCopying)
+        machine.onDirectoryCreated = [&, planted = false](const std::string& path) mutable {
+            if (!planted && machine.hostPath(path) == machine.hostPath(c.link)) plant(), planted = true;
+        };
+    else
+        plant();
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     std::vector<std::string> expected;
     for (const std::string& path : c.warned)
@@ -180,7 +210,11 @@ INSTANTIATE_TEST_SUITE_P(
         LinkCase{"a_folder_on_the_way", kInstall + "security", {kShortInstall + "security"}},
         // Met by the delete walk of the tree the copy made.
         LinkCase{"a_folder_inside_the_copy", kInstall + "BIN\\MICROSOFT.VC80.CRT\\POLICY",
-                 {kShortInstall + "BIN\\Microsoft.VC80.CRT\\POLICY"}}),
+                 {kShortInstall + "BIN\\Microsoft.VC80.CRT\\POLICY"}},
+        // Swapped in between the copy making the folder and copying into it.
+        LinkCase{"the_copys_place_once_made", kInstall + "BIN\\MICROSOFT.VC80.MFC",
+                 {kShortInstall + "BIN\\MICROSOFT.VC80.MFC", kShortInstall + "BIN\\Microsoft.VC80.MFC"},
+                 true}),
     [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "runtime/assembly_copy.h"
+#include "runtime/held_path.h"
 #include "runtime/program_copy.h"
 #include "runtime/run_folder.h"
 #include "runtime/write_access.h"
@@ -14,6 +15,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -123,52 +125,126 @@ bool childPath(char (&out)[kPathCapacity], const char* directory, const char* na
     return fa9::appendText(out, kPathCapacity, name);
 }
 
-// One entry of the source: a folder as a tree of its own (so its copy, too, is
-// created upper-cased), a file by replacing its copy.
-int copyEntry(const char* source, const char* destination, const WIN32_FIND_DATAA& entry) {
-    char from[kPathCapacity], to[kPathCapacity];
-    if (!childPath(from, source, entry.cFileName) || !childPath(to, destination, entry.cFileName)) return kTooLong;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return CopyDirectoryTree(from, to);
+// "final\name", `final` being a folder's final path (a drive root ends in a backslash).
+bool below(char (&out)[kPathCapacity], const char* final, const char* name) {
+    const size_t n = std::strlen(final);
+    return fa9::formatText(out, kPathCapacity, "%s%s%s", final, n && final[n - 1] == '\\' ? "" : "\\", name);
+}
+
+int copyFolder(const char* source, const char* destination, const char* expected);
+
+// The file `from` copied to the new file `to` through handles. The new file is made
+// without following a link at its name (one put there after the old file went makes the
+// create fail), and must then lie at `expected`, below the final path of its held folder:
+// else a link on the way led it elsewhere, and it is deleted through its own handle, named
+// in a warning and skipped. 0, ERROR_DISK_FULL, or -1 for a file skipped.
+int copyFileThroughHandles(const char* from, const char* to, const char* expected) {
+    unique_hfile source(
+        CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const DWORD attributes = GetFileAttributesA(from);
+    if (!source || attributes == INVALID_FILE_ATTRIBUTES) return -1;
+    // The copy keeps the attributes that CopyFile keeps.
+    const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                     FILE_ATTRIBUTE_ARCHIVE);
+    unique_hfile copy(CreateFileA(to, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                  (kept ? kept : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!copy) return GetLastError() == ERROR_DISK_FULL ? ERROR_DISK_FULL : -1;
+    FILE_DISPOSITION_INFO discard = {TRUE};
+    char final[kPathCapacity];
+    if (!iFinalPath(copy.get(), final, sizeof final) || !iSamePath(final, expected)) {
+        SetFileInformationByHandle(copy.get(), FileDispositionInfo, &discard, sizeof discard);
+        warnLink("CopyDirectoryTree", 42, to);
+        return -1;
+    }
+    std::vector<char> piece(65536);
+    for (;;) {
+        DWORD got = 0, written = 0;
+        const bool read = ReadFile(source.get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr);
+        if (read && got == 0) return 0;
+        if (!read || !WriteFile(copy.get(), piece.data(), got, &written, nullptr) || written != got) {
+            // Half a file is no copy: it goes, and a full volume stops the copy.
+            const DWORD error = GetLastError();
+            SetFileInformationByHandle(copy.get(), FileDispositionInfo, &discard, sizeof discard);
+            return error == ERROR_DISK_FULL ? ERROR_DISK_FULL : -1;
+        }
+    }
+}
+
+// One entry of the source into the destination folder, whose final path is `into`: a
+// folder as a tree of its own (so its copy, too, is created upper-cased), a file by
+// replacing its copy.
+int copyEntry(const char* source, const char* destination, const char* into, const WIN32_FIND_DATAA& entry) {
+    char from[kPathCapacity], to[kPathCapacity], expected[kPathCapacity];
+    if (!childPath(from, source, entry.cFileName) || !childPath(to, destination, entry.cFileName) ||
+        !below(expected, into, entry.cFileName))
+        return kTooLong;
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return copyFolder(from, to, expected);
     const DWORD attributes = GetFileAttributesA(to);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(to, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
     DeleteFileA(to);
     // A file that cannot be copied is skipped; a full volume stops the copy, since every
     // file after it would fail the same way and leave a half assembly.
-    if (!CopyFileA(from, to, FALSE) && GetLastError() == ERROR_DISK_FULL) return ERROR_DISK_FULL;
-    return 0;
+    return copyFileThroughHandles(from, to, expected) == ERROR_DISK_FULL ? ERROR_DISK_FULL : 0;
 }
 
-// `sourceDir` and `destinationDir` end in a backslash.
-int copyTree(const char* sourceDir, const char* destinationDir, bool quoted) {
+// `sourceDir` and `destinationDir` end in a backslash. The destination is held while its
+// entries are copied, so that it stays where its final path says; with `expected`, that
+// must be where the folder above it led (else a link put in between is skipped).
+int copyTree(const char* sourceDir, const char* destinationDir, bool quoted, const char* expected) {
     if (iIsDirectory(sourceDir)) createLevels(destinationDir);
     char pattern[kPathCapacity];
     if (!fa9::copyText(pattern, kPathCapacity, sourceDir) || !fa9::appendText(pattern, kPathCapacity, "*") ||
         (quoted && !fa9::appendText(pattern, kPathCapacity, "\"")))
         return kTooLong;
+    char into[kPathCapacity] = {};
+    unique_hfile held;
+    if (iHoldPath(destinationDir, held) && iFinalPath(held.get(), into, sizeof into) && expected &&
+        !iSamePath(into, expected)) {
+        char named[kPathCapacity];
+        fa9::copyText(named, sizeof named, destinationDir);
+        named[std::strlen(named) - 1] = '\0';  // without its final backslash
+        warnLink("CopyDirectoryTree", 43, named);
+        return 0;
+    }
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);
     if (find == INVALID_HANDLE_VALUE) return -1;
     int rc = 0;
     do {
-        if (!isDotEntry(entry.cFileName) && !skipLinkEntry("CopyDirectoryTree", sourceDir, entry))
-            rc = copyEntry(sourceDir, destinationDir, entry);
+        // A destination that could not be made or held takes nothing, as a copy into it would.
+        if (into[0] && !isDotEntry(entry.cFileName) && !skipLinkEntry("CopyDirectoryTree", sourceDir, entry))
+            rc = copyEntry(sourceDir, destinationDir, into, entry);
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);
     return rc;
 }
 
-int serveProgramFolder(const char* folder, const char* mfc, const char* crt) {
-    char mfcCopy[kPathCapacity], crtCopy[kPathCapacity];
+// CopyDirectoryTree, for a destination that must lie at `expected` (or anywhere).
+int copyFolder(const char* source, const char* destination, const char* expected) {
+    if (!source || !destination) return kTooLong;
+    char from[kPathCapacity], to[kPathCapacity];
+    if (!normalised(source, from) || !normalised(destination, to)) return kTooLong;
+    if (std::strcmp(from, to) == 0) return 0;
+    if (std::strlen(from) < std::strlen(to) && std::strncmp(to, from, std::strlen(from)) == 0) return kTooLong;
+    if (skipLink("CopyDirectoryTree", from) || skipLink("CopyDirectoryTree", to)) return 0;
+    return copyTree(from, to, source[0] == '"', expected);
+}
+
+// `folder` below the installation folder, which lies at `final` (its place reached
+// through the held installation folder): each copy must land below `final`.
+int serveProgramFolder(const char* folder, const char* final, const char* mfc, const char* crt) {
+    char mfcCopy[kPathCapacity], crtCopy[kPathCapacity], mfcFinal[kPathCapacity], crtFinal[kPathCapacity];
     if (!fa9::formatText(mfcCopy, sizeof mfcCopy, "%s\\Microsoft.VC80.MFC", folder) ||
-        !fa9::formatText(crtCopy, sizeof crtCopy, "%s\\Microsoft.VC80.CRT", folder))
+        !fa9::formatText(crtCopy, sizeof crtCopy, "%s\\Microsoft.VC80.CRT", folder) ||
+        !below(mfcFinal, final, "Microsoft.VC80.MFC") || !below(crtFinal, final, "Microsoft.VC80.CRT"))
         return -1;
     if (skipLink("copyVC80Assemblies", folder)) return 0;
     // A copy's place taken by a link is skipped, copy and delete alike, and named once.
     const bool mfcLink = skipLink("copyVC80Assemblies", mfcCopy);
     const bool crtLink = skipLink("copyVC80Assemblies", crtCopy);
-    int rc = mfcLink ? 0 : CopyDirectoryTree(mfc, mfcCopy);
-    if (rc == 0 && !crtLink) rc = CopyDirectoryTree(crt, crtCopy);
+    int rc = mfcLink ? 0 : copyFolder(mfc, mfcCopy, mfcFinal);
+    if (rc == 0 && !crtLink) rc = copyFolder(crt, crtCopy, crtFinal);
     if (rc == ERROR_DISK_FULL) {
         // Both assemblies or neither: a half copy would be loaded and fail.
         if (!mfcLink) iRemoveFolderTree(mfcCopy);
@@ -219,15 +295,7 @@ bool readInstallDir(MSIHANDLE hInstall, char* installDir) {
 
 }  // namespace
 
-int CopyDirectoryTree(const char* source, const char* destination) {
-    if (!source || !destination) return kTooLong;
-    char from[kPathCapacity], to[kPathCapacity];
-    if (!normalised(source, from) || !normalised(destination, to)) return kTooLong;
-    if (std::strcmp(from, to) == 0) return 0;
-    if (std::strlen(from) < std::strlen(to) && std::strncmp(to, from, std::strlen(from)) == 0) return kTooLong;
-    if (skipLink("CopyDirectoryTree", from) || skipLink("CopyDirectoryTree", to)) return 0;
-    return copyTree(from, to, source[0] == '"');
-}
+int CopyDirectoryTree(const char* source, const char* destination) { return copyFolder(source, destination, nullptr); }
 
 int ScheduleDeleteTree(const char* directory) {
     if (!directory || std::strlen(directory) < 4) return -1;
@@ -255,12 +323,20 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     char mfc[kPathCapacity] = {}, crt[kPathCapacity] = {}, installDir[kPathCapacity] = {};
     if (!readInstallDir(hInstall, installDir)) return -1;
     if (!iIsDirectory(installDir)) return 0;  // no program folder to serve
-    // As SYSTEM, copy only where no one else can change what the product's programs load.
-    if (iIsStoreMode(hInstall) && !iOnlyTrustedCanWrite(installDir)) {
+    // As SYSTEM, copy only where no one else can change what the product's programs load,
+    // into the folder the path names, not one a link on the way leads to; held, the
+    // folder and those above it stay where they are until the copy is done.
+    // Every copy must then land below the place the held folder has.
+    unique_hfile pinned;
+    char final[kPathCapacity] = {};
+    const bool held = iHoldPath(installDir, pinned) && iFinalPath(pinned.get(), final, sizeof final);
+    if (iIsStoreMode(hInstall) &&
+        (!held || !iLiesAt(pinned.get(), installDir) || !iOnlyTrustedCanWrite(installDir))) {
         MsgTokenHolder tokens(installDir);
         ureReport(URE_SHOW_ERROR, "copyVC80Assemblies", 50, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
         return ERROR_INSTALL_FAILURE;
     }
+    if (!held) return -1;
     // Only the files the package carries, from its own rows: the runtime folder's copies
     // are the installing user's to change or add to.
     ProgramCopy assemblies;
@@ -269,10 +345,10 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     fa9::formatText(crt, sizeof crt, "%s\\Microsoft.VC80.CRT", assemblies.folder());
 
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
-        char folder[kPathCapacity];
+        char folder[kPathCapacity], folderFinal[kPathCapacity];
         if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
-        if (linkOnTheWay(installDir, *sub)) continue;
-        const int rc = serveProgramFolder(folder, mfc, crt);
+        if (linkOnTheWay(installDir, *sub) || !below(folderFinal, final, *sub)) continue;
+        const int rc = serveProgramFolder(folder, folderFinal, mfc, crt);
         if (rc != 0) return rc == ERROR_DISK_FULL ? rc : -1;
     }
 
@@ -288,9 +364,11 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         if (isDotEntry(entry.cFileName) || !(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
             skipLinkEntry("copyVC80Assemblies", messages, entry))
             continue;
-        char language[kPathCapacity];
-        if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName)) continue;
-        rc = serveProgramFolder(language, mfc, crt);
+        char language[kPathCapacity], languageFinal[kPathCapacity], sub[kPathCapacity];
+        if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName) ||
+            !fa9::formatText(sub, sizeof sub, "msg\\%s", entry.cFileName) || !below(languageFinal, final, sub))
+            continue;
+        rc = serveProgramFolder(language, languageFinal, mfc, crt);
         if (rc != 0 && rc != ERROR_DISK_FULL) rc = -1;
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);

@@ -1,0 +1,60 @@
+#include "runtime/held_path.h"
+
+#include "frame/bounded.h"
+#include "response/crt_locale.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+const size_t kCapacity = 1024;
+
+// `path` upper-cased byte by byte where characters are single bytes, without a final
+// backslash other than a root's.
+bool comparable(const char* path, char (&out)[kCapacity]) {
+    if (!fa9::copyText(out, sizeof out, path)) return false;
+    char* end = out + std::strlen(out);
+    for (char* p = out; p < end;) {
+        const size_t unit = rspCharLength(p, end);
+        if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        p += unit;
+    }
+    size_t n = std::strlen(out);
+    while (n > 3 && out[n - 1] == '\\') out[--n] = '\0';
+    return true;
+}
+
+}  // namespace
+
+bool iHoldPath(const char* path, unique_hfile& held) {
+    held.reset(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return static_cast<bool>(held);
+}
+
+bool iFinalPath(HANDLE held, char* out, size_t capacity) {
+    char raw[kCapacity] = {};
+    const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof raw) return false;
+    // "\\?\C:\a" is C:\a, "\\?\UNC\server\share" is \\server\share.
+    if (std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0) return fa9::formatText(out, capacity, "\\\\%s", raw + 8);
+    if (std::strncmp(raw, "\\\\?\\", 4) == 0) return fa9::copyText(out, capacity, raw + 4);
+    return fa9::copyText(out, capacity, raw);
+}
+
+bool iSamePath(const char* a, const char* b) {
+    char left[kCapacity], right[kCapacity];
+    return comparable(a, left) && comparable(b, right) && std::strcmp(left, right) == 0;
+}
+
+bool iLiesAt(HANDLE held, const char* path) {
+    char final[kCapacity], full[kCapacity], named[kCapacity];
+    if (!iFinalPath(held, final, sizeof final)) return false;
+    DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return false;
+    // Short (8.3) names are the same place under another name.
+    n = GetLongPathNameA(full, named, sizeof named);
+    if (n == 0 || n >= sizeof named) return false;
+    return iSamePath(final, named);
+}

@@ -1,0 +1,26 @@
+// Paths the script acts on as SYSTEM, pinned and checked through a handle: a path
+// checked once and used later could lead elsewhere in between, through a junction or
+// symbolic link that someone who can write a folder on the way put there.
+#pragma once
+
+#include "frame/scoped_handles.h"
+#include "platform/win32.h"
+
+#include <cstddef>
+
+// Opens the file or folder `path` into `held` to read its attributes, sharing reading
+// and writing but not deleting: while the handle is held, Windows renames or deletes
+// neither it nor a folder above it. False when it cannot be opened.
+bool iHoldPath(const char* path, unique_hfile& held);
+
+// The full path of what `held` is, every link on the way resolved ("C:\a\b", or
+// "\\server\share\b"); false when it cannot be read or does not fit `capacity`.
+bool iFinalPath(HANDLE held, char* out, size_t capacity);
+
+// Whether what `held` is lies at `path` itself (made full and long), compared without
+// regard to case: false when a link on the way leads elsewhere, or a path cannot be read.
+bool iLiesAt(HANDLE held, const char* path);
+
+// Whether two full paths name the same place, without regard to case (double-byte
+// characters as they are).
+bool iSamePath(const char* a, const char* b);
