@@ -6,6 +6,8 @@
 
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -175,6 +177,14 @@ INSTANTIATE_TEST_SUITE_P(
         WriteCase{"program_writable_by_users", "C:\\Program Files\\FA9 Tools\\", true,
                   [](M& m) { m.setAccessList(kProgram, {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}}); },
                   kProgram},
+        // Locked folders all, but the path leads through a link to another one.
+        WriteCase{"reached_through_a_link", "C:\\Program Files\\Via Link\\", true,
+                  [](M& m) {
+                      std::filesystem::rename(m.hostPath("C:\\Program Files\\Via Link"),
+                                              m.hostPath("C:\\Program Files\\Real Tools"));
+                      m.makeLink("C:\\Program Files\\Via Link", "C:\\Program Files\\Real Tools");
+                  },
+                  "C:\\Program Files\\Via Link\\bin\\macConfigChange.exe"},
         // Under Wine the script runs as the prefix's user, who owns the files; others may
         // read them when the "other" mode bits say so.
         WriteCase{"as_under_wine", kOpen, true,

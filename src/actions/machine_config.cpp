@@ -9,6 +9,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
+#include "runtime/held_path.h"
 #include "runtime/write_access.h"
 #include "session/property_access.h"
 
@@ -66,14 +67,16 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     // In the script the program runs as SYSTEM: anyone else who can change it or the
     // folders it lies in could swap it first. It is held open, sharing reading only, from
     // before the check until it has run: it cannot be changed, nor a folder above it
-    // renamed away, in between.
+    // renamed away, in between. What is held must be the program at its own path, not
+    // one a link on the way leads to.
     unique_hfile held;
     if (iIsStoreMode(hInstall)) {
         held.reset(CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
+        const bool inPlace = held && iLiesAt(held.get(), program);
         for (const char* path : {installFolder, toolsFolder, program}) {
-            // A program that cannot be held cannot be checked.
-            if (held ? iOnlyTrustedCanWrite(path) : path != program) continue;
+            // A program that cannot be held, or lies elsewhere, cannot be checked.
+            if (inPlace ? iOnlyTrustedCanWrite(path) : path != program) continue;
             report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, path);
             return ERROR_INSTALL_FAILURE;
         }
