@@ -207,18 +207,23 @@ TEST_F(StandInTest, ACommandThatWouldNotFitIsRefusedAndNothingRuns) {
 
 // The program's path is quoted whole, even in a folder named like a program; INSTALLDIR
 // loses one trailing backslash, and the one left before the closing quote is doubled so
-// that the program reads one.
+// that the program reads one. An elevated administrator's copy goes to the system's
+// temporary folder, which the administrator's unelevated programs cannot rename away.
 TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
-    const std::string folder = "C:\\Setup\\a.exec";  // where the copy is made
+    const std::string folder = "C:\\Setup\\a.exec";  // where a standard user's copy is made
     machine.makeDirs(folder);
     machine.environment["TMP"] = folder;
     session.setProperty("INSTALLDIR", "C:\\Tools\\\\");
-    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
-    const auto launches = machine.launches();
-    ASSERT_EQ(launches.size(), 1u);
-    EXPECT_THAT(launches[0].commandLine,
-                ::testing::MatchesRegex("\"C:.Setup.a\\.exec.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe\" "
-                                        "/commontoolinstall -DINSTALLDIR=\"C:.Tools..\""));
+    for (const bool administrator : {false, true}) {
+        machine.token.administrator = administrator;
+        EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
+        const auto launches = machine.launches();
+        ASSERT_FALSE(launches.empty());
+        EXPECT_THAT(launches.back().commandLine,
+                    ::testing::MatchesRegex(std::string(administrator ? "\"C:.Windows.Temp" : "\"C:.Setup.a\\.exec") +
+                                            ".FA9RUN[0-9a-f]{16}.commontoolreg\\.exe\" "
+                                            "/commontoolinstall -DINSTALLDIR=\"C:.Tools..\""));
+    }
     EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }

@@ -146,7 +146,8 @@ TEST_F(RunFolders, AFullInstallationVolumeLeavesNoHalfAssembly) {
         session.database().addBinary(f, "");
     for (const char* f : {"mfc80.dll", "mfcm80.dll", "msvcr80.dll"}) session.database().addBinary(f, std::string(1000, 'x'));
     machine.makeDirs("D:\\Temp");
-    machine.environment["TMP"] = "D:\\Temp";  // the package's files are written there first
+    machine.environment["TMP"] = "D:\\Temp";  // a standard user's copy of the package's files goes there first
+    machine.token.administrator = false;
     machine.setVolumeFreeSpace('C', 3500);  // BIN's two assemblies fit, FUNCTION's do not
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::Contains(logged(

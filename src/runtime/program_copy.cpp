@@ -1,12 +1,13 @@
 #include "runtime/program_copy.h"
 
 #include "frame/bounded.h"
+#include "frame/elevation.h"
+#include "frame/file_attributes.h"
 #include "frame/msg_token_holder.h"
 #include "frame/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/package_file.h"
-#include "frame/elevation.h"
 #include "runtime/protected_folder.h"
 #include "runtime/run_folder.h"
 #include "runtime/stream_row_hold.h"
@@ -143,18 +144,36 @@ bool randomName(char* out, size_t capacity, const char* folder) {
     return drawn && fa9::formatText(out, capacity, "%s\\FA9RUN%s", folder, hex);
 }
 
-// A fresh folder of its own below the process's temporary folder (the SYSTEM account's
-// in an elevated script), made with an access list for SYSTEM and Administrators, and
-// for an installing user who is no administrator, that user (whose action could not
-// write it otherwise, and who gains nothing by changing what runs as them). A name
+// Where copies are made: the process's temporary folder (the SYSTEM account's in the
+// script), but the system's (<Windows>\Temp) for an administrator's elevated action: the
+// administrator's own temporary folder can be written by their unelevated programs, which
+// could rename a fresh copy's folder away and put their own in its place before its files
+// are held; in the system's, users may make folders but not rename anyone else's. A
+// machine without one falls back to the temporary folder.
+bool copyParent(char (&out)[MAX_PATH + 1]) {
+    unique_local<LPSTR> sid;
+    if (iRunsElevated() && iTokenUserSid(sid) && !fa9::equalsNoCase(sid.get(), "S-1-5-18")) {
+        const UINT n = GetSystemWindowsDirectoryA(out, sizeof out);
+        if (n > 0 && n < sizeof out && fa9::appendText(out, sizeof out, n > 3 ? "\\Temp" : "Temp") &&
+            iIsDirectory(out))
+            return true;
+    }
+    const DWORD n = GetTempPathA(sizeof out, out);
+    if (n == 0 || n >= sizeof out) return false;
+    if (out[n - 1] == '\\') out[n - 1] = '\0';
+    return true;
+}
+
+// A fresh folder of its own below copyParent(), made with an access list for SYSTEM and
+// Administrators, and for an installing user who is no administrator, that user (whose
+// action could not write it otherwise, and who gains nothing by changing what runs as
+// them). A name
 // someone else made first is never used: the create fails and another is drawn. Its
 // marker (run_folder.h) is made first and held in `marker` while the copy is used;
 // copies of runs that are over, killed ones among them, go before a name is chosen.
 bool makeProtectedFolder(char* out, HANDLE& marker) {
     char temp[MAX_PATH + 1] = {};
-    const DWORD n = GetTempPathA(sizeof temp, temp);
-    if (n == 0 || n >= sizeof temp) return false;
-    if (temp[n - 1] == '\\') temp[n - 1] = '\0';
+    if (!copyParent(temp)) return false;
     iSweepFinishedRunFolders(temp, "FA9RUN", true);
     const bool withUser = !iRunsElevated();
     for (int attempt = 0; attempt < 8; ++attempt) {

@@ -57,6 +57,7 @@ Machine::Machine() : modules_(std::make_unique<ModuleTable>()) {
         setAccessList(folder, systemFolder);
     }
     makeDirs(systemDirectory);
+    makeDirs("C:\\Windows\\Temp");
     makeDirs(tempDirectory);
     environment["PATH"] = systemDirectory + ";C:\\Windows";
     environment["SystemRoot"] = "C:\\Windows";
