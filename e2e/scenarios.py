@@ -748,7 +748,10 @@ PRODUCT_FOLDER = r"C:\FA9\SQLLIB" + "\\"
 def assembly_copy(ctx, c):
     """(p) CopyVC80AssembliesCA with a seeded product folder (BIN, FUNCTION, msg\\en_US,
     msg\\de_DE): both assemblies of the runtime folder land in each, and the prefix's
-    pending-rename list names every copied file and then its folder, for deletion."""
+    pending-rename list names every copied file and then its folder, for deletion. With
+    the folder above the product folder a link to another one (a Unix symbolic link,
+    which Wine resolves like a junction), the script copies nothing: 7114 names the
+    product folder and the installation fails (1603)."""
     pkg = ctx.package("assemblies", "--property",
                       "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA=" + PRODUCT_FOLDER)
     folders = ["BIN", "FUNCTION", r"msg\en_US", r"msg\de_DE"]
@@ -777,6 +780,17 @@ def assembly_copy(ctx, c):
                     not d.lower().endswith(".manifest"):
                 c.true("the folder %s comes after its files" % d,
                        all(not x.lower().startswith(d.lower() + "\\") for x in deletes[i + 1:]), d)
+
+    with ctx.machine("assembly_copy_through_link") as m:
+        real = m.host_path("C:\\Real")
+        os.makedirs(os.path.join(real, "SQLLIB", "BIN"))
+        os.symlink(real, m.host_path("C:\\FA9"))
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 1603, ["CopyVC80AssembliesCA"])
+        refusal = "1: Error: %s can be changed by users other than administrators" % PRODUCT_FOLDER
+        c.true("7114 names the product folder", any(l.startswith(refusal) for l in r.library_lines()),
+               repr([l for l in r.library_lines() if "Error" in l]))
+        c.eq("nothing copied where the link leads", files_under(os.path.join(real, "SQLLIB")), set())
 
 
 STORE_KEY = r"SOFTWARE\ZNK\FA9\TEMP\PROPERTIES95"
@@ -935,12 +949,15 @@ def _leftovers(c, machine, before, what):
 
 
 def _run_traces(machine, temp):
-    """What runs of the library may leave in the user's temporary folder: runtime folders,
-    program copies and their markers."""
-    host = machine.host_path(temp) if temp else None
-    if not host or not os.path.isdir(host):
-        return []
-    return sorted(n for n in os.listdir(host) if n.upper().startswith(("FA9WOLT", "FA9RUN")))
+    """What runs of the library may leave in the user's temporary folder (runtime folders,
+    program copies and their markers) and in the system's, where an elevated action's
+    program copies go."""
+    left = []
+    for folder in (temp, "C:\\windows\\temp"):
+        host = machine.host_path(folder) if folder else None
+        if host and os.path.isdir(host):
+            left += [n for n in os.listdir(host) if n.upper().startswith(("FA9WOLT", "FA9RUN"))]
+    return sorted(left)
 
 
 @scenario
@@ -1036,9 +1053,10 @@ class _SmallVolume:
 @scenario
 def full_volumes(ctx, c):
     """(f) A %TEMP% too small for the runtime files: the extraction names the file that did
-    not fit, 1603, and no runtime folder or marker is left; one that holds the runtime
-    folder but not the registration program's copy: the provider check, which makes the
-    first copy, reports 7111, 1603, nothing left; an
+    not fit, 1603, and no runtime folder or marker is left; a system temporary folder
+    (where an elevated administrator's copies go, and every Wine process is one) too small
+    for the registration program's copy: the provider check, which makes the first copy,
+    reports 7111, 1603, nothing left; an
     INSTALLDIR\bin too small for the VC80 copies: the report (result code 112) and no
     assembly folder there. Each volume is a small tmpfs mounted over the folder (needs
     root; skipped otherwise)."""
@@ -1059,7 +1077,7 @@ def full_volumes(ctx, c):
             c.eq("one line names the file that did not fit", len(lines), 1)
             c.note("temp-full: %r" % lines)
             c.eq("temp-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
-        with _SmallVolume(m, temp, dll + 16384 + runtime + copy // 2):
+        with _SmallVolume(m, "C:\\windows\\temp", copy // 2):
             r = m.msiexec("/i", pkg, label="copy-full")
             # The provider check is the first action to write the copy.
             check_ran(c, r, 1603, ["DetectDotNetDataProviderInstalledCA"])

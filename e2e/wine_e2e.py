@@ -225,7 +225,7 @@ class WineRun:
             "DISPLAY": self.display,
             # The only traces of a custom action Wine could not call: "failed to load dll"
             # is an err: line, "GetProcAddress(...) failed" a warn: line of the msi channel.
-            "WINEDEBUG": "fixme-all,warn+msi",
+            "WINEDEBUG": os.environ.get("FA9_WINEDEBUG", "fixme-all,warn+msi"),
             # no Mono or Gecko installer dialogs in a fresh prefix
             "WINEDLLOVERRIDES": "mscoree,mshtml=",
             # Wine's language follows LC_ALL; the scenarios expect an English system

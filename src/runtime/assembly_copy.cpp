@@ -82,14 +82,15 @@ bool skipLinkEntry(const char* function, const char* folder, const WIN32_FIND_DA
     return true;
 }
 
-// Full path, upper-cased byte by byte (double-byte characters as they are), without a
-// final backslash or a trailing quote, then with one backslash. False when it does not fit.
-bool normalised(const char* path, char* out) {
+// Full path, upper-cased byte by byte (double-byte characters as they are) when `upper`,
+// without a final backslash or a trailing quote, then with one backslash. False when it
+// does not fit.
+bool normalised(const char* path, char* out, bool upper = true) {
     char full[kPathCapacity] = {};
     const DWORD n = GetFullPathNameA(path, static_cast<DWORD>(kPathCapacity), full, nullptr);
     if (n == 0 || n >= kPathCapacity) return false;
     char* end = full + std::strlen(full);
-    for (char* p = full; p < end;) {
+    for (char* p = full; upper && p < end;) {
         const size_t unit = rspCharLength(p, end);
         if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
         p += unit;
@@ -223,12 +224,14 @@ int copyTree(const char* sourceDir, const char* destinationDir, bool quoted, con
 // CopyDirectoryTree, for a destination that must lie at `expected` (or anywhere).
 int copyFolder(const char* source, const char* destination, const char* expected) {
     if (!source || !destination) return kTooLong;
-    char from[kPathCapacity], to[kPathCapacity];
-    if (!normalised(source, from) || !normalised(destination, to)) return kTooLong;
+    // The copy's folders are made upper-cased; the source is read by the names it has.
+    char from[kPathCapacity], to[kPathCapacity], read[kPathCapacity];
+    if (!normalised(source, from) || !normalised(destination, to) || !normalised(source, read, false))
+        return kTooLong;
     if (std::strcmp(from, to) == 0) return 0;
     if (std::strlen(from) < std::strlen(to) && std::strncmp(to, from, std::strlen(from)) == 0) return kTooLong;
-    if (skipLink("CopyDirectoryTree", from) || skipLink("CopyDirectoryTree", to)) return 0;
-    return copyTree(from, to, source[0] == '"', expected);
+    if (skipLink("CopyDirectoryTree", read) || skipLink("CopyDirectoryTree", to)) return 0;
+    return copyTree(read, to, source[0] == '"', expected);
 }
 
 // `folder` below the installation folder, which lies at `final` (its place reached
