@@ -1,5 +1,7 @@
 #include "frame/message_strings.h"
 
+#include "frame/builtin_strings.h"
+
 #include "frame/bounded.h"
 #include "frame/file_attributes.h"
 #include "frame/process_record.h"
@@ -140,41 +142,51 @@ HMODULE stringLibrary(const char* path, bool& kept) {
 
 // In the script the runtime folder is the installing user's, and so would be what its
 // string library says. The texts come from the package's own row for the language (the
-// English one when the language has none), read once a custom action. Only when the
-// package cannot be had (no data for this row, a copy others could change) does the
-// runtime folder's library serve, mapped as data, as before: the action then fails
-// closed anyway, and says why in whatever words that library has.
+// English one when the language has none), read once a custom action; when the package
+// cannot be had (no data for this row, a copy others could change) from the English
+// library built into this one: never from the runtime folder.
 struct ScriptStrings {
+    int script = -1;  // whether the action runs in the script: asked once
     bool tried = false;
-    std::vector<unsigned char> image;  // the library's file, or empty
+    std::vector<unsigned char> image;  // the library's file
 };
 ScriptStrings g_script;  // its state guarded like the kept libraries
 
 bool inScript() {
-    const URE* engine = URE::existing();
-    return engine && engine->storeMode() == 1;
+    {
+        KeptGuard guard;
+        if (g_script.script >= 0) return g_script.script == 1;
+    }
+    URE* engine = URE::existing();
+    if (!engine || engine->sessionHandle() == 0) return false;
+    const bool script = iRunsInScript(engine->sessionHandle());
+    KeptGuard guard;
+    g_script.script = script ? 1 : 0;
+    return script;
 }
 
-// The package's library for the language, or empty. Nothing here reports (a report
-// would ask for its text again).
+// The package's library for the language, else the built-in English one. Nothing here
+// reports (a report would ask for its text again).
 std::vector<unsigned char> readScriptStrings() {
     std::vector<unsigned char> image;
     URE* engine = URE::existing();
     std::string path;
     PackageFile package;
-    if (!engine || !iOpenPackageCopy(engine->sessionHandle(), package, path)) return image;
-    char row[64];
-    ureStringLibraryRow(row, sizeof row);
-    if (!package.readBinary(row, image)) package.readBinary(kEnglishStringsRow, image);
-    return image;
+    if (engine && iOpenPackageCopy(engine->sessionHandle(), package, path)) {
+        char row[64];
+        ureStringLibraryRow(row, sizeof row);
+        if (package.readBinary(row, image) || package.readBinary(kEnglishStringsRow, image)) return image;
+    }
+    size_t size = 0;
+    const unsigned char* builtIn = iBuiltInStrings(size);
+    return std::vector<unsigned char>(builtIn, builtIn + size);
 }
 
 // Read once a custom action, outside the guard (it asks the installer and reads a file).
-// Null when the package's library cannot be had.
-const std::vector<unsigned char>* scriptStrings() {
+const std::vector<unsigned char>& scriptStrings() {
     {
         KeptGuard guard;
-        if (g_script.tried) return g_script.image.empty() ? nullptr : &g_script.image;
+        if (g_script.tried) return g_script.image;
     }
     std::vector<unsigned char> image = readScriptStrings();
     KeptGuard guard;
@@ -182,7 +194,7 @@ const std::vector<unsigned char>* scriptStrings() {
         g_script.tried = true;
         g_script.image.swap(image);
     }
-    return g_script.image.empty() ? nullptr : &g_script.image;
+    return g_script.image;
 }
 
 // String `number` of the library's file `image`, as LoadStringA gives it: in the ANSI
@@ -218,7 +230,7 @@ void ureStringLibraryRow(char* out, size_t capacity) {
 
 bool ureStringLibraryLoaded() {
     KeptGuard guard;
-    return (g_script.tried && !g_script.image.empty()) || keptLibrary(kStringLibraryName) != nullptr;
+    return g_script.tried || keptLibrary(kStringLibraryName) != nullptr;
 }
 
 void ureReleaseStringLibraries() {
@@ -281,8 +293,7 @@ int ureSubstituteTokens(const char* text, const MsgTokenHolder& tokens, char* ou
 
 int liteLoadString(uint32_t number, char* buffer, uint32_t size, const char* libraryPath) {
     if (!buffer || size == 0) return 5006;
-    if (inScript())
-        if (const std::vector<unsigned char>* image = scriptStrings()) return imageString(*image, number, buffer, size);
+    if (inScript()) return imageString(scriptStrings(), number, buffer, size);
     bool kept = true;
     HMODULE module = stringLibrary(libraryPath ? libraryPath : "", kept);
     if (!module) {

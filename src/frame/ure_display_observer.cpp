@@ -31,14 +31,6 @@ const BoxKind kBoxKinds[] = {
     {URE_ASK_ABORTRETRYIGNORE, 0x10022, INSTALLMESSAGE_USER},
 };
 
-// Deferred, rollback and commit actions run in the installer's script, often as
-// LocalSystem on a desktop nobody sees, and a silent installation has nobody to press a
-// button: only the installer knows whether a box can be shown there.
-bool runsInScript(MSIHANDLE hInstall) {
-    return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK) ||
-           MsiGetMode(hInstall, MSIRUNMODE_COMMIT);
-}
-
 // Hands the box to the installer: it shows it in its own interface, or answers it
 // itself in a silent installation. The answer, or 0 when nothing was shown.
 int askInstaller(MSIHANDLE hInstall, const BoxKind& box, const char* text) {
@@ -83,7 +75,10 @@ int UREDisplayObserverWI::update(const UREBaseInfo& base) {
     if (record.getText(text, size) == 0) {
         ureStripEnclosingQuotes(text);
         const MSIHANDLE hInstall = engine ? engine->sessionHandle() : 0;
-        if (box && hInstall != 0 && runsInScript(hInstall)) {
+        // Script actions run often as LocalSystem on a desktop nobody sees, and a silent
+        // installation has nobody to press a button: only the installer knows whether a
+        // box can be shown there.
+        if (box && hInstall != 0 && iRunsInScript(hInstall)) {
             answer = askInstaller(hInstall, *box, text);
         } else if (box) {
             HWND owner = GetForegroundWindow();

@@ -115,6 +115,11 @@ bool iIsStoreMode(MSIHANDLE hInstall) {
     return store;
 }
 
+bool iRunsInScript(MSIHANDLE hInstall) {
+    return MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED) || MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK) ||
+           MsiGetMode(hInstall, MSIRUNMODE_COMMIT);
+}
+
 UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {
     if (!iIsStoreMode(hInstall)) {
         if (!name || !buffer) return 5021;

@@ -22,6 +22,10 @@ bool iIsMigrateMode(MSIHANDLE hInstall);
 // True when the session runs as a deferred or rollback custom action.
 bool iIsStoreMode(MSIHANDLE hInstall);
 
+// Whether the action runs in the installer's script (deferred, rollback or commit), often
+// as SYSTEM: there nothing the installing user could change may be shown, loaded or run.
+bool iRunsInScript(MSIHANDLE hInstall);
+
 // The installing user's hive root for the store: HKEY_USERS\<sid> when `sid` is not
 // empty and that key opens with full access (kept open in `userKey`), else
 // HKEY_CURRENT_USER.
