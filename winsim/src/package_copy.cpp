@@ -1,13 +1,15 @@
 // The installer's cached copy of the package: a version-3 compound file holding a
-// session's Binary rows as streams. Layout, in sector order: FAT, DIFAT, directory, mini FAT, mini
-// stream, then each large stream; every chain is contiguous, which keeps the writer a
-// single pass over sizes known in advance.
+// session's Binary rows as streams, a string pool and a Property table with its
+// ProductCode. Layout, in sector order: FAT, DIFAT, directory, mini FAT, mini stream, then
+// each large stream; every chain is contiguous, which keeps the writer a single pass
+// over sizes known in advance.
 #include "winsim/package_copy.h"
 
 #include "winsim/control.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <stdexcept>
 
 namespace winsim {
@@ -258,8 +260,46 @@ std::u16string msiStreamName(const std::string& tableDotKey) {
     return out;
 }
 
+std::vector<std::pair<std::u16string, std::string>> msiPropertyTable(
+    const std::vector<std::pair<std::string, std::string>>& rows) {
+    std::string pool(4, '\0'), text, names, values;
+    std::map<std::string, uint16_t> ids;
+    // A cell's string id, the string added to the pool at its first use.
+    auto cell = [&](std::string& column, const std::string& s) {
+        uint16_t id = 0;  // no string
+        if (!s.empty()) {
+            const auto [it, added] = ids.emplace(s, static_cast<uint16_t>(ids.size() + 1));
+            id = it->second;
+            if (added && ids.size() > 0xFFFF)
+                throw std::length_error("installer string pool: more strings than two-byte ids name");
+            if (added) {
+                std::string entry(s.size() < 0x10000 ? 4 : 8, '\0');
+                put16(entry, 2, 1);  // used once; a length of 64 KB and more follows a zero one
+                if (s.size() < 0x10000)
+                    put16(entry, 0, static_cast<uint16_t>(s.size()));
+                else
+                    put32(entry, 4, static_cast<uint32_t>(s.size()));
+                pool += entry;
+                text += s;
+            }
+        }
+        column.append(2, '\0');
+        put16(column, column.size() - 2, id);
+    };
+    for (const auto& [name, value] : rows) {
+        cell(names, name);
+        cell(values, value);
+    }
+    std::vector<std::pair<std::u16string, std::string>> streams = {
+        {u"\x4840" + msiStreamName("_StringPool"), pool}, {u"\x4840" + msiStreamName("_StringData"), text}};
+    if (!rows.empty()) streams.emplace_back(u"\x4840" + msiStreamName("Property"), names + values);
+    return streams;
+}
+
 void Session::writePackageCopy(const std::string& winPath) {
-    std::vector<std::pair<std::u16string, std::string>> streams;
+    std::vector<std::pair<std::string, std::string>> properties;
+    if (hasProperty("ProductCode")) properties.emplace_back("ProductCode", property("ProductCode"));
+    std::vector<std::pair<std::u16string, std::string>> streams = msiPropertyTable(properties);
     if (database_.hasTable("Binary")) {
         const std::vector<std::string>& columns = database_.columns("Binary");
         const auto name = static_cast<size_t>(std::find(columns.begin(), columns.end(), "Name") - columns.begin());

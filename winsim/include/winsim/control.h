@@ -364,7 +364,8 @@ public:
 
     Database& database() { return database_; }
     // Writes the installer's copy of the package at this Windows path: a compound file
-    // holding a "Binary.<Name>" stream for each Binary row with data (winsim/package_copy.h).
+    // holding a "Binary.<Name>" stream for each Binary row with data, the string pool and
+    // a Property table with the session's ProductCode, when it has one (winsim/package_copy.h).
     // Changes nothing else: a test sets DATABASE (or the action data) to the path itself.
     void writePackageCopy(const std::string& winPath);
 

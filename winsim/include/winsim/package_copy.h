@@ -1,7 +1,8 @@
 // The installer's cached copy of the package (the file its DATABASE property names):
 // a compound file whose root storage holds one stream per Binary row, as the real
 // engine's copy under C:\Windows\Installer does, with the installer database's CLSID
-// on its root. Tables are left out: the library reads only Binary streams from it.
+// on its root. Of the tables only the string pool and the Property table's ProductCode
+// row are written: the library reads nothing else from it.
 #pragma once
 
 #include <string>
@@ -28,5 +29,12 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
 // unit from 0x3800, a lone one from 0x4800, anything else kept. Throws
 // std::invalid_argument for a character outside ASCII.
 std::u16string msiStreamName(const std::string& tableDotKey);
+
+// The streams of an installer database's string pool (code page 0, two-byte string ids)
+// and of a Property table of these rows (names, then values, each cell a string id), for
+// compoundFile; no Property stream without rows.
+// Throws std::length_error for more strings than two-byte ids can name.
+std::vector<std::pair<std::u16string, std::string>> msiPropertyTable(
+    const std::vector<std::pair<std::string, std::string>>& rows);
 
 }  // namespace winsim
