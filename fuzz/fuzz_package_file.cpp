@@ -1,6 +1,7 @@
 // The installer's copy of the package is read without the installer, and someone may
 // have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
-// not at all, and never larger than its limit.
+// not at all, and never larger than its limit, and a property read through the string
+// pool comes back only from a file that opened.
 #include "runtime/package_file.h"
 #include "winsim/control.h"
 
@@ -20,6 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::vector<unsigned char> bytes(1);
         const bool read = package.readBinary(row, bytes);
         if ((opened != 0 && read) || (!read && !bytes.empty()) || bytes.size() > PackageFile::kMaxStream)
+            __builtin_trap();
+    }
+    // The seed's two rows, a name that is no row, an empty name and none.
+    static const char* const kProperties[] = {"ProductCode", "ProductName", "Property", "", nullptr};
+    for (const char* name : kProperties) {
+        std::string value(1, 'x');
+        const bool read = package.readProperty(name, value);
+        if ((opened != 0 && read) || (!read && !value.empty()) || value.size() > PackageFile::kMaxStream)
             __builtin_trap();
     }
     return 0;

@@ -1,8 +1,10 @@
-// Binary rows read straight from package files: a real one made by msibuild (tests/data/
-// package/make.sh), it broken as a planted file could be, and compound files built here
-// for what msibuild never writes (4096-byte sectors, more FAT sectors than the header names).
+// Binary rows and properties read straight from package files: a real one made by
+// msibuild (tests/data/package/make.sh), it broken as a planted file could be, and
+// compound files built here for what msibuild never writes (4096-byte sectors, more FAT
+// sectors than the header names, three-byte string ids, strings of 64 KB).
 #include "runtime/package_file.h"
 #include "winsim/control.h"
+#include "winsim/package_copy.h"
 
 #include <gtest/gtest.h>
 
@@ -115,6 +117,55 @@ TEST(PackageFile, ReadsRowsAndRefusesBrokenFiles) {
         }
     }
     EXPECT_EQ(PackageFile().open("C:\\Windows\\Installer\\none.msi"), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+// Values of `bytes` bytes each, little-endian, as string pools and tables store them.
+std::string le(std::initializer_list<uint32_t> values, int bytes = 2) {
+    std::string out;
+    for (uint32_t v : values)
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> 8 * i);
+    return out;
+}
+// A package holding only a string pool, its strings and a Property table, as stored.
+std::string tables(const std::string& pool, const std::string& data, const std::string& property) {
+    const std::u16string table = u"\x4840";
+    return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), pool},
+                                 {table + winsim::msiStreamName("_StringData"), data},
+                                 {table + winsim::msiStreamName("Property"), property}});
+}
+
+// A property whole, or nothing from a pool or table that is broken.
+TEST(PackageFile, ReadsPropertiesThroughTheStringPool) {
+    winsim::Machine machine;
+    machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
+    const std::string made = machine.readFile(kPackage), pool = le({0, 0, 4, 1, 11, 1, 1, 1, 4, 1});
+    const std::string data = "NameProductCodex{6A}", twoRows = le({1, 2, 3, 4});  // names, then values
+    const struct { const char* label; std::string bytes; const char* name; const char* value; } cases[] = {
+        {"made by msibuild", made, "ProductCode", "{3D2C8A1E-6B7F-4C90-A1D2-E3F405162738}"},
+        {"made by msibuild, another row", made, "ProductName", "Rows"},
+        {"column by column", tables(pool, data, twoRows), "ProductCode", "{6A}"},
+        {"three-byte ids", tables(le({0, 0x8000, 4, 1, 11, 1, 1, 1, 4, 1}), data, le({1, 2, 3, 4}, 3)), "ProductCode", "{6A}"},
+        {"after a string of 64 KB", tables(le({0, 0, 0, 1, 0, 1, 11, 1, 4, 1}), std::string(0x10000, 'x') + "ProductCode{6A}",
+                                           le({2, 3})), "ProductCode", "{6A}"},
+        {"after an unused id", tables(le({0, 0, 0, 0, 11, 1, 4, 1}), "ProductCode{6A}", le({2, 3})), "ProductCode", "{6A}"},
+        {"a name in another case", tables(pool, data, twoRows), "productCode", nullptr},
+        {"a name not in the table", made, "UpgradeCode", nullptr},
+        {"a value's id past the pool", tables(pool, data, le({1, 2, 3, 5})), "ProductCode", nullptr},
+        {"strings past their data", tables(pool, "NameProductCode", twoRows), "ProductCode", nullptr},
+        {"a long string's length missing", tables(pool + le({0, 1}), data, twoRows), "ProductCode", nullptr},
+        {"a table cut inside a row", tables(pool, data, twoRows + "\x01"), "ProductCode", nullptr},
+        {"a pool cut inside an entry", tables(pool + "\x01", data, twoRows), "ProductCode", nullptr},
+        {"no Property table", winsim::compoundFile(winsim::msiPropertyTable({})), "ProductCode", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        machine.writeFile(kPackage, c.bytes);
+        PackageFile package;
+        ASSERT_EQ(package.open(kPackage), 0u);
+        std::string value = "x";
+        EXPECT_EQ(package.readProperty(c.name, value), c.value != nullptr);
+        EXPECT_EQ(value, c.value ? c.value : "");
+    }
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include "session/action_data.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -39,22 +41,15 @@ int packed(char c) {
     return -1;
 }
 
-// The stream name under which the installer keeps a Binary row's data: "Binary." and the
-// row's name, packed. False for a name no directory entry can hold, or one outside ASCII
-// (whose units would depend on the code page; row names are identifiers).
-bool streamName(const char* row, uint16_t (&name)[kMaxNameUnits], size_t& units) {
-    static const char kPrefix[] = "Binary.";
-    char text[2 * kMaxNameUnits + 1];
-    const size_t prefix = sizeof kPrefix - 1, length = fa9::textLength(row);
-    if (!row || length > sizeof text - 1 - prefix) return false;
-    memcpy(text, kPrefix, prefix);
-    memcpy(text + prefix, row, length);
-    const size_t total = prefix + length;
-    units = 0;
-    for (size_t i = 0; i < total; ++i) {
+// Packs `length` characters of `text` after the `units` already in `name`, as the
+// installer names its streams. False for a name no directory entry can hold, or one
+// outside ASCII (whose units would depend on the code page; row and table names are
+// identifiers).
+bool pack(const char* text, size_t length, uint16_t (&name)[kMaxNameUnits], size_t& units) {
+    for (size_t i = 0; i < length; ++i) {
         if (units == kMaxNameUnits || static_cast<unsigned char>(text[i]) >= 0x80) return false;
         const int first = packed(text[i]);
-        const int second = i + 1 < total ? packed(text[i + 1]) : -1;
+        const int second = i + 1 < length ? packed(text[i + 1]) : -1;
         if (first < 0)
             name[units++] = static_cast<unsigned char>(text[i]);
         else if (second < 0)
@@ -65,6 +60,27 @@ bool streamName(const char* row, uint16_t (&name)[kMaxNameUnits], size_t& units)
         }
     }
     return true;
+}
+
+// The stream name under which the installer keeps a Binary row's data: "Binary." and the
+// row's name, packed (the dot pairs with the row's first character).
+bool streamName(const char* row, uint16_t (&name)[kMaxNameUnits], size_t& units) {
+    static const char kPrefix[] = "Binary.";
+    char text[2 * kMaxNameUnits + 1];
+    const size_t prefix = sizeof kPrefix - 1, length = fa9::textLength(row);
+    if (!row || length > sizeof text - 1 - prefix) return false;
+    memcpy(text, kPrefix, prefix);
+    memcpy(text + prefix, row, length);
+    units = 0;
+    return pack(text, prefix + length, name, units);
+}
+
+// A table's stream (the string pool's two count as tables): its name packed after a
+// unit no packed name begins with.
+bool tableStreamName(const char* table, uint16_t (&name)[kMaxNameUnits], size_t& units) {
+    name[0] = 0x4840;
+    units = 1;
+    return pack(table, fa9::textLength(table), name, units);
 }
 
 uint64_t sectorsFor(uint64_t bytes, uint32_t shift) {
@@ -144,10 +160,72 @@ bool PackageFile::readBinary(const char* rowName, std::vector<unsigned char>& ou
     std::vector<unsigned char>().swap(out);
     uint16_t name[kMaxNameUnits];
     size_t units = 0;
+    return streamName(rowName, name, units) && readStream(name, units, out);
+}
+
+// The MSI string pool: the code page, its top bit set when string cells take 3 bytes
+// instead of 2, then for each string id from 1 its length and reference count (a string of
+// 64 KB and more: length 0 and its count, then its whole length in the next pair; both
+// zero: an unused id); the strings lie end to end in _StringData. Tables are stored
+// column by column, a string cell as its id (0: none). The Property table's columns are
+// the name and the value.
+bool PackageFile::readProperty(const char* name, std::string& value) {
+    value.clear();
+    const size_t nameLength = fa9::textLength(name);
+    if (nameLength == 0) return false;
+    auto readTable = [this](const char* table, std::vector<unsigned char>& out) {
+        uint16_t streamUnits[kMaxNameUnits];
+        size_t units = 0;
+        return tableStreamName(table, streamUnits, units) && readStream(streamUnits, units, out);
+    };
+    try {
+        std::vector<unsigned char> pool, data, table;
+        if (!readTable("_StringPool", pool) || !readTable("_StringData", data) || !readTable("Property", table) ||
+            pool.size() < 4 || pool.size() % 4 != 0)
+            return false;
+        const size_t width = pool.size() > 4 && (u16(&pool[2]) & 0x8000) ? 3 : 2;
+        std::vector<std::pair<size_t, size_t>> strings(1);  // each id's offset and length in the data
+        strings.reserve(pool.size() / 4);
+        size_t offset = 0;
+        for (size_t at = 4; at < pool.size(); at += 4) {
+            size_t length = u16(&pool[at]);
+            if (length == 0 && u16(&pool[at + 2]) != 0) {
+                at += 4;
+                if (at == pool.size()) return false;
+                length = u32(&pool[at]);
+            }
+            if (length > data.size() - offset) return false;
+            strings.emplace_back(offset, length);
+            offset += length;
+        }
+        if (table.size() % (2 * width) != 0) return false;
+        const size_t rows = table.size() / (2 * width);
+        auto cell = [&](size_t index) {
+            const unsigned char* p = &table[index * width];
+            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | (width == 3 ? uint32_t(p[2]) << 16 : 0);
+        };
+        for (size_t row = 0; row < rows; ++row) {
+            const uint32_t key = cell(row), text = cell(rows + row);
+            if (key >= strings.size() || text >= strings.size()) return false;
+            if (strings[key].second != nameLength || memcmp(&data[strings[key].first], name, nameLength) != 0)
+                continue;
+            const auto begin = data.begin() + static_cast<std::ptrdiff_t>(strings[text].first);
+            value.assign(begin, begin + static_cast<std::ptrdiff_t>(strings[text].second));
+            return true;
+        }
+    } catch (const std::bad_alloc&) {
+        value.clear();
+    }
+    return false;
+}
+
+// The whole stream `name` into `out`: false (and `out` empty) when there is none, its
+// chain is broken or it is larger than kMaxStream.
+bool PackageFile::readStream(const uint16_t* name, size_t units, std::vector<unsigned char>& out) {
+    std::vector<unsigned char>().swap(out);
     uint32_t start = 0;
     uint64_t size = 0;
-    if (!file_ || !streamName(rowName, name, units) || !findStream(name, units, start, size) || size > kMaxStream)
-        return false;
+    if (!file_ || !findStream(name, units, start, size) || size > kMaxStream) return false;
     if (size == 0) return true;  // an empty stream may have any start
     std::vector<uint32_t> sectors;
     try {

@@ -25,6 +25,14 @@ public:
     // than kMaxStream.
     bool readBinary(const char* rowName, std::vector<unsigned char>& out);
 
+    // The value of `name` (case-sensitive) in the package's Property table into `value`,
+    // in the bytes of the package's code page; false (and `value` empty) when the table
+    // has no such row, or the table or the string pool is missing or broken.
+    bool readProperty(const char* name, std::string& value);
+
+    // Nothing is read any more: for a package opened and then refused.
+    void close() { file_.reset(); }
+
     static constexpr uint64_t kMaxStream = 64ull << 20;
 
 private:
@@ -42,6 +50,7 @@ private:
     bool next(Table& table, uint32_t index, uint32_t& value);
     bool chain(Table& table, uint32_t first, uint64_t count, uint64_t limit, std::vector<uint32_t>& out);
     bool findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size);
+    bool readStream(const uint16_t* name, size_t units, std::vector<unsigned char>& out);
 
     unique_hfile file_;
     uint64_t fileSize_ = 0;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes rows.msi, the package PackageFile's tests read: a database with only a Binary
-# table whose rows hold the bytes pattern(size, seed) of tests/package_file_test.cpp, one
-# in the mini stream, one of exactly the cutoff (4096 bytes) and one of many regular
-# sectors, under names that pack into one unit per two characters or leave one over.
+# Makes rows.msi, the package PackageFile's tests read: a database with a Binary table
+# whose rows hold the bytes pattern(size, seed) of tests/package_file_test.cpp, one in the
+# mini stream, one of exactly the cutoff (4096 bytes) and one of many regular sectors,
+# under names that pack into one unit per two characters or leave one over, and a
+# Property table whose ProductCode the tests read.
 # Needs msibuild (Debian package msitools). Run it again only when the rows change; the
 # package is also the seed of fuzz/fuzz_package_file.cpp.
 set -euo pipefail
@@ -19,7 +20,9 @@ sys.stdout.buffer.write(bytes(((i * 2654435761 + seed * 40503) & 0xFFFFFFFF) >> 
     "$size" "$seed" > "$stage/Binary/$name"
   printf '%s\t%s\n' "$name" "$name" >> "$stage/Binary.idt"
 done
+printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nProductName\tRows\nProductCode\t{3D2C8A1E-6B7F-4C90-A1D2-E3F405162738}\n' \
+  > "$stage/Property.idt"
 rm -f "$here/rows.msi"
-(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt)
+(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt Property.idt)
 cp "$here/rows.msi" "$here/../../../fuzz/corpus/fuzz_package_file/rows.msi"
 msiinfo streams "$here/rows.msi"
