@@ -276,6 +276,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 const char* kSystemTemp = "C:\\Windows\\Temp";
 const char* kPackage = "C:\\Windows\\Installer\\5fa9c.msi";  // the installer's copy of the package
+const char* kProductCode = "{5FA9C0DE-2B1A-4E7C-9D3F-0A1B2C3D4E5F}";
+const char* kOtherProduct = "{5FA9C0DE-2B1A-4E7C-9D3F-0A1B2C3D4E60}";
 // A name taken before the script, and a copy a killed run left.
 const std::string kTakenCopy = std::string(kSystemTemp) + "\\FA9RUN00000";
 const std::string kOldCopy = std::string(kSystemTemp) + "\\FA9RUN0123456789abcdef";
@@ -308,6 +310,7 @@ protected:
                               {winsim::kSidSystem, true, {{winsim::kSidSystem}, {winsim::kSidAdministrators}}});
         std::ifstream english(stringLibrary("en_US"), std::ios::binary);
         db.addBinary("FA9ISTRING_EN_US", std::string(std::istreambuf_iterator<char>(english), {}));
+        session.setProperty("ProductCode", kProductCode);
         session.writePackageCopy(kPackage);
         session.setProperty("DATABASE", kPackage);
     }
@@ -326,6 +329,7 @@ protected:
         machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
                                      "C:\\Users\\Public\\Planted");
         machine.registry().setString(winsim::Hive::CurrentUser, store, "DATABASE", "C:\\Users\\Public\\p.msi");
+        machine.registry().setString(winsim::Hive::CurrentUser, store, "ProductCode", kOtherProduct);
         session.setRunMode(winsim::RunMode::Scheduled);
         session.clearLog();
         machine.runAsSystem();
@@ -425,6 +429,15 @@ TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
 }
 
 using M = winsim::Machine;
+// A package copy of this product or another holding the rows of the program's first
+// `files` files, as the runtime folder holds them.
+std::string packageOf(M& m, const char* productCode, size_t files = kProgramFiles.size()) {
+    auto streams = winsim::msiPropertyTable({{"ProductCode", productCode}});
+    for (size_t i = 0; i < files; ++i)
+        streams.emplace_back(winsim::msiStreamName("Binary." + kProgramFiles[i].substr(kProgramFiles[i].rfind('\\') + 1)),
+                             m.readFile(kRuntime + "\\" + kProgramFiles[i]));
+    return winsim::compoundFile(streams);
+}
 INSTANTIATE_TEST_SUITE_P(
     Script, ProgramFromThePackage,
     ::testing::Values(
@@ -443,12 +456,13 @@ INSTANTIATE_TEST_SUITE_P(
                    ScriptData::NoPackage},
         TamperCase{"row_without_data", [](M&) {}, "The installation package's record of commontoolreg.exe",
                    ScriptData::None},
-        TamperCase{"package_lacks_a_row",
-                   [](M& m) {
-                       m.writeFile(kPackage, winsim::compoundFile({{winsim::msiStreamName("Binary.commontoolreg.exe"),
-                                                                    "the program"}}));
-                   },
+        TamperCase{"package_lacks_a_row", [](M& m) { m.writeFile(kPackage, packageOf(m, kProductCode, 1)); },
                    "The installation package's record of msvcm80.dll"},
+        // DATABASE named another product's package: refused although it holds the program.
+        TamperCase{"package_of_another_product", [](M& m) { m.writeFile(kPackage, packageOf(m, kOtherProduct)); },
+                   "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
+        TamperCase{"product_code_in_lower_case",
+                   [](M& m) { m.writeFile(kPackage, packageOf(m, "{5fa9c0de-2b1a-4e7c-9d3f-0a1b2c3d4e5f}")); }, nullptr},
         TamperCase{"package_not_a_package", [](M& m) { m.writeFile(kPackage, "not a compound file"); },
                    "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
         TamperCase{"package_folder_open_to_users",

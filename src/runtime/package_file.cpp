@@ -24,6 +24,7 @@ constexpr size_t kHeaderFatSectors = 109;
 constexpr size_t kMaxNameUnits = 31;  // an entry's 32 units end with a NUL
 constexpr unsigned char kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 constexpr unsigned char kStreamEntry = 2, kRootEntry = 5;
+constexpr DWORD kProductCodeCapacity = 64;  // a GUID in braces has 38 characters
 
 uint16_t u16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t u32(const unsigned char* p) {
@@ -342,6 +343,18 @@ bool PackageFile::findStream(const uint16_t* name, size_t units, uint32_t& start
 
 bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path) {
     path.clear();
-    return iGetActionValue(hInstall, "DATABASE", path) && !path.empty() &&
-           iOnlyTrustedCanWriteFileAndFolder(path.c_str()) && package.open(path.c_str()) == 0;
+    if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty() ||
+        !iOnlyTrustedCanWriteFileAndFolder(path.c_str()) || package.open(path.c_str()) != 0)
+        return false;
+    // The installer's own ProductCode, which it offers every script action: through
+    // iMsiGetProperty the store would answer first, and the store is the user's to change.
+    char session[kProductCodeCapacity];
+    DWORD capacity = sizeof session;
+    std::string own;
+    if (MsiGetPropertyA(hInstall, "ProductCode", session, &capacity) == ERROR_SUCCESS && session[0] &&
+        package.readProperty("ProductCode", own) && own.size() == fa9::textLength(session) &&
+        fa9::equalsNoCase(own.c_str(), session))
+        return true;
+    package.close();
+    return false;
 }

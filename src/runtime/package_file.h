@@ -67,6 +67,9 @@ private:
 // Opens in `package` the installer's copy of the package that the running script action's
 // own data names (DATABASE; a value in the store is the user's), once neither the file
 // nor its folder can be changed by anyone but SYSTEM, Administrators, TrustedInstaller
-// and this account. False when there is no such data (`path` empty), the copy could be
-// changed by others, or it cannot be read.
+// and this account, and only when the package's own ProductCode is the running
+// installation's (the installer's property, letters in either case): the data was written
+// by an immediate action running as the installing user, so it could name the locked
+// package of another product. False when there is no such data (`path` empty), the copy
+// could be changed by others, cannot be read or belongs to another product.
 bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path);
