@@ -185,11 +185,13 @@ bool PackageFile::readProperty(const char* name, std::string& value) {
             pool.size() < 4 || pool.size() % 4 != 0)
             return false;
         const size_t width = pool.size() > 4 && (u16(&pool[2]) & 0x8000) ? 3 : 2;
-        std::vector<std::pair<size_t, size_t>> strings(1);  // each id's offset and length in the data
+        // Each id's offset and length in the data.
+        static_assert(kMaxStream <= UINT32_MAX, "a stream's offsets fit 32 bits");
+        std::vector<std::pair<uint32_t, uint32_t>> strings(1);
         strings.reserve(pool.size() / 4);
-        size_t offset = 0;
+        uint32_t offset = 0;
         for (size_t at = 4; at < pool.size(); at += 4) {
-            size_t length = u16(&pool[at]);
+            uint32_t length = u16(&pool[at]);
             if (length == 0 && u16(&pool[at + 2]) != 0) {
                 at += 4;
                 if (at == pool.size()) return false;
