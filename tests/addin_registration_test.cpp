@@ -463,6 +463,15 @@ INSTANTIATE_TEST_SUITE_P(
                    "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
         TamperCase{"product_code_in_lower_case",
                    [](M& m) { m.writeFile(kPackage, packageOf(m, "{5fa9c0de-2b1a-4e7c-9d3f-0a1b2c3d4e5f}")); }, nullptr},
+        // The genuine package in a locked folder, but the path to it leads through a link.
+        TamperCase{"package_reached_through_a_link",
+                   [](M& m) {
+                       if (std::filesystem::is_symlink(m.hostPath("C:\\Windows\\Installer"))) return;
+                       std::filesystem::rename(m.hostPath("C:\\Windows\\Installer"),
+                                               m.hostPath("C:\\Program Files\\Cache"));
+                       m.makeLink("C:\\Windows\\Installer", "C:\\Program Files\\Cache");
+                   },
+                   "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
         TamperCase{"package_not_a_package", [](M& m) { m.writeFile(kPackage, "not a compound file"); },
                    "The installation package's record of C:\\Windows\\Installer\\5fa9c.msi"},
         TamperCase{"package_folder_open_to_users",

@@ -1,6 +1,7 @@
 #include "runtime/package_file.h"
 
 #include "frame/bounded.h"
+#include "runtime/held_path.h"
 #include "runtime/write_access.h"
 #include "session/action_data.h"
 
@@ -345,9 +346,14 @@ bool PackageFile::findStream(const uint16_t* name, size_t units, uint32_t& start
 
 bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path) {
     path.clear();
-    if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty() ||
-        !iOnlyTrustedCanWriteFileAndFolder(path.c_str()) || package.open(path.c_str()) != 0)
+    // Opened first, then checked: the open file is pinned where it lies, it must lie at
+    // the path itself (no junction on the way), and so the checks of that path are of it.
+    if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty() || package.open(path.c_str()) != 0)
         return false;
+    if (!iLiesAt(package.handle(), path.c_str()) || !iOnlyTrustedCanWriteFileAndFolder(path.c_str())) {
+        package.close();
+        return false;
+    }
     // The installer's own ProductCode, which it offers every script action: through
     // iMsiGetProperty the store would answer first, and the store is the user's to change.
     char session[kProductCodeCapacity];

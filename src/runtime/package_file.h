@@ -32,6 +32,9 @@ public:
 
     // Nothing is read any more: for a package opened and then refused.
     void close() { file_.reset(); }
+    // The open file (sharing reading and writing, not deleting: while open it is neither
+    // renamed nor deleted), or an invalid handle.
+    HANDLE handle() const { return file_.get(); }
 
     static constexpr uint64_t kMaxStream = 64ull << 20;
 
