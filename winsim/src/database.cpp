@@ -1,6 +1,6 @@
 // The active database of a session: package tables, and views on them through the
 // small part of the installer's SQL that the library issues:
-//   SELECT * | col[, col...] FROM table [WHERE col =|<>|>= value [AND ...]] [ORDER BY col[, col...]]
+//   SELECT * | col[, col...] FROM table [WHERE col =|<>|>= value [AND|OR ...]] [ORDER BY col[, col...]]
 //   DELETE FROM table [WHERE ...]
 // with columns written plain, as table.column or in back quotes, and values as
 // 'text' or integers; and temporary rows inserted through a view (MsiViewModify).
@@ -150,10 +150,11 @@ private:
         if (!keyword(peek(), "WHERE")) return true;
         next();
         const auto& columns = db_.columns(view.table);
-        do {
+        for (bool orNext = false;;) {
             std::pair<std::string, std::string> c;
             if (!column(c)) return false;
             ViewObject::Condition cond;
+            cond.orBefore = orNext;
             if (!resolve(c, view.table, columns, cond.column)) return false;
             const Token& op = next();
             if (op.kind != Token::Symbol || (op.value != "=" && op.value != "<>" && op.value != ">=")) return false;
@@ -167,8 +168,9 @@ private:
             else
                 return false;
             view.where.push_back(cond);
-        } while (keyword(peek(), "AND") && (next(), true));
-        return true;
+            if (!keyword(peek(), "AND") && !keyword(peek(), "OR")) return true;
+            orNext = keyword(next(), "OR");
+        }
     }
 
     const Token& next() { return tokens_[pos_ < tokens_.size() - 1 ? pos_++ : pos_]; }
@@ -227,16 +229,24 @@ namespace {
 // inserts into would be keyed by its first column.
 size_t keyColumnCount(const std::string& table) { return table == "Control" ? 2 : 1; }
 
+bool holds(const std::vector<Cell>& row, const ViewObject::Condition& cond) {
+    const Cell& cell = row[cond.column];
+    if (cond.atLeast) return cell.kind == Cell::Kind::Int && cell.number >= cond.value.number;
+    return cellEquals(cell, cond.value) != cond.notEqual;
+}
+
+// AND binds closer than OR: the row matches when every condition of one of the groups
+// that OR separates holds.
 bool matches(const std::vector<Cell>& row, const ViewObject& view) {
+    bool group = true;
     for (const auto& cond : view.where) {
-        const Cell& cell = row[cond.column];
-        if (cond.atLeast) {
-            if (cell.kind != Cell::Kind::Int || cell.number < cond.value.number) return false;
-        } else if (cellEquals(cell, cond.value) == cond.notEqual) {
-            return false;
+        if (cond.orBefore) {
+            if (group) return true;
+            group = true;
         }
+        group = group && holds(row, cond);
     }
-    return true;
+    return group;
 }
 
 // The installer orders string columns by their ids in the database's string pool, that

@@ -88,6 +88,7 @@ struct ViewObject : MsiObject {
         bool notEqual;
         Cell value;
         bool atLeast = false;  // ">=": an integer cell not below the value (a null one never)
+        bool orBefore = false;  // OR, not AND, joins it to the condition before
     };
     std::vector<Condition> where;
     std::vector<std::vector<Cell>> result;
