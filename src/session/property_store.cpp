@@ -273,12 +273,16 @@ struct CustomActionRow {
     int type;
 };
 
-// The CustomAction rows `condition` selects; none when the table is not there.
-std::vector<CustomActionRow> customActionRows(MSIHANDLE database, const char* condition) {
+// The CustomAction rows that call PreProcessInstallCA or an export of kExportNames, in the
+// table's order; none when the table is not there. One view for this action's own row and
+// the script's rows: each view costs the installer several questions besides its rows.
+// (Closing the view's handle also closes the view.)
+std::vector<CustomActionRow> customActionRows(MSIHANDLE database) {
     std::vector<CustomActionRow> rows;
+    std::string query = "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction` WHERE `Target` = "
+                        "'PreProcessInstallCA'";
+    for (const ExportNames& entry : kExportNames) query += std::string(" OR `Target` = '") + entry.target + "'";
     unique_msihandle view;
-    const std::string query =
-        std::string("SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction` WHERE ") + condition;
     if (MsiDatabaseOpenViewA(database, query.c_str(), view.out()) != ERROR_SUCCESS ||
         MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
         return rows;
@@ -288,7 +292,6 @@ std::vector<CustomActionRow> customActionRows(MSIHANDLE database, const char* co
         rows.push_back({recordText(record.get(), 1), recordText(record.get(), 3), recordText(record.get(), 4),
                         MsiRecordGetInteger(record.get(), 2)});
     }
-    MsiViewClose(view.get());
     return rows;
 }
 
@@ -351,9 +354,7 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
     const StoreKey store(root);
     UINT result = saveProperties(hInstall, view.get(), store);
     result = saveSelectStates(hInstall, store, result);
-    result = saveSettings(store, settings, result);
-    MsiViewClose(view.get());
-    return result;
+    return saveSettings(store, settings, result);
 }
 
 namespace {
@@ -429,22 +430,24 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
 UINT iHandActionData(MSIHANDLE hInstall) {
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database) return ERROR_INSTALL_FAILURE;
+    // Only the rows that can call this library's exports: each row read is a question to
+    // the installer.
+    const std::vector<CustomActionRow> rows = customActionRows(database.get());
     // This library is the Binary row that this action's own row calls.
     std::string library;
-    for (const CustomActionRow& row : customActionRows(database.get(), "`Target` = 'PreProcessInstallCA'"))
-        if ((row.type & kTypeMask) == kDllFromBinary && !(row.type & kInScript)) {
+    for (const CustomActionRow& row : rows)
+        if (row.target == "PreProcessInstallCA" && (row.type & kTypeMask) == kDllFromBinary &&
+            !(row.type & kInScript)) {
             library = row.source;
             break;
         }
     // A package without the table, or without such a row, has nothing to hand values to.
     if (!isIdentifier(library.c_str())) return ERROR_SUCCESS;
-    // Only the rows that can run this library in the script: each row read is a question
-    // to the installer.
-    const std::string scriptRows = "`Source` = '" + library + "' AND `Type` >= " + std::to_string(kInScript);
-    const std::vector<CustomActionRow> rows = customActionRows(database.get(), scriptRows.c_str());
 
+    // A row of this library run in the script.
     auto exportOf = [&](const CustomActionRow& row) -> const ExportNames* {
-        if ((row.type & kTypeMask) != kDllFromBinary || !(row.type & kInScript) || row.source != library)
+        if (row.source != library || row.type < kInScript || (row.type & kTypeMask) != kDllFromBinary ||
+            !(row.type & kInScript))
             return nullptr;
         return namesOf(row.target.c_str());
     };
