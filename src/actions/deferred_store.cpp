@@ -54,11 +54,13 @@ std::vector<StoredSetting> responseFileSettings(MSIHANDLE hInstall) {
 extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
     return iRunGuarded([&] {
         CustomActionContext context(hInstall);
+        // What one step reads of the session, the next is not asked again.
+        SessionReads reads(hInstall);
         // A store an earlier installation left behind goes first: none of its names may
         // reach this one.
-        iDeletePropertyStore(hInstall);
-        UINT rc = iSavePropertiesForDeferred(hInstall, responseFileSettings(hInstall));
-        if (rc == 0) rc = iHandActionData(hInstall);
+        iDeletePropertyStore(reads);
+        UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(hInstall));
+        if (rc == 0) rc = iHandActionData(reads);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         MsgTokenHolder tokens;
         tokens.addInt(static_cast<int>(rc));

@@ -103,15 +103,19 @@ bool isIdentifier(const char* name) {
     return true;
 }
 
-bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::vector<std::string>& values) {
-    values.clear();
-    if (names.empty()) return true;
+// Each name is asked once, however often it is listed; `values` gains them all, or none.
+bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::map<std::string, std::string>& values) {
+    std::map<std::string, std::string> read;
+    std::vector<std::string> asked;
     std::string format;
     for (const std::string& name : names) {
         if (!isIdentifier(name.c_str())) return false;
+        if (!read.emplace(name, std::string()).second) continue;
+        asked.push_back(name);
         if (!format.empty()) format += kSeparator;
         format += "[" + name + "]";
     }
+    if (asked.empty()) return true;
     unique_msihandle record(MsiCreateRecord(0));
     if (!record || MsiRecordSetStringA(record.get(), 0, format.c_str()) != ERROR_SUCCESS) return false;
     std::string text(kFirstBatchCapacity, '\0');
@@ -124,11 +128,15 @@ bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::
     }
     if (rc != ERROR_SUCCESS || size >= text.size()) return false;
     text.resize(size);
+    std::vector<std::string> pieces;
     size_t start = 0;
     for (size_t cut; (cut = text.find(kSeparator, start)) != std::string::npos; start = cut + 1)
-        values.push_back(text.substr(start, cut - start));
-    values.push_back(text.substr(start));
-    return values.size() == names.size();
+        pieces.push_back(text.substr(start, cut - start));
+    pieces.push_back(text.substr(start));
+    if (pieces.size() != asked.size()) return false;
+    for (size_t i = 0; i < asked.size(); ++i) read[asked[i]] = std::move(pieces[i]);
+    values.insert(read.begin(), read.end());
+    return true;
 }
 
 // The name of a Property-table row, read the same way.
@@ -168,60 +176,6 @@ bool isDeselected(MSIHANDLE hInstall, const char* component) {
     return selection && std::strcmp(selection, "DESELECTED") == 0;
 }
 
-// The Property table's names, in the view's order.
-std::vector<std::string> tableNames(MSIHANDLE view) {
-    std::vector<std::string> names;
-    for (;;) {
-        unique_msihandle record;
-        if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
-        std::unique_ptr<char[]> name = readName(record.get());
-        if (name) names.push_back(name.get());
-    }
-    return names;
-}
-
-// The table's names, then the fixed list, each stored with its value: all read at once
-// when they can be, else one by one. Only the fixed list's writes and reads are kept.
-UINT saveProperties(MSIHANDLE hInstall, MSIHANDLE view, const StoreKey& store) {
-    std::vector<std::string> names = tableNames(view);
-    const size_t tableCount = names.size();
-    names.insert(names.end(), std::begin(kDeferredNames), std::end(kDeferredNames));
-    std::vector<std::string> values;
-    const bool batch = !iIsStoreMode(hInstall) && readValues(hInstall, names, values);
-    UINT result = 0;
-    for (size_t i = 0; i < names.size(); ++i) {
-        UINT rc = 0;
-        std::unique_ptr<char[]> single;
-        const char* value = batch ? values[i].c_str() : (single = readValue(hInstall, names[i].c_str(), &rc)).get();
-        const UINT written = value ? store.write(names[i].c_str(), value) : rc;
-        if (i >= tableCount) result = written;
-    }
-    return result;
-}
-
-// "DESELECTED", "SELECTED" or null, from one question about the component's states.
-const char* selectState(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall))
-        return isDeselected(hInstall, component)          ? "DESELECTED"
-               : iIsComponentSelected(hInstall, component) ? "SELECTED"
-                                                           : nullptr;
-    return sessionSelection(hInstall, component);
-}
-
-UINT saveSelectStates(MSIHANDLE hInstall, const StoreKey& store, UINT result) {
-    for (const char* component : kSelectComponents) {
-        char name[300];
-        if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
-        if (const char* state = selectState(hInstall, component)) result = store.write(name, state);
-    }
-    return result;
-}
-
-UINT saveSettings(const StoreKey& store, const std::vector<StoredSetting>& settings, UINT result) {
-    for (const StoredSetting& setting : settings) result = store.write(setting.name.c_str(), setting.value.c_str());
-    return result;
-}
-
 // What the frame reads in every custom action: the message language, the runtime
 // folder of the string library, the title of its boxes, the interface level, and the
 // installer's copy of the package, where the script reads its texts and the files it
@@ -250,6 +204,71 @@ const ExportNames* namesOf(const char* target) {
     for (const ExportNames& entry : kExportNames)
         if (std::strcmp(entry.target, target) == 0) return &entry;
     return nullptr;
+}
+
+// The Property table's names, in the view's order.
+std::vector<std::string> tableNames(MSIHANDLE view) {
+    std::vector<std::string> names;
+    for (;;) {
+        unique_msihandle record;
+        if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
+        std::unique_ptr<char[]> name = readName(record.get());
+        if (name) names.push_back(name.get());
+    }
+    return names;
+}
+
+// The table's names, then the fixed list, each stored with its value: all read at once
+// when they can be, else one by one. Only the fixed list's writes and reads are kept.
+// Nothing changes a property from here until the action data is handed out, so the same
+// text also reads what any export's data holds.
+UINT saveProperties(SessionReads& reads, MSIHANDLE view, const StoreKey& store) {
+    const MSIHANDLE hInstall = reads.session();
+    std::vector<std::string> names = tableNames(view);
+    const size_t tableCount = names.size();
+    names.insert(names.end(), std::begin(kDeferredNames), std::end(kDeferredNames));
+    std::map<std::string, std::string>& values = reads.valuesAhead();
+    bool batch = false;
+    if (reads.shared()) {
+        std::vector<std::string> asked = names;
+        asked.insert(asked.end(), std::begin(kFrameNames), std::end(kFrameNames) - 1);
+        for (const ExportNames& entry : kExportNames)
+            for (const char* const* name = entry.names; *name; ++name) asked.push_back(*name);
+        batch = readValues(hInstall, asked, values);
+    }
+    UINT result = 0;
+    for (size_t i = 0; i < names.size(); ++i) {
+        UINT rc = 0;
+        std::unique_ptr<char[]> single;
+        const char* value =
+            batch ? values[names[i]].c_str() : (single = readValue(hInstall, names[i].c_str(), &rc)).get();
+        const UINT written = value ? store.write(names[i].c_str(), value) : rc;
+        if (i >= tableCount) result = written;
+    }
+    return result;
+}
+
+// "DESELECTED", "SELECTED" or null, from one question about the component's states.
+const char* selectState(MSIHANDLE hInstall, const char* component) {
+    if (iIsStoreMode(hInstall))
+        return isDeselected(hInstall, component)          ? "DESELECTED"
+               : iIsComponentSelected(hInstall, component) ? "SELECTED"
+                                                           : nullptr;
+    return sessionSelection(hInstall, component);
+}
+
+UINT saveSelectStates(SessionReads& reads, const StoreKey& store, UINT result) {
+    for (const char* component : kSelectComponents) {
+        char name[300];
+        if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
+        if (const char* state = reads.selectState(component)) result = store.write(name, state);
+    }
+    return result;
+}
+
+UINT saveSettings(const StoreKey& store, const std::vector<StoredSetting>& settings, UINT result) {
+    for (const StoredSetting& setting : settings) result = store.write(setting.name.c_str(), setting.value.c_str());
+    return result;
 }
 
 // CustomAction table types: a DLL from the Binary table, run in the script.
@@ -295,15 +314,17 @@ std::vector<CustomActionRow> customActionRows(MSIHANDLE database) {
     return rows;
 }
 
-// Each name is asked of the installer once, however many rows read it.
+// Each name is asked of the installer once, however many rows read it; what was read
+// ahead is not asked again.
 class ValueCache {
 public:
-    explicit ValueCache(MSIHANDLE hInstall) : hInstall_(hInstall) {}
-    // All of them in one question when that can be had.
+    explicit ValueCache(SessionReads& reads) : hInstall_(reads.session()), values_(reads.valuesAhead()) {}
+    // All the ones not read yet in one question when that can be had.
     void prefetch(const std::vector<std::string>& names) {
-        std::vector<std::string> values;
-        if (!readValues(hInstall_, names, values)) return;
-        for (size_t i = 0; i < names.size(); ++i) values_.emplace(names[i], values[i]);
+        std::vector<std::string> missing;
+        for (const std::string& name : names)
+            if (values_.find(name) == values_.end()) missing.push_back(name);
+        readValues(hInstall_, missing, values_);
     }
     void append(std::string& data, const char* name) {
         auto it = values_.find(name);
@@ -317,47 +338,8 @@ public:
 
 private:
     MSIHANDLE hInstall_;
-    std::map<std::string, std::string> values_;
+    std::map<std::string, std::string>& values_;
 };
-
-}  // namespace
-
-bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
-    const char* selection = sessionSelection(hInstall, component);
-    return selection && std::strcmp(selection, "SELECTED") == 0;
-}
-
-UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
-    unique_msihandle database(MsiGetActiveDatabase(hInstall));
-    if (!database) {
-        ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
-        return 6045;
-    }
-    unique_msihandle view;
-    if (MsiDatabaseOpenViewA(database.get(), "SELECT `Property` FROM `Property` ORDER BY `Property`", view.out()) !=
-            ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
-        return static_cast<UINT>(-1);
-
-    char sid[kSidCapacity] = {};
-    DWORD sidCapacity = kSidCapacity;
-    if (iMsiGetProperty(hInstall, "UserSID", sid, &sidCapacity) != ERROR_SUCCESS) sid[0] = '\0';
-    unique_hkey userKey;
-    const HKEY root = iUserRoot(sid, userKey);
-    iNoteCreatedStoreKeys(root);
-
-    const UINT rc = iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED",
-                                    iIsComponentSelected(hInstall, "BASE_CLIENT.bin") ? "Y" : "N");
-    iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
-
-    const StoreKey store(root);
-    UINT result = saveProperties(hInstall, view.get(), store);
-    result = saveSelectStates(hInstall, store, result);
-    return saveSettings(store, settings, result);
-}
-
-namespace {
 
 // The keys of the store's path above the store, deepest first; the record of the ones the
 // library made lives in the first, the store's parent.
@@ -382,7 +364,94 @@ bool isEmptyKey(HKEY root, const char* path) {
     return RegEnumValueA(key.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
 }
 
+void deleteStore(HKEY root) {
+    FA9iCopyNameRegistry registry;
+    registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
+
+    char highest[64] = {};
+    {
+        unique_hkey parent;
+        if (RegOpenKeyExA(root, kStoreParents[0], 0, KEY_ALL_ACCESS, parent.out()) != ERROR_SUCCESS) return;
+        DWORD type = 0, size = sizeof highest - 1;
+        if (RegQueryValueExA(parent.get(), kCreatedRecord, nullptr, &type, reinterpret_cast<BYTE*>(highest),
+                             &size) != ERROR_SUCCESS ||
+            type != REG_SZ)
+            return;
+        RegDeleteValueA(parent.get(), kCreatedRecord);
+    }
+    // From the store's parent up to the highest key the library made, while each is empty.
+    for (const char* path : kStoreParents) {
+        if (!isEmptyKey(root, path) || RegDeleteKeyA(root, path) != ERROR_SUCCESS) break;
+        if (fa9::equalsNoCase(path, highest)) break;
+    }
+}
+
 }  // namespace
+
+SessionReads::SessionReads(MSIHANDLE hInstall) : hInstall_(hInstall), shared_(!iIsStoreMode(hInstall)) {}
+
+MSIHANDLE SessionReads::database() {
+    if (!databaseAsked_) database_.reset(MsiGetActiveDatabase(hInstall_));
+    databaseAsked_ = true;
+    return database_.get();
+}
+
+HKEY SessionReads::storeRoot() {
+    if (rootKnown_) return root_;
+    root_ = ::storeRoot(hInstall_, userKey_);
+    rootKnown_ = shared_;
+    return root_;
+}
+
+const char* SessionReads::selectState(const char* component) {
+    if (!shared_) return ::selectState(hInstall_, component);
+    auto it = selections_.find(component);
+    if (it == selections_.end()) it = selections_.emplace(component, sessionSelection(hInstall_, component)).first;
+    return it->second;
+}
+
+bool SessionReads::isSelected(const char* component) {
+    if (!shared_) return iIsComponentSelected(hInstall_, component);
+    const char* state = selectState(component);
+    return state && std::strcmp(state, "SELECTED") == 0;
+}
+
+bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
+    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
+    const char* selection = sessionSelection(hInstall, component);
+    return selection && std::strcmp(selection, "SELECTED") == 0;
+}
+
+UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
+    SessionReads reads(hInstall);
+    return iSavePropertiesForDeferred(reads, settings);
+}
+
+UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings) {
+    const MSIHANDLE hInstall = reads.session();
+    const MSIHANDLE database = reads.database();
+    if (!database) {
+        ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
+        return 6045;
+    }
+    unique_msihandle view;
+    if (MsiDatabaseOpenViewA(database, "SELECT `Property` FROM `Property` ORDER BY `Property`", view.out()) !=
+            ERROR_SUCCESS ||
+        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+        return static_cast<UINT>(-1);
+
+    const HKEY root = reads.storeRoot();
+    iNoteCreatedStoreKeys(root);
+
+    const UINT rc =
+        iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED", reads.isSelected("BASE_CLIENT.bin") ? "Y" : "N");
+    iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
+
+    const StoreKey store(root);
+    UINT result = saveProperties(reads, view.get(), store);
+    result = saveSelectStates(reads, store, result);
+    return saveSettings(store, settings, result);
+}
 
 void iNoteCreatedStoreKeys(HKEY root) {
     const char* highest = nullptr;
@@ -405,34 +474,18 @@ void iNoteCreatedStoreKeys(HKEY root) {
 
 void iDeletePropertyStore(MSIHANDLE hInstall) {
     unique_hkey userKey;
-    const HKEY root = storeRoot(hInstall, userKey);
-    FA9iCopyNameRegistry registry;
-    registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
-
-    char highest[64] = {};
-    {
-        unique_hkey parent;
-        if (RegOpenKeyExA(root, kStoreParents[0], 0, KEY_ALL_ACCESS, parent.out()) != ERROR_SUCCESS) return;
-        DWORD type = 0, size = sizeof highest - 1;
-        if (RegQueryValueExA(parent.get(), kCreatedRecord, nullptr, &type, reinterpret_cast<BYTE*>(highest),
-                             &size) != ERROR_SUCCESS ||
-            type != REG_SZ)
-            return;
-        RegDeleteValueA(parent.get(), kCreatedRecord);
-    }
-    // From the store's parent up to the highest key the library made, while each is empty.
-    for (const char* path : kStoreParents) {
-        if (!isEmptyKey(root, path) || RegDeleteKeyA(root, path) != ERROR_SUCCESS) break;
-        if (fa9::equalsNoCase(path, highest)) break;
-    }
+    deleteStore(storeRoot(hInstall, userKey));
 }
 
-UINT iHandActionData(MSIHANDLE hInstall) {
-    unique_msihandle database(MsiGetActiveDatabase(hInstall));
+void iDeletePropertyStore(SessionReads& reads) { deleteStore(reads.storeRoot()); }
+
+UINT iHandActionData(SessionReads& reads) {
+    const MSIHANDLE hInstall = reads.session();
+    const MSIHANDLE database = reads.database();
     if (!database) return ERROR_INSTALL_FAILURE;
     // Only the rows that can call this library's exports: each row read is a question to
     // the installer.
-    const std::vector<CustomActionRow> rows = customActionRows(database.get());
+    const std::vector<CustomActionRow> rows = customActionRows(database);
     // This library is the Binary row that this action's own row calls.
     std::string library;
     for (const CustomActionRow& row : rows)
@@ -451,7 +504,7 @@ UINT iHandActionData(MSIHANDLE hInstall) {
             return nullptr;
         return namesOf(row.target.c_str());
     };
-    ValueCache values(hInstall);
+    ValueCache values(reads);
     std::vector<std::string> wanted(std::begin(kFrameNames), std::end(kFrameNames) - 1);
     for (const CustomActionRow& row : rows)
         if (const ExportNames* names = exportOf(row))

@@ -2,8 +2,10 @@
 // removed after the installation.
 #pragma once
 
+#include "frame/scoped_handles.h"
 #include "platform/win32.h"
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,21 +16,61 @@ struct StoredSetting {
     std::string value;
 };
 
+// What the steps of PreProcessInstallCA would each ask the installer again, asked once
+// (each question is a round trip from the custom-action server to the installer): the
+// active database, the store's root (UserSID), the components' states, and the values
+// that one formatted text read ahead for the action data. Only the database is shared by
+// a custom action in the script: there UserSID and the selections come from the store,
+// which one step removes and the next writes, so each step reads them again.
+class SessionReads {
+public:
+    explicit SessionReads(MSIHANDLE hInstall);
+    SessionReads(const SessionReads&) = delete;
+    SessionReads& operator=(const SessionReads&) = delete;
+
+    MSIHANDLE session() const { return hInstall_; }
+    // False in the script (deferred or rollback mode).
+    bool shared() const { return shared_; }
+    // The active database; 0 when there is none.
+    MSIHANDLE database();
+    // HKEY_USERS\<UserSID> or HKEY_CURRENT_USER, as iUserRoot decides.
+    HKEY storeRoot();
+    // "DESELECTED", "SELECTED" or null, from the component's states (iIsComponentSelected).
+    const char* selectState(const char* component);
+    bool isSelected(const char* component);
+    // Values read from the session ahead of their use, by name.
+    std::map<std::string, std::string>& valuesAhead() { return ahead_; }
+
+private:
+    MSIHANDLE hInstall_;
+    bool shared_;
+    bool databaseAsked_ = false;
+    unique_msihandle database_;
+    bool rootKnown_ = false;
+    HKEY root_ = nullptr;
+    unique_hkey userKey_;
+    std::map<std::string, const char*> selections_;
+    std::map<std::string, std::string> ahead_;
+};
+
 // Saves the Property table's properties, the fixed list of names the deferred custom
 // actions need, five components' selection states and then `settings` into the store.
 // 0, 6045 without a database, -1 when the Property table cannot be read, else the
-// result of the last store write or read of the later steps.
+// result of the last store write or read of the later steps. In an immediate action the
+// one formatted text of the values also reads those iHandActionData hands out.
+UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings);
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings = {});
 
 // Hands every script row of the CustomAction table that calls this library (the Binary
 // row of PreProcessInstallCA's own row) the values its export reads, as a property
 // named after the row (its CustomActionData). 0, or the installer's result of a failed
 // property write.
-UINT iHandActionData(MSIHANDLE hInstall);
+UINT iHandActionData(SessionReads& reads);
 
 // Deletes the store with everything in it, then each key of its path that the library
 // created (as iNoteCreatedStoreKeys recorded it) and that is empty now. Reports nothing.
 void iDeletePropertyStore(MSIHANDLE hInstall);
+void iDeletePropertyStore(SessionReads& reads);
 
 // Before the store is first written under `root`: records, in the store's parent key, the
 // highest key of the store's path that does not exist yet, so that the removal takes back
