@@ -225,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
     ImmediateActions, RoundTrips,
     ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165), BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
                       BUDGET(SetWOLTTemplateCompCA, 6), BUDGET(DetectDOTNETEnvCA, 18),
-                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 60),
+                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 46),
                       BUDGET(PostProcessInstallCA, 5)),
     [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
