@@ -156,6 +156,27 @@ HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWOR
     return allocKernelHandle(folder);
 }
 
+HANDLE openLink(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share) {
+    if (sharingConflict(host, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return INVALID_HANDLE_VALUE;
+    }
+    if ((access & (DELETE | GENERIC_ALL)) && !checkWrite(m, winPath)) return INVALID_HANDLE_VALUE;
+    const int fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto link = std::make_shared<FileObject>();
+    link->fd = fd;
+    link->hostPath = host;
+    link->access = access;
+    link->share = share;
+    link->link = true;
+    SetLastError(ERROR_SUCCESS);
+    return allocKernelHandle(link);
+}
+
 }  // namespace winsim
 
 using namespace winsim;
@@ -211,6 +232,10 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
+    // A link opened as itself, never what it leads to.
+    if ((dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) && fs::is_symlink(host, ec) &&
+        dwCreationDisposition == OPEN_EXISTING)
+        return openLink(m, lpFileName, host, dwDesiredAccess, dwShareMode);
     if (fs::is_directory(host, ec)) return openFolder(m, lpFileName, host, dwDesiredAccess, dwShareMode,
                                                      dwCreationDisposition, dwFlagsAndAttributes);
     int flags = 0;
@@ -351,8 +376,14 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD c
         return 0;
     }
     // The names on the way as they are on disk, links resolved: \\?\C:\a\b.
-    const std::string real = paths::realWindowsPath(Machine::current().hostRoot(), heldHostPath(file->fd));
-    if (real.empty()) {
+    // A link's own place: where its folder really is, and its name.
+    const std::string held = heldHostPath(file->fd);
+    const fs::path place(held);
+    const std::string real =
+        file->link ? paths::realWindowsPath(Machine::current().hostRoot(), place.parent_path().string()) + "\\" +
+                         place.filename().string()
+                   : paths::realWindowsPath(Machine::current().hostRoot(), held);
+    if (real.empty() || real[0] == '\\') {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
@@ -369,16 +400,52 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS F
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    struct stat st {};
+    if (::fstat(file->fd, &st) != 0) st.st_mode = 0;
+    const bool readOnly = S_ISREG(st.st_mode) && !(st.st_mode & S_IWUSR);
+    if (FileInformationClass == FileBasicInfo && lpFileInformation && dwBufferSize >= sizeof(FILE_BASIC_INFO)) {
+        if (!(file->access & (FILE_WRITE_ATTRIBUTES | GENERIC_WRITE | GENERIC_ALL))) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        // Only the read-only attribute is kept (as the owner's write bit); 0 changes nothing.
+        const DWORD attributes = static_cast<FILE_BASIC_INFO*>(lpFileInformation)->FileAttributes;
+        if (attributes && S_ISREG(st.st_mode))
+            ::fchmod(file->fd, (attributes & FILE_ATTRIBUTE_READONLY) ? st.st_mode & ~S_IWUSR : st.st_mode | S_IWUSR);
+        return TRUE;
+    }
     if (FileInformationClass != FileDispositionInfo || !lpFileInformation ||
         dwBufferSize < sizeof(FILE_DISPOSITION_INFO)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    if (!(file->access & (DELETE | GENERIC_ALL))) {
+    // A read-only file cannot be marked for deleting.
+    if (!(file->access & (DELETE | GENERIC_ALL)) || readOnly) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     file->deletePending = static_cast<FILE_DISPOSITION_INFO*>(lpFileInformation)->DeleteFile != 0;
+    return TRUE;
+}
+
+BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS FileInformationClass,
+                                         LPVOID lpFileInformation, DWORD dwBufferSize) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(hFile));
+    struct stat st {};
+    if (!file || file->fd < 0 || ::fstat(file->fd, &st) != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (FileInformationClass != FileBasicInfo || !lpFileInformation || dwBufferSize < sizeof(FILE_BASIC_INFO)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    FILE_BASIC_INFO info = {};
+    info.FileAttributes = file->link              ? FILE_ATTRIBUTE_REPARSE_POINT
+                          : S_ISDIR(st.st_mode)   ? FILE_ATTRIBUTE_DIRECTORY
+                          : (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_ARCHIVE
+                                                   : FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY;
+    *static_cast<FILE_BASIC_INFO*>(lpFileInformation) = info;
     return TRUE;
 }
 

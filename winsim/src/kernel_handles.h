@@ -48,6 +48,8 @@ struct FileObject : KernelObject {
     // Set through the handle (SetFileInformationByHandle): the file goes when its last
     // handle is closed.
     bool deletePending = false;
+    // Opened with FILE_FLAG_OPEN_REPARSE_POINT at a link: the handle is the link itself.
+    bool link = false;
     ~FileObject() override;
     int hostFd() const override { return fd; }
     BOOL write(LPCVOID data, DWORD n, LPDWORD written) override {
