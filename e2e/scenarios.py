@@ -748,7 +748,8 @@ PRODUCT_FOLDER = r"C:\FA9\SQLLIB" + "\\"
 def assembly_copy(ctx, c):
     """(p) CopyVC80AssembliesCA with a seeded product folder (BIN, FUNCTION, msg\\en_US,
     msg\\de_DE): both assemblies of the runtime folder land in each, and the prefix's
-    pending-rename list names every copied file and then its folder, for deletion. With
+    pending-rename list names every copied file and then its folder, for deletion; an old,
+    read-only copy there is replaced. With
     the folder above the product folder a link to another one (a Unix symbolic link,
     which Wine resolves like a junction), the script copies nothing: 7114 names the
     product folder and the installation fails (1603)."""
@@ -758,8 +759,16 @@ def assembly_copy(ctx, c):
     with ctx.machine("assembly_copy") as m:
         for f in folders + ["doc"]:
             os.makedirs(m.host_path(PRODUCT_FOLDER + f), exist_ok=True)
+        # An old copy, read-only: it goes through its handle (read-only cleared there) and
+        # the package's file takes its place.
+        stale = os.path.join(m.host_path(PRODUCT_FOLDER + "BIN"), "Microsoft.VC80.CRT", "msvcr80.dll")
+        os.makedirs(os.path.dirname(stale))
+        with open(stale, "wb") as f:
+            f.write(b"an old copy")
+        os.chmod(stale, 0o444)
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["CopyVC80AssembliesCA"])
+        check_same_bytes(c, stale, pkg, "msvcr80.dll")
         c.eq("no error lines", [l for l in _action_lines(r, "CopyVC80AssembliesCA") if "Error" in l], [])
         # The runtime folder is gone after the run: its assemblies as the extraction lays them out.
         expected = sorted(p for p, _ in RUNTIME_FILES if p.startswith("Microsoft.VC80."))

@@ -171,6 +171,27 @@ int copyFileThroughHandles(const char* from, const char* to, const char* expecte
     }
 }
 
+// What lies at `path`, a file or a link in its place (the link itself, never what it
+// leads to), goes through a handle opened without following a link at its name, once it
+// lies at `expected`; a read-only file is made writable through that handle first. What
+// does not go (a folder, a file in use) makes the new copy's create fail, and so is skipped.
+void removeOldCopy(const char* path, const char* expected) {
+    unique_hfile old(CreateFileA(path, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    char final[kPathCapacity];
+    if (!old || !iFinalPath(old.get(), final, sizeof final) || !iSamePath(final, expected)) return;
+    FILE_BASIC_INFO basic = {};
+    if (GetFileInformationByHandleEx(old.get(), FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(old.get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    FILE_DISPOSITION_INFO discard = {TRUE};
+    SetFileInformationByHandle(old.get(), FileDispositionInfo, &discard, sizeof discard);
+}
+
 // One entry of the source into the destination folder, whose final path is `into`: a
 // folder as a tree of its own (so its copy, too, is created upper-cased), a file by
 // replacing its copy.
@@ -180,10 +201,7 @@ int copyEntry(const char* source, const char* destination, const char* into, con
         !below(expected, into, entry.cFileName))
         return kTooLong;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return copyFolder(from, to, expected);
-    const DWORD attributes = GetFileAttributesA(to);
-    if (attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesA(to, attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
-    DeleteFileA(to);
+    removeOldCopy(to, expected);
     // A file that cannot be copied is skipped; a full volume stops the copy, since every
     // file after it would fail the same way and leave a half assembly.
     return copyFileThroughHandles(from, to, expected) == ERROR_DISK_FULL ? ERROR_DISK_FULL : 0;
