@@ -226,7 +226,11 @@ TEST_P(ScriptReports, GoThroughTheInstaller) {
                              "for the cause, correct it and run the installation again.";
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
     ASSERT_EQ(session.log().size(), 2u);
-    EXPECT_THAT(session.log()[0].line, ::testing::EndsWith(text + " "));
+    const std::string kind = c.flags == URE_SHOW_ERROR     ? "Error: "
+                             : c.flags == URE_SHOW_WARNING ? "Warning: "
+                             : c.flags == URE_ASK_YESNO    ? "Information: "
+                                                           : "";
+    EXPECT_EQ(session.log()[0].line, logged(kind + text));
     EXPECT_EQ(session.log()[1].type, c.kind);
     EXPECT_EQ(session.log()[1].line, text);
     if (c.installerShows) {

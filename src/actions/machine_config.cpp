@@ -66,9 +66,9 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     }
     // In the script the program runs as SYSTEM: anyone else who can change it or the
     // folders it lies in could swap it first. It is held open, sharing reading only, from
-    // before the check until it has run: it cannot be changed, nor a folder above it
-    // renamed away, in between. What is held must be the program at its own path, not
-    // one a link on the way leads to.
+    // before the check until it has run: it can be neither changed nor renamed away in
+    // between. What is held must be the program at its own path, not one a link on the
+    // way leads to.
     unique_hfile held;
     if (iIsStoreMode(hInstall)) {
         held.reset(CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,

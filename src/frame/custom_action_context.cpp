@@ -66,8 +66,8 @@ CustomActionContext::~CustomActionContext() {
     URE::destroy();
     // The installer may unload this library between custom actions: what it cached goes,
     // the string libraries stay mapped for the process (released with the runtime folders).
-    // A script action's process never removes the runtime folders, so what it mapped (the
-    // runtime folder's library, when the package's could not be had) goes with the action.
+    // A script action's process never removes the runtime folders, so whatever it holds of
+    // the string libraries goes with the action.
     if (scriptAction)
         ureReleaseStringLibraries();
     else

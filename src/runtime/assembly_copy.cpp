@@ -21,6 +21,7 @@ namespace {
 
 const size_t kPathCapacity = 261;
 const int kTooLong = 5053;
+const int kElsewhere = -2;  // a copy's place that led elsewhere: skipped, copy and delete alike
 const char* const kInstallDirProperty = "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA";
 
 // The program folders below the installation folder, in the order they are served.
@@ -82,7 +83,7 @@ bool skipLinkEntry(const char* function, const char* folder, const WIN32_FIND_DA
     return true;
 }
 
-// Full path, upper-cased byte by byte (double-byte characters as they are) when `upper`,
+// Full path, upper-cased (characters as the C runtime's locale tells them apart) when `upper`,
 // without a final backslash or a trailing quote, then with one backslash. False when it
 // does not fit.
 bool normalised(const char* path, char* out, bool upper = true) {
@@ -126,10 +127,11 @@ bool childPath(char (&out)[kPathCapacity], const char* directory, const char* na
     return fa9::appendText(out, kPathCapacity, name);
 }
 
-// "final\name", `final` being a folder's final path (a drive root ends in a backslash).
+// "final\name", `final` being a folder's final path: only a drive root ends in a
+// backslash (the last byte of a double-byte character may be one).
 bool below(char (&out)[kPathCapacity], const char* final, const char* name) {
-    const size_t n = std::strlen(final);
-    return fa9::formatText(out, kPathCapacity, "%s%s%s", final, n && final[n - 1] == '\\' ? "" : "\\", name);
+    const bool root = std::strlen(final) == 3 && final[1] == ':';
+    return fa9::formatText(out, kPathCapacity, "%s%s%s", final, root ? "" : "\\", name);
 }
 
 int copyFolder(const char* source, const char* destination, const char* expected);
@@ -142,13 +144,12 @@ int copyFolder(const char* source, const char* destination, const char* expected
 int copyFileThroughHandles(const char* from, const char* to, const char* expected) {
     unique_hfile source(
         CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    const DWORD attributes = GetFileAttributesA(from);
-    if (!source || attributes == INVALID_FILE_ATTRIBUTES) return -1;
-    // The copy keeps the attributes that CopyFile keeps.
-    const DWORD kept = attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                     FILE_ATTRIBUTE_ARCHIVE);
+    FILE_BASIC_INFO basic = {};
+    if (!source || !GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic)) return -1;
+    // Made plain, so that it can still be discarded; the attributes and the time of the
+    // last write that CopyFile keeps are given once it is whole.
     unique_hfile copy(CreateFileA(to, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                  (kept ? kept : FILE_ATTRIBUTE_NORMAL) | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!copy) return GetLastError() == ERROR_DISK_FULL ? ERROR_DISK_FULL : -1;
     FILE_DISPOSITION_INFO discard = {TRUE};
     char final[kPathCapacity];
@@ -161,14 +162,22 @@ int copyFileThroughHandles(const char* from, const char* to, const char* expecte
     for (;;) {
         DWORD got = 0, written = 0;
         const bool read = ReadFile(source.get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr);
-        if (read && got == 0) return 0;
-        if (!read || !WriteFile(copy.get(), piece.data(), got, &written, nullptr) || written != got) {
+        if (read && got == 0) break;
+        const bool wrote = read && WriteFile(copy.get(), piece.data(), got, &written, nullptr);
+        if (!wrote || written != got) {
             // Half a file is no copy: it goes, and a full volume stops the copy.
-            const DWORD error = GetLastError();
+            const bool full = read && !wrote && GetLastError() == ERROR_DISK_FULL;
             SetFileInformationByHandle(copy.get(), FileDispositionInfo, &discard, sizeof discard);
-            return error == ERROR_DISK_FULL ? ERROR_DISK_FULL : -1;
+            return full ? ERROR_DISK_FULL : -1;
         }
     }
+    FILE_BASIC_INFO kept = {};
+    kept.LastWriteTime = basic.LastWriteTime;
+    kept.FileAttributes = basic.FileAttributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                                  FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (kept.FileAttributes == 0) kept.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    SetFileInformationByHandle(copy.get(), FileBasicInfo, &kept, sizeof kept);
+    return 0;
 }
 
 // What lies at `path`, a file or a link in its place (the link itself, never what it
@@ -200,7 +209,11 @@ int copyEntry(const char* source, const char* destination, const char* into, con
     if (!childPath(from, source, entry.cFileName) || !childPath(to, destination, entry.cFileName) ||
         !below(expected, into, entry.cFileName))
         return kTooLong;
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return copyFolder(from, to, expected);
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        // Skipped, and left to the delete walk's own check of each entry.
+        const int rc = copyFolder(from, to, expected);
+        return rc == kElsewhere ? 0 : rc;
+    }
     removeOldCopy(to, expected);
     // A file that cannot be copied is skipped; a full volume stops the copy, since every
     // file after it would fail the same way and leave a half assembly.
@@ -224,7 +237,7 @@ int copyTree(const char* sourceDir, const char* destinationDir, bool quoted, con
         fa9::copyText(named, sizeof named, destinationDir);
         named[std::strlen(named) - 1] = '\0';  // without its final backslash
         warnLink("CopyDirectoryTree", 43, named);
-        return 0;
+        return kElsewhere;
     }
     WIN32_FIND_DATAA entry;
     HANDLE find = FindFirstFileA(pattern, &entry);
@@ -261,11 +274,14 @@ int serveProgramFolder(const char* folder, const char* final, const char* mfc, c
         !below(mfcFinal, final, "Microsoft.VC80.MFC") || !below(crtFinal, final, "Microsoft.VC80.CRT"))
         return -1;
     if (skipLink("copyVC80Assemblies", folder)) return 0;
-    // A copy's place taken by a link is skipped, copy and delete alike, and named once.
-    const bool mfcLink = skipLink("copyVC80Assemblies", mfcCopy);
-    const bool crtLink = skipLink("copyVC80Assemblies", crtCopy);
+    // A copy's place taken by a link is skipped, copy and delete alike, and named once;
+    // so is one that led elsewhere once the copy had made it.
+    bool mfcLink = skipLink("copyVC80Assemblies", mfcCopy);
+    bool crtLink = skipLink("copyVC80Assemblies", crtCopy);
     int rc = mfcLink ? 0 : copyFolder(mfc, mfcCopy, mfcFinal);
+    if (rc == kElsewhere) mfcLink = true, rc = 0;
     if (rc == 0 && !crtLink) rc = copyFolder(crt, crtCopy, crtFinal);
+    if (rc == kElsewhere) crtLink = true, rc = 0;
     if (rc == ERROR_DISK_FULL) {
         // Both assemblies or neither: a half copy would be loaded and fail.
         if (!mfcLink) iRemoveFolderTree(mfcCopy);

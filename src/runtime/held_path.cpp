@@ -28,8 +28,10 @@ bool comparable(const char* path, char (&out)[kCapacity]) {
 }  // namespace
 
 bool iHoldPath(const char* path, unique_hfile& held) {
-    held.reset(CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    // Reading the data (listing a folder) makes the open take part in sharing: one for the
+    // attributes alone would not stop a rename.
+    held.reset(CreateFileA(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return static_cast<bool>(held);
 }
 

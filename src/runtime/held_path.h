@@ -8,9 +8,9 @@
 
 #include <cstddef>
 
-// Opens the file or folder `path` into `held` to read its attributes, sharing reading
-// and writing but not deleting: while the handle is held, Windows renames or deletes
-// neither it nor a folder above it. False when it cannot be opened.
+// Opens the file or folder `path` into `held` for reading (a folder: listing it), sharing
+// reading and writing but not deleting: while the handle is held, Windows neither renames
+// nor deletes it. False when it cannot be opened.
 bool iHoldPath(const char* path, unique_hfile& held);
 
 // The full path of what `held` is, every link on the way resolved ("C:\a\b", or
@@ -21,6 +21,6 @@ bool iFinalPath(HANDLE held, char* out, size_t capacity);
 // regard to case: false when a link on the way leads elsewhere, or a path cannot be read.
 bool iLiesAt(HANDLE held, const char* path);
 
-// Whether two full paths name the same place, without regard to case (double-byte
-// characters as they are).
+// Whether two full paths name the same place, without regard to the case of letters (as the
+// C runtime's locale tells characters apart, both sides alike).
 bool iSamePath(const char* a, const char* b);

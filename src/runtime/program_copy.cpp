@@ -148,15 +148,14 @@ bool randomName(char* out, size_t capacity, const char* folder) {
 // script), but the system's (<Windows>\Temp) for an administrator's elevated action: the
 // administrator's own temporary folder can be written by their unelevated programs, which
 // could rename a fresh copy's folder away and put their own in its place before its files
-// are held; in the system's, users may make folders but not rename anyone else's. A
-// machine without one falls back to the temporary folder.
+// are held; in the system's, users may make folders but not rename anyone else's. Without
+// one there is no copy (fail closed rather than fall back to the administrator's own).
 bool copyParent(char (&out)[MAX_PATH + 1]) {
     unique_local<LPSTR> sid;
     if (iRunsElevated() && iTokenUserSid(sid) && !fa9::equalsNoCase(sid.get(), "S-1-5-18")) {
         const UINT n = GetSystemWindowsDirectoryA(out, sizeof out);
-        if (n > 0 && n < sizeof out && fa9::appendText(out, sizeof out, n > 3 ? "\\Temp" : "Temp") &&
-            iIsDirectory(out))
-            return true;
+        return n > 0 && n < sizeof out && fa9::appendText(out, sizeof out, n > 3 ? "\\Temp" : "Temp") &&
+               iIsDirectory(out);
     }
     const DWORD n = GetTempPathA(sizeof out, out);
     if (n == 0 || n >= sizeof out) return false;

@@ -291,6 +291,11 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     }
     const std::string to = m.hostPath(lpNewFileName);
     if (!checkWrite(m, lpExistingFileName) || !checkWrite(m, lpNewFileName)) return FALSE;
+    // A rename opens the file or folder for deleting: a handle that does not share that holds it.
+    if (sharingConflict(from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
     if (fs::exists(to, ec) && !(dwFlags & MOVEFILE_REPLACE_EXISTING)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;

@@ -69,11 +69,16 @@ std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects() {
 }
 
 bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share) {
-    const DWORD read = GENERIC_READ | GENERIC_ALL, write = GENERIC_WRITE | GENERIC_ALL, remove = DELETE | GENERIC_ALL;
+    // Only reading or running the data, writing or appending to it and deleting count: an
+    // open for the attributes alone is left out of sharing, on either side.
+    const DWORD read = GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE,
+                write = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA,
+                remove = DELETE | GENERIC_ALL;
+    if (!(access & (read | write | remove))) return false;
     std::lock_guard<std::mutex> g(g_kernelLock);
     for (const auto& [h, entry] : g_kernelHandles) {
         auto file = std::dynamic_pointer_cast<FileObject>(entry.object);
-        if (!file || file->hostPath != hostPath) continue;
+        if (!file || file->hostPath != hostPath || !(file->access & (read | write | remove))) continue;
         if (((access & read) && !(file->share & FILE_SHARE_READ)) ||
             ((access & write) && !(file->share & FILE_SHARE_WRITE)) ||
             ((access & remove) && !(file->share & FILE_SHARE_DELETE)) ||
@@ -156,7 +161,13 @@ HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWOR
     return allocKernelHandle(folder);
 }
 
-HANDLE openLink(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share) {
+HANDLE openLink(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share, DWORD flags) {
+    // A link to a folder (a junction) opens only as a folder does.
+    std::error_code ec;
+    if (fs::is_directory(host, ec) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
     if (sharingConflict(host, access, share)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return INVALID_HANDLE_VALUE;
@@ -235,7 +246,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     // A link opened as itself, never what it leads to.
     if ((dwFlagsAndAttributes & FILE_FLAG_OPEN_REPARSE_POINT) && fs::is_symlink(host, ec) &&
         dwCreationDisposition == OPEN_EXISTING)
-        return openLink(m, lpFileName, host, dwDesiredAccess, dwShareMode);
+        return openLink(m, lpFileName, host, dwDesiredAccess, dwShareMode, dwFlagsAndAttributes);
     if (fs::is_directory(host, ec)) return openFolder(m, lpFileName, host, dwDesiredAccess, dwShareMode,
                                                      dwCreationDisposition, dwFlagsAndAttributes);
     int flags = 0;
