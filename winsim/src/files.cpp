@@ -134,6 +134,32 @@ DWORD missingError(Machine& m, const std::string& winPath) {
 
 }  // namespace
 
+// A handle to the open descriptor `fd` of `host`, as `winPath` named it.
+HANDLE fileHandle(Machine& m, const char* winPath, int fd, const std::string& host, DWORD access, DWORD share,
+                  bool link = false, bool inheritable = false) {
+    auto file = std::make_shared<FileObject>();
+    file->fd = fd;
+    file->hostPath = host;
+    file->access = access;
+    file->share = share;
+    file->link = link;
+    const std::string full = m.fullPath(winPath);
+    file->drive = full.size() > 1 && full[1] == ':' ? static_cast<char>(std::toupper(full[0])) : 0;
+    return allocKernelHandle(file, inheritable);
+}
+
+// `host` opened with `openFlags` once no other handle's sharing stands in the way; -1,
+// with the last error, when it cannot be.
+int openShared(const std::string& host, int openFlags, DWORD access, DWORD share) {
+    if (sharingConflict(host, access, share)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return -1;
+    }
+    const int fd = ::open(host.c_str(), openFlags | O_CLOEXEC);
+    if (fd < 0) SetLastError(ERROR_ACCESS_DENIED);
+    return fd;
+}
+
 // A folder opens as a file only with FILE_FLAG_BACKUP_SEMANTICS, and only as it is.
 HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share,
                   DWORD disposition, DWORD flags) {
@@ -141,51 +167,24 @@ HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWOR
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (sharingConflict(host, access, share)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
-    const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    auto folder = std::make_shared<FileObject>();
-    folder->fd = fd;
-    folder->hostPath = host;
-    folder->access = access;
-    folder->share = share;
-    const std::string full = m.fullPath(winPath);
-    folder->drive = full.size() > 1 && full[1] == ':' ? static_cast<char>(std::toupper(full[0])) : 0;
+    const int fd = openShared(host, O_RDONLY | O_DIRECTORY, access, share);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
-    return allocKernelHandle(folder);
+    return fileHandle(m, winPath, fd, host, access, share);
 }
 
+// A link opened as itself; one to a folder (a junction) only as a folder opens.
 HANDLE openLink(Machine& m, const char* winPath, const std::string& host, DWORD access, DWORD share, DWORD flags) {
-    // A link to a folder (a junction) opens only as a folder does.
     std::error_code ec;
     if (fs::is_directory(host, ec) && !(flags & FILE_FLAG_BACKUP_SEMANTICS)) {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if (sharingConflict(host, access, share)) {
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return INVALID_HANDLE_VALUE;
-    }
     if ((access & (DELETE | GENERIC_ALL)) && !checkWrite(m, winPath)) return INVALID_HANDLE_VALUE;
-    const int fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    auto link = std::make_shared<FileObject>();
-    link->fd = fd;
-    link->hostPath = host;
-    link->access = access;
-    link->share = share;
-    link->link = true;
+    const int fd = openShared(host, O_PATH | O_NOFOLLOW, access, share);
+    if (fd < 0) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
-    return allocKernelHandle(link);
+    return fileHandle(m, winPath, fd, host, access, share, true);
 }
 
 }  // namespace winsim
@@ -289,18 +288,13 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     // A new file takes the read-only attribute it is made with; its own handle still writes.
     if (!exists && (dwFlagsAndAttributes & FILE_ATTRIBUTE_READONLY))
         fs::permissions(host, fs::perms::owner_write, fs::perm_options::remove, ec);
-    auto file = std::make_shared<FileObject>();
-    file->fd = fd;
-    file->hostPath = host;
-    file->access = dwDesiredAccess;
-    file->share = dwShareMode;
-    const std::string full = m.fullPath(lpFileName);
-    file->drive = full.size() > 1 && full[1] == ':' ? static_cast<char>(std::toupper(full[0])) : 0;
+    const HANDLE handle = fileHandle(m, lpFileName, fd, host, dwDesiredAccess, dwShareMode, false,
+                                     lpSecurityAttributes && lpSecurityAttributes->bInheritHandle);
     // Windows reports ERROR_ALREADY_EXISTS on success when an existing file was opened or replaced.
     SetLastError(exists && (dwCreationDisposition == CREATE_ALWAYS || dwCreationDisposition == OPEN_ALWAYS)
                      ? ERROR_ALREADY_EXISTS
                      : ERROR_SUCCESS);
-    return allocKernelHandle(file, lpSecurityAttributes && lpSecurityAttributes->bInheritHandle);
+    return handle;
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
