@@ -10,10 +10,8 @@
 #include "frame/msg_token_holder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "response/crt_locale.h"
 #include "session/property_access.h"
 
-#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -90,12 +88,7 @@ bool normalised(const char* path, char* out, bool upper = true) {
     char full[kPathCapacity] = {};
     const DWORD n = GetFullPathNameA(path, static_cast<DWORD>(kPathCapacity), full, nullptr);
     if (n == 0 || n >= kPathCapacity) return false;
-    char* end = full + std::strlen(full);
-    for (char* p = full; upper && p < end;) {
-        const size_t unit = rspCharLength(p, end);
-        if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-        p += unit;
-    }
+    if (upper) iUpperCasePath(full);
     size_t length = std::strlen(full);
     if (length > 0 && full[length - 1] == '\\') full[--length] = '\0';
     if (length > 0 && full[length - 1] == '"') full[--length] = '\0';
@@ -361,9 +354,9 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     if (!readInstallDir(hInstall, installDir)) return -1;
     if (!iIsDirectory(installDir)) return 0;  // no program folder to serve
     // As SYSTEM, copy only where no one else can change what the product's programs load,
-    // into the folder the path names, not one a link on the way leads to; held, the
-    // folder and those above it stay where they are until the copy is done.
-    // Every copy must then land below the place the held folder has.
+    // into the folder the path names, not one a link on the way leads to. Held, the
+    // folder is not renamed while the copy runs, and every copy must land below the
+    // place it has.
     unique_hfile pinned;
     char final[kPathCapacity] = {};
     const bool held = iHoldPath(installDir, pinned) && iFinalPath(pinned.get(), final, sizeof final);

@@ -10,22 +10,25 @@ namespace {
 
 const size_t kCapacity = 1024;
 
-// `path` upper-cased byte by byte where characters are single bytes, without a final
-// backslash other than a root's.
+// `path` upper-cased, without a final backslash other than a root's.
 bool comparable(const char* path, char (&out)[kCapacity]) {
     if (!fa9::copyText(out, sizeof out, path)) return false;
-    char* end = out + std::strlen(out);
-    for (char* p = out; p < end;) {
-        const size_t unit = rspCharLength(p, end);
-        if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
-        p += unit;
-    }
+    iUpperCasePath(out);
     size_t n = std::strlen(out);
     while (n > 3 && out[n - 1] == '\\') out[--n] = '\0';
     return true;
 }
 
 }  // namespace
+
+void iUpperCasePath(char* path) {
+    char* end = path + std::strlen(path);
+    for (char* p = path; p < end;) {
+        const size_t unit = rspCharLength(p, end);
+        if (unit == 1) *p = static_cast<char>(std::toupper(static_cast<unsigned char>(*p)));
+        p += unit;
+    }
+}
 
 bool iHoldPath(const char* path, unique_hfile& held) {
     // Reading the data (listing a folder) makes the open take part in sharing: one for the

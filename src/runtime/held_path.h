@@ -21,6 +21,10 @@ bool iFinalPath(HANDLE held, char* out, size_t capacity);
 // regard to case: false when a link on the way leads elsewhere, or a path cannot be read.
 bool iLiesAt(HANDLE held, const char* path);
 
+// Upper-cases the letters of `path` in place (characters as the C runtime's locale tells
+// them apart: the second byte of a double-byte character stays as it is).
+void iUpperCasePath(char* path);
+
 // Whether two full paths name the same place, without regard to the case of letters (as the
 // C runtime's locale tells characters apart, both sides alike).
 bool iSamePath(const char* a, const char* b);
