@@ -151,6 +151,7 @@ def check_ran(c, result, code, actions=()):
         c.failures.append("%s: actions that failed %r; the library's error lines %r; Wine processes that failed "
                           "to start: %d" % (result.label, failed, errors, starts))
     c.eq("%s custom actions Wine could not load" % result.label, result.load_failures(), [])
+    c.eq("%s processes that crashed" % result.label, result.crashes(), [])
     for box in result.boxes:
         left, top, right, bottom = box["rect"]
         c.true("%s: box %d lies on the screen" % (result.label, box["n"]),

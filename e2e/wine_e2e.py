@@ -27,6 +27,10 @@ WINESERVER = os.path.join(WINE_DIR, "wineserver")
 # Traces of a custom action Wine could not call: Wine then logs the action as a
 # success, so these stderr lines are the only sign.
 LOAD_FAILURES = re.compile(r"failed to load dll|GetProcAddress")
+# Wine's line when a process crashes ("wine: Unhandled page fault on ... starting
+# debugger..."), and msi's err: line when a custom action faults: Wine goes on as if the
+# action had succeeded.
+CRASH = re.compile(r"^wine: Unhandled .*starting debugger|Custom action \(.*\) caused a page fault")
 
 
 # The Visual Studio folders of the default machine (its InstallDir values), where the
@@ -272,12 +276,15 @@ class WineRun:
     def _prepare_prefix(self):
         """wineboot -i once, then the X11 settings for a display without a window manager:
         Decorated=N draws the captions (screenshots show titles), Managed=N spares each
-        closing box about 2 s."""
+        closing box about 2 s. A process that crashes gets no crash dialog: Wine's debugger
+        writes its backtrace to the process's stdout instead (see Result.crashes)."""
         shutil.rmtree(self.base_prefix, ignore_errors=True)
         env = self.env(self.base_prefix)
         run([WINE, "wineboot", "-i"], env=env, timeout=180)
         for value in ("Decorated", "Managed"):
             run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", value, "/d", "N", "/f"], env=env)
+        run([WINE, "reg", "add", r"HKCU\Software\Wine\WineDbg", "/v", "ShowCrashDialog", "/t", "REG_DWORD",
+             "/d", "0", "/f"], env=env)
         run([WINESERVER, "-w"], env=env, timeout=60)
 
     def machine(self, name):
@@ -413,12 +420,14 @@ class Machine:
         for k, v in (properties or {}).items():
             cmd.append("%s=%s" % (k, v))
 
+        # The helpers' output goes to files: a crash of one shows there (see Result.crashes).
+        helper_out = {name: open("%s.%s.out" % (base, name), "wb") for name in ("boxwatch", "uidrive")}
         watcher = subprocess.Popen([WINE, self.run_.helpers["boxwatch"], win_path(boxes_file), win_path(stop_file),
                                     ",".join(str(a) for a in answers)],
-                                   env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                   env=self.env, stdout=helper_out["boxwatch"], stderr=subprocess.STDOUT)
         driver = subprocess.Popen([WINE, self.run_.helpers["uidrive"], win_path(dialogs_file), win_path(stop_file),
                                    str(cancel_at)],
-                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                  env=self.env, stdout=helper_out["uidrive"], stderr=subprocess.STDOUT)
         shots, dialog_shots = [], []
         done = threading.Event()
         shooter = threading.Thread(target=self._photograph, args=(
@@ -444,15 +453,25 @@ class Machine:
                     helper.kill()
             done.set()
             shooter.join(5)
+            for f in helper_out.values():
+                f.close()
         stderr = p.stderr.decode(errors="replace")
         with open(base + ".stderr", "w") as f:
             f.write(stderr)
+        stdout = p.stdout.decode(errors="replace")
+        with open(base + ".stdout", "w") as f:
+            f.write(stdout)
+        helpers = ""
+        for name in helper_out:
+            with open("%s.%s.out" % (base, name), "rb") as f:
+                helpers += f.read().decode(errors="replace")
         code = None
         if os.path.exists(code_file):
             with open(code_file) as f:
                 code = int(f.read().strip())
         r = Result(label=label, command=cmd, code=code, wine_status=p.returncode, log_path=log,
                    stderr=stderr, boxes=_read_boxes(boxes_file), screenshots=shots, seconds=seconds)
+        r.crash_output = stdout + stderr + helpers
         r.dialogs = _read_boxes(dialogs_file)
         r.dialog_screenshots = dialog_shots
         return r
@@ -650,6 +669,7 @@ class Result:
         self.boxes = boxes
         self.screenshots = screenshots
         self.seconds = seconds
+        self.crash_output = ""        # every output of the run's processes (Result.crashes)
         self.dialogs = []             # the installer's dialogs the driver went through
         self.dialog_screenshots = []
         self.log = ""
@@ -667,6 +687,13 @@ class Result:
 
     def load_failures(self):
         return [l for l in self.stderr.splitlines() if LOAD_FAILURES.search(l)]
+
+    def crashes(self):
+        """Wine's line for each process of the run that crashed (msiexec, the custom-action
+        server, a program of the installation, the box watcher, the dialog driver; the
+        debugger's backtrace is in <label>.stdout or <label>.<helper>.out) and for each
+        custom action that faulted."""
+        return [l for l in self.crash_output.splitlines() if CRASH.search(l)]
 
     def library_lines(self):
         """Lines the library wrote: INFO records with the text in field 1 ("1: <text> ")."""
