@@ -59,8 +59,12 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         // A store an earlier installation left behind goes first: none of its names may
         // reach this one.
         iDeletePropertyStore(reads);
-        UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(hInstall));
-        if (rc == 0) rc = iHandActionData(reads);
+        StoreWrites writes;
+        UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(hInstall), writes);
+        // The installer is asked for the script's rows while the registry takes the writes.
+        const std::vector<CustomActionRow> rows = iLibraryRows(reads);
+        if (rc == 0) rc = writes.finish();
+        if (rc == 0) rc = iHandActionData(reads, rows);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         MsgTokenHolder tokens;
         tokens.addInt(static_cast<int>(rc));

@@ -222,7 +222,7 @@ std::vector<std::string> tableNames(MSIHANDLE view) {
 // when they can be, else one by one. Only the fixed list's writes and reads are kept.
 // Nothing changes a property from here until the action data is handed out, so the same
 // text also reads what any export's data holds.
-UINT saveProperties(SessionReads& reads, MSIHANDLE view, const StoreKey& store) {
+void saveProperties(SessionReads& reads, MSIHANDLE view, StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
     std::vector<std::string> names = tableNames(view);
     const size_t tableCount = names.size();
@@ -236,16 +236,17 @@ UINT saveProperties(SessionReads& reads, MSIHANDLE view, const StoreKey& store) 
             for (const char* const* name = entry.names; *name; ++name) asked.push_back(*name);
         batch = readValues(hInstall, asked, values);
     }
-    UINT result = 0;
     for (size_t i = 0; i < names.size(); ++i) {
         UINT rc = 0;
         std::unique_ptr<char[]> single;
         const char* value =
             batch ? values[names[i]].c_str() : (single = readValue(hInstall, names[i].c_str(), &rc)).get();
-        const UINT written = value ? store.write(names[i].c_str(), value) : rc;
-        if (i >= tableCount) result = written;
+        const bool counts = i >= tableCount;
+        if (value)
+            writes.write(names[i], value, counts);
+        else if (counts)
+            writes.failedRead(rc);
     }
-    return result;
 }
 
 // "DESELECTED", "SELECTED" or null, from one question about the component's states.
@@ -257,18 +258,12 @@ const char* selectState(MSIHANDLE hInstall, const char* component) {
     return sessionSelection(hInstall, component);
 }
 
-UINT saveSelectStates(SessionReads& reads, const StoreKey& store, UINT result) {
+void saveSelectStates(SessionReads& reads, StoreWrites& writes) {
     for (const char* component : kSelectComponents) {
         char name[300];
         if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
-        if (const char* state = reads.selectState(component)) result = store.write(name, state);
+        if (const char* state = reads.selectState(component)) writes.write(name, state, true);
     }
-    return result;
-}
-
-UINT saveSettings(const StoreKey& store, const std::vector<StoredSetting>& settings, UINT result) {
-    for (const StoredSetting& setting : settings) result = store.write(setting.name.c_str(), setting.value.c_str());
-    return result;
 }
 
 // CustomAction table types: a DLL from the Binary table, run in the script.
@@ -287,17 +282,13 @@ std::string recordText(MSIHANDLE record, UINT field) {
     return std::string(text.get());
 }
 
-struct CustomActionRow {
-    std::string action, source, target;
-    int type;
-};
-
 // The CustomAction rows that call PreProcessInstallCA or an export of kExportNames, in the
 // table's order; none when the table is not there. One view for this action's own row and
 // the script's rows: each view costs the installer several questions besides its rows.
 // (Closing the view's handle also closes the view.)
 std::vector<CustomActionRow> customActionRows(MSIHANDLE database) {
     std::vector<CustomActionRow> rows;
+    if (!database) return rows;
     std::string query = "SELECT `Action`, `Type`, `Source`, `Target` FROM `CustomAction` WHERE `Target` = "
                         "'PreProcessInstallCA'";
     for (const ExportNames& entry : kExportNames) query += std::string(" OR `Target` = '") + entry.target + "'";
@@ -424,10 +415,13 @@ bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
 
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
     SessionReads reads(hInstall);
-    return iSavePropertiesForDeferred(reads, settings);
+    StoreWrites writes;
+    const UINT rc = iSavePropertiesForDeferred(reads, settings, writes);
+    return rc != 0 ? rc : writes.finish();
 }
 
-UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings) {
+UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings,
+                                StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
     const MSIHANDLE database = reads.database();
     if (!database) {
@@ -447,10 +441,41 @@ UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSet
         iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED", reads.isSelected("BASE_CLIENT.bin") ? "Y" : "N");
     iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
 
-    const StoreKey store(root);
-    UINT result = saveProperties(reads, view.get(), store);
-    result = saveSelectStates(reads, store, result);
-    return saveSettings(store, settings, result);
+    saveProperties(reads, view.get(), writes);
+    saveSelectStates(reads, writes);
+    for (const StoredSetting& setting : settings) writes.write(setting.name, setting.value, true);
+    writes.start(root);
+    return 0;
+}
+
+void StoreWrites::write(const std::string& name, const std::string& value, bool counts) {
+    writes_.push_back({name, value, counts, false, 0});
+}
+
+void StoreWrites::failedRead(UINT rc) { writes_.push_back({std::string(), std::string(), true, true, rc}); }
+
+void StoreWrites::start(HKEY root) {
+    root_ = root;
+    if (ureCreateThread(&StoreWrites::apply, this, &thread_) != 0) applyAll();
+}
+
+unsigned StoreWrites::apply(void* self) {
+    static_cast<StoreWrites*>(self)->applyAll();
+    return 0;
+}
+
+void StoreWrites::applyAll() {
+    const StoreKey store(root_);
+    for (const Write& w : writes_) {
+        const UINT rc = w.failed ? w.rc : store.write(w.name.c_str(), w.value.c_str());
+        if (w.counts) result_ = rc;
+    }
+    writes_.clear();
+}
+
+UINT StoreWrites::finish() {
+    if (thread_.handle) ureJoinThread(&thread_);
+    return result_;
 }
 
 void iNoteCreatedStoreKeys(HKEY root) {
@@ -479,13 +504,11 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
 
 void iDeletePropertyStore(SessionReads& reads) { deleteStore(reads.storeRoot()); }
 
-UINT iHandActionData(SessionReads& reads) {
+std::vector<CustomActionRow> iLibraryRows(SessionReads& reads) { return customActionRows(reads.database()); }
+
+UINT iHandActionData(SessionReads& reads, const std::vector<CustomActionRow>& rows) {
     const MSIHANDLE hInstall = reads.session();
-    const MSIHANDLE database = reads.database();
-    if (!database) return ERROR_INSTALL_FAILURE;
-    // Only the rows that can call this library's exports: each row read is a question to
-    // the installer.
-    const std::vector<CustomActionRow> rows = customActionRows(database);
+    if (!reads.database()) return ERROR_INSTALL_FAILURE;
     // This library is the Binary row that this action's own row calls.
     std::string library;
     for (const CustomActionRow& row : rows)

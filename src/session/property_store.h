@@ -4,6 +4,7 @@
 
 #include "frame/scoped_handles.h"
 #include "platform/win32.h"
+#include "process/ure_thread.h"
 
 #include <map>
 #include <string>
@@ -53,19 +54,66 @@ private:
     std::map<std::string, std::string> ahead_;
 };
 
+// The store's writes in the order the steps make them, carried out on a thread of their
+// own once started, so that the installer can be asked meanwhile: in Wine each registry
+// write is a round trip to its server, as each question to the installer is one to the
+// installer's process. Where no thread can be had they are carried out at once.
+class StoreWrites {
+public:
+    StoreWrites() = default;
+    StoreWrites(const StoreWrites&) = delete;
+    StoreWrites& operator=(const StoreWrites&) = delete;
+    ~StoreWrites() { finish(); }
+
+    // `counts`: the write's result becomes the running result (the later steps' writes).
+    void write(const std::string& name, const std::string& value, bool counts);
+    // A read of a later step that failed: its result becomes the running result there.
+    void failedRead(UINT rc);
+    // Begins the writes under `root` (the store's key is created first).
+    void start(HKEY root);
+    // Waits for them: the running result, 0 when nothing counted.
+    UINT finish();
+
+private:
+    struct Write {
+        std::string name, value;
+        bool counts;
+        bool failed;  // a failed read: no write, `rc` as its result
+        UINT rc;
+    };
+    static unsigned apply(void* self);
+    void applyAll();
+
+    HKEY root_ = nullptr;
+    std::vector<Write> writes_;
+    UREThread thread_ = {};
+    UINT result_ = 0;
+};
+
 // Saves the Property table's properties, the fixed list of names the deferred custom
-// actions need, five components' selection states and then `settings` into the store.
-// 0, 6045 without a database, -1 when the Property table cannot be read, else the
-// result of the last store write or read of the later steps. In an immediate action the
-// one formatted text of the values also reads those iHandActionData hands out.
-UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings);
+// actions need, five components' selection states and then `settings` into the store,
+// through `writes`, which it starts. 6045 without a database, -1 when the Property table
+// cannot be read (nothing started), else 0: `writes.finish()` then gives the result of
+// the last store write or read of the later steps. In an immediate action the one
+// formatted text of the values also reads those iHandActionData hands out.
+UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings,
+                                StoreWrites& writes);
+// The same, waiting for the writes.
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings = {});
 
-// Hands every script row of the CustomAction table that calls this library (the Binary
-// row of PreProcessInstallCA's own row) the values its export reads, as a property
-// named after the row (its CustomActionData). 0, or the installer's result of a failed
-// property write.
-UINT iHandActionData(SessionReads& reads);
+// A row of the CustomAction table that calls PreProcessInstallCA or an export that runs
+// in the script.
+struct CustomActionRow {
+    std::string action, source, target;
+    int type;
+};
+// Those rows, in the table's order; none when the table is not there.
+std::vector<CustomActionRow> iLibraryRows(SessionReads& reads);
+
+// Hands every script row of `rows` that calls this library (the Binary row of
+// PreProcessInstallCA's own row) the values its export reads, as a property named after
+// the row (its CustomActionData). 0, or the installer's result of a failed property write.
+UINT iHandActionData(SessionReads& reads, const std::vector<CustomActionRow>& rows);
 
 // Deletes the store with everything in it, then each key of its path that the library
 // created (as iNoteCreatedStoreKeys recorded it) and that is empty now. Reports nothing.
