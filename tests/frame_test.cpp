@@ -37,26 +37,20 @@ protected:
 
 // ---------------------------------------------------------------- language
 
-struct LanguageCase {
-    const char* productLanguage;  // null: property not set
-    const char* locale;           // "" when none is chosen
-};
-void PrintTo(const LanguageCase& c, std::ostream* os) { *os << (c.productLanguage ? c.productLanguage : "(unset)"); }
-
-class LanguageChoice : public SessionTest, public ::testing::WithParamInterface<LanguageCase> {};
-
-TEST_P(LanguageChoice, ProductLanguagePicksTheEngineLanguage) {
-    if (GetParam().productLanguage) session.setProperty("ProductLanguage", GetParam().productLanguage);
-    CustomActionContext context(session.handle());
-    ASSERT_NE(URE::existing(), nullptr);
-    EXPECT_STREQ(URE::existing()->language(), GetParam().locale);
+// ProductLanguage's leading decimal number names the engine's language when the table
+// knows it (Spanish in any of its forms); nothing is chosen otherwise.
+TEST_F(SessionTest, ProductLanguagePicksTheEngineLanguage) {
+    const std::pair<const char*, const char*> cases[] = {  // null: not set
+        {nullptr, ""},       {" \t\n\v\f\r1031", "de_DE"}, {"2057", ""}, {"1034", "es_ES"},
+        {"1041xyz", "ja_JP"}, {"66569", "en_US"},           {"0x0409", ""}};
+    for (const auto& [value, locale] : cases) {
+        SCOPED_TRACE(value ? value : "(not set)");
+        if (value) session.setProperty("ProductLanguage", value);
+        CustomActionContext context(session.handle());
+        ASSERT_NE(URE::existing(), nullptr);
+        EXPECT_STREQ(URE::existing()->language(), locale);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Frame, LanguageChoice,
-                         ::testing::Values(LanguageCase{" \t\n\v\f\r1031", "de_DE"}, LanguageCase{"2057", ""},
-                                           LanguageCase{"1034", "es_ES"},  // Spanish in any of its forms
-                                           LanguageCase{"1041xyz", "ja_JP"}, LanguageCase{"66569", "en_US"},
-                                           LanguageCase{"0x0409", ""}, LanguageCase{nullptr, ""}));
 
 TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     machine.copyFileIn(frameStrings("de_DE"), std::string(kRuntimeDir) + "\\locale\\de_DE\\fa9istring_v97.dll");
@@ -112,61 +106,54 @@ TEST_F(FrameTest, EachCustomActionStartsFromAnEmptyEngine) {
 
 // ---------------------------------------------------------------- reports
 
-struct KindCase {
-    uint32_t flags;
-    const char* line;  // null: nothing written
-    UINT style;        // 0: no box
-    bool silent = false;  // the engine told to show nothing
-};
-void PrintTo(const KindCase& c, std::ostream* os) {
-    *os << "flags 0x" << std::hex << c.flags << (c.silent ? " silent" : "");
-}
-
-class ReportKinds : public FrameTest, public ::testing::WithParamInterface<KindCase> {};
-
-TEST_P(ReportKinds, PrefixAndBoxFollowTheFlags) {
-    machine.messageBoxAnswers.push_back(IDNO);
-    int answer;
-    {
-        CustomActionContext context(session.handle());
-        URE::instance()->setSilent(GetParam().silent);
-        MsgTokenHolder code;
-        code.addInt(9);
-        answer = ureReport(GetParam().flags, "test", 5, 9, 2006, &code, 0, true);
+// The flags choose the line's prefix (from the strings) and the box's buttons and icon; a
+// silent engine still logs. The box carries the dialog title and the foreground window.
+TEST_F(FrameTest, PrefixAndBoxFollowTheFlags) {
+    const struct {
+        uint32_t flags;
+        const char* line;  // null: nothing written
+        UINT style;        // 0: no box
+        bool silent;
+    } cases[] = {{URE_LOG_ERROR, "ERR: Failed with code 9.", 0, false},
+                 {URE_LOG_WARNING, "WARN: Failed with code 9.", 0, false},
+                 {URE_LOG_INFO, "INFO: Failed with code 9.", 0, false},
+                 {URE_LOG_PLAIN, "Failed with code 9.", 0, false},
+                 {URE_LOG_PLAIN_ALT, "Failed with code 9.", 0, false},
+                 {URE_SHOW_ERROR, "ERR: Failed with code 9.", 0x10010, false},
+                 {URE_SHOW_ERROR, "ERR: Failed with code 9.", 0, true},
+                 {URE_SHOW_WARNING, "WARN: Failed with code 9.", 0x10030, false},
+                 {URE_ASK_YESNO, "INFO: Failed with code 9.", 0x10024, false},
+                 {URE_ASK_YESNOCANCEL, "INFO: Failed with code 9.", 0x10023, false},
+                 {URE_ASK_RETRYCANCEL, "Failed with code 9.", 0x10025, false},
+                 {URE_ASK_ABORTRETRYIGNORE, "Failed with code 9.", 0x10022, false},
+                 {0x04000003, nullptr, 0, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "flags 0x" << std::hex << c.flags << (c.silent ? " silent" : ""));
+        session.clearLog();
+        machine.messageBoxes.clear();
+        machine.messageBoxAnswers = {IDNO};
+        int answer;
+        {
+            CustomActionContext context(session.handle());
+            URE::instance()->setSilent(c.silent);
+            MsgTokenHolder code;
+            code.addInt(9);
+            answer = ureReport(c.flags, "test", 5, 9, 2006, &code, 0, true);
+        }
+        if (c.line)
+            EXPECT_THAT(log(), ElementsAre(logged(c.line)));
+        else
+            EXPECT_THAT(log(), IsEmpty());
+        EXPECT_EQ(machine.messageBoxes.size(), c.style ? 1u : 0u);
+        EXPECT_EQ(answer, c.style ? IDNO : 0);
+        for (const winsim::MessageBoxCall& box : machine.messageBoxes) {
+            EXPECT_EQ(box.style, c.style);
+            EXPECT_EQ(box.text, "Failed with code 9.");
+            EXPECT_EQ(box.caption, "Add-ins Setup");
+            EXPECT_EQ(box.owner, machine.foregroundWindow);
+        }
     }
-    if (GetParam().line)
-        EXPECT_THAT(log(), ElementsAre(logged(GetParam().line)));
-    else
-        EXPECT_THAT(log(), IsEmpty());
-    if (GetParam().style) {
-        ASSERT_EQ(machine.messageBoxes.size(), 1u);
-        const winsim::MessageBoxCall& box = machine.messageBoxes[0];
-        EXPECT_EQ(box.style, GetParam().style);
-        EXPECT_EQ(box.text, "Failed with code 9.");
-        EXPECT_EQ(box.caption, "Add-ins Setup");
-        EXPECT_EQ(box.owner, machine.foregroundWindow);
-        EXPECT_EQ(answer, IDNO);
-    } else {
-        EXPECT_THAT(machine.messageBoxes, IsEmpty());
-        EXPECT_EQ(answer, 0);
-    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Frame, ReportKinds,
-    ::testing::Values(KindCase{URE_LOG_ERROR, "ERR: Failed with code 9.", 0},
-                      KindCase{URE_LOG_WARNING, "WARN: Failed with code 9.", 0},
-                      KindCase{URE_LOG_INFO, "INFO: Failed with code 9.", 0},
-                      KindCase{URE_LOG_PLAIN, "Failed with code 9.", 0},
-                      KindCase{URE_LOG_PLAIN_ALT, "Failed with code 9.", 0},
-                      KindCase{URE_SHOW_ERROR, "ERR: Failed with code 9.", 0x10010},
-                      KindCase{URE_SHOW_ERROR, "ERR: Failed with code 9.", 0, true},
-                      KindCase{URE_SHOW_WARNING, "WARN: Failed with code 9.", 0x10030},
-                      KindCase{URE_ASK_YESNO, "INFO: Failed with code 9.", 0x10024},
-                      KindCase{URE_ASK_YESNOCANCEL, "INFO: Failed with code 9.", 0x10023},
-                      KindCase{URE_ASK_RETRYCANCEL, "Failed with code 9.", 0x10025},
-                      KindCase{URE_ASK_ABORTRETRYIGNORE, "Failed with code 9.", 0x10022},
-                      KindCase{0x04000003, nullptr, 0}));
 
 // A report from the installer's script (deferred, rollback, commit) that would show a box
 // goes to the installer instead: it shows its own box at every level but none, answers a

@@ -119,45 +119,40 @@ TEST_F(PropertyTest, StoreWriteFailuresAreMapped) {
 
 // ---------------------------------------------------------------- the installer's action data
 
-struct DataCase {
-    const char* name;
-    std::string data;
-    const char* lookup;
-    ActionEntry result;
-    std::string value;
-};
-void PrintTo(const DataCase& c, std::ostream* os) { *os << c.name; }
-
-class ActionDataText : public ::testing::TestWithParam<DataCase> {};
-
-TEST_P(ActionDataText, FindsTheFirstEntryOfTheName) {
-    const DataCase& c = GetParam();
-    std::string value = "(untouched)";
-    // Hex digits past the end: a read beyond the size given would take them.
-    const std::string padded = c.data + "FF";
-    EXPECT_EQ(iFindActionEntry(padded.data(), c.data.size(), c.lookup, value), c.result);
-    if (c.result == ActionEntry::Found) {
-        EXPECT_EQ(value, c.value);
+// The first entry of the name, unescaped; a "%" without two hex digits, or an entry
+// without "=", before it leaves the data unreadable.
+TEST(ActionDataText, FindsTheFirstEntryOfTheName) {
+    const struct {
+        const char* name;
+        std::string data;
+        const char* lookup;
+        ActionEntry result;
+        const char* value;
+    } cases[] = {
+        {"empty value", "A=;B=2", "A", ActionEntry::Found, ""},
+        {"first wins", "A=1;A=2", "A", ActionEntry::Found, "1"},
+        {"names keep their case", "installdir=x", "INSTALLDIR", ActionEntry::Absent, ""},
+        {"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
+        {"escape at the end", "A=%2", "A", ActionEntry::Malformed, ""},
+        {"bad escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
+        {"half an escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
+        {"entry without equals", "A;B=1", "B", ActionEntry::Malformed, ""},
+        {"after the match is not read", "A=1;%", "A", ActionEntry::Found, "1"},
+        {"trailing separator", "A=1;", "B", ActionEntry::Absent, ""},
+        {"embedded NUL ends nothing", std::string("A=x\0y;B=2", 9), "B", ActionEntry::Found, "2"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string value;
+        // Hex digits past the end: a read beyond the size given would take them.
+        const std::string padded = c.data + "FF";
+        EXPECT_EQ(iFindActionEntry(padded.data(), c.data.size(), c.lookup, value), c.result);
+        if (c.result == ActionEntry::Found) {
+            EXPECT_EQ(value, c.value);
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Properties, ActionDataText,
-    ::testing::Values(
-        DataCase{"empty_value", "A=;B=2", "A", ActionEntry::Found, ""},
-        DataCase{"first_wins", "A=1;A=2", "A", ActionEntry::Found, "1"},
-        DataCase{"names_keep_their_case", "installdir=x", "INSTALLDIR", ActionEntry::Absent, ""},
-        DataCase{"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
-        DataCase{"escape_at_the_end", "A=%2", "A", ActionEntry::Malformed, ""},
-        DataCase{"bad_escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
-        DataCase{"half_an_escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
-        DataCase{"entry_without_equals", "A;B=1", "B", ActionEntry::Malformed, ""},
-        DataCase{"after_the_match_is_not_read", "A=1;%", "A", ActionEntry::Found, "1"},
-        DataCase{"trailing_separator", "A=1;", "B", ActionEntry::Absent, ""},
-        DataCase{"embedded_nul_ends_nothing", std::string("A=x\0y;B=2", 9), "B", ActionEntry::Found, "2"}),
-    [](const ::testing::TestParamInfo<DataCase>& i) { return std::string(i.param.name); });
-
-TEST(ActionDataTextRoundTrip, EveryTextComesBackAsItWent) {
+TEST(ActionDataText, EveryTextComesBackAsItWent) {
     const std::vector<std::pair<std::string, std::string>> entries = {
         {"INSTALLDIR", "C:\\Program Files\\FA9 Tools\\"}, {"A;B", "x=y;z%"}, {"E", ""}, {"%41", "%41"}};
     std::string data;
@@ -275,31 +270,19 @@ TEST_F(PropertyTest, AnUnreadableProductCodeGivesNoCopyName) {
 
 // ---------------------------------------------------------------- migration
 
-struct MigrateCase {
-    const char* value;  // null: the read fails
-    bool migrate;
-};
-void PrintTo(const MigrateCase& c, std::ostream* os) { *os << "'" << (c.value ? c.value : "(read fails)") << "'"; }
-
-class MigrateMode : public PropertyTest, public ::testing::WithParamInterface<MigrateCase> {};
-
-TEST_P(MigrateMode, OnlyTheWordMigrateInAnyCase) {
-    if (GetParam().value)
-        session.setProperty("INSTALL_MODE", GetParam().value);
-    else
-        session.failGetProperty("INSTALL_MODE", ERROR_INVALID_HANDLE);
-    EXPECT_EQ(iIsMigrateMode(session.handle()), GetParam().migrate);
-}
-
-INSTANTIATE_TEST_SUITE_P(Properties, MigrateMode,
-                         ::testing::Values(MigrateCase{"MIGRATE", true}, MigrateCase{"migrate", true},
-                                           MigrateCase{"MIGRATED", false}, MigrateCase{"", false},
-                                           MigrateCase{nullptr, false}));
-
-TEST_F(PropertyTest, MigrateModeReadsTheStoreWhenDeferred) {
+// Only the word MIGRATE, in any case; a read that fails is no migration.
+TEST_F(PropertyTest, MigrateModeIsTheWordMigrateInAnyCase) {
+    const std::pair<const char*, bool> cases[] = {{"MIGRATE", true}, {"migrate", true}, {"MIGRATED", false}, {"", false}};
+    for (const auto& [value, migrate] : cases) {
+        SCOPED_TRACE(value);
+        session.setProperty("INSTALL_MODE", value);
+        EXPECT_EQ(iIsMigrateMode(session.handle()), migrate);
+    }
+    session.failGetProperty("INSTALL_MODE", ERROR_INVALID_HANDLE);
+    EXPECT_FALSE(iIsMigrateMode(session.handle()));
     machine.registry().setString(Hive::Users, kUserStore, "INSTALL_MODE", "Migrate");
     deferred();
-    EXPECT_TRUE(iIsMigrateMode(session.handle()));
+    EXPECT_TRUE(iIsMigrateMode(session.handle())) << "deferred, the store answers";
 }
 
 }  // namespace
