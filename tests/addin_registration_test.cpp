@@ -63,8 +63,9 @@ protected:
     }
 };
 
-// The registration program's answers, registering (/commontoolinstall) and removing
-// (/commontooluninstall): each code's report, the program's output traced, and never a stop.
+// The registration program's answers other than 0, registering (/commontoolinstall) and
+// removing (/commontooluninstall): each code's report, the program's output traced, and
+// never a stop.
 struct ExitCase {
     const char* name;
     bool removal;
@@ -79,16 +80,13 @@ TEST_P(ExitCodes, ReportAndTraceButNeverStop) {
     const ExitCase& c = GetParam();
     const std::string command = c.removal ? "/commontooluninstall" : "/commontoolinstall";
     if (c.removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
-    if (c.exitCode) chooseExitCode(command, c.exitCode);
+    chooseExitCode(command, c.exitCode);
     EXPECT_EQ(run(c.removal ? RemoveWOLTKeysCA : RegisterWOLTKeysCA), 0u);
     std::vector<::testing::Matcher<std::string>> expected;
     if (c.report) expected.push_back(::testing::StartsWith("1: " + std::string(c.report)));
-    if (c.exitCode) {
-        expected.push_back(traced(c.removal ? "commontoolreg: add-in registration removed\n"
-                                            : "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
-        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) + " chosen for " +
-                                  command + "\n"));
-    }
+    expected.push_back(traced(c.removal ? "commontoolreg: add-in registration removed\n"
+                                        : "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
+    expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) + " chosen for " + command + "\n"));
     EXPECT_THAT(log(), ::testing::ElementsAreArray(expected));
     EXPECT_EQ(machine.messageBoxes.size(), c.report ? 1u : 0u);
     // The trailing backslash of INSTALLDIR does not reach the program.
@@ -100,7 +98,6 @@ const char* kLocked = "Error: The Visual Studio configuration is in use by anoth
 INSTANTIATE_TEST_SUITE_P(
     Programs, ExitCodes,
     ::testing::Values(
-        ExitCase{"registered", false, 0, nullptr},
         ExitCase{"no_visual_studio", false, 2,
                  "Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio "
                  "2008, and neither was found on this computer. Install one of them, then run the installation of "
@@ -109,7 +106,6 @@ INSTANTIATE_TEST_SUITE_P(
                  "Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio."},
         ExitCase{"configuration_locked", false, 7, kLocked},
         ExitCase{"other_code_traced_only", false, 5, nullptr},
-        ExitCase{"removed", true, 0, nullptr},
         ExitCase{"unregistration_failed", true, 3,
                  "Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio."},
         ExitCase{"configuration_locked_at_removal", true, 7, kLocked},
@@ -160,50 +156,83 @@ INSTANTIATE_TEST_SUITE_P(
                       ProviderCase{"check_failed", true, 12, "2", 1603}),
     [](const ::testing::TestParamInfo<ProviderCase>& i) { return std::string(i.param.name); });
 
-// The runtime folder's copy counts for nothing: without the package's row nothing runs.
-TEST_F(StandInTest, APackageWithoutTheProgramRunsNothing) {
-    auto& rows = session.database().rows("Binary");
-    rows.erase(std::remove_if(rows.begin(), rows.end(), [](const auto& r) { return r[0].text == "commontoolreg.exe"; }),
-               rows.end());
-    for (UINT(WINAPI * action)(MSIHANDLE) : {RegisterWOLTKeysCA, RemoveWOLTKeysCA, DetectDotNetDataProviderInstalledCA}) {
+// What is found wrong before the program would run: each action's result (kNotRun for
+// an action that does not read what is wrong), its log, and nothing launched.
+const UINT kNotRun = ~0u;
+using Action = UINT(WINAPI*)(MSIHANDLE);
+const Action kActions[] = {RegisterWOLTKeysCA, RemoveWOLTKeysCA, DetectDotNetDataProviderInstalledCA};
+using S = winsim::Session;
+
+struct RefusalCase {
+    const char* name;
+    void (*arrange)(S&);
+    UINT results[3];  // of kActions
+    ::testing::Matcher<std::vector<std::string>> log;
+    bool unconfirmed = false;  // the provider check then also says the provider is missing
+};
+void PrintTo(const RefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class Refusals : public StandInTest, public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(Refusals, AreReportedAndNothingRuns) {
+    const RefusalCase& c = GetParam();
+    c.arrange(session);
+    for (size_t i = 0; i < 3; ++i) {
+        if (c.results[i] == kNotRun) continue;
+        SCOPED_TRACE(i);
         session.clearLog();
-        EXPECT_EQ(run(action), 1603u);
-        EXPECT_THAT(log().at(0), ::testing::StartsWith(
-                                     "1: Error: The installation package's record of commontoolreg.exe cannot be read"));
+        EXPECT_EQ(run(kActions[i]), c.results[i]);
+        std::vector<std::string> lines = log();
+        if (c.unconfirmed && i == 2) {
+            EXPECT_EQ(lines.back(), logged(kProviderMissing));
+            lines.pop_back();
+        }
+        EXPECT_THAT(lines, c.log);
     }
-    EXPECT_TRUE(machine.launches().empty());
-}
-
-TEST_F(StandInTest, UnreadablePropertiesStopBeforeAnyRun) {
-    session.failGetProperty("INSTALLDIR", 1615);
-    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property INSTALLDIR could not be read.")});
-    session.failGetProperty("INSTALLDIR", 0);
-    session.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615);
-    session.clearLog();
-    EXPECT_EQ(run(RemoveWOLTKeysCA), 0u);
-    EXPECT_EQ(log().back(), logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."));
-    session.clearLog();
-    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), 1615u);
-    EXPECT_EQ(log(), (std::vector<std::string>{
-                         // in the words of the library an earlier action mapped for the process
-                         logged("iMsiGetProperty failed for CURRENT_PROCESS_DIRECTORY with return code 1615."),
-                         logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.")}));
-    EXPECT_TRUE(machine.launches().empty());
-}
-
-TEST_F(StandInTest, ACommandThatWouldNotFitIsRefusedAndNothingRuns) {
-    const std::string longDir = "C:\\" + std::string(200, 'd');
-    session.setProperty("INSTALLDIR", longDir);
-    EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
-    ASSERT_EQ(log().size(), 1u);
-    EXPECT_THAT(log()[0], ::testing::StartsWith(logged("Error: The command " + std::string(kRuntimeDir) +
-                                                        "\\commontoolreg.exe /commontoolinstall -DINSTALLDIR=\"C:\\ddd")
-                                                     .substr(0, 120)));
-    EXPECT_THAT(log()[0], ::testing::HasSubstr("... could not be run to completion."));
     EXPECT_TRUE(machine.launches().empty());
     EXPECT_EQ(record("addins.txt"), "(none)");
 }
+
+::testing::Matcher<std::vector<std::string>> reports(const std::string& start) {
+    return ::testing::ElementsAre(::testing::StartsWith("1: Error: " + start));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, Refusals,
+    ::testing::Values(
+        // The runtime folder's copy counts for nothing: without the package's row nothing runs.
+        RefusalCase{"package_without_the_program",
+                    [](S& s) {
+                        auto& rows = s.database().rows("Binary");
+                        rows.erase(std::remove_if(rows.begin(), rows.end(),
+                                                  [](const auto& r) { return r[0].text == "commontoolreg.exe"; }),
+                                   rows.end());
+                    },
+                    {1603, 1603, 1603}, reports("The installation package's record of commontoolreg.exe cannot be read")},
+        RefusalCase{"unreadable_install_dir", [](S& s) { s.failGetProperty("INSTALLDIR", 1615); }, {0, kNotRun, kNotRun},
+                    reports("The installer property INSTALLDIR could not be read.")},
+        RefusalCase{"unreadable_runtime_dir", [](S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
+                    {0, 0, 1615},
+                    ::testing::ElementsAre(::testing::StartsWith("1: iMsiGetProperty failed"),
+                                           logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."))},
+        RefusalCase{"command_too_long", [](S& s) { s.setProperty("INSTALLDIR", "C:\\" + std::string(200, 'd')); },
+                    {0, kNotRun, kNotRun},
+                    ::testing::ElementsAre(::testing::AllOf(
+                        ::testing::StartsWith(logged("Error: The command " + std::string(kRuntimeDir) +
+                                                     "\\commontoolreg.exe /commontoolinstall -DINSTALLDIR=\"C:\\ddd")
+                                                  .substr(0, 120)),
+                        ::testing::HasSubstr("... could not be run to completion.")))},
+        RefusalCase{"quote_in_install_dir", [](S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\""); },
+                    {1603, kNotRun, kNotRun}, reports("The value C:\\FA9 \"Tools\" of INSTALLDIR holds a double quote")},
+        RefusalCase{"quote_in_runtime_dir", [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Temp\\\"x\""); },
+                    {1603, 1603, 1603},
+                    reports("The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY holds a double quote")},
+        RefusalCase{"empty_runtime_dir", [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", ""); }, {0, 0, 1603},
+                    reports("The folder  given by CURRENT_PROCESS_DIRECTORY is empty, not a full path, or too long"), true},
+        RefusalCase{"relative_runtime_dir",
+                    [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "Temp\\FA9WOLT00000"); }, {0, 0, 1603},
+                    reports("The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty"), true}),
+    [](const ::testing::TestParamInfo<RefusalCase>& i) { return std::string(i.param.name); });
 
 // The program's path is quoted whole, even in a folder named like a program; INSTALLDIR
 // loses one trailing backslash, and the one left before the closing quote is doubled so
@@ -227,50 +256,6 @@ TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
     EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
-
-struct FolderCase {
-    const char* name;
-    const char* runtimeDir;
-    const char* installDir;
-    UINT registerResult, removeResult, detectResult;
-    std::string report;  // the first log line of each action, up to where it varies
-};
-void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
-
-class UnusableValues : public StandInTest, public ::testing::WithParamInterface<FolderCase> {};
-
-TEST_P(UnusableValues, AreReportedAndNothingRuns) {
-    const FolderCase& c = GetParam();
-    session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtimeDir);
-    session.setProperty("INSTALLDIR", c.installDir);
-    const auto reported = ::testing::StartsWith("1: " + c.report);
-    EXPECT_EQ(run(RegisterWOLTKeysCA), c.registerResult);
-    EXPECT_THAT(log(), ::testing::ElementsAre(reported));
-    EXPECT_TRUE(machine.launches().empty());
-    if (c.installDir != kInstallDir) return;  // only the registration reads INSTALLDIR
-    session.clearLog();
-    EXPECT_EQ(run(RemoveWOLTKeysCA), c.removeResult);
-    EXPECT_THAT(log(), ::testing::ElementsAre(reported));
-    session.clearLog();
-    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), c.detectResult);
-    EXPECT_THAT(log().at(0), reported);
-    EXPECT_EQ(log().size(), c.detectResult == 1603 && c.removeResult == 0 ? 2u : 1u)
-        << "a folder that cannot hold the program leaves the provider unconfirmed (3164)";
-    EXPECT_TRUE(machine.launches().empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Folders, UnusableValues,
-    ::testing::Values(
-        FolderCase{"quote_in_install_dir", kRuntimeDir, "C:\\FA9 \"Tools\"", 1603, 0, 0,
-                   "Error: The value C:\\FA9 \"Tools\" of INSTALLDIR holds a double quote"},
-        FolderCase{"quote_in_runtime_dir", "C:\\Temp\\\"x\"", kInstallDir, 1603, 1603, 1603,
-                   "Error: The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY holds a double quote"},
-        FolderCase{"empty_runtime_dir", "", kInstallDir, 0, 0, 1603,
-                   "Error: The folder  given by CURRENT_PROCESS_DIRECTORY is empty, not a full path, or too long"},
-        FolderCase{"relative_runtime_dir", "Temp\\FA9WOLT00000", kInstallDir, 0, 0, 1603,
-                   "Error: The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty"}),
-    [](const ::testing::TestParamInfo<FolderCase>& i) { return std::string(i.param.name); });
 
 // ---------------------------------------------------------------- the program's copy in the script
 
@@ -366,15 +351,6 @@ TEST_F(ScriptRun, TheCopyCannotBeChangedWhileItIsInUse) {
     EXPECT_EQ(g_held.writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(g_held.deleted);
     EXPECT_FALSE(machine.dirExists(g_held.folder));
-}
-
-// The script's texts are the package's: a string library the user put into the runtime
-// folder says nothing in a report (here the German one, where English is asked for).
-TEST_F(ScriptRun, TheScriptsTextsComeFromThePackage) {
-    machine.copyFileIn(stringLibrary("de_DE"), std::string(kRuntimeDir) + "\\fa9istring_v97.dll");
-    machine.setVolumeFreeSpace('C', 10);
-    EXPECT_EQ(runInScript(RegisterWOLTKeysCA, "RegisterWOLTKeysCA"), 1603u);
-    EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith("1: Error: The program file commontoolreg.exe is missing"));
 }
 
 struct TamperCase {
@@ -491,7 +467,13 @@ INSTANTIATE_TEST_SUITE_P(
                            m.setOwner(p, "S-1-5-21-1004336348-1177238915-682003330-1009");
                    },
                    nullptr, ScriptData::Whole, kOldCopy.c_str()},
-        TamperCase{"copy_volume_full", [](M& m) { m.setVolumeFreeSpace('C', 10); },
+        // The script's texts are the package's: a string library the user put into the
+        // runtime folder says nothing in a report (here the German one, where English is asked for).
+        TamperCase{"copy_volume_full",
+                   [](M& m) {
+                       m.copyFileIn(stringLibrary("de_DE"), kRuntime + "\\fa9istring_v97.dll");
+                       m.setVolumeFreeSpace('C', 10);
+                   },
                    "The program file commontoolreg.exe is missing"}),
     [](const ::testing::TestParamInfo<TamperCase>& i) { return std::string(i.param.name); });
 
