@@ -167,8 +167,6 @@ INSTANTIATE_TEST_SUITE_P(
                  0, ""},
         FileCase{"driver_without_copy_name", {{"PROP_RSP_PROD", "PELA_DRIVER"}}, std::nullopt,
                  "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=", 1603, ""},
-        FileCase{"client_new_installation", {{"FA9_COPY_NAME", "ONE"}}, std::nullopt, kClientNew + instanceLines("FA9"),
-                 0, ""},
         FileCase{"client_compact_with_dialog_instance",
                  {{"PROP_RSP_PROD", "MORV_CLIENT"},
                   {"p_installType0", "Compact"},
@@ -189,7 +187,8 @@ INSTANTIATE_TEST_SUITE_P(
                  "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n" +
                      instanceLines("INSTB"),
                  0, ""},
-        // "custom" is not "Custom"; a nine-character name does not fit and is passed over.
+        // A new installation: "custom" is not "Custom"; a nine-character name does not fit
+        // and is passed over for the product's usual one.
         FileCase{"client_other_type_and_overlong_name",
                  {{"p_installType0", "custom"}, {"FA9_COPY_NAME", "ONE"}, {"PROP_RSP_FA9.NAME", "NINECHARS"}},
                  std::nullopt, kClientNew + instanceLines("FA9"), 0, ""},
@@ -407,7 +406,6 @@ Report contradiction(int probe, uint32_t message, std::vector<std::string> token
 INSTANTIATE_TEST_SUITE_P(
     Rsp, CopyConsistency,
     ::testing::Values(
-        CopyCase{"same_copy", "", "FILE=C:\\Copies\\One\nFA9_COPY_NAME=ONE\n", 0, {}},
         CopyCase{"same_copy_other_case_trailing_backslash", "", "FILE=c:\\copies\\ONE\\\nFA9_COPY_NAME=one\n", 0, {}},
         CopyCase{"named_copy_lies_elsewhere", "", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
                  {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
