@@ -286,7 +286,8 @@ struct CrossCase {
     std::string content;
     std::vector<std::string> marked;  // keywords of the entries marked invalid
 };
-void PrintTo(const CrossCase& c, std::ostream* os) { *os << c.content.substr(0, 80); }
+// The last line, which tells the cases apart.
+void PrintTo(const CrossCase& c, std::ostream* os) { *os << c.content.substr(c.content.rfind('\n', c.content.size() - 2) + 1); }
 
 class CrossCheck : public ResponseEngine, public ::testing::WithParamInterface<CrossCase> {};
 

@@ -430,7 +430,8 @@ struct OriginCase {
     std::string path;
     bool generated;
 };
-void PrintTo(const OriginCase& c, std::ostream* os) { *os << c.path << " in " << c.tempFolder; }
+// Not ending in a backslash, which would join the cases' names in the test list.
+void PrintTo(const OriginCase& c, std::ostream* os) { *os << c.path << " in [" << c.tempFolder << "]"; }
 
 class Origin : public RspSetup, public ::testing::WithParamInterface<OriginCase> {};
 
