@@ -4,7 +4,6 @@
 #include "report_recorder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "response/keyword_table.h"
 #include "response/password_scramble.h"
 #include "response/response_engine.h"
 #include "response/response_file.h"
@@ -142,6 +141,8 @@ TEST_F(ResponseEngine, FilesThatCannotBeRead) {
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
 }
 
+// PRODUCT is a row of the keyword table, shared with other programs, that is not this
+// program's: unknown here, like BOGUS of no row at all.
 TEST_F(ResponseEngine, ReportsEveryInvalidEntryThenTheFile) {
     EXPECT_EQ(load("PROD = ALL\nBOGUS = 1\nINSTALL_TYPE = MINIMAL\n* c\nPRODUCT = x\n"), 5016);
     EXPECT_THAT(recorder.reports,
@@ -231,26 +232,6 @@ TEST_F(ResponseEngine, InstanceAndSectionNamesPrefixKeywords) {
     EXPECT_EQ(read("NAME", "FA9"), "INST1");  // NAME reads upper-cased
     EXPECT_EQ(read("name", "FA9"), "inst1");  // only when asked for exactly so
     EXPECT_EQ(read("PASSWORD", "DB1"), "pw3");
-}
-
-// The keyword table is shared with other programs: a keyword of a row that is not this
-// program's is unknown here, whatever its value, like one of no row at all.
-TEST_F(ResponseEngine, SomeRowsAreForOtherProgramsOnly) {
-    std::string content = "PROD = ALL\n";
-    std::vector<std::string> others;
-    for (int i = 0; i < kKeywordTableSize; ++i)
-        if (!(KeywordTable[i].programMask & kProgramThis)) {
-            others.push_back(KeywordTable[i].name);
-            content += others.back() + " = x\n";
-        }
-    ASSERT_THAT(others, ::testing::Contains("PRODUCT"));
-    EXPECT_EQ(load(content + "GID = 500\n"), 5016);
-    others.push_back("GID");
-    for (const std::string& name : others) {
-        const int index = file().find(name.c_str());
-        ASSERT_GE(index, 0) << name;
-        EXPECT_EQ(file().entry(index)->status(), 1) << name;
-    }
 }
 
 TEST_F(ResponseEngine, ProgNameRefusesItsKeywords) {
