@@ -177,11 +177,12 @@ INSTANTIATE_TEST_SUITE_P(
         SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
                      [](M&, S& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); }, 1603u,
                      "Error: The response file could not be set up.", 0, false, 2},
-        // The user's file stays named, so the summary is built from it.
+        // The user's file stays named, so the summary is built from it: named like a written
+        // file, but not in TempFolder, it is the user's and is not deleted.
         SummaryFault{"a_failed_reset_of_the_path_goes_on",
                      [](M& m, S& s) {
-                         m.writeFile("C:\\answers\\mine.rsp", "PROD=WOLT_TOOLS\n");
-                         s.setProperty("RSP_FILE_PATH", "C:\\answers\\mine.rsp");
+                         m.writeFile("C:\\answers\\FA9RL000.rsp", "PROD=WOLT_TOOLS\n");
+                         s.setProperty("RSP_FILE_PATH", "C:\\answers\\FA9RL000.rsp");
                          s.failSetProperty("RSP_FILE_PATH", 1605);
                      },
                      0u, "Error: An installer operation failed: iMsiSetProperty:1605.", 1, true, 0}),
