@@ -8,7 +8,6 @@
 
 #include <clocale>
 #include <cstring>
-#include <ostream>
 #include <string>
 
 namespace {
@@ -20,67 +19,59 @@ struct RuleCase {
     const char* rule;
     bool matches;
 };
-void PrintTo(const RuleCase& c, std::ostream* os) { *os << '"' << c.value << "\" ~ \"" << c.rule << '"'; }
 
-class RuleMatch : public ::testing::TestWithParam<RuleCase> {};
-
-TEST_P(RuleMatch, MatchesAsTheLanguageSays) {
-    EXPECT_EQ(ureMatchRule(GetParam().value, GetParam().rule, nullptr), GetParam().matches);
+TEST(RuleMatch, MatchesAsTheLanguageSays) {
+    const RuleCase cases[] = {
+        // integers
+        {"5", "I(1,10)", true}, {"1", "I(1,10)", true}, {"10", "I(1,10)", true},
+        {"0", "I(1,10)", false}, {"11", "I(1,10)", false},
+        {"-1", "I(-1,99)", true}, {"-2", "I(-1,99)", false},
+        {"+7", "I(1,10)", true}, {"5x", "I(1,10)", false},
+        {"5.0", "I(1,10)", false}, {"-", "I(-1,1)", false},
+        {"99999999999999999999", "I(1,10)", false},
+        {"4294967295", "AUTOMATIC I(0,4294967295)", true},
+        {"automatic", "AUTOMATIC I(0,4294967295)", true},
+        // numbers
+        {"0.5", "F(0.1,1)", true}, {"1e-1", "F(0.1,1)", true},
+        {"1e2", "F(0,100)", true},
+        {"0.1", "F(0.1,1)", true}, {"1.01", "F(0.1,1)", false},
+        {".5", "F(0,1)", true}, {"5.", "F(0,10)", true},
+        {"0x1", "F(0,10)", false}, {"inf", "F(0,1e300)", false},
+        {"nan", "F(0,1)", false}, {"1e", "F(0,10)", false},
+        {"-1", "-1 F(0.1,100000)", true},
+        // strings
+        {"abc", "S(1,3)", true}, {"abcd", "S(1,3)", false},
+        {"a", "S(2)", false}, {"a long value with blanks", "S(2)", true},
+        {"ab", "S(1,8,'ab')", true}, {"abc", "S(1,8,'ab')", false},
+        {"ca", "S(1,8,'a')", false},          // without `first` the set checks the first too
+        {"a1", "S(1,8,'a1','a')", true}, {"1a", "S(1,8,'a1','a')", false},
+        {"ab", "S(1,8,'! ')", true}, {"a b", "S(1,8,'! ')", false},
+        {"a'b", "S(1,8,'ab''')", true}, {"a,b", "S(1,8,'ab''')", false},
+        {"a b", "S(1,5,'ab ') NEVER", true},  // the blank inside quotes does not split
+        {"never", "S(1,5,'ab ') NEVER", true}, {"c", "S(1,5,'ab ') NEVER", false},
+        {"\xE3\x81\x82", "S(1,2)", false},  // bytes under the "C" locale
+        // words
+        {"typical", "TYPICAL COMPACT", true}, {"TYPICALX", "TYPICAL COMPACT", false},
+        {"ZNKabc", "ZNK*", true}, {"ZNK", "ZNK*", true}, {"XZNK", "ZNK*", false},
+        {"ab$", "*$", true}, {"$", "*$", true}, {"a$b$", "*$", false},
+        {"a$b", "*$", false}, {"*", "**", true}, {"a", "**", false},
+        {"**", "**", false}, {"a*b", "A**B", true}, {"axb", "A**B", false},
+        {"blank", "BLANK  S(3,3) ", true}, {"null", "NULL", true},
+        {"x", "", false},
+        // lists
+        {"60000:60003", "R(1024,65535,':')", true}, {"60000", "R(1024,65535,':')", true},
+        {"60003:60000", "R(1024,65535,':')", false},
+        {"80:90", "R(1024,65535,':')", false},
+        {"60000::60003", "R(1024,65535,':')", false},
+        {"a", "L(1,2,',')", true}, {"a,b", "L(1,2,',')", true},
+        {"a,b,c", "L(1,2,',')", false},
+        {"a,,b", "L(1,5,',')", false}, {"a b c", "L(1,3,' ')", true},
+    };
+    for (const RuleCase& c : cases) {
+        SCOPED_TRACE(std::string(c.value) + " ~ " + c.rule);
+        EXPECT_EQ(ureMatchRule(c.value, c.rule, nullptr), c.matches);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Integers, RuleMatch,
-    ::testing::Values(RuleCase{"5", "I(1,10)", true}, RuleCase{"1", "I(1,10)", true}, RuleCase{"10", "I(1,10)", true},
-                      RuleCase{"0", "I(1,10)", false}, RuleCase{"11", "I(1,10)", false},
-                      RuleCase{"-1", "I(-1,99)", true}, RuleCase{"-2", "I(-1,99)", false},
-                      RuleCase{"+7", "I(1,10)", true}, RuleCase{"5x", "I(1,10)", false},
-                      RuleCase{"5.0", "I(1,10)", false}, RuleCase{"-", "I(-1,1)", false},
-                      RuleCase{"99999999999999999999", "I(1,10)", false},
-                      RuleCase{"4294967295", "AUTOMATIC I(0,4294967295)", true},
-                      RuleCase{"automatic", "AUTOMATIC I(0,4294967295)", true}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Numbers, RuleMatch,
-    ::testing::Values(RuleCase{"0.5", "F(0.1,1)", true}, RuleCase{"1e-1", "F(0.1,1)", true},
-                      RuleCase{"1e2", "F(0,100)", true},
-                      RuleCase{"0.1", "F(0.1,1)", true}, RuleCase{"1.01", "F(0.1,1)", false},
-                      RuleCase{".5", "F(0,1)", true}, RuleCase{"5.", "F(0,10)", true},
-                      RuleCase{"0x1", "F(0,10)", false}, RuleCase{"inf", "F(0,1e300)", false},
-                      RuleCase{"nan", "F(0,1)", false}, RuleCase{"1e", "F(0,10)", false},
-                      RuleCase{"-1", "-1 F(0.1,100000)", true}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Strings, RuleMatch,
-    ::testing::Values(RuleCase{"abc", "S(1,3)", true}, RuleCase{"abcd", "S(1,3)", false},
-                      RuleCase{"a", "S(2)", false}, RuleCase{"a long value with blanks", "S(2)", true},
-                      RuleCase{"ab", "S(1,8,'ab')", true}, RuleCase{"abc", "S(1,8,'ab')", false},
-                      RuleCase{"ca", "S(1,8,'a')", false},          // without `first` the set checks the first too
-                      RuleCase{"a1", "S(1,8,'a1','a')", true}, RuleCase{"1a", "S(1,8,'a1','a')", false},
-                      RuleCase{"ab", "S(1,8,'! ')", true}, RuleCase{"a b", "S(1,8,'! ')", false},
-                      RuleCase{"a'b", "S(1,8,'ab''')", true}, RuleCase{"a,b", "S(1,8,'ab''')", false},
-                      RuleCase{"a b", "S(1,5,'ab ') NEVER", true},  // the blank inside quotes does not split
-                      RuleCase{"never", "S(1,5,'ab ') NEVER", true}, RuleCase{"c", "S(1,5,'ab ') NEVER", false},
-                      RuleCase{"\xE3\x81\x82", "S(1,2)", false}));  // bytes under the "C" locale
-
-INSTANTIATE_TEST_SUITE_P(
-    Words, RuleMatch,
-    ::testing::Values(RuleCase{"typical", "TYPICAL COMPACT", true}, RuleCase{"TYPICALX", "TYPICAL COMPACT", false},
-                      RuleCase{"ZNKabc", "ZNK*", true}, RuleCase{"ZNK", "ZNK*", true}, RuleCase{"XZNK", "ZNK*", false},
-                      RuleCase{"ab$", "*$", true}, RuleCase{"$", "*$", true}, RuleCase{"a$b$", "*$", false},
-                      RuleCase{"a$b", "*$", false}, RuleCase{"*", "**", true}, RuleCase{"a", "**", false},
-                      RuleCase{"**", "**", false}, RuleCase{"a*b", "A**B", true}, RuleCase{"axb", "A**B", false},
-                      RuleCase{"blank", "BLANK  S(3,3) ", true}, RuleCase{"null", "NULL", true},
-                      RuleCase{"x", "", false}));
-
-INSTANTIATE_TEST_SUITE_P(
-    Lists, RuleMatch,
-    ::testing::Values(RuleCase{"60000:60003", "R(1024,65535,':')", true}, RuleCase{"60000", "R(1024,65535,':')", true},
-                      RuleCase{"60003:60000", "R(1024,65535,':')", false},
-                      RuleCase{"80:90", "R(1024,65535,':')", false},
-                      RuleCase{"60000::60003", "R(1024,65535,':')", false},
-                      RuleCase{"a", "L(1,2,',')", true}, RuleCase{"a,b", "L(1,2,',')", true},
-                      RuleCase{"a,b,c", "L(1,2,',')", false},
-                      RuleCase{"a,,b", "L(1,5,',')", false}, RuleCase{"a b c", "L(1,3,' ')", true}));
 
 TEST(RuleMatchLocale, RunsInTheClassicLocaleAndRestoresTheCallers) {
     const char* before = std::setlocale(LC_ALL, "C.UTF-8");
@@ -109,52 +100,46 @@ TEST(KeywordTableRows, EveryRuleAndForbiddenListParses) {
     }
 }
 
-struct ValueCase {
-    const char* keyword;
-    const char* value;
-    int status;
-};
-void PrintTo(const ValueCase& c, std::ostream* os) { *os << c.keyword << " = " << (c.value ? c.value : "(none)"); }
-
-class ValueCheck : public ::testing::TestWithParam<ValueCase> {};
-
-TEST_P(ValueCheck, GivesTheEntryStatus) {
-    int index = row(GetParam().keyword);
-    ASSERT_GE(index, 0);
-    EXPECT_EQ(ureCheckKeywordValue(index, GetParam().value, "C:\\rsp\\x.rsp"), GetParam().status);
+TEST(KeywordValues, GiveTheEntryStatus) {
+    const std::string k64(64, 'a'), k65(65, 'a');
+    const struct {
+        const char* keyword;
+        const char* value;
+        int status;
+    } cases[] = {
+        // the package's rows
+        {"FA9_COPY_NAME", k64.c_str(), 0}, {"FA9_COPY_NAME", k65.c_str(), 2},
+        {"FA9_COPY_NAME", "copy-1", 2}, {"FA9_COPY_NAME", "Copy_1", 0},
+        {"INSTALL_TYPE", "typical", 0}, {"INSTALL_TYPE", "minimal", 2},
+        {"DATABASE", "1abc", 2}, {"DATABASE", "abc12345", 0},
+        {"DATABASE", "abcdefghi", 2}, {"DATABASE", "$db_1", 0},
+        {"NAME", "SYSADM", 2}, {"NAME", "abc$", 2}, {"NAME", "a$b", 0},
+        {"NAME", "users", 2}, {"NAME", "9abc", 2}, {"NAME", "inst1", 0},
+        {"NAME", "znkinst", 2}, {"PASSWORD", "*", 2}, {"PASSWORD", "**", 0},
+        {"PASSWORD", "abcdefghijklmno", 2}, {"DEFAULT_COPY", "on", 0},
+        {"DEFAULT_COPY", "maybe", 2}, {"LANG", "jP", 0}, {"LANG", "XX", 2},
+        {"FILE", "C:\\x\\y.txt", 0}, {"FILE", "1abc", 2},
+        {"FILE", "ab/c", 2}, {"FILE", "a'b,c (x)", 0},
+        {"DIR_OBJ_NAME", "BLANK", 0}, {"DIR_OBJ_NAME", nullptr, 0},
+        {"PROD", "wolt_tools", 0}, {"PROD", "NOTHING", 2},
+        {"CONFIG_ONLY", "", 0},
+        // the server keywords' own checks
+        {"DFTDBPATH", "D:", 0}, {"DFTDBPATH", "D:\\", 0},
+        {"DFTDBPATH", "D:x", 2}, {"FA9OPTIONS", "-t +s -z30", 0},
+        {"FA9OPTIONS", "t", 2}, {"FA9OPTIONS", "-1", 2},
+        {"DIAGPATH", "C:\\diag", 0}, {"DIAGPATH", "\\\\srv\\share\\diag", 0},
+        {"DIAGPATH", "diag", 2}, {"DIAGPATH", "C:\\a|b", 2},
+        {"DIAGPATH", "C:\\a:b", 2}, {"FA9LOADREC", "rec.txt", 0},
+        {"FA9LOADREC", "C:\\x\\", 2}, {"FA9PORTRANGE", "60000:60003", 0},
+        {"FA9PORTRANGE", "60000-60003", 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.keyword) + " = " + (c.value ? c.value : "(none)"));
+        const int index = row(c.keyword);
+        ASSERT_GE(index, 0);
+        EXPECT_EQ(ureCheckKeywordValue(index, c.value, "C:\\rsp\\x.rsp"), c.status);
+    }
 }
-
-const std::string k64(64, 'a');
-const std::string k65(65, 'a');
-
-INSTANTIATE_TEST_SUITE_P(
-    PackageRows, ValueCheck,
-    ::testing::Values(ValueCase{"FA9_COPY_NAME", k64.c_str(), 0}, ValueCase{"FA9_COPY_NAME", k65.c_str(), 2},
-                      ValueCase{"FA9_COPY_NAME", "copy-1", 2}, ValueCase{"FA9_COPY_NAME", "Copy_1", 0},
-                      ValueCase{"INSTALL_TYPE", "typical", 0}, ValueCase{"INSTALL_TYPE", "minimal", 2},
-                      ValueCase{"DATABASE", "1abc", 2}, ValueCase{"DATABASE", "abc12345", 0},
-                      ValueCase{"DATABASE", "abcdefghi", 2}, ValueCase{"DATABASE", "$db_1", 0},
-                      ValueCase{"NAME", "SYSADM", 2}, ValueCase{"NAME", "abc$", 2}, ValueCase{"NAME", "a$b", 0},
-                      ValueCase{"NAME", "users", 2}, ValueCase{"NAME", "9abc", 2}, ValueCase{"NAME", "inst1", 0},
-                      ValueCase{"NAME", "znkinst", 2}, ValueCase{"PASSWORD", "*", 2}, ValueCase{"PASSWORD", "**", 0},
-                      ValueCase{"PASSWORD", "abcdefghijklmno", 2}, ValueCase{"DEFAULT_COPY", "on", 0},
-                      ValueCase{"DEFAULT_COPY", "maybe", 2}, ValueCase{"LANG", "jP", 0}, ValueCase{"LANG", "XX", 2},
-                      ValueCase{"FILE", "C:\\x\\y.txt", 0}, ValueCase{"FILE", "1abc", 2},
-                      ValueCase{"FILE", "ab/c", 2}, ValueCase{"FILE", "a'b,c (x)", 0},
-                      ValueCase{"DIR_OBJ_NAME", "BLANK", 0}, ValueCase{"DIR_OBJ_NAME", nullptr, 0},
-                      ValueCase{"PROD", "wolt_tools", 0}, ValueCase{"PROD", "NOTHING", 2},
-                      ValueCase{"CONFIG_ONLY", "", 0}));
-
-INSTANTIATE_TEST_SUITE_P(
-    ServerKeywords, ValueCheck,
-    ::testing::Values(ValueCase{"DFTDBPATH", "D:", 0}, ValueCase{"DFTDBPATH", "D:\\", 0},
-                      ValueCase{"DFTDBPATH", "D:x", 2}, ValueCase{"FA9OPTIONS", "-t +s -z30", 0},
-                      ValueCase{"FA9OPTIONS", "t", 2}, ValueCase{"FA9OPTIONS", "-1", 2},
-                      ValueCase{"DIAGPATH", "C:\\diag", 0}, ValueCase{"DIAGPATH", "\\\\srv\\share\\diag", 0},
-                      ValueCase{"DIAGPATH", "diag", 2}, ValueCase{"DIAGPATH", "C:\\a|b", 2},
-                      ValueCase{"DIAGPATH", "C:\\a:b", 2}, ValueCase{"FA9LOADREC", "rec.txt", 0},
-                      ValueCase{"FA9LOADREC", "C:\\x\\", 2}, ValueCase{"FA9PORTRANGE", "60000:60003", 0},
-                      ValueCase{"FA9PORTRANGE", "60000-60003", 2}));
 
 // P() looks at the file system, relative to the response file's folder.
 class PathRule : public fa9test::SessionTest {};
