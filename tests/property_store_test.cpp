@@ -113,6 +113,7 @@ TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
     // ...the last name of the fixed list failing decides when nothing is written after it...
     session.failGetProperty("TR_SELECT_CONDITION", 1615);
     EXPECT_EQ(run(PreProcessInstallCA), 1603u);
+    ASSERT_FALSE(log().empty());
     EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 1615."));
     // ...and a select state written after it wins again.
     session.setComponentState("ODBC_SUPPORT", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
@@ -141,6 +142,7 @@ TEST_F(PropertyStore, FailuresEndTheInstallationWith2006) {
         "cause, correct it and run the installation again.");
     session.database().available = false;
     EXPECT_EQ(run(PreProcessInstallCA), 1603u);
+    ASSERT_FALSE(log().empty());
     EXPECT_EQ(log().back(), failed);
     EXPECT_EQ(machine.messageBoxes.size(), 1u);
 
@@ -149,6 +151,7 @@ TEST_F(PropertyStore, FailuresEndTheInstallationWith2006) {
     machine.registry().denyWrite(Hive::Users, kStore);
     machine.registry().createKey(Hive::Users, kStore);
     EXPECT_EQ(run(PreProcessInstallCA), 1603u) << "the last store write decides";
+    ASSERT_FALSE(log().empty());
     EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 5."));
 }
 
