@@ -138,7 +138,7 @@ std::string badValue(const std::string& path) {
 
 struct FileCase {
     const char* name;
-    const char* rspFile;
+    const char* rspFile;  // after the PROD line
     const char* uiLevel;
     bool costed;
     UINT result;
@@ -152,7 +152,7 @@ class FileKeyword : public SilentInstall, public ::testing::WithParamInterface<F
 
 TEST_P(FileKeyword, BecomesTheTargetOfINSTALLDIR) {
     const FileCase& c = GetParam();
-    machine.writeFile(kRsp, c.rspFile);
+    machine.writeFile(kRsp, std::string("PROD=WOLT_TOOLS\n") + c.rspFile);
     session.setProperty("UILevel", c.uiLevel);
     session.setCostingDone(c.costed);
     EXPECT_EQ(run(SetSilentInstallPropertiesCA), c.result);
@@ -170,17 +170,17 @@ TEST_P(FileKeyword, BecomesTheTargetOfINSTALLDIR) {
 INSTANTIATE_TEST_SUITE_P(
     Silent, FileKeyword,
     ::testing::Values(
-        FileCase{"no_file_keyword", "PROD=WOLT_TOOLS\n", "2", true, 0, kPackageDir, {}, 0},
-        FileCase{"backslash_appended", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n", "2", true, 0, "D:\\Tools\\", {}, 0},
-        FileCase{"no_second_backslash", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\\\n", "2", true, 0, "D:\\Tools\\", {}, 0},
-        FileCase{"installer_tidies_the_path", "PROD=WOLT_TOOLS\nFILE=D:\\\\ Tools \\\\sub\n", "2", true, 0,
+        FileCase{"no_file_keyword", "", "2", true, 0, kPackageDir, {}, 0},
+        FileCase{"backslash_appended", "FILE=D:\\Tools\n", "2", true, 0, "D:\\Tools\\", {}, 0},
+        FileCase{"no_second_backslash", "FILE=D:\\Tools\\\n", "2", true, 0, "D:\\Tools\\", {}, 0},
+        FileCase{"installer_tidies_the_path", "FILE=D:\\\\ Tools \\\\sub\n", "2", true, 0,
                  "D:\\Tools\\sub\\", {}, 0},
-        FileCase{"not_a_full_path", "PROD=WOLT_TOOLS\nFILE=Tools\\sub\n", "2", true, 1603, kPackageDir,
+        FileCase{"not_a_full_path", "FILE=Tools\\sub\n", "2", true, 1603, kPackageDir,
                  {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\sub\\")}, 0},
-        FileCase{"before_costing", "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n", "2", false, 1603, kPackageDir,
+        FileCase{"before_costing", "FILE=D:\\Tools\n", "2", false, 1603, kPackageDir,
                  {refused(ERROR_DIRECTORY), badValue("D:\\Tools\\")}, 0},
         // With the full interface only the second report is shown.
-        FileCase{"refused_with_full_ui", "PROD=WOLT_TOOLS\nFILE=Tools\n", "5", true, 1603, kPackageDir,
+        FileCase{"refused_with_full_ui", "FILE=Tools\n", "5", true, 1603, kPackageDir,
                  {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}, 1}),
     [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
 

@@ -101,21 +101,21 @@ TEST_P(PropertySweep, DefinedResultAndNothingLeftOpen) {
     const size_t msiHandles = winsim::openMsiHandleCount();
     const size_t kernelHandles = winsim::openKernelHandleCount();
     for (const std::string& value : sweepValues()) {
+        SCOPED_TRACE(std::string(c.property) + " of " + std::to_string(value.size()) + " characters");
         session.setProperty(c.property, value);
         machine.messageBoxes.clear();
         if (c.deferred) {
             session.setRunMode(winsim::RunMode::Immediate);
-            ASSERT_EQ(session.run(PreProcessInstallCA), 0u) << c.property << " of " << value.size();
+            ASSERT_EQ(session.run(PreProcessInstallCA), 0u);
             session.setRunMode(winsim::RunMode::Scheduled);
             session.setProperty("CustomActionData", session.property(c.action));
         }
         const UINT rc = session.run(c.run);
         // 234: a value too long for the buffer, passed on as "the read's result code".
-        EXPECT_THAT(rc, ::testing::AnyOf(0u, 234u, 1602u, 1603u, 1627u))
-            << c.property << " of " << value.size() << " characters";
-        EXPECT_EQ(winsim::openMsiHandleCount(), msiHandles) << c.property << " of " << value.size();
-        EXPECT_EQ(winsim::openKernelHandleCount(), kernelHandles) << c.property << " of " << value.size();
-        EXPECT_EQ(machine.registry().openHandleCount(), 0u) << c.property << " of " << value.size();
+        EXPECT_THAT(rc, ::testing::AnyOf(0u, 234u, 1602u, 1603u, 1627u));
+        EXPECT_EQ(winsim::openMsiHandleCount(), msiHandles);
+        EXPECT_EQ(winsim::openKernelHandleCount(), kernelHandles);
+        EXPECT_EQ(machine.registry().openHandleCount(), 0u);
     }
 }
 
