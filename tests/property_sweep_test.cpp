@@ -153,7 +153,8 @@ std::vector<SweepCase> allCases() {
              SWEEP(false, AddSummaryCA, "RSP_FILE_PATH", "UILevel", "TempFolder", "ProductName", "FA9_COPY_NAME",
                    "PROP_RSP_FA9.NAME", "FA9_INSTANCE_NAME", "INSTALLDIR", "PrimaryVolumeSpaceRequired", "ProductState",
                    "PROP_RSP_DEFAULT_COPY", "PROP_RSP_PROD"),
-             SWEEP(false, PreProcessInstallCA, "UserSID", "INSTALLDIR", "ProductName"),
+             // (INSTALLDIR and ProductName: their deferred cases run it with every value first.)
+             SWEEP(false, PreProcessInstallCA, "UserSID"),
              SWEEP(false, PostProcessInstallCA, "UserSID"),
              SWEEP(true, CopyVC80AssembliesCA, "INSTALLDIR", "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA",
                    "pFA9RuntimeDirectory"),
