@@ -21,6 +21,7 @@ FA9_SIGN_PASSWORD=$sign_password bash scripts/release.sh --pfx build/test-cert/s
 
 echo "== host tests"
 ctest --preset host -j2
+bash scripts/check-test-list.sh build/host
 echo "== host tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --preset host-asan -j2
