@@ -62,7 +62,8 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         StoreWrites writes;
         UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(hInstall), writes);
         // The installer is asked for the script's rows while the registry takes the writes.
-        const std::vector<CustomActionRow> rows = iLibraryRows(reads);
+        std::vector<CustomActionRow> rows;
+        if (rc == 0) rows = iLibraryRows(reads);
         if (rc == 0) rc = writes.finish();
         if (rc == 0) rc = iHandActionData(reads, rows);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);

@@ -455,26 +455,32 @@ void StoreWrites::write(const std::string& name, const std::string& value, bool 
 void StoreWrites::failedRead(UINT rc) { writes_.push_back({std::string(), std::string(), true, true, rc}); }
 
 void StoreWrites::start(HKEY root) {
-    root_ = root;
-    if (ureCreateThread(&StoreWrites::apply, this, &thread_) != 0) applyAll();
+    key_.emplace(root);
+    // Without a thread the same writes are made here; nothing to report.
+    thread_ = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, &StoreWrites::apply, this, 0, nullptr));
+    if (!thread_) applyAll();
 }
 
-unsigned StoreWrites::apply(void* self) {
+unsigned __stdcall StoreWrites::apply(void* self) {
     static_cast<StoreWrites*>(self)->applyAll();
     return 0;
 }
 
 void StoreWrites::applyAll() {
-    const StoreKey store(root_);
     for (const Write& w : writes_) {
-        const UINT rc = w.failed ? w.rc : store.write(w.name.c_str(), w.value.c_str());
+        const UINT rc = w.failed ? w.rc : key_->write(w.name.c_str(), w.value.c_str());
         if (w.counts) result_ = rc;
     }
     writes_.clear();
 }
 
 UINT StoreWrites::finish() {
-    if (thread_.handle) ureJoinThread(&thread_);
+    if (thread_) {
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        thread_ = nullptr;
+    }
+    key_.reset();
     return result_;
 }
 

@@ -4,9 +4,10 @@
 
 #include "frame/scoped_handles.h"
 #include "platform/win32.h"
-#include "process/ure_thread.h"
+#include "session/property_access.h"
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -69,7 +70,9 @@ public:
     void write(const std::string& name, const std::string& value, bool counts);
     // A read of a later step that failed: its result becomes the running result there.
     void failedRead(UINT rc);
-    // Begins the writes under `root` (the store's key is created first).
+    // Creates the store's key under `root` on the calling thread (its access check is the
+    // caller's), then begins the writes through that key, which this object owns: `root`
+    // may be closed once this returns.
     void start(HKEY root);
     // Waits for them: the running result, 0 when nothing counted.
     UINT finish();
@@ -81,12 +84,12 @@ private:
         bool failed;  // a failed read: no write, `rc` as its result
         UINT rc;
     };
-    static unsigned apply(void* self);
+    static unsigned __stdcall apply(void* self);
     void applyAll();
 
-    HKEY root_ = nullptr;
+    std::optional<StoreKey> key_;
     std::vector<Write> writes_;
-    UREThread thread_ = {};
+    HANDLE thread_ = nullptr;
     UINT result_ = 0;
 };
 

@@ -203,6 +203,10 @@ struct ThreadObject : KernelObject {
 };
 
 HANDLE startThread(std::function<DWORD()> body, LPDWORD threadId) {
+    if (Machine::current().threadsFail) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     auto object = std::make_shared<ThreadObject>();
     object->state = std::make_shared<ThreadState>();
     try {

@@ -162,6 +162,9 @@ public:
     // The library ships as a 32-bit DLL, so by default it runs as a 32-bit process
     // on 64-bit Windows and sees the 32-bit registry view.
     bool wow64Process = true;
+    // No new thread can be started (CreateThread and _beginthreadex fail as when the
+    // process is out of memory).
+    bool threadsFail = false;
     std::string systemDirectory = "C:\\Windows\\System32";
     std::string tempDirectory = "C:\\Users\\setup\\AppData\\Local\\Temp";
 
