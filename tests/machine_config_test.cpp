@@ -76,7 +76,9 @@ TEST_P(ConfigRuns, RunOrStopWithTheirReport) {
     EXPECT_EQ(run(c.unregister ? UnregisterWOLTMachineCfgCA : RegisterWOLTMachineCfgCA), c.rc);
     const std::vector<std::string> lines = log();
     EXPECT_EQ(lines.empty(), c.line.empty()) << "success leaves no report and no trace";
-    if (!lines.empty()) EXPECT_THAT(lines[0], ::testing::StartsWith("1: " + c.line));
+    if (!lines.empty()) {
+        EXPECT_THAT(lines[0], ::testing::StartsWith("1: " + c.line));
+    }
     EXPECT_EQ(machine.launches().size(), c.runs);
 }
 
