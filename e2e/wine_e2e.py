@@ -421,20 +421,22 @@ class Machine:
             cmd.append("%s=%s" % (k, v))
 
         # The helpers' output goes to files: a crash of one shows there (see Result.crashes).
-        helper_out = {name: open("%s.%s.out" % (base, name), "wb") for name in ("boxwatch", "uidrive")}
-        watcher = subprocess.Popen([WINE, self.run_.helpers["boxwatch"], win_path(boxes_file), win_path(stop_file),
-                                    ",".join(str(a) for a in answers)],
-                                   env=self.env, stdout=helper_out["boxwatch"], stderr=subprocess.STDOUT)
-        driver = subprocess.Popen([WINE, self.run_.helpers["uidrive"], win_path(dialogs_file), win_path(stop_file),
-                                   str(cancel_at)],
-                                  env=self.env, stdout=helper_out["uidrive"], stderr=subprocess.STDOUT)
+        # Each child keeps its own copy of the file's handle, so ours is closed at once.
+        helper_args = {"boxwatch": [win_path(boxes_file), win_path(stop_file), ",".join(str(a) for a in answers)],
+                       "uidrive": [win_path(dialogs_file), win_path(stop_file), str(cancel_at)]}
+        helpers = []
         shots, dialog_shots = [], []
         done = threading.Event()
         shooter = threading.Thread(target=self._photograph, args=(
             [(boxes_file, base + ".box", shots), (dialogs_file, base + ".dialog", dialog_shots)], done), daemon=True)
-        shooter.start()
         t0 = time.monotonic()
         try:
+            for name, args in helper_args.items():
+                with open("%s.%s.out" % (base, name), "wb") as out:
+                    helpers.append(subprocess.Popen([WINE, self.run_.helpers[name]] + args, env=self.env,
+                                                    stdout=out, stderr=subprocess.STDOUT))
+            shooter.start()
+            t0 = time.monotonic()
             # A failed start of a process inside the installation (not of msiexec itself)
             # shows the same line: only a run that wrote no log is started again.
             p = run([WINE, self.run_.helpers["launch"], win_path(code_file)] + cmd, env=self.env, timeout=RUN_LIMIT,
@@ -446,32 +448,31 @@ class Machine:
             seconds = time.monotonic() - t0
             with open(stop_file, "w"):
                 pass
-            for helper in (watcher, driver):
+            for helper in helpers:
                 try:
                     helper.wait(15)
                 except subprocess.TimeoutExpired:
                     helper.kill()
             done.set()
-            shooter.join(5)
-            for f in helper_out.values():
-                f.close()
+            if shooter.is_alive():
+                shooter.join(5)
         stderr = p.stderr.decode(errors="replace")
         with open(base + ".stderr", "w") as f:
             f.write(stderr)
         stdout = p.stdout.decode(errors="replace")
         with open(base + ".stdout", "w") as f:
             f.write(stdout)
-        helpers = ""
-        for name in helper_out:
+        outputs = [(label + ".stdout", stdout), (label + ".stderr", stderr)]
+        for name in helper_args:
             with open("%s.%s.out" % (base, name), "rb") as f:
-                helpers += f.read().decode(errors="replace")
+                outputs.append(("%s.%s.out" % (label, name), f.read().decode(errors="replace")))
         code = None
         if os.path.exists(code_file):
             with open(code_file) as f:
                 code = int(f.read().strip())
         r = Result(label=label, command=cmd, code=code, wine_status=p.returncode, log_path=log,
                    stderr=stderr, boxes=_read_boxes(boxes_file), screenshots=shots, seconds=seconds)
-        r.crash_output = stdout + stderr + helpers
+        r.outputs = outputs
         r.dialogs = _read_boxes(dialogs_file)
         r.dialog_screenshots = dialog_shots
         return r
@@ -669,7 +670,7 @@ class Result:
         self.boxes = boxes
         self.screenshots = screenshots
         self.seconds = seconds
-        self.crash_output = ""        # every output of the run's processes (Result.crashes)
+        self.outputs = []             # (file name, text) of every output of the run's processes
         self.dialogs = []             # the installer's dialogs the driver went through
         self.dialog_screenshots = []
         self.log = ""
@@ -693,7 +694,7 @@ class Result:
         server, a program of the installation, the box watcher, the dialog driver; the
         debugger's backtrace is in <label>.stdout or <label>.<helper>.out) and for each
         custom action that faulted."""
-        return [l for l in self.crash_output.splitlines() if CRASH.search(l)]
+        return ["%s: %s" % (name, l) for name, text in self.outputs for l in text.splitlines() if CRASH.search(l)]
 
     def library_lines(self):
         """Lines the library wrote: INFO records with the text in field 1 ("1: <text> ")."""
