@@ -1,7 +1,7 @@
 // The installer's copy of the package is read without the installer, and someone may
 // have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
 // not at all, and never larger than its limit, and a property read through the string
-// pool comes back only from a file that opened.
+// pool, a table's names or rows come back only from a file that opened.
 #include "runtime/package_file.h"
 #include "winsim/control.h"
 
@@ -30,6 +30,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool read = package.readProperty(name, value);
         if ((opened != 0 && read) || (!read && !value.empty()) || value.size() > PackageFile::kMaxStream)
             __builtin_trap();
+    }
+    // Names and whole tables: nothing from a file that did not open, every row as wide as
+    // the table's description.
+    std::vector<std::string> names(1);
+    const bool listed = package.readPropertyNames(names);
+    if ((opened != 0 && listed) || (!listed && !names.empty())) __builtin_trap();
+    static const char* const kTables[] = {"CustomAction", "Property", "_Columns", "", nullptr};
+    for (const char* table : kTables) {
+        std::vector<std::vector<PackageFile::Cell>> rows(1);
+        const bool read = package.readTable(table, rows);
+        if ((opened != 0 && read) || (!read && !rows.empty())) __builtin_trap();
+        for (const auto& row : rows)
+            if (row.size() != rows[0].size() || row.empty()) __builtin_trap();
     }
     return 0;
 }

@@ -168,4 +168,73 @@ TEST(PackageFile, ReadsPropertiesThroughTheStringPool) {
     }
 }
 
+// Whole tables laid out as _Columns describes them, or nothing from a description or
+// table that is broken.
+TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
+    winsim::Machine machine;
+    machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
+    const std::string made = machine.readFile(kPackage);
+    PackageFile package;
+    ASSERT_EQ(package.open(kPackage), 0u);
+    std::vector<std::string> names{"x"};
+    ASSERT_TRUE(package.readPropertyNames(names));
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"ProductCode", "ProductName"}));
+    std::vector<std::vector<PackageFile::Cell>> rows;
+    ASSERT_TRUE(package.readTable("CustomAction", rows));
+    std::vector<std::string> seen;
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 5u);
+        std::string line;
+        for (const PackageFile::Cell& cell : row)
+            line += (cell.null ? std::string("-") : cell.text.empty() ? std::to_string(cell.number) : cell.text) + " ";
+        seen.push_back(line);
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "PreProcessInstallCA 1 FA9WOLT_DLL PreProcessInstallCA - ",
+                        "RegisterWOLTKeysCA 3073 FA9WOLT_DLL RegisterWOLTKeysCA - ",
+                        "RollbackWide -32767 FA9WOLT_DLL RemoveWOLTKeysCA -2147483647 ",
+                        "SetARPINSTALLLOCATION 51 ARPINSTALLLOCATION - - ",
+                    }));
+    EXPECT_FALSE(package.readTable("Feature", rows)) << "not described";
+    EXPECT_TRUE(rows.empty());
+
+    // Built here: _Columns for T (a string, a two-byte and a four-byte integer) and T's rows.
+    const std::string pool = le({0, 0, 1, 1, 1, 1, 1, 1, 1, 1}), data = "TabT";  // ids 1 to 4: "T", "a", "b", "T"
+    const std::string columns = le({1, 1, 1}) + le({0x8001, 0x8002, 0x8003}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0104});
+    auto file = [&](const std::string& cols, const std::string& t) {
+        const std::u16string table = u"\x4840";
+        return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), pool},
+                                     {table + winsim::msiStreamName("_StringData"), data},
+                                     {table + winsim::msiStreamName("_Columns"), cols},
+                                     {table + winsim::msiStreamName("T"), t}});
+    };
+    const std::string twoRows = le({2, 3}) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4);
+    const struct { const char* label; std::string bytes; size_t rows; } cases[] = {
+        {"column by column", file(columns, twoRows), 2},
+        {"a table cut inside a row", file(columns, twoRows + "\x01"), 0},
+        {"a string id past the pool", file(columns, le({2, 9}) + le({0x8005, 0}) + le({1, 1}, 4)), 0},
+        {"the column numbers leave a gap", file(le({1, 1}) + le({0x8001, 0x8003}) + le({2, 3}) + le({0x2D48, 0x0502}), twoRows), 0},
+        {"a column numbered twice", file(le({1, 1, 1}) + le({0x8001, 0x8002, 0x8002}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0104}), twoRows), 0},
+        {"an integer of three bytes", file(le({1, 1, 1}) + le({0x8001, 0x8002, 0x8003}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0103}), twoRows), 0},
+        {"a description cut inside a row", file(columns + "\x01", twoRows), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        machine.writeFile(kPackage, c.bytes);
+        PackageFile built;
+        ASSERT_EQ(built.open(kPackage), 0u);
+        EXPECT_EQ(built.readTable("T", rows), c.rows != 0);
+        ASSERT_EQ(rows.size(), c.rows);
+        if (c.rows == 0) continue;
+        EXPECT_EQ(rows[0][0].text, "a");
+        EXPECT_EQ(rows[1][0].text, "b");
+        EXPECT_EQ(rows[0][1].number, 5);
+        EXPECT_TRUE(rows[1][1].null);
+        EXPECT_EQ(rows[0][2].number, 7);
+        EXPECT_EQ(rows[1][2].number, -1);
+    }
+}
+
 }  // namespace

@@ -223,6 +223,46 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kStore + "\\Leftover"));
 }
 
+// A first installation that applies no transform and no patch takes the Property
+// table's names and the CustomAction rows from the installer's copy of the package;
+// anywhere else the session's tables answer, with what a transform added to them.
+TEST_F(ActionData, TheInstallersCopyAnswersOnlyWhereTheSessionsTablesAreItsOwn) {
+    const std::string productCode = "{5FA9C0DE-1111-4222-8333-944455556666}";
+    session.setProperty("ProductCode", productCode);
+    session.writePackageCopy(kPackage);
+    session.database().insertRow("Property", {Cell::str("ZZ_TRANSFORMED"), Cell::str("x")});
+    session.setProperty("ZZ_TRANSFORMED", "added");
+    session.database().insertRow("CustomAction", {Cell::str("TransformedRow"), Cell::integer(3073),
+                                                  Cell::str("FA9WOLT_DLL"), Cell::str("RegisterWOLTMachineCfgCA")});
+    const struct {
+        const char* label;
+        const char* name;
+        const char* value;
+        bool fromCopy;
+    } cases[] = {
+        {"a first installation", "TRANSFORMS", "", true},
+        {"a transform", "TRANSFORMS", ":Instance1.mst", false},
+        {"a patch", "PATCH", "C:\\Updates\\fix.msp", false},
+        {"maintenance", "Installed", "2026/12/01 10:00:00", false},
+        {"another product's copy", "ProductCode", "{5FA9C0DE-1111-4222-8333-000000000000}", false},
+        {"no copy where DATABASE says", "DATABASE", "C:\\Windows\\Installer\\none.msi", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::string before = session.property(c.name);
+        session.setProperty(c.name, c.value);
+        session.removeProperty("TransformedRow");
+        ASSERT_EQ(run(PreProcessInstallCA), 0u);
+        EXPECT_EQ(stored("ZZ_TRANSFORMED"), c.fromCopy ? std::nullopt : std::optional<std::string>("added"));
+        EXPECT_EQ(session.hasProperty("TransformedRow"), !c.fromCopy);
+        EXPECT_EQ(stored("ZZ_PACKAGE_ONLY"), "only in the Property table");
+        EXPECT_EQ(entry("RegisterWOLTKeysCA", "INSTALLDIR"), "C:\\Tools\\WOLT\\");
+        EXPECT_EQ(entry("CommitTemplates", "DATABASE"), session.property("DATABASE"));
+        EXPECT_FALSE(session.hasProperty("OtherLibrarysRow"));
+        session.setProperty(c.name, before);
+    }
+}
+
 TEST_F(ActionData, APackageWithoutItsOwnRowHandsNothing) {
     session.database().rows("CustomAction").erase(session.database().rows("CustomAction").begin());
     ASSERT_EQ(run(PreProcessInstallCA), 0u);

@@ -169,56 +169,177 @@ bool PackageFile::readBinary(const char* rowName, std::vector<unsigned char>& ou
 // instead of 2, then for each string id from 1 its length and reference count (a string of
 // 64 KB and more: length 0 and its count, then its whole length in the next pair; both
 // zero: an unused id); the strings lie end to end in _StringData. Tables are stored
-// column by column, a string cell as its id (0: none). The Property table's columns are
-// the name and the value.
+// column by column, a string cell as its id (0: none).
+struct PackageFile::Strings {
+    std::vector<unsigned char> data;
+    std::vector<std::pair<uint32_t, uint32_t>> spans = std::vector<std::pair<uint32_t, uint32_t>>(1);
+    size_t width = 2;
+
+    bool has(uint32_t id) const { return id < spans.size(); }
+    std::string text(uint32_t id) const {
+        const auto begin = data.begin() + static_cast<std::ptrdiff_t>(spans[id].first);
+        return std::string(begin, begin + static_cast<std::ptrdiff_t>(spans[id].second));
+    }
+    bool equals(uint32_t id, const char* s, size_t length) const {
+        return spans[id].second == length && memcmp(&data[spans[id].first], s, length) == 0;
+    }
+};
+
+namespace {
+
+// Cell `row` of the column that starts `before` bytes of each row into a table stored
+// column by column.
+uint32_t cellAt(const std::vector<unsigned char>& table, size_t rows, size_t before, size_t width, size_t row) {
+    const unsigned char* p = &table[rows * before + row * width];
+    uint32_t value = 0;
+    for (size_t i = 0; i < width; ++i) value |= uint32_t(p[i]) << (8 * i);
+    return value;
+}
+
+// _Columns' types: a string (its cell an id), a stream (a two-byte cell), or an integer
+// of two or four bytes, kept with its top bit flipped so that 0 is null.
+constexpr int kStringColumn = 0x0800, kStreamColumn = 0x0900, kNullableColumn = 0x1000;
+constexpr size_t kMaxColumns = 32;
+
+}  // namespace
+
+bool PackageFile::readTableStream(const char* table, std::vector<unsigned char>& out) {
+    uint16_t name[kMaxNameUnits];
+    size_t units = 0;
+    return tableStreamName(table, name, units) && readStream(name, units, out);
+}
+
+bool PackageFile::readStrings(Strings& strings) {
+    std::vector<unsigned char> pool;
+    if (!readTableStream("_StringPool", pool) || !readTableStream("_StringData", strings.data) || pool.size() < 4 ||
+        pool.size() % 4 != 0)
+        return false;
+    strings.width = pool.size() > 4 && (u16(&pool[2]) & 0x8000) ? 3 : 2;
+    static_assert(kMaxStream <= UINT32_MAX, "a stream's offsets fit 32 bits");
+    strings.spans.reserve(pool.size() / 4);
+    uint32_t offset = 0;
+    for (size_t at = 4; at < pool.size(); at += 4) {
+        uint32_t length = u16(&pool[at]);
+        if (length == 0 && u16(&pool[at + 2]) != 0) {
+            at += 4;
+            if (at == pool.size()) return false;
+            length = u32(&pool[at]);
+        }
+        if (length > strings.data.size() - offset) return false;
+        strings.spans.emplace_back(offset, length);
+        offset += length;
+    }
+    return true;
+}
+
+// The Property table's columns are the name and the value, both strings.
+bool PackageFile::propertyRows(const Strings& strings, std::vector<std::pair<uint32_t, uint32_t>>& rows) {
+    std::vector<unsigned char> table;
+    const size_t width = strings.width;
+    if (!readTableStream("Property", table) || table.size() % (2 * width) != 0) return false;
+    const size_t count = table.size() / (2 * width);
+    rows.reserve(count);
+    for (size_t row = 0; row < count; ++row) {
+        const uint32_t key = cellAt(table, count, 0, width, row), text = cellAt(table, count, width, width, row);
+        if (!strings.has(key) || !strings.has(text)) return false;
+        rows.emplace_back(key, text);
+    }
+    return true;
+}
+
 bool PackageFile::readProperty(const char* name, std::string& value) {
     value.clear();
     const size_t nameLength = fa9::textLength(name);
     if (nameLength == 0) return false;
-    auto readTable = [this](const char* table, std::vector<unsigned char>& out) {
-        uint16_t streamUnits[kMaxNameUnits];
-        size_t units = 0;
-        return tableStreamName(table, streamUnits, units) && readStream(streamUnits, units, out);
-    };
     try {
-        std::vector<unsigned char> pool, data, table;
-        if (!readTable("_StringPool", pool) || !readTable("_StringData", data) || !readTable("Property", table) ||
-            pool.size() < 4 || pool.size() % 4 != 0)
-            return false;
-        const size_t width = pool.size() > 4 && (u16(&pool[2]) & 0x8000) ? 3 : 2;
-        // Each id's offset and length in the data.
-        static_assert(kMaxStream <= UINT32_MAX, "a stream's offsets fit 32 bits");
-        std::vector<std::pair<uint32_t, uint32_t>> strings(1);
-        strings.reserve(pool.size() / 4);
-        uint32_t offset = 0;
-        for (size_t at = 4; at < pool.size(); at += 4) {
-            uint32_t length = u16(&pool[at]);
-            if (length == 0 && u16(&pool[at + 2]) != 0) {
-                at += 4;
-                if (at == pool.size()) return false;
-                length = u32(&pool[at]);
+        Strings strings;
+        std::vector<std::pair<uint32_t, uint32_t>> rows;
+        if (!readStrings(strings) || !propertyRows(strings, rows)) return false;
+        for (const auto& [key, text] : rows)
+            if (strings.equals(key, name, nameLength)) {
+                value = strings.text(text);
+                return true;
             }
-            if (length > data.size() - offset) return false;
-            strings.emplace_back(offset, length);
-            offset += length;
-        }
-        if (table.size() % (2 * width) != 0) return false;
-        const size_t rows = table.size() / (2 * width);
-        auto cell = [&](size_t index) {
-            const unsigned char* p = &table[index * width];
-            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | (width == 3 ? uint32_t(p[2]) << 16 : 0);
-        };
-        for (size_t row = 0; row < rows; ++row) {
-            const uint32_t key = cell(row), text = cell(rows + row);
-            if (key >= strings.size() || text >= strings.size()) return false;
-            if (strings[key].second != nameLength || memcmp(&data[strings[key].first], name, nameLength) != 0)
-                continue;
-            const auto begin = data.begin() + static_cast<std::ptrdiff_t>(strings[text].first);
-            value.assign(begin, begin + static_cast<std::ptrdiff_t>(strings[text].second));
-            return true;
-        }
     } catch (const std::bad_alloc&) {
         value.clear();
+    }
+    return false;
+}
+
+bool PackageFile::readPropertyNames(std::vector<std::string>& names) {
+    names.clear();
+    try {
+        Strings strings;
+        std::vector<std::pair<uint32_t, uint32_t>> rows;
+        if (!readStrings(strings) || !propertyRows(strings, rows)) return false;
+        for (const auto& row : rows) names.push_back(strings.text(row.first));
+        return true;
+    } catch (const std::bad_alloc&) {
+        names.clear();
+    }
+    return false;
+}
+
+// _Columns describes every table but itself: the table's name, the column's number
+// from 1, its name and its type, one two-byte integer each for the number and the type.
+bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& rows) {
+    rows.clear();
+    const size_t nameLength = fa9::textLength(table);
+    try {
+        Strings strings;
+        std::vector<unsigned char> columnsTable, data;
+        if (nameLength == 0 || !readStrings(strings) || !readTableStream("_Columns", columnsTable)) return false;
+        const size_t w = strings.width, described = columnsTable.size() / (2 * w + 4);
+        if (columnsTable.size() % (2 * w + 4) != 0) return false;
+        std::vector<int> types(kMaxColumns + 1, -1);  // by the column's number
+        size_t count = 0;
+        for (size_t row = 0; row < described; ++row) {
+            const uint32_t owner = cellAt(columnsTable, described, 0, w, row);
+            if (!strings.has(owner) || !strings.equals(owner, table, nameLength)) continue;
+            const uint32_t number = cellAt(columnsTable, described, w, 2, row) ^ 0x8000;
+            const uint32_t type = cellAt(columnsTable, described, 2 * w + 2, 2, row) ^ 0x8000;
+            if (number == 0 || number > kMaxColumns || types[number] != -1) return false;
+            types[number] = static_cast<int>(type);
+            ++count;
+        }
+        std::vector<size_t> widths;
+        for (size_t c = 1; c <= count; ++c) {
+            const int type = types[c];
+            if (type < 0) return false;  // the numbers leave a gap
+            const int size = type & 0xFF;
+            widths.push_back((type & ~kNullableColumn) == kStreamColumn ? 2
+                             : (type & kStringColumn)                   ? w
+                             : size <= 2                                ? 2
+                             : size == 4                                ? 4
+                                                                        : 0);
+            if (widths.back() == 0) return false;
+        }
+        size_t rowWidth = 0;
+        for (size_t width : widths) rowWidth += width;
+        if (count == 0 || !readTableStream(table, data) || data.size() % rowWidth != 0) return false;
+        const size_t total = data.size() / rowWidth;
+        rows.assign(total, std::vector<Cell>(count));
+        for (size_t c = 0, before = 0; c < count; before += widths[c], ++c) {
+            const int type = types[c + 1];
+            const bool text = (type & kStringColumn) && (type & ~kNullableColumn) != kStreamColumn;
+            for (size_t row = 0; row < total; ++row) {
+                const uint32_t raw = cellAt(data, total, before, widths[c], row);
+                Cell& cell = rows[row][c];
+                if (raw == 0) continue;  // null
+                cell.null = false;
+                if (text) {
+                    if (!strings.has(raw)) return rows.clear(), false;
+                    cell.text = strings.text(raw);
+                } else if (widths[c] == 2) {
+                    cell.number = static_cast<int>(raw) - 0x8000;
+                } else {
+                    cell.number = static_cast<int>(raw ^ 0x80000000u);
+                }
+            }
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        rows.clear();
     }
     return false;
 }

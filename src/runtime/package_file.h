@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 class PackageFile {
@@ -29,6 +30,22 @@ public:
     // in the bytes of the package's code page; false (and `value` empty) when the table
     // has no such row, or the table or the string pool is missing or broken.
     bool readProperty(const char* name, std::string& value);
+
+    // The names of the package's Property table, in the table's order; false (and
+    // `names` empty) when the table or the string pool is missing or broken.
+    bool readPropertyNames(std::vector<std::string>& names);
+
+    // A cell of a table: text for a string column, a number for an integer one.
+    struct Cell {
+        bool null = true;
+        std::string text;
+        int number = 0;
+    };
+    // The rows of `table`, each with every column in order, laid out as the package's
+    // _Columns table describes it; false (and `rows` empty) when _Columns does not
+    // describe the table, or the table, the description or the string pool is broken.
+    // A table without a stream has no rows.
+    bool readTable(const char* table, std::vector<std::vector<Cell>>& rows);
 
     // Nothing is read any more: for a package opened and then refused.
     void close() { file_.reset(); }
@@ -54,6 +71,11 @@ private:
     bool chain(Table& table, uint32_t first, uint64_t count, uint64_t limit, std::vector<uint32_t>& out);
     bool findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size);
     bool readStream(const uint16_t* name, size_t units, std::vector<unsigned char>& out);
+    bool readTableStream(const char* table, std::vector<unsigned char>& out);
+    struct Strings;
+    bool readStrings(Strings& strings);
+    // The Property table's (name, value) string ids, checked against `strings`.
+    bool propertyRows(const Strings& strings, std::vector<std::pair<uint32_t, uint32_t>>& rows);
 
     unique_hfile file_;
     uint64_t fileSize_ = 0;

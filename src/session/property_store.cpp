@@ -6,6 +6,7 @@
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "registry/fa9i_registry.h"
+#include "runtime/package_file.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
 
@@ -222,9 +223,8 @@ std::vector<std::string> tableNames(MSIHANDLE view) {
 // when they can be, else one by one. Only the fixed list's writes and reads are kept.
 // Nothing changes a property from here until the action data is handed out, so the same
 // text also reads what any export's data holds.
-void saveProperties(SessionReads& reads, MSIHANDLE view, StoreWrites& writes) {
+void saveProperties(SessionReads& reads, std::vector<std::string> names, StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
-    std::vector<std::string> names = tableNames(view);
     const size_t tableCount = names.size();
     names.insert(names.end(), std::begin(kDeferredNames), std::end(kDeferredNames));
     std::map<std::string, std::string>& values = reads.valuesAhead();
@@ -264,6 +264,11 @@ void saveSelectStates(SessionReads& reads, StoreWrites& writes) {
         if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) continue;
         if (const char* state = reads.selectState(component)) writes.write(name, state, true);
     }
+}
+
+// Whether a CustomAction row with this target is one iLibraryRows gives.
+bool isLibraryTarget(const std::string& target) {
+    return target == "PreProcessInstallCA" || namesOf(target.c_str()) != nullptr;
 }
 
 // CustomAction table types: a DLL from the Binary table, run in the script.
@@ -407,6 +412,45 @@ bool SessionReads::isSelected(const char* component) {
     return state && std::strcmp(state, "SELECTED") == 0;
 }
 
+namespace {
+
+// What says whether the session's tables are the package file's, and where the file is.
+const char* const kPackageStateNames[] = {"DATABASE", "ProductCode", "Installed", "TRANSFORMS", "PATCH"};
+
+// The Property table's names and the library's CustomAction rows from the package file;
+// false when either cannot be read or a row is not as the table defines it.
+bool readPackageTables(PackageFile& package, PackageTables& tables) {
+    std::vector<std::vector<PackageFile::Cell>> cells;
+    if (!package.readPropertyNames(tables.propertyNames) || !package.readTable("CustomAction", cells)) return false;
+    for (const std::vector<PackageFile::Cell>& row : cells) {
+        // Action, Type, Source, Target: text, number, text, text.
+        if (row.size() < 4 || row[0].null || row[0].text.empty() || row[1].null || !row[1].text.empty()) return false;
+        if (isLibraryTarget(row[3].text)) tables.rows.push_back({row[0].text, row[2].text, row[3].text, row[1].number});
+    }
+    return true;
+}
+
+}  // namespace
+
+const PackageTables* SessionReads::packageTables() {
+    if (tablesAsked_ || !shared_) return tables_ ? &*tables_ : nullptr;
+    tablesAsked_ = true;
+    const std::vector<std::string> asked(std::begin(kPackageStateNames), std::end(kPackageStateNames));
+    if (!readValues(hInstall_, asked, ahead_)) return nullptr;
+    const std::string& path = ahead_["DATABASE"];
+    const std::string& productCode = ahead_["ProductCode"];
+    if (!ahead_["Installed"].empty() || !ahead_["TRANSFORMS"].empty() || !ahead_["PATCH"].empty())
+        return nullptr;
+    PackageFile package;
+    std::string own;
+    PackageTables tables;
+    if (package.open(path.c_str()) != 0 || !package.readProperty("ProductCode", own) ||
+        !fa9::equalsNoCase(own.c_str(), productCode.c_str()) || !readPackageTables(package, tables))
+        return nullptr;
+    tables_ = std::move(tables);
+    return &*tables_;
+}
+
 bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
     if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
     const char* selection = sessionSelection(hInstall, component);
@@ -423,16 +467,19 @@ UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSett
 UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings,
                                 StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
-    const MSIHANDLE database = reads.database();
-    if (!database) {
-        ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
-        return 6045;
-    }
+    const PackageTables* file = reads.packageTables();
     unique_msihandle view;
-    if (MsiDatabaseOpenViewA(database, "SELECT `Property` FROM `Property` ORDER BY `Property`", view.out()) !=
-            ERROR_SUCCESS ||
-        MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
-        return static_cast<UINT>(-1);
+    if (!file) {
+        const MSIHANDLE database = reads.database();
+        if (!database) {
+            ureReport(URE_LOG_ERROR, "iSavePropertiesForDeferred", 10, 0, 6045, nullptr, 0, true);
+            return 6045;
+        }
+        if (MsiDatabaseOpenViewA(database, "SELECT `Property` FROM `Property` ORDER BY `Property`", view.out()) !=
+                ERROR_SUCCESS ||
+            MsiViewExecute(view.get(), 0) != ERROR_SUCCESS)
+            return static_cast<UINT>(-1);
+    }
 
     const HKEY root = reads.storeRoot();
     iNoteCreatedStoreKeys(root);
@@ -441,7 +488,7 @@ UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSet
         iMsiSetProperty(hInstall, "BASE_CLIENT_BIN_SELECTED", reads.isSelected("BASE_CLIENT.bin") ? "Y" : "N");
     iLogCallFailure(hInstall, "iMsiSetProperty", "BASE_CLIENT_BIN_SELECTED", static_cast<int>(rc));
 
-    saveProperties(reads, view.get(), writes);
+    saveProperties(reads, file ? file->propertyNames : tableNames(view.get()), writes);
     saveSelectStates(reads, writes);
     for (const StoredSetting& setting : settings) writes.write(setting.name, setting.value, true);
     writes.start(root);
@@ -510,11 +557,14 @@ void iDeletePropertyStore(MSIHANDLE hInstall) {
 
 void iDeletePropertyStore(SessionReads& reads) { deleteStore(reads.storeRoot()); }
 
-std::vector<CustomActionRow> iLibraryRows(SessionReads& reads) { return customActionRows(reads.database()); }
+std::vector<CustomActionRow> iLibraryRows(SessionReads& reads) {
+    if (const PackageTables* file = reads.packageTables()) return file->rows;
+    return customActionRows(reads.database());
+}
 
 UINT iHandActionData(SessionReads& reads, const std::vector<CustomActionRow>& rows) {
     const MSIHANDLE hInstall = reads.session();
-    if (!reads.database()) return ERROR_INSTALL_FAILURE;
+    if (!reads.packageTables() && !reads.database()) return ERROR_INSTALL_FAILURE;
     // This library is the Binary row that this action's own row calls.
     std::string library;
     for (const CustomActionRow& row : rows)

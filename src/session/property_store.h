@@ -18,10 +18,24 @@ struct StoredSetting {
     std::string value;
 };
 
+// A row of the CustomAction table that calls PreProcessInstallCA or an export that runs
+// in the script.
+struct CustomActionRow {
+    std::string action, source, target;
+    int type;
+};
+
+// What the installer's copy of the package holds of the tables PreProcessInstallCA reads.
+struct PackageTables {
+    std::vector<std::string> propertyNames;  // in the table's order
+    std::vector<CustomActionRow> rows;       // those iLibraryRows gives, in the table's order
+};
+
 // What the steps of PreProcessInstallCA would each ask the installer again, asked once
 // (each question is a round trip from the custom-action server to the installer): the
-// active database, the store's root (UserSID), the components' states, and the values
-// that one formatted text read ahead for the action data. Only the database is shared by
+// active database or the tables read from the package file instead, the store's root
+// (UserSID), the components' states, and the values that one formatted text read ahead
+// for the action data. Only the database is shared by
 // a custom action in the script: there UserSID and the selections come from the store,
 // which one step removes and the next writes, so each step reads them again.
 class SessionReads {
@@ -42,6 +56,12 @@ public:
     bool isSelected(const char* component);
     // Values read from the session ahead of their use, by name.
     std::map<std::string, std::string>& valuesAhead() { return ahead_; }
+    // The Property table's names and the CustomAction rows read from the installer's copy
+    // of the package (DATABASE) instead of through views, each of whose rows is a round
+    // trip: in an immediate action of a first installation that applies no transform and
+    // no patch, where the copy is the running product's, the session's tables are the
+    // file's. Null anywhere else, and when the copy cannot be read.
+    const PackageTables* packageTables();
 
 private:
     MSIHANDLE hInstall_;
@@ -53,6 +73,8 @@ private:
     unique_hkey userKey_;
     std::map<std::string, const char*> selections_;
     std::map<std::string, std::string> ahead_;
+    bool tablesAsked_ = false;
+    std::optional<PackageTables> tables_;
 };
 
 // The store's writes in the order the steps make them, carried out on a thread of their
@@ -95,8 +117,9 @@ private:
 
 // Saves the Property table's properties, the fixed list of names the deferred custom
 // actions need, five components' selection states and then `settings` into the store,
-// through `writes`, which it starts. 6045 without a database, -1 when the Property table
-// cannot be read (nothing started), else 0: `writes.finish()` then gives the result of
+// through `writes`, which it starts. Where the package file does not answer for the
+// session's tables: 6045 without a database, -1 when the Property table cannot be read
+// (nothing started). Else 0: `writes.finish()` then gives the result of
 // the last store write or read of the later steps. In an immediate action the one
 // formatted text of the values also reads those iHandActionData hands out.
 UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings,
@@ -104,12 +127,6 @@ UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSet
 // The same, waiting for the writes.
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings = {});
 
-// A row of the CustomAction table that calls PreProcessInstallCA or an export that runs
-// in the script.
-struct CustomActionRow {
-    std::string action, source, target;
-    int type;
-};
 // Those rows, in the table's order; none when the table is not there.
 std::vector<CustomActionRow> iLibraryRows(SessionReads& reads);
 

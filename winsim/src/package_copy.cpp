@@ -1,6 +1,5 @@
 // The installer's cached copy of the package: a version-3 compound file holding a
-// session's Binary rows as streams, a string pool and a Property table with its
-// ProductCode. Layout, in sector order: FAT, DIFAT, directory, mini FAT, mini stream, then
+// session's Binary rows as streams and its Property and CustomAction tables. Layout, in sector order: FAT, DIFAT, directory, mini FAT, mini stream, then
 // each large stream; every chain is contiguous, which keeps the writer a single pass
 // over sizes known in advance.
 #include "winsim/package_copy.h"
@@ -260,46 +259,110 @@ std::u16string msiStreamName(const std::string& tableDotKey) {
     return out;
 }
 
-std::vector<std::pair<std::u16string, std::string>> msiPropertyTable(
-    const std::vector<std::pair<std::string, std::string>>& rows) {
-    std::string pool(4, '\0'), text, names, values;
+std::vector<std::pair<std::u16string, std::string>> msiTables(const std::vector<MsiTable>& tables) {
+    std::string pool(4, '\0'), text;
     std::map<std::string, uint16_t> ids;
-    // A cell's string id, the string added to the pool at its first use.
-    auto cell = [&](std::string& column, const std::string& s) {
-        uint16_t id = 0;  // no string
-        if (!s.empty()) {
-            const auto [it, added] = ids.emplace(s, static_cast<uint16_t>(ids.size() + 1));
-            id = it->second;
-            if (added && ids.size() > 0xFFFF)
-                throw std::length_error("installer string pool: more strings than two-byte ids name");
-            if (added) {
-                std::string entry(s.size() < 0x10000 ? 4 : 8, '\0');
-                put16(entry, 2, 1);  // used once; a length of 64 KB and more follows a zero one
-                if (s.size() < 0x10000)
-                    put16(entry, 0, static_cast<uint16_t>(s.size()));
+    // A string's id, the string added to the pool at its first use; 0 for none.
+    auto id = [&](const std::string& s) -> uint16_t {
+        if (s.empty()) return 0;
+        const auto [it, added] = ids.emplace(s, static_cast<uint16_t>(ids.size() + 1));
+        if (added && ids.size() > 0xFFFF)
+            throw std::length_error("installer string pool: more strings than two-byte ids name");
+        if (added) {
+            std::string entry(s.size() < 0x10000 ? 4 : 8, '\0');
+            put16(entry, 2, 1);  // used once; a length of 64 KB and more follows a zero one
+            if (s.size() < 0x10000)
+                put16(entry, 0, static_cast<uint16_t>(s.size()));
+            else
+                put32(entry, 4, static_cast<uint32_t>(s.size()));
+            pool += entry;
+            text += s;
+        }
+        return it->second;
+    };
+    auto append = [](std::string& column, uint32_t value, size_t bytes) {
+        column.append(bytes, '\0');
+        if (bytes == 2)
+            put16(column, column.size() - 2, static_cast<uint16_t>(value));
+        else
+            put32(column, column.size() - 4, value);
+    };
+    std::vector<std::pair<std::u16string, std::string>> streams;
+    std::string described[4];  // _Columns: table, number, name, type
+    for (const MsiTable& table : tables) {
+        std::string data;
+        for (size_t c = 0; c < table.columns.size(); ++c) {
+            const auto& [name, type] = table.columns[c];
+            append(described[0], id(table.name), 2);
+            append(described[1], static_cast<uint32_t>(c + 1) ^ 0x8000, 2);
+            append(described[2], id(name), 2);
+            append(described[3], static_cast<uint32_t>(type) ^ 0x8000, 2);
+            const bool isText = type & 0x0800;
+            const size_t bytes = isText || (type & 0xFF) <= 2 ? 2 : 4;
+            for (const std::vector<Cell>& row : table.rows) {
+                const Cell& cell = row.at(c);
+                if (cell.kind == Cell::Kind::Null || cell.kind == Cell::Kind::Stream)
+                    append(data, 0, bytes);
+                else if (isText)
+                    append(data, id(cell.text), 2);
                 else
-                    put32(entry, 4, static_cast<uint32_t>(s.size()));
-                pool += entry;
-                text += s;
+                    append(data, static_cast<uint32_t>(cell.number) ^ (bytes == 2 ? 0x8000u : 0x80000000u), bytes);
             }
         }
-        column.append(2, '\0');
-        put16(column, column.size() - 2, id);
-    };
-    for (const auto& [name, value] : rows) {
-        cell(names, name);
-        cell(values, value);
+        if (!table.rows.empty()) streams.emplace_back(u"\x4840" + msiStreamName(table.name), data);
     }
-    std::vector<std::pair<std::u16string, std::string>> streams = {
-        {u"\x4840" + msiStreamName("_StringPool"), pool}, {u"\x4840" + msiStreamName("_StringData"), text}};
-    if (!rows.empty()) streams.emplace_back(u"\x4840" + msiStreamName("Property"), names + values);
+    streams.emplace_back(u"\x4840" + msiStreamName("_Columns"),
+                         described[0] + described[1] + described[2] + described[3]);
+    streams.emplace_back(u"\x4840" + msiStreamName("_StringPool"), pool);
+    streams.emplace_back(u"\x4840" + msiStreamName("_StringData"), text);
     return streams;
 }
 
+std::vector<std::pair<std::u16string, std::string>> msiPropertyTable(
+    const std::vector<std::pair<std::string, std::string>>& rows) {
+    MsiTable table{"Property", {{"Property", kColumnKey | kColumnString | 72}, {"Value", kColumnString}}, {}};
+    for (const auto& [name, value] : rows) table.rows.push_back({Cell::str(name), Cell::str(value)});
+    return msiTables({table});
+}
+
+namespace {
+
+// A table of the session's database as the package file keeps it: each column a string
+// or, where every cell that is set holds a number, an integer of two or four bytes.
+MsiTable fileTable(const Database& database, const std::string& name) {
+    MsiTable table{name, {}, database.rows(name)};
+    const std::vector<std::string>& columns = database.columns(name);
+    for (size_t c = 0; c < columns.size(); ++c) {
+        bool numbers = false, text = false, nulls = false, wide = false;
+        for (const std::vector<Cell>& row : table.rows) {
+            const Cell& cell = row.at(c);
+            numbers |= cell.kind == Cell::Kind::Int;
+            text |= cell.kind == Cell::Kind::Text || cell.kind == Cell::Kind::Stream;
+            nulls |= cell.kind == Cell::Kind::Null;
+            wide |= cell.kind == Cell::Kind::Int && (cell.number < -0x7FFF || cell.number > 0x7FFF);
+        }
+        int type = numbers && !text ? (wide ? 0x0104 : 0x0502) : kColumnString | 255;
+        if (c == 0) type |= kColumnKey;
+        if (nulls) type |= kColumnNullable;
+        table.columns.emplace_back(columns[c], type);
+    }
+    return table;
+}
+
+}  // namespace
+
 void Session::writePackageCopy(const std::string& winPath) {
+    // The Property table's rows, with the session's ProductCode in place of the table's.
     std::vector<std::pair<std::string, std::string>> properties;
+    if (database_.hasTable("Property"))
+        for (const std::vector<Cell>& row : database_.rows("Property"))
+            if (row.at(0).text != "ProductCode") properties.emplace_back(row.at(0).text, row.at(1).text);
     if (hasProperty("ProductCode")) properties.emplace_back("ProductCode", property("ProductCode"));
-    std::vector<std::pair<std::u16string, std::string>> streams = msiPropertyTable(properties);
+    std::vector<MsiTable> tables(1, MsiTable{"Property", {{"Property", kColumnKey | kColumnString | 72},
+                                                          {"Value", kColumnString}}, {}});
+    for (const auto& [name, value] : properties) tables[0].rows.push_back({Cell::str(name), Cell::str(value)});
+    if (database_.hasTable("CustomAction")) tables.push_back(fileTable(database_, "CustomAction"));
+    std::vector<std::pair<std::u16string, std::string>> streams = msiTables(tables);
     if (database_.hasTable("Binary")) {
         const std::vector<std::string>& columns = database_.columns("Binary");
         const auto name = static_cast<size_t>(std::find(columns.begin(), columns.end(), "Name") - columns.begin());

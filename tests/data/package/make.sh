@@ -2,8 +2,9 @@
 # Makes rows.msi, the package PackageFile's tests read: a database with a Binary table
 # whose rows hold the bytes pattern(size, seed) of tests/package_file_test.cpp, one in the
 # mini stream, one of exactly the cutoff (4096 bytes) and one of many regular sectors,
-# under names that pack into one unit per two characters or leave one over, and a
-# Property table whose ProductCode the tests read.
+# under names that pack into one unit per two characters or leave one over, a
+# Property table whose ProductCode the tests read, and a CustomAction table with an
+# empty Target, null ExtendedType cells and the extreme values of both integer sizes.
 # Needs msibuild (Debian package msitools). Run it again only when the rows change; the
 # package is also the seed of fuzz/fuzz_package_file.cpp.
 set -euo pipefail
@@ -22,7 +23,13 @@ sys.stdout.buffer.write(bytes(((i * 2654435761 + seed * 40503) & 0xFFFFFFFF) >> 
 done
 printf 'Property\tValue\ns72\tl0\nProperty\tProperty\nProductName\tRows\nProductCode\t{3D2C8A1E-6B7F-4C90-A1D2-E3F405162738}\n' \
   > "$stage/Property.idt"
+printf 'Action\tType\tSource\tTarget\tExtendedType\ns72\ti2\tS72\tS255\tI4\nCustomAction\tAction\n%s' \
+  'PreProcessInstallCA	1	FA9WOLT_DLL	PreProcessInstallCA	
+RegisterWOLTKeysCA	3073	FA9WOLT_DLL	RegisterWOLTKeysCA	
+SetARPINSTALLLOCATION	51	ARPINSTALLLOCATION		
+RollbackWide	-32767	FA9WOLT_DLL	RemoveWOLTKeysCA	-2147483647
+' > "$stage/CustomAction.idt"
 rm -f "$here/rows.msi"
-(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt Property.idt)
+(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt Property.idt CustomAction.idt)
 cp "$here/rows.msi" "$here/../../../fuzz/corpus/fuzz_package_file/rows.msi"
 msiinfo streams "$here/rows.msi"

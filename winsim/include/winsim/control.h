@@ -367,9 +367,11 @@ public:
 
     Database& database() { return database_; }
     // Writes the installer's copy of the package at this Windows path: a compound file
-    // holding a "Binary.<Name>" stream for each Binary row with data, the string pool and
-    // a Property table with the session's ProductCode, when it has one (winsim/package_copy.h).
-    // Changes nothing else: a test sets DATABASE (or the action data) to the path itself.
+    // holding a "Binary.<Name>" stream for each Binary row with data, the string pool,
+    // _Columns, the database's Property table with the session's ProductCode in place of
+    // its own, and its CustomAction table (winsim/package_copy.h), as they are now: rows
+    // added later are the session's alone, as a transform's are. Changes nothing else: a
+    // test sets DATABASE (or the action data) to the path itself.
     void writePackageCopy(const std::string& winPath);
 
     // Feature states as MsiGetFeatureStateA reports them: installed state and action.

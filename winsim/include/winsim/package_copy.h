@@ -1,9 +1,11 @@
 // The installer's cached copy of the package (the file its DATABASE property names):
 // a compound file whose root storage holds one stream per Binary row, as the real
 // engine's copy under C:\Windows\Installer does, with the installer database's CLSID
-// on its root. Of the tables only the string pool and the Property table's ProductCode
-// row are written: the library reads nothing else from it.
+// on its root. Of the tables the string pool, _Columns, the Property table and the
+// CustomAction table are written: the library reads nothing else from it.
 #pragma once
+
+#include "winsim/control.h"
 
 #include <string>
 #include <utility>
@@ -30,10 +32,23 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
 // std::invalid_argument for a character outside ASCII.
 std::u16string msiStreamName(const std::string& tableDotKey);
 
-// The streams of an installer database's string pool (code page 0, two-byte string ids)
-// and of a Property table of these rows (names, then values, each cell a string id), for
-// compoundFile; no Property stream without rows.
+// A table as an installer database keeps it: its columns' names and types as _Columns
+// stores them, and its rows (a stream cell is left null).
+constexpr int kColumnString = 0x0D00, kColumnNullable = 0x1000, kColumnKey = 0x2000;
+struct MsiTable {
+    std::string name;
+    std::vector<std::pair<std::string, int>> columns;
+    std::vector<std::vector<Cell>> rows;
+};
+
+// The streams of an installer database holding these tables, for compoundFile: its string
+// pool (code page 0, two-byte string ids), _Columns describing every table, and each
+// table with rows, column by column (a string cell as its id, an integer with its top bit
+// flipped, 0 for null).
 // Throws std::length_error for more strings than two-byte ids can name.
+std::vector<std::pair<std::u16string, std::string>> msiTables(const std::vector<MsiTable>& tables);
+
+// The same for a Property table of these rows alone; no Property stream without rows.
 std::vector<std::pair<std::u16string, std::string>> msiPropertyTable(
     const std::vector<std::pair<std::string, std::string>>& rows);
 
