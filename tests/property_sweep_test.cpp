@@ -234,8 +234,8 @@ INSTANTIATE_TEST_SUITE_P(
     ImmediateActions, RoundTrips,
     ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165), BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
                       BUDGET(SetWOLTTemplateCompCA, 6), BUDGET(DetectDOTNETEnvCA, 18),
-                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 23),
-                      BUDGET_IN_MAINTENANCE(PreProcessInstallCA, 47),
+                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 21),
+                      BUDGET_IN_MAINTENANCE(PreProcessInstallCA, 45),
                       BUDGET(PostProcessInstallCA, 5)),
     [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 

@@ -24,16 +24,18 @@ const DWORD kRspPathCapacity = 1024;
 
 // The response file's settings, read here (the engine of an earlier custom action is
 // gone): PROP_RSP_<keyword> for every entry with a value, PROD aside.
-std::vector<StoredSetting> responseFileSettings(MSIHANDLE hInstall) {
+std::vector<StoredSetting> responseFileSettings(SessionReads& reads) {
     std::vector<StoredSetting> settings;
     URE* engine = URE::instance();
     if (!engine) return settings;
     if (!engine->responseFileReady()) {
         char path[kRspPathCapacity] = {};
         DWORD capacity = kRspPathCapacity;
-        if (iMsiGetProperty(hInstall, "RSP_FILE_PATH", path, &capacity) != ERROR_SUCCESS || !path[0] ||
-            fa9::equalsNoCase(path, kPropertyNotSet))
+        const std::string* ahead = reads.aheadValue("RSP_FILE_PATH");
+        if (ahead ? !fa9::copyText(path, sizeof path, ahead->c_str())
+                  : iMsiGetProperty(reads.session(), "RSP_FILE_PATH", path, &capacity) != ERROR_SUCCESS)
             return settings;
+        if (!path[0] || fa9::equalsNoCase(path, kPropertyNotSet)) return settings;
         // The file's checks ran when its settings were applied; only its entries count here.
         if (engine->setResponseFile(path, 1) != 0) return settings;
     }
@@ -56,11 +58,12 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         CustomActionContext context(hInstall);
         // What one step reads of the session, the next is not asked again.
         SessionReads reads(hInstall);
+        reads.readAhead();
         // A store an earlier installation left behind goes first: none of its names may
         // reach this one.
         iDeletePropertyStore(reads);
         StoreWrites writes;
-        UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(hInstall), writes);
+        UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(reads), writes);
         // The installer is asked for the script's rows while the registry takes the writes.
         std::vector<CustomActionRow> rows;
         if (rc == 0) rows = iLibraryRows(reads);

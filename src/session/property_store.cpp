@@ -394,7 +394,8 @@ MSIHANDLE SessionReads::database() {
 
 HKEY SessionReads::storeRoot() {
     if (rootKnown_) return root_;
-    root_ = ::storeRoot(hInstall_, userKey_);
+    const std::string* sid = aheadValue("UserSID");
+    root_ = sid ? iUserRoot(sid->c_str(), userKey_) : ::storeRoot(hInstall_, userKey_);
     rootKnown_ = shared_;
     return root_;
 }
@@ -432,10 +433,25 @@ bool readPackageTables(PackageFile& package, PackageTables& tables) {
 
 }  // namespace
 
+void SessionReads::readAhead() {
+    if (!shared_) return;
+    std::vector<std::string> asked(std::begin(kPackageStateNames), std::end(kPackageStateNames));
+    asked.push_back("UserSID");
+    asked.push_back("RSP_FILE_PATH");
+    readValues(hInstall_, asked, ahead_);
+}
+
+const std::string* SessionReads::aheadValue(const char* name) const {
+    auto it = ahead_.find(name);
+    return it == ahead_.end() ? nullptr : &it->second;
+}
+
 const PackageTables* SessionReads::packageTables() {
     if (tablesAsked_ || !shared_) return tables_ ? &*tables_ : nullptr;
     tablesAsked_ = true;
-    const std::vector<std::string> asked(std::begin(kPackageStateNames), std::end(kPackageStateNames));
+    std::vector<std::string> asked;
+    for (const char* name : kPackageStateNames)
+        if (!aheadValue(name)) asked.push_back(name);
     if (!readValues(hInstall_, asked, ahead_)) return nullptr;
     const std::string& path = ahead_["DATABASE"];
     const std::string& productCode = ahead_["ProductCode"];

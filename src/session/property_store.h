@@ -56,6 +56,12 @@ public:
     bool isSelected(const char* component);
     // Values read from the session ahead of their use, by name.
     std::map<std::string, std::string>& valuesAhead() { return ahead_; }
+    // Reads ahead, in one formatted text, what the first steps would each ask on its own:
+    // the store's root (UserSID), the response file's path and what packageTables()
+    // decides by. Nothing in the script, where the store answers some of them.
+    void readAhead();
+    // A value read ahead, or null.
+    const std::string* aheadValue(const char* name) const;
     // The Property table's names and the CustomAction rows read from the installer's copy
     // of the package (DATABASE) instead of through views, each of whose rows is a round
     // trip: in an immediate action of a first installation that applies no transform and
