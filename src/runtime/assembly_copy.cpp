@@ -354,14 +354,17 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     if (!readInstallDir(hInstall, installDir)) return -1;
     if (!iIsDirectory(installDir)) return 0;  // no program folder to serve
     // As SYSTEM, copy only where no one else can change what the product's programs load,
-    // into the folder the path names, not one a link on the way leads to. Held, the
-    // folder is not renamed while the copy runs, and every copy must land below the
-    // place it has.
+    // into the folder the path names, not one a link on the way leads to. Held with every
+    // folder above it, neither it nor a folder on its path is renamed while the copy runs
+    // (a link put in the place of one would lead the folders the copy makes elsewhere),
+    // and every copy must land below the place it has.
+    std::vector<unique_hfile> above;
+    const bool aboveHeld = iHoldFoldersAbove(installDir, above);
     unique_hfile pinned;
     char final[kPathCapacity] = {};
     const bool held = iHoldPath(installDir, pinned) && iFinalPath(pinned.get(), final, sizeof final);
     if (iIsStoreMode(hInstall) &&
-        (!held || !iLiesAt(pinned.get(), installDir) || !iOnlyTrustedCanWrite(installDir))) {
+        (!aboveHeld || !held || !iLiesAt(pinned.get(), installDir) || !iOnlyTrustedCanWrite(installDir))) {
         MsgTokenHolder tokens(installDir);
         ureReport(URE_SHOW_ERROR, "copyVC80Assemblies", 50, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
         return ERROR_INSTALL_FAILURE;

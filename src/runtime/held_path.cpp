@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -36,6 +37,33 @@ bool iHoldPath(const char* path, unique_hfile& held) {
     held.reset(CreateFileA(path, FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     return static_cast<bool>(held);
+}
+
+bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held) {
+    held.clear();
+    char full[kCapacity] = {};
+    const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return false;
+    // Below the root: "C:\" or "\\server\share\", whose place cannot change.
+    size_t at = 3;
+    if (full[0] == '\\' && full[1] == '\\') {
+        const char* share = std::strchr(full + 2, '\\');
+        const char* end = share ? std::strchr(share + 1, '\\') : nullptr;
+        if (!end) return true;
+        at = static_cast<size_t>(end - full) + 1;
+    }
+    size_t length = std::strlen(full);
+    while (length > at && full[length - 1] == '\\') --length;
+    for (size_t i = at; i < length; ++i) {
+        if (full[i] != '\\') continue;
+        full[i] = '\0';
+        unique_hfile folder;
+        const bool ok = iHoldPath(full, folder);
+        full[i] = '\\';
+        if (!ok) return held.clear(), false;
+        held.push_back(std::move(folder));
+    }
+    return true;
 }
 
 bool iFinalPath(HANDLE held, char* out, size_t capacity) {

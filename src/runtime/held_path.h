@@ -7,11 +7,18 @@
 #include "platform/win32.h"
 
 #include <cstddef>
+#include <vector>
 
 // Opens the file or folder `path` into `held` for reading (a folder: listing it), sharing
 // reading and writing but not deleting: while the handle is held, Windows neither renames
 // nor deletes it. False when it cannot be opened.
 bool iHoldPath(const char* path, unique_hfile& held);
+
+// Holds every folder between the root of `path` (made full) and `path` itself, from the
+// top down, as iHoldPath does: while they are held none of them is renamed or deleted, so
+// no link can take the place of one, and a path below them keeps leading where it led.
+// False (nothing held) when one cannot be held or the path does not fit.
+bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held);
 
 // The full path of what `held` is, every link on the way resolved ("C:\a\b", or
 // "\\server\share\b"); false when it cannot be read or does not fit `capacity`.
