@@ -14,6 +14,7 @@
 #include "session/property_access.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -68,12 +69,15 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     // folders it lies in could swap it first. It is held open, sharing reading only, from
     // before the check until it has run: it can be neither changed nor renamed away in
     // between. What is held must be the program at its own path, not one a link on the
-    // way leads to.
+    // way leads to; the folders above it are held too, so that none of them is renamed
+    // away for a link that would lead the path to another program.
     unique_hfile held;
+    std::vector<unique_hfile> above;
     if (iIsStoreMode(hInstall)) {
+        const bool pinned = iHoldFoldersAbove(program, above);
         held.reset(CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                nullptr));
-        const bool inPlace = held && iLiesAt(held.get(), program);
+        const bool inPlace = pinned && held && iLiesAt(held.get(), program);
         for (const char* path : {installFolder, toolsFolder, program}) {
             // A program that cannot be held, or lies elsewhere, cannot be checked.
             if (inPlace ? iOnlyTrustedCanWrite(path) : path != program) continue;

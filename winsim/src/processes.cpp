@@ -505,6 +505,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
         return FALSE;
     }
     const std::string line = lpCommandLine ? lpCommandLine : "";
+    if (m.onProcessStart) m.onProcessStart(line);
     std::string program;
     if (lpApplicationName) {
         // No search and no default extension for an explicit program.

@@ -256,6 +256,9 @@ public:
     // Another process of the machine acting right after CreateDirectoryA made a folder
     // (the full Windows path): what a race with the installation would give.
     std::function<void(const std::string& winPath)> onDirectoryCreated;
+    // Another process acting right before CreateProcessA looks for the program of this
+    // command line: what a race with a check made before the start would give.
+    std::function<void(const std::string& commandLine)> onProcessStart;
 
 private:
     std::string root_;
