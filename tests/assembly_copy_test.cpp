@@ -11,6 +11,7 @@
 
 using namespace fa9test;
 using ::testing::ElementsAre;
+using ::testing::UnorderedElementsAre;
 
 namespace {
 
@@ -44,12 +45,33 @@ protected:
     }
 };
 
+// One run: every program folder is served, a read-only copy from before is replaced, and
+// the installation folder is held so that it cannot be renamed away to put a junction in
+// its place.
 TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder) {
+    const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
+    machine.writeFile(old, "an old copy");
+    ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
+    BOOL renamed = TRUE;
+    DWORD error = 0;
+    machine.onDirectoryCreated = [&, tried = false](const std::string&) mutable {
+        if (tried) return;
+        tried = true;
+        renamed = MoveFileExA("C:\\Program Files\\FA9 Server", "C:\\Program Files\\Moved", 0);
+        error = GetLastError();
+    };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
-    for (const char* folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
-        // Folders the copy creates are upper-cased; the files keep their names.
-        EXPECT_THAT(entries(kInstall + folder), ElementsAre("MICROSOFT.VC80.CRT", "MICROSOFT.VC80.MFC")) << folder;
+    EXPECT_FALSE(renamed);
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(machine.readFile(old), "msvcr80.dll bytes");
+    for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
+        // Folders the copy creates are upper-cased, one that was there keeps its name; the
+        // files keep theirs.
+        EXPECT_THAT(entries(kInstall + folder),
+                    UnorderedElementsAre(folder == "BIN" ? "Microsoft.VC80.CRT" : "MICROSOFT.VC80.CRT",
+                                         "MICROSOFT.VC80.MFC"))
+            << folder;
         EXPECT_EQ(entries(kInstall + folder + "\\Microsoft.VC80.CRT"), kCrt);
         EXPECT_EQ(machine.readFile(kInstall + folder + "\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
     }
@@ -70,16 +92,6 @@ TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder)
     for (const std::string& file : kCrt) expected.push_back(crt + "\\" + file);
     expected.push_back(crt);
     EXPECT_EQ(std::vector<std::string>(deletes.begin() + 6, deletes.begin() + 11), expected);
-}
-
-TEST_F(AssemblyCopy, AReadOnlyCopyIsReplaced) {
-    const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
-    machine.writeFile(old, "an old copy");
-    ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    EXPECT_EQ(machine.readFile(old), "msvcr80.dll bytes");
-    EXPECT_THAT(entries(kInstall + "BIN"), ::testing::UnorderedElementsAre("Microsoft.VC80.CRT", "MICROSOFT.VC80.MFC"))
-        << "an existing folder keeps its name";
 }
 
 TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsUnlessItIsTooShort) {
@@ -115,54 +127,24 @@ TEST_F(AssemblyCopy, FailuresAreReportedAndOnlyAMissingRowStopsTheInstallation) 
     EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
 }
 
-// In the script, as SYSTEM, nothing goes where others could change what programs load,
-// nor where a link on the way to the installation folder leads.
-struct LockedCase {
-    const char* name;
-    std::string installDir;
-    std::string link;  // a link at this path leads to a locked folder, or none
-};
-void PrintTo(const LockedCase& c, std::ostream* os) { *os << c.name; }
-
-class ScriptCopies : public AssemblyCopy, public ::testing::WithParamInterface<LockedCase> {};
-
-TEST_P(ScriptCopies, NothingIntoAFolderOthersCanChangeOrALinkLeadsTo) {
-    const LockedCase& c = GetParam();
-    if (!c.link.empty()) {
-        machine.makeDirs("C:\\Program Files\\Real");
-        machine.makeLink(c.link, "C:\\Program Files\\Real");
-    }
-    machine.makeDirs(c.installDir + "BIN");
-    session.setProperty("CustomActionData", "INSTALLDIR=" + c.installDir);
+// In the script, as SYSTEM, nothing goes where others could change what programs load
+// (below C:\, where authenticated users may write), nor where a link on the way to the
+// installation folder leads (to a locked folder).
+TEST_F(AssemblyCopy, InTheScriptNothingGoesWhereOthersCanChangeIt) {
+    machine.makeDirs("C:\\Program Files\\Real");
+    machine.makeLink("C:\\Tools", "C:\\Program Files\\Real");
+    for (const char* dir : {"C:\\Open\\BIN", "C:\\Tools\\WOLT\\BIN"}) machine.makeDirs(dir);
     session.setRunMode(winsim::RunMode::Scheduled);
     machine.runAsSystem();
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
-    ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::StartsWith(c.installDir + " can be changed by users other than"));
-    EXPECT_THAT(entries(c.installDir + "BIN"), ::testing::IsEmpty());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Locked, ScriptCopies,
-    // Below C:\, where authenticated users may write; a locked folder reached through a link.
-    ::testing::Values(LockedCase{"open_to_users", "C:\\Open\\", ""},
-                      LockedCase{"reached_through_a_link", "C:\\Tools\\WOLT\\", "C:\\Tools"}),
-    [](const ::testing::TestParamInfo<LockedCase>& i) { return std::string(i.param.name); });
-
-// While the copy runs the installation folder is held: it cannot be renamed away to put
-// a junction in its place.
-TEST_F(AssemblyCopy, TheInstallationFolderCannotBeRenamedWhileTheCopyRuns) {
-    BOOL renamed = TRUE;
-    DWORD error = 0;
-    machine.onDirectoryCreated = [&, tried = false](const std::string&) mutable {
-        if (tried) return;
-        tried = true;
-        renamed = MoveFileExA("C:\\Program Files\\FA9 Server", "C:\\Program Files\\Moved", 0);
-        error = GetLastError();
-    };
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    EXPECT_FALSE(renamed);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    for (const std::string dir : {"C:\\Open\\", "C:\\Tools\\WOLT\\"}) {
+        SCOPED_TRACE(dir);
+        session.clearLog();
+        session.setProperty("CustomActionData", "INSTALLDIR=" + dir);
+        EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
+        ASSERT_FALSE(log().empty());
+        EXPECT_THAT(log().back(), ::testing::StartsWith(dir + " can be changed by users other than"));
+        EXPECT_THAT(entries(dir + "BIN"), ::testing::IsEmpty());
+    }
 }
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
