@@ -21,30 +21,48 @@ namespace {
 
 using M = winsim::Machine;
 using S = winsim::Session;
+using Action = UINT(WINAPI*)(MSIHANDLE);
 
 const char* kState = "C:\\ProgramData\\FA9StandIns\\";
 const char* kProgram = "C:\\Program Files\\FA9 Tools\\bin\\macConfigChange.exe";
+const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
+const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
+const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
+const char* kEditor32 = "C:\\Windows\\SysWOW64\\regedit.exe";
+const char* kEditor64 = "C:\\Windows\\regedit.exe";
+const char* kVs80 = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
+const char* kVs90 = "C:\\Program Files\\Microsoft Visual Studio 9.0\\Common7\\IDE\\";
 
+// Every program the three actions run in its place: the tools program below INSTALLDIR,
+// both registry editors with the script for them in the runtime folder, both IDEs.
 class MachineConfig : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/macconfigchange", kProgram);
+        machine.copyFileIn(FA9_STANDINS_DIR "/macconfigchange", kProgram);
+        for (const char* editor : {kEditor32, kEditor64}) machine.copyFileIn(FA9_CHILDREN_DIR "/regedit", editor);
+        machine.writeFile(kScript, "REGEDIT4\n");
+        for (const char* dir : {kVs80, kVs90})
+            machine.copyFileIn(FA9_STANDINS_DIR "/devenv", dir + std::string("devenv.exe"));
         session.setProperty("INSTALLDIR", "C:\\Program Files\\FA9 Tools\\");
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
+        session.setProperty("VS80_INSTALLDIR", kVs80);
+        session.setProperty("VS90_INSTALLDIR", kVs90);
         session.setProperty("UILevel", "5");
     }
-    std::string configuration() {
-        const std::string path = std::string(kState) + "machine.cfg";
-        return machine.fileExists(path) ? machine.readFile(path) : "(none)";
+    // What the stand-ins wrote into a file of their state folder; "" when nothing.
+    std::string state(const std::string& name) {
+        const std::string path = kState + name;
+        return machine.fileExists(path) ? machine.readFile(path) : "";
     }
 };
 
 TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
     EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 0u);
-    EXPECT_EQ(configuration(), "toolspath=C:\\Program Files\\FA9 Tools\\bin\n");
+    EXPECT_EQ(state("machine.cfg"), "toolspath=C:\\Program Files\\FA9 Tools\\bin\n");
     session.setProperty("INSTALLDIR", "C:\\Program Files\\FA9 Tools");
     EXPECT_EQ(run(UnregisterWOLTMachineCfgCA), 0u);
-    EXPECT_EQ(configuration(), "(none)");
+    EXPECT_EQ(state("machine.cfg"), "");
     EXPECT_THAT(log(), ::testing::IsEmpty()) << "success leaves no report and no trace";
     const auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 2u);
@@ -53,35 +71,43 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
     EXPECT_EQ(launches[1].commandLine, "\"" + std::string(kProgram) + "\" -unregister");
 }
 
-// Every failure ends the installation (1603, or the failed read's own code) with a report
-// whose first line says why; the program runs only where its path can be built. In the
-// script (as SYSTEM) it runs only where no one but SYSTEM, the administrators and the
+// Every failure stops its action (1603, or the failed read's own code) and says why in
+// the log, with a box only where the user can act on it; no program runs where its path
+// cannot be built, and the COM registration leaves no CodeBase. In the script (as SYSTEM)
+// the tools program runs only where no one but SYSTEM, the administrators and the
 // account the script runs as can change it or its folders; an immediate run is the
 // user's own and is not checked.
-struct ConfigRun {
+struct ProgramRun {
     const char* name;
+    Action action;
     void (*arrange)(M&, S&);
     UINT rc;
-    std::string line;  // the log's first line, up to where it varies; "": no log at all
+    std::string line;  // a line of the log, up to where it varies; "": no log at all
     size_t runs;       // programs started
-    bool unregister = false;
+    size_t boxes;
 };
-void PrintTo(const ConfigRun& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ProgramRun& c, std::ostream* os) { *os << c.name; }
 
-class ConfigRuns : public MachineConfig, public ::testing::WithParamInterface<ConfigRun> {};
+class ProgramRuns : public MachineConfig, public ::testing::WithParamInterface<ProgramRun> {};
 
-TEST_P(ConfigRuns, RunOrStopWithTheirReport) {
-    const ConfigRun& c = GetParam();
+TEST_P(ProgramRuns, RunOrStopWithTheirReport) {
+    const ProgramRun& c = GetParam();
     c.arrange(machine, session);
-    EXPECT_EQ(run(c.unregister ? UnregisterWOLTMachineCfgCA : RegisterWOLTMachineCfgCA), c.rc);
-    const std::vector<std::string> lines = log();
-    EXPECT_EQ(lines.empty(), c.line.empty()) << "success leaves no report and no trace";
-    if (!lines.empty()) {
-        EXPECT_THAT(lines[0], ::testing::StartsWith("1: " + c.line));
+    EXPECT_EQ(run(c.action), c.rc);
+    if (c.line.empty()) {
+        EXPECT_THAT(log(), ::testing::IsEmpty()) << "success leaves no report and no trace";
+    } else {
+        EXPECT_THAT(log(), ::testing::Contains(::testing::StartsWith("1: " + c.line)));
     }
     EXPECT_EQ(machine.launches().size(), c.runs);
+    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+    if (c.action == RegCOMForCSFunctionsCA) {
+        EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"), std::nullopt);
+    }
 }
 
+const Action kRegister = RegisterWOLTMachineCfgCA;
+const Action kCom = RegCOMForCSFunctionsCA;
 const std::string kTooLong = "C:\\" + std::string(250, 'p');
 const char* kOpen = "C:\\Tools\\FA9\\";  // below the root: signed-in users may change it
 const DWORD kReadExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
@@ -108,104 +134,100 @@ std::string refused(const std::string& path) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Config, ConfigRuns,
+    Config, ProgramRuns,
     ::testing::Values(
-        ConfigRun{"non_zero_exit_when_unregistering",
-                  [](M& m, S&) { m.writeFile(std::string(kState) + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
-                  1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", 1, true},
-        ConfigRun{"folder_in_the_programs_place", [](M& m, S&) { DeleteFileA(kProgram); m.makeDirs(kProgram); }, 1603u,
-                  "Error: The program " + std::string(kProgram) + " was not found.", 0},
+        ProgramRun{"non_zero_exit_when_unregistering", UnregisterWOLTMachineCfgCA,
+                [](M& m, S&) { m.writeFile(std::string(kState) + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
+                1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", 1, 1},
+        ProgramRun{"folder_in_the_programs_place", kRegister, [](M& m, S&) { DeleteFileA(kProgram); m.makeDirs(kProgram); },
+                1603u, "Error: The program " + std::string(kProgram) + " was not found.", 0, 1},
         // A Windows image the host cannot start: the run fails, not the file check.
-        ConfigRun{"program_that_cannot_run", [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); },
-                  1603u,
-                  "Error: The command " + std::string(kProgram) +
-                      " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion.",
-                  0},
-        ConfigRun{"unreadable_install_dir", [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
-                  "Error: The installer property INSTALLDIR could not be read.", 0},
-        ConfigRun{"install_dir_too_long", [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, 1603u,
-                  "Error: The folder " + kTooLong + " given by INSTALLDIR is empty, not a full path, or too long", 0},
-        ConfigRun{"quote_in_install_dir", [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); }, 1603u,
-                  "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", 0},
+        ProgramRun{"program_that_cannot_run", kRegister, [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); },
+                1603u,
+                "Error: The command " + std::string(kProgram) +
+                    " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion.",
+                0, 1},
+        ProgramRun{"unreadable_install_dir", kRegister, [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
+                "Error: The installer property INSTALLDIR could not be read.", 0, 0},
+        ProgramRun{"install_dir_too_long", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, 1603u,
+                "Error: The folder " + kTooLong + " given by INSTALLDIR is empty, not a full path, or too long", 0, 0},
+        ProgramRun{"quote_in_install_dir", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); },
+                1603u, "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", 0, 0},
         // A host program that starts one of its own, and neither ends by itself.
-        ConfigRun{"past_the_time_limit",
-                  [](M& m, S& s) {
-                      m.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
-                      s.setProperty("FA9_PROGRAM_TIMEOUT", "1");
-                  },
-                  1603u,
-                  "Error: The program " + std::string(kProgram) +
-                      " was still running after 1 seconds and was ended together with every process it started.",
-                  1},
-        ConfigRun{"script_below_program_files", [](M& m, S& s) { placeIn(m, s, "C:\\Program Files\\FA9 Tools\\"); }, 0u,
-                  "", 1},
-        ConfigRun{"script_below_the_root", [](M& m, S& s) { placeIn(m, s, kOpen); }, 1603u, refused("C:\\Tools\\FA9"),
-                  0},
-        ConfigRun{"immediate_below_the_root", [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1},
-        ConfigRun{"script_below_the_root_locked", [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u, "", 1},
-        ConfigRun{"script_locked_but_owned_by_a_user",
-                  [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); m.setOwner(kOpen, kOtherUser); }, 1603u,
-                  refused("C:\\Tools\\FA9"), 0},
-        ConfigRun{"script_bin_open_to_everyone",
-                  [](M& m, S& s) {
-                      placeIn(m, s, kOpen);
-                      lockOpen(m);
-                      m.setAccessList(kOpen + std::string("bin"), {"", false, {{winsim::kSidEveryone}}});
-                  },
-                  1603u, refused("C:\\Tools\\FA9\\bin"), 0},
-        ConfigRun{"script_program_writable_by_users",
-                  [](M& m, S& s) {
-                      placeIn(m, s, "C:\\Program Files\\FA9 Tools\\");
-                      m.setAccessList(kProgram, {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}});
-                  },
-                  1603u, refused(kProgram), 0},
+        ProgramRun{"past_the_time_limit", kRegister,
+                [](M& m, S& s) {
+                    m.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
+                    s.setProperty("FA9_PROGRAM_TIMEOUT", "1");
+                },
+                1603u,
+                "Error: The program " + std::string(kProgram) +
+                    " was still running after 1 seconds and was ended together with every process it started.",
+                1, 0},
+        ProgramRun{"script_below_program_files", kRegister,
+                [](M& m, S& s) { placeIn(m, s, "C:\\Program Files\\FA9 Tools\\"); }, 0u, "", 1, 0},
+        ProgramRun{"script_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); }, 1603u,
+                refused("C:\\Tools\\FA9"), 0, 0},
+        ProgramRun{"immediate_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1, 0},
+        ProgramRun{"script_below_the_root_locked", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u,
+                "", 1, 0},
+        ProgramRun{"script_locked_but_owned_by_a_user", kRegister,
+                [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); m.setOwner(kOpen, kOtherUser); }, 1603u,
+                refused("C:\\Tools\\FA9"), 0, 0},
+        ProgramRun{"script_bin_open_to_everyone", kRegister,
+                [](M& m, S& s) {
+                    placeIn(m, s, kOpen);
+                    lockOpen(m);
+                    m.setAccessList(kOpen + std::string("bin"), {"", false, {{winsim::kSidEveryone}}});
+                },
+                1603u, refused("C:\\Tools\\FA9\\bin"), 0, 0},
+        ProgramRun{"script_program_writable_by_users", kRegister,
+                [](M& m, S& s) {
+                    placeIn(m, s, "C:\\Program Files\\FA9 Tools\\");
+                    m.setAccessList(kProgram, {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}});
+                },
+                1603u, refused(kProgram), 0, 0},
         // Locked folders all, but the path leads through a link to another one.
-        ConfigRun{"script_reached_through_a_link",
-                  [](M& m, S& s) {
-                      placeIn(m, s, "C:\\Program Files\\Via Link\\");
-                      std::filesystem::rename(m.hostPath("C:\\Program Files\\Via Link"),
-                                              m.hostPath("C:\\Program Files\\Real Tools"));
-                      m.makeLink("C:\\Program Files\\Via Link", "C:\\Program Files\\Real Tools");
-                  },
-                  1603u, refused("C:\\Program Files\\Via Link\\bin\\macConfigChange.exe"), 0},
+        ProgramRun{"script_reached_through_a_link", kRegister,
+                [](M& m, S& s) {
+                    placeIn(m, s, "C:\\Program Files\\Via Link\\");
+                    std::filesystem::rename(m.hostPath("C:\\Program Files\\Via Link"),
+                                            m.hostPath("C:\\Program Files\\Real Tools"));
+                    m.makeLink("C:\\Program Files\\Via Link", "C:\\Program Files\\Real Tools");
+                },
+                1603u, refused("C:\\Program Files\\Via Link\\bin\\macConfigChange.exe"), 0, 0},
         // Under Wine the script runs as the prefix's user, who owns the files; others may
         // read them when the "other" mode bits say so.
-        ConfigRun{"script_as_under_wine",
-                  [](M& m, S& s) {
-                      placeIn(m, s, kOpen);
-                      m.token = M::Token{};
-                      m.setAccessList(kOpen, {m.token.userSid, true,
-                                              {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
-                                               {m.token.userSid, true, true, FILE_ALL_ACCESS},
-                                               {winsim::kSidEveryone, true, true, kReadExecute}}});
-                  },
-                  0u, "", 1}),
-    [](const ::testing::TestParamInfo<ConfigRun>& i) { return std::string(i.param.name); });
-
-// ---------------------------------------------------------------- the COM code base
-
-const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
-const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
-const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
-const char* kEditor32 = "C:\\Windows\\SysWOW64\\regedit.exe";
-const char* kEditor64 = "C:\\Windows\\regedit.exe";
-
-class ComRegistration : public SessionTest {
-protected:
-    void SetUp() override {
-        installRuntime(stringLibrary("en_US"));
-        for (const char* editor : {kEditor32, kEditor64})
-            machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", editor);
-        machine.writeFile(kScript, "REGEDIT4\n");
-        session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntime);
-        session.setProperty("UILevel", "5");
-    }
-};
+        ProgramRun{"script_as_under_wine", kRegister,
+                [](M& m, S& s) {
+                    placeIn(m, s, kOpen);
+                    m.token = M::Token{};
+                    m.setAccessList(kOpen, {m.token.userSid, true,
+                                            {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                             {m.token.userSid, true, true, FILE_ALL_ACCESS},
+                                             {winsim::kSidEveryone, true, true, kReadExecute}}});
+                },
+                0u, "", 1, 0},
+        // The COM code base: an import that fails is traced, and so is its output.
+        ProgramRun{"failed_import_is_traced", kCom, [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+                "Error: regedit: imported " + kScript + "\n", 1, 0},
+        ProgramRun{"no_registry_editor", kCom, [](M& m, S&) { m.writeFile(kEditor32, std::string("MZ", 2)); }, 1603u,
+                "Error: The command " + std::string(kEditor32) + " -s \"" + kScript + "\" could not be run to completion.",
+                0, 1},
+        ProgramRun{"value_cannot_be_written", kCom, [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
+                1603u, "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
+                "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.", 1, 0},
+        ProgramRun{"unreadable_runtime_directory", kCom,
+                [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); }, 1615u,
+                "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0, 0},
+        // An import that takes the runtime folder away leaves no short form to point at.
+        ProgramRun{"no_short_form_after_the_import", kCom, [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); },
+                1603u, "Failed to generate shortname", 1, 0}),
+    [](const ::testing::TestParamInfo<ProgramRun>& i) { return std::string(i.param.name); });
 
 // Windows' own editor in the process's bitness imports the script, never one of that
 // name in the current directory (the runtime folder, which the installing user can write).
-TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
-    machine.copyFileIn(std::string(FA9_CHILDREN_DIR) + "/regedit", std::string(kRuntime) + "\\regedit.exe");
+TEST_F(MachineConfig, ImportsTheScriptThenWritesAShortCodeBase) {
+    machine.copyFileIn(FA9_CHILDREN_DIR "/regedit", std::string(kRuntime) + "\\regedit.exe");
     machine.setCurrentDirectory(kRuntime);
     for (const bool wow64 : {true, false}) {
         SCOPED_TRACE(wow64 ? "32-bit" : "64-bit");
@@ -224,70 +246,7 @@ TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
-// Every failure stops the action with its code, says why in its last log line (a box
-// only where the user can act on it), and leaves no CodeBase behind.
-struct ComFailure {
-    const char* name;
-    void (*arrange)(M&, S&);
-    UINT rc;
-    std::string line;  // the last log line, up to where it varies
-    size_t boxes;
-};
-void PrintTo(const ComFailure& c, std::ostream* os) { *os << c.name; }
-
-class ComFailures : public ComRegistration, public ::testing::WithParamInterface<ComFailure> {};
-
-TEST_P(ComFailures, StopTheActionAndWriteNoCodeBase) {
-    const ComFailure& c = GetParam();
-    c.arrange(machine, session);
-    EXPECT_EQ(run(RegCOMForCSFunctionsCA), c.rc);
-    ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::StartsWith("1: " + c.line));
-    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
-    EXPECT_EQ(machine.registry().getString(Hive::ClassesRoot, kClassKey, "CodeBase"), std::nullopt);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Com, ComFailures,
-    ::testing::Values(
-        ComFailure{"failed_import_is_traced", [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
-                   "Error: regedit: imported " + kScript + "\n", 0},
-        ComFailure{"no_registry_editor", [](M& m, S&) { m.writeFile(kEditor32, std::string("MZ", 2)); }, 1603u,
-                   "Error: The command " + std::string(kEditor32) + " -s \"" + kScript +
-                       "\" could not be run to completion.",
-                   1},
-        ComFailure{"value_cannot_be_written", [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
-                   1603u, "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
-                   "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.", 0},
-        ComFailure{"unreadable_runtime_directory", [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
-                   1615u, "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0},
-        // An import that takes the runtime folder away leaves no short form to point at.
-        ComFailure{"no_short_form_after_the_import", [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
-                   "Failed to generate shortname", 0}),
-    [](const ::testing::TestParamInfo<ComFailure>& i) { return std::string(i.param.name); });
-
 // ---------------------------------------------------------------- the IDEs
-
-const char* kVs80 = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
-const char* kVs90 = "C:\\Program Files\\Microsoft Visual Studio 9.0\\Common7\\IDE\\";
-
-class IdeTemplates : public SessionTest {
-protected:
-    void SetUp() override {
-        installRuntime(stringLibrary("en_US"));
-        for (const char* dir : {kVs80, kVs90})
-            machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", std::string(dir) + "devenv.exe");
-        session.setProperty("VS80_INSTALLDIR", kVs80);
-        session.setProperty("VS90_INSTALLDIR", kVs90);
-    }
-    std::vector<std::string> runs() {
-        const std::string path = std::string(kState) + "devenv.log";
-        std::vector<std::string> out;
-        std::istringstream text(machine.fileExists(path) ? machine.readFile(path) : "");
-        for (std::string line; std::getline(text, line);) out.push_back(line);
-        return out;
-    }
-};
 
 const std::string setup80 = std::string(kVs80) + "\\devenv.exe /setup";
 const std::string setup90 = std::string(kVs90) + "\\devenv.exe /setup";
@@ -305,14 +264,17 @@ struct RunCase {
 };
 void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
 
-class IdeRuns : public IdeTemplates, public ::testing::WithParamInterface<RunCase> {};
+class IdeRuns : public MachineConfig, public ::testing::WithParamInterface<RunCase> {};
 
 TEST_P(IdeRuns, FollowTheRemovalStateAndTheFolders) {
     const RunCase& c = GetParam();
     if (*c.remove) session.setProperty("REMOVE", c.remove);
     c.arrange(session);
     EXPECT_EQ(run(SetupWOLTTemplateCA), c.rc);
-    EXPECT_EQ(runs(), c.runs);
+    std::vector<std::string> runs;
+    std::istringstream text(state("devenv.log"));
+    for (std::string line; std::getline(text, line);) runs.push_back(line);
+    EXPECT_EQ(runs, c.runs);
     std::vector<std::string> expected;
     for (const std::string& line : c.log) expected.push_back(logged(line));
     EXPECT_EQ(log(), expected);
