@@ -6,34 +6,40 @@
 
 #include <ostream>
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using namespace fa9test;
 using winsim::Hive;
+using M = winsim::Machine;
+using S = winsim::Session;
 
 namespace {
 
 const std::string kCopies = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies";
+
+void addCopy(M& m, const std::string& name, const std::string& path) {
+    m.registry().setString(Hive::LocalMachine, kCopies + "\\" + name, "FA9 Path Name", path);
+}
 
 class InstallDirTest : public SessionTest {
 protected:
     InstallDirTest() {
         installRuntime(stringLibrary("en_US"));
         session.setProperty("UILevel", "5");
-        addCopy("FA9COPY1", "C:\\Program Files\\ZNK\\FA9COPY1\\");
-        addCopy("FA9COPY2", "D:\\FA9");
-    }
-    void addCopy(const std::string& name, const std::string& path) {
-        machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + name, "FA9 Path Name", path);
+        session.setProperty("GENERIC_DLG_TITLE", "Setup");
+        addCopy(machine, "FA9COPY1", "C:\\Program Files\\ZNK\\FA9COPY1\\");
+        addCopy(machine, "FA9COPY2", "D:\\FA9");
     }
 };
 
-// INSTALLDIR against the copies' folders (FA9COPY1, FA9COPY2 and the row's own copy).
+// INSTALLDIR against the copies' folders (FA9COPY1, FA9COPY2 and the row's own copy). A
+// conflict is reported in a box naming the directory without its trailing backslash;
+// only without the full user interface does it end the installation.
 struct DirCase {
     std::string installDir;
-    const char* conflict;
-    std::string storedPath;  // a further copy's recorded folder; "": none
-    const char* currentDir;  // null: the fixture's
+    const char* conflict;              // p_WOLT_installdir_conflict; null: left unset
+    std::string storedPath = "";       // a further copy's recorded folder; "": none
+    void (*arrange)(M&, S&) = nullptr;
+    UINT rc = 0;
+    std::string report = "";  // a log line besides the conflict's
 };
 void PrintTo(const DirCase& c, std::ostream* os) { *os << c.installDir << " against " << c.storedPath; }
 
@@ -41,84 +47,71 @@ class InstallDirs : public InstallDirTest, public ::testing::WithParamInterface<
 
 TEST_P(InstallDirs, OnlyTheSameDirectoryConflicts) {
     const DirCase& c = GetParam();
-    if (!c.storedPath.empty()) addCopy("FA9COPY3", c.storedPath);
-    if (c.currentDir) {
-        machine.makeDirs(c.currentDir);
-        machine.setCurrentDirectory(c.currentDir);
-    }
+    if (!c.storedPath.empty()) addCopy(machine, "FA9COPY3", c.storedPath);
     session.setProperty("INSTALLDIR", c.installDir);
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), c.conflict);
-    EXPECT_EQ(machine.messageBoxes.size(), std::string(c.conflict) == "Y" ? 1u : 0u);
+    if (c.arrange) c.arrange(machine, session);
+    EXPECT_EQ(run(CheckWOLTInstallDirCA), c.rc);
+    if (c.conflict) {
+        EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), c.conflict);
+    } else {
+        EXPECT_FALSE(session.hasProperty("p_WOLT_installdir_conflict"));
+    }
+    const bool conflict = c.conflict && std::string(c.conflict) == "Y";
+    std::vector<std::string> expected;
+    if (conflict) {
+        std::string named = c.installDir;
+        if (!named.empty() && named.back() == '\\') named.pop_back();
+        expected.push_back(logged("Error: The directory " + named + " already holds an installed copy of FA9. "
+                                  "Choose a different installation directory for this product."));
+    }
+    if (!c.report.empty()) expected.push_back(logged(c.report));
+    EXPECT_EQ(log(), expected);
+    ASSERT_EQ(machine.messageBoxes.size(), conflict ? 1u : 0u);
+    if (conflict) {
+        EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
+        EXPECT_EQ(machine.messageBoxes[0].style, 0x10010u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Check, InstallDirs,
-    ::testing::Values(DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\", "Y", "", nullptr},
-                      DirCase{"c:\\PROGRAM FILES\\znk\\fa9copy1", "Y", "", nullptr},
-                      DirCase{"C:\\Program Files\\ZNK\\Other\\..\\FA9COPY1\\.\\", "Y", "", nullptr},
-                      DirCase{"D:\\FA9\\", "Y", "", nullptr},
-                      DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N", "", nullptr},
-                      DirCase{"C:\\Program Files\\ZNK\\", "N", "", nullptr},
-                      DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N", "", nullptr},
-                      // An empty INSTALLDIR stands for the current folder.
-                      DirCase{"", "Y", "", "D:\\FA9"},
-                      // What a command line's backslash-quote leaves behind: the quote and the backslash go.
-                      DirCase{"e:\\quoted", "Y", "E:\\Quoted\\\"", nullptr},
-                      // A path stored between quotes names the folder inside them.
-                      DirCase{"F:\\FA9\\Copy Two\\", "Y", "\"F:\\FA9\\Copy Two\\\"", nullptr},
-                      DirCase{"F:\\FA9\\Copy Three\\", "N", "\"F:\\FA9\\Copy Two\\\"", nullptr},
-                      DirCase{"f:\\fa9\\copy one\\", "Y", "\"F:\\FA9\\Copy One\"", nullptr},
-                      // Both full paths longer than the comparison holds: neither names a folder.
-                      DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c'), nullptr},
-                      // Between its quotes one character more than the unquoted copy holds.
-                      DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\"", nullptr}));
-
-TEST_F(InstallDirTest, ConflictIsReportedAndEndsAReducedInstallation) {
-    session.setProperty("INSTALLDIR", "D:\\FA9\\");
-    session.setProperty("GENERIC_DLG_TITLE", "Setup");
-    session.setProperty("UILevel", "2");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1603u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "Y");
-    // The directory is named without its trailing backslash.
-    EXPECT_THAT(log(), ElementsAre(logged("Error: The directory D:\\FA9 already holds an installed copy of FA9. "
-                                          "Choose a different installation directory for this product.")));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
-    EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
-    EXPECT_EQ(machine.messageBoxes[0].style, 0x10010u);
-}
-
-TEST_F(InstallDirTest, NoCopiesNoConflict) {
-    machine.registry().deleteKey(Hive::LocalMachine, kCopies);
-    session.setProperty("INSTALLDIR", "D:\\FA9\\");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
-    EXPECT_THAT(log(), IsEmpty());
-}
+    ::testing::Values(
+        DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\", "Y"}, DirCase{"c:\\PROGRAM FILES\\znk\\fa9copy1", "Y"},
+        DirCase{"C:\\Program Files\\ZNK\\Other\\..\\FA9COPY1\\.\\", "Y"}, DirCase{"D:\\FA9\\", "Y"},
+        DirCase{"D:\\FA9\\", "Y", "", [](M&, S& s) { s.setProperty("UILevel", "2"); }, 1603u},
+        DirCase{"D:\\FA9\\", "N", "", [](M& m, S&) { m.registry().deleteKey(Hive::LocalMachine, kCopies); }},
+        DirCase{"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N"}, DirCase{"C:\\Program Files\\ZNK\\", "N"},
+        DirCase{"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"},
+        // An empty INSTALLDIR stands for the current folder.
+        DirCase{"", "Y", "", [](M& m, S&) { m.makeDirs("D:\\FA9"); m.setCurrentDirectory("D:\\FA9"); }},
+        // What a command line's backslash-quote leaves behind: the quote and the backslash go.
+        DirCase{"e:\\quoted", "Y", "E:\\Quoted\\\""},
+        // A path stored between quotes names the folder inside them.
+        DirCase{"F:\\FA9\\Copy Two\\", "Y", "\"F:\\FA9\\Copy Two\\\""},
+        DirCase{"F:\\FA9\\Copy Three\\", "N", "\"F:\\FA9\\Copy Two\\\""},
+        DirCase{"f:\\fa9\\copy one\\", "Y", "\"F:\\FA9\\Copy One\""},
+        // Both full paths longer than the comparison holds: neither names a folder.
+        DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c')},
+        // Between its quotes one character more than the unquoted copy holds.
+        DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\""},
+        // A copy of version 8 cannot be read, so none can be listed.
+        DirCase{"E:\\New\\", nullptr, "",
+                [](M& m, S&) {
+                    m.registry().setString(Hive::LocalMachine, "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\CurrentVersion",
+                                           "Version", "8");
+                },
+                1603u, "ERROR: Unable to get FA9 install directories"},
+        DirCase{"D:\\FA9\\", nullptr, "", [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
+                "Error: The installer property INSTALLDIR could not be read."}));
 
 TEST_F(InstallDirTest, CopyWithoutItsPathIsLeftOut) {
     machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");  // no path
-    addCopy("FA9COPY0", "C:\\Zero");
+    addCopy(machine, "FA9COPY0", "C:\\Zero");
     session.setProperty("INSTALLDIR", "E:\\New\\");
     // A copy without its path is left out of the list; the check still runs.
     EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
     EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
-    EXPECT_THAT(machine.debugOutput, ElementsAre("Invalid Installation Name", "BROKEN"));
-}
-
-TEST_F(InstallDirTest, UnreadableVersion8CopyMeansTheCopiesCannotBeListed) {
-    machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\CurrentVersion", "Version", "8");
-    session.setProperty("INSTALLDIR", "E:\\New\\");
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1603u);
-    EXPECT_FALSE(session.hasProperty("p_WOLT_installdir_conflict"));
-    EXPECT_THAT(log(), ElementsAre(logged("ERROR: Unable to get FA9 install directories")));
-}
-
-TEST_F(InstallDirTest, UnreadableInstallDirIsReportedWithItsCode) {
-    session.failGetProperty("INSTALLDIR", 1615);
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 1615u);
-    EXPECT_THAT(log(), ElementsAre(logged("Error: The installer property INSTALLDIR could not be read.")));
-    EXPECT_THAT(machine.messageBoxes, IsEmpty());
+    EXPECT_THAT(machine.debugOutput, ::testing::ElementsAre("Invalid Installation Name", "BROKEN"));
 }
 
 }  // namespace
