@@ -10,17 +10,19 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <functional>
-#include <iterator>
 #include <ostream>
 #include <regex>
 
 using namespace fa9test;
+using ::testing::StartsWith;
 
 namespace {
 
-const char* kProduct = "Add-ins for Visual Studio";
+using M = winsim::Machine;
+using S = winsim::Session;
+using Action = UINT(WINAPI*)(MSIHANDLE);
+const Action kRegister = RegisterWOLTKeysCA, kRemove = RemoveWOLTKeysCA, kDetect = DetectDotNetDataProviderInstalledCA;
+
 const char* kInstallDir = "C:\\Program Files\\FA9 Tools\\";
 const char* kState = "C:\\ProgramData\\FA9StandIns\\";
 
@@ -40,15 +42,14 @@ class StandInTest : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg",
-                           std::string(kRuntimeDir) + "\\commontoolreg.exe");
+        machine.copyFileIn(FA9_STANDINS_DIR "/commontoolreg", std::string(kRuntimeDir) + "\\commontoolreg.exe");
         for (const std::string& file : kProgramFiles) {
             const std::string path = std::string(kRuntimeDir) + "\\" + file;
             if (file != kProgramFiles[0]) machine.writeFile(path, "assembly file " + file);
             session.database().addBinary(file.substr(file.rfind('\\') + 1), machine.readFile(path));
         }
         session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
-        session.setProperty("ProductName", kProduct);
+        session.setProperty("ProductName", "Add-ins for Visual Studio");
         session.setProperty("INSTALLDIR", kInstallDir);
         session.setProperty("UILevel", "5");
     }
@@ -57,111 +58,81 @@ protected:
         machine.writeFile(std::string(kState) + "exitcodes.txt",
                           "commontoolreg " + command + " " + std::to_string(code) + "\n");
     }
-    std::string record(const std::string& name) {
-        const std::string path = std::string(kState) + name;
-        return machine.fileExists(path) ? machine.readFile(path) : "(none)";
-    }
 };
-
-// The registration program's answers other than 0, registering (/commontoolinstall) and
-// removing (/commontooluninstall): each code's report, the program's output traced, and
-// never a stop.
-struct ExitCase {
-    const char* name;
-    bool removal;
-    int exitCode;
-    const char* report;  // the error shown before the trace, up to where it varies; null: none
-};
-void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
-
-class ExitCodes : public StandInTest, public ::testing::WithParamInterface<ExitCase> {};
-
-TEST_P(ExitCodes, ReportAndTraceButNeverStop) {
-    const ExitCase& c = GetParam();
-    const std::string command = c.removal ? "/commontooluninstall" : "/commontoolinstall";
-    if (c.removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
-    chooseExitCode(command, c.exitCode);
-    EXPECT_EQ(run(c.removal ? RemoveWOLTKeysCA : RegisterWOLTKeysCA), 0u);
-    std::vector<::testing::Matcher<std::string>> expected;
-    if (c.report) expected.push_back(::testing::StartsWith("1: " + std::string(c.report)));
-    expected.push_back(traced(c.removal ? "commontoolreg: add-in registration removed\n"
-                                        : "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"));
-    expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.exitCode) + " chosen for " + command + "\n"));
-    EXPECT_THAT(log(), ::testing::ElementsAreArray(expected));
-    EXPECT_EQ(machine.messageBoxes.size(), c.report ? 1u : 0u);
-    // The trailing backslash of INSTALLDIR does not reach the program.
-    EXPECT_EQ(record("addins.txt"), c.removal ? "(none)" : "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
-}
-
-const char* kLocked = "Error: The Visual Studio configuration is in use by another program and could not be changed.";
-
-INSTANTIATE_TEST_SUITE_P(
-    Programs, ExitCodes,
-    ::testing::Values(
-        ExitCase{"no_visual_studio", false, 2,
-                 "Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio "
-                 "2008, and neither was found on this computer. Install one of them, then run the installation of "
-                 "Add-ins for Visual Studio again."},
-        ExitCase{"registration_failed", false, 6,
-                 "Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio."},
-        ExitCase{"configuration_locked", false, 7, kLocked},
-        ExitCase{"other_code_traced_only", false, 5, nullptr},
-        ExitCase{"unregistration_failed", true, 3,
-                 "Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio."},
-        ExitCase{"configuration_locked_at_removal", true, 7, kLocked},
-        ExitCase{"settings_left_behind", true, 8,
-                 "Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed."},
-        ExitCase{"other_code_traced_only_at_removal", true, 4, nullptr}),
-    [](const ::testing::TestParamInfo<ExitCase>& i) { return std::string(i.param.name); });
 
 const char* kProviderMissing =
     "Error: The FA9 .NET data provider was not found on this computer.\n\rThe installation of Add-ins for Visual "
     "Studio cannot continue. Install the FA9 .NET data provider, then run this installation again.";
+const char* kLocked = "Error: The Visual Studio configuration is in use by another program and could not be changed.";
 
-struct ProviderCase {
+// What each action makes of the registration program's answers: registering
+// (/commontoolinstall) and removing (/commontooluninstall) report the codes they know and
+// never stop; the provider check confirms the provider on 9 alone and stops otherwise.
+// The program's output is traced whenever an answer is chosen for it here (none is 9 or
+// the provider's own "not found", 10); a box shows only with the full interface.
+struct Answer {
     const char* name;
-    bool inCache;      // the provider's assembly folder exists
-    int forcedCode;    // -1: the program's own answer
-    const char* uiLevel;
-    UINT result;
+    Action action;
+    int code;  // the program's exit code; -1: its own answer
+    UINT rc;
+    const char* report;             // the report's start; null: none
+    bool inCache = false;           // the provider's assembly folder exists
+    const char* uiLevel = "5";
 };
-void PrintTo(const ProviderCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Answer& c, std::ostream* os) { *os << c.name; }
 
-class ProviderCheck : public StandInTest, public ::testing::WithParamInterface<ProviderCase> {};
+class Answers : public StandInTest, public ::testing::WithParamInterface<Answer> {};
 
-TEST_P(ProviderCheck, OnlyNineConfirmsTheProvider) {
-    const ProviderCase& c = GetParam();
+TEST_P(Answers, AreReportedAndTraced) {
+    const Answer& c = GetParam();
+    const bool install = c.action == kRegister, removal = c.action == kRemove;
+    const std::string command = install ? "/commontoolinstall" : removal ? "/commontooluninstall" : "/checkprovider";
+    if (removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
     if (c.inCache) machine.makeDirs("C:\\Windows\\assembly\\GAC_MSIL\\FA9.Data.Provider");
-    if (c.forcedCode >= 0) chooseExitCode("/checkprovider", c.forcedCode);
+    if (c.code >= 0) chooseExitCode(command, c.code);
     session.setProperty("UILevel", c.uiLevel);
-    EXPECT_EQ(run(DetectDotNetDataProviderInstalledCA), c.result);
-    std::vector<std::string> expected;
-    if (c.forcedCode >= 0) {  // the program's output is traced whenever its answer is not 9
-        expected.push_back(traced(std::string("commontoolreg: .NET data provider ") +
-                                  (c.inCache ? "found" : "not found") + "\n"));
-        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.forcedCode) +
-                                  " chosen for /checkprovider\n"));
+    EXPECT_EQ(run(c.action), c.rc);
+    std::vector<::testing::Matcher<std::string>> expected;
+    if (c.code >= 0) {  // the trailing backslash of INSTALLDIR does not reach the program
+        expected.push_back(traced(install    ? "commontoolreg: add-ins registered for C:\\Program Files\\FA9 Tools\n"
+                                  : removal  ? "commontoolreg: add-in registration removed\n"
+                                  : c.inCache ? "commontoolreg: .NET data provider found\n"
+                                              : "commontoolreg: .NET data provider not found\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.code) + " chosen for " + command + "\n"));
     }
-    if (c.result) expected.push_back(logged(kProviderMissing));
-    EXPECT_EQ(log(), expected);
-    EXPECT_EQ(machine.messageBoxes.size(), c.result && c.uiLevel == std::string("5") ? 1u : 0u);
+    // The provider check says the provider is missing after the trace, the others report before it.
+    if (c.report) expected.insert(c.action == kDetect ? expected.end() : expected.begin(), StartsWith("1: " + std::string(c.report)));
+    EXPECT_THAT(log(), ::testing::ElementsAreArray(expected));
+    EXPECT_EQ(machine.messageBoxes.size(), c.report && c.uiLevel == std::string("5") ? 1u : 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Provider, ProviderCheck,
-    ::testing::Values(ProviderCase{"present", true, -1, "5", 0},
-                      ProviderCase{"missing_full_ui", false, -1, "5", 1603},
-                      ProviderCase{"missing_silent", false, -1, "2", 1603},
-                      ProviderCase{"zero_is_no_answer", true, 0, "5", 1603},
-                      ProviderCase{"check_failed", true, 12, "2", 1603}),
-    [](const ::testing::TestParamInfo<ProviderCase>& i) { return std::string(i.param.name); });
+    Programs, Answers,
+    ::testing::Values(
+        Answer{"no_visual_studio", kRegister, 2, 0,
+               "Error: Add-ins for Visual Studio requires Microsoft Visual Studio 2005 or Microsoft Visual Studio "
+               "2008, and neither was found on this computer. Install one of them, then run the installation of "
+               "Add-ins for Visual Studio again."},
+        Answer{"registration_failed", kRegister, 6, 0,
+               "Error: The add-ins of Add-ins for Visual Studio could not be registered with Visual Studio."},
+        Answer{"configuration_locked", kRegister, 7, 0, kLocked},
+        Answer{"other_code_traced_only", kRegister, 5, 0, nullptr},
+        Answer{"unregistration_failed", kRemove, 3, 0,
+               "Error: The add-ins of Add-ins for Visual Studio could not be unregistered from Visual Studio."},
+        Answer{"configuration_locked_at_removal", kRemove, 7, 0, kLocked},
+        Answer{"settings_left_behind", kRemove, 8, 0,
+               "Error: Some Visual Studio settings of Add-ins for Visual Studio could not be removed."},
+        Answer{"other_code_traced_only_at_removal", kRemove, 4, 0, nullptr},
+        Answer{"provider_present", kDetect, -1, 0, nullptr, true},
+        Answer{"provider_missing", kDetect, -1, 1603, kProviderMissing},
+        Answer{"zero_is_no_answer", kDetect, 0, 1603, kProviderMissing, true},
+        Answer{"check_failed_silent", kDetect, 12, 1603, kProviderMissing, true, "2"}),
+    [](const ::testing::TestParamInfo<Answer>& i) { return std::string(i.param.name); });
 
 // What is found wrong before the program would run: each action's result (kNotRun for
 // an action that does not read what is wrong), its log, and nothing launched.
 const UINT kNotRun = ~0u;
-using Action = UINT(WINAPI*)(MSIHANDLE);
-const Action kActions[] = {RegisterWOLTKeysCA, RemoveWOLTKeysCA, DetectDotNetDataProviderInstalledCA};
-using S = winsim::Session;
+const Action kActions[] = {kRegister, kRemove, kDetect};
 
 struct RefusalCase {
     const char* name;
@@ -190,7 +161,6 @@ TEST_P(Refusals, AreReportedAndNothingRuns) {
         EXPECT_THAT(lines, c.log);
     }
     EXPECT_TRUE(machine.launches().empty());
-    EXPECT_EQ(record("addins.txt"), "(none)");
 }
 
 ::testing::Matcher<std::vector<std::string>> reports(const std::string& start) {
@@ -227,8 +197,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"quote_in_runtime_dir", [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Temp\\\"x\""); },
                     {1603, 1603, 1603},
                     reports("The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY holds a double quote")},
-        RefusalCase{"empty_runtime_dir", [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", ""); }, {0, 0, 1603},
-                    reports("The folder  given by CURRENT_PROCESS_DIRECTORY is empty, not a full path, or too long"), true},
         RefusalCase{"relative_runtime_dir",
                     [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "Temp\\FA9WOLT00000"); }, {0, 0, 1603},
                     reports("The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty"), true}),
@@ -253,7 +221,7 @@ TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
                                             ".FA9RUN[0-9a-f]{16}.commontoolreg\\.exe\" "
                                             "/commontoolinstall -DINSTALLDIR=\"C:.Tools..\""));
     }
-    EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
+    EXPECT_EQ(machine.readFile(std::string(kState) + "addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
@@ -279,8 +247,7 @@ class ScriptRun : public StandInTest {
 protected:
     void SetUp() override {
         StandInTest::SetUp();
-        machine.environment["TMP"] = kSystemTemp;
-        machine.environment["TEMP"] = kSystemTemp;
+        machine.environment["TMP"] = machine.environment["TEMP"] = kSystemTemp;
         machine.makeDirs(kSystemTemp);
         winsim::Database& db = session.database();
         db.createTable("Property", {"Property", "Value"});
@@ -293,15 +260,14 @@ protected:
         machine.makeDirs("C:\\Windows\\Installer");
         machine.setAccessList("C:\\Windows\\Installer",
                               {winsim::kSidSystem, true, {{winsim::kSidSystem}, {winsim::kSidAdministrators}}});
-        std::ifstream english(stringLibrary("en_US"), std::ios::binary);
-        db.addBinary("FA9ISTRING_EN_US", std::string(std::istreambuf_iterator<char>(english), {}));
+        db.addBinary("FA9ISTRING_EN_US", machine.readFile(std::string(kRuntimeDir) + "\\fa9istring_v97.dll"));
         session.setProperty("ProductCode", kProductCode);
         session.writePackageCopy(kPackage);
         session.setProperty("DATABASE", kPackage);
     }
     // PreProcessInstallCA's data for `action`, then the action run in the script with a
     // store the user has since filled with decoys.
-    UINT runInScript(UINT(WINAPI* ca)(MSIHANDLE), const char* action) {
+    UINT runInScript(Action ca, const char* action) {
         machine.token = winsim::Machine::Token{};  // the installing user, before the script
         if (run(PreProcessInstallCA) != 0) return 0xDEAD;
         const std::string data = session.property(action);
@@ -310,11 +276,10 @@ protected:
                             : data_ == ScriptData::NoPackage ? std::regex_replace(data, std::regex(";DATABASE=[^;]*"), "")
                                                              : "");
         const std::string store = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
-        machine.registry().setString(winsim::Hive::CurrentUser, store, "INSTALLDIR", "C:\\Decoy");
-        machine.registry().setString(winsim::Hive::CurrentUser, store, "CURRENT_PROCESS_DIRECTORY",
-                                     "C:\\Users\\Public\\Planted");
-        machine.registry().setString(winsim::Hive::CurrentUser, store, "DATABASE", "C:\\Users\\Public\\p.msi");
-        machine.registry().setString(winsim::Hive::CurrentUser, store, "ProductCode", kOtherProduct);
+        for (const auto& decoy : std::vector<std::pair<const char*, const char*>>{
+                 {"INSTALLDIR", "C:\\Decoy"}, {"CURRENT_PROCESS_DIRECTORY", "C:\\Users\\Public\\Planted"},
+                 {"DATABASE", "C:\\Users\\Public\\p.msi"}, {"ProductCode", kOtherProduct}})
+            machine.registry().setString(winsim::Hive::CurrentUser, store, decoy.first, decoy.second);
         session.setRunMode(winsim::RunMode::Scheduled);
         session.clearLog();
         machine.runAsSystem();
@@ -355,7 +320,7 @@ TEST_F(ScriptRun, TheCopyCannotBeChangedWhileItIsInUse) {
 
 struct TamperCase {
     const char* name;
-    std::function<void(winsim::Machine&)> tamper;  // after extraction, before the script
+    void (*tamper)(M&);  // after extraction, before the script
     const char* refused;  // the start of the refusal's text, or null when the program runs
     ScriptData data = ScriptData::Whole;
     const char* kept = nullptr;  // a folder the run must leave as it was
@@ -367,18 +332,17 @@ class ProgramFromThePackage : public ScriptRun, public ::testing::WithParamInter
 TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
     const TamperCase& c = GetParam();
     data_ = c.data;
-    for (const auto& action : std::vector<std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>>{
-             {RegisterWOLTKeysCA, "RegisterWOLTKeysCA"}, {RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
-        SCOPED_TRACE(action.second);
+    for (const auto& [ca, action] : {std::pair{kRegister, "RegisterWOLTKeysCA"}, std::pair{kRemove, "RemoveWOLTKeysCA"}}) {
+        SCOPED_TRACE(action);
         session.setRunMode(winsim::RunMode::Immediate);
         c.tamper(machine);
         const size_t before = machine.launches().size();
-        const UINT rc = runInScript(action.first, action.second);
+        const UINT rc = runInScript(ca, action);
         const auto launches = machine.launches();
         if (c.refused) {
             EXPECT_EQ(rc, 1603u);
             EXPECT_EQ(launches.size(), before) << "nothing runs";
-            EXPECT_THAT(session.logLines().at(0), ::testing::StartsWith(std::string("1: Error: ") + c.refused));
+            EXPECT_THAT(session.logLines().at(0), StartsWith(std::string("1: Error: ") + c.refused));
         } else {
             EXPECT_EQ(rc, 0u);
             ASSERT_EQ(launches.size(), before + 1);
@@ -386,10 +350,9 @@ TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
             EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
             EXPECT_THAT(log(), ::testing::IsEmpty());
             // The folders come from the action's data, never from the decoys in the store.
-            if (action.first == RegisterWOLTKeysCA) {
-                EXPECT_EQ(launches.back().commandLine, "\"" + program + "\" "
-                                                       "/commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
-                EXPECT_EQ(record("addins.txt"), "INSTALLDIR=C:\\Program Files\\FA9 Tools\n");
+            if (ca == kRegister) {
+                EXPECT_EQ(launches.back().commandLine,
+                          "\"" + program + "\" /commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
             }
         }
         // The copy goes with the run, whatever became of it; a folder someone else made
@@ -404,7 +367,6 @@ TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
     }
 }
 
-using M = winsim::Machine;
 // A package copy of this product or another holding the rows of the program's first
 // `files` files, as the runtime folder holds them.
 std::string packageOf(M& m, const char* productCode, size_t files = kProgramFiles.size()) {
