@@ -40,6 +40,7 @@ struct DirCase {
     void (*arrange)(M&, S&) = nullptr;
     UINT rc = 0;
     std::string report = "";  // a log line besides the conflict's
+    std::vector<std::string> debug = {};  // what the check traces for the debugger
 };
 void PrintTo(const DirCase& c, std::ostream* os) { *os << c.installDir << " against " << c.storedPath; }
 
@@ -66,6 +67,7 @@ TEST_P(InstallDirs, OnlyTheSameDirectoryConflicts) {
     }
     if (!c.report.empty()) expected.push_back(logged(c.report));
     EXPECT_EQ(log(), expected);
+    EXPECT_EQ(machine.debugOutput, c.debug);
     ASSERT_EQ(machine.messageBoxes.size(), conflict ? 1u : 0u);
     if (conflict) {
         EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
@@ -92,8 +94,10 @@ INSTANTIATE_TEST_SUITE_P(
         DirCase{"f:\\fa9\\copy one\\", "Y", "\"F:\\FA9\\Copy One\""},
         // Both full paths longer than the comparison holds: neither names a folder.
         DirCase{"C:\\" + std::string(257, 'd'), "N", std::string(250, 'c')},
-        // Between its quotes one character more than the unquoted copy holds.
-        DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\""},
+        // Between its quotes one character more than the unquoted copy holds; as stored,
+        // longer than a copy's path can be, so the copy is left out as one without a path.
+        DirCase{"C:\\x", "N", "\"" + std::string(260, 'q') + "\"", nullptr, 0u, "",
+                {"Invalid Installation Name", "FA9COPY3"}},
         // A copy of version 8 cannot be read, so none can be listed.
         DirCase{"E:\\New\\", nullptr, "",
                 [](M& m, S&) {
@@ -102,16 +106,13 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 1603u, "ERROR: Unable to get FA9 install directories"},
         DirCase{"D:\\FA9\\", nullptr, "", [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
-                "Error: The installer property INSTALLDIR could not be read."}));
-
-TEST_F(InstallDirTest, CopyWithoutItsPathIsLeftOut) {
-    machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");  // no path
-    addCopy(machine, "FA9COPY0", "C:\\Zero");
-    session.setProperty("INSTALLDIR", "E:\\New\\");
-    // A copy without its path is left out of the list; the check still runs.
-    EXPECT_EQ(run(CheckWOLTInstallDirCA), 0u);
-    EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), "N");
-    EXPECT_THAT(machine.debugOutput, ::testing::ElementsAre("Invalid Installation Name", "BROKEN"));
-}
+                "Error: The installer property INSTALLDIR could not be read."},
+        // A copy without its path is left out of the list; the check still runs.
+        DirCase{"E:\\New\\", "N", "",
+                [](M& m, S&) {
+                    m.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");
+                    addCopy(m, "FA9COPY0", "C:\\Zero");
+                },
+                0u, "", {"Invalid Installation Name", "BROKEN"}}));
 
 }  // namespace
