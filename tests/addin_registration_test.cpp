@@ -87,7 +87,6 @@ TEST_P(Answers, AreReportedAndTraced) {
     const Answer& c = GetParam();
     const bool install = c.action == kRegister, removal = c.action == kRemove;
     const std::string command = install ? "/commontoolinstall" : removal ? "/commontooluninstall" : "/checkprovider";
-    if (removal) machine.writeFile(std::string(kState) + "addins.txt", "INSTALLDIR=C:\\x\n");
     if (c.inCache) machine.makeDirs("C:\\Windows\\assembly\\GAC_MSIL\\FA9.Data.Provider");
     if (c.code >= 0) chooseExitCode(command, c.code);
     session.setProperty("UILevel", c.uiLevel);
