@@ -75,8 +75,8 @@ struct Answer {
     Action action;
     int code;  // the program's exit code; -1: its own answer
     UINT rc;
-    const char* report;             // the report's start; null: none
-    bool inCache = false;           // the provider's assembly folder exists
+    const char* report;        // the report's start; null: none
+    bool inCache = false;      // the provider's assembly folder exists
     const char* uiLevel = "5";
 };
 void PrintTo(const Answer& c, std::ostream* os) { *os << c.name; }
@@ -97,10 +97,15 @@ TEST_P(Answers, AreReportedAndTraced) {
                                   : removal  ? "commontoolreg: add-in registration removed\n"
                                   : c.inCache ? "commontoolreg: .NET data provider found\n"
                                               : "commontoolreg: .NET data provider not found\n"));
-        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.code) + " chosen for " + command + "\n"));
+        expected.push_back(traced("commontoolreg: exit code " + std::to_string(c.code) + " chosen for " + command +
+                                  "\n"));
     }
-    // The provider check says the provider is missing after the trace, the others report before it.
-    if (c.report) expected.insert(c.action == kDetect ? expected.end() : expected.begin(), StartsWith("1: " + std::string(c.report)));
+    // The provider check says the provider is missing after the trace, the others report
+    // before it.
+    if (c.report) {
+        const auto at = c.action == kDetect ? expected.end() : expected.begin();
+        expected.insert(at, StartsWith("1: " + std::string(c.report)));
+    }
     EXPECT_THAT(log(), ::testing::ElementsAreArray(expected));
     EXPECT_EQ(machine.messageBoxes.size(), c.report && c.uiLevel == std::string("5") ? 1u : 0u);
 }
@@ -331,7 +336,8 @@ class ProgramFromThePackage : public ScriptRun, public ::testing::WithParamInter
 TEST_P(ProgramFromThePackage, RunsTheGenuineProgramOrNothing) {
     const TamperCase& c = GetParam();
     data_ = c.data;
-    for (const auto& [ca, action] : {std::pair{kRegister, "RegisterWOLTKeysCA"}, std::pair{kRemove, "RemoveWOLTKeysCA"}}) {
+    for (const auto& [ca, action] :
+         {std::pair{kRegister, "RegisterWOLTKeysCA"}, std::pair{kRemove, "RemoveWOLTKeysCA"}}) {
         SCOPED_TRACE(action);
         session.setRunMode(winsim::RunMode::Immediate);
         c.tamper(machine);

@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 
 #include <filesystem>
-
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -75,7 +74,7 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
 // the tools program runs only where no one but SYSTEM, the administrators and the
 // account the script runs as can change it or its folders; an immediate run is the
 // user's own and is not checked.
-struct ProgramRun {
+struct Outcome {
     const char* name;
     Action action;
     void (*arrange)(M&, S&);
@@ -84,12 +83,12 @@ struct ProgramRun {
     size_t runs;       // programs started
     size_t boxes;
 };
-void PrintTo(const ProgramRun& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Outcome& c, std::ostream* os) { *os << c.name; }
 
-class ProgramRuns : public MachineConfig, public ::testing::WithParamInterface<ProgramRun> {};
+class ProgramRuns : public MachineConfig, public ::testing::WithParamInterface<Outcome> {};
 
 TEST_P(ProgramRuns, RunOrStopWithTheirReport) {
-    const ProgramRun& c = GetParam();
+    const Outcome& c = GetParam();
     c.arrange(machine, session);
     EXPECT_EQ(run(c.action), c.rc);
     if (c.line.empty()) {
@@ -134,25 +133,26 @@ std::string refused(const std::string& path) {
 INSTANTIATE_TEST_SUITE_P(
     Config, ProgramRuns,
     ::testing::Values(
-        ProgramRun{"non_zero_exit_when_unregistering", UnregisterWOLTMachineCfgCA,
+        Outcome{"non_zero_exit_when_unregistering", UnregisterWOLTMachineCfgCA,
                 [](M& m, S&) { m.writeFile(std::string(kState) + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
                 1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", 1, 1},
-        ProgramRun{"folder_in_the_programs_place", kRegister, [](M& m, S&) { DeleteFileA(kProgram); m.makeDirs(kProgram); },
-                1603u, "Error: The program " + std::string(kProgram) + " was not found.", 0, 1},
+        Outcome{"folder_in_the_programs_place", kRegister,
+                [](M& m, S&) { DeleteFileA(kProgram); m.makeDirs(kProgram); }, 1603u,
+                "Error: The program " + std::string(kProgram) + " was not found.", 0, 1},
         // A Windows image the host cannot start: the run fails, not the file check.
-        ProgramRun{"program_that_cannot_run", kRegister, [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); },
-                1603u,
+        Outcome{"program_that_cannot_run", kRegister,
+                [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); }, 1603u,
                 "Error: The command " + std::string(kProgram) +
                     " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not be run to completion.",
                 0, 1},
-        ProgramRun{"unreadable_install_dir", kRegister, [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
+        Outcome{"unreadable_install_dir", kRegister, [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
                 "Error: The installer property INSTALLDIR could not be read.", 0, 0},
-        ProgramRun{"install_dir_too_long", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, 1603u,
+        Outcome{"install_dir_too_long", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", kTooLong); }, 1603u,
                 "Error: The folder " + kTooLong + " given by INSTALLDIR is empty, not a full path, or too long", 0, 0},
-        ProgramRun{"quote_in_install_dir", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); },
+        Outcome{"quote_in_install_dir", kRegister, [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); },
                 1603u, "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", 0, 0},
         // A host program that starts one of its own, and neither ends by itself.
-        ProgramRun{"past_the_time_limit", kRegister,
+        Outcome{"past_the_time_limit", kRegister,
                 [](M& m, S& s) {
                     m.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
                     s.setProperty("FA9_PROGRAM_TIMEOUT", "1");
@@ -161,31 +161,31 @@ INSTANTIATE_TEST_SUITE_P(
                 "Error: The program " + std::string(kProgram) +
                     " was still running after 1 seconds and was ended together with every process it started.",
                 1, 0},
-        ProgramRun{"script_below_program_files", kRegister,
+        Outcome{"script_below_program_files", kRegister,
                 [](M& m, S& s) { placeIn(m, s, "C:\\Program Files\\FA9 Tools\\"); }, 0u, "", 1, 0},
-        ProgramRun{"script_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); }, 1603u,
+        Outcome{"script_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); }, 1603u,
                 refused("C:\\Tools\\FA9"), 0, 0},
-        ProgramRun{"immediate_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1, 0},
-        ProgramRun{"script_below_the_root_locked", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u,
+        Outcome{"immediate_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1, 0},
+        Outcome{"script_below_the_root_locked", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u,
                 "", 1, 0},
-        ProgramRun{"script_locked_but_owned_by_a_user", kRegister,
+        Outcome{"script_locked_but_owned_by_a_user", kRegister,
                 [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); m.setOwner(kOpen, kOtherUser); }, 1603u,
                 refused("C:\\Tools\\FA9"), 0, 0},
-        ProgramRun{"script_bin_open_to_everyone", kRegister,
+        Outcome{"script_bin_open_to_everyone", kRegister,
                 [](M& m, S& s) {
                     placeIn(m, s, kOpen);
                     lockOpen(m);
                     m.setAccessList(kOpen + std::string("bin"), {"", false, {{winsim::kSidEveryone}}});
                 },
                 1603u, refused("C:\\Tools\\FA9\\bin"), 0, 0},
-        ProgramRun{"script_program_writable_by_users", kRegister,
+        Outcome{"script_program_writable_by_users", kRegister,
                 [](M& m, S& s) {
                     placeIn(m, s, "C:\\Program Files\\FA9 Tools\\");
                     m.setAccessList(kProgram, {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}});
                 },
                 1603u, refused(kProgram), 0, 0},
         // Locked folders all, but the path leads through a link to another one.
-        ProgramRun{"script_reached_through_a_link", kRegister,
+        Outcome{"script_reached_through_a_link", kRegister,
                 [](M& m, S& s) {
                     placeIn(m, s, "C:\\Program Files\\Via Link\\");
                     std::filesystem::rename(m.hostPath("C:\\Program Files\\Via Link"),
@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
                 1603u, refused("C:\\Program Files\\Via Link\\bin\\macConfigChange.exe"), 0, 0},
         // Under Wine the script runs as the prefix's user, who owns the files; others may
         // read them when the "other" mode bits say so.
-        ProgramRun{"script_as_under_wine", kRegister,
+        Outcome{"script_as_under_wine", kRegister,
                 [](M& m, S& s) {
                     placeIn(m, s, kOpen);
                     m.token = M::Token{};
@@ -206,21 +206,24 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 0u, "", 1, 0},
         // The COM code base: an import that fails is traced, and so is its output.
-        ProgramRun{"failed_import_is_traced", kCom, [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+        Outcome{"failed_import_is_traced", kCom, [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
                 "Error: regedit: imported " + kScript + "\n", 1, 0},
-        ProgramRun{"no_registry_editor", kCom, [](M& m, S&) { m.writeFile(kEditor32, std::string("MZ", 2)); }, 1603u,
-                "Error: The command " + std::string(kEditor32) + " -s \"" + kScript + "\" could not be run to completion.",
+        Outcome{"no_registry_editor", kCom, [](M& m, S&) { m.writeFile(kEditor32, std::string("MZ", 2)); }, 1603u,
+                "Error: The command " + std::string(kEditor32) + " -s \"" + kScript +
+                    "\" could not be run to completion.",
                 0, 1},
-        ProgramRun{"value_cannot_be_written", kCom, [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
-                1603u, "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
-                "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.", 1, 0},
-        ProgramRun{"unreadable_runtime_directory", kCom,
+        Outcome{"value_cannot_be_written", kCom, [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); },
+                1603u,
+                "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to "
+                "file:///C:\\Users\\setup\\AppData\\Local\\Temp\\FA9RUN~1\\ZNK.WOLT.Install.dll.",
+                1, 0},
+        Outcome{"unreadable_runtime_directory", kCom,
                 [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); }, 1615u,
                 "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0, 0},
         // An import that takes the runtime folder away leaves no short form to point at.
-        ProgramRun{"no_short_form_after_the_import", kCom, [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); },
+        Outcome{"no_short_form_after_the_import", kCom, [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); },
                 1603u, "Failed to generate shortname", 1, 0}),
-    [](const ::testing::TestParamInfo<ProgramRun>& i) { return std::string(i.param.name); });
+    [](const ::testing::TestParamInfo<Outcome>& i) { return std::string(i.param.name); });
 
 // Windows' own editor in the process's bitness imports the script, never one of that
 // name in the current directory (the runtime folder, which the installing user can write).
@@ -252,7 +255,7 @@ const std::string refresh90 = std::string(kVs90) + "\\devenv.exe /Command Tools.
 
 // Which runs the removal state and the IDE folders lead to. A folder not set or faulty
 // skips what needs it; only a quote, which would split the command line, stops the action.
-struct RunCase {
+struct IdeCase {
     const char* name;
     const char* remove;  // REMOVE, "" when not set
     void (*arrange)(S&);
@@ -260,12 +263,12 @@ struct RunCase {
     std::vector<std::string> runs;
     std::vector<std::string> log;  // without the "1: " framing
 };
-void PrintTo(const RunCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const IdeCase& c, std::ostream* os) { *os << c.name; }
 
-class IdeRuns : public MachineConfig, public ::testing::WithParamInterface<RunCase> {};
+class IdeRuns : public MachineConfig, public ::testing::WithParamInterface<IdeCase> {};
 
 TEST_P(IdeRuns, FollowTheRemovalStateAndTheFolders) {
-    const RunCase& c = GetParam();
+    const IdeCase& c = GetParam();
     if (*c.remove) session.setProperty("REMOVE", c.remove);
     c.arrange(session);
     EXPECT_EQ(run(SetupWOLTTemplateCA), c.rc);
@@ -292,36 +295,36 @@ std::string unreadable(const std::string& property) {
 INSTANTIATE_TEST_SUITE_P(
     Ide, IdeRuns,
     ::testing::Values(
-        RunCase{"installation_whatever_the_ides_exit_codes", "",
+        IdeCase{"installation_whatever_the_ides_exit_codes", "",
                 [](S& s) { s.machine().writeFile(std::string(kState) + "exitcodes.txt", "devenv /setup 1\n"); },
                 0u, {setup80, setup90}, {}},
-        RunCase{"neither_ide_installed", "",
+        IdeCase{"neither_ide_installed", "",
                 [](S& s) { s.setProperty("VS80_INSTALLDIR", ""); s.setProperty("VS90_INSTALLDIR", "___NotSet___"); },
                 0u, {}, {notSet("VS80_INSTALLDIR"), notSet("VS90_INSTALLDIR")}},
-        RunCase{"an_ide_folder_named_like_a_program_runs_its_ide", "",
+        IdeCase{"an_ide_folder_named_like_a_program_runs_its_ide", "",
                 [](S& s) {
                     s.machine().copyFileIn(std::string(FA9_STANDINS_DIR) + "/devenv", kExecFolder + "devenv.exe");
                     s.setProperty("VS80_INSTALLDIR", kExecFolder);
                 },
                 0u, {kExecFolder + "\\devenv.exe /setup", setup90}, {}},
-        RunCase{"feature_removal", "Templates,Controls", [](S&) {}, 0u, {setup80, setup90}, {}},
-        RunCase{"full_removal_in_any_case_refreshes_the_controls", "All", [](S&) {}, 0u, {setup80, setup90, refresh90},
+        IdeCase{"feature_removal", "Templates,Controls", [](S&) {}, 0u, {setup80, setup90}, {}},
+        IdeCase{"full_removal_in_any_case_refreshes_the_controls", "All", [](S&) {}, 0u, {setup80, setup90, refresh90},
                 {}},
-        RunCase{"relative_folder_skips_its_runs", "ALL",
+        IdeCase{"relative_folder_skips_its_runs", "ALL",
                 [](S& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); }, 0u, {setup90, refresh90},
                 {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too long, "
                  "so no program is run from it. Correct the value and run the installation again."}},
-        RunCase{"a_quote_stops_before_any_run", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); },
+        IdeCase{"a_quote_stops_before_any_run", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); },
                 1603u, {},
                 {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put on a "
                  "command line. Correct the value and run the installation again."}},
-        RunCase{"unreadable_2005_folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
+        IdeCase{"unreadable_2005_folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
                 {setup90, refresh90}, {kReadFailed, unreadable("VS80_INSTALLDIR")}},
-        RunCase{"unreadable_2008_folder_means_no_refresh", "ALL",
+        IdeCase{"unreadable_2008_folder_means_no_refresh", "ALL",
                 [](S& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); }, 0u, {setup80},
                 {kReadFailed, unreadable("VS90_INSTALLDIR")}},
-        RunCase{"unreadable_removal_state_means_no_refresh", "ALL", [](S& s) { s.failGetProperty("REMOVE", 1615); },
+        IdeCase{"unreadable_removal_state_means_no_refresh", "ALL", [](S& s) { s.failGetProperty("REMOVE", 1615); },
                 0u, {setup80, setup90}, {kReadFailed, unreadable("REMOVE")}}),
-    [](const ::testing::TestParamInfo<RunCase>& i) { return std::string(i.param.name); });
+    [](const ::testing::TestParamInfo<IdeCase>& i) { return std::string(i.param.name); });
 
 }  // namespace
