@@ -47,25 +47,26 @@ protected:
 };
 
 // One run: every program folder is served, a read-only copy from before is replaced, and
-// the installation folder is held so that it cannot be renamed away to put a junction in
-// its place. The copy's own INSTALLDIR is too short to name a folder, so INSTALLDIR serves.
+// the installation folder and the folders above it are held so that none can be renamed
+// away to put a junction in its place. The copy's own INSTALLDIR is too short to name a
+// folder, so INSTALLDIR serves.
 TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder) {
     session.setProperty(kOwnInstallDir, "C");
     const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
     machine.writeFile(old, "an old copy");
     ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
-    BOOL renamed = TRUE;
-    DWORD error = 0;
-    machine.onDirectoryCreated = [&, tried = false](const std::string&) mutable {
-        if (tried) return;
-        tried = true;
-        renamed = MoveFileExA("C:\\Program Files\\FA9 Server", "C:\\Program Files\\Moved", 0);
-        error = GetLastError();
+    std::vector<std::pair<BOOL, DWORD>> renames;
+    machine.onDirectoryCreated = [&](const std::string&) {
+        if (!renames.empty()) return;
+        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"}) {
+            const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
+            renames.emplace_back(moved, GetLastError());
+        }
     };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_FALSE(renamed);
-    EXPECT_EQ(error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    const std::pair<BOOL, DWORD> refused(FALSE, ERROR_SHARING_VIOLATION);
+    EXPECT_THAT(renames, ElementsAre(refused, refused));
     EXPECT_EQ(machine.readFile(old), "msvcr80.dll bytes");
     for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
         // Folders the copy creates are upper-cased, one that was there keeps its name; the

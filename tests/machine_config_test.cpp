@@ -168,6 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"immediate_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1, 0},
         Outcome{"script_below_the_root_locked", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u,
                 "", 1, 0},
+        // The folder above the locked one is the users': renaming it away (to put a link
+        // in its place) between the check and the start fails while the program runs.
+        Outcome{"script_folder_above_renamed_before_the_start", kRegister,
+                [](M& m, S& s) {
+                    placeIn(m, s, kOpen);
+                    lockOpen(m);
+                    m.onProcessStart = [](const std::string&) { MoveFileExA("C:\\Tools", "C:\\Moved", 0); };
+                },
+                0u, "", 1, 0},
         Outcome{"script_locked_but_owned_by_a_user", kRegister,
                 [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); m.setOwner(kOpen, kOtherUser); }, 1603u,
                 refused("C:\\Tools\\FA9"), 0, 0},
