@@ -12,7 +12,6 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <ostream>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -32,6 +31,18 @@ protected:
     void SetUp() override {
         installRuntime(frameStrings("en_US"));
         session.setProperty("GENERIC_DLG_TITLE", "Add-ins Setup");
+    }
+    // One report from inside a custom action, `token` (if any) as its %1.
+    int report(uint32_t flags, uint32_t message, const char* token = nullptr, bool silent = false) {
+        CustomActionContext context(session.handle());
+        if (silent) URE::instance()->setSilent(true);
+        MsgTokenHolder holder = tokens({token ? token : ""});
+        return ureReport(flags, "test", 5, 9, message, token ? &holder : nullptr, 0, true);
+    }
+    void forgetOutput() {
+        session.clearLog();
+        machine.messageBoxes.clear();
+        session.installerBoxes.clear();
     }
 };
 
@@ -55,20 +66,11 @@ TEST_F(SessionTest, ProductLanguagePicksTheEngineLanguage) {
 TEST_F(FrameTest, MessagesComeFromTheLanguageFolderWhenItExists) {
     machine.copyFileIn(frameStrings("de_DE"), std::string(kRuntimeDir) + "\\locale\\de_DE\\fa9istring_v97.dll");
     session.setProperty("ProductLanguage", "1031");
-    {
-        CustomActionContext context(session.handle());
-        MsgTokenHolder code = tokens({"5"});
-        ureReport(URE_LOG_ERROR, "test", 5, 5, 2006, &code, 0, true);
-    }
+    report(URE_LOG_ERROR, 2006, "5");
     session.setProperty("ProductLanguage", "1036");  // French: no folder, the runtime folder's copy answers
-    {
-        CustomActionContext context(session.handle());
-        MsgTokenHolder code = tokens({"6"});
-        ureReport(URE_LOG_ERROR, "test", 5, 6, 2006, &code, 0, true);
-    }
+    report(URE_LOG_ERROR, 2006, "6");
     EXPECT_THAT(log(), ElementsAre(logged("FEHLER: Fehlgeschlagen mit 5."), logged("ERR: Failed with code 6.")));
 }
-
 
 // ---------------------------------------------------------------- engine lifetime
 
@@ -111,41 +113,26 @@ TEST_F(FrameTest, EachCustomActionStartsFromAnEmptyEngine) {
 TEST_F(FrameTest, PrefixAndBoxFollowTheFlags) {
     const struct {
         uint32_t flags;
-        const char* line;  // null: nothing written
-        UINT style;        // 0: no box
+        const char* prefix;  // null: nothing written
+        UINT style;          // 0: no box
         bool silent;
-    } cases[] = {{URE_LOG_ERROR, "ERR: Failed with code 9.", 0, false},
-                 {URE_LOG_WARNING, "WARN: Failed with code 9.", 0, false},
-                 {URE_LOG_INFO, "INFO: Failed with code 9.", 0, false},
-                 {URE_LOG_PLAIN, "Failed with code 9.", 0, false},
-                 {URE_LOG_PLAIN_ALT, "Failed with code 9.", 0, false},
-                 {URE_SHOW_ERROR, "ERR: Failed with code 9.", 0x10010, false},
-                 {URE_SHOW_ERROR, "ERR: Failed with code 9.", 0, true},
-                 {URE_SHOW_WARNING, "WARN: Failed with code 9.", 0x10030, false},
-                 {URE_ASK_YESNO, "INFO: Failed with code 9.", 0x10024, false},
-                 {URE_ASK_YESNOCANCEL, "INFO: Failed with code 9.", 0x10023, false},
-                 {URE_ASK_RETRYCANCEL, "Failed with code 9.", 0x10025, false},
-                 {URE_ASK_ABORTRETRYIGNORE, "Failed with code 9.", 0x10022, false},
+    } cases[] = {{URE_LOG_ERROR, "ERR: ", 0, false},          {URE_LOG_WARNING, "WARN: ", 0, false},
+                 {URE_LOG_INFO, "INFO: ", 0, false},          {URE_LOG_PLAIN, "", 0, false},
+                 {URE_LOG_PLAIN_ALT, "", 0, false},           {URE_SHOW_ERROR, "ERR: ", 0x10010, false},
+                 {URE_SHOW_ERROR, "ERR: ", 0, true},          {URE_SHOW_WARNING, "WARN: ", 0x10030, false},
+                 {URE_ASK_YESNO, "INFO: ", 0x10024, false},   {URE_ASK_YESNOCANCEL, "INFO: ", 0x10023, false},
+                 {URE_ASK_RETRYCANCEL, "", 0x10025, false},   {URE_ASK_ABORTRETRYIGNORE, "", 0x10022, false},
                  {0x04000003, nullptr, 0, false}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "flags 0x" << std::hex << c.flags << (c.silent ? " silent" : ""));
-        session.clearLog();
-        machine.messageBoxes.clear();
+        forgetOutput();
         machine.messageBoxAnswers = {IDNO};
-        int answer;
-        {
-            CustomActionContext context(session.handle());
-            URE::instance()->setSilent(c.silent);
-            MsgTokenHolder code;
-            code.addInt(9);
-            answer = ureReport(c.flags, "test", 5, 9, 2006, &code, 0, true);
-        }
-        if (c.line)
-            EXPECT_THAT(log(), ElementsAre(logged(c.line)));
+        EXPECT_EQ(report(c.flags, 2006, "9", c.silent), c.style ? IDNO : 0);
+        if (c.prefix)
+            EXPECT_THAT(log(), ElementsAre(logged(c.prefix + std::string("Failed with code 9."))));
         else
             EXPECT_THAT(log(), IsEmpty());
         EXPECT_EQ(machine.messageBoxes.size(), c.style ? 1u : 0u);
-        EXPECT_EQ(answer, c.style ? IDNO : 0);
         for (const winsim::MessageBoxCall& box : machine.messageBoxes) {
             EXPECT_EQ(box.style, c.style);
             EXPECT_EQ(box.text, "Failed with code 9.");
@@ -157,85 +144,59 @@ TEST_F(FrameTest, PrefixAndBoxFollowTheFlags) {
 
 // A report from the installer's script (deferred, rollback, commit) that would show a box
 // goes to the installer instead: it shows its own box at every level but none, answers a
-// silent installation itself (0), and keeps the message in its log. Immediate actions
-// keep their boxes even in a silent installation.
-struct ScriptCase {
-    const char* name;
-    winsim::RunMode mode;
-    const char* uiLevel;
-    uint32_t flags;
-    INSTALLMESSAGE kind;
-    UINT buttons;
-    UINT icon;
-    bool installerShows;
-};
-void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
-
-class ScriptReports : public FrameTest, public ::testing::WithParamInterface<ScriptCase> {};
-
-TEST_P(ScriptReports, GoThroughTheInstaller) {
-    const ScriptCase& c = GetParam();
-    session.setProperty("UILevel", c.uiLevel);
-    session.setRunMode(c.mode);
-    session.installerBoxAnswers.push_back(IDNO);
-    machine.messageBoxAnswers.push_back(IDNO);
-    int answer;
-    {
-        CustomActionContext context(session.handle());
-        MsgTokenHolder code = tokens({"9"});
-        answer = ureReport(c.flags, "test", 5, 9, 2006, &code, 0, true);
-    }
-    if (c.mode == winsim::RunMode::Immediate) {
-        EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 9.")));
-        EXPECT_EQ(machine.messageBoxes.size(), 1u);
-        EXPECT_THAT(session.installerBoxes, IsEmpty());
-        EXPECT_EQ(answer, IDNO);
-        return;
-    }
-    // A script row without the installer's package speaks the library's own English, not
-    // the runtime folder's library.
+// silent installation itself (0), and keeps the message in its log, in the library's own
+// English (the script has no runtime folder's library). Immediate actions keep their
+// boxes even in a silent installation.
+TEST_F(FrameTest, ScriptReportsGoThroughTheInstaller) {
+    using winsim::RunMode;
+    const struct {
+        RunMode mode;
+        const char* uiLevel;
+        uint32_t flags;
+        INSTALLMESSAGE kind;
+        UINT buttons, icon;  // of the installer's box; no icon: none shown
+        const char* prefix;
+    } cases[] = {
+        {RunMode::Scheduled, "5", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR, "Error: "},
+        {RunMode::Scheduled, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, 0, 0, "Error: "},
+        {RunMode::Rollback, "5", URE_SHOW_WARNING, INSTALLMESSAGE_WARNING, MB_OK, MB_ICONWARNING, "Warning: "},
+        {RunMode::Commit, "5", URE_ASK_YESNO, INSTALLMESSAGE_USER, MB_YESNO, MB_ICONQUESTION, "Information: "},
+        {RunMode::Commit, "5", URE_ASK_ABORTRETRYIGNORE, INSTALLMESSAGE_USER, MB_ABORTRETRYIGNORE, MB_ICONQUESTION,
+         ""},
+        {RunMode::Immediate, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, 0, 0, nullptr}};
     const std::string text = "An installation step failed with result code 9. Check the preceding lines of this log "
                              "for the cause, correct it and run the installation again.";
-    EXPECT_THAT(machine.messageBoxes, IsEmpty());
-    ASSERT_EQ(session.log().size(), 2u);
-    const std::string kind = c.flags == URE_SHOW_ERROR     ? "Error: "
-                             : c.flags == URE_SHOW_WARNING ? "Warning: "
-                             : c.flags == URE_ASK_YESNO    ? "Information: "
-                                                           : "";
-    EXPECT_EQ(session.log()[0].line, logged(kind + text));
-    EXPECT_EQ(session.log()[1].type, c.kind);
-    EXPECT_EQ(session.log()[1].line, text);
-    if (c.installerShows) {
-        ASSERT_EQ(session.installerBoxes.size(), 1u);
-        const winsim::InstallerBox& box = session.installerBoxes[0];
-        EXPECT_EQ(box.kind, c.kind);
-        EXPECT_EQ(box.text, text);
-        EXPECT_EQ(box.buttons, c.buttons);
-        EXPECT_EQ(box.icon, c.icon);
-        EXPECT_EQ(answer, IDNO);
-    } else {
-        EXPECT_THAT(session.installerBoxes, IsEmpty());
-        EXPECT_EQ(answer, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "mode " << int(c.mode) << ", UILevel " << c.uiLevel << ", flags 0x"
+                                          << std::hex << c.flags);
+        forgetOutput();
+        session.setProperty("UILevel", c.uiLevel);
+        session.setRunMode(c.mode);
+        session.installerBoxAnswers = {IDNO};
+        machine.messageBoxAnswers = {IDNO};
+        const int answer = report(c.flags, 2006, "9");
+        if (c.mode == RunMode::Immediate) {
+            EXPECT_THAT(log(), ElementsAre(logged("ERR: Failed with code 9.")));
+            EXPECT_EQ(machine.messageBoxes.size(), 1u);
+            EXPECT_THAT(session.installerBoxes, IsEmpty());
+            EXPECT_EQ(answer, IDNO);
+            continue;
+        }
+        EXPECT_THAT(machine.messageBoxes, IsEmpty());
+        ASSERT_EQ(session.log().size(), 2u);
+        EXPECT_EQ(session.log()[0].line, logged(c.prefix + text));
+        EXPECT_EQ(session.log()[1].type, c.kind);
+        EXPECT_EQ(session.log()[1].line, text);
+        EXPECT_EQ(answer, c.icon ? IDNO : 0);
+        ASSERT_EQ(session.installerBoxes.size(), c.icon ? 1u : 0u);
+        for (const winsim::InstallerBox& box : session.installerBoxes) {
+            EXPECT_EQ(box.kind, c.kind);
+            EXPECT_EQ(box.text, text);
+            EXPECT_EQ(box.buttons, c.buttons);
+            EXPECT_EQ(box.icon, c.icon);
+        }
     }
 }
-
-using winsim::RunMode;
-INSTANTIATE_TEST_SUITE_P(
-    Frame, ScriptReports,
-    ::testing::Values(
-        ScriptCase{"deferred_full", RunMode::Scheduled, "5", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK, MB_ICONERROR,
-                   true},
-        ScriptCase{"deferred_silent", RunMode::Scheduled, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR, MB_OK,
-                   MB_ICONERROR, false},
-        ScriptCase{"rollback_warning_full", RunMode::Rollback, "5", URE_SHOW_WARNING, INSTALLMESSAGE_WARNING, MB_OK,
-                   MB_ICONWARNING, true},
-        ScriptCase{"commit_question_full", RunMode::Commit, "5", URE_ASK_YESNO, INSTALLMESSAGE_USER, MB_YESNO,
-                   MB_ICONQUESTION, true},
-        ScriptCase{"commit_abort_retry_ignore_full", RunMode::Commit, "5", URE_ASK_ABORTRETRYIGNORE,
-                   INSTALLMESSAGE_USER, MB_ABORTRETRYIGNORE, MB_ICONQUESTION, true},
-        ScriptCase{"immediate_silent_keeps_its_box", RunMode::Immediate, "2", URE_SHOW_ERROR, INSTALLMESSAGE_ERROR,
-                   MB_OK, MB_ICONERROR, false}),
-    [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
 
 // A standard user's action strips through the runtime folder's allocator; an elevated
 // one, or the script, never loads that library (the user's to replace) and strips alike.
@@ -243,12 +204,8 @@ TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
     for (const bool elevated : {true, false}) {
         SCOPED_TRACE(elevated);
         machine.token.administrator = elevated;
-        session.clearLog();
-        machine.messageBoxes.clear();
-        {
-            CustomActionContext context(session.handle());
-            ureReport(URE_SHOW_ERROR, "test", 5, 1, 100, nullptr, 0, true);
-        }
+        forgetOutput();
+        report(URE_SHOW_ERROR, 100);
         EXPECT_THAT(log(), ElementsAre(logged("ERR:   quoted text")));
         ASSERT_EQ(machine.messageBoxes.size(), 1u);
         EXPECT_EQ(machine.messageBoxes[0].text, "  quoted text");
@@ -259,8 +216,7 @@ TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
 TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
     // Only the runtime directory's copy counts: one of that name elsewhere on the search
     // path (here the current directory) is never loaded.
-    const std::string planted = "C:\\Users\\setup\\fa9osse_install3.dll";
-    machine.copyFileIn(FA9_OSSE_DLL, planted);
+    machine.copyFileIn(FA9_OSSE_DLL, "C:\\Users\\setup\\fa9osse_install3.dll");
     machine.setCurrentDirectory("C:\\Users\\setup");
     ASSERT_TRUE(DeleteFileA((std::string(kRuntimeDir) + "\\fa9osse_install3.dll").c_str()));
     machine.token.administrator = false;  // a standard user, who would take the library
@@ -283,20 +239,16 @@ TEST_F(FrameTest, APlantedStringLibraryIsReadAsDataOnly) {
     EXPECT_EQ(machine.dataFileModules(), std::vector<std::string>{planted});
 }
 
-// No message number logs the generic failure; a number the library lacks writes nothing.
-TEST_F(FrameTest, ReportsWithoutATextOfTheirOwn) {
-    CustomActionContext context(session.handle());
-    ureReport(URE_SHOW_ERROR, "test", 5, 1, 0, nullptr, 0, true);
-    ureReport(URE_SHOW_ERROR, "test", 5, 1, 4242, nullptr, 0, true);
-    EXPECT_THAT(log(), ElementsAre(logged("Failed with code 0.")));
+// No message number logs the generic failure; a number the library lacks writes nothing;
+// one too long for the first try is retried until it fits.
+TEST_F(FrameTest, ReportsWithoutAReadyText) {
+    report(URE_SHOW_ERROR, 0);
+    report(URE_SHOW_ERROR, 4242);
     EXPECT_THAT(machine.messageBoxes, IsEmpty());
-}
-
-TEST_F(FrameTest, LongMessageIsRetriedUntilItFits) {
-    CustomActionContext context(session.handle());
-    ureReport(URE_LOG_ERROR, "test", 5, 1, 104, nullptr, 0, true);
-    ASSERT_EQ(log().size(), 1u);
-    const std::string line = log()[0];
+    report(URE_LOG_ERROR, 104);
+    ASSERT_EQ(log().size(), 2u);
+    EXPECT_EQ(log()[0], logged("Failed with code 0."));
+    const std::string line = log()[1];
     EXPECT_EQ(line.size(), std::string("1: ERR: ").size() + 1799 + 1);
     EXPECT_THAT(line, StartsWith("1: ERR: w0000 w0001"));
     EXPECT_NE(line.find("w0299 "), std::string::npos);
