@@ -54,101 +54,83 @@ protected:
     fa9test::Recorder recorder;
 };
 
-struct CommandCase {
-    const char* name;
-    const char* command;
-    const char* expected;
-    uint32_t result;
-};
-
-void PrintTo(const CommandCase& c, std::ostream* os) { *os << c.name; }
-
-const std::string kOverlongCommand = "C:\\t\\tool.exe " + std::string(InstallProcess::kCommandCapacity, 'a');
-
-class CommandLineRule : public RunnerTest, public ::testing::WithParamInterface<CommandCase> {};
-
-TEST_P(CommandLineRule, BuildsTheLineCreateProcessGets) {
+TEST_F(RunnerTest, CommandLineRuleBuildsTheLineCreateProcessGets) {
     machine.writeFile("C:\\My Tools\\long name.bat", "echo\n");
-    char out[InstallProcess::kCommandCapacity];
-    EXPECT_EQ(InstallProcess::buildCommandLine(GetParam().command, out, sizeof(out)), GetParam().result);
-    EXPECT_EQ(std::string(out), GetParam().expected);
+    const std::string overlong = "C:\\t\\tool.exe " + std::string(InstallProcess::kCommandCapacity, 'a');
+    const struct {
+        const char* command;
+        const char* expected;
+        uint32_t result;
+    } cases[] = {
+        {"C:\\Program Files\\t\\tool.exe /a", "\"C:\\Program Files\\t\\tool.exe\" /a", 0},
+        {"\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", 0},
+        {"C:\\T\\RUN.COM x", "\"C:\\T\\RUN.COM\" x", 0},
+        // The first occurrence of an extension ends the path, whatever it is.
+        {"C:\\t\\run.bat /x other.exe y", "\"C:\\t\\run.bat /x other.exe\" y", 0},
+        {"C:\\a.exec\\b.exe /q", "\"C:\\a.exe\"c\\b.exe /q", 0},
+        // A quoted path ends at its quote; an unclosed quote is searched like no quote.
+        {"\"C:\\a.exec\\b.exe\" /q x.bat", "\"C:\\a.exec\\b.exe\" /q x.bat", 0},
+        {"\"C:\\My Tools\\long name.bat\" /s", "\"C:\\My Tools\\long name.bat\" /s", 0},
+        {"\"C:\\t\\tool\" /a x.exe", "", 5005},
+        {"\"C:\\t\\tool.exe /a", "\"C:\\t\\tool.exe\" /a", 0},
+        // An unquoted batch file that exists goes in its short form, a missing one as it is.
+        {"C:\\My Tools\\long name.bat /s \"q r\"", "C:\\MYTOOL~1\\LONGNA~1.BAT /s \"q r\"", 0},
+        {"C:\\No Such\\x.cmd arg", "C:\\No Such\\x.cmd arg", 0},
+        {"C:\\t\\tool /a", "", 5005},
+        {nullptr, "", 5005},
+        {overlong.c_str(), "", 5006}};  // and nothing half built
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command ? std::string(c.command).substr(0, 60) : "(null)");
+        char out[InstallProcess::kCommandCapacity] = "stale";
+        EXPECT_EQ(InstallProcess::buildCommandLine(c.command, out, sizeof(out)), c.result);
+        EXPECT_EQ(std::string(out), c.expected);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CommandLineRule,
-    ::testing::Values(
-        CommandCase{"path_with_spaces", "C:\\Program Files\\t\\tool.exe /a", "\"C:\\Program Files\\t\\tool.exe\" /a", 0},
-        CommandCase{"already_quoted", "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"",
-                    "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", 0},
-        CommandCase{"upper_case_com", "C:\\T\\RUN.COM x", "\"C:\\T\\RUN.COM\" x", 0},
-        CommandCase{"exe_in_bat_arguments_wins", "C:\\t\\run.bat /x other.exe y", "\"C:\\t\\run.bat /x other.exe\" y", 0},
-        CommandCase{"first_occurrence_ends_path", "C:\\a.exec\\b.exe /q", "\"C:\\a.exe\"c\\b.exe /q", 0},
-        CommandCase{"quoted_path_ends_at_its_quote", "\"C:\\a.exec\\b.exe\" /q x.bat", "\"C:\\a.exec\\b.exe\" /q x.bat", 0},
-        CommandCase{"quoted_batch_stays_quoted", "\"C:\\My Tools\\long name.bat\" /s", "\"C:\\My Tools\\long name.bat\" /s", 0},
-        CommandCase{"quoted_path_without_extension", "\"C:\\t\\tool\" /a x.exe", "", 5005},
-        CommandCase{"unclosed_quote_searches", "\"C:\\t\\tool.exe /a", "\"C:\\t\\tool.exe\" /a", 0},
-        CommandCase{"batch_in_folder_with_spaces", "C:\\My Tools\\long name.bat /s \"q r\"",
-                    "C:\\MYTOOL~1\\LONGNA~1.BAT /s \"q r\"", 0},
-        CommandCase{"missing_batch_keeps_path", "C:\\No Such\\x.cmd arg", "C:\\No Such\\x.cmd arg", 0},
-        CommandCase{"no_extension", "C:\\t\\tool /a", "", 5005},
-        CommandCase{"null_command", nullptr, "", 5005},
-        CommandCase{"too_long_leaves_nothing_half_built", kOverlongCommand.c_str(), "", 5006}),
-    [](const ::testing::TestParamInfo<CommandCase>& i) { return std::string(i.param.name); });
-
-TEST_F(RunnerTest, MegabytesOfOutputArriveWholeInOneRecord) {
+// Both streams full at once do not block the child; the output arrives whole, one record
+// per stream, and every pipe, process and thread handle is closed.
+TEST_F(RunnerTest, MegabytesOfOutputArriveWhole) {
     const size_t before = winsim::openKernelHandleCount();
     {
         InstallProcess runner;
         uint32_t exitCode = 99;
-        ASSERT_EQ(run(runner, "out=3M exit=4", &exitCode), 0u);
+        ASSERT_EQ(run(runner, "out=3M err=2M exit=4", &exitCode), 0u);
         EXPECT_EQ(exitCode, 4u);
         runner.traceOutput("SomeCA", 1);
-        ASSERT_EQ(recorder.reports.size(), 1u);
+        ASSERT_EQ(recorder.reports.size(), 2u);
         const fa9test::Report& r = recorder.reports[0];
         EXPECT_EQ(r.flags, 0x04000001u);
         EXPECT_EQ(r.function, "SomeCA");
         ASSERT_EQ(r.text.size(), 3u * 1024 * 1024);
         for (size_t i = 0; i < r.text.size(); i += 4099) ASSERT_EQ(r.text[i], 'a' + static_cast<char>(i % 65536 % 26));
+        EXPECT_EQ(recorder.reports[1].text.size(), 2u * 1024 * 1024);
     }
-    EXPECT_EQ(winsim::openKernelHandleCount(), before) << "pipes, process and thread handles are all closed";
+    EXPECT_EQ(winsim::openKernelHandleCount(), before);
 }
 
-TEST_F(RunnerTest, BothStreamsFullAtOnceDoNotBlockTheChild) {
-    InstallProcess runner;
-    uint32_t exitCode = 99;
-    ASSERT_EQ(run(runner, "out=2M err=2M", &exitCode), 0u);
-    EXPECT_EQ(exitCode, 0u);
-    EXPECT_EQ(runner.getStdoutLength(), 2u * 1024 * 1024);
-    EXPECT_EQ(runner.getStderrLength(), 2u * 1024 * 1024);
-}
-
+// A program that cannot start answers 5082 and leaves nothing open; a run, started or not,
+// puts the standard handles back as they were.
 TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {
+    HANDLE r = nullptr, w = nullptr;
+    ASSERT_TRUE(CreatePipe(&r, &w, nullptr, 0));
+    SetStdHandle(STD_OUTPUT_HANDLE, w);
+    SetStdHandle(STD_ERROR_HANDLE, r);
     const size_t before = winsim::openKernelHandleCount();
     {
         InstallProcess runner;
         uint32_t exitCode = 0;
         EXPECT_EQ(runCommand(runner, "C:\\Tools\\missing.exe /a", &exitCode), 5082u);
+        EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
         EXPECT_EQ(runCommand(runner, "C:\\Tools\\emit /no-extension", &exitCode), 5082u);
         machine.writeFile("C:\\Tools\\windows.exe", std::string("MZ\x90\0", 4));
         EXPECT_EQ(runCommand(runner, "C:\\Tools\\windows.exe", &exitCode), 5082u);
         runner.traceOutput("SomeCA", 1);
         EXPECT_TRUE(recorder.reports.empty());
+        ASSERT_EQ(run(runner, "out=1K err=1K", &exitCode), 0u);
+        EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
+        EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), r);
     }
     EXPECT_EQ(winsim::openKernelHandleCount(), before);
-}
-
-TEST_F(RunnerTest, StandardHandlesAreTheSameAfterARun) {
-    HANDLE r = nullptr, w = nullptr;
-    ASSERT_TRUE(CreatePipe(&r, &w, nullptr, 0));
-    SetStdHandle(STD_OUTPUT_HANDLE, w);
-    SetStdHandle(STD_ERROR_HANDLE, r);
-    InstallProcess runner;
-    uint32_t exitCode = 0;
-    ASSERT_EQ(run(runner, "out=1K err=1K", &exitCode), 0u);
-    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
-    EXPECT_EQ(GetStdHandle(STD_ERROR_HANDLE), r);
-    EXPECT_EQ(runCommand(runner, "C:\\Tools\\missing.exe", &exitCode), 5082u);
-    EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
     CloseHandle(r);
     CloseHandle(w);
 }
@@ -267,18 +249,9 @@ TEST_F(RunnerTest, AChildPastTheTimeLimitIsEndedWithTheProcessesItStarted) {
     EXPECT_TRUE(hostProcessEnds(family[0])) << "and the process it started";
 }
 
-TEST_F(RunnerTest, ANewCommandForgetsThePreviousOutput) {
-    InstallProcess runner;
-    uint32_t exitCode = 0;
-    ASSERT_EQ(run(runner, "text=first", &exitCode), 0u);
-    ASSERT_EQ(run(runner, "err=3", &exitCode), 0u);
-    EXPECT_EQ(runner.getStdoutLength(), 0u);
-    EXPECT_EQ(runner.getStderrLength(), 3u);
-    EXPECT_EQ(machine.launches().size(), 2u);
-}
-
+// The simulated command processor is the host shell: the batch file holds its commands.
+// A second command forgets the first one's output.
 TEST_F(RunnerTest, ABatchFileRunsThroughTheCommandProcessorInShortForm) {
-    // The simulated command processor is the host shell: this batch file holds its commands.
     machine.writeFile("C:\\My Tools\\long name.bat", "echo batch \"$@\"\necho oops >&2\nexit 6\n");
     InstallProcess runner;
     uint32_t exitCode = 0;
@@ -291,38 +264,32 @@ TEST_F(RunnerTest, ABatchFileRunsThroughTheCommandProcessorInShortForm) {
     EXPECT_STREQ(out, "batch one two\n");
     runner.getStderr(out, sizeof(out));
     EXPECT_STREQ(out, "oops\n");
+    ASSERT_EQ(run(runner, "err=3", &exitCode), 0u);
+    EXPECT_EQ(runner.getStdoutLength(), 0u);
+    EXPECT_EQ(runner.getStderrLength(), 3u);
+    EXPECT_EQ(machine.launches().size(), 2u);
 }
 
-struct QuoteCase {
-    const char* name;
-    const char* value;
-    const char* quoted;  // null: refused
-};
-void PrintTo(const QuoteCase& c, std::ostream* os) { *os << c.name; }
-
-class QuotedArgument : public ::testing::TestWithParam<QuoteCase> {};
-
-TEST_P(QuotedArgument, ReadsBackAsTheValue) {
-    char out[64] = "-D=";
-    const bool quoted = appendQuoted(out, sizeof(out), GetParam().value);
-    ASSERT_EQ(quoted, GetParam().quoted != nullptr);
-    if (!quoted) return;
-    EXPECT_STREQ(out, (std::string("-D=") + GetParam().quoted).c_str());
-    // What the program's C runtime makes of it, with an argument after it.
-    EXPECT_EQ(winsim::splitCommandLine(std::string("x.exe ") + out + " next"),
-              (std::vector<std::string>{"x.exe", std::string("-D=") + GetParam().value, "next"}));
+// What the program's C runtime makes of a quoted value, with an argument after it.
+TEST(QuotedArgument, ReadsBackAsTheValue) {
+    const std::pair<const char*, const char*> cases[] = {  // value, quoted (null: refused)
+        {"C:\\Tools", "\"C:\\Tools\""},
+        {"C:\\Program Files\\FA9 Tools", "\"C:\\Program Files\\FA9 Tools\""},
+        {"C:\\T\\", "\"C:\\T\\\\\""},
+        {"C:\\T\\\\", "\"C:\\T\\\\\\\\\""},
+        {"\\\\srv\\a\\\\b", "\"\\\\srv\\a\\\\b\""},
+        {"", "\"\""},
+        {"C:\\a\"b", nullptr}};
+    for (const auto& [value, quoted] : cases) {
+        SCOPED_TRACE(value);
+        char out[64] = "-D=";
+        ASSERT_EQ(appendQuoted(out, sizeof(out), value), quoted != nullptr);
+        if (!quoted) continue;
+        EXPECT_STREQ(out, (std::string("-D=") + quoted).c_str());
+        EXPECT_EQ(winsim::splitCommandLine(std::string("x.exe ") + out + " next"),
+                  (std::vector<std::string>{"x.exe", std::string("-D=") + value, "next"}));
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, QuotedArgument,
-    ::testing::Values(QuoteCase{"plain", "C:\\Tools", "\"C:\\Tools\""},
-                      QuoteCase{"spaces", "C:\\Program Files\\FA9 Tools", "\"C:\\Program Files\\FA9 Tools\""},
-                      QuoteCase{"one_trailing_backslash", "C:\\T\\", "\"C:\\T\\\\\""},
-                      QuoteCase{"two_trailing_backslashes", "C:\\T\\\\", "\"C:\\T\\\\\\\\\""},
-                      QuoteCase{"inner_backslashes_stay", "\\\\srv\\a\\\\b", "\"\\\\srv\\a\\\\b\""},
-                      QuoteCase{"empty", "", "\"\""},
-                      QuoteCase{"double_quote_refused", "C:\\a\"b", nullptr}),
-    [](const ::testing::TestParamInfo<QuoteCase>& i) { return std::string(i.param.name); });
 
 // Program folders on a share count as much as those on a drive, a rooted one does not
 // (the actions' tests cover the drive, relative and empty forms).
