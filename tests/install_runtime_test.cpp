@@ -32,20 +32,21 @@ std::string hostFile(const std::string& path) {
 
 // Where each row lands, relative to the runtime directory.
 const std::vector<std::pair<std::string, std::string>> kLayout = {
-    {"msvcm80.dll", "Microsoft.VC80.CRT\\msvcm80.dll"},
-    {"msvcp80.dll", "Microsoft.VC80.CRT\\msvcp80.dll"},
+    {"msvcm80.dll", "Microsoft.VC80.CRT\\msvcm80.dll"}, {"msvcp80.dll", "Microsoft.VC80.CRT\\msvcp80.dll"},
     {"msvcr80.dll", "Microsoft.VC80.CRT\\msvcr80.dll"},
     {"microsoft.vc80.crt.manifest", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest"},
-    {"mfc80.dll", "Microsoft.VC80.MFC\\mfc80.dll"},
-    {"mfc80u.dll", "Microsoft.VC80.MFC\\mfc80u.dll"},
-    {"mfcm80.dll", "Microsoft.VC80.MFC\\mfcm80.dll"},
-    {"mfcm80u.dll", "Microsoft.VC80.MFC\\mfcm80u.dll"},
+    {"mfc80.dll", "Microsoft.VC80.MFC\\mfc80.dll"},     {"mfc80u.dll", "Microsoft.VC80.MFC\\mfc80u.dll"},
+    {"mfcm80.dll", "Microsoft.VC80.MFC\\mfcm80.dll"},   {"mfcm80u.dll", "Microsoft.VC80.MFC\\mfcm80u.dll"},
     {"microsoft.vc80.mfc.manifest", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"},
-    {"fa9genreg_install3.dll", "fa9genreg_install3.dll"},
-    {"fa9osse_install3.dll", "fa9osse_install3.dll"},
-    {"fa9install_install3.dll", "fa9install_install3.dll"},
-    {"commontoolreg.exe", "commontoolreg.exe"},
+    {"fa9genreg_install3.dll", "fa9genreg_install3.dll"}, {"fa9osse_install3.dll", "fa9osse_install3.dll"},
+    {"fa9install_install3.dll", "fa9install_install3.dll"}, {"commontoolreg.exe", "commontoolreg.exe"},
 };
+
+void dropRow(winsim::Session& s, const std::string& name) {
+    auto& rows = s.database().rows("Binary");
+    rows.erase(std::remove_if(rows.begin(), rows.end(), [&](const auto& row) { return row.at(0).text == name; }),
+               rows.end());
+}
 
 class RuntimeTest : public SessionTest {
 protected:
@@ -65,15 +66,9 @@ protected:
         session.database().addBinary(name, bytes);
         rows_[name] = bytes;
     }
-    void dropRow(const std::string& name) {
-        auto& rows = session.database().rows("Binary");
-        for (auto it = rows.begin(); it != rows.end(); ++it)
-            if (it->at(0).text == name) {
-                rows.erase(it);
-                return;
-            }
-    }
     const std::string& row(const std::string& name) { return rows_.at(name); }
+    // The runtime directory the last run published.
+    std::string runtime() { return session.property("CURRENT_PROCESS_DIRECTORY"); }
 
     std::map<std::string, std::string> rows_;
 };
@@ -99,37 +94,18 @@ TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
     EXPECT_EQ(list->entries[2].sid, machine.token.userSid);
 }
 
-TEST_F(RuntimeTest, LanguageWithoutItsRowFallsBackToEnglish) {
+// Without a row for the product's language the English one is taken; without a product
+// language the system's chooses.
+TEST_F(RuntimeTest, StringRowFollowsTheLanguage) {
     session.setProperty("ProductLanguage", "1036");
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), row("FA9ISTRING_EN_US"));
+    EXPECT_EQ(machine.readFile(runtime() + "\\fa9istring_v97.dll"), row("FA9ISTRING_EN_US"));
     EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'.")));
-}
-
-TEST_F(RuntimeTest, SystemLanguageChoosesTheRowWhenTheProductHasNone) {
+    session.removeProperty("ProductLanguage");
     machine.systemLanguage = 0x0407;
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), row("FA9ISTRING_DE_DE"));
+    EXPECT_EQ(machine.readFile(runtime() + "\\fa9istring_v97.dll"), row("FA9ISTRING_DE_DE"));
 }
-
-// A row missing from the package, in an assembly folder or beside them: the run stops,
-// names the file and leaves nothing behind (the held first row let go too).
-class MissingRow : public RuntimeTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(MissingRow, StopsTheExtractionAndLeavesNothing) {
-    dropRow(GetParam());
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("MsiViewFetch failed with return code '259'."),
-                                   logged(std::string("ERROR:Failed to copy ") + GetParam() +
-                                          " from the binary table of the installation")));
-    EXPECT_FALSE(machine.dirExists(kRuntime0));
-    EXPECT_FALSE(machine.fileExists(kRuntime0 + ".live"));
-    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
-    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
-    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
-}
-
-INSTANTIATE_TEST_SUITE_P(Runtime, MissingRow, ::testing::Values("mfcm80u.dll", "commontoolreg.exe"));
 
 // Bytes that differ from one position to the next, so a chunk written twice, dropped or
 // out of order shows.
@@ -145,18 +121,17 @@ std::string patterned(size_t size) {
     return bytes;
 }
 
-class RowSize : public RuntimeTest, public ::testing::WithParamInterface<size_t> {};
-
-TEST_P(RowSize, IsExtractedByteForByte) {
-    dropRow("commontoolreg.exe");
-    addRow("commontoolreg.exe", patterned(GetParam()));
-    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_TRUE(machine.readFile(kRuntime0 + "\\commontoolreg.exe") == row("commontoolreg.exe"))
-        << "the file differs from its row";
-}
-
 // Sizes around the 64 KB of one stream read.
-INSTANTIATE_TEST_SUITE_P(Runtime, RowSize, ::testing::Values(0, 1, 65535, 65536, 65537, 3 * 65536 + 1));
+TEST_F(RuntimeTest, RowsAreExtractedByteForByte) {
+    for (const size_t size : {0, 1, 65535, 65536, 65537, 3 * 65536 + 1}) {
+        SCOPED_TRACE(size);
+        dropRow(session, "commontoolreg.exe");
+        addRow("commontoolreg.exe", patterned(size));
+        ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+        EXPECT_TRUE(machine.readFile(runtime() + "\\commontoolreg.exe") == row("commontoolreg.exe"))
+            << "the file differs from its row";
+    }
+}
 
 TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     machine.writeFile(kTemp + "FA9WOLT00000", "a file");
@@ -170,12 +145,15 @@ TEST_F(RuntimeTest, TakenNamesAreSkipped) {
     EXPECT_EQ(machine.currentDirectory(), kTemp + "FA9WOLT00003");
 }
 
-// Every way the preparation fails before anything runs from the folder: 1603 and the
-// reason as the last log line.
+// Every way the preparation fails before anything runs from the folder: 1603, the reason
+// as the last log line, and nothing left behind (the held first row let go too). A row
+// missing from the package, in an assembly folder or beside them, is named after its
+// failed fetch, with the runtime directory already published.
 struct PreparationFault {
     const char* name;
     void (*arrange)(winsim::Session&);
     std::string lastLine;  // its beginning
+    bool fetchFailed = false;
 };
 void PrintTo(const PreparationFault& c, std::ostream* os) { *os << c.name; }
 
@@ -186,19 +164,30 @@ TEST_P(PreparationFaults, FailTheActionWithTheirReason) {
     EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
     ASSERT_FALSE(log().empty());
     EXPECT_THAT(log().back(), StartsWith("1: " + GetParam().lastLine));
+    if (GetParam().fetchFailed) {
+        ASSERT_GE(log().size(), 2u);
+        EXPECT_EQ(log()[log().size() - 2], logged("MsiViewFetch failed with return code '259'."));
+        EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
+    }
     EXPECT_FALSE(machine.dirExists(kRuntime0)) << "a failed preparation leaves no runtime folder";
+    EXPECT_FALSE(machine.fileExists(kRuntime0 + ".live"));
+    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
 
 void dropStringRows(winsim::Session& s) {
-    auto& rows = s.database().rows("Binary");
-    rows.erase(std::remove_if(rows.begin(), rows.end(),
-                              [](const auto& row) { return row.at(0).text.rfind("FA9ISTRING_", 0) == 0; }),
-               rows.end());
+    dropRow(s, "FA9ISTRING_EN_US");
+    dropRow(s, "FA9ISTRING_DE_DE");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Runtime, PreparationFaults,
     ::testing::Values(
+        PreparationFault{"assembly_row_missing", [](winsim::Session& s) { dropRow(s, "mfcm80u.dll"); },
+                         "ERROR:Failed to copy mfcm80u.dll from the binary table of the installation", true},
+        PreparationFault{"row_beside_the_assemblies_missing",
+                         [](winsim::Session& s) { dropRow(s, "commontoolreg.exe"); },
+                         "ERROR:Failed to copy commontoolreg.exe from the binary table of the installation", true},
         PreparationFault{"no_string_row_at_all", dropStringRows,
                          "ERROR:Failed to copy string resources from the binary table of the installation"},
         PreparationFault{"temp_folder_unreadable", [](winsim::Session& s) { s.failGetProperty("TempFolder", 1615); },
