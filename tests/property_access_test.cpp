@@ -7,7 +7,6 @@
 #include <gmock/gmock.h>
 
 #include <cstring>
-#include <ostream>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -58,11 +57,8 @@ TEST_F(PropertyTest, DeferredReadsTakeTheStoreElseAskTheInstaller) {
     machine.registry().setString(Hive::Users, kUserStore, "ProductCode", std::string(100, 'x'));
     EXPECT_EQ(get("ProductCode", &rc, 16), code.substr(0, 15)) << "with the caller's capacity";
     EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
-}
-
-TEST_F(PropertyTest, StoredValueWithoutTerminatorIsTerminated) {
+    // A stored value without its terminator gets one within the capacity.
     machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
-    deferred();
     EXPECT_EQ(get("RAW", nullptr, 8), "abcd");
     EXPECT_EQ(get("RAW", nullptr, 4), "abc");
 }
@@ -80,6 +76,8 @@ TEST_F(PropertyTest, StoreFallsBackToCurrentUserWhenTheUsersKeyWillNotOpen) {
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
 }
 
+// Written terminated, in the store of the user the store itself names when it does;
+// HKCU's when the user's key will not open; a store that refuses maps its failure.
 TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     deferred();
     EXPECT_EQ(iMsiSetProperty(session.handle(), "DIR", "C:\\Temp"), 0u);
@@ -87,34 +85,26 @@ TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     ASSERT_TRUE(raw.has_value());
     EXPECT_EQ(raw->type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(std::string(raw->data.begin(), raw->data.end()), std::string("C:\\Temp", 8)) << "terminated";
-}
 
-TEST_F(PropertyTest, DeferredWritesUseTheStoredUserSid) {
-    const char* other = "S-1-5-21-9-9-9-500";
-    machine.registry().createKey(Hive::Users, other);
-    machine.registry().setString(Hive::Users, kUserStore, "UserSID", other);
-    deferred();
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStore, "A"),
-              std::optional<std::string>("1"));
-    EXPECT_FALSE(machine.registry().getString(Hive::Users, kUserStore, "A").has_value());
-}
-
-TEST_F(PropertyTest, DeferredWritesFallBackToCurrentUser) {
-    machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
-    deferred();
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStore, "A"), std::optional<std::string>("1"));
-}
-
-TEST_F(PropertyTest, StoreWriteFailuresAreMapped) {
-    deferred();
-    machine.registry().createKey(Hive::Users, kUserStore);
     machine.registry().denyWrite(Hive::Users, kUserStore);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 5u);
     machine.registry().clearFaults();
     machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
+    machine.registry().clearFaults();
+
+    machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStore, "A"), std::optional<std::string>("1"));
+    machine.registry().clearFaults();
+
+    const char* other = "S-1-5-21-9-9-9-500";
+    machine.registry().createKey(Hive::Users, other);
+    machine.registry().setString(Hive::Users, kUserStore, "UserSID", other);
+    EXPECT_EQ(iMsiSetProperty(session.handle(), "B", "2"), 0u);
+    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStore, "B"),
+              std::optional<std::string>("2"));
+    EXPECT_FALSE(machine.registry().getString(Hive::Users, kUserStore, "B").has_value());
 }
 
 // ---------------------------------------------------------------- the installer's action data
@@ -224,41 +214,38 @@ const std::string kUserPersistent =
 
 // Where the copy name comes from: the property unless it is not set, then the product's
 // persistent properties on the machine, then the user's.
-struct CopyNameCase {
-    const char* name;
-    const char* property;                  // FA9_COPY_NAME; null: not set at all
-    const char* machineValue;              // in the machine's persistent properties; "": key only
-    const char* userValue;                 // in the user's
-    UINT rc;
-    const char* copyName;
-};
-void PrintTo(const CopyNameCase& c, std::ostream* os) { *os << c.name; }
-
-class CopyName : public PropertyTest, public ::testing::WithParamInterface<CopyNameCase> {};
-
-TEST_P(CopyName, PropertyThenMachineThenUser) {
-    const CopyNameCase& c = GetParam();
+TEST_F(PropertyTest, CopyNameIsThePropertyThenTheMachineThenTheUser) {
     session.setProperty("ProductCode", "{22222222-0000-0000-0000-000000000001}");
-    if (c.property) session.setProperty("FA9_COPY_NAME", c.property);
-    if (c.machineValue && *c.machineValue)
-        machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", c.machineValue);
-    else if (c.machineValue)
-        machine.registry().createKey(Hive::LocalMachine, kPersistent);
-    if (c.userValue)
-        machine.registry().setString(Hive::CurrentUser, kUserPersistent, "FA9_COPY_NAME", c.userValue);
-    char buffer[1024] = "";
-    EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
-    EXPECT_STREQ(buffer, c.copyName);
+    const struct {
+        const char* property;      // FA9_COPY_NAME; null: not set at all
+        const char* machineValue;  // in the machine's persistent properties; "": key only
+        const char* userValue;     // in the user's
+        UINT rc;
+        const char* copyName;
+    } cases[] = {{"FA9COPY2", "FROMREGISTRY", nullptr, 0u, "FA9COPY2"},
+                 {"___NotSet___", "FROMREGISTRY", nullptr, 0u, "FROMREGISTRY"},
+                 {nullptr, nullptr, "USERCOPY", 0u, "USERCOPY"},
+                 {nullptr, nullptr, nullptr, static_cast<UINT>(-1), ""},
+                 {nullptr, "", nullptr, 6112u, ""}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.property ? c.property : "-") << ", "
+                                          << (c.machineValue ? c.machineValue : "-") << ", "
+                                          << (c.userValue ? c.userValue : "-"));
+        session.removeProperty("FA9_COPY_NAME");
+        machine.registry().deleteKey(Hive::LocalMachine, kPersistent);
+        machine.registry().deleteKey(Hive::CurrentUser, kUserPersistent);
+        if (c.property) session.setProperty("FA9_COPY_NAME", c.property);
+        if (c.machineValue && *c.machineValue)
+            machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", c.machineValue);
+        else if (c.machineValue)
+            machine.registry().createKey(Hive::LocalMachine, kPersistent);
+        if (c.userValue)
+            machine.registry().setString(Hive::CurrentUser, kUserPersistent, "FA9_COPY_NAME", c.userValue);
+        char buffer[1024] = "";
+        EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
+        EXPECT_STREQ(buffer, c.copyName);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Properties, CopyName,
-    ::testing::Values(CopyNameCase{"property_wins", "FA9COPY2", "FROMREGISTRY", nullptr, 0u, "FA9COPY2"},
-                      CopyNameCase{"not_set_falls_back", "___NotSet___", "FROMREGISTRY", nullptr, 0u, "FROMREGISTRY"},
-                      CopyNameCase{"user_answers_without_machine_key", nullptr, nullptr, "USERCOPY", 0u, "USERCOPY"},
-                      CopyNameCase{"no_key", nullptr, nullptr, nullptr, static_cast<UINT>(-1), ""},
-                      CopyNameCase{"key_without_value", nullptr, "", nullptr, 6112u, ""}),
-    [](const ::testing::TestParamInfo<CopyNameCase>& i) { return std::string(i.param.name); });
 
 TEST_F(PropertyTest, AnUnreadableProductCodeGivesNoCopyName) {
     machine.registry().createKey(Hive::LocalMachine, kPersistent);
