@@ -45,68 +45,62 @@ protected:
 const std::string kRuntime = kRuntimeDir;
 const std::string kPreparedPath = kRuntime + ";" + kToolsDir + ";" + kOldPath;
 
-struct PathCase {
-    const char* name;
-    INSTALLSTATE state;
-    const char* componentPath;
-    bool hasPath;            // the process has a PATH variable
-    const char* runtime;     // CURRENT_PROCESS_DIRECTORY
-    const char* unreadable;  // a property whose read fails, or null
-    UINT result;
-    std::optional<std::string> newPath;  // nullopt: PATH as it was
-    std::vector<std::string> log;        // without the "1: " framing
-};
-void PrintTo(const PathCase& c, std::ostream* os) { *os << c.name; }
-
-class InitializeEnvironment : public Environment, public ::testing::WithParamInterface<PathCase> {};
-
-TEST_P(InitializeEnvironment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
-    const PathCase& c = GetParam();
-    machine.setComponent(kProductCode, kToolsComponent, c.state, c.componentPath);
-    if (!c.hasPath) machine.environment.erase("PATH");
-    session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtime);
-    if (c.unreadable) session.failGetProperty(c.unreadable, 1615);
-
-    EXPECT_EQ(initialize(), c.result);
-    EXPECT_EQ(path(), c.newPath ? c.newPath : (c.hasPath ? std::optional<std::string>(kOldPath) : std::nullopt));
-    std::vector<std::string> expected;
-    for (const auto& line : c.log) expected.push_back(logged(line));
-    EXPECT_EQ(log(), expected);
-    // Only the unreadable PATH is an error the user is shown.
-    EXPECT_EQ(machine.messageBoxes.size(), c.name == std::string("no_path_variable") ? 1u : 0u);
-}
-
 const char* kComponentUnreadable = "Error: The installer property ComponentPath could not be read.";
 
-INSTANTIATE_TEST_SUITE_P(
-    Env, InitializeEnvironment,
-    ::testing::Values(
-        PathCase{"installed_locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, nullptr, 0, kPreparedPath, {}},
-        PathCase{"run_from_source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, nullptr, 0,
-                 kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}},
+TEST_F(Environment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
+    const auto initial = machine.environment;
+    const struct {
+        const char* name;
+        INSTALLSTATE state;
+        const char* componentPath;
+        bool hasPath;            // the process has a PATH variable
+        const char* runtime;     // CURRENT_PROCESS_DIRECTORY
+        const char* unreadable;  // a property whose read fails, or null
+        std::optional<std::string> newPath;  // nullopt: PATH as it was, and 1603
+        std::vector<std::string> log;        // without the "1: " framing
+    } cases[] = {
+        {"installed locally", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, nullptr, kPreparedPath, {}},
+        {"run from source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, nullptr,
+         kRuntime + ";\\\\server\\share\\tools;" + kOldPath, {}},
         // The installer has no verdict on the component: its (empty) path still goes in.
-        PathCase{"state_unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, nullptr, 0,
-                 kRuntime + ";;" + kOldPath, {}},
-        PathCase{"empty_runtime_directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", nullptr, 0,
-                 std::string(";") + kToolsDir + ";" + kOldPath, {}},
-        PathCase{"component_absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, nullptr, 1603, {},
-                 {kComponentUnreadable}},
-        PathCase{"component_not_used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, nullptr, 1603, {},
-                 {kComponentUnreadable}},
-        PathCase{"component_invalid_argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, nullptr, 1603, {},
-                 {kComponentUnreadable}},
+        {"state unknown", INSTALLSTATE_UNKNOWN, "", true, kRuntimeDir, nullptr, kRuntime + ";;" + kOldPath, {}},
+        {"empty runtime directory", INSTALLSTATE_LOCAL, kToolsDir, true, "", nullptr,
+         std::string(";") + kToolsDir + ";" + kOldPath, {}},
+        {"component absent", INSTALLSTATE_ABSENT, "", true, kRuntimeDir, nullptr, {}, {kComponentUnreadable}},
+        {"component not used", INSTALLSTATE_NOTUSED, "", true, kRuntimeDir, nullptr, {}, {kComponentUnreadable}},
+        {"component invalid argument", INSTALLSTATE_INVALIDARG, "", true, kRuntimeDir, nullptr, {},
+         {kComponentUnreadable}},
         // Reported by the component's lookup, then by the preparation.
-        PathCase{"product_code_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, "ProductCode", 1603,
-                 {}, {"Error: The installer property ProductCode could not be read.", kComponentUnreadable}},
-        PathCase{"no_path_variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, nullptr, 1603, {},
-                 {"Error: The PATH environment variable of the installer process could not be read (system error "
-                  "code 203)."}},
+        {"product code unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir, "ProductCode", {},
+         {"Error: The installer property ProductCode could not be read.", kComponentUnreadable}},
+        // The only one the user is shown.
+        {"no path variable", INSTALLSTATE_LOCAL, kToolsDir, false, kRuntimeDir, nullptr, {},
+         {"Error: The PATH environment variable of the installer process could not be read (system error "
+          "code 203)."}},
         // Without tokens the message text is logged as it stands.
-        PathCase{"runtime_directory_unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir,
-                 "CURRENT_PROCESS_DIRECTORY", 1603, {},
-                 {"Error: The environment of the installer process could not be prepared, so programs of the "
-                  "installation may not be found. Failed setting: %1=%2"}}),
-    [](const ::testing::TestParamInfo<PathCase>& i) { return std::string(i.param.name); });
+        {"runtime directory unreadable", INSTALLSTATE_LOCAL, kToolsDir, true, kRuntimeDir,
+         "CURRENT_PROCESS_DIRECTORY", {},
+         {"Error: The environment of the installer process could not be prepared, so programs of the "
+          "installation may not be found. Failed setting: %1=%2"}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        machine.environment = initial;
+        if (!c.hasPath) machine.environment.erase("PATH");
+        machine.setComponent(kProductCode, kToolsComponent, c.state, c.componentPath);
+        session.setProperty("CURRENT_PROCESS_DIRECTORY", c.runtime);
+        for (const char* name : {"ProductCode", "CURRENT_PROCESS_DIRECTORY"})
+            session.failGetProperty(name, c.unreadable && name == std::string(c.unreadable) ? 1615 : 0);
+        session.clearLog();
+        machine.messageBoxes.clear();
+
+        EXPECT_EQ(initialize(), c.newPath ? 0u : 1603u);
+        EXPECT_EQ(path(), c.newPath ? c.newPath : (c.hasPath ? std::optional<std::string>(kOldPath) : std::nullopt));
+        std::vector<std::string> expected;
+        for (const auto& line : c.log) expected.push_back(logged(line));
+        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(machine.messageBoxes.size(), c.hasPath ? 0u : 1u);
+    }
+}
 
 // ---------------------------------------------------------------- SetSilentInstallPropertiesCA
 
@@ -136,53 +130,46 @@ std::string badValue(const std::string& path) {
            "\" is not valid for the keyword FILE. Correct it in the response file and run the installation again.";
 }
 
-struct FileCase {
-    const char* name;
-    const char* rspFile;  // after the PROD line
-    const char* uiLevel;
-    bool costed;
-    UINT result;
-    const char* installDir;  // the target path afterwards
-    std::vector<std::string> log;
-    size_t boxes;
-};
-void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
-
-class FileKeyword : public SilentInstall, public ::testing::WithParamInterface<FileCase> {};
-
-TEST_P(FileKeyword, BecomesTheTargetOfINSTALLDIR) {
-    const FileCase& c = GetParam();
-    machine.writeFile(kRsp, std::string("PROD=WOLT_TOOLS\n") + c.rspFile);
-    session.setProperty("UILevel", c.uiLevel);
-    session.setCostingDone(c.costed);
-    EXPECT_EQ(run(SetSilentInstallPropertiesCA), c.result);
-    EXPECT_EQ(installDir(), c.installDir);
-    // The directory's property follows its target path.
-    EXPECT_EQ(session.property("INSTALLDIR"), c.installDir);
-    std::vector<std::string> expected;
-    for (const auto& line : c.log) expected.push_back(logged(line));
-    EXPECT_EQ(log(), expected);
-    EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
-    // The environment was prepared first, whatever came after.
-    EXPECT_EQ(path(), kPreparedPath);
+// A refused value fails the action (1603) with both reports, of which the full interface
+// shows only the second. The environment was prepared first, whatever came after, and
+// the directory's property follows its target path.
+TEST_F(SilentInstall, FileKeywordBecomesTheTargetOfINSTALLDIR) {
+    const auto initial = machine.environment;
+    const struct {
+        const char* rspFile;  // after the PROD line
+        const char* uiLevel;
+        bool costed;
+        const char* installDir;  // the target path afterwards
+        std::vector<std::string> log;
+        size_t boxes;
+    } cases[] = {
+        {"", "2", true, kPackageDir, {}, 0},
+        {"FILE=D:\\Tools\n", "2", true, "D:\\Tools\\", {}, 0},
+        {"FILE=D:\\Tools\\\n", "2", true, "D:\\Tools\\", {}, 0},
+        {"FILE=D:\\\\ Tools \\\\sub\n", "2", true, "D:\\Tools\\sub\\", {}, 0},  // the installer tidies it
+        {"FILE=Tools\\sub\n", "2", true, kPackageDir, {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\sub\\")}, 0},
+        {"FILE=D:\\Tools\n", "2", false, kPackageDir, {refused(ERROR_DIRECTORY), badValue("D:\\Tools\\")}, 0},
+        {"FILE=Tools\n", "5", true, kPackageDir, {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.rspFile << "UILevel " << c.uiLevel << (c.costed ? "" : ", not costed"));
+        machine.environment = initial;
+        session.setProperty("INSTALLDIR", kPackageDir);
+        session.setTargetPath("INSTALLDIR", kPackageDir);
+        session.clearLog();
+        machine.messageBoxes.clear();
+        machine.writeFile(kRsp, std::string("PROD=WOLT_TOOLS\n") + c.rspFile);
+        session.setProperty("UILevel", c.uiLevel);
+        session.setCostingDone(c.costed);
+        EXPECT_EQ(run(SetSilentInstallPropertiesCA), c.log.empty() ? 0u : 1603u);
+        EXPECT_EQ(installDir(), c.installDir);
+        EXPECT_EQ(session.property("INSTALLDIR"), c.installDir);
+        std::vector<std::string> expected;
+        for (const auto& line : c.log) expected.push_back(logged(line));
+        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(machine.messageBoxes.size(), c.boxes);
+        EXPECT_EQ(path(), kPreparedPath);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Silent, FileKeyword,
-    ::testing::Values(
-        FileCase{"no_file_keyword", "", "2", true, 0, kPackageDir, {}, 0},
-        FileCase{"backslash_appended", "FILE=D:\\Tools\n", "2", true, 0, "D:\\Tools\\", {}, 0},
-        FileCase{"no_second_backslash", "FILE=D:\\Tools\\\n", "2", true, 0, "D:\\Tools\\", {}, 0},
-        FileCase{"installer_tidies_the_path", "FILE=D:\\\\ Tools \\\\sub\n", "2", true, 0,
-                 "D:\\Tools\\sub\\", {}, 0},
-        FileCase{"not_a_full_path", "FILE=Tools\\sub\n", "2", true, 1603, kPackageDir,
-                 {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\sub\\")}, 0},
-        FileCase{"before_costing", "FILE=D:\\Tools\n", "2", false, 1603, kPackageDir,
-                 {refused(ERROR_DIRECTORY), badValue("D:\\Tools\\")}, 0},
-        // With the full interface only the second report is shown.
-        FileCase{"refused_with_full_ui", "FILE=Tools\n", "5", true, 1603, kPackageDir,
-                 {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}, 1}),
-    [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
 
 TEST_F(SilentInstall, AnEnvironmentFailureEndsTheActionFirst) {
     machine.setComponent(kProductCode, kToolsComponent, INSTALLSTATE_ABSENT, "");
