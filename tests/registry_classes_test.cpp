@@ -6,7 +6,6 @@
 #include "registry/install_copy.h"
 
 #include <cstring>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -170,39 +169,36 @@ TEST_F(Copies, BuffersAndViews) {
     EXPECT_TRUE(InstallCopy("C64", true, false).isInvalid());
 }
 
-struct LiteCase {
-    const char* label;
-    const char* adminUser;
-    const char* machinePath;  // null: not recorded
-    const char* userPath;
-    bool migrate;
-    UINT rc;
-    const char* path;
-};
-void PrintTo(const LiteCase& c, std::ostream* os) { *os << c.label; }
-
-class CurrentCopyPath : public Copies, public ::testing::WithParamInterface<LiteCase> {};
-
-TEST_P(CurrentCopyPath, FindsTheCopyOfThisInstallation) {
-    const LiteCase& c = GetParam();
+// The copy this installation works on: the machine's record, else the user's unless the
+// user installs for the machine; migrating finds the old product's path, read as it is.
+TEST_F(Copies, CurrentCopyPathIsTheOneOfThisInstallation) {
     session.setProperty("FA9_COPY_NAME", "COPY1");
-    session.setProperty("AdminUser", c.adminUser);
-    if (c.migrate) session.setProperty("INSTALL_MODE", "Migrate");
-    if (c.machinePath) copy("COPY1", c.machinePath);
-    if (c.userPath) set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1", "FA9 Path Name", c.userPath, Hive::CurrentUser);
     set(kProduct, "FA9V8Path", "C:\\V8Path");
-    char buffer[64] = "";
-    EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), c.rc);
-    EXPECT_STREQ(buffer, c.path);
+    const struct {
+        const char* adminUser;
+        const char* machinePath;  // null: not recorded
+        const char* userPath;
+        bool migrate;
+        UINT rc;
+        const char* path;
+    } cases[] = {{"1", "C:\\Machine\\", "C:\\User", false, 0u, "C:\\Machine"},
+                 {"", nullptr, "C:\\User\\", false, 0u, "C:\\User"},
+                 {"1", nullptr, "C:\\User\\", false, 5007u, ""},
+                 {"", nullptr, nullptr, false, 5007u, ""},
+                 {"1", nullptr, "C:\\User", true, 0u, "C:\\V8Path"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "AdminUser '" << c.adminUser << "', " << (c.machinePath ? "machine, " : "")
+                                          << (c.userPath ? "user" : "") << (c.migrate ? ", migrating" : ""));
+        machine.registry().deleteKey(Hive::LocalMachine, kCopies + "\\COPY1");
+        machine.registry().deleteKey(Hive::CurrentUser, "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1");
+        session.setProperty("AdminUser", c.adminUser);
+        session.setProperty("INSTALL_MODE", c.migrate ? "Migrate" : "");
+        if (c.machinePath) copy("COPY1", c.machinePath);
+        if (c.userPath) set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1", "FA9 Path Name", c.userPath, Hive::CurrentUser);
+        char buffer[64] = "";
+        EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), c.rc);
+        EXPECT_STREQ(buffer, c.path);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Copies, CurrentCopyPath,
-    ::testing::Values(LiteCase{"machine_copy", "1", "C:\\Machine\\", "C:\\User", false, 0u, "C:\\Machine"},
-                      LiteCase{"user_copy", "", nullptr, "C:\\User\\", false, 0u, "C:\\User"},
-                      LiteCase{"user_copy_for_admin", "1", nullptr, "C:\\User\\", false, 5007u, ""},
-                      LiteCase{"none", "", nullptr, nullptr, false, 5007u, ""},
-                      // Migrating finds the old product's path, read as it is.
-                      LiteCase{"migrate", "1", nullptr, "C:\\User", true, 0u, "C:\\V8Path"}));
 
 }  // namespace
