@@ -155,7 +155,7 @@ TEST(ActionDataText, EveryTextComesBackAsItWent) {
     }
 }
 
-TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStore) {
+TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStoreOutsideCommitMode) {
     machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Decoy\\");
     machine.registry().setString(Hive::Users, kUserStore, "ProductName", "From the store");
     std::string data;
@@ -191,14 +191,9 @@ TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStore) {
     EXPECT_EQ(get("INSTALLDIR"), "C:\\Session\\");
     EXPECT_EQ(get("INSTALLDIR", &rc, 8), "C:\\Sess") << "no retry on a short buffer";
     EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
-}
-
-TEST_F(PropertyTest, CommitModeBehavesAsImmediate) {
-    session.setProperty("INSTALLDIR", "C:\\Session\\");
-    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Stored\\");
-    session.setProperty("UserSID", kSid);
+    // Commit mode behaves as immediate: neither the data nor the store is consulted, and
+    // the installer offers nothing else there.
     session.setRunMode(RunMode::Commit);
-    // The installer offers nothing else in commit mode, and the store is not consulted.
     EXPECT_EQ(get("INSTALLDIR"), "");
     DWORD cap = 4;
     EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
