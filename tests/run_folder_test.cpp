@@ -11,6 +11,7 @@
 #include <iterator>
 
 using namespace fa9test;
+using winsim::Hive;
 
 namespace {
 
@@ -27,7 +28,7 @@ protected:
     RunFolders() {
         session.setProperty("TempFolder", kTemp);
         session.setProperty("UserSID", kSid);
-        machine.registry().createKey(winsim::Hive::Users, kSid + "\\SOFTWARE");
+        machine.registry().createKey(Hive::Users, kSid + "\\SOFTWARE");
         session.database().createTable("Property", {"Property", "Value"});
         for (const char* row : kRows) session.database().addBinary(row, std::string(kRowSize, row[3]));
         std::ifstream strings(stringLibrary("en_US"), std::ios::binary);
@@ -58,29 +59,25 @@ TEST_F(RunFolders, TheRunsFolderAndStoreGoWhenItEnds) {
     EXPECT_FALSE(DeleteFileA((kTemp + "FA9WOLT00000.live").c_str()));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    ASSERT_TRUE(machine.registry().keyExists(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95"));
+    ASSERT_TRUE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95"));
     EXPECT_EQ(run(PostProcessInstallCA), 0u);
     EXPECT_THAT(traces(), ::testing::IsEmpty());
-    EXPECT_FALSE(machine.registry().keyExists(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK"));
-    EXPECT_TRUE(machine.registry().keyExists(winsim::Hive::Users, kSid + "\\SOFTWARE"));
+    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK"));
+    EXPECT_TRUE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE"));
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
 }
 
-// A record this process did not write (inherited, or from the user's saved variables)
-// names nothing to remove.
-TEST_F(RunFolders, ARecordFromAnotherProcessIsIgnored) {
+// What was there before stays: keys of the store's path, and what a record this process
+// did not write (inherited, or from the user's saved variables) names.
+TEST_F(RunFolders, WhatWasThereBeforeStays) {
+    machine.registry().setString(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other", "kept");
     machine.writeFile("C:\\Victim\\keep.txt", "keep");
+    ASSERT_EQ(run(PreProcessInstallCA), 0u);
     machine.environment["FA9WOLT_LIVE_RUNTIME"] = "1#0|C:\\Victim*";
     EXPECT_EQ(run(PostProcessInstallCA), 0u);
     EXPECT_TRUE(machine.fileExists("C:\\Victim\\keep.txt"));
-}
-
-TEST_F(RunFolders, KeysOfTheStoresPathThatWereThereStay) {
-    machine.registry().setString(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other", "kept");
-    ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    EXPECT_EQ(run(PostProcessInstallCA), 0u);
-    EXPECT_FALSE(machine.registry().keyExists(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP"));
-    EXPECT_EQ(machine.registry().getString(winsim::Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other"), "kept");
+    EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP"));
+    EXPECT_EQ(machine.registry().getString(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other"), "kept");
 }
 
 TEST_F(RunFolders, ALaterRunRemovesFinishedRunsOnly) {
