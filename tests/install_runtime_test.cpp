@@ -121,28 +121,25 @@ std::string patterned(size_t size) {
     return bytes;
 }
 
-// Sizes around the 64 KB of one stream read.
-TEST_F(RuntimeTest, RowsAreExtractedByteForByte) {
+// Each run takes the next free name (a file or a folder of that name is skipped), points
+// everything at it and extracts every row byte for byte, here at sizes around the 64 KB
+// of one stream read.
+TEST_F(RuntimeTest, EachRunTakesTheNextFreeNameAndExtractsByteForByte) {
+    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
+    machine.makeDirs(kTemp + "FA9WOLT00001");
+    int next = 2;
     for (const size_t size : {0, 1, 65535, 65536, 65537, 3 * 65536 + 1}) {
         SCOPED_TRACE(size);
         dropRow(session, "commontoolreg.exe");
         addRow("commontoolreg.exe", patterned(size));
         ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-        EXPECT_TRUE(machine.readFile(runtime() + "\\commontoolreg.exe") == row("commontoolreg.exe"))
+        const std::string runtime = kTemp + "FA9WOLT0000" + std::to_string(next++);
+        EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), runtime);
+        EXPECT_EQ(session.property("pFA9RuntimeDirectory"), runtime);
+        EXPECT_EQ(machine.currentDirectory(), runtime);
+        EXPECT_TRUE(machine.readFile(runtime + "\\commontoolreg.exe") == row("commontoolreg.exe"))
             << "the file differs from its row";
     }
-}
-
-TEST_F(RuntimeTest, TakenNamesAreSkipped) {
-    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
-    machine.makeDirs(kTemp + "FA9WOLT00001");
-    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00002");
-    // A second run makes a new directory and points everything at it.
-    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00003");
-    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kTemp + "FA9WOLT00003");
-    EXPECT_EQ(machine.currentDirectory(), kTemp + "FA9WOLT00003");
 }
 
 // Every way the preparation fails before anything runs from the folder: 1603, the reason
