@@ -116,30 +116,25 @@ TEST_F(Copies, LeadingNumberEightListsTheOldCopyFirst) {
     }
 }
 
-TEST_F(Copies, FindByPathComparesShortForms) {
+// Found by path in short forms (a folder that does not exist has none, even when a copy
+// records it), by name in any case, and as the default copy the list's key names.
+TEST_F(Copies, Finders) {
     machine.makeDirs("C:\\Program Files\\ZNK\\Copy One");
     copy("ONE", "C:\\Program Files\\ZNK\\Copy One\\");
+    copy("TWO", "C:\\Two");
     copy("GONE", "C:\\Gone");
+    set(kCopies, "", "two");
+    set(kCopies + "\\ONE", "IsMergeModuleCopy", "yes");
     InstallCopyList list(false, false);
     InstallCopy* found = nullptr;
     EXPECT_EQ(list.findByPath("c:\\PROGRA~1\\znk\\COPYON~1\\", &found), 0u);
     ASSERT_NE(found, nullptr);
     EXPECT_STREQ(found->name(), "ONE");
     EXPECT_EQ(list.findByPath("C:\\program files\\ZNK\\copy one", &found), 0u);
-    // A folder that does not exist has no short form, even when a copy records it.
     EXPECT_EQ(list.findByPath("C:\\Gone", &found), kRegistryFailed);
     EXPECT_EQ(list.findByPath("C:\\Windows", &found), kRegistryNoMatch);
     EXPECT_EQ(found, nullptr);
     EXPECT_EQ(list.findByPath("C:\\Windows", nullptr), kRegistryMissingArgument);
-}
-
-TEST_F(Copies, DefaultCopiesAndFlags) {
-    copy("ONE", "C:\\One");
-    copy("TWO", "C:\\Two");
-    set(kCopies, "", "two");
-    set(kCopies + "\\ONE", "IsMergeModuleCopy", "yes");
-    InstallCopyList list(false, false);
-    InstallCopy* found = nullptr;
     ASSERT_EQ(list.findDefaultCopy(&found), 0u);
     EXPECT_STREQ(found->name(), "TWO");
     ASSERT_EQ(list.findByName("one", &found), 0u);
