@@ -28,49 +28,45 @@ void setResourceRva(std::string& f, uint32_t rva) {  // data directory 2 of a PE
 void scramble(std::string& f, size_t from) { for (size_t i = from; i < f.size(); ++i) f[i] = char(f[i] * 7 + 1); }
 
 // `found`: every number of the .rc, and the others as LoadStringA finds them; otherwise none.
-struct Case { const char* what; std::string file; void (*damage)(std::string&); bool found; };
-void PrintTo(const Case& c, std::ostream* os) { *os << c.what; }
-class StringResource : public ::testing::TestWithParam<Case> {};
-
-TEST_P(StringResource, GivesWhatLoadStringGives) {
-    const Case& c = GetParam();
-    winsim::Machine machine;
-    machine.ansiCodePage = 65001;  // LoadStringA's texts in UTF-8
-    machine.copyFileIn(c.file, "C:\\Lib\\strings.dll");
-    HMODULE lib = LoadLibraryExA("C:\\Lib\\strings.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(lib, nullptr) << c.file;
-    std::string file = hostBytes(c.file);
-    if (c.damage) c.damage(file);
-    const std::vector<unsigned char> bytes(file.begin(), file.end());
+TEST(StringResource, GivesWhatLoadStringGives) {
+    const std::string en = fa9test::stringLibrary("en_US");
+    const struct { const char* what; std::string file; void (*damage)(std::string&); bool found; } cases[] = {
+        {"en_US", en, nullptr, true}, {"de_DE", fa9test::stringLibrary("de_DE"), nullptr, true},
+        {"ja_JP", fa9test::stringLibrary("ja_JP"), nullptr, true},
+        {"en_US as PE32", FA9_TEST_DATA_DIR "/pe32/fa9istring_v97.dll", nullptr, true},
+        {"resources, no string table", FA9_OSSE_DLL, nullptr, false},
+        {"cut in half", en, [](std::string& f) { f.resize(f.size() / 2); }, false},
+        {"cut after the headers", en, [](std::string& f) { f.resize(1024); }, false},
+        {"garbage after the headers", en, [](std::string& f) { scramble(f, 1024); }, false},
+        {"no resource directory", en, [](std::string& f) { setResourceRva(f, 0); }, false},
+        {"resource directory past the sections", en, [](std::string& f) { setResourceRva(f, 0x7FFF0000); }, false}};
     const std::string rc = hostBytes(FA9_RC_DIR "/en_US.rc");
     const std::regex number("\n +([0-9]+),");
     std::vector<std::pair<uint32_t, bool>> ids = {{0, false}, {65535, false}};  // (number, in the .rc)
     for (std::sregex_iterator m(rc.begin(), rc.end(), number), end; m != end; ++m)
         for (uint32_t near : {0u, 1u, 0x10000u}) ids.push_back({uint32_t(std::stoul((*m)[1])) + near, near == 0});
     ASSERT_GT(ids.size(), 200u);
-    for (const auto& [id, inRc] : ids) {
-        std::u16string text = u"old";
-        const bool found = iFindStringResource(bytes.data(), bytes.size(), id, text);
-        char expected[8192];
-        const int n = LoadStringA(lib, id, expected, sizeof expected);
-        EXPECT_EQ(found, c.found && n > 0) << c.what << ": " << id;
-        EXPECT_TRUE(found || !inRc || !c.found) << c.what << ": " << id;
-        EXPECT_EQ(utf8(text), found ? std::string(expected, size_t(n)) : "") << c.what << ": " << id;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        winsim::Machine machine;
+        machine.ansiCodePage = 65001;  // LoadStringA's texts in UTF-8
+        machine.copyFileIn(c.file, "C:\\Lib\\strings.dll");
+        HMODULE lib =
+            LoadLibraryExA("C:\\Lib\\strings.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(lib, nullptr) << c.file;
+        std::string file = hostBytes(c.file);
+        if (c.damage) c.damage(file);
+        const std::vector<unsigned char> bytes(file.begin(), file.end());
+        for (const auto& [id, inRc] : ids) {
+            std::u16string text = u"old";
+            const bool found = iFindStringResource(bytes.data(), bytes.size(), id, text);
+            char expected[8192];
+            const int n = LoadStringA(lib, id, expected, sizeof expected);
+            EXPECT_EQ(found, c.found && n > 0) << id;
+            EXPECT_TRUE(found || !inRc || !c.found) << id;
+            EXPECT_EQ(utf8(text), found ? std::string(expected, size_t(n)) : "") << id;
+        }
     }
 }
-const std::string en = fa9test::stringLibrary("en_US");
-INSTANTIATE_TEST_SUITE_P(
-    Libraries, StringResource,
-    ::testing::Values(
-        Case{"en_US", en, nullptr, true}, Case{"de_DE", fa9test::stringLibrary("de_DE"), nullptr, true},
-        Case{"ja_JP", fa9test::stringLibrary("ja_JP"), nullptr, true},
-        Case{"en_US as PE32", FA9_TEST_DATA_DIR "/pe32/fa9istring_v97.dll", nullptr, true},
-        Case{"resources, no string table", FA9_OSSE_DLL, nullptr, false},
-        Case{"cut in half", en, [](std::string& f) { f.resize(f.size() / 2); }, false},
-        Case{"cut after the headers", en, [](std::string& f) { f.resize(1024); }, false},
-        Case{"garbage after the headers", en, [](std::string& f) { scramble(f, 1024); }, false},
-        Case{"no resource directory", en, [](std::string& f) { setResourceRva(f, 0); }, false},
-        Case{"resource directory past the sections", en, [](std::string& f) { setResourceRva(f, 0x7FFF0000); }, false}),
-    [](const ::testing::TestParamInfo<Case>& i) { return "case" + std::to_string(i.index); });
 
 }  // namespace
