@@ -100,31 +100,20 @@ TEST_F(RunFolders, ALaterRunRemovesFinishedRunsOnly) {
 
 // A volume too small for what a step writes: the step fails naming what did not fit and
 // leaves no half of it behind.
-struct DiskFullCase {
-    const char* name;
-    unsigned long long freeBytes;
-    const char* line;  // the line naming the file, or null
-};
-void PrintTo(const DiskFullCase& c, std::ostream* os) { *os << c.name; }
-
-class DiskFull : public RunFolders, public ::testing::WithParamInterface<DiskFullCase> {};
-
-TEST_P(DiskFull, TheRuntimeExtractionFailsAndLeavesNothing) {
-    machine.setVolumeFreeSpace('C', GetParam().freeBytes);
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ::testing::Contains(logged(GetParam().line)));
-    EXPECT_THAT(traces(), ::testing::IsEmpty());
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+TEST_F(RunFolders, AFullVolumeFailsTheRuntimeExtractionAndLeavesNothing) {
+    const std::pair<unsigned long long, const char*> cases[] = {  // free bytes, what did not fit
+        {100, "msvcm80.dll"}, {5 * kRowSize + 10, "mfc80u.dll"}, {13 * kRowSize + 10, "string resources"}};
+    for (const auto& [freeBytes, file] : cases) {
+        SCOPED_TRACE(file);
+        session.clearLog();
+        machine.setVolumeFreeSpace('C', freeBytes);
+        EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+        EXPECT_THAT(log(), ::testing::Contains(logged(std::string("ERROR:Failed to copy ") + file +
+                                                      " from the binary table of the installation")));
+        EXPECT_THAT(traces(), ::testing::IsEmpty());
+        EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    RunFolders, DiskFull,
-    ::testing::Values(DiskFullCase{"first_file", 100, "ERROR:Failed to copy msvcm80.dll from the binary table of the installation"},
-                      DiskFullCase{"a_later_file", 5 * kRowSize + 10,
-                                   "ERROR:Failed to copy mfc80u.dll from the binary table of the installation"},
-                      DiskFullCase{"the_strings", 13 * kRowSize + 10,
-                                   "ERROR:Failed to copy string resources from the binary table of the installation"}),
-    [](const ::testing::TestParamInfo<DiskFullCase>& i) { return std::string(i.param.name); });
 
 TEST_F(RunFolders, AFullInstallationVolumeLeavesNoHalfAssembly) {
     installRuntime(stringLibrary("en_US"));
