@@ -9,7 +9,6 @@
 #include <gmock/gmock.h>
 
 #include <optional>
-#include <ostream>
 #include <string>
 #include <vector>
 
