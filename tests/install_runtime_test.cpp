@@ -88,10 +88,8 @@ TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
     EXPECT_EQ(URE::existing(), nullptr);
     // A protected folder (below) that the installing user may fill.
     auto list = machine.accessList(kRuntime0);
-    ASSERT_TRUE(list.has_value());
-    EXPECT_TRUE(list->isProtected);
-    ASSERT_EQ(list->entries.size(), 3u);
-    EXPECT_EQ(list->entries[2].sid, machine.token.userSid);
+    EXPECT_TRUE(list && list->isProtected && list->entries.size() == 3 &&
+                list->entries[2].sid == machine.token.userSid);
 }
 
 // Without a row for the product's language the English one is taken; without a product
@@ -220,44 +218,41 @@ TEST_F(RuntimeTest, PropertyWritesThatFail) {
 
 // A name below the runtime directory made by someone else between the folder's creation
 // and the extraction (the installing user may write there): refused, nothing more made.
-struct TakenCase {
-    const char* name;  // below the runtime directory
-    bool folder;       // planted as a folder, else as a file
-};
-void PrintTo(const TakenCase& c, std::ostream* os) { *os << c.name << (c.folder ? " (folder)" : ""); }
-
-class TakenBelowRuntime : public RuntimeTest, public ::testing::WithParamInterface<TakenCase> {};
-
-TEST_P(TakenBelowRuntime, IsRefusedWith7113) {
-    const std::string planted = kRuntime0 + "\\" + GetParam().name;
-    machine.onDirectoryCreated = [&](const std::string& path) {
-        if (path != kRuntime0) return;
-        if (GetParam().folder)
-            machine.makeDirs(planted);
-        else
-            machine.writeFile(planted, "planted");
-    };
-    EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
-    EXPECT_THAT(log(), ElementsAre(logged("Error: The name " + planted +
-                                          " that the installation needs in its temporary folder already exists. "
-                                          "Remove it or use another TEMP folder, then run the installation again.")));
-    EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
-    if (!GetParam().folder) {
-        EXPECT_EQ(machine.readFile(planted), "planted");
+TEST_F(RuntimeTest, ANameTakenBelowTheRuntimeDirectoryIsRefusedWith7113) {
+    const std::pair<const char*, bool> cases[] = {  // the name, planted as a folder (else as a file)
+        {"Microsoft.VC80.CRT", true}, {"commontoolreg.exe", false}, {"fa9osse_install3.dll", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.first);
+        session.clearLog();
+        machine.messageBoxes.clear();
+        session.installerBoxes.clear();
+        std::string runtime, planted;
+        machine.onDirectoryCreated = [&](const std::string& path) {
+            if (!runtime.empty() || path.rfind(kTemp + "FA9WOLT", 0) != 0) return;
+            runtime = path;
+            planted = path + "\\" + c.first;
+            if (c.second)
+                machine.makeDirs(planted);
+            else
+                machine.writeFile(planted, "planted");
+        };
+        EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
+        EXPECT_THAT(log(), ElementsAre(logged(
+                               "Error: The name " + planted +
+                               " that the installation needs in its temporary folder already exists. "
+                               "Remove it or use another TEMP folder, then run the installation again.")));
+        EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
+        if (!c.second) {
+            EXPECT_EQ(machine.readFile(planted), "planted");
+        } else {
+            // Nothing after the refusal was extracted.
+            EXPECT_FALSE(machine.fileExists(runtime + "\\commontoolreg.exe"));
+        }
+        EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
+        EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
+        EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
     }
-    // Nothing after the refusal was extracted.
-    if (std::string(GetParam().name) != "commontoolreg.exe") {
-        EXPECT_FALSE(machine.fileExists(kRuntime0 + "\\commontoolreg.exe"));
-    }
-    EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
-    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
 }
-
-INSTANTIATE_TEST_SUITE_P(Runtime, TakenBelowRuntime,
-                         ::testing::Values(TakenCase{"Microsoft.VC80.CRT", true},
-                                           TakenCase{"commontoolreg.exe", false},
-                                           TakenCase{"fa9osse_install3.dll", true}));
 
 // Under Wine, letting go of the last stream right after reading it can hang the
 // installer: a hold keeps the first row offered until it ends, and only that one.

@@ -189,7 +189,8 @@ TEST_F(Copies, CurrentCopyPathIsTheOneOfThisInstallation) {
         session.setProperty("AdminUser", c.adminUser);
         session.setProperty("INSTALL_MODE", c.migrate ? "Migrate" : "");
         if (c.machinePath) copy("COPY1", c.machinePath);
-        if (c.userPath) set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1", "FA9 Path Name", c.userPath, Hive::CurrentUser);
+        if (c.userPath)
+            set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1", "FA9 Path Name", c.userPath, Hive::CurrentUser);
         char buffer[64] = "";
         EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), c.rc);
         EXPECT_STREQ(buffer, c.path);
