@@ -31,18 +31,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if ((opened != 0 && read) || (!read && !value.empty()) || value.size() > PackageFile::kMaxStream)
             __builtin_trap();
     }
-    // Names and whole tables: nothing from a file that did not open, every row as wide as
-    // the table's description.
+    // Names and whole tables: nothing from a file that did not open, no empty name, and a
+    // cell either null (nothing in it), text or a number.
     std::vector<std::string> names(1);
     const bool listed = package.readPropertyNames(names);
     if ((opened != 0 && listed) || (!listed && !names.empty())) __builtin_trap();
+    for (const std::string& name : names)
+        if (name.empty()) __builtin_trap();
     static const char* const kTables[] = {"CustomAction", "Property", "_Columns", "", nullptr};
     for (const char* table : kTables) {
         std::vector<std::vector<PackageFile::Cell>> rows(1);
         const bool read = package.readTable(table, rows);
         if ((opened != 0 && read) || (!read && !rows.empty())) __builtin_trap();
         for (const auto& row : rows)
-            if (row.size() != rows[0].size() || row.empty()) __builtin_trap();
+            for (const PackageFile::Cell& cell : row)
+                if ((cell.null && (!cell.text.empty() || cell.number != 0)) || (!cell.text.empty() && cell.number != 0))
+                    __builtin_trap();
     }
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/custom_action_context.h"
+#include "frame/scoped_handles.h"
 #include "runtime/assembly_copy.h"
 
 #include <gmock/gmock.h>
@@ -125,20 +126,29 @@ TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsAndOnlyAMissingRowStopsTheInstalla
 
 // In the script, as SYSTEM, nothing goes where others could change what programs load
 // (below C:\, where authenticated users may write), nor where a link on the way to the
-// installation folder leads (to a locked folder).
+// installation folder leads (to a locked folder), nor below a folder that cannot be held
+// (another process has it open, sharing nothing).
 TEST_F(AssemblyCopy, InTheScriptNothingGoesWhereOthersCanChangeIt) {
     machine.makeDirs("C:\\Program Files\\Real");
     machine.makeLink("C:\\Tools", "C:\\Program Files\\Real");
-    for (const char* dir : {"C:\\Open\\BIN", "C:\\Tools\\WOLT\\BIN"}) machine.makeDirs(dir);
+    for (const char* dir : {"C:\\Open\\BIN", "C:\\Tools\\WOLT\\BIN", "C:\\Program Files\\Held\\Locked\\BIN"})
+        machine.makeDirs(dir);
     session.setRunMode(winsim::RunMode::Scheduled);
     machine.runAsSystem();
-    for (const std::string dir : {"C:\\Open\\", "C:\\Tools\\WOLT\\"}) {
+    unique_hfile other(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(other);
+    // Each folder and the name the report gives it (the short form, where it has one).
+    const std::pair<std::string, std::string> dirs[] = {{"C:\\Open\\", "C:\\Open\\"},
+                                                         {"C:\\Tools\\WOLT\\", "C:\\Tools\\WOLT\\"},
+                                                         {"C:\\Program Files\\Held\\Locked\\", "C:\\PROGRA~1\\Held\\Locked\\"}};
+    for (const auto& [dir, shown] : dirs) {
         SCOPED_TRACE(dir);
         session.clearLog();
         session.setProperty("CustomActionData", "INSTALLDIR=" + dir);
         EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
         ASSERT_FALSE(log().empty());
-        EXPECT_THAT(log().back(), ::testing::StartsWith(dir + " can be changed by users other than"));
+        EXPECT_THAT(log().back(), ::testing::StartsWith(shown + " can be changed by users other than"));
         EXPECT_THAT(entries(dir + "BIN"), ::testing::IsEmpty());
     }
 }

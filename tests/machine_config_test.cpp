@@ -3,6 +3,7 @@
 // COM code base is written, and the IDEs' runs at installation and at a full removal.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "frame/scoped_handles.h"
 
 #include <gmock/gmock.h>
 
@@ -233,6 +234,19 @@ INSTANTIATE_TEST_SUITE_P(
         Outcome{"no_short_form_after_the_import", kCom, [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); },
                 1603u, "Failed to generate shortname", 1, 0}),
     [](const ::testing::TestParamInfo<Outcome>& i) { return std::string(i.param.name); });
+
+// A folder above the program that another process holds, sharing nothing, cannot be held
+// against a rename: the program is not run.
+TEST_F(MachineConfig, AFolderAboveTheProgramThatCannotBeHeldStopsTheRun) {
+    placeIn(machine, session, "C:\\Program Files\\Held\\FA9\\");
+    unique_hfile other(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
+    EXPECT_THAT(log(), ::testing::Contains(::testing::StartsWith(
+                           "1: " + refused("C:\\Program Files\\Held\\FA9\\bin\\macConfigChange.exe"))));
+    EXPECT_TRUE(machine.launches().empty());
+}
 
 // Windows' own editor in the process's bitness imports the script, never one of that
 // name in the current directory (the runtime folder, which the installing user can write).

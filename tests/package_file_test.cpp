@@ -200,12 +200,17 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
     EXPECT_FALSE(package.readTable("Feature", rows)) << "not described";
     EXPECT_TRUE(rows.empty());
 
-    // Built here: _Columns for T (a string, a two-byte and a four-byte integer) and T's rows.
-    const std::string pool = le({0, 0, 1, 1, 1, 1, 1, 1, 1, 1}), data = "TabT";  // ids 1 to 4: "T", "a", "b", "T"
-    const std::string columns = le({1, 1, 1}) + le({0x8001, 0x8002, 0x8003}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0104});
-    auto file = [&](const std::string& cols, const std::string& t) {
+    // Built here: _Columns for T (a string, a two-byte integer or a stream, a four-byte
+    // integer; numbers and types with their top bit flipped) and T's rows.
+    const std::string data = "TabT";  // ids 1 to 4: "T", "a", "b", "T"
+    const std::string pool = le({0, 0, 1, 1, 1, 1, 1, 1, 1, 1}), longIds = le({0, 0x8000, 1, 1, 1, 1, 1, 1, 1, 1});
+    auto described = [](const std::string& tables, const std::string& numbers, const std::string& names,
+                        std::initializer_list<uint32_t> types) { return tables + numbers + names + le(types); };
+    const std::string numbers = le({0x8001, 0x8002, 0x8003});
+    const std::string columns = described(le({1, 1, 1}), numbers, le({2, 3, 2}), {0xAD48, 0x8502, 0x8104});
+    auto file = [&](const std::string& cols, const std::string& t, const std::string& ids = std::string()) {
         const std::u16string table = u"\x4840";
-        return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), pool},
+        return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), ids.empty() ? pool : ids},
                                      {table + winsim::msiStreamName("_StringData"), data},
                                      {table + winsim::msiStreamName("_Columns"), cols},
                                      {table + winsim::msiStreamName("T"), t}});
@@ -213,12 +218,26 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
     const std::string twoRows = le({2, 3}) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4);
     const struct { const char* label; std::string bytes; size_t rows; } cases[] = {
         {"column by column", file(columns, twoRows), 2},
+        {"three-byte ids, a stream column two bytes wide",
+         file(described(le({1, 1, 1}, 3), numbers, le({2, 3, 2}, 3), {0xAD48, 0x8900, 0x8104}),
+              le({2, 3}, 3) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4), longIds),
+         2},
         {"a table cut inside a row", file(columns, twoRows + "\x01"), 0},
         {"a string id past the pool", file(columns, le({2, 9}) + le({0x8005, 0}) + le({1, 1}, 4)), 0},
-        {"the column numbers leave a gap", file(le({1, 1}) + le({0x8001, 0x8003}) + le({2, 3}) + le({0x2D48, 0x0502}), twoRows), 0},
-        {"a column numbered twice", file(le({1, 1, 1}) + le({0x8001, 0x8002, 0x8002}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0104}), twoRows), 0},
-        {"an integer of three bytes", file(le({1, 1, 1}) + le({0x8001, 0x8002, 0x8003}) + le({2, 3, 2}) + le({0x2D48, 0x0502, 0x0103}), twoRows), 0},
+        {"the column numbers leave a gap",
+         file(described(le({1, 1}), le({0x8001, 0x8003}), le({2, 3}), {0xAD48, 0x8502}), twoRows), 0},
+        {"a column numbered twice",
+         file(described(le({1, 1, 1}), le({0x8001, 0x8002, 0x8002}), le({2, 3, 2}), {0xAD48, 0x8502, 0x8104}), twoRows),
+         0},
+        {"an integer of three bytes",
+         file(described(le({1, 1, 1}), numbers, le({2, 3, 2}), {0xAD48, 0x8502, 0x8103}), twoRows), 0},
+        {"types stored unflipped", file(described(le({1, 1, 1}), numbers, le({2, 3, 2}), {0x2D48, 0x0502, 0x0104}), twoRows),
+         0},
         {"a description cut inside a row", file(columns + "\x01", twoRows), 0},
+        {"no stream for the table", winsim::compoundFile({{u"\x4840" + winsim::msiStreamName("_StringPool"), pool},
+                                                          {u"\x4840" + winsim::msiStreamName("_StringData"), data},
+                                                          {u"\x4840" + winsim::msiStreamName("_Columns"), columns}}),
+         0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -231,6 +250,7 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
         EXPECT_EQ(rows[0][0].text, "a");
         EXPECT_EQ(rows[1][0].text, "b");
         EXPECT_EQ(rows[0][1].number, 5);
+        EXPECT_TRUE(rows[0][1].text.empty());
         EXPECT_TRUE(rows[1][1].null);
         EXPECT_EQ(rows[0][2].number, 7);
         EXPECT_EQ(rows[1][2].number, -1);

@@ -246,9 +246,12 @@ TEST_F(ActionData, TheInstallersCopyAnswersOnlyWhereTheSessionsTablesAreItsOwn) 
         {"maintenance", "Installed", "2026/12/01 10:00:00", false},
         {"another product's copy", "ProductCode", "{5FA9C0DE-1111-4222-8333-000000000000}", false},
         {"no copy where DATABASE says", "DATABASE", "C:\\Windows\\Installer\\none.msi", false},
+        // Last: its list stays.
+        {"a copy others can change", "TRANSFORMS", "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
+        if (&c == &cases[std::size(cases) - 1]) machine.setAccessList(kPackage, {"", false, {{winsim::kSidEveryone}}});
         const std::string before = session.property(c.name);
         session.setProperty(c.name, c.value);
         session.removeProperty("TransformedRow");

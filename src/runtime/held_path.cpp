@@ -44,10 +44,19 @@ bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held) {
     char full[kCapacity] = {};
     const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
     if (n == 0 || n >= sizeof full) return false;
-    // Below the root: "C:\" or "\\server\share\", whose place cannot change.
-    size_t at = 3;
-    if (full[0] == '\\' && full[1] == '\\') {
-        const char* share = std::strchr(full + 2, '\\');
+    // Below the root, whose place cannot change: "C:\", "\\server\share\", and the same
+    // after the prefixes "\\?\" and "\\?\UNC\".
+    const char* rest = full;  // the path after its prefix
+    bool unc = full[0] == '\\' && full[1] == '\\';
+    if (std::strncmp(full, "\\\\?\\UNC\\", 8) == 0)
+        rest = full + 8, unc = true;
+    else if (std::strncmp(full, "\\\\?\\", 4) == 0)
+        rest = full + 4, unc = false;
+    else if (unc)
+        rest = full + 2;
+    size_t at = static_cast<size_t>(rest - full) + 3;
+    if (unc) {
+        const char* share = std::strchr(rest, '\\');
         const char* end = share ? std::strchr(share + 1, '\\') : nullptr;
         if (!end) return true;
         at = static_cast<size_t>(end - full) + 1;

@@ -272,7 +272,8 @@ bool PackageFile::readPropertyNames(std::vector<std::string>& names) {
         Strings strings;
         std::vector<std::pair<uint32_t, uint32_t>> rows;
         if (!readStrings(strings) || !propertyRows(strings, rows)) return false;
-        for (const auto& row : rows) names.push_back(strings.text(row.first));
+        for (const auto& row : rows)
+            if (strings.spans[row.first].second != 0) names.push_back(strings.text(row.first));
         return true;
     } catch (const std::bad_alloc&) {
         names.clear();
@@ -298,7 +299,7 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
             if (!strings.has(owner) || !strings.equals(owner, table, nameLength)) continue;
             const uint32_t number = cellAt(columnsTable, described, w, 2, row) ^ 0x8000;
             const uint32_t type = cellAt(columnsTable, described, 2 * w + 2, 2, row) ^ 0x8000;
-            if (number == 0 || number > kMaxColumns || types[number] != -1) return false;
+            if (number == 0 || number > kMaxColumns || types[number] != -1 || (type & 0x8000)) return false;
             types[number] = static_cast<int>(type);
             ++count;
         }
@@ -319,6 +320,7 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
         if (count == 0 || !readTableStream(table, data) || data.size() % rowWidth != 0) return false;
         const size_t total = data.size() / rowWidth;
         rows.assign(total, std::vector<Cell>(count));
+        uint64_t textBytes = 0;  // a long string named by many cells would be copied for each
         for (size_t c = 0, before = 0; c < count; before += widths[c], ++c) {
             const int type = types[c + 1];
             const bool text = (type & kStringColumn) && (type & ~kNullableColumn) != kStreamColumn;
@@ -328,7 +330,8 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
                 if (raw == 0) continue;  // null
                 cell.null = false;
                 if (text) {
-                    if (!strings.has(raw)) return rows.clear(), false;
+                    textBytes += strings.has(raw) ? strings.spans[raw].second : 0;
+                    if (!strings.has(raw) || textBytes > kMaxStream) return rows.clear(), false;
                     cell.text = strings.text(raw);
                 } else if (widths[c] == 2) {
                     cell.number = static_cast<int>(raw) - 0x8000;
@@ -465,25 +468,26 @@ bool PackageFile::findStream(const uint16_t* name, size_t units, uint32_t& start
     return false;
 }
 
-bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path) {
-    path.clear();
+bool iOpenProductPackage(const std::string& path, const char* productCode, PackageFile& package) {
     // Opened first, then checked: the open file is pinned where it lies, it must lie at
     // the path itself (no junction on the way), and so the checks of that path are of it.
-    if (!iGetActionValue(hInstall, "DATABASE", path) || path.empty() || package.open(path.c_str()) != 0)
-        return false;
-    if (!iLiesAt(package.handle(), path.c_str()) || !iOnlyTrustedCanWriteFileAndFolder(path.c_str())) {
-        package.close();
-        return false;
-    }
-    // The installer's own ProductCode, which it offers every script action: through
-    // iMsiGetProperty the store would answer first, and the store is the user's to change.
-    char session[kProductCodeCapacity];
-    DWORD capacity = sizeof session;
     std::string own;
-    if (MsiGetPropertyA(hInstall, "ProductCode", session, &capacity) == ERROR_SUCCESS && session[0] &&
-        package.readProperty("ProductCode", own) && own.size() == fa9::textLength(session) &&
-        fa9::equalsNoCase(own.c_str(), session))
+    if (!path.empty() && productCode && productCode[0] && package.open(path.c_str()) == 0 &&
+        iLiesAt(package.handle(), path.c_str()) && iOnlyTrustedCanWriteFileAndFolder(path.c_str()) &&
+        package.readProperty("ProductCode", own) && own.size() == fa9::textLength(productCode) &&
+        fa9::equalsNoCase(own.c_str(), productCode))
         return true;
     package.close();
     return false;
+}
+
+bool iOpenPackageCopy(MSIHANDLE hInstall, PackageFile& package, std::string& path) {
+    path.clear();
+    // The installer's own ProductCode, which it offers every script action: through
+    // iMsiGetProperty the store would answer first, and the store is the user's to change.
+    char session[kProductCodeCapacity] = {};
+    DWORD capacity = sizeof session;
+    return iGetActionValue(hInstall, "DATABASE", path) &&
+           MsiGetPropertyA(hInstall, "ProductCode", session, &capacity) == ERROR_SUCCESS &&
+           iOpenProductPackage(path, session, package);
 }

@@ -31,8 +31,9 @@ public:
     // has no such row, or the table or the string pool is missing or broken.
     bool readProperty(const char* name, std::string& value);
 
-    // The names of the package's Property table, in the table's order; false (and
-    // `names` empty) when the table or the string pool is missing or broken.
+    // The names of the package's Property table, in the table's order, a row without one
+    // left out; false (and `names` empty) when the table or the string pool is missing or
+    // broken.
     bool readPropertyNames(std::vector<std::string>& names);
 
     // A cell of a table: text for a string column, a number for an integer one.
@@ -43,8 +44,9 @@ public:
     };
     // The rows of `table`, each with every column in order, laid out as the package's
     // _Columns table describes it; false (and `rows` empty) when _Columns does not
-    // describe the table, or the table, the description or the string pool is broken.
-    // A table without a stream has no rows.
+    // describe the table, the table has no stream (as an empty one has none), the table,
+    // the description or the string pool is broken, or the text of its cells would come
+    // to more than kMaxStream.
     bool readTable(const char* table, std::vector<std::vector<Cell>>& rows);
 
     // Nothing is read any more: for a package opened and then refused.
@@ -88,6 +90,12 @@ private:
     std::vector<uint32_t> miniStream_;  // the mini stream's sectors
     uint64_t miniStreamSize_ = 0;
 };
+
+// Opens the package file at `path` in `package`, once neither the file nor its folder can
+// be changed by anyone but SYSTEM, Administrators, TrustedInstaller and this account, it
+// lies at the path itself (no link on the way) and its own ProductCode is `productCode`
+// (letters in either case). False, and nothing open, otherwise.
+bool iOpenProductPackage(const std::string& path, const char* productCode, PackageFile& package);
 
 // Opens in `package` the installer's copy of the package that the running script action's
 // own data names (DATABASE; a value in the store is the user's), once neither the file

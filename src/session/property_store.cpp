@@ -457,11 +457,10 @@ const PackageTables* SessionReads::packageTables() {
     const std::string& productCode = ahead_["ProductCode"];
     if (!ahead_["Installed"].empty() || !ahead_["TRANSFORMS"].empty() || !ahead_["PATCH"].empty())
         return nullptr;
+    // Checked as the script checks it: the action data below names the rows of this file.
     PackageFile package;
-    std::string own;
     PackageTables tables;
-    if (package.open(path.c_str()) != 0 || !package.readProperty("ProductCode", own) ||
-        !fa9::equalsNoCase(own.c_str(), productCode.c_str()) || !readPackageTables(package, tables))
+    if (!iOpenProductPackage(path, productCode.c_str(), package) || !readPackageTables(package, tables))
         return nullptr;
     tables_ = std::move(tables);
     return &*tables_;
