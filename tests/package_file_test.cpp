@@ -255,6 +255,12 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
         EXPECT_EQ(rows[0][2].number, 7);
         EXPECT_EQ(rows[1][2].number, -1);
     }
+    // A Property row without a name (id 0) gives no name.
+    machine.writeFile(kPackage, tables(le({0, 0, 4, 1, 11, 1, 1, 1, 4, 1}), "NameProductCodex{6A}", le({2, 0, 4, 3})));
+    PackageFile nameless;
+    ASSERT_EQ(nameless.open(kPackage), 0u);
+    ASSERT_TRUE(nameless.readPropertyNames(names));
+    EXPECT_EQ(names, std::vector<std::string>{"ProductCode"});
 }
 
 }  // namespace
