@@ -34,6 +34,11 @@ const char* kUserFile = "C:\\rsp\\setup.rsp";
 
 using Properties = std::vector<std::pair<std::string, std::string>>;
 
+// A shown error of the file's writing.
+Report shown(int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens = {}) {
+    return Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", probe, rc, message, std::move(tokens)};
+}
+
 class RspSetup : public SessionTest {
 protected:
     void SetUp() override {
@@ -53,6 +58,9 @@ protected:
         UINT rc = work();
         if (after) after(*URE::instance());
         return rc;
+    }
+    UINT create(char* path) {
+        return inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); });
     }
     UINT initialize(std::string* productCode = nullptr) {
         return inContext([&] { return liteInitURERspFile(session.handle()); },
@@ -112,10 +120,12 @@ private:
 struct FileCase {
     const char* name;
     Properties properties;
-    std::optional<std::string> registryInstance;  // FA9INSTDEF of copy ONE
     std::string content;
-    UINT result;
-    const char* fa9Instance;  // FA9INSTANCE afterwards ("" = not set)
+    std::optional<std::string> registryInstance = std::nullopt;  // FA9INSTDEF of copy ONE
+    const char* fa9Instance = "";                                 // FA9INSTANCE afterwards ("" = not set)
+    UINT result = 0;
+    UINT instanceFault = 0;  // the session refuses FA9INSTANCE with this
+    std::vector<Report> reports = {};
 };
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 
@@ -125,12 +135,13 @@ TEST_P(GeneratedFile, HoldsTheLinesOfItsProduct) {
     const FileCase& c = GetParam();
     set(c.properties);
     if (c.registryInstance) defaultInstance("ONE", *c.registryInstance);
+    if (c.instanceFault) session.failSetProperty("FA9INSTANCE", c.instanceFault);
     char path[260] = {};
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), c.result);
+    EXPECT_EQ(create(path), c.result);
     EXPECT_EQ(std::string(path), kTemp + "FA9RL000.rsp");
     EXPECT_EQ(machine.readFile(path), c.content);
     EXPECT_EQ(session.property("FA9INSTANCE"), c.fa9Instance);
-    EXPECT_THAT(recorder.reports, ::testing::IsEmpty());
+    EXPECT_EQ(recorder.reports, c.reports);
 }
 
 const std::string kClientNew =
@@ -140,79 +151,55 @@ const std::string kClientNew =
 std::string instanceLines(const std::string& n) {
     return "DEFAULT_INSTANCE=" + n + "\r\nINSTANCE=" + n + "\r\n" + n + ".NAME=" + n + "\r\n";
 }
+std::string driverLines(const char* defaultInterface, const char* migrate) {
+    return std::string("PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=") + defaultInterface +
+           "\r\nMIGRATE_CATALOG_TO_XML=" + migrate + "\r\n";
+}
+const Properties kMaintenance = {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}, {"PROP_RSP_FA9.NAME", "INSTA"}};
 
 INSTANTIATE_TEST_SUITE_P(
     Rsp, GeneratedFile,
     ::testing::Values(
-        FileCase{"tools", {{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"FA9_COPY_NAME", "ONE"}}, std::nullopt,
-                 "PROD=WOLT_TOOLS\r\n", 0, ""},
+        FileCase{"tools", {{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"FA9_COPY_NAME", "ONE"}}, "PROD=WOLT_TOOLS\r\n"},
         FileCase{"driver",
-                 {{"PROP_RSP_PROD", "PELA_DRIVER"},
-                  {"FA9_COPY_NAME", "ONE"},
-                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
-                  {"MigrateCatalogToXML", "Y"}},
-                 std::nullopt,
-                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=YES\r\n"
-                 "MIGRATE_CATALOG_TO_XML=YES\r\n",
-                 0, ""},
+                 {{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"},
+                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"}, {"MigrateCatalogToXML", "Y"}},
+                 driverLines("YES", "YES")},
         // Conditions compare strings with regard to case.
         FileCase{"driver_lower_case_answers",
-                 {{"PROP_RSP_PROD", "PELA_DRIVER"},
-                  {"FA9_COPY_NAME", "ONE"},
-                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "y"},
-                  {"MigrateCatalogToXML", "yes"}},
-                 std::nullopt,
-                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=NO\r\n"
-                 "MIGRATE_CATALOG_TO_XML=NO\r\n",
-                 0, ""},
-        FileCase{"driver_without_copy_name", {{"PROP_RSP_PROD", "PELA_DRIVER"}}, std::nullopt,
-                 "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=", 1603, ""},
+                 {{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"},
+                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "y"}, {"MigrateCatalogToXML", "yes"}},
+                 driverLines("NO", "NO")},
+        FileCase{"driver_without_copy_name", {{"PROP_RSP_PROD", "PELA_DRIVER"}}, "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=",
+                 std::nullopt, "", 1603},
         FileCase{"client_compact_with_dialog_instance",
-                 {{"PROP_RSP_PROD", "MORV_CLIENT"},
-                  {"p_installType0", "Compact"},
-                  {"FA9_COPY_NAME", "ONE"},
-                  {"PROP_RSP_DEFAULT_COPY", "YES"},
-                  {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
-                  {"PROP_RSP_FA9.NAME", "INSTA"},
-                  {"FA9_INSTANCE_NAME", "INSTB"}},
-                 std::nullopt,
+                 {{"PROP_RSP_PROD", "MORV_CLIENT"}, {"p_installType0", "Compact"}, {"FA9_COPY_NAME", "ONE"},
+                  {"PROP_RSP_DEFAULT_COPY", "YES"}, {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
+                  {"PROP_RSP_FA9.NAME", "INSTA"}, {"FA9_INSTANCE_NAME", "INSTB"}},
                  "PROD=MORV_CLIENT\r\nINSTALL_TYPE=COMPACT\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=YES\r\n"
-                 "DEFAULT_CLIENT_INTERFACE_COPY=YES\r\n" +
-                     instanceLines("INSTA"),
-                 0, ""},
+                 "DEFAULT_CLIENT_INTERFACE_COPY=YES\r\n" + instanceLines("INSTA")},
         FileCase{"client_custom_second_choice",
                  {{"p_installType0", "Custom"}, {"FA9_COPY_NAME", "ONE"}, {"FA9_INSTANCE_NAME", "INSTB"}},
-                 std::nullopt,
                  "PROD=MORV_CLIENT\r\nINSTALL_TYPE=CUSTOM\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=\r\n"
-                 "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n" +
-                     instanceLines("INSTB"),
-                 0, ""},
+                 "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n" + instanceLines("INSTB")},
         // A new installation: "custom" is not "Custom"; a nine-character name does not fit
         // and is passed over for the product's usual one.
         FileCase{"client_other_type_and_overlong_name",
                  {{"p_installType0", "custom"}, {"FA9_COPY_NAME", "ONE"}, {"PROP_RSP_FA9.NAME", "NINECHARS"}},
-                 std::nullopt, kClientNew + instanceLines("FA9"), 0, ""},
+                 kClientNew + instanceLines("FA9")},
         FileCase{"client_without_copy_name", {{"PROP_RSP_PROD", "OTHER"}},
-                 std::nullopt, "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_COPY_NAME=", 1603, ""},
-        FileCase{"client_maintenance_registry_instance",
-                 {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}, {"PROP_RSP_FA9.NAME", "INSTA"}}, "INSTR",
-                 kClientNew + instanceLines("INSTR"), 0, "INSTR"},
+                 "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_COPY_NAME=", std::nullopt, "", 1603},
+        FileCase{"client_maintenance_registry_instance", kMaintenance, kClientNew + instanceLines("INSTR"), "INSTR",
+                 "INSTR"},
         // Only the installed product (state 5) is a maintenance installation.
         FileCase{"client_advertised_is_new",
-                 {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "1"}, {"PROP_RSP_FA9.NAME", "INSTA"}}, "INSTR",
-                 kClientNew + instanceLines("INSTA"), 0, ""}),
+                 {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "1"}, {"PROP_RSP_FA9.NAME", "INSTA"}},
+                 kClientNew + instanceLines("INSTA"), "INSTR"},
+        // The file is written whole; the refused property is reported and is the result.
+        FileCase{"client_maintenance_instance_refused", kMaintenance, kClientNew + instanceLines("INSTR"), "INSTR", "",
+                 1627, 1627,
+                 {Report{URE_LOG_ERROR, "liteCreateGUIResponseFile", 50, 1627, 5389, {"iMsiSetProperty:1627"}}}}),
     [](const ::testing::TestParamInfo<FileCase>& i) { return std::string(i.param.name); });
-
-TEST_F(RspSetup, AFailedFA9INSTANCEIsReportedAndFailsTheFile) {
-    set({{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}});
-    defaultInstance("ONE", "INSTR");
-    session.failSetProperty("FA9INSTANCE", 1627);
-    char path[260] = {};
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 1627u);
-    EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTR"));
-    EXPECT_EQ(recorder.reports, (std::vector<Report>{Report{URE_LOG_ERROR, "liteCreateGUIResponseFile", 50, 1627, 5389,
-                                                            {"iMsiSetProperty:1627"}}}));
-}
 
 TEST_F(RspSetup, MaintenanceFallsBackToTheDefaultCopy) {
     set({{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}});
@@ -222,14 +209,14 @@ TEST_F(RspSetup, MaintenanceFallsBackToTheDefaultCopy) {
         char path[260] = {};
         // No default copy, then one without its profile: the lines go out with no name,
         // and the failure is the result.
-        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0x9000006Du);
+        EXPECT_EQ(create(path), 0x9000006Du);
         EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines(""));
         EXPECT_EQ(session.property("FA9INSTANCE"), "");
         machine.registry().setString(Hive::LocalMachine, kCopies, "", "two");
-        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0x90000002u);
+        EXPECT_EQ(create(path), 0x90000002u);
 
         defaultInstance("TWO", "INSTD");
-        EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0u);
+        EXPECT_EQ(create(path), 0u);
         EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
         EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTD"));
         EXPECT_EQ(session.property("FA9INSTANCE"), "INSTD");
@@ -241,7 +228,7 @@ TEST_F(RspSetup, NamesSkipFilesAndFoldersAndRunOut) {
     machine.writeFile(kTemp + "fa9rl000.RSP", "user's");
     machine.makeDirs(kTemp + "FA9RL001.rsp");
     char path[260] = {};
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 0u);
+    EXPECT_EQ(create(path), 0u);
     EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
     EXPECT_EQ(machine.readFile(kTemp + "fa9rl000.RSP"), "user's");
 
@@ -250,32 +237,26 @@ TEST_F(RspSetup, NamesSkipFilesAndFoldersAndRunOut) {
         std::snprintf(name, sizeof name, "FA9RL%03d.rsp", i);
         machine.writeFile(kTemp + name, "");
     }
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
-    EXPECT_EQ(recorder.reports,
-              (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 30, 5046, 5046, {}}}));
+    EXPECT_EQ(create(path), 5046u);
+    EXPECT_EQ(recorder.reports, std::vector<Report>{shown(30, 5046, 5046)});
 }
 
 TEST_F(RspSetup, NoTempFolderNoFile) {
     char path[260] = {};
     session.failGetProperty("TempFolder", 1615);
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
+    EXPECT_EQ(create(path), 5046u);
     session.failGetProperty("TempFolder", 0);
     session.removeProperty("TempFolder");
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5046u);
+    EXPECT_EQ(create(path), 5046u);
     session.setProperty("TempFolder", "C:\\Missing\\");
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5274u);
-    EXPECT_EQ(recorder.reports,
-              (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 20, 1615, 5046, {}},
-                                   Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 20, 0, 5046, {}},
-                                   Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 40, 5274, 5274,
-                                          {"C:\\Missing\\FA9RL000.rsp"}}}));
+    EXPECT_EQ(create(path), 5274u);
     // Made, then cut short by a full disk.
-    recorder.reports.clear();
     session.setProperty("TempFolder", kTemp);
     machine.setVolumeFreeSpace('C', 8);
-    EXPECT_EQ(inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }), 5274u);
-    EXPECT_EQ(recorder.reports, (std::vector<Report>{Report{URE_SHOW_ERROR, "liteCreateGUIResponseFile", 45, 5274,
-                                                            5274, {kTemp + "FA9RL000.rsp"}}}));
+    EXPECT_EQ(create(path), 5274u);
+    EXPECT_EQ(recorder.reports, (std::vector<Report>{shown(20, 1615, 5046), shown(20, 0, 5046),
+                                                     shown(40, 5274, 5274, {"C:\\Missing\\FA9RL000.rsp"}),
+                                                     shown(45, 5274, 5274, {kTemp + "FA9RL000.rsp"})}));
 }
 
 // ---- liteInitURERspFile ----
@@ -311,7 +292,7 @@ TEST_F(RspSetup, ThePackageDecidesTheProductNotTheFile) {
 struct SetupFailure {
     const char* name;
     const char* uiLevel;  // null: the read fails
-    std::optional<UINT> pathFault;
+    UINT pathFault;  // 0: the read succeeds
     const char* rspPath;
     std::vector<std::string> log;
     size_t boxes;
@@ -327,7 +308,7 @@ TEST_P(SetupFailures, ReportAndFail) {
         session.setProperty("UILevel", c.uiLevel);
     else
         session.failGetProperty("UILevel", 1615);
-    if (c.pathFault) session.failGetProperty("RSP_FILE_PATH", *c.pathFault);
+    session.failGetProperty("RSP_FILE_PATH", c.pathFault);
     bool silent = false;
     EXPECT_EQ(inContext([&] { return liteInitURERspFile(session.handle()); },
                         [&](URE& engine) { silent = engine.silent(); }),
@@ -340,13 +321,9 @@ TEST_P(SetupFailures, ReportAndFail) {
     EXPECT_EQ(tempFiles(), std::vector<std::string>{});
 }
 
-const char* kNoRsp =
-    "Error: The property RSP_FILE_PATH, which names the response file of an unattended installation, could not be "
-    "read (result code %s). Give the response file as RSP_FILE_PATH=<path> on the command line.";
-std::string noRsp(const char* code) {
-    char line[512];
-    std::snprintf(line, sizeof line, kNoRsp, code);
-    return line;
+std::string noRsp(const std::string& code) {
+    return "Error: The property RSP_FILE_PATH, which names the response file of an unattended installation, could not "
+           "be read (result code " + code + "). Give the response file as RSP_FILE_PATH=<path> on the command line.";
 }
 Report init(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
     return Report{flags, "liteInitURERspFile", probe, rc, message, std::move(tokens)};
@@ -355,9 +332,9 @@ Report init(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector
 INSTANTIATE_TEST_SUITE_P(
     Rsp, SetupFailures,
     ::testing::Values(
-        SetupFailure{"reduced_ui_without_file", "2", std::nullopt, "", {noRsp("0")}, 0},
-        SetupFailure{"unreadable_ui_level_and_path", nullptr, 1615u, "", {noRsp("1615")}, 0},
-        SetupFailure{"missing_file_full_ui", "5", std::nullopt, "C:\\rsp\\missing.rsp",
+        SetupFailure{"reduced_ui_without_file", "2", 0, "", {noRsp("0")}, 0},
+        SetupFailure{"unreadable_ui_level_and_path", nullptr, 1615, "", {noRsp("1615")}, 0},
+        SetupFailure{"missing_file_full_ui", "5", 0, "C:\\rsp\\missing.rsp",
                      {"Error: The response file C:\\rsp\\missing.rsp could not be opened. Check its path and your "
                       "access rights, then run the installation again.",
                       "Error: The response file C:\\rsp\\missing.rsp could not be used. Check the preceding lines of "
@@ -425,33 +402,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- a written file or the user's ----
 
-struct OriginCase {
-    const char* tempFolder;
-    std::string path;
-    bool generated;
-};
-// Not ending in a backslash, which would join the cases' names in the test list.
-void PrintTo(const OriginCase& c, std::ostream* os) { *os << c.path << " in [" << c.tempFolder << "]"; }
-
-class Origin : public RspSetup, public ::testing::WithParamInterface<OriginCase> {};
-
-TEST_P(Origin, OnlyAWrittenNameDirectlyInTempFolderCounts) {
-    session.setProperty("TempFolder", GetParam().tempFolder);
-    EXPECT_EQ(liteIsGeneratedResponseFile(session.handle(), GetParam().path.c_str()), GetParam().generated);
+TEST_F(RspSetup, OnlyAWrittenNameDirectlyInTempFolderCounts) {
+    const struct {
+        const char* tempFolder;
+        const char* path;
+        bool generated;
+    } cases[] = {{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp", true},     {"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},
+                 {"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},       {"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false},
+                 {"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},   {"C:\\Temp\\", "C:\\Temp\\FA9RL0000.rsp", false},
+                 {"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},  {"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
+                 {"C:\\Temp\\", "C:\\Temp2\\FA9RL000.rsp", false}, {"C:\\Temp\\", "FA9RL000.rsp", false},
+                 {"", "\\FA9RL000.rsp", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.path) + " in [" + c.tempFolder + "]");
+        session.setProperty("TempFolder", c.tempFolder);
+        EXPECT_EQ(liteIsGeneratedResponseFile(session.handle(), c.path), c.generated);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rsp, Origin,
-    ::testing::Values(OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp", true},
-                      OriginCase{"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},
-                      OriginCase{"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RL0000.rsp", false},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
-                      OriginCase{"C:\\Temp\\", "C:\\Temp2\\FA9RL000.rsp", false},
-                      OriginCase{"C:\\Temp\\", "FA9RL000.rsp", false},
-                      OriginCase{"", "\\FA9RL000.rsp", false}));
 
 }  // namespace
