@@ -14,6 +14,7 @@
 #include <memory>
 #include <ostream>
 #include <string>
+#include <tuple>
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -104,30 +105,25 @@ TEST_F(SummaryActionTest, InsertsTheSummaryAsRtfIntoTheSummaryDialog) {
     EXPECT_THAT(log(), testing::IsEmpty());
 }
 
-TEST_F(SummaryActionTest, RunningTwiceLeavesOneControlAndOneGeneratedFile) {
-    ASSERT_EQ(0u, run(AddSummaryCA));
-    session.setProperty("ProductName", "FA9 Tools 2");
-    ASSERT_EQ(0u, run(AddSummaryCA));
-    const auto controls = settingControls();
-    ASSERT_EQ(1u, controls.size());
-    EXPECT_THAT(rtfToText(controls[0][9].text), testing::HasSubstr(summaryLine("Product", "FA9 Tools 2")));
-    EXPECT_EQ(2u, session.database().rows("Control").size());
-    // The first run's file was deleted, so the second took the same name again.
-    EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
-    EXPECT_FALSE(machine.fileExists(std::string(kTemp) + "\\FA9RL001.rsp"));
-}
-
-// Only Arabic (ar_AA) turns the control and the text right to left; Hebrew is not among them.
-TEST_F(SummaryActionTest, ArabicTurnsTheControlAndTheTextRightToLeft) {
-    for (const auto& [language, rightToLeft] : {std::pair{"1037", false}, std::pair{"1025", true}}) {
+// Run again in the same dialog, the action replaces its control and its written file. Only
+// Arabic (ar_AA) turns the control and the text right to left; Hebrew is not among them.
+TEST_F(SummaryActionTest, RunningAgainReplacesTheControlAndOnlyArabicIsRightToLeft) {
+    for (const auto& [language, product, rightToLeft] :
+         {std::tuple{"1037", "FA9 Tools 2", false}, std::tuple{"1025", "FA9 Tools 3", true}}) {
         SCOPED_TRACE(language);
         session.setProperty("ProductLanguage", language);
+        session.setProperty("ProductName", product);
         ASSERT_EQ(0u, run(AddSummaryCA));
         const auto controls = settingControls();
         ASSERT_EQ(1u, controls.size());
         EXPECT_EQ(rightToLeft ? 231 : 7, controls[0][7].number);
         EXPECT_EQ(rightToLeft, controls[0][9].text.find("\\rtlpar") != std::string::npos);
+        EXPECT_THAT(rtfToText(controls[0][9].text), testing::HasSubstr(summaryLine("Product", product)));
     }
+    EXPECT_EQ(2u, session.database().rows("Control").size());
+    // Each run's file was deleted, so the next took the same name again.
+    EXPECT_EQ(std::string(kTemp) + "\\FA9RL000.rsp", session.property("RSP_FILE_PATH"));
+    EXPECT_FALSE(machine.fileExists(std::string(kTemp) + "\\FA9RL001.rsp"));
 }
 
 // Each fault: the action's result, the log line that names it (up to where it varies), and
