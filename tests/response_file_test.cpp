@@ -67,12 +67,13 @@ protected:
 
 // How a file's bytes become entries: the last line of a keyword wins unless the keyword
 // repeats, a known keyword without a value goes, byte-order marks, UTF-16 and the three
-// kinds of line end as editors save them.
+// kinds of line end as editors save them; an invalid entry is reported, then the file.
 struct ParseCase {
     const char* name;
     std::string bytes;
     int32_t rc;
     std::vector<std::string> entries;  // keyword|value|status|line
+    std::vector<Report> reports = {};
 };
 void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
 
@@ -83,9 +84,7 @@ TEST_P(Parsing, KeepsWhatTheEditorMeantOrRefuses) {
     EXPECT_EQ(load(c.bytes), c.rc);
     EXPECT_EQ(entries(), c.entries);
     EXPECT_EQ(URE::instance()->responseFileReady(), c.rc == 0);  // every file here names PROD
-    if (c.rc != 5016) {  // an invalid file's reports: ReportsEveryInvalidEntryThenTheFile
-        EXPECT_EQ(recorder.reports, c.rc ? std::vector<Report>{initReport(7106, 80, 4, {kPath})} : std::vector<Report>{});
-    }
+    EXPECT_EQ(recorder.reports, c.reports);
 }
 
 // The text as UTF-16 in either byte order, with or without its byte-order mark.
@@ -97,6 +96,8 @@ std::string utf16(const std::string& ascii, bool bigEndian, bool mark) {
 
 const std::string kTwoLines = "PROD = ALL\r\nCOMP = a b \r\n";
 const std::vector<std::string> kTwoEntries = {"PROD|ALL|0|1", "COMP|a b|0|2"};
+const std::vector<Report> kNotText = {initReport(7106, 80, 4, {kPath})};
+const std::string kBig(1024 * 1024, 'x');
 
 INSTANTIATE_TEST_SUITE_P(
     Engine, Parsing,
@@ -105,30 +106,35 @@ INSTANTIATE_TEST_SUITE_P(
                   "PROD = WOLT_TOOLS\nDEFAULT_COPY = YES\nCOMP = a\nCOMP = b\nDEFAULT_COPY = no\nPROD = ALL\n", 0,
                   {"PROD|WOLT_TOOLS|0|1", "COMP|a|0|3", "COMP|b|0|4", "DEFAULT_COPY|no|0|5", "PROD|ALL|0|6"}},
         ParseCase{"known_keyword_without_value_goes_unknown_stays", "PROD = ALL\nFILE =\nFILE =    \nBOGUS\nOTHER = 1\n",
-                  5016, {"PROD|ALL|0|1", "BOGUS|(none)|1|4", "OTHER|1|1|5"}},
+                  5016, {"PROD|ALL|0|1", "BOGUS|(none)|1|4", "OTHER|1|1|5"},
+                  {initReport(5017, 20, 1, {"BOGUS", "4"}), initReport(5017, 20, 1, {"OTHER", "5"}),
+                   initReport(5016, 40, 1, {kPath})}},
+        // PRODUCT is a row of the keyword table, shared with other programs, that is not this
+        // program's: unknown here, like BOGUS of no row at all.
+        ParseCase{"every_invalid_entry_then_the_file", "PROD = ALL\nBOGUS = 1\nINSTALL_TYPE = MINIMAL\n* c\nPRODUCT = x\n",
+                  5016, {"PROD|ALL|0|1", "BOGUS|1|1|2", "INSTALL_TYPE|MINIMAL|2|3", "PRODUCT|x|1|5"},
+                  {initReport(5017, 20, 1, {"BOGUS", "2"}), initReport(5015, 30, 2, {"MINIMAL", "INSTALL_TYPE"}),
+                   initReport(5017, 20, 1, {"PRODUCT", "5"}), initReport(5016, 40, 1, {kPath})}},
         // The invalid line's error goes with it.
         ParseCase{"later_valid_line_replaces_an_invalid_one", "PROD = ALL\nINSTALL_TYPE = MINIMAL\nINSTALL_TYPE = CUSTOM\n",
                   0, {"PROD|ALL|0|1", "INSTALL_TYPE|CUSTOM|0|3"}},
         ParseCase{"ansi", kTwoLines, 0, kTwoEntries},
         ParseCase{"utf8_mark", "\xEF\xBB\xBF" + kTwoLines, 0, kTwoEntries},
         ParseCase{"utf8_mark_then_comment", "\xEF\xBB\xBF# made by an editor\nPROD = ALL\n", 0, {"PROD|ALL|0|2"}},
-        ParseCase{"utf16_little_endian_marked", utf16(kTwoLines, false, true), 7106, {}},
-        ParseCase{"utf16_big_endian_marked", utf16(kTwoLines, true, true), 7106, {}},
-        ParseCase{"utf16_little_endian", utf16(kTwoLines, false, false), 7106, {}},
-        ParseCase{"utf16_big_endian", utf16(kTwoLines, true, false), 7106, {}},
-        ParseCase{"utf16_comment_first", utf16("* setup\r\nPROD = ALL\r\n", false, false), 7106, {}},
+        ParseCase{"utf16_little_endian_marked", utf16(kTwoLines, false, true), 7106, {}, kNotText},
+        ParseCase{"utf16_big_endian_marked", utf16(kTwoLines, true, true), 7106, {}, kNotText},
+        ParseCase{"utf16_little_endian", utf16(kTwoLines, false, false), 7106, {}, kNotText},
+        ParseCase{"utf16_big_endian", utf16(kTwoLines, true, false), 7106, {}, kNotText},
+        ParseCase{"utf16_comment_first", utf16("* setup\r\nPROD = ALL\r\n", false, false), 7106, {}, kNotText},
         // Outside a multi-byte code page a byte above 0x7F is one character, and "##" after it a comment.
         ParseCase{"high_byte", "PROD = ALL\nCOMP = a\x81##b\n", 0, {"PROD|ALL|0|1", "COMP|a\x81|0|2"}},
         ParseCase{"lone_cr", "PROD = ALL\rCOMP = a\rCOMP = b", 0, {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3"}},
         ParseCase{"every_line_end", "PROD = ALL\r\nCOMP = a\rCOMP = b\nCOMP = c\r\rCOMP = d\r", 0,
-                  {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3", "COMP|c|0|4", "COMP|d|0|6"}}),
+                  {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3", "COMP|c|0|4", "COMP|d|0|6"}},
+        // A line of any length is one entry with one line number.
+        ParseCase{"long_line", "PROD = ALL\nCOMP = " + kBig + "\nCOMP = after\n", 0,
+                  {"PROD|ALL|0|1", "COMP|" + kBig + "|0|2", "COMP|after|0|3"}}),
     [](const ::testing::TestParamInfo<ParseCase>& info) { return std::string(info.param.name); });
-
-TEST_F(ResponseEngine, ALineOfAnyLengthIsOneEntryWithOneLineNumber) {
-    const std::string big(1024 * 1024, 'x');
-    EXPECT_EQ(load("PROD = ALL\nCOMP = " + big + "\nCOMP = after\n"), 0);
-    EXPECT_EQ(entries(), (std::vector<std::string>{"PROD|ALL|0|1", "COMP|" + big + "|0|2", "COMP|after|0|3"}));
-}
 
 TEST_F(ResponseEngine, FilesThatCannotBeRead) {
     machine.makeDirs("C:\\rsp\\folder.rsp");
@@ -139,15 +145,6 @@ TEST_F(ResponseEngine, FilesThatCannotBeRead) {
                                               initReport(5014, 50, 2, {"C:\\rsp\\missing.rsp"})));
     EXPECT_FALSE(URE::instance()->responseFileReady());
     EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
-}
-
-// PRODUCT is a row of the keyword table, shared with other programs, that is not this
-// program's: unknown here, like BOGUS of no row at all.
-TEST_F(ResponseEngine, ReportsEveryInvalidEntryThenTheFile) {
-    EXPECT_EQ(load("PROD = ALL\nBOGUS = 1\nINSTALL_TYPE = MINIMAL\n* c\nPRODUCT = x\n"), 5016);
-    EXPECT_THAT(recorder.reports,
-                ElementsAre(initReport(5017, 20, 1, {"BOGUS", "2"}), initReport(5015, 30, 2, {"MINIMAL", "INSTALL_TYPE"}),
-                            initReport(5017, 20, 1, {"PRODUCT", "5"}), initReport(5016, 40, 1, {kPath})));
 }
 
 // Wherever a bad value is shown (the log's token, the console of a silent installation),
