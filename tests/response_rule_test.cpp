@@ -2,75 +2,81 @@
 // the rows this package's response files use, the server keywords' own checks, and the
 // scrambled password form.
 #include "fixture.h"
+#include "frame/bounded.h"
 #include "response/keyword_table.h"
 #include "response/password_scramble.h"
 #include "response/rule_match.h"
 
 #include <clocale>
-#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
 // ---------------------------------------------------------------- rule language
 
-struct RuleCase {
-    const char* value;
-    const char* rule;
-    bool matches;
+// What judges the values (a rule, or a keyword of the table), the values it lets pass and
+// those it refuses.
+struct Verdicts {
+    const char* judge;
+    std::vector<const char*> passing;
+    std::vector<const char*> refused;
 };
 
-TEST(RuleMatch, MatchesAsTheLanguageSays) {
-    const RuleCase cases[] = {
-        // integers
-        {"5", "I(1,10)", true}, {"1", "I(1,10)", true}, {"10", "I(1,10)", true},
-        {"0", "I(1,10)", false}, {"11", "I(1,10)", false},
-        {"-1", "I(-1,99)", true}, {"-2", "I(-1,99)", false},
-        {"+7", "I(1,10)", true}, {"5x", "I(1,10)", false},
-        {"5.0", "I(1,10)", false}, {"-", "I(-1,1)", false},
-        {"99999999999999999999", "I(1,10)", false},
-        {"4294967295", "AUTOMATIC I(0,4294967295)", true},
-        {"automatic", "AUTOMATIC I(0,4294967295)", true},
-        // numbers
-        {"0.5", "F(0.1,1)", true}, {"1e-1", "F(0.1,1)", true},
-        {"1e2", "F(0,100)", true},
-        {"0.1", "F(0.1,1)", true}, {"1.01", "F(0.1,1)", false},
-        {".5", "F(0,1)", true}, {"5.", "F(0,10)", true},
-        {"0x1", "F(0,10)", false}, {"inf", "F(0,1e300)", false},
-        {"nan", "F(0,1)", false}, {"1e", "F(0,10)", false},
-        {"-1", "-1 F(0.1,100000)", true},
-        // strings
-        {"abc", "S(1,3)", true}, {"abcd", "S(1,3)", false},
-        {"a", "S(2)", false}, {"a long value with blanks", "S(2)", true},
-        {"ab", "S(1,8,'ab')", true}, {"abc", "S(1,8,'ab')", false},
-        {"ca", "S(1,8,'a')", false},          // without `first` the set checks the first too
-        {"a1", "S(1,8,'a1','a')", true}, {"1a", "S(1,8,'a1','a')", false},
-        {"ab", "S(1,8,'! ')", true}, {"a b", "S(1,8,'! ')", false},
-        {"a'b", "S(1,8,'ab''')", true}, {"a,b", "S(1,8,'ab''')", false},
-        {"a b", "S(1,5,'ab ') NEVER", true},  // the blank inside quotes does not split
-        {"never", "S(1,5,'ab ') NEVER", true}, {"c", "S(1,5,'ab ') NEVER", false},
-        {"\xE3\x81\x82", "S(1,2)", false},  // bytes under the "C" locale
-        // words
-        {"typical", "TYPICAL COMPACT", true}, {"TYPICALX", "TYPICAL COMPACT", false},
-        {"ZNKabc", "ZNK*", true}, {"ZNK", "ZNK*", true}, {"XZNK", "ZNK*", false},
-        {"ab$", "*$", true}, {"$", "*$", true}, {"a$b$", "*$", false},
-        {"a$b", "*$", false}, {"*", "**", true}, {"a", "**", false},
-        {"**", "**", false}, {"a*b", "A**B", true}, {"axb", "A**B", false},
-        {"blank", "BLANK  S(3,3) ", true}, {"null", "NULL", true},
-        {"x", "", false},
-        // lists
-        {"60000:60003", "R(1024,65535,':')", true}, {"60000", "R(1024,65535,':')", true},
-        {"60003:60000", "R(1024,65535,':')", false},
-        {"80:90", "R(1024,65535,':')", false},
-        {"60000::60003", "R(1024,65535,':')", false},
-        {"a", "L(1,2,',')", true}, {"a,b", "L(1,2,',')", true},
-        {"a,b,c", "L(1,2,',')", false},
-        {"a,,b", "L(1,5,',')", false}, {"a b c", "L(1,3,' ')", true},
-    };
-    for (const RuleCase& c : cases) {
-        SCOPED_TRACE(std::string(c.value) + " ~ " + c.rule);
-        EXPECT_EQ(ureMatchRule(c.value, c.rule, nullptr), c.matches);
+// `judge` gives `pass` for every passing value, `refuse` for every refused one.
+template <typename Judge>
+void expectVerdicts(const std::vector<Verdicts>& rows, Judge judge, int pass, int refuse) {
+    for (const Verdicts& row : rows) {
+        for (const auto& [values, expected] : {std::pair{&row.passing, pass}, std::pair{&row.refused, refuse}}) {
+            for (const char* value : *values) {
+                SCOPED_TRACE(std::string(row.judge) + " ~ " + (value ? value : "(none)"));
+                EXPECT_EQ(judge(row.judge, value), expected);
+            }
+        }
     }
+}
+
+TEST(RuleMatch, MatchesAsTheLanguageSays) {
+    const std::vector<Verdicts> rows = {
+        // integers
+        {"I(1,10)", {"5", "1", "10", "+7"}, {"0", "11", "5x", "5.0", "99999999999999999999"}},
+        {"I(-1,99)", {"-1"}, {"-2"}},
+        {"I(-1,1)", {}, {"-"}},
+        {"AUTOMATIC I(0,4294967295)", {"4294967295", "automatic"}, {}},
+        // numbers
+        {"F(0.1,1)", {"0.5", "1e-1", "0.1"}, {"1.01"}},
+        {"F(0,100)", {"1e2"}, {}},
+        {"F(0,1)", {".5"}, {"nan"}},
+        {"F(0,10)", {"5."}, {"0x1", "1e"}},
+        {"F(0,1e300)", {}, {"inf"}},
+        {"-1 F(0.1,100000)", {"-1"}, {}},
+        // strings
+        {"S(1,3)", {"abc"}, {"abcd"}},
+        {"S(2)", {"a long value with blanks"}, {"a"}},
+        {"S(1,8,'ab')", {"ab"}, {"abc"}},
+        {"S(1,8,'a')", {}, {"ca"}},  // without `first` the set checks the first too
+        {"S(1,8,'a1','a')", {"a1"}, {"1a"}},
+        {"S(1,8,'! ')", {"ab"}, {"a b"}},
+        {"S(1,8,'ab''')", {"a'b"}, {"a,b"}},
+        {"S(1,5,'ab ') NEVER", {"a b", "never"}, {"c"}},  // the blank inside quotes does not split
+        {"S(1,2)", {}, {"\xE3\x81\x82"}},                // bytes under the "C" locale
+        // words
+        {"TYPICAL COMPACT", {"typical"}, {"TYPICALX"}},
+        {"ZNK*", {"ZNKabc", "ZNK"}, {"XZNK"}},
+        {"*$", {"ab$", "$"}, {"a$b$", "a$b"}},
+        {"**", {"*"}, {"a", "**"}},
+        {"A**B", {"a*b"}, {"axb"}},
+        {"BLANK  S(3,3) ", {"blank"}, {}},
+        {"NULL", {"null"}, {}},
+        {"", {}, {"x"}},
+        // lists
+        {"R(1024,65535,':')", {"60000:60003", "60000"}, {"60003:60000", "80:90", "60000::60003"}},
+        {"L(1,2,',')", {"a", "a,b"}, {"a,b,c"}},
+        {"L(1,5,',')", {}, {"a,,b"}},
+        {"L(1,3,' ')", {"a b c"}, {}},
+    };
+    expectVerdicts(rows, [](const char* rule, const char* value) { return ureMatchRule(value, rule, nullptr); }, 1, 0);
 }
 
 TEST(RuleMatchLocale, RunsInTheClassicLocaleAndRestoresTheCallers) {
@@ -89,7 +95,7 @@ TEST(RuleMatchLocale, RunsInTheClassicLocaleAndRestoresTheCallers) {
 
 int row(const char* name) {
     for (int i = 0; i < kKeywordTableSize; ++i)
-        if (std::strcmp(KeywordTable[i].name, name) == 0) return i;
+        if (std::string(KeywordTable[i].name) == name) return i;
     return -1;
 }
 
@@ -100,45 +106,34 @@ TEST(KeywordTableRows, EveryRuleAndForbiddenListParses) {
     }
 }
 
+// Passing values are valid (0), refused ones of a bad value (2); a keyword of no row
+// would be unknown (1).
 TEST(KeywordValues, GiveTheEntryStatus) {
     const std::string k64(64, 'a'), k65(65, 'a');
-    const struct {
-        const char* keyword;
-        const char* value;
-        int status;
-    } cases[] = {
+    const std::vector<Verdicts> rows = {
         // the package's rows
-        {"FA9_COPY_NAME", k64.c_str(), 0}, {"FA9_COPY_NAME", k65.c_str(), 2},
-        {"FA9_COPY_NAME", "copy-1", 2}, {"FA9_COPY_NAME", "Copy_1", 0},
-        {"INSTALL_TYPE", "typical", 0}, {"INSTALL_TYPE", "minimal", 2},
-        {"DATABASE", "1abc", 2}, {"DATABASE", "abc12345", 0},
-        {"DATABASE", "abcdefghi", 2}, {"DATABASE", "$db_1", 0},
-        {"NAME", "SYSADM", 2}, {"NAME", "abc$", 2}, {"NAME", "a$b", 0},
-        {"NAME", "users", 2}, {"NAME", "9abc", 2}, {"NAME", "inst1", 0},
-        {"NAME", "znkinst", 2}, {"PASSWORD", "*", 2}, {"PASSWORD", "**", 0},
-        {"PASSWORD", "abcdefghijklmno", 2}, {"DEFAULT_COPY", "on", 0},
-        {"DEFAULT_COPY", "maybe", 2}, {"LANG", "jP", 0}, {"LANG", "XX", 2},
-        {"FILE", "C:\\x\\y.txt", 0}, {"FILE", "1abc", 2},
-        {"FILE", "ab/c", 2}, {"FILE", "a'b,c (x)", 0},
-        {"DIR_OBJ_NAME", "BLANK", 0}, {"DIR_OBJ_NAME", nullptr, 0},
-        {"PROD", "wolt_tools", 0}, {"PROD", "NOTHING", 2},
-        {"CONFIG_ONLY", "", 0},
+        {"FA9_COPY_NAME", {k64.c_str(), "Copy_1"}, {k65.c_str(), "copy-1"}},
+        {"INSTALL_TYPE", {"typical"}, {"minimal"}},
+        {"DATABASE", {"abc12345", "$db_1"}, {"1abc", "abcdefghi"}},
+        {"NAME", {"a$b", "inst1"}, {"SYSADM", "abc$", "users", "9abc", "znkinst"}},
+        {"PASSWORD", {"**"}, {"*", "abcdefghijklmno"}},
+        {"DEFAULT_COPY", {"on"}, {"maybe"}},
+        {"LANG", {"jP"}, {"XX"}},
+        {"FILE", {"C:\\x\\y.txt", "a'b,c (x)"}, {"1abc", "ab/c"}},
+        {"DIR_OBJ_NAME", {"BLANK", nullptr}, {}},
+        {"PROD", {"wolt_tools"}, {"NOTHING"}},
+        {"CONFIG_ONLY", {""}, {}},
         // the server keywords' own checks
-        {"DFTDBPATH", "D:", 0}, {"DFTDBPATH", "D:\\", 0},
-        {"DFTDBPATH", "D:x", 2}, {"FA9OPTIONS", "-t +s -z30", 0},
-        {"FA9OPTIONS", "t", 2}, {"FA9OPTIONS", "-1", 2},
-        {"DIAGPATH", "C:\\diag", 0}, {"DIAGPATH", "\\\\srv\\share\\diag", 0},
-        {"DIAGPATH", "diag", 2}, {"DIAGPATH", "C:\\a|b", 2},
-        {"DIAGPATH", "C:\\a:b", 2}, {"FA9LOADREC", "rec.txt", 0},
-        {"FA9LOADREC", "C:\\x\\", 2}, {"FA9PORTRANGE", "60000:60003", 0},
-        {"FA9PORTRANGE", "60000-60003", 2},
+        {"DFTDBPATH", {"D:", "D:\\"}, {"D:x"}},
+        {"FA9OPTIONS", {"-t +s -z30"}, {"t", "-1"}},
+        {"DIAGPATH", {"C:\\diag", "\\\\srv\\share\\diag"}, {"diag", "C:\\a|b", "C:\\a:b"}},
+        {"FA9LOADREC", {"rec.txt"}, {"C:\\x\\"}},
+        {"FA9PORTRANGE", {"60000:60003"}, {"60000-60003"}},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.keyword) + " = " + (c.value ? c.value : "(none)"));
-        const int index = row(c.keyword);
-        ASSERT_GE(index, 0);
-        EXPECT_EQ(ureCheckKeywordValue(index, c.value, "C:\\rsp\\x.rsp"), c.status);
-    }
+    const auto status = [](const char* keyword, const char* value) {
+        return ureCheckKeywordValue(row(keyword), value, "C:\\rsp\\x.rsp");
+    };
+    expectVerdicts(rows, status, 0, 2);
 }
 
 // P() looks at the file system, relative to the response file's folder.
@@ -178,12 +173,14 @@ TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
     char out[8];
     ASSERT_TRUE(rspScramble("aaaaaaa", out, sizeof out));
     EXPECT_NE(out[0], out[1]);
-    EXPECT_FALSE(rspScramble("has#hash", out, sizeof out));   // '#' would start a comment
-    EXPECT_STREQ(out, "");
-    EXPECT_FALSE(rspScramble("star*", out, sizeof out));
-    EXPECT_FALSE(rspScramble("eight ch", out, sizeof out));   // no room for the terminator
-    EXPECT_FALSE(rspUnscramble("tab\there", out, sizeof out));  // no scrambled form holds a tab
-    EXPECT_STREQ(out, "");
+    // '#' would start a comment, "eight ch" leaves no room for the terminator, and no
+    // scrambled form holds a tab: refused, with nothing left in the buffer.
+    for (const auto& [transform, text] : {std::pair{rspScramble, "has#hash"}, std::pair{rspScramble, "star*"},
+                                          std::pair{rspScramble, "eight ch"}, std::pair{rspUnscramble, "tab\there"}}) {
+        fa9::copyText(out, sizeof out, "x");
+        EXPECT_FALSE(transform(text, out, sizeof out)) << text;
+        EXPECT_STREQ(out, "") << text;
+    }
 }
 
 }  // namespace
