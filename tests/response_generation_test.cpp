@@ -325,10 +325,6 @@ std::string noRsp(const std::string& code) {
     return "Error: The property RSP_FILE_PATH, which names the response file of an unattended installation, could not "
            "be read (result code " + code + "). Give the response file as RSP_FILE_PATH=<path> on the command line.";
 }
-Report init(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
-    return Report{flags, "liteInitURERspFile", probe, rc, message, std::move(tokens)};
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Rsp, SetupFailures,
     ::testing::Values(
@@ -351,54 +347,51 @@ TEST_F(RspSetup, AWrittenPathTheSessionRefusesFailsTheSetUp) {
 
 // ---- FILE against FA9_COPY_NAME ----
 
-struct CopyCase {
-    const char* name;
-    const char* product;  // PROP_RSP_PROD
-    std::string fileLines;
-    UINT result;
-    std::vector<Report> reports;
-};
-void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
-
-class CopyConsistency : public RspSetup, public ::testing::WithParamInterface<CopyCase> {};
-
-TEST_P(CopyConsistency, FileAndCopyNameMustNameOneCopy) {
-    const CopyCase& c = GetParam();
-    copy("ONE", "C:\\Copies\\One");
-    copy("TWO", "C:\\Copies\\Two\\");
-    copy("MERGED", "C:\\Copies\\Merged");
-    machine.registry().setString(Hive::LocalMachine, kCopies + "\\MERGED", "IsMergeModuleCopy", "yes");
-    machine.writeFile(kUserFile, "PROD=MORV_CLIENT\n" + c.fileLines);
-    set({{"RSP_FILE_PATH", kUserFile}, {"UILevel", "2"}, {"PROP_RSP_PROD", c.product}});
-    inFreshProcess([&] {
-        EXPECT_EQ(initialize(), c.result);
-        EXPECT_EQ(recorder.reports, c.reports);
-    });
+Report init(uint32_t flags, int probe, int64_t rc, uint32_t message, std::vector<std::string> tokens) {
+    return Report{flags, "liteInitURERspFile", probe, rc, message, std::move(tokens)};
 }
-
 Report contradiction(int probe, uint32_t message, std::vector<std::string> tokens) {
     return init(URE_LOG_ERROR, probe, 1603, message, std::move(tokens));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rsp, CopyConsistency,
-    ::testing::Values(
-        CopyCase{"same_copy_other_case_trailing_backslash", "", "FILE=c:\\copies\\ONE\\\nFA9_COPY_NAME=one\n", 0, {}},
-        CopyCase{"named_copy_lies_elsewhere", "", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
-                 {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
-        CopyCase{"file_is_another_copys_directory", "", "FILE=C:\\Copies\\Two\\\nFA9_COPY_NAME=NEWCOPY\n", 1603,
-                 {contradiction(80, 6144, {"C:\\Copies\\Two\\", "NEWCOPY"})}},
-        CopyCase{"new_copy_in_a_new_directory", "", "FILE=C:\\Copies\\Three\nFA9_COPY_NAME=NEWCOPY\n", 0, {}},
-        CopyCase{"merge_module_copy_may_lie_anywhere", "", "FILE=C:\\Elsewhere\nFA9_COPY_NAME=MERGED\n", 0, {}},
-        CopyCase{"tools_are_not_checked", "WOLT_TOOLS", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 0, {}},
-        CopyCase{"driver_is_checked", "PELA_DRIVER", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
-                 {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
-        CopyCase{"without_file_only_a_warning", "", "FA9_COPY_NAME=ONE\n", 0,
-                 {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"})}},
-        CopyCase{"without_either_two_warnings", "", "", 0,
-                 {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"}),
-                  init(URE_LOG_WARNING, 50, 0, 5375, {"FA9_COPY_NAME"})}}),
-    [](const ::testing::TestParamInfo<CopyCase>& i) { return std::string(i.param.name); });
+TEST_F(RspSetup, FileAndCopyNameMustNameOneCopy) {
+    copy("ONE", "C:\\Copies\\One");
+    copy("TWO", "C:\\Copies\\Two\\");
+    copy("MERGED", "C:\\Copies\\Merged");
+    machine.registry().setString(Hive::LocalMachine, kCopies + "\\MERGED", "IsMergeModuleCopy", "yes");
+    set({{"RSP_FILE_PATH", kUserFile}, {"UILevel", "2"}});
+    const struct {
+        const char* product;  // PROP_RSP_PROD
+        std::string fileLines;
+        UINT result;
+        std::vector<Report> reports;
+    } cases[] = {
+        // the same copy in another case, with a trailing backslash
+        {"", "FILE=c:\\copies\\ONE\\\nFA9_COPY_NAME=one\n", 0, {}},
+        {"", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603, {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
+        // another copy's directory for a new copy
+        {"", "FILE=C:\\Copies\\Two\\\nFA9_COPY_NAME=NEWCOPY\n", 1603,
+         {contradiction(80, 6144, {"C:\\Copies\\Two\\", "NEWCOPY"})}},
+        {"", "FILE=C:\\Copies\\Three\nFA9_COPY_NAME=NEWCOPY\n", 0, {}},
+        {"", "FILE=C:\\Elsewhere\nFA9_COPY_NAME=MERGED\n", 0, {}},  // a merge module's copy lies anywhere
+        {"WOLT_TOOLS", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 0, {}},  // the tools are not checked
+        {"PELA_DRIVER", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603,
+         {contradiction(70, 6148, {"ONE", "C:\\Copies\\One"})}},
+        // without either only warnings
+        {"", "FA9_COPY_NAME=ONE\n", 0, {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"})}},
+        {"", "", 0, {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"}), init(URE_LOG_WARNING, 50, 0, 5375, {"FA9_COPY_NAME"})}},
+    };
+    inFreshProcess([&] {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.product) + ": " + c.fileLines);
+            machine.writeFile(kUserFile, "PROD=MORV_CLIENT\n" + c.fileLines);
+            session.setProperty("PROP_RSP_PROD", c.product);
+            recorder.reports.clear();
+            EXPECT_EQ(initialize(), c.result);
+            EXPECT_EQ(recorder.reports, c.reports);
+        }
+    });
+}
 
 // ---- a written file or the user's ----
 
