@@ -94,6 +94,8 @@ class Layout : public SummaryTest, public testing::WithParamInterface<LayoutCase
 
 TEST_P(Layout, ShowsTheLinesOfItsProduct) {
     const LayoutCase& c = GetParam();
+    machine.registry().setString(winsim::Hive::LocalMachine, "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies\\COPY7",
+                                 "FA9 Path Name", "D:\\FA9\\COPY7\\");
     for (const auto& f : c.features) feature(f[0], f[1], f[2], std::stoi(f[3]));
     for (const auto& [name, value] : c.properties) {
         if (value)
@@ -112,14 +114,15 @@ INSTANTIATE_TEST_SUITE_P(
     Products, Layout,
     testing::Values(
         // "Templates" has a child, "Product" children: only leaves are listed, and not the
-        // one titled like the product (whatever its case) nor one not displayed.
-        LayoutCase{"tools_list_leaf_features_and_the_directory_only",
+        // one titled like the product (whatever its case) nor one not displayed. The
+        // installed copy's path wins over INSTALLDIR.
+        LayoutCase{"tools_list_leaf_features_and_the_copys_directory_only",
                    {{"Product", "", kProductName, "1"}, {"AddIns", "Product", "Add-ins", "3"},
                     {"Templates", "Product", "Project templates", "5"}, {"Samples", "Templates", "Sample projects", "7"},
                     {"Main", "", "fa9 TOOLS FOR visual studio", "1"}, {"Hidden", "Product", "Hidden", "0"}},
-                   {{"PrimaryVolumeSpaceRequired", "20480"}}, "PROD=WOLT_TOOLS\n", "WOLT_TOOLS",
+                   {{"PrimaryVolumeSpaceRequired", "20480"}, {"FA9_COPY_NAME", "COPY7"}}, "PROD=WOLT_TOOLS\n", "WOLT_TOOLS",
                    {kBlank, labelled("Product", kProductName), heading("Features to be installed"),
-                    featureLine("Add-ins"), featureLine("Sample projects"), kBlank, labelled(kDir, kToolsDir)}},
+                    featureLine("Add-ins"), featureLine("Sample projects"), kBlank, labelled(kDir, "D:\\FA9\\COPY7")}},
         LayoutCase{"driver_copy_options_and_space",
                    {},
                    {{"p_default_min_for_catalog_mig_exists", "1"}, {"PrimaryVolumeSpaceRequired", "4096"}},
@@ -159,15 +162,6 @@ INSTANTIATE_TEST_SUITE_P(
                     labelled("Default client interface copy", "No"), kBlank, kBlank, heading("Instances"),
                     labelled("    Instance name", "X1")}}),
     [](const testing::TestParamInfo<LayoutCase>& i) { return std::string(i.param.name); });
-
-TEST_F(SummaryTest, TheInstalledCopysPathWinsOverInstallDir) {
-    machine.registry().setString(winsim::Hive::LocalMachine,
-                                 "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies\\COPY7", "FA9 Path Name",
-                                 "D:\\FA9\\COPY7\\");
-    session.setProperty("FA9_COPY_NAME", "COPY7");
-    answers("PROD=WOLT_TOOLS\n", "WOLT_TOOLS");
-    EXPECT_EQ(labelled("Installation directory", "D:\\FA9\\COPY7"), lines().back());
-}
 
 TEST_F(SummaryTest, WithoutDatabaseNoFeaturesAreListedAndTheFailureIsLogged) {
     feature("Docs", "", "Documentation", 1);
