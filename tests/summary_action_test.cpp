@@ -254,49 +254,45 @@ const char* kFirst = "{A47ECA31-D07F-4023-BEDB-EBDC0FD4FD03}";
 const char* kSecond = "{8C2BB15E-AF8B-4E9C-9D6B-C73E34BC4691}";
 const char* kIde = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
 
-struct TemplateCase {
-    const char* name;
-    INSTALLSTATE first;
-    const char* firstPath;
-    INSTALLSTATE second;
-    const char* secondPath;
-    const char* ide;
-    const char* expected;
-};
-void PrintTo(const TemplateCase& c, std::ostream* os) { *os << c.name; }
+class TemplateComponent : public SessionTest {};
 
-class TemplateComponent : public SessionTest, public ::testing::WithParamInterface<TemplateCase> {};
-
-TEST_P(TemplateComponent, ChoosesByWhereTheComponentsStand) {
-    const TemplateCase& c = GetParam();
+TEST_F(TemplateComponent, ChoosesByWhereTheComponentsStand) {
+    const std::string ideUpper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COMMON7\\IDE\\";
+    const std::string ideNoSlash = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE";
+    const std::string longPath = "C:\\" + std::string(270, 'p');
+    const INSTALLSTATE kLocal = INSTALLSTATE_LOCAL, kSource = INSTALLSTATE_SOURCE, kAbsent = INSTALLSTATE_ABSENT,
+                       kNone = INSTALLSTATE_UNKNOWN;  // the component was never installed
+    const struct {
+        const char* name;
+        INSTALLSTATE first;
+        const char* firstPath;
+        INSTALLSTATE second;
+        const char* secondPath;
+        const char* ide;
+        const char* expected;
+    } cases[] = {
+        {"first_at_ide", kLocal, kIde, kNone, "", kIde, "1"},
+        {"first_at_ide_other_case", kLocal, ideUpper.c_str(), kLocal, kIde, kIde, "1"},
+        {"first_elsewhere", kLocal, "D:\\Other\\", kLocal, kIde, kIde, "2"},
+        {"first_trailing_backslash_differs", kLocal, ideNoSlash.c_str(), kNone, "", kIde, "2"},
+        {"first_from_source_second_at_ide", kSource, kIde, kLocal, kIde, kIde, "2"},
+        {"first_absent_second_elsewhere", kAbsent, "", kLocal, "D:\\Other\\", kIde, "1"},
+        {"first_path_too_long_second_at_ide", kLocal, longPath.c_str(), kLocal, kIde, kIde, "2"},
+        {"first_installation", kNone, "", kNone, "", kIde, "1"},
+        {"empty_ide_neither", kAbsent, "", kAbsent, "", "", "1"},
+    };
     session.setProperty("ProductCode", kProduct);
-    session.setProperty("VS80_ENVDIR", c.ide);
-    if (c.first != INSTALLSTATE_UNKNOWN) machine.setComponent(kProduct, kFirst, c.first, c.firstPath);
-    if (c.second != INSTALLSTATE_UNKNOWN) machine.setComponent(kProduct, kSecond, c.second, c.secondPath);
-    EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
-    EXPECT_EQ(session.property("TEMPLATE_COMPONENT"), c.expected);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        session.removeProperty("TEMPLATE_COMPONENT");
+        session.setProperty("VS80_ENVDIR", c.ide);
+        machine.setComponent(kProduct, kFirst, c.first, c.firstPath);
+        machine.setComponent(kProduct, kSecond, c.second, c.secondPath);
+        EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
+        EXPECT_EQ(session.property("TEMPLATE_COMPONENT"), c.expected);
+    }
     EXPECT_THAT(log(), IsEmpty());
 }
-
-const std::string kIdeUpper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COMMON7\\IDE\\";
-const std::string kIdeNoSlash = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE";
-const std::string kLong = "C:\\" + std::string(270, 'p');
-
-const INSTALLSTATE kLocal = INSTALLSTATE_LOCAL, kSource = INSTALLSTATE_SOURCE, kAbsent = INSTALLSTATE_ABSENT,
-                  kNone = INSTALLSTATE_UNKNOWN;  // the component was never installed
-
-INSTANTIATE_TEST_SUITE_P(
-    Template, TemplateComponent,
-    ::testing::Values(
-        TemplateCase{"first_at_ide", kLocal, kIde, kNone, "", kIde, "1"},
-        TemplateCase{"first_at_ide_other_case", kLocal, kIdeUpper.c_str(), kLocal, kIde, kIde, "1"},
-        TemplateCase{"first_elsewhere", kLocal, "D:\\Other\\", kLocal, kIde, kIde, "2"},
-        TemplateCase{"first_trailing_backslash_differs", kLocal, kIdeNoSlash.c_str(), kNone, "", kIde, "2"},
-        TemplateCase{"first_from_source_second_at_ide", kSource, kIde, kLocal, kIde, kIde, "2"},
-        TemplateCase{"first_absent_second_elsewhere", kAbsent, "", kLocal, "D:\\Other\\", kIde, "1"},
-        TemplateCase{"first_path_too_long_second_at_ide", kLocal, kLong.c_str(), kLocal, kIde, kIde, "2"},
-        TemplateCase{"first_installation", kNone, "", kNone, "", kIde, "1"},
-        TemplateCase{"empty_ide_neither", kAbsent, "", kAbsent, "", "", "1"}));
 
 TEST_F(DialogTitleTest, TemplateComponentReadFailuresAreReportedAndLeaveThePropertyAlone) {
     session.failGetProperty("VS80_ENVDIR", 1615);
