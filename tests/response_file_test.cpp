@@ -53,6 +53,13 @@ protected:
         }
         return out;
     }
+    // Keywords of the entries of this status.
+    std::vector<std::string> marked(int status) {
+        std::vector<std::string> out;
+        for (int i = 0; i < file().count(); ++i)
+            if (file().entry(i)->status() == status) out.push_back(file().entry(i)->keyword());
+        return out;
+    }
     std::string read(const char* keyword, const char* prefix = nullptr, int mode = RSP_MODE_FIRST, int* rc = nullptr) {
         char buffer[256] = "untouched";
         int r = ureReadRspFile(keyword, RSP_TYPE_TEXT, mode, nullptr, buffer, sizeof buffer, prefix, nullptr);
@@ -195,25 +202,13 @@ TEST_F(ResponseEngine, WithoutProdReadyOnlyWhenChecksAreSkippedOrConfigOnly) {
 // ---------------------------------------------------------------- forms of a keyword
 
 TEST_F(ResponseEngine, InstanceAndSectionNamesPrefixKeywords) {
-    EXPECT_EQ(load("PROD = ALL\n"
-                   "DEFAULT_INSTANCE = FA9 trailing words\n"
-                   "INSTANCE = INST2\n"
-                   "CTLSRV_INSTANCE = CTL\n"
-                   "DATABASE = DB1\n"
-                   "fa9.name = inst1\n"
-                   "INST2.PASSWORD = pw2\n"
-                   "ctl.DIR_OBJ_NAME = obj\n"
-                   "DB1.PASSWORD = pw3\n"
-                   "DB1.INSTANCE = INST2\n"
-                   "DB2.PASSWORD = pw4\n"
-                   "NAME = bare\n"
-                   "UNKNOWN.NAME = x\n"),
+    EXPECT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9 trailing words\nINSTANCE = INST2\nCTLSRV_INSTANCE = CTL\n"
+                   "DATABASE = DB1\nfa9.name = inst1\nINST2.PASSWORD = pw2\nctl.DIR_OBJ_NAME = obj\nDB1.PASSWORD = pw3\n"
+                   "DB1.INSTANCE = INST2\nDB2.PASSWORD = pw4\nNAME = bare\nUNKNOWN.NAME = x\n"),
               5016);
     EXPECT_STREQ(file().defaultInstance(), "FA9");
-    std::vector<std::string> bad;
-    for (int i = 0; i < file().count(); ++i)
-        if (file().entry(i)->status() != 0) bad.push_back(file().entry(i)->keyword());
-    EXPECT_THAT(bad, ElementsAre("DB2.PASSWORD", "NAME", "UNKNOWN.NAME"));
+    EXPECT_THAT(marked(1), ElementsAre("DB2.PASSWORD", "NAME", "UNKNOWN.NAME"));
+    EXPECT_THAT(marked(2), IsEmpty());
 
     // The last DEFAULT_INSTANCE names the instance, a shorter one after a longer included.
     ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9LONG\nDEFAULT_INSTANCE = FA9\nDATABASE = DB1\nfa9.name = inst1\n"
@@ -244,8 +239,7 @@ TEST_F(ResponseEngine, EncryptedPasswordsAreJudgedScrambledAndKeptPlain) {
     EXPECT_EQ(read("PASSWORD", "FA9"), "s3cr=t");
     // A scrambled value keeps the password's length, so S(1,14) refuses a long one.
     EXPECT_EQ(load(head + "I3.PASSWORD = " + tooLong + "\n"), 5016);
-    ASSERT_GE(file().find("I3.PASSWORD"), 0);
-    EXPECT_EQ(file().entry(file().find("I3.PASSWORD"))->status(), 2);
+    EXPECT_THAT(marked(2), ElementsAre("I3.PASSWORD"));
     // Keywords not named by ENCRYPTED keep their value as written.
     ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.PASSWORD = " + std::string(scrambled) + "\n"), 0);
     EXPECT_EQ(read("PASSWORD", "FA9"), scrambled);
@@ -263,12 +257,9 @@ void PrintTo(const CrossCase& c, std::ostream* os) { *os << c.content.substr(c.c
 class CrossCheck : public ResponseEngine, public ::testing::WithParamInterface<CrossCase> {};
 
 TEST_P(CrossCheck, MarksTheEntriesThatDoNotFitTogether) {
-    const int32_t rc = load("DEFAULT_INSTANCE = FA9\nCTLSRV_INSTANCE = FA9CTLSV\n" + GetParam().content);
-    std::vector<std::string> marked;
-    for (int i = 0; i < file().count(); ++i)
-        if (file().entry(i)->status() == 2) marked.push_back(file().entry(i)->keyword());
-    EXPECT_EQ(rc, GetParam().marked.empty() ? 0 : 5016);
-    EXPECT_EQ(marked, GetParam().marked);
+    EXPECT_EQ(load("DEFAULT_INSTANCE = FA9\nCTLSRV_INSTANCE = FA9CTLSV\n" + GetParam().content),
+              GetParam().marked.empty() ? 0 : 5016);
+    EXPECT_EQ(marked(2), GetParam().marked);
 }
 
 // Both directory names together hold 255 characters.
