@@ -214,32 +214,30 @@ protected:
     }
 };
 
-TEST_F(DialogTitleTest, PublishesTheExpandedWelcomeTitleCutAtItsBuffer) {
-    addDialog("InstallWelcome_noJava", "[ProductName] Setup");
-    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Add-ins for Visual Studio Setup");
-    session.database().rows("Dialog").back()[6] = Cell::str(std::string(300, 'T'));
-    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
-    EXPECT_THAT(log(), IsEmpty());
-    EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
-}
-
-// Without a title to publish the property keeps its value, and only the log says why.
-TEST_F(DialogTitleTest, WithoutATitleThePropertyStaysAndOnlyTheLogSays) {
+// The welcome title is published expanded and cut at its buffer; without one to publish the
+// property keeps its value, and only the log says why.
+TEST_F(DialogTitleTest, PublishesTheExpandedWelcomeTitleOrLeavesThePropertyAlone) {
     session.setProperty("GENERIC_DLG_TITLE", "Before");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // no welcome row
     addDialog("InstallWelcome_noJava", "");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // an empty title
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Before");
+    auto& title = session.database().rows("Dialog").back()[6];
+    title = Cell::str("[ProductName] Setup");
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Add-ins for Visual Studio Setup");
+    title = Cell::str(std::string(300, 'T'));
+    EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
     EXPECT_THAT(log(), IsEmpty());
-    session.database().rows("Dialog").back()[6] = Cell::str("[ProductName]");
     session.failSetProperty("GENERIC_DLG_TITLE", ERROR_FUNCTION_FAILED);
+    title = Cell::str("[ProductName]");
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the title cannot be set
     session.database().failExecute("Dialog", ERROR_FUNCTION_FAILED);
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);  // the query does not run
     session.database().available = false;
     EXPECT_EQ(run(SetWOLTDialogTitlePropertiesCA), 0u);
-    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), "Before");
+    EXPECT_EQ(session.property("GENERIC_DLG_TITLE"), std::string(254, 'T'));
     EXPECT_THAT(log(), ElementsAre(logged("iMsiSetProperty failed with return code '1627'."),
                                    logged("Error: The installation database could not be accessed. Please contact "
                                           "your technical service representative.")));
