@@ -343,6 +343,7 @@ TEST_F(RspSetup, AWrittenPathTheSessionRefusesFailsTheSetUp) {
     session.failSetProperty("RSP_FILE_PATH", 1627);
     EXPECT_EQ(initialize(), 1603u);
     EXPECT_EQ(log(), std::vector<std::string>{logged("Error: An installer operation failed: MsiSetInstallProperty:1627.")});
+    EXPECT_THAT(tempFiles(), ::testing::IsEmpty()) << "the file no property names is not left behind";
 }
 
 // ---- FILE against FA9_COPY_NAME ----

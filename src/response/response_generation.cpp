@@ -308,6 +308,8 @@ UINT liteInitURERspFile(MSIHANDLE hInstall) {
         if (liteCreateGUIResponseFile(hInstall, rspPath) != 0) return ERROR_INSTALL_FAILURE;
         UINT rc = iMsiSetProperty(hInstall, "RSP_FILE_PATH", rspPath);
         if (rc != ERROR_SUCCESS) {
+            // No property names the file, so the end of the installation would not remove it.
+            DeleteFileA(rspPath);
             reportOperationFailure("AddSummaryCA", 10, "MsiSetInstallProperty", rc);
             return ERROR_INSTALL_FAILURE;
         }
