@@ -175,8 +175,10 @@ TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
     EXPECT_NE(out[0], out[1]);
     // '#' would start a comment, "eight ch" leaves no room for the terminator, and no
     // scrambled form holds a tab: refused, with nothing left in the buffer.
-    for (const auto& [transform, text] : {std::pair{rspScramble, "has#hash"}, std::pair{rspScramble, "star*"},
-                                          std::pair{rspScramble, "eight ch"}, std::pair{rspUnscramble, "tab\there"}}) {
+    using Transform = bool (*)(const char*, char*, size_t);
+    const std::pair<Transform, const char*> refusals[] = {
+        {rspScramble, "has#hash"}, {rspScramble, "star*"}, {rspScramble, "eight ch"}, {rspUnscramble, "tab\there"}};
+    for (const auto& [transform, text] : refusals) {
         fa9::copyText(out, sizeof out, "x");
         EXPECT_FALSE(transform(text, out, sizeof out)) << text;
         EXPECT_STREQ(out, "") << text;
