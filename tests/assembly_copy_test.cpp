@@ -153,6 +153,38 @@ TEST_F(AssemblyCopy, InTheScriptNothingGoesWhereOthersCanChangeIt) {
     }
 }
 
+// In the script the copies are marked for deletion at the next restart only where no one
+// but the trusted can change a folder above the installation folder: the restart follows
+// whatever link is in a folder's place by then.
+TEST_F(AssemblyCopy, InTheScriptTheRestartDeletesOnlyWhereNoLinkCanMisleadThem) {
+    const std::string package = "C:\\Windows\\Installer\\7c1d.msi", locked = "C:\\Tools\\WOLT\\";
+    session.setProperty("ProductCode", "{7C1D0A11-57B1-4E60-9A05-3C1E0F0A9700}");
+    session.writePackageCopy(package);
+    machine.makeDirs(locked + "BIN");
+    machine.setAccessList(locked, {winsim::kSidAdministrators, true,
+                                   {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                    {winsim::kSidAdministrators, true, true, FILE_ALL_ACCESS},
+                                    {winsim::kSidUsers, true, true, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}}});
+    session.setRunMode(winsim::RunMode::Scheduled);
+    machine.runAsSystem();
+    for (const auto& [dir, marked] : {std::pair{locked, false}, std::pair{kInstall, true}}) {
+        SCOPED_TRACE(dir);
+        session.clearLog();
+        session.setProperty("CustomActionData", "INSTALLDIR=" + dir + ";DATABASE=" + package);
+        EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+        EXPECT_EQ(machine.readFile(dir + "BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
+        EXPECT_EQ(winsim::pendingFileOperations(machine).empty(), !marked);
+        if (marked) {
+            EXPECT_THAT(log(), ::testing::IsEmpty());
+        } else {
+            EXPECT_THAT(log(), ElementsAre(logged(
+                                   "Warning: C:\\Tools can be changed by users other than administrators, so the copies "
+                                   "below it are not marked for deletion at the next restart: the restart would follow a "
+                                   "link put in its place. Remove them once the product is removed.")));
+        }
+    }
+}
+
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
     const std::string source = "C:\\Source\\Microsoft.VC80.CRT";
     machine.writeFile(source + "\\msvcr80.dll", "msvcr80.dll bytes");

@@ -13,6 +13,7 @@
 #include "session/property_access.h"
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -260,7 +261,7 @@ int copyFolder(const char* source, const char* destination, const char* expected
 
 // `folder` below the installation folder, which lies at `final` (its place reached
 // through the held installation folder): each copy must land below `final`.
-int serveProgramFolder(const char* folder, const char* final, const char* mfc, const char* crt) {
+int serveProgramFolder(const char* folder, const char* final, const char* mfc, const char* crt, bool markForRestart) {
     char mfcCopy[kPathCapacity], crtCopy[kPathCapacity], mfcFinal[kPathCapacity], crtFinal[kPathCapacity];
     if (!fa9::formatText(mfcCopy, sizeof mfcCopy, "%s\\Microsoft.VC80.MFC", folder) ||
         !fa9::formatText(crtCopy, sizeof crtCopy, "%s\\Microsoft.VC80.CRT", folder) ||
@@ -282,9 +283,24 @@ int serveProgramFolder(const char* folder, const char* final, const char* mfc, c
         return rc;
     }
     if (rc != 0) return -1;
-    if (!mfcLink) ScheduleDeleteTree(mfcCopy);
-    if (!crtLink) ScheduleDeleteTree(crtCopy);
+    if (markForRestart && !mfcLink) ScheduleDeleteTree(mfcCopy);
+    if (markForRestart && !crtLink) ScheduleDeleteTree(crtCopy);
     return 0;
+}
+
+// Whether no one but the trusted can change a folder above the installation folder: the
+// restart deletes by path, following whatever link is in a folder's place then, long after
+// the folders are let go. Else the first one that others can change is named in a warning.
+bool restartCannotBeMisled(const char* installDir) {
+    std::vector<std::string> folders;
+    if (!iFoldersAbove(installDir, folders)) return false;
+    for (const std::string& folder : folders) {
+        if (iOnlyTrustedCanWrite(folder.c_str())) continue;
+        MsgTokenHolder tokens(folder.c_str());
+        ureReport(URE_LOG_WARNING, "copyVC80Assemblies", 60, 0, 7116, &tokens, 0, true);
+        return false;
+    }
+    return true;
 }
 
 // Whether a folder on the way from the installation folder down to `sub` (the last
@@ -370,6 +386,7 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         return ERROR_INSTALL_FAILURE;
     }
     if (!held) return -1;
+    const bool markForRestart = !iIsStoreMode(hInstall) || restartCannotBeMisled(installDir);
     // Only the files the package carries, from its own rows: the runtime folder's copies
     // are the installing user's to change or add to.
     ProgramCopy assemblies;
@@ -381,7 +398,7 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         char folder[kPathCapacity], folderFinal[kPathCapacity];
         if (!fa9::formatText(folder, sizeof folder, "%s%s", installDir, *sub) || !iIsDirectory(folder)) continue;
         if (linkOnTheWay(installDir, *sub) || !below(folderFinal, final, *sub)) continue;
-        const int rc = serveProgramFolder(folder, folderFinal, mfc, crt);
+        const int rc = serveProgramFolder(folder, folderFinal, mfc, crt, markForRestart);
         if (rc != 0) return rc == ERROR_DISK_FULL ? rc : -1;
     }
 
@@ -401,7 +418,7 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
         if (!fa9::formatText(language, sizeof language, "%s\\%s", messages, entry.cFileName) ||
             !fa9::formatText(sub, sizeof sub, "msg\\%s", entry.cFileName) || !below(languageFinal, final, sub))
             continue;
-        rc = serveProgramFolder(language, languageFinal, mfc, crt);
+        rc = serveProgramFolder(language, languageFinal, mfc, crt, markForRestart);
         if (rc != 0 && rc != ERROR_DISK_FULL) rc = -1;
     } while (rc == 0 && FindNextFileA(find, &entry));
     FindClose(find);

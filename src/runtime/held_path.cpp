@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace {
@@ -39,8 +40,8 @@ bool iHoldPath(const char* path, unique_hfile& held) {
     return static_cast<bool>(held);
 }
 
-bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held) {
-    held.clear();
+bool iFoldersAbove(const char* path, std::vector<std::string>& folders) {
+    folders.clear();
     char full[kCapacity] = {};
     const DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
     if (n == 0 || n >= sizeof full) return false;
@@ -63,14 +64,19 @@ bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held) {
     }
     size_t length = std::strlen(full);
     while (length > at && full[length - 1] == '\\') --length;
-    for (size_t i = at; i < length; ++i) {
-        if (full[i] != '\\') continue;
-        full[i] = '\0';
-        unique_hfile folder;
-        const bool ok = iHoldPath(full, folder);
-        full[i] = '\\';
-        if (!ok) return held.clear(), false;
-        held.push_back(std::move(folder));
+    for (size_t i = at; i < length; ++i)
+        if (full[i] == '\\') folders.emplace_back(full, i);
+    return true;
+}
+
+bool iHoldFoldersAbove(const char* path, std::vector<unique_hfile>& held) {
+    held.clear();
+    std::vector<std::string> folders;
+    if (!iFoldersAbove(path, folders)) return false;
+    for (const std::string& folder : folders) {
+        unique_hfile handle;
+        if (!iHoldPath(folder.c_str(), handle)) return held.clear(), false;
+        held.push_back(std::move(handle));
     }
     return true;
 }

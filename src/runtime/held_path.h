@@ -7,12 +7,17 @@
 #include "platform/win32.h"
 
 #include <cstddef>
+#include <string>
 #include <vector>
 
 // Opens the file or folder `path` into `held` for reading (a folder: listing it), sharing
 // reading and writing but not deleting: while the handle is held, Windows neither renames
 // nor deletes it. False when it cannot be opened.
 bool iHoldPath(const char* path, unique_hfile& held);
+
+// The folders between the root of `path` (made full: "C:\", "\\server\share\", also after
+// "\\?\") and `path` itself, from the top down; false when the path does not fit.
+bool iFoldersAbove(const char* path, std::vector<std::string>& folders);
 
 // Holds every folder between the root of `path` (made full) and `path` itself, from the
 // top down, as iHoldPath does: while they are held none of them is renamed or deleted, so
