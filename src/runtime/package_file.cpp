@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 
@@ -92,6 +93,7 @@ uint64_t sectorsFor(uint64_t bytes, uint32_t shift) {
 }  // namespace
 
 DWORD PackageFile::open(const char* path) {
+    strings_.reset();
     const DWORD rc = load(path);
     if (rc) file_.reset();  // nothing is read from a file that was refused
     return rc;
@@ -209,6 +211,15 @@ bool PackageFile::readTableStream(const char* table, std::vector<unsigned char>&
     return tableStreamName(table, name, units) && readStream(name, units, out);
 }
 
+// Read once an open file: every property and table read needs it.
+const PackageFile::Strings* PackageFile::strings() {
+    if (strings_) return strings_.get();
+    auto loaded = std::make_shared<Strings>();
+    if (!readStrings(*loaded)) return nullptr;
+    strings_ = std::move(loaded);
+    return strings_.get();
+}
+
 bool PackageFile::readStrings(Strings& strings) {
     std::vector<unsigned char> pool;
     if (!readTableStream("_StringPool", pool) || !readTableStream("_StringData", strings.data) || pool.size() < 4 ||
@@ -252,12 +263,12 @@ bool PackageFile::readProperty(const char* name, std::string& value) {
     const size_t nameLength = fa9::textLength(name);
     if (nameLength == 0) return false;
     try {
-        Strings strings;
+        const Strings* strings = this->strings();
         std::vector<std::pair<uint32_t, uint32_t>> rows;
-        if (!readStrings(strings) || !propertyRows(strings, rows)) return false;
+        if (!strings || !propertyRows(*strings, rows)) return false;
         for (const auto& [key, text] : rows)
-            if (strings.equals(key, name, nameLength)) {
-                value = strings.text(text);
+            if (strings->equals(key, name, nameLength)) {
+                value = strings->text(text);
                 return true;
             }
     } catch (const std::bad_alloc&) {
@@ -269,11 +280,11 @@ bool PackageFile::readProperty(const char* name, std::string& value) {
 bool PackageFile::readPropertyNames(std::vector<std::string>& names) {
     names.clear();
     try {
-        Strings strings;
+        const Strings* strings = this->strings();
         std::vector<std::pair<uint32_t, uint32_t>> rows;
-        if (!readStrings(strings) || !propertyRows(strings, rows)) return false;
+        if (!strings || !propertyRows(*strings, rows)) return false;
         for (const auto& row : rows)
-            if (strings.spans[row.first].second != 0) names.push_back(strings.text(row.first));
+            if (strings->spans[row.first].second != 0) names.push_back(strings->text(row.first));
         return true;
     } catch (const std::bad_alloc&) {
         names.clear();
@@ -287,9 +298,10 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
     rows.clear();
     const size_t nameLength = fa9::textLength(table);
     try {
-        Strings strings;
+        const Strings* pool = this->strings();
         std::vector<unsigned char> columnsTable, data;
-        if (nameLength == 0 || !readStrings(strings) || !readTableStream("_Columns", columnsTable)) return false;
+        if (nameLength == 0 || !pool || !readTableStream("_Columns", columnsTable)) return false;
+        const Strings& strings = *pool;
         const size_t w = strings.width, described = columnsTable.size() / (2 * w + 4);
         if (columnsTable.size() % (2 * w + 4) != 0) return false;
         std::vector<int> types(kMaxColumns + 1, -1);  // by the column's number

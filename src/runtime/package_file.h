@@ -10,6 +10,7 @@
 #include "frame/scoped_handles.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,7 +51,10 @@ public:
     bool readTable(const char* table, std::vector<std::vector<Cell>>& rows);
 
     // Nothing is read any more: for a package opened and then refused.
-    void close() { file_.reset(); }
+    void close() {
+        file_.reset();
+        strings_.reset();
+    }
     // The open file (sharing reading and writing, not deleting: while open it is neither
     // renamed nor deleted), or an invalid handle.
     HANDLE handle() const { return file_.get(); }
@@ -75,11 +79,13 @@ private:
     bool readStream(const uint16_t* name, size_t units, std::vector<unsigned char>& out);
     bool readTableStream(const char* table, std::vector<unsigned char>& out);
     struct Strings;
+    const Strings* strings();
     bool readStrings(Strings& strings);
     // The Property table's (name, value) string ids, checked against `strings`.
     bool propertyRows(const Strings& strings, std::vector<std::pair<uint32_t, uint32_t>>& rows);
 
     unique_hfile file_;
+    std::shared_ptr<Strings> strings_;  // the string pool, once read
     uint64_t fileSize_ = 0;
     uint32_t shift_ = 9;
     bool version4_ = false;
