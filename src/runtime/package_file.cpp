@@ -201,6 +201,7 @@ uint32_t cellAt(const std::vector<unsigned char>& table, size_t rows, size_t bef
 // _Columns' types: a string (its cell an id), a stream (a two-byte cell), or an integer
 // of two or four bytes, kept with its top bit flipped so that 0 is null.
 constexpr int kStringColumn = 0x0800, kStreamColumn = 0x0900, kNullableColumn = 0x1000;
+bool isStreamColumn(int type) { return (type & ~kNullableColumn) == kStreamColumn; }
 constexpr size_t kMaxColumns = 32;
 
 }  // namespace
@@ -320,11 +321,11 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
             const int type = types[c];
             if (type < 0) return false;  // the numbers leave a gap
             const int size = type & 0xFF;
-            widths.push_back((type & ~kNullableColumn) == kStreamColumn ? 2
-                             : (type & kStringColumn)                   ? w
-                             : size <= 2                                ? 2
-                             : size == 4                                ? 4
-                                                                        : 0);
+            widths.push_back(isStreamColumn(type)      ? 2
+                             : (type & kStringColumn) ? w
+                             : size <= 2              ? 2
+                             : size == 4              ? 4
+                                                      : 0);
             if (widths.back() == 0) return false;
         }
         size_t rowWidth = 0;
@@ -335,7 +336,7 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
         uint64_t textBytes = 0;  // a long string named by many cells would be copied for each
         for (size_t c = 0, before = 0; c < count; before += widths[c], ++c) {
             const int type = types[c + 1];
-            const bool text = (type & kStringColumn) && (type & ~kNullableColumn) != kStreamColumn;
+            const bool text = (type & kStringColumn) && !isStreamColumn(type);
             for (size_t row = 0; row < total; ++row) {
                 const uint32_t raw = cellAt(data, total, before, widths[c], row);
                 Cell& cell = rows[row][c];
