@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 banned=$(grep -rn -E '\b(strcpy|strcat|sprintf|vsprintf|wsprintfA?|lstrcpyA?|lstrcatA?|gets)\s*\(' src || true)
 if [ -n "$banned" ]; then
-  echo "FAIL: unbounded string functions in src/ (use the bounded helpers of frame/bounded.h):"
+  echo "FAIL: unbounded string functions in src/ (use the bounded helpers of platform/bounded.h):"
   echo "$banned"
   exit 1
 fi

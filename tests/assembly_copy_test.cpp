@@ -3,7 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/custom_action_context.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "runtime/assembly_copy.h"
 
 #include <gmock/gmock.h>

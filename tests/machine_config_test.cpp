@@ -3,7 +3,7 @@
 // COM code base is written, and the IDEs' runs at installation and at a full removal.
 #include "actions/exports.h"
 #include "fixture.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 
 #include <gmock/gmock.h>
 

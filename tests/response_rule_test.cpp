@@ -2,7 +2,7 @@
 // the rows this package's response files use, the server keywords' own checks, and the
 // scrambled password form.
 #include "fixture.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "response/keyword_table.h"
 #include "response/password_scramble.h"
 #include "response/rule_match.h"

@@ -1,7 +1,7 @@
 // RegisterWOLTKeysCA, RemoveWOLTKeysCA and DetectDotNetDataProviderInstalledCA: the
 // three commands of the common-tool registration program, run from its copy (program_copy.h).
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"

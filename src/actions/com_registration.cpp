@@ -2,7 +2,7 @@
 // server of its COM class: imports the registry script silently, then points the
 // class's CodeBase at the assembly in the runtime folder. Not exported.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"

@@ -5,7 +5,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/msg_token_holder.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "response/response_engine.h"

@@ -1,11 +1,11 @@
 // SetWOLTDialogTitlePropertiesCA and SetWOLTTemplateCompCA: two small user-interface
 // custom actions that publish one property each and never stop the installation.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "session/property_access.h"

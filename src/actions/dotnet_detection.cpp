@@ -2,11 +2,11 @@
 // 2008 installations, published as installer properties for the package's conditions.
 // Nothing found or missing here is fatal.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "registry/fa9i_registry.h"
 #include "session/property_access.h"
 #include "session/property_store.h"

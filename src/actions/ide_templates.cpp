@@ -3,7 +3,7 @@
 // removed, refresh the 2008 toolbox controls. Only a folder holding a double quote or a
 // run past the time limit stops the installation.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"

@@ -2,7 +2,7 @@
 // copy of the database product. The package's dialogs read p_WOLT_installdir_conflict;
 // without the full user interface a conflict ends the installation.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"

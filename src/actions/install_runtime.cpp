@@ -2,13 +2,13 @@
 // package's Binary table and made the process's current directory, so that the sibling
 // libraries, the registration tool and the message strings are found there.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
 #include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/protected_folder.h"

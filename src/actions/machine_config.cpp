@@ -1,11 +1,11 @@
 // RegisterWOLTMachineCfgCA and UnregisterWOLTMachineCfgCA: register or unregister the
 // product's tools folder with the machine configuration through INSTALLDIR\bin\macConfigChange.exe.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/file_attributes.h"
 #include "frame/guarded.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"

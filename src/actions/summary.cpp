@@ -2,7 +2,7 @@
 // from the current dialog choices, builds the summary from it and from the feature
 // states, renders it as RTF and shows it in a temporary ScrollableText control.
 #include "actions/exports.h"
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/msg_token_holder.h"

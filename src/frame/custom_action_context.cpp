@@ -2,7 +2,7 @@
 
 #include "frame/message_strings.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/language.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"

@@ -1,6 +1,6 @@
 #include "frame/elevation.h"
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 
 bool iRunsElevated() {

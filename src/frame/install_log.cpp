@@ -1,8 +1,8 @@
 #include "frame/install_log.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/message_strings.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 
 void iLogMessage(MSIHANDLE hInstall, const char* text) {
     unique_msihandle record(MsiCreateRecord(1));

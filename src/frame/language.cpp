@@ -1,6 +1,6 @@
 #include "frame/language.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 
 // Search order matters: the first entry that matches wins.
 const LanguageInfo kLanguageTable[kLanguageCount] = {

@@ -2,7 +2,7 @@
 
 #include "frame/builtin_strings.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/file_attributes.h"
 #include "frame/process_record.h"
 #include "frame/ure.h"

@@ -1,6 +1,6 @@
 #include "frame/msg_token_holder.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 
 #include <cinttypes>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #include "frame/osse_binding.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/elevation.h"
 #include "frame/ure.h"
 #include "platform/win32.h"

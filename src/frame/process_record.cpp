@@ -1,6 +1,6 @@
 #include "frame/process_record.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 
 #include <cstdint>
 #include <cstring>

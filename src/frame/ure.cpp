@@ -1,6 +1,6 @@
 #include "frame/ure.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/language.h"
 #include "frame/ure_info.h"
 #include "session/property_access.h"

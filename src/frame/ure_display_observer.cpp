@@ -1,5 +1,5 @@
 #include "frame/osse_binding.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "frame/ure_observers.h"

@@ -1,6 +1,6 @@
 #include "frame/ure_info.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/message_strings.h"
 
 #include <cstring>

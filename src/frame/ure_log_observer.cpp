@@ -1,4 +1,4 @@
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/install_log.h"
 #include "frame/message_strings.h"
 #include "frame/osse_binding.h"

@@ -1,6 +1,6 @@
 #include "process/install_process.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/msg_token_holder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"

@@ -1,7 +1,7 @@
 #include "registry/fa9i_registry.h"
 
-#include "frame/bounded.h"
-#include "frame/scoped_handles.h"
+#include "platform/bounded.h"
+#include "platform/scoped_handles.h"
 
 #include <cstring>
 #include <new>

@@ -1,6 +1,6 @@
 #include "registry/install_copy.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/ure.h"
 #include "session/property_access.h"
 

@@ -3,9 +3,9 @@
 // feature states of the session and the copy the installation works on.
 #include "response/installation_summary.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/message_strings.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "registry/install_copy.h"

@@ -1,11 +1,11 @@
 #include "response/response_engine.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "response/crt_locale.h"
+#include "platform/crt_locale.h"
 #include "response/response_file.h"
 
 #include <cstdio>

@@ -1,8 +1,8 @@
 #include "response/response_file.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "platform/win32.h"
-#include "response/crt_locale.h"
+#include "platform/crt_locale.h"
 #include "response/keyword_table.h"
 #include "response/password_scramble.h"
 #include "response/rule_match.h"

@@ -8,9 +8,9 @@
 // liteIsGeneratedResponseFile.
 #include "response/response_generation.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/msg_token_holder.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "registry/fa9i_registry.h"

@@ -2,7 +2,7 @@
 // with WM_SETTEXT and streams its content out with EM_STREAMOUT.
 #include "response/rtf_conversion.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/msg_token_holder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"

@@ -4,7 +4,7 @@
 #include "runtime/run_folder.h"
 #include "runtime/write_access.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/file_attributes.h"
 #include "frame/install_log.h"
 #include "frame/msg_token_holder.h"

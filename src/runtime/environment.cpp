@@ -4,7 +4,7 @@
 // processes inherit the change.
 #include "runtime/environment.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "session/property_access.h"

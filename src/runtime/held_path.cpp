@@ -1,7 +1,7 @@
 #include "runtime/held_path.h"
 
-#include "frame/bounded.h"
-#include "response/crt_locale.h"
+#include "platform/bounded.h"
+#include "platform/crt_locale.h"
 
 #include <cctype>
 #include <cstring>

@@ -3,7 +3,7 @@
 // symbolic link that someone who can write a folder on the way put there.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 #include "runtime/package_file.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "runtime/held_path.h"
 #include "runtime/write_access.h"
 #include "session/action_data.h"

@@ -7,7 +7,7 @@
 // one sector of each table at a time.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 
 #include <cstdint>
 #include <memory>

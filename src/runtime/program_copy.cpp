@@ -1,10 +1,10 @@
 #include "runtime/program_copy.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/elevation.h"
 #include "frame/file_attributes.h"
 #include "frame/msg_token_holder.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "runtime/package_file.h"

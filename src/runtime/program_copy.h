@@ -6,7 +6,7 @@
 // and which must sit where only administrators can write.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 
 class ProgramCopy {

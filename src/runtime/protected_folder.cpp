@@ -1,7 +1,7 @@
 #include "runtime/protected_folder.h"
 
-#include "frame/bounded.h"
-#include "frame/scoped_handles.h"
+#include "platform/bounded.h"
+#include "platform/scoped_handles.h"
 
 namespace {
 

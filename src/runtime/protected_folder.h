@@ -1,7 +1,7 @@
 // Folders whose contents only the installation can write.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 
 // Creates `path` with its own access list, protected from what its parent would pass

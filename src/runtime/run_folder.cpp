@@ -2,9 +2,9 @@
 
 #include "frame/process_record.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/message_strings.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "runtime/protected_folder.h"
 
 #include <cstring>

@@ -1,9 +1,9 @@
 #include "runtime/runtime_extraction.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/file_attributes.h"
 #include "frame/install_log.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "runtime/stream_row_hold.h"
 
 #include <cstring>

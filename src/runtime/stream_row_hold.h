@@ -8,7 +8,7 @@
 // other questions to the installer. Windows is indifferent to the order.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 
 class StreamRowHold {
 public:

@@ -1,8 +1,8 @@
 // Temporary rows of the Control table, through views on the session's active database.
 #include "session/control_table.h"
 
-#include "frame/bounded.h"
-#include "frame/scoped_handles.h"
+#include "platform/bounded.h"
+#include "platform/scoped_handles.h"
 
 namespace {
 

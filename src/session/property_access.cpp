@@ -1,8 +1,8 @@
 #include "session/property_access.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/install_log.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "session/action_data.h"
 

@@ -3,7 +3,7 @@
 // properties, use the store that the installation fills in the user's registry.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 
 extern const char* const kPropertyStoreKey;  // below the installing user's hive root

@@ -1,8 +1,8 @@
 #include "session/property_store.h"
 
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 #include "frame/install_log.h"
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "registry/fa9i_registry.h"

@@ -2,7 +2,7 @@
 // removed after the installation.
 #pragma once
 
-#include "frame/scoped_handles.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32.h"
 #include "session/property_access.h"
 

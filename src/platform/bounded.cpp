@@ -1,4 +1,4 @@
-#include "frame/bounded.h"
+#include "platform/bounded.h"
 
 #include <cstdio>
 #include <climits>

@@ -1,4 +1,4 @@
-#include "response/crt_locale.h"
+#include "platform/crt_locale.h"
 
 #include <clocale>
 #include <cstring>
