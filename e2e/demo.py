@@ -167,6 +167,15 @@ def report_run(title, result, actions, baseline):
 BITNESS = {"x64": "the 64-bit DLL", "x86": "the shipped 32-bit DLL"}
 
 
+def step(what, fn, *args, **kwargs):
+    """Runs one step of the demo, saying what it does and, when it is over, how long it took."""
+    print("   %s ..." % what, end="", flush=True)
+    t0 = time.monotonic()
+    out = fn(*args, **kwargs)
+    print(" %.1f s" % (time.monotonic() - t0), flush=True)
+    return out
+
+
 def demo(arch, build_dir, work_dir, args, ui, full_ui):
     """The runs with the DLL of `build_dir` (`arch` its bitness), each on a machine of
     that bitness: what the report needs."""
@@ -183,11 +192,12 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
             os.makedirs(os.path.dirname(signed_dll), exist_ok=True)
             shutil.copyfile(d["dll"], signed_dll)
             wine_e2e.sign(args.sign_pfx, signed_dll)
-            package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), ["--dll", signed_dll],
-                                             cache_dir=work_dir)
+            package = step("building the package", wine_e2e.build_package, build_dir,
+                           os.path.join(pkg_dir, "fa9wolt.msi"), ["--dll", signed_dll], cache_dir=work_dir)
             wine_e2e.sign(args.sign_pfx, package.path)
         else:
-            package = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
+            package = step("building the package", wine_e2e.build_package, build_dir,
+                           os.path.join(pkg_dir, "fa9wolt.msi"), cache_dir=work_dir)
         print(package.description)
         d["signed"] = [(what, wine_e2e.signature(path, args.sign_ca)) for what, path in
                        (("the package", package.path), ("the fa9wolt.dll it carries", package.carried_dll()))]
@@ -197,12 +207,13 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
         empty_def = os.path.join(pkg_dir, "no-actions.def")
         with open(empty_def, "w") as f:
             f.write("LIBRARY fa9wolt.dll\nEXPORTS\n")
-        bare = wine_e2e.build_package(build_dir, os.path.join(pkg_dir, "no-actions.msi"), ["--def", empty_def],
-                                      cache_dir=work_dir)
+        bare = step("building the same package without custom actions", wine_e2e.build_package, build_dir,
+                    os.path.join(pkg_dir, "no-actions.msi"), ["--def", empty_def], cache_dir=work_dir)
         with wine_run.machine("baseline") as m:
             m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
-            d["base_install"] = m.msiexec("/i", bare, ui=ui, label="install")
-            d["base_remove"] = m.msiexec("/x", bare, ui=ui, label="uninstall")
+            d["base_install"] = step("installing it (what Wine itself publishes)", m.msiexec, "/i", bare, ui=ui,
+                                     label="install")
+            d["base_remove"] = step("removing it", m.msiexec, "/x", bare, ui=ui, label="uninstall")
 
         with wine_run.machine("machine") as m:
             # seeded into the registry view of the DLL (the 32-bit one for the shipped DLL)
@@ -211,11 +222,12 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
             print("Machine: %s (registry from %s, %s-bit view)" % (m.prefix, args.machine, m.view))
             # The silent installation reads the sample response file, which moves INSTALLDIR.
             m.place_file(SAMPLE_RSP_TARGET, os.path.join(wine_e2e.REPO, "package", "samples", "wolt-tools.rsp"))
-            d["install"] = m.msiexec("/i", package, ui=ui, label="install",
-                                     properties={"RSP_FILE_PATH": SAMPLE_RSP_TARGET} if ui else None)
+            d["install"] = step("silent installation with the sample response file", m.msiexec, "/i", package,
+                                ui=ui, label="install",
+                                properties={"RSP_FILE_PATH": SAMPLE_RSP_TARGET} if ui else None)
             d["installed"] = os.path.isfile(m.host_path(INSTALLED_FILE if ui else default_file))
             d["records_installed"] = {n: m.stand_in_record(n) for n in RECORDS}
-            d["remove"] = m.msiexec("/x", package, ui=ui, label="uninstall")
+            d["remove"] = step("removal", m.msiexec, "/x", package, ui=ui, label="uninstall")
             d["records_removed"] = {n: m.stand_in_record(n) for n in RECORDS}
             d["removed"] = not os.path.exists(m.host_path(INSTALLED_FILE if ui else default_file))
             d["temp"] = temp = d["install"].props.get("TempFolder") or d["base_install"].props.get("TempFolder")
@@ -227,7 +239,8 @@ def demo(arch, build_dir, work_dir, args, ui, full_ui):
             with wine_run.machine("full-ui") as m:
                 m.seed_registry(wine_e2e.read_reg_file(args.machine), "machine")
                 m.add_programs()
-                d["full"] = m.msiexec("/i", package, ui=None, label="install")
+                d["full"] = step("installation with the full user interface, driven to the Summary dialog",
+                                 m.msiexec, "/i", package, ui=None, label="install")
     d["runs"] = [d["install"], d["remove"]] + ([d["full"]] if d["full"] else [])
     d["run_names"] = ["installation", "removal", "full-UI installation"][:len(d["runs"])]
     return d
@@ -301,6 +314,7 @@ def main(argv=None):
     work_dir = os.path.abspath(args.work_dir or os.path.join(build_dir, "e2e-demo"))
     ui = "/qn" if args.ui == "qn" else None
     t0 = time.monotonic()
+    sys.stdout.reconfigure(line_buffering=True)  # the progress lines show as they come, also into a log
 
     # 32-bit: the shipped DLL, in the 32-bit custom-action server Wine starts for it.
     no_32bit = wine_e2e.no_32bit_reason()

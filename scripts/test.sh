@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Everything CI runs: dependencies, the source rules, the three builds with their
-# own checks, the host tests, and the host tests again under ASan and UBSan.
+# own checks, the example package, the host tests, and the host tests again under ASan
+# and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,6 +11,9 @@ bash scripts/build.sh host mingw-i686 mingw-x86_64 host-asan host-tsan
 echo "== Windows builds: exports and imports"
 ctest --test-dir build/mingw-i686 --output-on-failure
 ctest --test-dir build/mingw-x86_64 -LE e2e --output-on-failure
+
+echo "== the example WiX include of package/example, built with wixl as a package author would"
+bash package/example/build-example.sh build/mingw-i686 build/example/fa9wolt-example.msi
 
 echo "== release: checked, reproducible and signed with a throw-away certificate"
 # scripts/release.sh as a release would run it: a clean 32-bit build, its checks, a second
