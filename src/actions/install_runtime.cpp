@@ -4,6 +4,7 @@
 #include "actions/exports.h"
 #include "platform/bounded.h"
 #include "frame/custom_action_context.h"
+#include "frame/file_attributes.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
 #include "frame/message_strings.h"

@@ -9,6 +9,7 @@
 #include "response/response_generation.h"
 
 #include "platform/bounded.h"
+#include "frame/file_attributes.h"
 #include "frame/msg_token_holder.h"
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
@@ -16,7 +17,6 @@
 #include "registry/fa9i_registry.h"
 #include "registry/install_copy.h"
 #include "response/response_engine.h"
-#include "runtime/runtime_extraction.h"
 #include "session/property_access.h"
 
 #include <cstring>

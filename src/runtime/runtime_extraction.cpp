@@ -13,21 +13,8 @@
 namespace {
 
 const size_t kPathCapacity = 261;
-const size_t kUniqueNameCapacity = 264;
 const DWORD kStreamChunk = 65536;
 const size_t kSmallChunk = 1024;
-
-
-// Fills the template's question marks from the right with the counter's digits;
-// false when digits are left over.
-bool fillTemplate(char* name, unsigned long counter) {
-    for (size_t i = std::strlen(name); i-- > 0;) {
-        if (name[i] != '?') continue;
-        name[i] = static_cast<char>('0' + counter % 10);
-        counter /= 10;
-    }
-    return counter == 0;
-}
 
 }  // namespace
 
@@ -93,27 +80,6 @@ UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* ro
     record.reset();
     MsiViewClose(view.get());
     return result;
-}
-
-const char* GenerateUniqueName(const char* directory, const char* templ) {
-    static char result[kUniqueNameCapacity];
-    if (!templ) templ = "????????.???";
-    char prefix[kUniqueNameCapacity] = "";
-    if (directory && *directory) {
-        fa9::copyText(prefix, sizeof prefix, directory);
-        size_t n = std::strlen(prefix);
-        if (n && prefix[n - 1] == '"') prefix[--n] = '\0';
-        if (n == 0 || prefix[n - 1] != '\\') fa9::appendText(prefix, sizeof prefix, "\\");
-    }
-    const bool quoted = prefix[0] == '"';
-    for (unsigned long counter = 0;; ++counter) {
-        char name[kUniqueNameCapacity];
-        fa9::copyText(name, sizeof name, templ);
-        if (!fillTemplate(name, counter)) return nullptr;
-        // A candidate that does not fit could never name the real file: stop rather than cut it.
-        if (!fa9::formatText(result, sizeof result, quoted ? "%s%s\"" : "%s%s", prefix, name)) return nullptr;
-        if (iGetUnquotedFileAttributes(result) == INVALID_FILE_ATTRIBUTES) return result;
-    }
 }
 
 int CreateDirectoryTree(const char* path) {

@@ -8,11 +8,5 @@
 // other failure (logged). `database` stays open.
 UINT StreamFileFromBinary(MSIHANDLE hInstall, MSIHANDLE database, const char* rowName, const char* path);
 
-// The first path in `directory` whose name, `templ` with its question marks replaced by
-// a zero-padded counter, names neither a file nor a folder; null when the counter runs
-// out. A null template means "????????.???". The result lives in one process-wide buffer
-// that the next call overwrites.
-const char* GenerateUniqueName(const char* directory, const char* templ);
-
 // 0 when `path` is a folder afterwards (creating what is missing), -1 otherwise.
 int CreateDirectoryTree(const char* path);
