@@ -1,7 +1,7 @@
 #include "registry/fa9i_registry.h"
 
 #include "platform/bounded.h"
-#include "platform/scoped_handles.h"
+#include "platform/key_tree.h"
 
 #include <cstring>
 #include <new>
@@ -11,38 +11,8 @@ namespace {
 const size_t kResolveCapacity = 1024;
 const char* const kCurrentPlaceholder = "$CurrentInstallationName$";
 const char* const kDefaultPlaceholder = "$DefaultInstallationName$";
-// Sub-key names as deleteKeyTree enumerates them: up to 256 characters.
-const DWORD kSubKeyNameCapacity = 257;
 
 char g_resolved[kResolveCapacity];
-
-// Deletes `path` under `parent` and everything below it, except a direct sub-key named
-// `keep`. Paths below the first level are plain sub-key names and are not resolved.
-LONG deleteTree(HKEY parent, const char* path, const char* keep) {
-    if (!path || !*path) return ERROR_BADKEY;
-    LONG rc;
-    {
-        unique_hkey key;
-        rc = RegOpenKeyExA(parent, path, 0, KEY_ENUMERATE_SUB_KEYS | DELETE, key.out());
-        if (rc != ERROR_SUCCESS) return rc;
-        DWORD index = 0;
-        for (;;) {
-            char name[kSubKeyNameCapacity];
-            DWORD length = kSubKeyNameCapacity;
-            rc = RegEnumKeyExA(key.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-            if (rc == ERROR_NO_MORE_ITEMS) break;
-            if (rc != ERROR_SUCCESS) return rc;
-            if (keep && fa9::equalsNoCase(name, keep)) {
-                ++index;
-                continue;
-            }
-            // The deleted key's successors move down one index.
-            rc = deleteTree(key.get(), name, nullptr);
-            if (rc != ERROR_SUCCESS) return rc;
-        }
-    }
-    return RegDeleteKeyA(parent, path);
-}
 
 }  // namespace
 
@@ -209,5 +179,5 @@ LONG FA9iCopyNameRegistry::deleteKeyTree(HKEY parent, const char* path, const ch
     // The process-wide result would not survive another resolution; keep a copy.
     char resolved[kResolveCapacity];
     if (!resolveInstallationName(path, installationName, sizeof resolved, resolved)) return ERROR_INVALID_PARAMETER;
-    return deleteTree(parent, resolved, keep);
+    return fa9::deleteKeyTree(parent, resolved, keep);
 }

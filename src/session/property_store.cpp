@@ -1,11 +1,11 @@
 #include "session/property_store.h"
 
 #include "platform/bounded.h"
+#include "platform/key_tree.h"
 #include "frame/install_log.h"
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "registry/fa9i_registry.h"
 #include "runtime/package_file.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
@@ -361,8 +361,7 @@ bool isEmptyKey(HKEY root, const char* path) {
 }
 
 void deleteStore(HKEY root) {
-    FA9iCopyNameRegistry registry;
-    registry.deleteKeyTree(root, kPropertyStoreKey, nullptr, nullptr);
+    fa9::deleteKeyTree(root, kPropertyStoreKey, nullptr);
 
     char highest[64] = {};
     {
