@@ -2,7 +2,7 @@
 // have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
 // not at all, and never larger than its limit, and a property read through the string
 // pool, a table's names or rows come back only from a file that opened.
-#include "runtime/package_file.h"
+#include "trust/package_tables.h"
 #include "winsim/control.h"
 
 #include <cstdint>
