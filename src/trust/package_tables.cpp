@@ -9,15 +9,12 @@ namespace {
 
 constexpr size_t kMaxNameUnits = CompoundFile::kMaxNameUnits;
 
-// The 64 characters the installer packs into stream names, two to a UTF-16 unit; -1 for
-// any other.
+// The 64 characters the installer packs into stream names, two to a UTF-16 unit: the
+// character's place here, -1 for any other.
 int packed(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'Z') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'z') return c - 'a' + 36;
-    if (c == '.') return 62;
-    if (c == '_') return 63;
-    return -1;
+    static const char kPacked[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz._";
+    const char* at = c ? strchr(kPacked, c) : nullptr;
+    return at ? static_cast<int>(at - kPacked) : -1;
 }
 
 // Packs `length` characters of `text` after the `units` already in `name`, as the
@@ -39,19 +36,6 @@ bool pack(const char* text, size_t length, uint16_t (&name)[kMaxNameUnits], size
         }
     }
     return true;
-}
-
-// The stream name under which the installer keeps a Binary row's data: "Binary." and the
-// row's name, packed (the dot pairs with the row's first character).
-bool streamName(const char* row, uint16_t (&name)[kMaxNameUnits], size_t& units) {
-    static const char kPrefix[] = "Binary.";
-    char text[2 * kMaxNameUnits + 1];
-    const size_t prefix = sizeof kPrefix - 1, length = fa9::textLength(row);
-    if (!row || length > sizeof text - 1 - prefix) return false;
-    memcpy(text, kPrefix, prefix);
-    memcpy(text + prefix, row, length);
-    units = 0;
-    return pack(text, prefix + length, name, units);
 }
 
 // Cell `row` of the column that starts `before` bytes of each row into a table stored
@@ -81,19 +65,19 @@ struct PackageFile::Strings {
     bool has(uint32_t id) const { return id < ends.size(); }
     uint32_t begin(uint32_t id) const { return id ? ends[id - 1] : 0; }
     uint32_t length(uint32_t id) const { return ends[id] - begin(id); }
-    std::string text(uint32_t id) const {
-        return std::string(reinterpret_cast<const char*>(data.data()) + begin(id), length(id));
-    }
-    bool equals(uint32_t id, const char* s, size_t n) const {
-        return length(id) == n && memcmp(data.data() + begin(id), s, n) == 0;
-    }
+    std::string text(uint32_t id) const { return std::string(data.begin() + begin(id), data.begin() + ends[id]); }
+    bool equals(uint32_t id, const char* s, size_t n) const { return length(id) == n && !memcmp(&data[begin(id)], s, n); }
 };
 
+// A Binary row's data lies in the stream "Binary." and the row's name, packed (the dot
+// pairs with the row's first character).
 bool PackageFile::readBinary(const char* rowName, std::vector<unsigned char>& out) {
     std::vector<unsigned char>().swap(out);
+    char text[2 * kMaxNameUnits + 1];
     uint16_t name[kMaxNameUnits];
     size_t units = 0;
-    return streamName(rowName, name, units) && file_.readStream(name, units, out);
+    return rowName && fa9::formatText(text, sizeof text, "Binary.%s", rowName) &&
+           pack(text, fa9::textLength(text), name, units) && file_.readStream(name, units, out);
 }
 
 // A table's stream (the string pool's two count as tables): its name packed after a unit
@@ -108,16 +92,11 @@ bool PackageFile::readTableStream(const char* table, std::vector<unsigned char>&
 const PackageFile::Strings* PackageFile::strings() {
     if (strings_) return strings_.get();
     auto loaded = std::make_shared<Strings>();
-    if (!readStrings(*loaded)) return nullptr;
-    strings_ = std::move(loaded);
-    return strings_.get();
-}
-
-bool PackageFile::readStrings(Strings& strings) {
+    Strings& strings = *loaded;
     std::vector<unsigned char> pool;
     if (!readTableStream("_StringPool", pool) || !readTableStream("_StringData", strings.data) || pool.size() < 4 ||
         pool.size() % 4 != 0)
-        return false;
+        return nullptr;
     strings.width = pool.size() > 4 && (littleEndian(&pool[2], 2) & 0x8000) ? 3 : 2;
     static_assert(kMaxStream <= UINT32_MAX, "a stream's offsets fit 32 bits");
     strings.ends.reserve(pool.size() / 4);
@@ -126,14 +105,15 @@ bool PackageFile::readStrings(Strings& strings) {
         uint32_t length = littleEndian(&pool[at], 2);
         if (length == 0 && littleEndian(&pool[at + 2], 2) != 0) {
             at += 4;
-            if (at == pool.size()) return false;
+            if (at == pool.size()) return nullptr;
             length = littleEndian(&pool[at], 4);
         }
-        if (length > strings.data.size() - offset) return false;
+        if (length > strings.data.size() - offset) return nullptr;
         offset += length;
         strings.ends.push_back(offset);
     }
-    return true;
+    strings_ = std::move(loaded);
+    return strings_.get();
 }
 
 // The Property table's columns are the name and the value, both strings: their ids into
@@ -186,9 +166,9 @@ bool PackageFile::readTable(const char* table, std::vector<std::vector<Cell>>& r
     rows.clear();
     const size_t nameLength = fa9::textLength(table);
     try {
-        const Strings* pool = this->strings();
+        const Strings* pool = nameLength ? this->strings() : nullptr;
         std::vector<unsigned char> columnsTable, data;
-        if (nameLength == 0 || !pool || !readTableStream("_Columns", columnsTable)) return false;
+        if (!pool || !readTableStream("_Columns", columnsTable)) return false;
         const Strings& strings = *pool;
         const size_t w = strings.width, described = columnsTable.size() / (2 * w + 4);
         if (columnsTable.size() % (2 * w + 4) != 0) return false;

@@ -56,19 +56,15 @@ public:
     HANDLE handle() const { return file_.handle(); }
 
     static constexpr uint64_t kMaxStream = CompoundFile::kMaxStream;
-    // The most readTable holds for one table: its rows, their cells and the text copied
-    // into them, as the bytes they take here; checked before the rows are made, then as
-    // each text is copied. The library reads the CustomAction table, a few hundred rows of
-    // five cells (some 100 KB). Unbounded, a table stream of kMaxStream bytes, two bytes a
-    // cell, would come to 1-2 GB of cells, and a long string named by many cells would be
-    // copied for each; bounded, a table takes at most about twice this (allocations'
-    // overhead) besides its stream and the string pool.
+    // The most readTable holds of one table: its rows, cells and the text copied into them,
+    // as the bytes they take here (checked before the rows are made, then text by text).
+    // The library reads the CustomAction table, a few hundred rows of five cells (some
+    // 100 KB); unbounded, a table stream of kMaxStream bytes would make 1-2 GB of cells.
     static constexpr uint64_t kMaxTableBytes = 16ull << 20;
 
 private:
     struct Strings;
     const Strings* strings();
-    bool readStrings(Strings& strings);
     bool readTableStream(const char* table, std::vector<unsigned char>& out);
     const Strings* propertyRows(std::vector<std::pair<uint32_t, uint32_t>>& rows);
 
