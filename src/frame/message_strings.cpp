@@ -9,7 +9,8 @@
 #include "frame/ure_info.h"
 #include "platform/win32.h"
 #include "frame/string_resource.h"
-#include "runtime/package_file.h"
+#include "runtime/package_copy.h"
+#include "trust/package_tables.h"
 #include "session/property_access.h"
 
 #include <algorithm>

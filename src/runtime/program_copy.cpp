@@ -7,7 +7,7 @@
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "runtime/package_file.h"
+#include "runtime/package_copy.h"
 #include "runtime/protected_folder.h"
 #include "runtime/run_folder.h"
 #include "runtime/stream_row_hold.h"

@@ -6,7 +6,8 @@
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "runtime/package_file.h"
+#include "runtime/package_copy.h"
+#include "trust/package_tables.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
 

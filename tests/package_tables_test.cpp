@@ -1,8 +1,8 @@
-// Binary rows and properties read straight from package files: a real one made by
-// msibuild (tests/data/package/make.sh), it broken as a planted file could be, and
-// compound files built here for what msibuild never writes (4096-byte sectors, more FAT
-// sectors than the header names, three-byte string ids, strings of 64 KB).
-#include "runtime/package_file.h"
+// Rows, properties and tables read straight from package files (and the compound file
+// under them): a real one made by msibuild (tests/data/package/make.sh), it broken as a
+// planted file could be, and files built here for what msibuild never writes (4096-byte
+// sectors, more FAT sectors than the header names, 3-byte ids, 64 KB strings, huge tables).
+#include "trust/package_tables.h"
 #include "winsim/control.h"
 #include "winsim/package_copy.h"
 
@@ -63,7 +63,8 @@ std::string compound(uint32_t shift, uint32_t at, uint32_t size, bool loop = fal
 }
 
 // Each row read whole, while the installer holds the package open for writing (sharing
-// reading only); broken or planted files refused at once or row by row, never a loop or crash.
+// reading only), from the path or through a handle held open (as the gate hands over the
+// file it checked); broken or planted files refused at once or row by row, never a loop or crash.
 TEST(PackageFile, ReadsRowsAndRefusesBrokenFiles) {
     winsim::Machine machine;
     machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
@@ -110,13 +111,17 @@ TEST(PackageFile, ReadsRowsAndRefusesBrokenFiles) {
                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         PackageFile package;
         ASSERT_EQ(package.open(kPackage), c.opened);
-        for (int pass = 0; pass < 2; ++pass) {  // a second read finds the same
+        for (int pass = 0; pass < 3; ++pass) {  // a second read finds the same, and one through the held handle
+            if (pass == 2) ASSERT_EQ(package.openHeld(installer.get()), c.opened);
             std::vector<unsigned char> data(3, 'x');
             EXPECT_EQ(package.readBinary(c.row.c_str(), data), c.size != 0);
             EXPECT_EQ(data, pattern(c.size, c.seed));
         }
+        package.close();  // the holder's handle is its own
+        EXPECT_EQ(GetFileSize(installer.get(), nullptr), c.bytes.size());
     }
     EXPECT_EQ(PackageFile().open("C:\\Windows\\Installer\\none.msi"), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(PackageFile().openHeld(INVALID_HANDLE_VALUE), DWORD(ERROR_INVALID_HANDLE));
 }
 
 // Values of `bytes` bytes each, little-endian, as string pools and tables store them.
@@ -208,14 +213,22 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
                         std::initializer_list<uint32_t> types) { return tables + numbers + names + le(types); };
     const std::string numbers = le({0x8001, 0x8002, 0x8003});
     const std::string columns = described(le({1, 1, 1}), numbers, le({2, 3, 2}), {0xAD48, 0x8502, 0x8104});
-    auto file = [&](const std::string& cols, const std::string& t, const std::string& ids = std::string()) {
-        const std::u16string table = u"\x4840";
-        return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), ids.empty() ? pool : ids},
-                                     {table + winsim::msiStreamName("_StringData"), data},
-                                     {table + winsim::msiStreamName("_Columns"), cols},
-                                     {table + winsim::msiStreamName("T"), t}});
+    auto file = [&](const std::string& cols, const std::string& t, const std::string& ids = std::string(),
+                    const std::string& text = std::string()) {
+        const std::u16string table = u"\x4840";  // no rows: no stream for T
+        std::vector<std::pair<std::u16string, std::string>> streams{
+            {table + winsim::msiStreamName("_StringPool"), ids.empty() ? pool : ids},
+            {table + winsim::msiStreamName("_StringData"), text.empty() ? data : text},
+            {table + winsim::msiStreamName("_Columns"), cols}};
+        if (!t.empty()) streams.push_back({table + winsim::msiStreamName("T"), t});
+        return winsim::compoundFile(streams);
     };
     const std::string twoRows = le({2, 3}) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4);
+    // Null rows, one more than kMaxTableBytes holds; 300 rows naming a string of 64 KB (id 5).
+    using Cell = PackageFile::Cell;
+    const size_t tooMany = PackageFile::kMaxTableBytes / (sizeof(std::vector<Cell>) + 3 * sizeof(Cell)) + 1;
+    std::string longTexts(300 * 8, '\0'), longPool = pool + le({0, 1}) + le({0x10000}, 4);
+    for (size_t i = 0; i < 300; ++i) longTexts[2 * i] = 5;
     const struct { const char* label; std::string bytes; size_t rows; } cases[] = {
         {"column by column", file(columns, twoRows), 2},
         {"three-byte ids, a stream column two bytes wide",
@@ -234,10 +247,9 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
         {"types stored unflipped", file(described(le({1, 1, 1}), numbers, le({2, 3, 2}), {0x2D48, 0x0502, 0x0104}), twoRows),
          0},
         {"a description cut inside a row", file(columns + "\x01", twoRows), 0},
-        {"no stream for the table", winsim::compoundFile({{u"\x4840" + winsim::msiStreamName("_StringPool"), pool},
-                                                          {u"\x4840" + winsim::msiStreamName("_StringData"), data},
-                                                          {u"\x4840" + winsim::msiStreamName("_Columns"), columns}}),
-         0},
+        {"more rows than kMaxTableBytes holds", file(columns, std::string(8 * tooMany, '\0')), 0},
+        {"more text than kMaxTableBytes holds", file(columns, longTexts, longPool, data + std::string(0x10000, 'x')), 0},
+        {"no stream for the table", file(columns, ""), 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
