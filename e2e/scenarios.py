@@ -951,6 +951,45 @@ def open_install_dir(ctx, c):
              "toolspath=%sbin\n" % ctx.install_dir)
 
 
+def _windows_path(path):
+    """A Windows path for comparing: one backslash between names, none at the end, lower case."""
+    return re.sub(r"\\+", r"\\", path).rstrip("\\").lower()
+
+
+# 7114 as the library logs it, warning or error; group 2 is the place it names.
+IDE_REFUSAL = re.compile(r"1: (Error|Warning): (.+) can be changed by users other than administrators, ")
+
+
+@scenario
+def open_ide_folder(ctx, c):
+    """(w3) The script runs no devenv.exe from an IDE folder others may change: with the
+    2005 IDE folder opened to everyone (someone could put a DLL beside devenv.exe),
+    SetupWOLTTemplateCA reports 7114 naming it and skips that run; the 2008 IDE still
+    gets its /setup and the installation succeeds."""
+    pkg = ctx.package("en")
+    with ctx.machine("open_ide_folder") as m:
+        vs80, vs90 = wine_e2e.IDE_FOLDERS
+        folder = m.host_path(vs80)
+        os.chmod(folder, os.stat(folder).st_mode | 0o002)
+        r = m.msiexec("/i", pkg, label="install")
+        check_ran(c, r, 0, ["SetupWOLTTemplateCA"])
+        # The program path tells the IDE; the record keeps it as run (doubled backslashes
+        # and case are the library's to choose).
+        runs = [(_windows_path(program), "/" + args) for program, _, args in
+                (l.partition(" /") for l in _devenv_runs(m))]
+        setup_90 = (_windows_path(vs90 + "devenv.exe"), "/setup")
+        c.true("the 2008 IDE still got its /setup", setup_90 in runs, repr(runs))
+        c.eq("devenv runs: the 2008 IDE's /setup alone", runs, [setup_90])
+        # Listed when scheduled and again when run in the script: the second block is the run.
+        blocks = r.action_blocks({"SetupWOLTTemplateCA"})
+        c.eq("SetupWOLTTemplateCA scheduled, then run in the script: return values", [b[2] for b in blocks], [1, 1])
+        script = blocks[-1][1] if blocks else []
+        named = [mt.group(2) for mt in map(IDE_REFUSAL.match, script) if mt]
+        places = {_windows_path(p) for p in (vs80, vs80 + "devenv.exe")}
+        c.true("7114 in the script names the 2005 IDE folder", any(_windows_path(p) in places for p in named),
+               repr(named or [l for l in script if l.startswith(("1: Error: ", "1: Warning: "))]))
+
+
 def _leftovers(c, machine, before, what):
     """Checks that the machine is as `before` (a Machine.state()), outside
     wine_e2e.STATE_IGNORED, after the deletions marked for the next restart."""
