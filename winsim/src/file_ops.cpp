@@ -1,5 +1,5 @@
 // Listing, copying, deleting and marking files: FindFirstFileA/FindNextFileA,
-// CopyFileA, DeleteFileA, SetFileAttributesA and MoveFileExA, on the machine's real
+// CopyFileA, DeleteFileA, SetFileAttributesA, MoveFileExA and MoveFileA, on the machine's real
 // host files. The read-only attribute is the owner's write permission bit; a delete
 // marked for the next restart goes where Windows keeps it, the Session Manager's
 // PendingFileRenameOperations value.
@@ -83,6 +83,7 @@ bool existingHostPath(LPCSTR winPath, std::string& host) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return false;
     }
+    m.noteFileSystemCall(winPath);
     host = m.hostPath(winPath);
     std::error_code ec;
     if (!fs::exists(host, ec)) {
@@ -123,9 +124,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         SetLastError(lpFileName && *lpFileName ? ERROR_INVALID_PARAMETER : ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    m.noteFileSystemCall(lpFileName);
     const std::string full = m.fullPath(lpFileName);
     const size_t slash = full.find_last_of('\\');
-    const std::string folder = full.substr(0, slash == 2 ? 3 : slash);
+    const size_t root = paths::rootLength(full);
+    const std::string folder = full.substr(0, slash < root ? root : slash);
     const std::string pattern = full.substr(slash + 1);
     const fs::path hostFolder = m.hostPath(folder);
     std::error_code ec;
@@ -134,8 +137,8 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         return INVALID_HANDLE_VALUE;
     }
     auto find = std::make_shared<FindObject>();
-    // A folder other than a drive's root lists "." and ".." first.
-    if (folder.size() > 3)
+    // A folder other than a drive's or a share's root lists "." and ".." first.
+    if (folder.size() > paths::rootLength(folder))
         for (const char* dot : {".", ".."})
             if (wildcard(pattern.c_str(), dot)) find->entries.push_back(describe(dot, hostFolder));
     std::vector<std::string> names;
@@ -184,6 +187,8 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    m.noteFileSystemCall(lpExistingFileName);
+    m.noteFileSystemCall(lpNewFileName);
     const std::string from = m.hostPath(lpExistingFileName), to = m.hostPath(lpNewFileName);
     std::error_code ec;
     if (!fs::is_regular_file(from, ec)) {
@@ -235,7 +240,7 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     }
     // DeleteFile opens for deleting and shares everything: only a handle that does not
     // share deleting stands in its way.
-    if (sharingConflict(host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    if (sharingConflict(host, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
@@ -279,20 +284,23 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         m.registry().setValue(Hive::LocalMachine, kSessionManager, "PendingFileRenameOperations", REG_MULTI_SZ, data);
         return TRUE;
     }
-    const std::string from = m.hostPath(lpExistingFileName);
-    std::error_code ec;
-    if (!fs::exists(from, ec)) {
-        SetLastError(missing(m, lpExistingFileName));
-        return FALSE;
-    }
     if (!lpNewFileName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    m.noteFileSystemCall(lpExistingFileName);
+    m.noteFileSystemCall(lpNewFileName);
+    const std::string from = m.hostPath(lpExistingFileName);
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(from, ec))) {
+        SetLastError(missing(m, lpExistingFileName));
+        return FALSE;
+    }
     const std::string to = m.hostPath(lpNewFileName);
     if (!checkWrite(m, lpExistingFileName) || !checkWrite(m, lpNewFileName)) return FALSE;
-    // A rename opens the file or folder for deleting: a handle that does not share that holds it.
-    if (sharingConflict(from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+    // A rename opens the file or folder (a link: itself) for deleting: a handle that does
+    // not share that holds it.
+    if (sharingConflict(from, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
@@ -305,7 +313,13 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    m.moveSecurity(lpExistingFileName, lpNewFileName);
     return TRUE;
+}
+
+// A rename that may copy across volumes, and never replaces.
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName) {
+    return MoveFileExA(lpExistingFileName, lpNewFileName, MOVEFILE_COPY_ALLOWED);
 }
 
 }  // extern "C"

@@ -68,17 +68,25 @@ std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects() {
     return out;
 }
 
-bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share) {
+bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share, bool linkItself) {
     // Only reading or running the data, writing or appending to it and deleting count: an
     // open for the attributes alone is left out of sharing, on either side.
     const DWORD read = GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE,
                 write = GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA,
                 remove = DELETE | GENERIC_ALL;
     if (!(access & (read | write | remove))) return false;
+    // The same file is the same object, whatever name reached it.
+    struct stat wanted {};
+    const bool known = (linkItself ? ::lstat(hostPath.c_str(), &wanted) : ::stat(hostPath.c_str(), &wanted)) == 0;
+    auto same = [&](const FileObject& file) {
+        struct stat held {};
+        if (known && ::fstat(file.fd, &held) == 0) return held.st_dev == wanted.st_dev && held.st_ino == wanted.st_ino;
+        return file.hostPath == hostPath;
+    };
     std::lock_guard<std::mutex> g(g_kernelLock);
     for (const auto& [h, entry] : g_kernelHandles) {
         auto file = std::dynamic_pointer_cast<FileObject>(entry.object);
-        if (!file || file->hostPath != hostPath || !(file->access & (read | write | remove))) continue;
+        if (!file || file->fd < 0 || !(file->access & (read | write | remove)) || !same(*file)) continue;
         if (((access & read) && !(file->share & FILE_SHARE_READ)) ||
             ((access & write) && !(file->share & FILE_SHARE_WRITE)) ||
             ((access & remove) && !(file->share & FILE_SHARE_DELETE)) ||
@@ -113,14 +121,30 @@ std::string heldHostPath(int fd) {
     return n > 0 ? std::string(held, static_cast<size_t>(n)) : std::string();
 }
 
+std::string heldWindowsPath(const FileObject& file) {
+    struct stat st {};
+    Machine* m = Machine::currentOrNull();
+    if (!m || file.fd < 0 || ::fstat(file.fd, &st) != 0 || st.st_nlink == 0) return std::string();
+    const std::string held = heldHostPath(file.fd);
+    if (!file.link) return paths::realWindowsPath(m->hostRoot(), held);
+    // A link's own place: where its folder really is, and its name.
+    const fs::path place(held);
+    const std::string folder = paths::realWindowsPath(m->hostRoot(), place.parent_path().string());
+    return folder.empty() ? folder : paths::joinName(folder, place.filename().string());
+}
+
 FileObject::~FileObject() {
     if (fd < 0) return;
-    // A file marked for deleting goes by what the handle holds, wherever a path to it now leads.
+    // What is marked for deleting goes by what the handle holds, wherever a path to it now
+    // leads: a file, an empty folder, or a link opened as itself (never what it leads to).
     struct stat st {};
-    const std::string held = deletePending && ::fstat(fd, &st) == 0 ? heldHostPath(fd) : std::string();
+    const bool going = deletePending && ::fstat(fd, &st) == 0;
+    const std::string held = going ? heldHostPath(fd) : std::string();
+    const std::string winPath = going ? heldWindowsPath(*this) : std::string();
     ::close(fd);
-    if (!held.empty() && ::unlink(held.c_str()) == 0 && drive)
-        returnVolumeSpace(drive, static_cast<unsigned long long>(st.st_size));
+    if (held.empty() || (S_ISDIR(st.st_mode) ? ::rmdir(held.c_str()) : ::unlink(held.c_str())) != 0) return;
+    if (S_ISREG(st.st_mode) && drive) returnVolumeSpace(drive, static_cast<unsigned long long>(st.st_size));
+    if (Machine* m = Machine::currentOrNull(); m && !winPath.empty()) m->forgetSecurity(winPath);
 }
 
 namespace {
@@ -148,10 +172,14 @@ HANDLE fileHandle(Machine& m, const char* winPath, int fd, const std::string& ho
     return allocKernelHandle(file, inheritable);
 }
 
+// Access that changes the object or its security: the token must be allowed to write it.
+constexpr DWORD kChangeAccess =
+    GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
+
 // `host` opened with `openFlags` once no other handle's sharing stands in the way; -1,
 // with the last error, when it cannot be.
-int openShared(const std::string& host, int openFlags, DWORD access, DWORD share) {
-    if (sharingConflict(host, access, share)) {
+int openShared(const std::string& host, int openFlags, DWORD access, DWORD share, bool linkItself = false) {
+    if (sharingConflict(host, access, share, linkItself)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return -1;
     }
@@ -167,6 +195,7 @@ HANDLE openFolder(Machine& m, const char* winPath, const std::string& host, DWOR
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
+    if ((access & kChangeAccess) && !checkWrite(m, winPath)) return INVALID_HANDLE_VALUE;
     const int fd = openShared(host, O_RDONLY | O_DIRECTORY, access, share);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
@@ -180,8 +209,8 @@ HANDLE openLink(Machine& m, const char* winPath, const std::string& host, DWORD 
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }
-    if ((access & (DELETE | GENERIC_ALL)) && !checkWrite(m, winPath)) return INVALID_HANDLE_VALUE;
-    const int fd = openShared(host, O_PATH | O_NOFOLLOW, access, share);
+    if ((access & kChangeAccess) && !checkWrite(m, winPath)) return INVALID_HANDLE_VALUE;
+    const int fd = openShared(host, O_PATH | O_NOFOLLOW, access, share, true);
     if (fd < 0) return INVALID_HANDLE_VALUE;
     SetLastError(ERROR_SUCCESS);
     return fileHandle(m, winPath, fd, host, access, share, true);
@@ -199,6 +228,7 @@ BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurity
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    m.noteFileSystemCall(lpPathName);
     std::string host = m.hostPath(lpPathName);
     std::error_code ec;
     if (fs::exists(host, ec)) {
@@ -233,6 +263,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
+    m.noteFileSystemCall(lpFileName);
     std::string host = m.hostPath(lpFileName);
     std::error_code ec;
     bool exists = fs::exists(host, ec);
@@ -276,7 +307,7 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
         return INVALID_HANDLE_VALUE;
     }
     // Creating needs the folder's write right, changing an existing file its own.
-    const bool changes = write || !exists || dwCreationDisposition == CREATE_ALWAYS ||
+    const bool changes = (dwDesiredAccess & kChangeAccess) || !exists || dwCreationDisposition == CREATE_ALWAYS ||
                          dwCreationDisposition == TRUNCATE_EXISTING;
     if (changes && !checkWrite(m, lpFileName)) return INVALID_HANDLE_VALUE;
     int fd = ::open(host.c_str(), flags | O_CLOEXEC, 0666);
@@ -380,19 +411,14 @@ DWORD WINAPI GetFinalPathNameByHandleA(HANDLE hFile, LPSTR lpszFilePath, DWORD c
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    // The names on the way as they are on disk, links resolved: \\?\C:\a\b.
-    // A link's own place: where its folder really is, and its name.
-    const std::string held = heldHostPath(file->fd);
-    const fs::path place(held);
-    const std::string real =
-        file->link ? paths::realWindowsPath(Machine::current().hostRoot(), place.parent_path().string()) + "\\" +
-                         place.filename().string()
-                   : paths::realWindowsPath(Machine::current().hostRoot(), held);
-    if (real.empty() || real[0] == '\\') {
+    // The names on the way as they are on disk, links resolved: \\?\C:\a\b, or
+    // \\?\UNC\server\share\a on another machine.
+    const std::string real = heldWindowsPath(*file);
+    if (real.empty()) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return 0;
     }
-    const std::string path = "\\\\?\\" + real;
+    const std::string path = real[0] == '\\' ? "\\\\?\\UNC" + real.substr(1) : "\\\\?\\" + real;
     if (!lpszFilePath || cchFilePath <= path.size()) return static_cast<DWORD>(path.size() + 1);
     std::memcpy(lpszFilePath, path.c_str(), path.size() + 1);
     return static_cast<DWORD>(path.size());
@@ -429,7 +455,15 @@ BOOL WINAPI SetFileInformationByHandle(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS F
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    file->deletePending = static_cast<FILE_DISPOSITION_INFO*>(lpFileInformation)->DeleteFile != 0;
+    const bool deleting = static_cast<FILE_DISPOSITION_INFO*>(lpFileInformation)->DeleteFile != 0;
+    // A folder is refused while it holds anything (what is made in it afterwards is not
+    // refused here, as Windows refuses it, and keeps the folder).
+    std::error_code ec;
+    if (deleting && S_ISDIR(st.st_mode) && !fs::is_empty(heldHostPath(file->fd), ec)) {
+        SetLastError(ERROR_DIR_NOT_EMPTY);
+        return FALSE;
+    }
+    file->deletePending = deleting;
     return TRUE;
 }
 
@@ -446,7 +480,11 @@ BOOL WINAPI GetFileInformationByHandleEx(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS
         return FALSE;
     }
     FILE_BASIC_INFO info = {};
-    info.FileAttributes = file->link              ? FILE_ATTRIBUTE_REPARSE_POINT
+    // A link opened as itself is a reparse point, a folder one when it leads to a folder.
+    std::error_code ec;
+    const DWORD linkKind = fs::is_directory(heldHostPath(file->fd), ec) ? FILE_ATTRIBUTE_DIRECTORY
+                                                                        : FILE_ATTRIBUTE_ARCHIVE;
+    info.FileAttributes = file->link              ? FILE_ATTRIBUTE_REPARSE_POINT | linkKind
                           : S_ISDIR(st.st_mode)   ? FILE_ATTRIBUTE_DIRECTORY
                           : (st.st_mode & S_IWUSR) ? FILE_ATTRIBUTE_ARCHIVE
                                                    : FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY;
@@ -468,6 +506,7 @@ BOOL WINAPI SetCurrentDirectoryA(LPCSTR lpPathName) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
+    m.noteFileSystemCall(lpPathName);
     std::error_code ec;
     std::string host = m.hostPath(lpPathName);
     if (!fs::exists(host, ec)) {

@@ -1,5 +1,6 @@
 // kernel32 and user32 basics: last error, code page and language, file attributes,
-// debug output, message boxes.
+// drive types, debug output, message boxes.
+#include "paths.h"
 #include "winsim/control.h"
 
 #include <filesystem>
@@ -28,6 +29,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         SetLastError(lpFileName ? ERROR_PATH_NOT_FOUND : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
+    m.noteFileSystemCall(lpFileName);
     std::string name = lpFileName;
     bool trailingSep = name.back() == '\\' || name.back() == '/';
     std::string host = m.hostPath(name);
@@ -55,6 +57,26 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     DWORD attrs = FILE_ATTRIBUTE_ARCHIVE;
     if (!(st.st_mode & S_IWUSR)) attrs |= FILE_ATTRIBUTE_READONLY;
     return attrs;
+}
+
+// A drive's root ("C:\\") or a share's ("\\\\server\\share\\"), with its trailing separator;
+// null is the current directory's root. Anything else is no root (a mounted folder is not
+// modelled). A drive letter's type comes from the machine's table of drives, without
+// reaching the drive; a share's root is opened, which reaches its server (we believe
+// Windows does the same) and answers DRIVE_NO_ROOT_DIR for a share that does not exist.
+UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName) {
+    Machine& m = Machine::current();
+    const std::string current = m.currentDirectory();
+    std::string name = lpRootPathName ? lpRootPathName : current.substr(0, winsim::paths::rootLength(current));
+    if (!lpRootPathName && !name.empty() && name.back() != '\\') name += '\\';
+    if (name.empty() || (name.back() != '\\' && name.back() != '/')) return DRIVE_NO_ROOT_DIR;
+    const std::string full = m.fullPath(name);
+    if (full.size() != winsim::paths::rootLength(full)) return DRIVE_NO_ROOT_DIR;
+    if (full[1] == ':') return m.driveType(full[0]);
+    if (!m.isRemote(full)) return DRIVE_NO_ROOT_DIR;
+    m.noteFileSystemCall(full);
+    std::error_code ec;
+    return fs::is_directory(m.hostPath(full), ec) ? DRIVE_REMOTE : DRIVE_NO_ROOT_DIR;
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {

@@ -82,8 +82,15 @@ std::shared_ptr<KernelObject> lookupKernelHandle(HANDLE h);
 std::shared_ptr<KernelObject> releaseKernelHandle(HANDLE h);
 bool isKernelHandleInheritable(HANDLE h);
 // Whether an open of the host file `hostPath` asking for `access` and letting others do
-// `share` conflicts with an open handle of the same file, as Windows checks it.
-bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share);
+// `share` conflicts with an open handle of the same file, as Windows checks it. With
+// `linkItself` a link at `hostPath` is the file meant (a rename or a delete acts on it).
+bool sharingConflict(const std::string& hostPath, DWORD access, DWORD share, bool linkItself = false);
+// The host path of what an open descriptor holds, links on the way resolved; empty when
+// it cannot be read.
+std::string heldHostPath(int fd);
+// The Windows path of what a file handle holds now (a link opened as itself: the link's
+// own place), as its real names give it; empty when it is gone.
+std::string heldWindowsPath(const FileObject& file);
 // The objects of every inheritable handle: what a child created with handle
 // inheritance holds open.
 std::vector<std::shared_ptr<KernelObject>> inheritableKernelObjects();

@@ -181,6 +181,40 @@ std::optional<unsigned long long> Machine::volumeFreeSpace(char drive) const {
     return it == volumeFree_.end() ? std::nullopt : std::optional<unsigned long long>(it->second);
 }
 
+void Machine::setDriveType(char letter, UINT type) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    driveTypes_[drive] = type;
+    if (type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR)
+        fs::create_directories(fs::path(root_) / std::string(1, drive));
+}
+
+UINT Machine::driveType(char letter) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    const char drive = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+    if (drive < 'A' || drive > 'Z') return DRIVE_NO_ROOT_DIR;
+    auto it = driveTypes_.find(drive);
+    if (it != driveTypes_.end()) return it->second;
+    std::error_code ec;
+    return fs::is_directory(fs::path(root_) / std::string(1, drive), ec) ? DRIVE_FIXED : DRIVE_NO_ROOT_DIR;
+}
+
+bool Machine::isRemote(const std::string& winPath) const {
+    const std::string full = fullPath(winPath);
+    if (full.size() >= 2 && full[1] == ':') return driveType(full[0]) == DRIVE_REMOTE;
+    return full.compare(0, 2, "\\\\") == 0 && full.compare(0, 4, "\\\\?\\") != 0;
+}
+
+size_t Machine::remoteTouches() const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    return remoteTouches_;
+}
+
+void Machine::noteFileSystemCall(const std::string& winPath) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    if (isRemote(winPath)) ++remoteTouches_;
+}
+
 bool takeVolumeSpace(char drive, unsigned long long bytes) {
     Machine* m = Machine::currentOrNull();
     if (!m) return true;

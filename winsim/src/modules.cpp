@@ -252,6 +252,7 @@ HMODULE loadModule(LPCSTR lpLibFileName, bool dataFile, bool imageResource) {
             ++loaded->refCount;
             return loaded->handle;
         }
+        m.noteFileSystemCall(found);
         if (!m.fileExists(found)) found.clear();
     } else {
         // A module of the same name is used wherever it was loaded from.
@@ -261,6 +262,7 @@ HMODULE loadModule(LPCSTR lpLibFileName, bool dataFile, bool imageResource) {
         }
         for (const std::string& dir : winsim::searchFolders(m)) {
             std::string candidate = m.fullPath(winsim::joinPath(dir, name));
+            m.noteFileSystemCall(candidate);
             if (m.fileExists(candidate)) {
                 found = candidate;
                 break;

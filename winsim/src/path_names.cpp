@@ -129,9 +129,20 @@ namespace {
 
 using winsim::paths::entryNamed;
 
-// The host folder a path's first component is looked up in, and the root of its drive;
-// moves `pos` past a drive letter.
+// The host folder a path's first component is looked up in, and the root of its drive
+// or share; moves `pos` past a drive letter, or past a share's server and name
+// (\\server\share, or \\?\UNC\server\share).
 fs::path startFolder(Machine& m, const std::string& in, size_t& pos, fs::path& driveRoot) {
+    size_t server = std::string::npos;
+    if (pos == 0 && in.size() > 2 && isSep(in[0]) && isSep(in[1])) server = 2;
+    if (pos == 4 && in.size() > 8 && winsim::equalsNoCase(in.substr(4, 3), "UNC") && isSep(in[7])) server = 8;
+    if (server != std::string::npos) {
+        size_t end = in.find_first_of("\\/", server);
+        if (end != std::string::npos) end = in.find_first_of("\\/", end + 1);
+        pos = end == std::string::npos ? in.size() : end;
+        driveRoot = m.hostPath("\\\\" + in.substr(server, pos - server));
+        return driveRoot;
+    }
     const std::string current = m.currentDirectory();
     char drive = upper(current[0]);
     bool relative = true;
@@ -168,6 +179,7 @@ DWORD convertPathName(LPCSTR lpszLongPath, LPSTR lpszShortPath, DWORD cchBuffer,
         SetLastError(ERROR_BAD_PATHNAME);
         return 0;
     }
+    m.noteFileSystemCall(in);
     size_t pos = 0;
     if (in.compare(0, 4, "\\\\?\\") == 0) pos = 4;
     if (in.find_first_of("*?", pos) != std::string::npos) {
@@ -234,17 +246,28 @@ DWORD WINAPI GetFullPathNameA(LPCSTR lpFileName, DWORD nBufferLength, LPSTR lpBu
         SetLastError(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    std::string full = m.fullPath(in);
-    // A drive given with its root keeps the letter as written.
-    if (in.size() >= 3 && std::isalpha(static_cast<unsigned char>(in[0])) && in[1] == ':' && isSep(in[2]))
-        full[0] = in[0];
-    // A last component of nothing but dots and blanks (other than "." and "..") is
-    // dropped, but its separator stays.
-    const size_t lastSep = in.find_last_of("\\/");
-    const std::string last = in.substr(lastSep == std::string::npos ? 0 : lastSep + 1);
-    if (!last.empty() && last != "." && last != ".." && last.find_first_not_of(". ") == std::string::npos &&
-        full.back() != '\\')
-        full += '\\';
+    // A name after \\?\ is handed on as it is: nothing is folded or changed.
+    std::string full = in;
+    if (in.compare(0, 4, "\\\\?\\") != 0) {
+        full = m.fullPath(in);
+        // The other device prefixes (\\.\, //?/) stay, the path after them folded.
+        if (in.size() >= 4 && isSep(in[0]) && isSep(in[1]) && (in[2] == '.' || in[2] == '?') && isSep(in[3])) {
+            const std::string after = full.compare(0, 4, "\\\\?\\") == 0 ? full.substr(4)
+                                      : full.compare(0, 2, "\\\\") == 0 ? "UNC" + full.substr(1)
+                                                                          : full;
+            full = std::string("\\\\") + in[2] + "\\" + after;
+        }
+        // A drive given with its root keeps the letter as written.
+        if (in.size() >= 3 && std::isalpha(static_cast<unsigned char>(in[0])) && in[1] == ':' && isSep(in[2]))
+            full[0] = in[0];
+        // A last component of nothing but dots and blanks (other than "." and "..") is
+        // dropped, but its separator stays.
+        const size_t lastSep = in.find_last_of("\\/");
+        const std::string last = in.substr(lastSep == std::string::npos ? 0 : lastSep + 1);
+        if (!last.empty() && last != "." && last != ".." && last.find_first_not_of(". ") == std::string::npos &&
+            full.back() != '\\')
+            full += '\\';
+    }
 
     if (full.size() >= MAX_PATH) {
         SetLastError(ERROR_FILENAME_EXCED_RANGE);

@@ -13,6 +13,12 @@ namespace {
 
 bool isSep(char c) { return c == '\\' || c == '/'; }
 
+char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+bool isDriveForm(const std::string& p) {
+    return p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':';
+}
+
 // Trailing dots and blanks of a name, which Windows drops ("." and ".." stay).
 std::string trimComponent(const std::string& c) {
     if (c == "." || c == "..") return c;
@@ -21,32 +27,64 @@ std::string trimComponent(const std::string& c) {
     return c.substr(0, end);
 }
 
+// A path with '\' separators without its \\?\ or \\.\ prefix where a drive (C:\) or a
+// share (UNC\server\share) follows it; the rest of the device namespace under \\?\.
+std::string withoutDevicePrefix(const std::string& p) {
+    if (p.size() < 4 || p[0] != '\\' || p[1] != '\\' || (p[2] != '?' && p[2] != '.') || p[3] != '\\') return p;
+    const std::string rest = p.substr(4);
+    if (isDriveForm(rest) && rest.size() >= 3 && rest[2] == '\\') return rest;
+    if (rest.size() >= 4 && upper(rest[0]) == 'U' && upper(rest[1]) == 'N' && upper(rest[2]) == 'C' && rest[3] == '\\')
+        return "\\\\" + rest.substr(4);
+    return "\\\\?\\" + rest;
+}
+
 }  // namespace
+
+size_t rootLength(const std::string& absolute) {
+    if (isDriveForm(absolute)) return absolute.size() >= 3 && isSep(absolute[2]) ? 3 : 2;
+    if (absolute.size() < 2 || !isSep(absolute[0]) || !isSep(absolute[1])) return 0;
+    // The server and the share, or the device's name.
+    const bool device =
+        absolute.size() >= 4 && (absolute[2] == '?' || absolute[2] == '.') && isSep(absolute[3]);
+    size_t at = device ? 4 : 2;
+    for (int names = device ? 1 : 2; names > 0; --names) {
+        const size_t sep = absolute.find_first_of("\\/", at);
+        if (sep == std::string::npos) return absolute.size();
+        at = sep + 1;
+    }
+    return at;
+}
 
 std::string full(const std::string& path, const std::string& currentDir) {
     std::string p = path;
     for (char& c : p)
         if (c == '/') c = '\\';
-    std::string base;
+    p = withoutDevicePrefix(p);
+    const std::string currentRoot = currentDir.substr(0, rootLength(currentDir));
+    std::string root;
     std::string rest;
-    if (p.size() >= 2 && std::isalpha(static_cast<unsigned char>(p[0])) && p[1] == ':') {
-        base = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])))) + ":";
+    if (isDriveForm(p)) {
+        root = std::string(1, upper(p[0])) + ":\\";
         rest = p.substr(2);
-        if (rest.empty() || !isSep(rest[0])) {
+        if (rest.empty() || rest[0] != '\\') {
             // "C:x" is relative to that drive's current directory; only the current drive has one here.
-            if (!currentDir.empty() && std::toupper(static_cast<unsigned char>(currentDir[0])) == base[0])
+            if (isDriveForm(currentDir) && upper(currentDir[0]) == root[0])
                 rest = currentDir.substr(2) + "\\" + rest;
             else
                 rest = "\\" + rest;
         }
-    } else if (!p.empty() && isSep(p[0])) {
-        base = currentDir.substr(0, 2);
+    } else if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+        root = p.substr(0, rootLength(p));
+        rest = p.substr(root.size());
+    } else if (!p.empty() && p[0] == '\\') {
+        root = currentRoot;
         rest = p;
     } else {
-        base = currentDir.substr(0, 2);
-        rest = currentDir.substr(2) + "\\" + p;
+        root = currentRoot;
+        rest = currentDir.substr(currentRoot.size()) + "\\" + p;
     }
-    bool trailing = !p.empty() && isSep(p.back());
+    if (root.empty() || root.back() != '\\') root += '\\';  // a share's root may be written without it
+    const bool trailing = !p.empty() && p.back() == '\\';
     std::vector<std::string> out;
     size_t i = 0;
     while (i <= rest.size()) {
@@ -63,33 +101,42 @@ std::string full(const std::string& path, const std::string& currentDir) {
         }
         i = j + 1;
     }
-    std::string result = base + "\\";
+    std::string result = root;
     for (size_t k = 0; k < out.size(); ++k) {
         if (k) result += "\\";
         result += out[k];
     }
     if (trailing && !out.empty()) result += "\\";
+    // A share named without a separator after it stays so; a drive's root always has one.
+    if (out.empty() && !trailing && !isDriveForm(result)) result.pop_back();
     return result;
 }
 
-Split split(const std::string& absolute) {
-    Split s;
-    if (!absolute.empty()) s.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(absolute[0])));
-    size_t i = absolute.find('\\');
-    while (i != std::string::npos && i < absolute.size()) {
-        size_t j = absolute.find('\\', i + 1);
-        std::string comp = absolute.substr(i + 1, j == std::string::npos ? std::string::npos : j - i - 1);
-        if (!comp.empty()) s.parts.push_back(comp);
-        i = j;
-    }
-    return s;
-}
-
 std::string toHost(const std::string& root, const std::string& absolute) {
-    Split s = split(absolute);
-    fs::path host = fs::path(root) / std::string(1, s.drive);
+    fs::path host = fs::path(root);
+    size_t at = 0;
+    if (isDriveForm(absolute)) {
+        host /= std::string(1, upper(absolute[0]));
+        at = 2;
+    } else if (absolute.compare(0, 4, "\\\\?\\") == 0) {
+        host /= "DEVICE";
+        at = 4;
+    } else {
+        host /= "UNC";
+        at = 2;
+    }
+    std::vector<std::string> parts;
+    while (at < absolute.size()) {
+        size_t end = absolute.find('\\', at);
+        if (end == std::string::npos) end = absolute.size();
+        if (end > at) parts.push_back(absolute.substr(at, end - at));
+        at = end + 1;
+    }
     bool matching = true;
-    for (const std::string& comp : s.parts) {
+    for (const std::string& comp : parts) {
+        // Only a server's or share's name can still be dots here: it names nothing, and
+        // never a folder above the machine's root.
+        if (comp == "." || comp == "..") return (fs::path(root) / "DEVICE" / "NOWHERE").string();
         if (matching) {
             std::error_code ec;
             fs::path exact = host / comp;
@@ -115,11 +162,29 @@ std::string realWindowsPath(const std::string& root, const std::string& host) {
     const std::string base = fs::canonical(root, ec).string() + "/";
     const std::string real = fs::weakly_canonical(host, ec).string();
     if (ec || real.compare(0, base.size(), base) != 0 || real.size() == base.size()) return std::string();
-    std::string path(1, static_cast<char>(std::toupper(static_cast<unsigned char>(real[base.size()]))));
-    path += ":\\";
-    const size_t rest = base.size() + 2;
-    for (size_t i = rest; i < real.size(); ++i) path += real[i] == '/' ? '\\' : real[i];
+    std::vector<std::string> parts;
+    for (size_t at = base.size(); at <= real.size();) {
+        size_t end = real.find('/', at);
+        if (end == std::string::npos) end = real.size();
+        if (end > at) parts.push_back(real.substr(at, end - at));
+        at = end + 1;
+    }
+    std::string path;
+    size_t names = 1;
+    if (parts[0].size() == 1 && std::isalpha(static_cast<unsigned char>(parts[0][0]))) {
+        path = std::string(1, upper(parts[0][0])) + ":\\";
+    } else if (parts[0] == "UNC" && parts.size() >= 3) {
+        path = "\\\\" + parts[1] + "\\" + parts[2] + "\\";
+        names = 3;
+    } else {
+        return std::string();
+    }
+    for (size_t k = names; k < parts.size(); ++k) path = joinName(path, parts[k]);
     return path;
+}
+
+std::string joinName(const std::string& folder, const std::string& name) {
+    return folder.empty() || folder.back() == '\\' ? folder + name : folder + "\\" + name;
 }
 
 std::string baseName(const std::string& path) {

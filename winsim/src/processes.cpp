@@ -278,8 +278,10 @@ std::string findProgram(Machine& m, std::string name) {
         }
         for (const std::string& folder : folders) candidates.push_back(m.fullPath(folder + "\\" + name));
     }
-    for (const std::string& c : candidates)
+    for (const std::string& c : candidates) {
+        m.noteFileSystemCall(c);
         if (m.fileExists(c)) return c;
+    }
     return std::string();
 }
 
@@ -509,6 +511,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     std::string program;
     if (lpApplicationName) {
         // No search and no default extension for an explicit program.
+        m.noteFileSystemCall(lpApplicationName);
         if (m.fileExists(lpApplicationName)) program = m.fullPath(lpApplicationName);
     } else {
         for (const std::string& name : programCandidates(line)) {
@@ -522,6 +525,7 @@ BOOL WINAPI CreateProcessA(LPCSTR lpApplicationName, LPSTR lpCommandLine, LPSECU
     }
     std::string cwd = m.currentDirectory();
     if (lpCurrentDirectory) {
+        m.noteFileSystemCall(lpCurrentDirectory);
         if (!m.dirExists(lpCurrentDirectory)) {
             SetLastError(ERROR_DIRECTORY);
             return FALSE;

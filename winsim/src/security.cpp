@@ -1,7 +1,8 @@
-// The process token, SIDs, security descriptors in their string form (the SDDL subset
-// of owner and DACL entries) and as GetNamedSecurityInfoA hands them out (owner and
-// DACL), and the write checks they make: who may create, change or delete files,
-// folders and keys. Only write rights are checked; reading is open.
+// The process token, SIDs (binary and string forms, compared as SIDs), security
+// descriptors in their string form (the SDDL subset of owner and DACL entries) and as
+// GetNamedSecurityInfoA and GetSecurityInfo hand them out (owner and DACL), and the write
+// checks they make: who may create, change or delete files, folders and keys. Only write
+// rights are checked; reading is open.
 #include "security.h"
 
 #include "kernel_handles.h"
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -30,10 +32,21 @@ struct Descriptor {
     std::vector<BYTE> dacl;
 };
 
-// LocalAlloc'd blocks handed out by the security calls, freed by LocalFree.
+// LocalAlloc'd blocks handed out by the security calls, freed by LocalFree: descriptors,
+// and plain blocks (SID strings, binary SIDs).
 std::mutex g_localLock;
 std::map<const void*, std::unique_ptr<Descriptor>> g_descriptors;
-std::map<const void*, std::unique_ptr<char[]>> g_strings;
+std::map<const void*, std::unique_ptr<char[]>> g_blocks;
+
+// A LocalAlloc'd copy of `bytes`.
+char* localCopy(const void* bytes, size_t size) {
+    std::unique_ptr<char[]> block(new char[size]);
+    std::memcpy(block.get(), bytes, size);
+    char* at = block.get();
+    std::lock_guard<std::mutex> g(g_localLock);
+    g_blocks[at] = std::move(block);
+    return at;
+}
 
 constexpr DWORD kKeyAllAccess = 0x000F003F;
 constexpr DWORD kKeyRead = 0x00020019;
@@ -45,21 +58,32 @@ constexpr DWORD kWriteRights = 0x00000002 | 0x00000004 | 0x00000040 | DELETE | W
 
 bool startsWith(const std::string& s, size_t at, const char* p) { return s.compare(at, std::strlen(p), p) == 0; }
 
-// A SID written as an alias or as "S-1-...".
+// A SID written as an alias or as "S-1-<authority>-<sub-authority>...": the authority
+// fits 48 bits, each of at most 15 sub-authorities 32 bits. The aliases are the
+// machine-independent ones; those relative to a domain (DA, DU, LA, ...) are not modelled.
 bool parseSid(const std::string& text, std::string& sid) {
     static const std::map<std::string, const char*> aliases = {
         {"SY", kSidSystem}, {"BA", kSidAdministrators}, {"BU", kSidUsers}, {"WD", kSidEveryone},
-        {"AU", kSidAuthenticatedUsers}};
+        {"AU", kSidAuthenticatedUsers}, {"CO", kSidCreatorOwner}, {"CG", "S-1-3-1"}, {"BG", "S-1-5-32-546"},
+        {"PU", "S-1-5-32-547"}, {"LS", "S-1-5-19"}, {"NS", "S-1-5-20"}, {"IU", "S-1-5-4"}, {"NU", "S-1-5-2"},
+        {"SU", "S-1-5-6"}, {"AN", "S-1-5-7"}};
     auto it = aliases.find(text);
     if (it != aliases.end()) {
         sid = it->second;
         return true;
     }
     if (text.size() < 5 || !startsWith(text, 0, "S-1-")) return false;
-    for (size_t i = 4; i < text.size(); ++i)
-        if (!(std::isdigit(static_cast<unsigned char>(text[i])) || (text[i] == '-' && text[i - 1] != '-')))
-            return false;
-    if (text.back() == '-') return false;
+    size_t parts = 0;
+    for (size_t i = 4; i <= text.size();) {
+        size_t j = text.find('-', i);
+        if (j == std::string::npos) j = text.size();
+        if (j == i || j - i > 15) return false;
+        for (size_t k = i; k < j; ++k)
+            if (!std::isdigit(static_cast<unsigned char>(text[k]))) return false;
+        const unsigned long long v = std::stoull(text.substr(i, j - i));
+        if (v > (parts == 0 ? 0xFFFFFFFFFFFFull : 0xFFFFFFFFull) || ++parts > 16) return false;
+        i = j + 1;
+    }
     sid = text;
     return true;
 }
@@ -203,7 +227,7 @@ std::vector<BYTE> daclBytes(const std::vector<EffectiveEntry>& entries, bool fol
 
 size_t openLocalAllocationCount() {
     std::lock_guard<std::mutex> g(g_localLock);
-    return g_descriptors.size() + g_strings.size();
+    return g_descriptors.size() + g_blocks.size();
 }
 
 std::vector<EffectiveEntry> effectiveEntries(const std::vector<const AccessList*>& chain) {
@@ -263,6 +287,43 @@ void recordCreated(Machine& m, const std::string& winPath, const SECURITY_ATTRIB
     }
 }
 
+// A binary SID as IsValidSid checks it: revision 1, at most 15 sub-authorities.
+bool validSid(const void* sid) {
+    const BYTE* b = static_cast<const BYTE*>(sid);
+    return b && b[0] == 1 && b[1] <= 15;
+}
+
+DWORD sidLength(const void* sid) { return 8 + 4 * static_cast<const BYTE*>(sid)[1]; }
+
+// What the security calls ask for, as the part of them that is modelled takes it: the
+// owner and/or the DACL, into the descriptor the caller frees.
+bool validRequest(SE_OBJECT_TYPE type, SECURITY_INFORMATION info, PSID* owner, PSID* group, PACL* dacl,
+                  PACL* sacl, PSECURITY_DESCRIPTOR* descriptor) {
+    const bool wantOwner = (info & OWNER_SECURITY_INFORMATION) != 0;
+    const bool wantDacl = (info & DACL_SECURITY_INFORMATION) != 0;
+    return type == SE_FILE_OBJECT && !(info & ~(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) &&
+           (wantOwner || wantDacl) && (!wantOwner || owner) && (!wantDacl || dacl) && !group && !sacl &&
+           descriptor;
+}
+
+// The owner and the DACL of the file or folder at `winPath` (the link there itself with
+// `linkItself`), handed out as the security calls do. The owner is what was recorded,
+// else SYSTEM; the DACL is the effective list: the object's own entries, then those it
+// inherits.
+DWORD handOutSecurity(Machine& m, const std::string& winPath, bool linkItself, bool folder,
+                      SECURITY_INFORMATION info, PSID* owner, PACL* dacl, PSECURITY_DESCRIPTOR* descriptor) {
+    auto d = std::make_unique<Descriptor>();
+    const std::string ownerSid = m.owner(winPath, linkItself).value_or("");
+    d->owner = sidBytes(ownerSid.empty() ? kSidSystem : ownerSid);
+    d->dacl = daclBytes(m.effectiveAccessList(winPath, linkItself), folder);
+    if (info & OWNER_SECURITY_INFORMATION) *owner = d->owner.data();
+    if (info & DACL_SECURITY_INFORMATION) *dacl = reinterpret_cast<PACL>(d->dacl.data());
+    *descriptor = d.get();
+    std::lock_guard<std::mutex> g(g_localLock);
+    g_descriptors[d.get()] = std::move(d);
+    return ERROR_SUCCESS;
+}
+
 bool checkWrite(Machine& m, const std::string& winPath) {
     if (m.tokenCanWrite(winPath)) return true;
     SetLastError(ERROR_ACCESS_DENIED);
@@ -272,12 +333,27 @@ bool checkWrite(Machine& m, const std::string& winPath) {
 // ---- Machine's security face ----
 
 // A folder is the same with or without a trailing backslash; a path through a link, or
-// by short names, names the object it leads to, whose list is the one that counts.
-std::string Machine::securityKey(const std::string& winPath) const {
+// by short names, names the object it leads to, whose list is the one that counts. A
+// link meant itself is its real folder's entry of that name.
+std::string Machine::securityKey(const std::string& winPath, bool linkItself) const {
     std::string full = fullPath(winPath);
-    const std::string real = paths::realWindowsPath(root_, hostPath(full));
+    auto trim = [](std::string& p) {
+        while (p.size() > paths::rootLength(p) && p.back() == '\\') p.pop_back();
+    };
+    trim(full);
+    std::string real;
+    const size_t slash = full.rfind('\\');
+    if (linkItself && full.size() > paths::rootLength(full) && slash != std::string::npos) {
+        const std::string folderHost = hostPath(full.substr(0, slash + 1));
+        const std::string folder = paths::realWindowsPath(root_, folderHost);
+        const std::string name = full.substr(slash + 1);
+        const std::string onDisk = paths::entryNamed(folderHost, name);
+        if (!folder.empty()) real = paths::joinName(folder, onDisk.empty() ? name : onDisk);
+    } else {
+        real = paths::realWindowsPath(root_, hostPath(full));
+    }
     if (!real.empty()) full = real;
-    while (full.size() > 3 && full.back() == '\\') full.pop_back();
+    trim(full);
     return full;
 }
 
@@ -289,9 +365,9 @@ std::vector<std::string> Machine::tokenSids() const {
 
 std::string Machine::defaultOwner() const { return token.administrator ? kSidAdministrators : token.userSid; }
 
-void Machine::setAccessList(const std::string& winPath, AccessList list) {
+void Machine::setAccessList(const std::string& winPath, AccessList list, bool linkItself) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    const std::string key = securityKey(winPath);
+    const std::string key = securityKey(winPath, linkItself);
     if (!list.owner.empty()) owners_[key] = list.owner;
     accessLists_[key] = std::move(list);
 }
@@ -302,15 +378,15 @@ std::optional<AccessList> Machine::accessList(const std::string& winPath) const 
     return it == accessLists_.end() ? std::nullopt : std::optional<AccessList>(it->second);
 }
 
-std::optional<std::string> Machine::owner(const std::string& winPath) const {
+std::optional<std::string> Machine::owner(const std::string& winPath, bool linkItself) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    auto it = owners_.find(securityKey(winPath));
+    auto it = owners_.find(securityKey(winPath, linkItself));
     return it == owners_.end() ? std::nullopt : std::optional<std::string>(it->second);
 }
 
-void Machine::setOwner(const std::string& winPath, const std::string& sid) {
+void Machine::setOwner(const std::string& winPath, const std::string& sid, bool linkItself) {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    owners_[securityKey(winPath)] = sid;
+    owners_[securityKey(winPath, linkItself)] = sid;
 }
 
 void Machine::forgetSecurity(const std::string& winPath) {
@@ -320,19 +396,41 @@ void Machine::forgetSecurity(const std::string& winPath) {
     owners_.erase(key);
 }
 
+void Machine::moveSecurity(const std::string& fromPath, const std::string& toPath) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    const std::string from = securityKey(fromPath, true), to = securityKey(toPath, true);
+    // The length of `base` when `key` is it or lies below it, else 0.
+    auto within = [](const std::string& key, const std::string& base) -> size_t {
+        const std::string below = paths::joinName(base, "");
+        if (equalsNoCase(key, base)) return key.size();
+        return key.size() > below.size() && equalsNoCase(key.substr(0, below.size()), below) ? base.size() : 0;
+    };
+    auto carry = [&](auto& records) {
+        std::remove_reference_t<decltype(records)> kept;
+        std::vector<std::pair<std::string, typename std::remove_reference_t<decltype(records)>::mapped_type>> taken;
+        for (auto& [key, record] : records) {
+            if (const size_t n = within(key, from)) taken.emplace_back(to + key.substr(n), std::move(record));
+            else if (!within(key, to)) kept[key] = std::move(record);  // what the rename replaced is gone
+        }
+        for (auto& [key, record] : taken) kept[key] = std::move(record);
+        records.swap(kept);
+    };
+    carry(owners_);
+    carry(accessLists_);
+}
+
 void Machine::makeLink(const std::string& linkPath, const std::string& target) {
     const std::string link = hostPath(linkPath);
     std::filesystem::create_directories(std::filesystem::path(link).parent_path());
     std::filesystem::create_symlink(hostPath(target), link);
 }
 
-std::vector<const AccessList*> Machine::accessChain(const std::string& winPath) const {
-    std::string key = securityKey(winPath);
+std::vector<const AccessList*> Machine::accessChain(std::string key) const {
     std::vector<const AccessList*> chain;
     for (;;) {
         auto it = accessLists_.find(key);
         chain.push_back(it == accessLists_.end() ? nullptr : &it->second);
-        if (key.size() <= 3) break;
+        if (key.size() <= paths::rootLength(key)) break;
         key = securityKey(key + "\\..");
     }
     return chain;
@@ -343,13 +441,14 @@ bool Machine::tokenCanWrite(const std::string& winPath) const {
     std::string key = securityKey(winPath);
     std::error_code ec;
     // A missing object is created inside its folder: the folder's list decides.
-    if (!std::filesystem::exists(hostPath(key), ec) && key.size() > 3) key = securityKey(key + "\\..");
+    if (!std::filesystem::exists(hostPath(key), ec) && key.size() > paths::rootLength(key))
+        key = securityKey(key + "\\..");
     return writeAllowed(accessChain(key), tokenSids());
 }
 
-std::vector<EffectiveEntry> Machine::effectiveAccessList(const std::string& winPath) const {
+std::vector<EffectiveEntry> Machine::effectiveAccessList(const std::string& winPath, bool linkItself) const {
     std::lock_guard<std::recursive_mutex> g(lock_);
-    return effectiveEntries(accessChain(winPath));
+    return effectiveEntries(accessChain(securityKey(winPath, linkItself)));
 }
 
 }  // namespace winsim
@@ -420,12 +519,41 @@ BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid) {
         std::memcpy(&v, b + 8 + 4 * k, 4);
         text += "-" + std::to_string(v);
     }
-    std::unique_ptr<char[]> block(new char[text.size() + 1]);
-    std::memcpy(block.get(), text.c_str(), text.size() + 1);
-    *StringSid = block.get();
-    std::lock_guard<std::mutex> g(g_localLock);
-    g_strings[block.get()] = std::move(block);
+    *StringSid = localCopy(text.c_str(), text.size() + 1);
     return TRUE;
+}
+
+// The aliases and the "S-1-..." form parseSid takes; the SID in a block freed by LocalFree.
+BOOL WINAPI ConvertStringSidToSidA(LPCSTR StringSid, PSID* Sid) {
+    if (!StringSid || !Sid) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::string sid;
+    if (!parseSid(StringSid, sid)) {
+        SetLastError(ERROR_INVALID_SID);
+        return FALSE;
+    }
+    const std::vector<BYTE> bytes = sidBytes(sid);
+    *Sid = localCopy(bytes.data(), bytes.size());
+    return TRUE;
+}
+
+BOOL WINAPI IsValidSid(PSID pSid) { return validSid(pSid) ? TRUE : FALSE; }
+
+// Undefined for an invalid SID on Windows; 0 here.
+DWORD WINAPI GetLengthSid(PSID pSid) { return validSid(pSid) ? sidLength(pSid) : 0; }
+
+// Equal revision, authority and sub-authorities. Windows leaves the answer for an invalid
+// SID undefined: here it is FALSE with ERROR_INVALID_SID, and an honest "not equal" clears
+// the last error as Windows does.
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2) {
+    if (!validSid(pSid1) || !validSid(pSid2)) {
+        SetLastError(ERROR_INVALID_SID);
+        return FALSE;
+    }
+    SetLastError(ERROR_SUCCESS);
+    return sidLength(pSid1) == sidLength(pSid2) && std::memcmp(pSid1, pSid2, sidLength(pSid1)) == 0;
 }
 
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
@@ -454,33 +582,45 @@ BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSe
     return TRUE;
 }
 
-// The owner and the DACL of an existing file or folder (the parts asked for). The owner
-// is Administrators for what an administrator made, else the maker's user SID; anything
-// else's (a drive root, what a test put in place) is SYSTEM. The DACL is the effective
-// list: the object's own entries, then those it inherits.
+// The owner and the DACL of an existing file or folder (the parts asked for), through
+// links on the way and at its name. The owner is Administrators for what an administrator
+// made, else the maker's user SID; anything else's (a drive root, what a test put in place)
+// is SYSTEM.
 DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
                                    PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
                                    PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
-    const bool owner = (SecurityInfo & OWNER_SECURITY_INFORMATION) != 0;
-    const bool dacl = (SecurityInfo & DACL_SECURITY_INFORMATION) != 0;
-    if (!pObjectName || ObjectType != SE_FILE_OBJECT ||
-        (SecurityInfo & ~(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION)) || !(owner || dacl) ||
-        (owner && !ppsidOwner) || (dacl && !ppDacl) || ppsidGroup || ppSacl || !ppSecurityDescriptor)
+    if (!pObjectName ||
+        !validRequest(ObjectType, SecurityInfo, ppsidOwner, ppsidGroup, ppDacl, ppSacl, ppSecurityDescriptor))
         return ERROR_INVALID_PARAMETER;
     Machine& m = Machine::current();
+    m.noteFileSystemCall(pObjectName);
     std::error_code ec;
     const std::string host = m.hostPath(pObjectName);
     if (!fs::exists(fs::symlink_status(host, ec))) return ERROR_FILE_NOT_FOUND;
-    auto d = std::make_unique<Descriptor>();
-    const std::string ownerSid = m.owner(pObjectName).value_or("");
-    d->owner = sidBytes(ownerSid.empty() ? kSidSystem : ownerSid);
-    d->dacl = daclBytes(m.effectiveAccessList(pObjectName), fs::is_directory(host, ec));
-    if (owner) *ppsidOwner = d->owner.data();
-    if (dacl) *ppDacl = reinterpret_cast<PACL>(d->dacl.data());
-    *ppSecurityDescriptor = d.get();
-    std::lock_guard<std::mutex> g(g_localLock);
-    g_descriptors[d.get()] = std::move(d);
-    return ERROR_SUCCESS;
+    return handOutSecurity(m, pObjectName, false, fs::is_directory(host, ec), SecurityInfo, ppsidOwner, ppDacl,
+                           ppSecurityDescriptor);
+}
+
+// The same answer for the object a file or folder handle holds, wherever its name now
+// leads: found by the handle's own place (a link opened as itself answers for itself).
+// Reading it needs READ_CONTROL in the handle's access, which the generic rights and
+// MAXIMUM_ALLOWED (the owner always has it) bring.
+DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                             PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                             PSECURITY_DESCRIPTOR* ppSecurityDescriptor) {
+    auto file = std::dynamic_pointer_cast<FileObject>(lookupKernelHandle(handle));
+    struct stat st {};
+    if (!file || file->fd < 0 || ::fstat(file->fd, &st) != 0) return ERROR_INVALID_HANDLE;
+    if (!validRequest(ObjectType, SecurityInfo, ppsidOwner, ppsidGroup, ppDacl, ppSacl, ppSecurityDescriptor))
+        return ERROR_INVALID_PARAMETER;
+    if (!(fileRights(file->access) & READ_CONTROL) && !(file->access & MAXIMUM_ALLOWED)) return ERROR_ACCESS_DENIED;
+    // Its real path, links resolved: naming it again leads to the same object.
+    const std::string held = heldWindowsPath(*file);
+    if (held.empty()) return ERROR_FILE_NOT_FOUND;
+    std::error_code ec;
+    const bool folder = file->link ? fs::is_directory(heldHostPath(file->fd), ec) : S_ISDIR(st.st_mode);
+    return handOutSecurity(Machine::current(), held, file->link, folder, SecurityInfo, ppsidOwner, ppDacl,
+                           ppSecurityDescriptor);
 }
 
 BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce) {
@@ -508,7 +648,7 @@ BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce) {
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
     if (!hMem) return nullptr;
     std::lock_guard<std::mutex> g(g_localLock);
-    if (g_descriptors.erase(hMem) || g_strings.erase(hMem)) return nullptr;
+    if (g_descriptors.erase(hMem) || g_blocks.erase(hMem)) return nullptr;
     SetLastError(ERROR_INVALID_HANDLE);
     return hMem;
 }

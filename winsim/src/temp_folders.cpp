@@ -48,6 +48,7 @@ extern "C" BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return FALSE;
     }
+    m.noteFileSystemCall(lpPathName);
     const std::string host = m.hostPath(lpPathName);
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(host, ec))) {

@@ -132,12 +132,16 @@ public:
 
     Registry& registry() { return registry_; }
 
-    // ---- file system: drive letters under a temporary host folder ----
+    // ---- file system: drive letters and other machines' shares under a temporary host folder ----
+    // Drive X: is the host folder <root>/X; \\server\share\... (also written \\?\UNC\server\share\...)
+    // is <root>/UNC/server/share/..., so a test makes a share by making a folder on it.
+    // \\?\C:\x is C:\x; the rest of the device namespace holds nothing.
     const std::string& hostRoot() const { return root_; }
     // Maps a Windows path (absolute, or relative to the current directory) to the host
     // path; existing components are matched without regard to case.
     std::string hostPath(const std::string& winPath) const;
-    std::string fullPath(const std::string& winPath) const;  // absolute Windows path, "." and ".." folded
+    // Absolute Windows path, "." and ".." folded, a \\?\ prefix before a drive or share dropped.
+    std::string fullPath(const std::string& winPath) const;
     void makeDirs(const std::string& winPath);
     void writeFile(const std::string& winPath, const std::string& bytes);
     void copyFileIn(const std::string& hostSource, const std::string& winPath);
@@ -153,6 +157,23 @@ public:
     // until a test sets one.
     void setVolumeFreeSpace(char drive, unsigned long long bytes);
     std::optional<unsigned long long> volumeFreeSpace(char drive) const;
+    // What GetDriveTypeA answers for a drive's root: DRIVE_FIXED for a drive the machine
+    // has (C:, and any letter a file or folder was made on), DRIVE_NO_ROOT_DIR for one it
+    // has not, else what a test set (DRIVE_REMOVABLE, DRIVE_REMOTE, DRIVE_CDROM, ...;
+    // setting a type other than DRIVE_NO_ROOT_DIR or DRIVE_UNKNOWN makes the drive exist).
+    void setDriveType(char letter, UINT type);
+    UINT driveType(char letter) const;
+    // Whether the path lies on another machine: a share, or a drive whose type is DRIVE_REMOTE.
+    bool isRemote(const std::string& winPath) const;
+    // File-system calls of the Win32 face made on a path on another machine, each of which
+    // would reach that server (and authenticate to it) on Windows: every call that names
+    // such a path (opening, creating, attributes, listing, security by name, copy, move,
+    // delete, short and long names, a loader's or CreateProcessA's probe of a file there,
+    // GetDriveTypeA of a share's root). GetFullPathNameA, which touches nothing, and calls
+    // through a handle already opened are not counted; neither is the control face.
+    size_t remoteTouches() const;
+    // Called by the Win32 face for each file-system call on `winPath`: counted when remote.
+    void noteFileSystemCall(const std::string& winPath);
     std::string currentDirectory() const;
     void setCurrentDirectory(const std::string& winPath);
 
@@ -242,17 +263,24 @@ public:
     // Program Files, Program Files (x86) and Windows folders carry the lists Windows gives
     // them: any signed-in user may make folders in the root and change what is made there,
     // only TrustedInstaller, SYSTEM and Administrators may change the other three.
-    void setAccessList(const std::string& winPath, AccessList list);
+    // A path through a link names what the link leads to, as the named calls
+    // (GetNamedSecurityInfoA) follow it; with `linkItself` a link at the path's last name
+    // is meant itself, as a handle opened with FILE_FLAG_OPEN_REPARSE_POINT holds it
+    // (GetSecurityInfo). A link's own owner is SYSTEM until a test sets it.
+    void setAccessList(const std::string& winPath, AccessList list, bool linkItself = false);
     std::optional<AccessList> accessList(const std::string& winPath) const;  // its own list only
-    std::optional<std::string> owner(const std::string& winPath) const;
-    void setOwner(const std::string& winPath, const std::string& sid);
+    std::optional<std::string> owner(const std::string& winPath, bool linkItself = false) const;
+    void setOwner(const std::string& winPath, const std::string& sid, bool linkItself = false);
     // Whether the token may write the file or folder (an existing one), or create it (a
     // missing one: its folder decides).
     bool tokenCanWrite(const std::string& winPath) const;
     // The entries of the file's or folder's list as its security descriptor shows them.
-    std::vector<EffectiveEntry> effectiveAccessList(const std::string& winPath) const;
-    // Objects removed or renamed lose what was recorded for them.
+    std::vector<EffectiveEntry> effectiveAccessList(const std::string& winPath, bool linkItself = false) const;
+    // Objects removed lose what was recorded for them; a renamed one (a link: itself) takes
+    // its own and what is recorded below it to its new name, as Windows keeps security
+    // with the object.
     void forgetSecurity(const std::string& winPath);
+    void moveSecurity(const std::string& fromPath, const std::string& toPath);
     // Another process of the machine acting right after CreateDirectoryA made a folder
     // (the full Windows path): what a race with the installation would give.
     std::function<void(const std::string& winPath)> onDirectoryCreated;
@@ -270,12 +298,14 @@ private:
     std::vector<ProcessLaunch> launches_;
     std::map<std::string, AccessList, NoCaseLess> accessLists_;
     // The full path without a trailing backslash: a folder's key for lists and owners.
-    std::string securityKey(const std::string& winPath) const;
-    // The lists that decide for this path: its own first, then its folders' (null: none
-    // of its own). Called with lock_ held.
-    std::vector<const AccessList*> accessChain(const std::string& winPath) const;
+    std::string securityKey(const std::string& winPath, bool linkItself = false) const;
+    // The lists that decide for the object of this key: its own first, then its folders'
+    // (null: none of its own). Called with lock_ held.
+    std::vector<const AccessList*> accessChain(std::string key) const;
     std::map<std::string, std::string, NoCaseLess> owners_;
     std::map<char, unsigned long long> volumeFree_;
+    std::map<char, UINT> driveTypes_;
+    size_t remoteTouches_ = 0;
     mutable std::recursive_mutex lock_;
 };
 

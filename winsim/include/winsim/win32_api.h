@@ -589,7 +589,18 @@ BOOL WINAPI CopyFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, BOOL bFai
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+BOOL WINAPI MoveFileA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName);
 }
+
+// What kind of volume a root lies on.
+#define DRIVE_UNKNOWN 0
+#define DRIVE_NO_ROOT_DIR 1
+#define DRIVE_REMOVABLE 2
+#define DRIVE_FIXED 3
+#define DRIVE_REMOTE 4
+#define DRIVE_CDROM 5
+#define DRIVE_RAMDISK 6
+extern "C" UINT WINAPI GetDriveTypeA(LPCSTR lpRootPathName);
 
 // Positions and sizes of open files.
 #define FILE_BEGIN 0
@@ -674,6 +685,10 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                                 LPVOID TokenInformation, DWORD TokenInformationLength, PDWORD ReturnLength);
 BOOL WINAPI ConvertSidToStringSidA(PSID Sid, LPSTR* StringSid);
+BOOL WINAPI ConvertStringSidToSidA(LPCSTR StringSid, PSID* Sid);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+BOOL WINAPI IsValidSid(PSID pSid);
+DWORD WINAPI GetLengthSid(PSID pSid);
 BOOL WINAPI ConvertStringSecurityDescriptorToSecurityDescriptorA(LPCSTR StringSecurityDescriptor,
                                                                  DWORD StringSDRevision,
                                                                  PSECURITY_DESCRIPTOR* SecurityDescriptor,
@@ -727,6 +742,10 @@ extern "C" BOOL WINAPI GetAce(PACL pAcl, DWORD dwAceIndex, LPVOID* pAce);
 extern "C" DWORD WINAPI GetNamedSecurityInfoA(LPCSTR pObjectName, SE_OBJECT_TYPE ObjectType,
                                               SECURITY_INFORMATION SecurityInfo, PSID* ppsidOwner, PSID* ppsidGroup,
                                               PACL* ppDacl, PACL* ppSacl, PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
+// The same for the object a handle holds (<aclapi.h> on Windows).
+extern "C" DWORD WINAPI GetSecurityInfo(HANDLE handle, SE_OBJECT_TYPE ObjectType, SECURITY_INFORMATION SecurityInfo,
+                                        PSID* ppsidOwner, PSID* ppsidGroup, PACL* ppDacl, PACL* ppSacl,
+                                        PSECURITY_DESCRIPTOR* ppSecurityDescriptor);
 // ---- end of security block ----
 
 // ---- bcrypt: the platform's hashes ----
