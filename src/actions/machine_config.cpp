@@ -3,18 +3,15 @@
 #include "actions/exports.h"
 #include "platform/bounded.h"
 #include "frame/custom_action_context.h"
-#include "frame/file_attributes.h"
 #include "frame/guarded.h"
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
-#include "runtime/held_path.h"
-#include "runtime/write_access.h"
+#include "trust/held_path.h"
 #include "session/property_access.h"
 
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -38,7 +35,11 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
     char command[kPathCapacity] = {};
     InstallProcess runner;
     DWORD capacity = kPathCapacity;
-    UINT rc = iMsiGetProperty(hInstall, "INSTALLDIR", toolsFolder, &capacity);
+    UINT rc = iMsiGetActionProperty(hInstall, "INSTALLDIR", toolsFolder, &capacity);
+    if (rc == kNotInActionData) {
+        report(URE_SHOW_ERROR, 15, ERROR_INSTALL_FAILURE, 7115, "INSTALLDIR");
+        return ERROR_INSTALL_FAILURE;
+    }
     if (rc != ERROR_SUCCESS) {
         report(URE_LOG_ERROR, 10, rc, 5598, "INSTALLDIR");
         return rc;
@@ -57,33 +58,21 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
         report(URE_LOG_ERROR, 60, 0, 7104, "INSTALLDIR", installDir);
         return ERROR_INSTALL_FAILURE;
     }
-    char installFolder[kPathCapacity] = {};
-    fa9::copyText(installFolder, sizeof(installFolder), toolsFolder);
     bool fits = joinCommand(program, sizeof(program), {toolsFolder, kProgramName});
     fits = fa9::appendText(toolsFolder, sizeof(toolsFolder), "\\bin") && fits;
-    if (!fits || !iIsUnquotedRegularFile(program)) {
+    // Run as SYSTEM (or elevated) the program must be one that no one else could have
+    // swapped: it, bin and INSTALLDIR changeable by the trusted alone, every folder above
+    // held so none is renamed away for a link, and it is held, sharing reading only, until
+    // it has run.
+    HeldPath held;
+    const Gate gate = fits ? held.hold(program, Held::Program, 3) : Gate::Missing;
+    if (gate == Gate::Missing) {
         report(URE_SHOW_ERROR, 40, 0, 5054, program);
         return ERROR_INSTALL_FAILURE;
     }
-    // In the script the program runs as SYSTEM: anyone else who can change it or the
-    // folders it lies in could swap it first. It is held open, sharing reading only, from
-    // before the check until it has run: it can be neither changed nor renamed away in
-    // between. What is held must be the program at its own path, not one a link on the
-    // way leads to; the folders above it are held too, so that none of them is renamed
-    // away for a link that would lead the path to another program.
-    unique_hfile held;
-    std::vector<unique_hfile> above;
-    if (iIsStoreMode(hInstall)) {
-        const bool pinned = iHoldFoldersAbove(program, above);
-        held.reset(CreateFileA(program, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                               nullptr));
-        const bool inPlace = pinned && held && iLiesAt(held.get(), program);
-        for (const char* path : {installFolder, toolsFolder, program}) {
-            // A program that cannot be held, or lies elsewhere, cannot be checked.
-            if (inPlace ? iOnlyTrustedCanWrite(path) : path != program) continue;
-            report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, path);
-            return ERROR_INSTALL_FAILURE;
-        }
+    if (gate != Gate::Accepted) {
+        report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, held.refused());
+        return ERROR_INSTALL_FAILURE;
     }
     // `command` names the run in reports; `line` is the run, with the tools folder
     // quoted so that the program reads it back as it is.

@@ -9,7 +9,7 @@
 #include "frame/ure_info.h"
 #include "platform/win32.h"
 #include "frame/string_resource.h"
-#include "runtime/package_copy.h"
+#include "session/action_data.h"
 #include "trust/package_tables.h"
 #include "session/property_access.h"
 
@@ -172,8 +172,9 @@ std::vector<unsigned char> readScriptStrings() {
     std::vector<unsigned char> image;
     URE* engine = URE::existing();
     std::string path;
+    HeldPath held;
     PackageFile package;
-    if (engine && iOpenPackageCopy(engine->sessionHandle(), package, path)) {
+    if (engine && iOpenPackageCopy(engine->sessionHandle(), held, package, path)) {
         char row[64];
         ureStringLibraryRow(row, sizeof row);
         if (package.readBinary(row, image) || package.readBinary(kEnglishStringsRow, image)) return image;

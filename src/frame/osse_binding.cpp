@@ -1,7 +1,7 @@
 #include "frame/osse_binding.h"
 
 #include "platform/bounded.h"
-#include "frame/elevation.h"
+#include "trust/trusted_accounts.h"
 #include "frame/ure.h"
 #include "platform/win32.h"
 

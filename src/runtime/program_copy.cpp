@@ -1,17 +1,16 @@
 #include "runtime/program_copy.h"
 
 #include "platform/bounded.h"
-#include "frame/elevation.h"
 #include "frame/file_attributes.h"
 #include "frame/msg_token_holder.h"
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "runtime/package_copy.h"
-#include "runtime/protected_folder.h"
 #include "runtime/run_folder.h"
 #include "runtime/stream_row_hold.h"
+#include "session/action_data.h"
 #include "session/property_access.h"
+#include "trust/trusted_accounts.h"
 
 #include <string>
 #include <vector>
@@ -64,7 +63,7 @@ public:
             token = "Binary";
             return database_ ? 0 : 7115;
         }
-        if (iOpenPackageCopy(hInstall, package_, token)) return 0;
+        if (iOpenPackageCopy(hInstall, held_, package_, token)) return 0;
         if (token.empty()) token = kProgramFiles[0].name;  // no data to name the package
         return 7115;
     }
@@ -100,6 +99,7 @@ private:
 
     bool script_ = false;
     unique_msihandle database_;
+    HeldPath held_;  // the package copy, and the folders above it
     PackageFile package_;
 };
 
@@ -151,8 +151,7 @@ bool randomName(char* out, size_t capacity, const char* folder) {
 // are held; in the system's, users may make folders but not rename anyone else's. Without
 // one there is no copy (fail closed rather than fall back to the administrator's own).
 bool copyParent(char (&out)[MAX_PATH + 1]) {
-    unique_local<LPSTR> sid;
-    if (iRunsElevated() && iTokenUserSid(sid) && !fa9::equalsNoCase(sid.get(), "S-1-5-18")) {
+    if (iRunsElevated() && !iRunsAsSystem()) {
         const UINT n = GetSystemWindowsDirectoryA(out, sizeof out);
         return n > 0 && n < sizeof out && fa9::appendText(out, sizeof out, n > 3 ? "\\Temp" : "Temp") &&
                iIsDirectory(out);
@@ -173,7 +172,7 @@ bool copyParent(char (&out)[MAX_PATH + 1]) {
 bool makeProtectedFolder(char* out, HANDLE& marker) {
     char temp[MAX_PATH + 1] = {};
     if (!copyParent(temp)) return false;
-    iSweepFinishedRunFolders(temp, "FA9RUN", true);
+    iSweepFinishedRunFolders(temp, "FA9RUN");
     const bool withUser = !iRunsElevated();
     for (int attempt = 0; attempt < 8; ++attempt) {
         if (!randomName(out, MAX_PATH + 1, temp)) return false;
@@ -198,6 +197,7 @@ ProgramCopy::~ProgramCopy() { remove(); }
 void ProgramCopy::remove() {
     if (!folder_[0]) return;
     for (unique_hfile& file : held_) file.reset();
+    hold_.release();
     for (const ProgramFile& file : kProgramFiles) {
         char path[MAX_PATH + 1];
         if (filePath(path, folder_, file)) removeNowOrAtRestart(path, false);
@@ -222,7 +222,11 @@ UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* action) {
         report(action, 80, refused, token.c_str());
         return ERROR_INSTALL_FAILURE;
     }
-    if (!makeProtectedFolder(folder_, marker_)) {
+    // Held through the gate while in use: made by us with our own list, it must still be
+    // that folder, changeable by the trusted alone, when the files are written and run.
+    const bool made = makeProtectedFolder(folder_, marker_);
+    if (!made || hold_.hold(folder_, Held::Folder, 1) != Gate::Accepted) {
+        if (made) remove();  // ours to remove; a name whose create failed is someone else's
         folder_[0] = '\0';
         report(action, 90, 7111, kProgramFiles[0].name);
         return ERROR_INSTALL_FAILURE;

@@ -8,6 +8,7 @@
 
 #include "platform/scoped_handles.h"
 #include "platform/win32.h"
+#include "trust/held_path.h"
 
 class ProgramCopy {
 public:
@@ -31,6 +32,7 @@ private:
     // was written is what runs or is copied, and its folder cannot be renamed away.
     unique_hfile held_[kProgramFileCount];
 
+    HeldPath hold_;  // the copy's folder and every folder above it
     char folder_[MAX_PATH + 1] = {};  // the copy, or empty
     HANDLE marker_ = INVALID_HANDLE_VALUE;  // held while the copy is in use (run_folder.h)
 };

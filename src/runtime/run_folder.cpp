@@ -5,7 +5,8 @@
 #include "platform/bounded.h"
 #include "frame/message_strings.h"
 #include "platform/scoped_handles.h"
-#include "runtime/protected_folder.h"
+#include "trust/held_path.h"
+#include "trust/trusted_accounts.h"
 
 #include <cstring>
 #include <string>
@@ -18,7 +19,6 @@ const char* const kLiveVariable = "FA9WOLT_LIVE_RUNTIME";
 const size_t kPathCapacity = MAX_PATH + 1;
 const size_t kDigits = 5;         // a runtime folder's number
 const size_t kRandomDigits = 16;  // a program copy's random name, in hex
-const int kDeepest = 32;  // deeper than anything a run makes
 
 bool markerPath(char* out, const char* folder) {
     return fa9::formatText(out, kPathCapacity, "%s%s", folder, kMarkerSuffix);
@@ -33,46 +33,6 @@ bool isRunNameTail(const char* tail, size_t length) {
         if (!digit && (length == kDigits || c < 'a' || c > 'f')) return false;
     }
     return true;
-}
-
-bool isGone(const char* path) {
-    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-bool removeTree(const char* folder, int depth) {
-    const DWORD attributes = GetFileAttributesA(folder);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return isGone(folder);
-    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;  // not a folder: not ours
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return RemoveDirectoryA(folder) != FALSE;
-    if (depth > kDeepest) return false;
-    char pattern[kPathCapacity];
-    if (!fa9::formatText(pattern, sizeof pattern, "%s\\*", folder)) return false;
-    // The names first: the listing is not changed under the search.
-    std::vector<std::pair<std::string, DWORD>> entries;
-    {
-        WIN32_FIND_DATAA entry;
-        unique_hfind find(FindFirstFileA(pattern, &entry));
-        if (find) {
-            do {
-                if (std::strcmp(entry.cFileName, ".") && std::strcmp(entry.cFileName, ".."))
-                    entries.emplace_back(entry.cFileName, entry.dwFileAttributes);
-            } while (FindNextFileA(find.get(), &entry));
-        }
-    }
-    for (const auto& [name, attrs] : entries) {
-        char path[kPathCapacity];
-        if (!fa9::formatText(path, sizeof path, "%s\\%s", folder, name.c_str())) continue;
-        if (attrs & FILE_ATTRIBUTE_DIRECTORY) {
-            removeTree(path, depth + 1);
-            continue;
-        }
-        if (attrs & FILE_ATTRIBUTE_READONLY) SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(path);
-    }
-    RemoveDirectoryA(folder);
-    return isGone(folder);
 }
 
 using LiveEntry = ProcessRecordEntry;  // the marker's handle and the folder
@@ -126,55 +86,54 @@ void iDropRunMarker(const char* folder, HANDLE marker) {
     if (folder && markerPath(path, folder)) DeleteFileA(path);
 }
 
-bool iRemoveFolderTree(const char* folder) { return folder && *folder && removeTree(folder, 0); }
+bool iRemoveFolderTree(const char* folder) {
+    // Held as itself and, for a process that acts for others, changeable by the trusted
+    // alone: then nothing inside can be swapped for a link while it goes.
+    HeldPath held;
+    const Gate gate = held.hold(folder, Held::Removable, 1);
+    return gate == Gate::Missing || (gate == Gate::Accepted && iRemoveTree(held));
+}
 
 bool iEndRunFolder(const char* folder, HANDLE marker) {
-    const bool gone = iRemoveFolderTree(folder);
+    const bool gone = folder && *folder && iRemoveFolderTree(folder);
     if (marker != INVALID_HANDLE_VALUE && marker != nullptr) CloseHandle(marker);
     char path[kPathCapacity];
     // A marker whose folder stayed tells the next run that this one is over.
     if (!gone || !markerPath(path, folder)) return false;
-    return DeleteFileA(path) || isGone(path);
+    return DeleteFileA(path) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool ownedOnly) {
-    if (!parent || !*parent || !prefix) return;
-    char base[kPathCapacity];
-    if (!fa9::copyText(base, sizeof base, parent)) return;
-    size_t n = std::strlen(base);
-    if (n && base[n - 1] == '\\') base[--n] = '\0';
+void iSweepFinishedRunFolders(const char* parent, const char* prefix) {
+    HeldPath base;
+    if (!prefix || base.hold(parent, Held::Folder, 0) != Gate::Accepted) return;
     char pattern[kPathCapacity];
-    if (!fa9::formatText(pattern, sizeof pattern, "%s\\%s*%s", base, prefix, kMarkerSuffix)) return;
+    if (!fa9::formatText(pattern, sizeof pattern, "%s\\%s*%s", base.path(), prefix, kMarkerSuffix)) return;
     std::vector<std::string> markers;
     {
         WIN32_FIND_DATAA entry;
         unique_hfind find(FindFirstFileA(pattern, &entry));
         if (!find) return;
         do {
-            if (entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
             const size_t p = std::strlen(prefix), len = std::strlen(entry.cFileName);
             if (len > p + std::strlen(kMarkerSuffix) &&
                 isRunNameTail(entry.cFileName + p, len - p - std::strlen(kMarkerSuffix)))
                 markers.emplace_back(entry.cFileName);
         } while (FindNextFileA(find.get(), &entry));
     }
+    const bool checks = iRunsElevated();
     for (const std::string& name : markers) {
-        char marker[kPathCapacity], folder[kPathCapacity];
-        if (!fa9::formatText(marker, sizeof marker, "%s\\%s", base, name.c_str()) ||
-            !fa9::formatText(folder, sizeof folder, "%s\\%.*s", base,
-                             static_cast<int>(name.size() - std::strlen(kMarkerSuffix)), name.c_str()))
-            continue;
-        // Opened without sharing: that fails while the live run holds it. Held while the
-        // folder goes, so that no other run's sweep works on it at the same time.
-        unique_hfile held(CreateFileA(marker, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!held) continue;
-        if (ownedOnly && (!iOwnedByAccountOrAdministrators(marker) ||
-                          (GetFileAttributesA(folder) != INVALID_FILE_ATTRIBUTES &&
-                           !iOwnedByAccountOrAdministrators(folder))))
-            continue;
-        const bool gone = iRemoveFolderTree(folder);
-        held.reset();
-        if (gone) DeleteFileA(marker);
+        // Opened as itself without sharing: that fails while the live run holds it. Held
+        // while the folder goes, so that no other run's sweep works on it at the same time.
+        char path[kPathCapacity];
+        if (!fa9::formatText(path, sizeof path, "%s\\%s", base.path(), name.c_str())) continue;
+        unique_hfile marker(CreateFileA(path, GENERIC_READ | DELETE | READ_CONTROL, 0, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        // What a standard user made in a temporary folder it shares is not the library's.
+        if (!marker || (checks && !iOwnedByTrusted(marker.get()))) continue;
+        HeldPath folder;
+        const std::string folderName = name.substr(0, name.size() - std::strlen(kMarkerSuffix));
+        const Gate gate = base.holdChild(folderName.c_str(), Held::Removable, true, folder);
+        if (gate == Gate::Missing || (gate == Gate::Accepted && iRemoveTree(folder))) iDeleteThrough(marker.get());
     }
 }
 

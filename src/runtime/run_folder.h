@@ -16,8 +16,9 @@
 // INVALID_HANDLE_VALUE with the last error set (ERROR_FILE_EXISTS: the name is taken).
 HANDLE iHoldRunMarker(const char* folder);
 
-// Removes everything below `folder` and the folder itself; a junction or symbolic link is
-// removed itself, never what it leads to. True when the folder is gone.
+// Removes everything below `folder` and the folder itself through the gate (trust/held_path.h):
+// held as itself and, for a process that acts for others, changeable by the trusted alone,
+// or left. True when the folder is gone.
 bool iRemoveFolderTree(const char* folder);
 
 // Lets go of the marker `marker` of `folder` and deletes it, leaving the folder alone: for
@@ -29,10 +30,11 @@ void iDropRunMarker(const char* folder, HANDLE marker);
 bool iEndRunFolder(const char* folder, HANDLE marker);
 
 // Removes every folder `parent\<prefix>nnnnn` (five digits, or 16 lower-case hex digits) of
-// a finished run, then its marker; folders of live runs and unmarked folders stay. With `ownedOnly`, also folders
-// and markers not owned by SYSTEM, Administrators or this process's account (a script
-// running as SYSTEM removes nothing a standard user made in a temporary folder it shares).
-void iSweepFinishedRunFolders(const char* parent, const char* prefix, bool ownedOnly = false);
+// a finished run, then its marker, through handles; folders of live runs and unmarked folders
+// stay. A process that acts for others (SYSTEM, elevated) also leaves markers not owned by a
+// trusted account and folders that others may change: it removes nothing a standard user
+// made or could swap in a temporary folder it shares.
+void iSweepFinishedRunFolders(const char* parent, const char* prefix);
 
 // The runtime folders this process holds live: recorded in the process's environment,
 // which outlives this library between custom actions (the installer may unload it).

@@ -88,3 +88,14 @@ bool iGetActionValue(MSIHANDLE hInstall, const char* name, std::string& value) {
     if (!iReadActionData(hInstall, data)) return false;
     return iFindActionEntry(data.data(), data.size(), name, value) == ActionEntry::Found;
 }
+
+bool iOpenPackageCopy(MSIHANDLE hInstall, HeldPath& held, PackageFile& package, std::string& path) {
+    path.clear();
+    // The installer's own ProductCode, which it offers every script action: through
+    // iMsiGetProperty the store would answer first, and the store is the user's to change.
+    char session[64] = {};  // a GUID in braces has 38 characters
+    DWORD capacity = sizeof session;
+    return iGetActionValue(hInstall, "DATABASE", path) &&
+           MsiGetPropertyA(hInstall, "ProductCode", session, &capacity) == ERROR_SUCCESS &&
+           iOpenProductPackage(path, session, held, package);
+}

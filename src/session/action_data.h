@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/win32.h"
+#include "trust/package_copy.h"
 
 #include <string>
 
@@ -24,3 +25,11 @@ bool iReadActionData(MSIHANDLE hInstall, std::string& data);
 
 // The value handed to this action for `name`, from its CustomActionData only.
 bool iGetActionValue(MSIHANDLE hInstall, const char* name, std::string& value);
+
+// Opens in `package` (kept by `held`) the installer's copy of the package that the running
+// script action's own data names (DATABASE; a value in the store is the user's), as
+// iOpenProductPackage allows it, for the installer's own ProductCode: the data was written
+// by an immediate action running as the installing user, so it could name the locked
+// package of another product. False when there is no such data (`path` empty) or the copy
+// is refused.
+bool iOpenPackageCopy(MSIHANDLE hInstall, HeldPath& held, PackageFile& package, std::string& path);

@@ -131,6 +131,13 @@ UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* 
     return getFromStore(hInstall, name, buffer, capacity);
 }
 
+UINT iMsiGetActionProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity) {
+    if (!iIsStoreMode(hInstall)) return iMsiGetProperty(hInstall, name, buffer, capacity);
+    if (!name || !buffer || !capacity) return ERROR_INVALID_PARAMETER;
+    UINT rc = ERROR_SUCCESS;
+    return getFromActionData(hInstall, name, buffer, capacity, &rc) ? rc : kNotInActionData;
+}
+
 UINT iMsiSetProperty(MSIHANDLE hInstall, const char* name, const char* value) {
     if (!iIsStoreMode(hInstall)) return MsiSetPropertyA(hInstall, name, value);
     if (!name || !value) return ERROR_INVALID_PARAMETER;

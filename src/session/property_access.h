@@ -14,6 +14,12 @@ extern const char* const kPropertyNotSet;    // a value that counts as not set
 UINT iMsiGetProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity);
 UINT iMsiSetProperty(MSIHANDLE hInstall, const char* name, const char* value);
 
+// A path that decides what SYSTEM runs, reads or writes: as iMsiGetProperty, but in the
+// script from the action's own data alone (the store is the installing user's to change):
+// kNotInActionData (7115, for the caller to report naming `name`) when the data lacks it.
+const UINT kNotInActionData = 7115;
+UINT iMsiGetActionProperty(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity);
+
 // The name of the product copy this package installs into; `out` holds 1024 characters.
 UINT iGetCopyName(MSIHANDLE hInstall, char* out);
 bool iIsPropertySet(MSIHANDLE hInstall, const char* name, char* buffer, DWORD* capacity);

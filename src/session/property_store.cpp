@@ -6,7 +6,7 @@
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
-#include "runtime/package_copy.h"
+#include "trust/package_copy.h"
 #include "trust/package_tables.h"
 #include "session/action_data.h"
 #include "session/property_access.h"
@@ -458,9 +458,10 @@ const PackageTables* SessionReads::packageTables() {
     if (!ahead_["Installed"].empty() || !ahead_["TRANSFORMS"].empty() || !ahead_["PATCH"].empty())
         return nullptr;
     // Checked as the script checks it: the action data below names the rows of this file.
+    HeldPath held;
     PackageFile package;
     PackageTables tables;
-    if (!iOpenProductPackage(path, productCode.c_str(), package) || !readPackageTables(package, tables))
+    if (!iOpenProductPackage(path, productCode.c_str(), held, package) || !readPackageTables(package, tables))
         return nullptr;
     tables_ = std::move(tables);
     return &*tables_;

@@ -1,0 +1,284 @@
+// The gate's table: every consumer of a path that the script, as SYSTEM, runs, reads, copies
+// or deletes, against every shape of attack on that path. Each cell names its outcome.
+#include "actions/exports.h"
+#include "fixture.h"
+#include "runtime/run_folder.h"
+
+#include <gmock/gmock.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+using namespace fa9test;
+
+namespace {
+
+enum Shape {
+    kTrusted,       // where only the trusted can change it (Program Files; the Installer folder)
+    kOpenToUsers,   // below C:\, where every signed-in user may change it
+    kLinkOnTheWay,  // a junction above it, leading to a trusted place
+    kSwappedAbove,  // the folder above renamed away right after the check
+    kShare,         // \\server\share\...
+    kLongShare,     // \\?\UNC\server\share\...
+    kDotDot,        // a trusted folder followed by ..\ into an open one
+    kNotInData,     // the name missing from the action's data
+    kShapes
+};
+const char* const kShapeNames[kShapes] = {"trusted",    "open to users", "link on the way", "swapped above",
+                                          "share",      "long share",    "dot-dot",         "not in data"};
+
+enum class Outcome {
+    Done,       // the consumer acted on what the path names
+    Refused,    // 7114 names the place; nothing ran, was read, copied or deleted
+    Skipped,    // 7112 names the link; nothing was copied through it
+    NotInData,  // 7115 names the property; nothing acted
+    Left,       // nothing acted and nothing was said (the sweep leaves what is not its own)
+    Unmarked,   // the copies were made, not marked for the restart (7116 names the folder)
+    NotAShape,  // the consumer takes no path of this shape (its reason in the row)
+};
+
+const std::string kRemoteServer = "\\\\server\\share\\";
+
+// Where `trusted` (a folder path ending in a backslash) is put for each shape, and where
+// what it names then really lies.
+struct Place {
+    std::string named, real;
+};
+Place placeFor(Shape shape, const std::string& trusted) {
+    const std::string leaf = trusted.substr(trusted.rfind('\\', trusted.size() - 2) + 1);
+    switch (shape) {
+    case kOpenToUsers: return {"C:\\Open\\" + leaf, "C:\\Open\\" + leaf};
+    case kLinkOnTheWay: return {"C:\\Program Files\\Lnk\\" + leaf, trusted};
+    case kShare: return {kRemoteServer + leaf, kRemoteServer + leaf};
+    case kLongShare: return {"\\\\?\\UNC\\server\\share\\" + leaf, kRemoteServer + leaf};
+    case kDotDot: return {"C:\\Windows\\..\\Open\\" + leaf, "C:\\Open\\" + leaf};
+    default: return {trusted, trusted};
+    }
+}
+
+// One cell's machine: the package's rows in the installer's copy, the script's run mode.
+class GateTable : public SessionTest {
+public:
+    using SessionTest::machine;
+    using SessionTest::run;
+    using SessionTest::session;
+
+    void TestBody() override {}
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg", "C:\\Stand-ins\\commontoolreg.exe");
+        session.database().addBinary("commontoolreg.exe", machine.readFile("C:\\Stand-ins\\commontoolreg.exe"));
+        for (const char* row : {"msvcm80.dll", "msvcp80.dll", "msvcr80.dll",
+                                "microsoft.vc80.crt.manifest", "mfc80.dll", "mfc80u.dll", "mfcm80.dll", "mfcm80u.dll",
+                                "microsoft.vc80.mfc.manifest"})
+            session.database().addBinary(row, std::string(row) + " bytes");
+        session.setProperty("ProductCode", "{7C1D0A11-57B1-4E60-9A05-3C1E0F0A9700}");
+        session.writePackageCopy(kPackage);
+        session.setRunMode(winsim::RunMode::Scheduled);
+    }
+    // Arranges `shape` for a consumer whose trusted place is `trusted`: `put` puts what it
+    // acts on below the real place; returns the path the consumer is handed.
+    std::string arrange(Shape shape, const std::string& trusted, const std::function<void(const std::string&)>& put) {
+        const Place place = placeFor(shape, trusted);
+        if (shape == kLinkOnTheWay) machine.makeLink("C:\\Program Files\\Lnk", trusted.substr(0, trusted.rfind('\\', trusted.size() - 2)));
+        put(place.real);
+        if (shape == kSwappedAbove) {
+            // Another process renames the folder away once the consumer has checked it.
+            const std::string folder = trusted.substr(0, trusted.size() - 1);
+            const auto swap = [this, folder](const std::string&) {
+                if (!renamed_) renamed_ = MoveFileExA(folder.c_str(), (folder + " Gone").c_str(), 0) ? 1 : -1;
+            };
+            machine.onProcessStart = swap;
+            machine.onDirectoryCreated = swap;
+        }
+        machine.runAsSystem();
+        return place.named;
+    }
+    void data(const std::string& entries) { session.setProperty("CustomActionData", entries); }
+
+    const std::string kPackage = "C:\\Windows\\Installer\\7c1d.msi";
+    int renamed_ = 0;  // 1: the swap went through, -1: refused
+};
+
+struct Consumer {
+    const char* name;
+    // Arranges the shape, runs the consumer, and tells whether it acted.
+    bool (*run)(GateTable&, Shape);
+    Outcome cells[kShapes];
+};
+
+// A program's stand-in at `path`.
+void standIn(winsim::Machine& m, const char* program, const std::string& path) {
+    m.copyFileIn(std::string(FA9_STANDINS_DIR) + "/" + program, path);
+}
+
+// Each consumer as the script runs it.
+struct GateConsumers {
+    static bool devenv(GateTable& t, Shape s) {
+        const std::string dir = t.arrange(s, "C:\\Program Files\\VS8\\IDE\\", [&](const std::string& real) {
+            standIn(t.machine, "devenv", real + "devenv.exe");
+            // The program locked, its folder open: a DLL put beside it would load as SYSTEM.
+            if (s == kOpenToUsers)
+                t.machine.setAccessList(real + "devenv.exe", {winsim::kSidSystem, true,
+                                                              {{winsim::kSidSystem, true, false, FILE_ALL_ACCESS}}});
+        });
+        t.data(s == kNotInData ? "VS90_INSTALLDIR=;REMOVE=" : "VS80_INSTALLDIR=" + dir + ";VS90_INSTALLDIR=;REMOVE=");
+        EXPECT_EQ(t.run(SetupWOLTTemplateCA), 0u) << "the other IDE's run goes on";
+        return !t.machine.launches().empty();
+    }
+    static bool machineConfig(GateTable& t, Shape s) {
+        const std::string dir = t.arrange(s, "C:\\Program Files\\FA9 Tools\\", [&](const std::string& real) {
+            standIn(t.machine, "macconfigchange", real + "bin\\macConfigChange.exe");
+        });
+        t.data(s == kNotInData ? "FA9_PROGRAM_TIMEOUT=" : "INSTALLDIR=" + dir);
+        const UINT rc = t.run(RegisterWOLTMachineCfgCA);
+        EXPECT_EQ(rc == 0, !t.machine.launches().empty());
+        return !t.machine.launches().empty();
+    }
+    static bool registration(GateTable& t, Shape s) {
+        const std::string dir = t.arrange(s, "C:\\Program Files\\FA9 Tools\\", [&](const std::string& real) {
+            t.machine.makeDirs(real);
+        });
+        t.data(std::string(s == kNotInData ? "" : "INSTALLDIR=" + dir + ";") + "CURRENT_PROCESS_DIRECTORY=" +
+               kRuntimeDir + ";ProductName=P;DATABASE=" + t.kPackage);
+        t.run(RegisterWOLTKeysCA);
+        return !t.machine.launches().empty();
+    }
+    static bool assemblyCopy(GateTable& t, Shape s) {
+        std::string real;
+        const std::string dir = t.arrange(s, "C:\\Program Files\\FA9 Server\\", [&](const std::string& r) {
+            t.machine.makeDirs(r + "BIN");
+            real = r;
+        });
+        t.data(std::string(s == kNotInData ? "" : "INSTALLDIR=" + dir + ";") + "DATABASE=" + t.kPackage);
+        t.run(CopyVC80AssembliesCA);
+        return t.machine.dirExists(real + "BIN\\MICROSOFT.VC80.CRT") && t.renamed_ <= 0;
+    }
+    static bool servedFolder(GateTable& t, Shape s) {
+        const std::string install = "C:\\Program Files\\FA9 Server\\";
+        t.machine.makeDirs("C:\\Program Files\\Elsewhere");
+        if (s == kLinkOnTheWay)
+            t.machine.makeLink(install + "FUNCTION", "C:\\Program Files\\Elsewhere");
+        else
+            t.machine.makeDirs(install + "FUNCTION");
+        if (s == kOpenToUsers)
+            t.machine.setAccessList(install + "FUNCTION",
+                                    {winsim::kSidSystem, false, {{winsim::kSidAuthenticatedUsers, true, true, GENERIC_ALL}}});
+        t.machine.runAsSystem();
+        t.data("INSTALLDIR=" + install + ";DATABASE=" + t.kPackage);
+        t.run(CopyVC80AssembliesCA);
+        return t.machine.dirExists(install + "FUNCTION\\MICROSOFT.VC80.CRT") &&
+               !t.machine.dirExists("C:\\Program Files\\Elsewhere\\MICROSOFT.VC80.CRT");
+    }
+    // The ..\ form leads to a folder as locked as the Installer folder, but another one.
+    static bool packageCopy(GateTable& t, Shape s) {
+        std::string package = t.arrange(s, "C:\\Windows\\Installer\\", [&](const std::string& real) {
+            if (real != "C:\\Windows\\Installer\\") t.session.writePackageCopy(real + "7c1d.msi");
+        }) + "7c1d.msi";
+        if (s == kDotDot) {
+            package = "C:\\Windows\\Installer\\..\\..\\Program Files\\Installer\\7c1d.msi";
+            t.session.writePackageCopy("C:\\Program Files\\Installer\\7c1d.msi");
+        }
+        t.machine.makeDirs("C:\\Program Files\\FA9 Server\\BIN");
+        t.data("INSTALLDIR=C:\\Program Files\\FA9 Server\\" + (s == kNotInData ? "" : ";DATABASE=" + package));
+        t.run(CopyVC80AssembliesCA);
+        return t.machine.dirExists("C:\\Program Files\\FA9 Server\\BIN\\MICROSOFT.VC80.CRT");
+    }
+    // A finished program copy in the script's temporary folder, made by SYSTEM with the
+    // library's own list (trusted), or by a user who left it open, or as a link.
+    static bool sweep(GateTable& t, Shape s) {
+        const std::string temp = t.machine.tempDirectory + "\\", copy = temp + "FA9RUN0123456789abcdef";
+        t.machine.makeDirs("C:\\Program Files\\Elsewhere");
+        t.machine.writeFile("C:\\Program Files\\Elsewhere\\keep.dll", "keep");
+        if (s == kLinkOnTheWay)
+            t.machine.makeLink(copy, "C:\\Program Files\\Elsewhere");
+        else
+            t.machine.writeFile(copy + "\\commontoolreg.exe", "old copy");
+        if (s == kOpenToUsers)
+            t.machine.setAccessList(copy, {winsim::kSidSystem, false, {{winsim::kSidUsers, true, true, GENERIC_ALL}}});
+        else if (s != kLinkOnTheWay)
+            t.machine.setAccessList(copy, {winsim::kSidSystem, true, {{winsim::kSidSystem, true, true, GENERIC_ALL}}});
+        t.machine.writeFile(copy + ".live", "");
+        t.machine.runAsSystem();
+        iSweepFinishedRunFolders(t.machine.tempDirectory.c_str(), "FA9RUN");
+        EXPECT_TRUE(t.machine.fileExists("C:\\Program Files\\Elsewhere\\keep.dll"));
+        return !t.machine.fileExists(copy + ".live");
+    }
+    // The copies are marked for the restart only where no folder above the installation
+    // folder can be changed by others: C:\Tools below C:\ can, C:\Tools\WOLT is locked.
+    static bool restartMarks(GateTable& t, Shape s) {
+        const std::string install = s == kOpenToUsers ? "C:\\Tools\\WOLT\\" : "C:\\Program Files\\FA9 Server\\";
+        t.machine.makeDirs(install + "BIN");
+        t.machine.setAccessList(install, {winsim::kSidAdministrators, true,
+                                          {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                           {winsim::kSidAdministrators, true, true, FILE_ALL_ACCESS}}});
+        // A file in a served copy that this run does not write is never marked.
+        t.machine.writeFile(install + "BIN\\Microsoft.VC80.CRT\\extra.dll", "someone's");
+        t.machine.runAsSystem();
+        t.data("INSTALLDIR=" + install + ";DATABASE=" + t.kPackage);
+        t.run(CopyVC80AssembliesCA);
+        const std::vector<std::string> pending = winsim::pendingFileOperations(t.machine);
+        for (const std::string& op : pending) EXPECT_EQ(op.find("extra.dll"), std::string::npos);
+        EXPECT_TRUE(t.machine.fileExists(install + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll"));
+        return !pending.empty();
+    }
+};
+
+using O = Outcome;
+const Consumer kConsumers[] = {
+    {"devenv.exe", GateConsumers::devenv,
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+    {"macConfigChange.exe", GateConsumers::machineConfig,
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+    {"INSTALLDIR for commontoolreg.exe", GateConsumers::registration,
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+    {"VC80 copy", GateConsumers::assemblyCopy,
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+    // The package copy must lie directly in the Installer folder: anything else is refused
+    // before a byte of it is read.
+    {"package copy", GateConsumers::packageCopy,
+     {O::Done, O::NotInData, O::NotInData, O::Done, O::NotInData, O::NotInData, O::NotInData, O::NotInData}},
+    // A program folder below a trusted installation folder: named, not given by a path.
+    {"served folder", GateConsumers::servedFolder,
+     {O::Done, O::Refused, O::Skipped, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+    // The copies' parent is the script's own temporary folder, not a path anyone hands it.
+    {"sweep", GateConsumers::sweep,
+     {O::Done, O::Left, O::Left, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+    {"restart marks", GateConsumers::restartMarks,
+     {O::Done, O::Unmarked, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+};
+
+const char* kRefusedText = "can be changed by users other than administrators, so the installation does not run";
+const char* kNotInDataText = "The installation package's record of ";
+const char* kSkippedText = "points elsewhere and was skipped";
+const char* kUnmarkedText = "so the copies below it are not marked for deletion at the next restart";
+
+bool logHas(const std::vector<std::string>& log, const char* text) {
+    for (const std::string& line : log)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(Gate, EveryConsumerAgainstEveryShape) {
+    for (const Consumer& consumer : kConsumers) {
+        for (int shape = 0; shape < kShapes; ++shape) {
+            const Outcome expected = consumer.cells[shape];
+            if (expected == O::NotAShape) continue;
+            SCOPED_TRACE(std::string(consumer.name) + " / " + kShapeNames[shape]);
+            GateTable cell;
+            cell.SetUp();
+            const bool acted = consumer.run(cell, static_cast<Shape>(shape));
+            const std::vector<std::string> log = cell.session.logLines();
+            EXPECT_EQ(acted, expected == O::Done);
+            EXPECT_EQ(logHas(log, kSkippedText), expected == O::Skipped);
+            EXPECT_EQ(logHas(log, kRefusedText), expected == O::Refused);
+            EXPECT_EQ(logHas(log, kNotInDataText), expected == O::NotInData);
+            EXPECT_EQ(logHas(log, kUnmarkedText), expected == O::Unmarked);
+            if (shape == kShare || shape == kLongShare) EXPECT_EQ(cell.machine.remoteTouches(), 0u);
+            if (shape == kSwappedAbove) EXPECT_EQ(cell.renamed_, -1) << "held folders cannot be renamed";
+        }
+    }
+}
+
+}  // namespace
