@@ -122,15 +122,6 @@ bool writeNew(const char* path, const std::vector<unsigned char>& bytes, unique_
     return static_cast<bool>(held);
 }
 
-// What cannot go now (a file a process the program left running still uses) goes at
-// the next restart; what is not there is done.
-void removeNowOrAtRestart(const char* path, bool folder) {
-    if (folder ? RemoveDirectoryA(path) : DeleteFileA(path)) return;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-        MoveFileExA(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
 // "FA9RUN" and 16 hex digits from the platform's generator: a user who shares the
 // temporary folder cannot make every name a copy could take before it is made.
 bool randomName(char* out, size_t capacity, const char* folder) {
@@ -198,17 +189,8 @@ void ProgramCopy::remove() {
     if (!folder_[0]) return;
     for (unique_hfile& file : held_) file.reset();
     hold_.release();
-    for (const ProgramFile& file : kProgramFiles) {
-        char path[MAX_PATH + 1];
-        if (filePath(path, folder_, file)) removeNowOrAtRestart(path, false);
-    }
-    for (const char* sub : kFolders) {
-        char path[MAX_PATH + 1];
-        if (fa9::formatText(path, sizeof path, "%s\\%s", folder_, sub)) removeNowOrAtRestart(path, true);
-    }
-    removeNowOrAtRestart(folder_, true);
-    // The marker goes with the folder; one left beside a folder that stayed tells a later
-    // run that this one is over.
+    // What cannot go now (a file a process the program left running still uses) stays with
+    // its marker, which tells a later run's sweep that this one is over.
     iEndRunFolder(folder_, marker_);
     marker_ = INVALID_HANDLE_VALUE;
     folder_[0] = '\0';

@@ -143,13 +143,6 @@ void iRecordLiveRuntimeFolder(const char* folder, HANDLE marker) {
     writeRecord(entries);
 }
 
-void iForgetLiveRuntimeFolder(const char* folder) {
-    std::vector<LiveEntry> entries = readRecord(), kept;
-    for (const LiveEntry& e : entries)
-        if (!fa9::equalsNoCase(e.path.c_str(), folder)) kept.push_back(e);
-    writeRecord(kept);
-}
-
 void iEndLiveRuntimeFolders() {
     const std::vector<LiveEntry> entries = readRecord();
     if (entries.empty()) return;

@@ -42,5 +42,3 @@ void iRecordLiveRuntimeFolder(const char* folder, HANDLE marker);
 // Ends every runtime folder this process holds live (see iEndRunFolder), after letting go
 // of what the process keeps in them: the current directory, the sibling allocator library.
 void iEndLiveRuntimeFolders();
-// Forgets `folder` from the record without ending it.
-void iForgetLiveRuntimeFolder(const char* folder);
