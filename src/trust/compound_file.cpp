@@ -123,10 +123,11 @@ bool CompoundFile::readStream(const uint16_t* name, size_t units, std::vector<un
     const uint32_t unit = mini ? kMiniSector : 1u << shift_;
     std::vector<uint32_t> sectors;
     try {
-        out.resize(static_cast<size_t>(size));
+        // The room only once the file holds the chain: a size alone could ask for kMaxStream.
         bool ok = mini ? chain(miniFat_, start, sectorsFor(size, kMiniShift), sectorsFor(miniStreamSize_, kMiniShift),
                                sectors)
                        : chain(fat_, start, sectorsFor(size, shift_), sectorCount_, sectors);
+        if (ok) out.resize(static_cast<size_t>(size));
         for (size_t i = 0, j = 0; ok && i < sectors.size(); i = j) {
             // Runs of adjacent sectors are read at once.
             for (j = i + 1; !mini && j < sectors.size() && sectors[j] == sectors[j - 1] + 1;) ++j;
