@@ -90,7 +90,7 @@ bool iRemoveFolderTree(const char* folder) {
     // Held as itself and, for a process that acts for others, changeable by the trusted
     // alone: then nothing inside can be swapped for a link while it goes.
     HeldPath held;
-    const Gate gate = held.hold(folder, Held::Removable, 1);
+    const Gate gate = held.hold(folder, Held::Folder, 1);
     return gate == Gate::Missing || (gate == Gate::Accepted && iRemoveTree(held));
 }
 
@@ -132,7 +132,7 @@ void iSweepFinishedRunFolders(const char* parent, const char* prefix) {
         if (!marker || (checks && !iOwnedByTrusted(marker.get()))) continue;
         HeldPath folder;
         const std::string folderName = name.substr(0, name.size() - std::strlen(kMarkerSuffix));
-        const Gate gate = base.holdChild(folderName.c_str(), Held::Removable, true, folder);
+        const Gate gate = base.holdChild(folderName.c_str(), Held::Folder, true, folder);
         if (gate == Gate::Missing || (gate == Gate::Accepted && iRemoveTree(folder))) iDeleteThrough(marker.get());
     }
 }

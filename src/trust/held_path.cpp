@@ -12,6 +12,16 @@
 namespace {
 
 const size_t kCapacity = 1024;
+
+// The full path of what `held` is, every link on the way resolved ("C:\a\b"); false when it
+// cannot be read, does not fit, or lies on another machine.
+bool finalPath(HANDLE held, char* out, size_t capacity) {
+    char raw[kCapacity] = {};
+    const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof raw || std::strncmp(raw, "\\\\?\\", 4) != 0 || std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0)
+        return false;
+    return fa9::copyText(out, capacity, raw + 4);
+}
 const int kDeepest = 32;  // deeper than anything the library makes
 const DWORD kFolderAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kRemoveAccess = kFolderAccess | DELETE | FILE_WRITE_ATTRIBUTES;
@@ -49,13 +59,13 @@ bool attributesOf(HANDLE handle, DWORD& attributes) {
 bool liesAt(HANDLE held, const char* expected) {
     char final[kCapacity], named[kCapacity];
     const DWORD n = GetLongPathNameA(expected, named, sizeof named);
-    return n > 0 && n < sizeof named && iFinalPath(held, final, sizeof final) && iSamePath(final, named);
+    return n > 0 && n < sizeof named && finalPath(held, final, sizeof final) && iSamePath(final, named);
 }
 
 // The held object's final path is `name` directly below the held folder `folder`.
 bool liesBelow(HANDLE held, HANDLE folder, const char* name) {
     char above[kCapacity], expected[kCapacity], final[kCapacity];
-    if (!iFinalPath(folder, above, sizeof above) || !iFinalPath(held, final, sizeof final)) return false;
+    if (!finalPath(folder, above, sizeof above) || !finalPath(held, final, sizeof final)) return false;
     const bool root = std::strlen(above) == 3;  // "C:\" keeps its backslash
     return fa9::formatText(expected, sizeof expected, "%s%s%s", above, root ? "" : "\\", name) &&
            iSamePath(final, expected);
@@ -95,17 +105,28 @@ bool removeContents(const std::string& place, int depth) {
     return all;
 }
 
-// A link is deleted itself; a folder is held while what it holds goes, so that no link
-// can take its place in between.
+// A file or a link (the link itself, never what it leads to) is deleted through its own
+// handle; a folder is held while what it holds goes, so that no link can take its place in
+// between, then removed by name once let go: a folder that is gone by then, or a link put
+// in its place, is all that name can remove, never what a link leads to.
 bool removeEntry(const std::string& place, int depth) {
+    DWORD attributes = 0;
+    {
+        unique_hfile entry(CreateFileA(place.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                       nullptr));
+        if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+        if (!attributesOf(entry.get(), attributes)) return false;
+        // Listed while held without DELETE access: a search opens the folder again,
+        // sharing no deleting.
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            if (depth >= kDeepest || !removeContents(place, depth + 1)) return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return RemoveDirectoryA(place.c_str()) != FALSE;
     unique_hfile entry(CreateFileA(place.c_str(), kRemoveAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    DWORD attributes = 0;
-    if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    if (!attributesOf(entry.get(), attributes)) return false;
-    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-    if (folder && (depth >= kDeepest || !removeContents(place, depth + 1))) return false;
-    return deleteThrough(entry.get(), attributes);
+    return entry && deleteThrough(entry.get(), attributes);
 }
 
 }  // namespace
@@ -129,15 +150,6 @@ bool iSamePath(const char* a, const char* b) {
     return comparable(a, left) && comparable(b, right) && std::strcmp(left, right) == 0;
 }
 
-bool iFinalPath(HANDLE held, char* out, size_t capacity) {
-    char raw[kCapacity] = {};
-    const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof raw) return false;
-    // "\\?\C:\a" is C:\a; anything else (a share) is no place of this machine.
-    if (std::strncmp(raw, "\\\\?\\", 4) != 0 || std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0) return false;
-    return fa9::copyText(out, capacity, raw + 4);
-}
-
 Gate HeldPath::refuse(Gate verdict, const std::string& place) {
     held_.clear();
     places_.clear();
@@ -149,7 +161,6 @@ Gate HeldPath::open(const std::string& place, Held kind, bool last, bool trusted
     DWORD access = kFolderAccess, share = FILE_SHARE_READ | FILE_SHARE_WRITE;
     if (last && kind == Held::Program) access = GENERIC_READ | READ_CONTROL, share = FILE_SHARE_READ;
     if (last && kind == Held::Data) access = GENERIC_READ | READ_CONTROL;
-    if (last && kind == Held::Removable) access = kRemoveAccess;
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (checks_ ? FILE_FLAG_OPEN_REPARSE_POINT : 0);
     unique_hfile handle(CreateFileA(place.c_str(), access, share, nullptr, OPEN_EXISTING, flags, nullptr));
     DWORD attributes = 0;
@@ -217,16 +228,12 @@ std::string HeldPath::firstChangeableFolder() const {
     return std::string();
 }
 
-bool HeldPath::remove() {
-    const bool gone = held() && iDeleteThrough(handle());
-    release();
-    return gone;
-}
-
 bool iRemoveTree(HeldPath& folder) {
     if (!folder.held()) return false;
-    const bool emptied = removeContents(folder.path(), 0);
-    return emptied ? folder.remove() : (folder.release(), false);
+    const std::string path = folder.path();
+    const bool emptied = removeContents(path, 0);
+    folder.release();
+    return emptied && RemoveDirectoryA(path.c_str()) != FALSE;
 }
 
 int iCopyFileInto(HANDLE from, const HeldPath& into, const char* name, Gate& why) {

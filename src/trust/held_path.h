@@ -33,7 +33,6 @@ enum class Held {
     Folder,     // listed and written into; sharing reading and writing
     Program,    // read and run: sharing reading only, so nothing changes it while held
     Data,       // read: sharing reading and writing (the installer writes its package copy)
-    Removable,  // a folder or file about to be deleted through its handle
 };
 
 class HeldPath {
@@ -63,10 +62,6 @@ public:
     // after the folders are let go, follows any link put in its place), or empty.
     std::string firstChangeableFolder() const;
 
-    // Deletes the held target through its handle (Removable), then lets it go; a folder
-    // must be empty. True when it is gone.
-    bool remove();
-
 private:
     Gate refuse(Gate verdict, const std::string& place);
     Gate open(const std::string& place, Held kind, bool last, bool trusted);
@@ -77,10 +72,6 @@ private:
     std::string refused_;
     bool checks_ = false;
 };
-
-// The full path of what `held` is, every link on the way resolved ("C:\a\b"); false when it
-// cannot be read or does not fit `capacity`.
-bool iFinalPath(HANDLE held, char* out, size_t capacity);
 
 // Whether two full paths name the same place, without regard to the case of letters (as the
 // C runtime's locale tells characters apart, both sides alike).
@@ -103,7 +94,8 @@ int iCopyFileInto(HANDLE from, const HeldPath& into, const char* name, Gate& why
 // file made writable first.
 bool iDeleteThrough(HANDLE handle);
 
-// Removes `folder` (held Removable) and everything below it, through handles: a link
-// below is removed itself, never what it leads to; nothing is followed by name. The
-// folder is let go. True when it is gone.
+// Removes the held folder `folder` and everything below it: each entry opened as itself (a
+// link is removed itself, never what it leads to), each folder held while it is emptied,
+// then removed by name once let go, which can remove nothing but an empty folder or a
+// link put in its place. True when it is gone.
 bool iRemoveTree(HeldPath& folder);

@@ -3,6 +3,8 @@
 #include "platform/bounded.h"
 #include "platform/scoped_handles.h"
 
+#include <string>
+
 namespace {
 
 struct Account {
@@ -47,6 +49,16 @@ bool isTrusted(PSID sid) {
     return tokenInformation(TokenUser, &self, sizeof self) && EqualSid(sid, self.user.User.Sid);
 }
 
+// The SID of the process token's user as text ("S-1-5-21-...").
+bool tokenUserSid(std::string& sid) {
+    UserInfo self;
+    unique_local<LPSTR> text;
+    if (!tokenInformation(TokenUser, &self, sizeof self) || !ConvertSidToStringSidA(self.user.User.Sid, text.out()))
+        return false;
+    sid = text.get();
+    return true;
+}
+
 }  // namespace
 
 bool iRunsElevated() {
@@ -57,15 +69,6 @@ bool iRunsElevated() {
 bool iRunsAsSystem() {
     UserInfo self;
     return tokenInformation(TokenUser, &self, sizeof self) && sameSid(self.user.User.Sid, kTrusted[0].sid);
-}
-
-bool iTokenUserSid(std::string& sid) {
-    UserInfo self;
-    unique_local<LPSTR> text;
-    if (!tokenInformation(TokenUser, &self, sizeof self) || !ConvertSidToStringSidA(self.user.User.Sid, text.out()))
-        return false;
-    sid = text.get();
-    return true;
 }
 
 bool iOwnedByTrusted(HANDLE held) {
@@ -110,7 +113,7 @@ bool iCreateProtectedFolder(const char* path, bool withProcessUser) {
         if (account.granted) sddl = sddl + "(A;OICI;FA;;;" + account.sid + ")";
     std::string self;
     if (withProcessUser) {
-        if (!iTokenUserSid(self)) return false;
+        if (!tokenUserSid(self)) return false;
         sddl += "(A;OICI;FA;;;" + self + ")";
     }
     unique_local<PSECURITY_DESCRIPTOR> descriptor;

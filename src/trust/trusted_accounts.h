@@ -6,8 +6,6 @@
 
 #include "platform/win32.h"
 
-#include <string>
-
 // True for an elevated token (and SYSTEM's); false for a standard user's, a filtered
 // administrator's, or when it cannot be told. The gate's checks apply by this, not by the
 // run mode: a process that acts for others must not be led by those others.
@@ -15,9 +13,6 @@ bool iRunsElevated();
 
 // True when the process runs as SYSTEM.
 bool iRunsAsSystem();
-
-// The SID of the process token's user as text ("S-1-5-21-..."); false when it cannot be read.
-bool iTokenUserSid(std::string& sid);
 
 // True when the owner of what `held` is open on (READ_CONTROL) is trusted, and no entry of
 // its access list that applies to it lets anyone else write or append to it, add or
