@@ -41,6 +41,7 @@ class StandInTest : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
+        machine.makeDirs(kInstallDir);  // installed by then: the program is handed it held
         machine.copyFileIn(FA9_STANDINS_DIR "/commontoolreg", std::string(kRuntimeDir) + "\\commontoolreg.exe");
         for (const std::string& file : kProgramFiles) {
             const std::string path = std::string(kRuntimeDir) + "\\" + file;
@@ -188,11 +189,15 @@ INSTANTIATE_TEST_SUITE_P(
                     {0, 0, 1615},
                     ::testing::ElementsAre(::testing::StartsWith("1: iMsiGetProperty failed"),
                                            logged("Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read."))},
-        RefusalCase{"command_too_long", [](S& s) { s.setProperty("INSTALLDIR", "C:\\" + std::string(200, 'd')); },
+        RefusalCase{"command_too_long",
+                    [](S& s) {
+                        s.machine().makeDirs("C:\\Program Files\\" + std::string(200, 'd'));
+                        s.setProperty("INSTALLDIR", "C:\\Program Files\\" + std::string(200, 'd'));
+                    },
                     {0, kNotRun, kNotRun},
                     ::testing::ElementsAre(::testing::AllOf(
                         ::testing::StartsWith(logged("Error: The command " + std::string(kRuntimeDir) +
-                                                     "\\commontoolreg.exe /commontoolinstall -DINSTALLDIR=\"C:\\ddd")
+                                                     "\\commontoolreg.exe /commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\ddd")
                                                   .substr(0, 120)),
                         ::testing::HasSubstr("... could not be run to completion.")))},
         RefusalCase{"quote_in_install_dir", [](S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\""); },
@@ -213,7 +218,8 @@ TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
     const std::string folder = "C:\\Setup\\a.exec";  // where a standard user's copy is made
     machine.makeDirs(folder);
     machine.environment["TMP"] = folder;
-    session.setProperty("INSTALLDIR", "C:\\Tools\\\\");
+    machine.makeDirs("C:\\Program Files\\Tools");
+    session.setProperty("INSTALLDIR", "C:\\Program Files\\Tools\\\\");
     for (const bool administrator : {false, true}) {
         machine.token.administrator = administrator;
         EXPECT_EQ(run(RegisterWOLTKeysCA), 0u);
@@ -222,9 +228,9 @@ TEST_F(StandInTest, TheProgramAndInstallDirReachTheCommandLineIntact) {
         EXPECT_THAT(launches.back().commandLine,
                     ::testing::MatchesRegex(std::string(administrator ? "\"C:.Windows.Temp" : "\"C:.Setup.a\\.exec") +
                                             ".FA9RUN[0-9a-f]{16}.commontoolreg\\.exe\" "
-                                            "/commontoolinstall -DINSTALLDIR=\"C:.Tools..\""));
+                                            "/commontoolinstall -DINSTALLDIR=\"C:.Program Files.Tools..\""));
     }
-    EXPECT_EQ(machine.readFile(std::string(kState) + "addins.txt"), "INSTALLDIR=C:\\Tools\\\n");
+    EXPECT_EQ(machine.readFile(std::string(kState) + "addins.txt"), "INSTALLDIR=C:\\Program Files\\Tools\\\n");
     EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 

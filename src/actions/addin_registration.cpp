@@ -12,6 +12,7 @@
 #include "runtime/program_copy.h"
 #include "session/property_access.h"
 #include "trust/held_path.h"
+#include "trust/trusted_accounts.h"
 
 #include <cstring>
 
@@ -88,10 +89,12 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     if (n > 0 && installDir[n - 1] == '\\') installDir[n - 1] = '\0';
     // The program, run as SYSTEM, registers and writes below the folder it is handed: one
     // that others may change, or a link on its way, would have it do so for them. Held
-    // until it has run; a folder not there yet has nothing to lead it by.
+    // until it has run. Acting for others, a folder not there is refused too (someone who
+    // may change the folder above could make it a link once the program runs); a standard
+    // user's own run is handed it as before.
     HeldPath folder;
     const Gate gate = folder.hold(installDir, Held::Folder, 1);
-    if (gate != Gate::Accepted && gate != Gate::Missing) {
+    if (gate != Gate::Accepted && (gate != Gate::Missing || iRunsElevated())) {
         report(self, URE_SHOW_ERROR, 75, ERROR_INSTALL_FAILURE, 7114, folder.refused());
         return ERROR_INSTALL_FAILURE;
     }

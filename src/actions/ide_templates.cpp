@@ -23,9 +23,11 @@ const char* const kSetup = " /setup";
 const char* const kRefreshControls = " /Command Tools.InstallCommunityControls";
 const uint32_t kTimedOut = 7102;
 
-UINT readProperty(MSIHANDLE hInstall, const char* name, char* buffer) {
+// An IDE folder, which decides what runs, comes from the action's data alone in the script.
+UINT readProperty(MSIHANDLE hInstall, const char* name, char* buffer, bool folder = true) {
     DWORD capacity = kBufferCapacity;
-    UINT rc = iMsiGetActionProperty(hInstall, name, buffer, &capacity);
+    UINT rc = folder ? iMsiGetActionProperty(hInstall, name, buffer, &capacity)
+                     : iMsiGetProperty(hInstall, name, buffer, &capacity);
     if (rc != kNotInActionData) iLogCallFailure(hInstall, "iMsiGetProperty", name, static_cast<int>(rc));
     return rc;
 }
@@ -114,7 +116,7 @@ UINT setupTemplates(MSIHANDLE hInstall, InstallProcess& runner) {
     if (!runIde(hInstall, runner, "VS90_INSTALLDIR", vs90, kSetup, "SetupWOLTTemplateCA -- for VSNET 2008"))
         return ERROR_INSTALL_FAILURE;
 
-    rc = readProperty(hInstall, "REMOVE", removal);
+    rc = readProperty(hInstall, "REMOVE", removal, false);
     if (rc != ERROR_SUCCESS) {
         reportUnreadable("SetupWOLTTemplateCA", 15, rc, "REMOVE");
         return ERROR_SUCCESS;

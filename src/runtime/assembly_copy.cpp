@@ -13,6 +13,7 @@
 #include "trust/trusted_accounts.h"
 
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -99,16 +100,17 @@ void createLevels(const char* path) {
     }
 }
 
-// The folder `name` of the held `parent`, made (upper-cased) where it is missing, then held.
-Gate makeAndHold(const HeldPath& parent, const char* name, HeldPath& out) {
+// The folder `name` of the held `parent`, made (upper-cased) where it is missing, then held
+// (changeable by the trusted alone when `trusted`); `made` tells whether this run made it.
+Gate makeAndHold(const HeldPath& parent, const char* name, bool trusted, HeldPath& out, bool& made) {
     char upper[kPathCapacity], path[kPathCapacity];
-    bool made = false;
+    made = false;
     if (fa9::copyText(upper, sizeof upper, name) &&
         fa9::formatText(path, sizeof path, "%s\\%s", parent.path(), (iUpperCasePath(upper), upper))) {
         clearWay(path);
         made = CreateDirectoryA(path, nullptr) != FALSE;
     }
-    return parent.holdChild(made ? upper : name, Held::Folder, false, out);
+    return parent.holdChild(made ? upper : name, Held::Folder, trusted, out);
 }
 
 // The tree `source` copied into the held folder `into`: files replaced through the gate,
@@ -133,10 +135,12 @@ int copyInto(const std::string& source, const HeldPath& into, std::vector<std::s
         }
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             HeldPath folder;
-            const Gate gate = depth < kDeepest ? makeAndHold(into, name.c_str(), folder) : Gate::Missing;
+            bool madeNow = false;
+            const Gate gate =
+                depth < kDeepest ? makeAndHold(into, name.c_str(), false, folder, madeNow) : Gate::Missing;
             warnRefused("CopyDirectoryTree", 43, gate, folder);
             const int rc = gate == Gate::Accepted ? copyInto(from, folder, made, depth + 1) : 0;
-            if (gate == Gate::Accepted) made.push_back(folder.path());
+            if (gate == Gate::Accepted && madeNow) made.push_back(folder.path());
             if (rc == ERROR_DISK_FULL) return rc;
             continue;
         }
@@ -152,25 +156,29 @@ int copyInto(const std::string& source, const HeldPath& into, std::vector<std::s
     return 0;
 }
 
-// Both assemblies into the held program folder: what this run wrote there is marked for
-// deletion at the next restart when `mark`. 0, or ERROR_DISK_FULL with both copies removed
-// (a half copy would be loaded and fail).
+// Both assemblies into the held program folder, each assembly folder changeable by the
+// trusted alone (SYSTEM's programs load from it): what this run wrote there, files and the
+// folders it made, is marked for deletion at the next restart when `mark`. 0, or
+// ERROR_DISK_FULL with what this run wrote there removed (a half copy would be loaded and
+// fail).
 int serveProgramFolder(const HeldPath& folder, const std::string& copy, bool mark) {
     std::vector<std::string> made;
-    std::vector<std::string> assemblies;
     int rc = 0;
     for (const char* name : {"Microsoft.VC80.MFC", "Microsoft.VC80.CRT"}) {
         HeldPath assembly;
-        const Gate gate = makeAndHold(folder, name, assembly);
+        bool madeNow = false;
+        const Gate gate = makeAndHold(folder, name, true, assembly, madeNow);
         warnRefused("copyVC80Assemblies", 45, gate, assembly);
         if (gate != Gate::Accepted) continue;
         rc = copyInto(copy + "\\" + name, assembly, made, 0);
-        made.push_back(assembly.path());
-        assemblies.push_back(assembly.path());
+        if (madeNow) made.push_back(assembly.path());
         if (rc != 0) break;
     }
     if (rc == ERROR_DISK_FULL) {
-        for (const std::string& assembly : assemblies) iRemoveFolderTree(assembly.c_str());
+        // Below the held program folder, in folders the trusted alone can change: by name,
+        // files before their folders.
+        for (auto it = made.rbegin(); it != made.rend(); ++it)
+            if (!DeleteFileA(it->c_str())) RemoveDirectoryA(it->c_str());
         return rc;
     }
     if (rc != 0) return -1;
@@ -181,17 +189,15 @@ int serveProgramFolder(const HeldPath& folder, const std::string& copy, bool mar
 
 // `sub` ("a\b") below the held installation folder, each folder on the way held in
 // `chain` (the last one is the program folder) and changeable by the trusted alone.
-Gate holdBelow(const HeldPath& install, const char* sub, std::vector<HeldPath>& chain) {
+Gate holdBelow(const HeldPath& install, const char* sub, std::deque<HeldPath>& chain) {
     chain.clear();
-    chain.reserve(4);
     std::string rest = sub;
-    const HeldPath* parent = &install;
     for (;;) {
         const size_t cut = rest.find('\\');
-        chain.emplace_back();
-        const Gate gate = parent->holdChild(rest.substr(0, cut).c_str(), Held::Folder, true, chain.back());
+        const HeldPath& parent = chain.empty() ? install : chain.back();
+        chain.emplace_back();  // a deque: `parent` stays where it is
+        const Gate gate = parent.holdChild(rest.substr(0, cut).c_str(), Held::Folder, true, chain.back());
         if (gate != Gate::Accepted || cut == std::string::npos) return gate;
-        parent = &chain.back();
         rest = rest.substr(cut + 1);
     }
 }
@@ -216,8 +222,10 @@ int readInstallDir(MSIHANDLE hInstall, char* installDir) {
         iLogCallFailure(hInstall, "iMsiGetProperty", "INSTALLDIR", static_cast<int>(rc));
         if (rc != ERROR_SUCCESS) return -1;
     }
-    // A share is refused by the gate untouched: asking it for a short name would sign in.
-    if (installDir[0] == '\\' || installDir[0] == '/') return 0;
+    // Only a local fixed drive is asked for a short name: the gate refuses any other
+    // untouched, and asking a share or a network drive would sign in to its server.
+    const char root[] = {installDir[0], ':', '\\', '\0'};
+    if (installDir[1] != ':' || GetDriveTypeA(root) != DRIVE_FIXED) return 0;
     char shortForm[kPathCapacity] = {};
     const DWORD n = GetShortPathNameA(installDir, shortForm, static_cast<DWORD>(kPathCapacity));
     if (n > 0 && n < kPathCapacity) fa9::copyText(installDir, kPathCapacity, shortForm);
@@ -270,7 +278,7 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     if (assemblies.prepare(hInstall, "copyVC80Assemblies") != 0) return ERROR_INSTALL_FAILURE;
 
     for (const char* const* sub = kProgramFolders; *sub; ++sub) {
-        std::vector<HeldPath> chain;
+        std::deque<HeldPath> chain;
         if (!iIsDirectory((std::string(install.path()) + "\\" + *sub).c_str())) continue;
         const Gate gate = holdBelow(install, *sub, chain);
         warnRefused("copyVC80Assemblies", 40, gate, chain.back());

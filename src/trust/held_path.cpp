@@ -12,19 +12,20 @@
 namespace {
 
 const size_t kCapacity = 1024;
-
-// The full path of what `held` is, every link on the way resolved ("C:\a\b"); false when it
-// cannot be read, does not fit, or lies on another machine.
-bool finalPath(HANDLE held, char* out, size_t capacity) {
-    char raw[kCapacity] = {};
-    const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof raw || std::strncmp(raw, "\\\\?\\", 4) != 0 || std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0)
-        return false;
-    return fa9::copyText(out, capacity, raw + 4);
-}
 const int kDeepest = 32;  // deeper than anything the library makes
 const DWORD kFolderAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kRemoveAccess = kFolderAccess | DELETE | FILE_WRITE_ATTRIBUTES;
+
+// The full path of what `held` is, every link on the way resolved ("C:\a\b", or
+// "\\server\share\b" for a process that is not checked); false when it cannot be read or
+// does not fit.
+bool finalPath(HANDLE held, char* out, size_t capacity) {
+    char raw[kCapacity] = {};
+    const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof raw) return false;
+    if (std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0) return fa9::formatText(out, capacity, "\\\\%s", raw + 8);
+    return std::strncmp(raw, "\\\\?\\", 4) == 0 && fa9::copyText(out, capacity, raw + 4);
+}
 
 // `path` upper-cased, without a final backslash other than a root's.
 bool comparable(const char* path, char (&out)[kCapacity]) {
@@ -87,10 +88,11 @@ bool deleteThrough(HANDLE handle, DWORD attributes) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &discard, sizeof discard) != FALSE;
 }
 
-bool removeEntry(const std::string& place, int depth);
+bool removeEntry(const std::string& place, HANDLE parent, const std::string& name, int depth);
 
-// The entries of the held folder at `place`, listed by name and each opened as itself.
-bool removeContents(const std::string& place, int depth) {
+// The entries of the folder at `place`, held in `folder`, listed by name and each opened as
+// itself and checked to lie directly below it.
+bool removeContents(const std::string& place, HANDLE folder, int depth) {
     std::vector<std::string> names;
     {
         WIN32_FIND_DATAA entry;
@@ -101,32 +103,34 @@ bool removeContents(const std::string& place, int depth) {
         } while (FindNextFileA(find.get(), &entry));
     }
     bool all = true;
-    for (const std::string& name : names) all = removeEntry(place + "\\" + name, depth) && all;
+    for (const std::string& name : names) all = removeEntry(place + "\\" + name, folder, name, depth) && all;
     return all;
 }
 
 // A file or a link (the link itself, never what it leads to) is deleted through its own
 // handle; a folder is held while what it holds goes, so that no link can take its place in
 // between, then removed by name once let go: a folder that is gone by then, or a link put
-// in its place, is all that name can remove, never what a link leads to.
-bool removeEntry(const std::string& place, int depth) {
+// in its place, is all that name can remove, never what a link leads to. An entry that no
+// longer lies below its folder (a mount point made of that folder meanwhile) is left.
+bool removeEntry(const std::string& place, HANDLE parent, const std::string& name, int depth) {
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     DWORD attributes = 0;
-    {
-        unique_hfile entry(CreateFileA(place.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                                       nullptr));
-        if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-        if (!attributesOf(entry.get(), attributes)) return false;
-        // Listed while held without DELETE access: a search opens the folder again,
-        // sharing no deleting.
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            if (depth >= kDeepest || !removeContents(place, depth + 1)) return false;
-    }
-    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return RemoveDirectoryA(place.c_str()) != FALSE;
     unique_hfile entry(CreateFileA(place.c_str(), kRemoveAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    return entry && deleteThrough(entry.get(), attributes);
+                                   OPEN_EXISTING, flags, nullptr));
+    if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (!attributesOf(entry.get(), attributes) || !liesBelow(entry.get(), parent, name.c_str())) return false;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return deleteThrough(entry.get(), attributes);
+    // Listed while held without DELETE access: a search opens the folder again, sharing
+    // no deleting (so the DELETE handle goes first).
+    entry.reset();
+    entry.reset(CreateFileA(place.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            flags, nullptr));
+    if (!entry || !liesBelow(entry.get(), parent, name.c_str()) || depth >= kDeepest ||
+        !removeContents(place, entry.get(), depth + 1))
+        return false;
+    entry.reset();
+    return RemoveDirectoryA(place.c_str()) != FALSE;
 }
 
 }  // namespace
@@ -231,7 +235,7 @@ std::string HeldPath::firstChangeableFolder() const {
 bool iRemoveTree(HeldPath& folder) {
     if (!folder.held()) return false;
     const std::string path = folder.path();
-    const bool emptied = removeContents(path, 0);
+    const bool emptied = removeContents(path, folder.handle(), 0);
     folder.release();
     return emptied && RemoveDirectoryA(path.c_str()) != FALSE;
 }

@@ -37,10 +37,6 @@ enum class Held {
 
 class HeldPath {
 public:
-    // Every place counted up from the target (which counts 1) must be changeable by the
-    // trusted alone.
-    static constexpr int kEveryFolder = 1 << 16;
-
     // Holds `path` (made full, so `..` is folded before anything is opened) as `kind`, and
     // every folder from its drive's root down; for an elevated process `trusted` places,
     // counted up from the target, must be changeable by the trusted alone. Anything but
