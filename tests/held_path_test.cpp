@@ -23,10 +23,15 @@ enum Shape {
     kLongShare,     // \\?\UNC\server\share\...
     kDotDot,        // a trusted folder followed by ..\ into an open one
     kNotInData,     // the name missing from the action's data
+    kNetworkDrive,  // Z:\..., a drive letter of a share
+    kNotThere,      // not there yet, below a folder every signed-in user may change
+    kUserOwned,     // locked, but owned by a standard user, who may rewrite its list at will
     kShapes
 };
-const char* const kShapeNames[kShapes] = {"trusted",    "open to users", "link on the way", "swapped above",
-                                          "share",      "long share",    "dot-dot",         "not in data"};
+const char* const kShapeNames[kShapes] = {"trusted",     "open to users", "link on the way", "swapped above",
+                                          "share",       "long share",    "dot-dot",         "not in data",
+                                          "network drive", "not there",   "user-owned"};
+const char* kUser = "S-1-5-21-1004336348-1177238915-682003330-1009";
 
 enum class Outcome {
     Done,       // the consumer acted on what the path names
@@ -48,11 +53,13 @@ struct Place {
 Place placeFor(Shape shape, const std::string& trusted) {
     const std::string leaf = trusted.substr(trusted.rfind('\\', trusted.size() - 2) + 1);
     switch (shape) {
-    case kOpenToUsers: return {"C:\\Open\\" + leaf, "C:\\Open\\" + leaf};
+    case kOpenToUsers:
+    case kNotThere: return {"C:\\Open\\" + leaf, "C:\\Open\\" + leaf};
     case kLinkOnTheWay: return {"C:\\Program Files\\Lnk\\" + leaf, trusted};
     case kShare: return {kRemoteServer + leaf, kRemoteServer + leaf};
     case kLongShare: return {"\\\\?\\UNC\\server\\share\\" + leaf, kRemoteServer + leaf};
     case kDotDot: return {"C:\\Windows\\..\\Open\\" + leaf, "C:\\Open\\" + leaf};
+    case kNetworkDrive: return {"Z:\\" + leaf, "Z:\\" + leaf};
     default: return {trusted, trusted};
     }
 }
@@ -82,7 +89,10 @@ public:
     std::string arrange(Shape shape, const std::string& trusted, const std::function<void(const std::string&)>& put) {
         const Place place = placeFor(shape, trusted);
         if (shape == kLinkOnTheWay) machine.makeLink("C:\\Program Files\\Lnk", trusted.substr(0, trusted.rfind('\\', trusted.size() - 2)));
-        put(place.real);
+        if (shape == kNetworkDrive) machine.setDriveType('Z', DRIVE_REMOTE);
+        if (shape != kNotThere) put(place.real);
+        if (shape == kNotThere) machine.makeDirs("C:\\Open");
+        if (shape == kUserOwned) machine.setOwner(place.real, kUser);
         if (shape == kSwappedAbove) {
             // Another process renames the folder away once the consumer has checked it.
             const std::string folder = trusted.substr(0, trusted.size() - 1);
@@ -155,21 +165,22 @@ struct GateConsumers {
         t.run(CopyVC80AssembliesCA);
         return t.machine.dirExists(real + "BIN\\MICROSOFT.VC80.CRT") && t.renamed_ <= 0;
     }
+    // A program folder below a trusted installation folder, and the assembly folders in it:
+    // open to users is the CRT assembly folder that was there before the run.
     static bool servedFolder(GateTable& t, Shape s) {
-        const std::string install = "C:\\Program Files\\FA9 Server\\";
+        const std::string install = "C:\\Program Files\\FA9 Server\\", crt = install + "FUNCTION\\Microsoft.VC80.CRT";
         t.machine.makeDirs("C:\\Program Files\\Elsewhere");
         if (s == kLinkOnTheWay)
             t.machine.makeLink(install + "FUNCTION", "C:\\Program Files\\Elsewhere");
         else
-            t.machine.makeDirs(install + "FUNCTION");
+            t.machine.makeDirs(s == kOpenToUsers ? crt : install + "FUNCTION");
+        if (s == kUserOwned) t.machine.setOwner(install + "FUNCTION", kUser);
         if (s == kOpenToUsers)
-            t.machine.setAccessList(install + "FUNCTION",
-                                    {winsim::kSidSystem, false, {{winsim::kSidAuthenticatedUsers, true, true, GENERIC_ALL}}});
+            t.machine.setAccessList(crt, {winsim::kSidSystem, false, {{winsim::kSidAuthenticatedUsers, true, true, GENERIC_ALL}}});
         t.machine.runAsSystem();
         t.data("INSTALLDIR=" + install + ";DATABASE=" + t.kPackage);
         t.run(CopyVC80AssembliesCA);
-        return t.machine.dirExists(install + "FUNCTION\\MICROSOFT.VC80.CRT") &&
-               !t.machine.dirExists("C:\\Program Files\\Elsewhere\\MICROSOFT.VC80.CRT");
+        return t.machine.fileExists(crt + "\\msvcr80.dll") && !t.machine.dirExists("C:\\Program Files\\Elsewhere\\MICROSOFT.VC80.CRT");
     }
     // The ..\ form leads to a folder as locked as the Installer folder, but another one.
     static bool packageCopy(GateTable& t, Shape s) {
@@ -200,6 +211,7 @@ struct GateConsumers {
         else if (s != kLinkOnTheWay)
             t.machine.setAccessList(copy, {winsim::kSidSystem, true, {{winsim::kSidSystem, true, true, GENERIC_ALL}}});
         t.machine.writeFile(copy + ".live", "");
+        if (s == kUserOwned) t.machine.setOwner(copy + ".live", kUser);  // a user's lookalike
         t.machine.runAsSystem();
         iSweepFinishedRunFolders(t.machine.tempDirectory.c_str(), "FA9RUN");
         EXPECT_TRUE(t.machine.fileExists("C:\\Program Files\\Elsewhere\\keep.dll"));
@@ -228,25 +240,33 @@ struct GateConsumers {
 using O = Outcome;
 const Consumer kConsumers[] = {
     {"devenv.exe", GateConsumers::devenv,
-     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData, O::Refused,
+      O::Left, O::Refused}},
     {"macConfigChange.exe", GateConsumers::machineConfig,
-     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData, O::Refused,
+      O::Left, O::Refused}},
     {"INSTALLDIR for commontoolreg.exe", GateConsumers::registration,
-     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData, O::Refused,
+      O::Refused, O::Refused}},
     {"VC80 copy", GateConsumers::assemblyCopy,
-     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData}},
+     {O::Done, O::Refused, O::Refused, O::Done, O::Refused, O::Refused, O::Refused, O::NotInData, O::Refused,
+      O::Left, O::Refused}},
     // The package copy must lie directly in the Installer folder: anything else is refused
     // before a byte of it is read.
     {"package copy", GateConsumers::packageCopy,
-     {O::Done, O::NotInData, O::NotInData, O::Done, O::NotInData, O::NotInData, O::NotInData, O::NotInData}},
-    // A program folder below a trusted installation folder: named, not given by a path.
+     {O::Done, O::NotInData, O::NotInData, O::Done, O::NotInData, O::NotInData, O::NotInData, O::NotInData,
+      O::NotInData, O::NotInData, O::NotInData}},
+    // Named below a trusted installation folder, not given by a path.
     {"served folder", GateConsumers::servedFolder,
-     {O::Done, O::Refused, O::Skipped, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+     {O::Done, O::Refused, O::Skipped, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape,
+      O::NotAShape, O::NotAShape, O::Refused}},
     // The copies' parent is the script's own temporary folder, not a path anyone hands it.
     {"sweep", GateConsumers::sweep,
-     {O::Done, O::Left, O::Left, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+     {O::Done, O::Left, O::Left, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape,
+      O::NotAShape, O::NotAShape, O::Left}},
     {"restart marks", GateConsumers::restartMarks,
-     {O::Done, O::Unmarked, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape}},
+     {O::Done, O::Unmarked, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape, O::NotAShape,
+      O::NotAShape, O::NotAShape, O::NotAShape}},
 };
 
 const char* kRefusedText = "can be changed by users other than administrators, so the installation does not run";
@@ -275,10 +295,25 @@ TEST(Gate, EveryConsumerAgainstEveryShape) {
             EXPECT_EQ(logHas(log, kRefusedText), expected == O::Refused);
             EXPECT_EQ(logHas(log, kNotInDataText), expected == O::NotInData);
             EXPECT_EQ(logHas(log, kUnmarkedText), expected == O::Unmarked);
-            if (shape == kShare || shape == kLongShare) EXPECT_EQ(cell.machine.remoteTouches(), 0u);
+            if (shape == kShare || shape == kLongShare || shape == kNetworkDrive)
+                EXPECT_EQ(cell.machine.remoteTouches(), 0u);
             if (shape == kSwappedAbove) EXPECT_EQ(cell.renamed_, -1) << "held folders cannot be renamed";
         }
     }
 }
 
 }  // namespace
+
+// A standard user's own run acts for no one else: it is held, not checked, and copies onto
+// a share as onto a local folder.
+TEST(Gate, AStandardUsersOwnCopyGoesOntoAShare) {
+    GateTable cell;
+    cell.SetUp();
+    cell.session.setRunMode(winsim::RunMode::Immediate);
+    cell.machine.token = {kUser, false};
+    cell.machine.makeDirs(kRemoteServer + "FA9\\BIN");
+    cell.session.setProperty("INSTALLDIR", kRemoteServer + "FA9\\");
+    EXPECT_EQ(cell.run(CopyVC80AssembliesCA), 0u);
+    EXPECT_EQ(cell.machine.readFile(kRemoteServer + "FA9\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
+    EXPECT_THAT(cell.session.logLines(), ::testing::IsEmpty());
+}

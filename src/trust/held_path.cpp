@@ -16,15 +16,13 @@ const int kDeepest = 32;  // deeper than anything the library makes
 const DWORD kFolderAccess = FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 const DWORD kRemoveAccess = kFolderAccess | DELETE | FILE_WRITE_ATTRIBUTES;
 
-// The full path of what `held` is, every link on the way resolved ("C:\a\b", or
-// "\\server\share\b" for a process that is not checked); false when it cannot be read or
-// does not fit.
+// The full path of what `held` is, every link on the way resolved ("C:\a\b"; on a share,
+// which only a process that is not checked gets to, "UNC\server\share\b", as good for
+// comparing as any); false when it cannot be read or does not fit.
 bool finalPath(HANDLE held, char* out, size_t capacity) {
     char raw[kCapacity] = {};
     const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    if (n == 0 || n >= sizeof raw) return false;
-    if (std::strncmp(raw, "\\\\?\\UNC\\", 8) == 0) return fa9::formatText(out, capacity, "\\\\%s", raw + 8);
-    return std::strncmp(raw, "\\\\?\\", 4) == 0 && fa9::copyText(out, capacity, raw + 4);
+    return n > 0 && n < sizeof raw && std::strncmp(raw, "\\\\?\\", 4) == 0 && fa9::copyText(out, capacity, raw + 4);
 }
 
 // `path` upper-cased, without a final backslash other than a root's.
