@@ -44,7 +44,6 @@ public:
     // How long the program may run, in seconds (0: no limit, the default). Past it the
     // program and every process it started are ended.
     void setTimeLimit(uint32_t seconds) { limitSeconds_ = seconds; }
-    uint32_t getTimeLimit() const { return limitSeconds_; }
     // These and traceOutput join the reader of their stream first: call them after
     // waitForExitCode (or an execute that waited); before, the reader is stopped after
     // the grace, since this object itself still holds the pipe open.
@@ -69,7 +68,11 @@ private:
     void closeWriteEnds();
     bool finishReader(UREThread* record, ReaderBlock*& block, char** slot, DWORD grace);
     bool finishReaders(DWORD grace);
+    // Ends what is left of the last run and forgets its output.
     void releaseRun();
+    // The stream's text once its reader has finished (null when it could not start).
+    const char* finishedStdout();
+    const char* finishedStderr();
     bool createPipes(HANDLE* stdoutRead, HANDLE* stderrRead);
     void startReader(UREThread* record, ReaderBlock*& block, HANDLE readEnd, uint32_t* result);
     bool createChild();
