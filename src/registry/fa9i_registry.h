@@ -48,7 +48,6 @@ public:
 
     void close();
     HKEY key() const { return key_; }
-    bool isOpen() const { return key_ != nullptr; }
 
 private:
     HKEY key_ = nullptr;

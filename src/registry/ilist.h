@@ -41,18 +41,12 @@ public:
     }
 
     size_t count() const { return count_; }
-    bool empty() const { return count_ == 0; }
 
     void resetCursor() { cursor_ = nullptr; }
     T* next() {
         cursor_ = cursor_ ? cursor_->next : head_;
         return cursor_ ? cursor_->item : nullptr;
     }
-    T* current() const { return cursor_ ? cursor_->item : nullptr; }
-
-    // One saved position, for a caller that iterates inside another iteration.
-    void saveCursor() { saved_ = cursor_; }
-    void restoreCursor() { cursor_ = saved_; }
 
     // The item at `index` from the head, null past the end.
     T* at(size_t index) const {

@@ -90,16 +90,6 @@ InstallCopy::InstallCopy(const char* name, bool use32BitView, bool use64BitView)
     FA9iRegistry users;
     perUser_ = users.open(HKEY_LOCAL_MACHINE, sub, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 
-    readComponents();
-}
-
-InstallCopy::~InstallCopy() {
-    delete products_;
-    delete instances_;
-}
-
-void InstallCopy::readComponents() {
-    char sub[kKeyCapacity + 16];
     fa9::formatText(sub, sizeof sub, "%s\\COMPONENTS", registryKey_);
     FA9iRegistry key;
     LONG rc = perUser_ ? key.open(HKEY_CURRENT_USER, sub, KEY_QUERY_VALUE | view32_)
@@ -113,6 +103,11 @@ void InstallCopy::readComponents() {
             break;  // ERROR_NO_MORE_ITEMS, or a failure: keep what was read
         if (!components_.appendCopy(valueName)) break;
     }
+}
+
+InstallCopy::~InstallCopy() {
+    delete products_;
+    delete instances_;
 }
 
 UINT InstallCopy::getName(char* buffer, DWORD capacity) const { return copyOut(name_, buffer, capacity); }

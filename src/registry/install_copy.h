@@ -67,8 +67,6 @@ public:
     const char* name() const { return name_; }
     const char* installPath() const { return installPath_; }
     const char* registryKey() const { return registryKey_; }
-    bool isVersion8() const { return version8_; }
-    bool isPerUser() const { return perUser_; }
     bool isInvalid() const { return invalid_ != 0; }
     DWORD viewBits() const { return view32_ | view64_; }
     // The value names of the copy's COMPONENTS key, in enumeration order. An
@@ -80,7 +78,6 @@ private:
     bool readFlag(const char* valueName) const;
     bool matchesInstalledCopiesValue(const char* valueName) const;
     UINT readGlobalProfile(const char* valueName, char* buffer, DWORD size) const;
-    void readComponents();
 
     char name_[kNameCapacity] = {};
     char installPath_[kPathCapacity] = {};
@@ -116,7 +113,6 @@ public:
     UINT findDefaultCopy(InstallCopy** out);
     UINT findDefaultClientInterfaceCopy(InstallCopy** out);
 
-    InstallCopy* version8Copy() const { return version8_; }
     // The list could not be read completely: callers must not trust it.
     bool loadError() const { return loadError_; }
 

@@ -141,18 +141,17 @@ bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::
     return true;
 }
 
-// The name of a Property-table row, read the same way.
-std::unique_ptr<char[]> readName(MSIHANDLE record) {
+// A field of a record, read the same way.
+std::unique_ptr<char[]> readField(MSIHANDLE record, UINT field) {
     char probe[1] = {};
     DWORD size = 0;
-    if (MsiRecordGetStringA(record, 1, probe, &size) != ERROR_MORE_DATA) return nullptr;
-    std::unique_ptr<char[]> name(new (std::nothrow) char[size + 1]);
-    if (!name) return nullptr;
+    if (MsiRecordGetStringA(record, field, probe, &size) != ERROR_MORE_DATA) return nullptr;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
+    if (!text) return nullptr;
     DWORD capacity = size + 1;
-    if (MsiRecordGetStringA(record, 1, name.get(), &capacity) != ERROR_SUCCESS) return nullptr;
-    return name;
+    if (MsiRecordGetStringA(record, field, text.get(), &capacity) != ERROR_SUCCESS) return nullptr;
+    return text;
 }
-
 
 bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state) {
     char name[300], value[kSelectCapacity] = {};
@@ -172,10 +171,11 @@ const char* sessionSelection(MSIHANDLE hInstall, const char* component) {
     return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
 }
 
-bool isDeselected(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "DESELECTED");
+// `state` is "SELECTED" or "DESELECTED".
+bool hasSelection(MSIHANDLE hInstall, const char* component, const char* state) {
+    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, state);
     const char* selection = sessionSelection(hInstall, component);
-    return selection && std::strcmp(selection, "DESELECTED") == 0;
+    return selection && std::strcmp(selection, state) == 0;
 }
 
 // What the frame reads in every custom action: the message language, the runtime
@@ -214,7 +214,7 @@ std::vector<std::string> tableNames(MSIHANDLE view) {
     for (;;) {
         unique_msihandle record;
         if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
-        std::unique_ptr<char[]> name = readName(record.get());
+        std::unique_ptr<char[]> name = readField(record.get(), 1);
         if (name) names.push_back(name.get());
     }
     return names;
@@ -253,9 +253,9 @@ void saveProperties(SessionReads& reads, std::vector<std::string> names, StoreWr
 // "DESELECTED", "SELECTED" or null, from one question about the component's states.
 const char* selectState(MSIHANDLE hInstall, const char* component) {
     if (iIsStoreMode(hInstall))
-        return isDeselected(hInstall, component)          ? "DESELECTED"
-               : iIsComponentSelected(hInstall, component) ? "SELECTED"
-                                                           : nullptr;
+        return hasSelection(hInstall, component, "DESELECTED") ? "DESELECTED"
+               : hasSelection(hInstall, component, "SELECTED") ? "SELECTED"
+                                                                : nullptr;
     return sessionSelection(hInstall, component);
 }
 
@@ -278,14 +278,8 @@ const int kDllFromBinary = 0x01;
 const int kInScript = 0x400;
 
 std::string recordText(MSIHANDLE record, UINT field) {
-    char probe[1] = {};
-    DWORD size = 0;
-    if (MsiRecordGetStringA(record, field, probe, &size) != ERROR_MORE_DATA) return std::string();
-    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
-    if (!text) return std::string();
-    DWORD capacity = size + 1;
-    if (MsiRecordGetStringA(record, field, text.get(), &capacity) != ERROR_SUCCESS) return std::string();
-    return std::string(text.get());
+    std::unique_ptr<char[]> text = readField(record, field);
+    return text ? std::string(text.get()) : std::string();
 }
 
 // The CustomAction rows that call PreProcessInstallCA or an export of kExportNames, in the
@@ -468,9 +462,7 @@ const PackageTables* SessionReads::packageTables() {
 }
 
 bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
-    const char* selection = sessionSelection(hInstall, component);
-    return selection && std::strcmp(selection, "SELECTED") == 0;
+    return hasSelection(hInstall, component, "SELECTED");
 }
 
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {
