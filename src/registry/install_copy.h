@@ -66,13 +66,11 @@ public:
 
     const char* name() const { return name_; }
     const char* installPath() const { return installPath_; }
-    const char* registryKey() const { return registryKey_; }
     bool isInvalid() const { return invalid_ != 0; }
     DWORD viewBits() const { return view32_ | view64_; }
     // The value names of the copy's COMPONENTS key, in enumeration order. An
     // enumeration that fails part-way keeps the names read before the failure.
     const OwnedTextList& components() const { return components_; }
-    size_t componentCount() const { return components_.count(); }
 
 private:
     bool readFlag(const char* valueName) const;
