@@ -67,10 +67,9 @@ static_assert(sizeof(kDeferredNames) / sizeof(kDeferredNames[0]) == 113, "the fi
 const char* const kSelectComponents[] = {"ADMIN_SERVER.bin", "LDAP.bin", "VS_DOT_NET.bin", "BASE_CLIENT.bin",
                                          "ODBC_SUPPORT"};
 
-// A property's value read the installer's way: ask with no room for the size, then
-// read into a buffer of that size. Null when either call does not succeed. From the
-// session, a value that fits a first buffer is read at once, sparing the installer one
-// question a property; the longer ones go on at the size that read reported.
+// A property's value read the installer's way: ask for the size, then read into a buffer
+// of that size; null when either call fails. From the session a first buffer spares the
+// size question for a value that fits it.
 std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc) {
     char probe[kFirstReadCapacity] = {};
     DWORD size = iIsStoreMode(hInstall) ? 0 : kFirstReadCapacity;
@@ -89,12 +88,11 @@ std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc
     return value;
 }
 
-// The values of `names` from the session in one question to the installer, where
-// MsiGetPropertyA asks once a name: MsiFormatRecordA expands "[A]<US>[B]<US>...", and, as
-// in every formatted text, puts each value in as it is (brackets in a value are not
-// expanded again; an unset property gives nothing, as its read does). False when the
-// answer cannot be had or does not split into one value a name (a name that is no
-// identifier, a value holding the separator): the caller then asks name by name.
+// The values of `names` in one question to the installer rather than one a name:
+// MsiFormatRecordA expands "[A]<US>[B]<US>..." with each value as it is (not expanded
+// again; an unset property gives nothing, as its read does). False when the answer cannot
+// be had or does not split into one value a name (a name that is no identifier, a value
+// holding the separator): the caller then asks name by name.
 const char kSeparator = '\x1F';
 const DWORD kFirstBatchCapacity = 16384;
 
@@ -220,10 +218,9 @@ std::vector<std::string> tableNames(MSIHANDLE view) {
     return names;
 }
 
-// The table's names, then the fixed list, each stored with its value: all read at once
-// when they can be, else one by one. Only the fixed list's writes and reads are kept.
-// Nothing changes a property from here until the action data is handed out, so the same
-// text also reads what any export's data holds.
+// The table's names, then the fixed list, each stored with its value (read at once when
+// they can be). Only the fixed list's results count. Nothing changes a property before
+// the action data is handed out, so the same read also fetches what the exports' data holds.
 void saveProperties(SessionReads& reads, std::vector<std::string> names, StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
     const size_t tableCount = names.size();
@@ -283,9 +280,8 @@ std::string recordText(MSIHANDLE record, UINT field) {
 }
 
 // The CustomAction rows that call PreProcessInstallCA or an export of kExportNames, in the
-// table's order; none when the table is not there. One view for this action's own row and
-// the script's rows: each view costs the installer several questions besides its rows.
-// (Closing the view's handle also closes the view.)
+// table's order; none when the table is not there. One view for all of them: each view
+// costs the installer several questions besides its rows.
 std::vector<CustomActionRow> customActionRows(MSIHANDLE database) {
     std::vector<CustomActionRow> rows;
     if (!database) return rows;
