@@ -49,8 +49,7 @@ struct TakenName {
 };
 
 void reportTakenName(const TakenName& taken) {
-    MsgTokenHolder tokens;
-    tokens.addString(taken.path);
+    MsgTokenHolder tokens(taken.path);
     ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", taken.probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE),
               7113, &tokens, 0, true);
 }
