@@ -128,17 +128,15 @@ private:
 
 class InstallCopyListSingleton : public InstallCopyList {
 public:
-    // The process-wide list, built on the first call with both views off and kept until
-    // the process ends (a copy installed later is not seen); null only when it cannot
-    // be allocated.
+    // The process-wide list, built on the first call with both views off and kept for the
+    // process (a copy installed later is not seen); null only when it cannot be allocated.
     static InstallCopyListSingleton* getInstance();
 
 private:
     InstallCopyListSingleton() : InstallCopyList(false, false) {}
 };
 
-// The installation path of the copy the running installation works on, into `buffer`
-// of `capacity` characters: 0; 5003 when no session handle is known (hInstall 0 and
-// none in the engine) or the buffer is missing; 5007 when the path cannot be found.
-// The copy's name must fit in 128 characters (a longer one is not found).
+// The installation path of the running installation's copy (its name at most 128
+// characters) into `buffer` of `capacity`: 0; 5003 when no session handle is known
+// (hInstall 0 and none in the engine) or no buffer; 5007 when the path cannot be found.
 UINT liteGetCopyInstallPath(char* buffer, DWORD capacity, MSIHANDLE hInstall);
