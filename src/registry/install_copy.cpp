@@ -112,13 +112,8 @@ InstallCopy::~InstallCopy() {
 
 UINT InstallCopy::getName(char* buffer, DWORD capacity) const { return copyOut(name_, buffer, capacity); }
 
-UINT InstallCopy::getInstallPath(char* buffer, DWORD capacity) const {
-    return copyOut(installPath_, buffer, capacity);
-}
-
-UINT InstallCopy::getRegistryKey(char* buffer, DWORD capacity) const {
-    return copyOut(registryKey_, buffer, capacity);
-}
+UINT InstallCopy::getInstallPath(char* buffer, DWORD capacity) const { return copyOut(installPath_, buffer, capacity); }
+UINT InstallCopy::getRegistryKey(char* buffer, DWORD capacity) const { return copyOut(registryKey_, buffer, capacity); }
 
 UINT InstallCopy::getShortInstallPath(char* buffer, DWORD capacity) const {
     if (!buffer) return kRegistryMissingArgument;
@@ -151,10 +146,8 @@ bool InstallCopy::matchesInstalledCopiesValue(const char* valueName) const {
            key.queryValue(valueName, value, kValueCapacity) == 0 && fa9::equalsNoCase(value, name_);
 }
 
-bool InstallCopy::isDefaultCopy() const {
-    if (version8_) return true;
-    return matchesInstalledCopiesValue(nullptr);  // the key's default value
-}
+// The version 8 copy is the default one; else the key's default value names it.
+bool InstallCopy::isDefaultCopy() const { return version8_ || matchesInstalledCopiesValue(nullptr); }
 
 bool InstallCopy::isDefaultClientInterfaceCopy() const {
     return matchesInstalledCopiesValue("defaultClientInterfaceCopy");

@@ -151,14 +151,6 @@ std::unique_ptr<char[]> readField(MSIHANDLE record, UINT field) {
     return text;
 }
 
-bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state) {
-    char name[300], value[kSelectCapacity] = {};
-    if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) return false;
-    DWORD capacity = kSelectCapacity;
-    return iMsiGetProperty(hInstall, name, value, &capacity) == ERROR_SUCCESS && value[0] &&
-           fa9::equalsNoCase(value, state);
-}
-
 // A component's selection in an immediate action, from its installed and action states:
 // "DESELECTED" (installed, to be removed), "SELECTED" (not installed, to be installed)
 // or null; null too when the states cannot be read.
@@ -169,9 +161,15 @@ const char* sessionSelection(MSIHANDLE hInstall, const char* component) {
     return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
 }
 
-// `state` is "SELECTED" or "DESELECTED".
+// `state` is "SELECTED" or "DESELECTED": in the script as the store recorded it.
 bool hasSelection(MSIHANDLE hInstall, const char* component, const char* state) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, state);
+    if (iIsStoreMode(hInstall)) {
+        char name[300], value[kSelectCapacity] = {};
+        if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) return false;
+        DWORD capacity = kSelectCapacity;
+        return iMsiGetProperty(hInstall, name, value, &capacity) == ERROR_SUCCESS && value[0] &&
+               fa9::equalsNoCase(value, state);
+    }
     const char* selection = sessionSelection(hInstall, component);
     return selection && std::strcmp(selection, state) == 0;
 }
