@@ -4,9 +4,6 @@
 #include "actions/exports.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
-#include "frame/msg_token_holder.h"
-#include "frame/ure.h"
-#include "frame/ure_info.h"
 #include "runtime/assembly_copy.h"
 
 extern "C" UINT __stdcall CopyVC80AssembliesCA(MSIHANDLE hInstall) {
@@ -15,11 +12,7 @@ extern "C" UINT __stdcall CopyVC80AssembliesCA(MSIHANDLE hInstall) {
         const int rc = copyVC80Assemblies(hInstall);
         // Without the package's own files nothing is copied, and the installation stops.
         if (rc == ERROR_INSTALL_FAILURE) return static_cast<UINT>(ERROR_INSTALL_FAILURE);
-        if (rc != 0) {
-            MsgTokenHolder tokens;
-            tokens.addInt(rc);
-            ureReport(URE_SHOW_ERROR, "CopyVC80AssembliesCA", 10, rc, 2006, &tokens, 0, true);
-        }
+        if (rc != 0) iReportCustomActionFailure("CopyVC80AssembliesCA", 10, static_cast<UINT>(rc));
         return static_cast<UINT>(ERROR_SUCCESS);
     });
 }

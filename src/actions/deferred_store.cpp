@@ -4,10 +4,8 @@
 #include "actions/exports.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
-#include "frame/msg_token_holder.h"
 #include "platform/bounded.h"
 #include "frame/ure.h"
-#include "frame/ure_info.h"
 #include "response/response_engine.h"
 #include "response/response_file.h"
 #include "response/response_generation.h"
@@ -70,9 +68,7 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         if (rc == 0) rc = writes.finish();
         if (rc == 0) rc = iHandActionData(reads, rows);
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
-        MsgTokenHolder tokens;
-        tokens.addInt(static_cast<int>(rc));
-        ureReport(URE_SHOW_ERROR, "PreProcessInstallCA", 20, static_cast<int32_t>(rc), 2006, &tokens, 0, true);
+        iReportCustomActionFailure("PreProcessInstallCA", 20, rc);
         return static_cast<UINT>(ERROR_INSTALL_FAILURE);
     });
 }

@@ -38,8 +38,7 @@ void readWelcomeTitle(MSIHANDLE database, char* title, unique_msihandle& view) {
 
 void publishTitle(MSIHANDLE hInstall, const char* rawTitle) {
     char formatted[kTitleCapacity] = {};
-    unique_msihandle record;
-    record.reset(MsiCreateRecord(0));
+    unique_msihandle record(MsiCreateRecord(0));
     MsiRecordSetStringA(record.get(), 0, rawTitle);
     DWORD capacity = kTitleCapacity;
     MsiFormatRecordA(hInstall, record.get(), formatted, &capacity);

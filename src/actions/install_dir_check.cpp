@@ -40,12 +40,8 @@ void normalizedFullPath(const char* path, char* out) {
         return;
     }
     size_t len = std::strlen(out);
-    if (len && out[len - 1] == '"') {
-        out[--len] = '\0';
-        if (len && out[len - 1] == '\\') out[--len] = '\0';
-    } else if (len && out[len - 1] == '\\') {
-        out[--len] = '\0';
-    }
+    if (len && out[len - 1] == '"') out[--len] = '\0';
+    if (len && out[len - 1] == '\\') out[--len] = '\0';
 }
 
 // Paths that could not be made full (empty here) name no folder, so they match nothing.
@@ -105,11 +101,8 @@ UINT checkInstallDir(MSIHANDLE hInstall, char* dir) {
         iLogMessage(hInstall, "ERROR: Unable to get FA9 install directories");
         return ERROR_INSTALL_FAILURE;
     }
-    if (!conflict) {
-        iMsiSetProperty(hInstall, "p_WOLT_installdir_conflict", "N");
-        return ERROR_SUCCESS;
-    }
-    iMsiSetProperty(hInstall, "p_WOLT_installdir_conflict", "Y");
+    iMsiSetProperty(hInstall, "p_WOLT_installdir_conflict", conflict ? "Y" : "N");
+    if (!conflict) return ERROR_SUCCESS;
     MsgTokenHolder tokens(dir);
     ureReport(URE_SHOW_ERROR, "CheckWOLTInstallDirCA", 10, 1, 3165, &tokens, 0, true);
     // With the full interface the package's dialogs let the user choose again.

@@ -30,7 +30,8 @@ const char* const kSiblingFiles[] = {"fa9genreg_install3.dll", "fa9osse_install3
 
 // Writes one line into the installer log; failures in this custom action are traced
 // only there, without a report or a box.
-void logLine(MSIHANDLE hInstall, const char* format, const char* text) {
+template <typename T>
+void logLine(MSIHANDLE hInstall, const char* format, T text) {
     char line[1024];
     fa9::formatText(line, sizeof line, format, text);
     iLogMessage(hInstall, line);
@@ -49,8 +50,7 @@ struct TakenName {
 };
 
 void reportTakenName(const TakenName& taken) {
-    MsgTokenHolder tokens;
-    tokens.addString(taken.path);
+    MsgTokenHolder tokens(taken.path);
     ureReport(URE_SHOW_ERROR, "InitializeWOLTInstallCA", taken.probe, static_cast<int32_t>(ERROR_INSTALL_FAILURE),
               7113, &tokens, 0, true);
 }
@@ -125,13 +125,11 @@ struct RunFolder {
         if (GetCurrentDirectoryA(sizeof current, current) && fa9::equalsNoCase(current, path)) success = true;
         if (success) {
             iRecordLiveRuntimeFolder(path, marker);
+        } else if (refused) {
+            CloseHandle(marker);  // what was planted stays to be looked at; the marker says the run is over
         } else {
-            if (refused) {
-                CloseHandle(marker);  // what was planted stays to be looked at; the marker says the run is over
-            } else {
-                ureReleaseStringLibraries();  // its strings may have worded the failure
-                iEndRunFolder(path, marker);
-            }
+            ureReleaseStringLibraries();  // its strings may have worded the failure
+            iEndRunFolder(path, marker);
         }
         marker = INVALID_HANDLE_VALUE;
     }
@@ -142,11 +140,9 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFold
     DWORD capacity = kPathCapacity;
     UINT rc = iMsiGetProperty(hInstall, "TempFolder", tempFolder, &capacity);
     if (rc != ERROR_SUCCESS) {
-        char line[160];
-        fa9::formatText(line, sizeof line,
-                        "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is %d",
-                        static_cast<int>(rc));
-        iLogMessage(hInstall, line);
+        logLine(hInstall,
+                "ERROR:Unable to retrieve temporary directory from the TempFolder property. Error code is %d",
+                static_cast<int>(rc));
         return ERROR_INSTALL_FAILURE;
     }
 
@@ -182,10 +178,8 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFold
             reportTakenName(taken);
             return ERROR_INSTALL_FAILURE;
         }
-        char line[96];
-        fa9::formatText(line, sizeof line, "ERROR:Unable to retrieve temporary directory. Error code is %d",
-                        static_cast<int>(GetLastError()));
-        iLogMessage(hInstall, line);
+        logLine(hInstall, "ERROR:Unable to retrieve temporary directory. Error code is %d",
+                static_cast<int>(GetLastError()));
         return ERROR_INSTALL_FAILURE;
     }
     fa9::copyText(folder.path, sizeof folder.path, runtimeDir);
@@ -194,12 +188,10 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFold
     StreamRowHold hold;  // released last, after the properties below
     unique_msihandle database(MsiGetActiveDatabase(hInstall));
     if (!database.get()) {
-        char line[200];
-        fa9::formatText(line, sizeof line,
-                        "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
-                        "technical service representative.  Error code is %d.",
-                        static_cast<int>(GetLastError()));
-        iLogMessage(hInstall, line);
+        logLine(hInstall,
+                "ERROR:Failed to get a handle to the active windows install database.  Please contact your "
+                "technical service representative.  Error code is %d.",
+                static_cast<int>(GetLastError()));
         return ERROR_INSTALL_FAILURE;
     }
     TakenName taken;

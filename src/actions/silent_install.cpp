@@ -2,6 +2,7 @@
 // before the installation directory is fixed. Prepares PATH, names the response file to
 // the engine and, when the file gives FILE, makes it the target of INSTALLDIR.
 #include "actions/exports.h"
+#include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/msg_token_holder.h"
@@ -34,11 +35,7 @@ UINT setSilentInstallProperties(MSIHANDLE hInstall) {
     if (ureReadRspFile("FILE", RSP_TYPE_TEXT, RSP_MODE_FIRST, nullptr, path, kFileValueSize, nullptr, nullptr) != 0 ||
         !path[0])
         return 0;
-    size_t n = std::strlen(path);
-    if (path[n - 1] != '\\') {
-        path[n] = '\\';
-        path[n + 1] = '\0';
-    }
+    if (path[std::strlen(path) - 1] != '\\') fa9::appendText(path, sizeof path, "\\");
 
     rc = MsiSetTargetPathA(hInstall, "INSTALLDIR", path);
     if (rc != ERROR_SUCCESS) {

@@ -64,10 +64,9 @@ CustomActionContext::~CustomActionContext() {
     URELogObserver::destroy();
     UREDisplayObserverWI::destroy();
     URE::destroy();
-    // The installer may unload this library between custom actions: what it cached goes,
-    // the string libraries stay mapped for the process (released with the runtime folders).
-    // A script action's process never removes the runtime folders, so whatever it holds of
-    // the string libraries goes with the action.
+    // The installer may unload this library between custom actions: its caches go, the
+    // string libraries stay mapped until the runtime folders go, which a script action's
+    // process never removes, so there they go with the action.
     if (scriptAction)
         ureReleaseStringLibraries();
     else

@@ -60,10 +60,9 @@ void stringLibraryPath(char* out, size_t capacity) {
 }
 
 // String libraries are mapped as data only: no code in them runs, whoever put the file
-// where it is looked for. Such a mapping is not a module the loader lists (GetModuleHandleA
-// does not see it), so the mappings are recorded in the process's environment and live
-// for the process, as a loaded module would: a later custom action (a new load of this
-// library) finds them there. They go when the run's runtime folders are removed
+// there. The loader does not list such mappings (GetModuleHandleA does not see them), so
+// they are recorded in the process's environment, where a later custom action (a new load
+// of this library) finds them; they go with the run's runtime folders
 // (ureReleaseStringLibraries). This table caches the ones this load has used; a bare name
 // finds a mapped library of that file name.
 const size_t kKeptLibraries = 4;
@@ -141,11 +140,10 @@ HMODULE stringLibrary(const char* path, bool& kept) {
 
 // ---- the script's texts: from the installer's copy of the package
 
-// In the script the runtime folder is the installing user's, and so would be what its
-// string library says. The texts come from the package's own row for the language (the
-// English one when the language has none), read once a custom action; when the package
-// cannot be had (no data for this row, a copy others could change) from the English
-// library built into this one: never from the runtime folder.
+// In the script the runtime folder is the installing user's, so its string library is
+// never read: the texts come from the package's row for the language (else the English
+// row), read once a custom action, or when the package cannot be had (a copy others could
+// change) from the English library built into this one.
 struct ScriptStrings {
     int script = -1;  // whether the action runs in the script: asked once
     bool tried = false;

@@ -3,7 +3,6 @@
 #include "platform/bounded.h"
 
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -16,6 +15,14 @@ char* duplicate(const char* text) {
     if (n) std::memcpy(copy, text, n);
     copy[n] = '\0';
     return copy;
+}
+
+// A number as a token, in its decimal text.
+template <typename T>
+bool addNumber(MsgTokenHolder& tokens, const char* format, T value) {
+    char text[24];
+    fa9::formatText(text, sizeof text, format, value);
+    return tokens.addString(text);
 }
 
 }  // namespace
@@ -41,29 +48,10 @@ bool MsgTokenHolder::addString(const char* text) {
     return true;
 }
 
-bool MsgTokenHolder::addInt(int value) {
-    char text[16];
-    fa9::formatText(text, sizeof text, "%d", value);
-    return addString(text);
-}
-
-bool MsgTokenHolder::addUnsigned(unsigned value) {
-    char text[16];
-    fa9::formatText(text, sizeof text, "%u", value);
-    return addString(text);
-}
-
-bool MsgTokenHolder::addInt64(int64_t value) {
-    char text[24];
-    fa9::formatText(text, sizeof text, "%" PRId64, value);
-    return addString(text);
-}
-
-bool MsgTokenHolder::addUnsigned64(uint64_t value) {
-    char text[24];
-    fa9::formatText(text, sizeof text, "%" PRIu64, value);
-    return addString(text);
-}
+bool MsgTokenHolder::addInt(int value) { return addNumber(*this, "%d", value); }
+bool MsgTokenHolder::addUnsigned(unsigned value) { return addNumber(*this, "%u", value); }
+bool MsgTokenHolder::addInt64(int64_t value) { return addNumber(*this, "%" PRId64, value); }
+bool MsgTokenHolder::addUnsigned64(uint64_t value) { return addNumber(*this, "%" PRIu64, value); }
 
 const char* MsgTokenHolder::get(int index) const {
     if (index < 0 || index >= count_) return "";

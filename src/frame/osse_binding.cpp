@@ -20,10 +20,9 @@ typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 // standard user's rights takes it.
 bool withheld(const URE* engine) { return engine->storeMode() != 0 || iRunsElevated(); }
 
-// Looked up on every use rather than cached: the library stays loaded once found, and a
-// lookup that failed earlier (runtime directory not there yet) is tried again. Only the
-// copy in the runtime directory is taken, by its full path: a bare name would let the
-// search order pick up a file of that name from any folder on it.
+// Looked up on every use, not cached: once found it stays loaded, and a lookup that
+// failed (no runtime directory yet) is tried again. Only the runtime directory's copy is
+// taken, by full path: a bare name lets the search order find one in any folder on it.
 template <typename Function>
 Function bind(const char* name) {
     URE* engine = URE::existing();

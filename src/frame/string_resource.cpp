@@ -46,13 +46,8 @@ public:
             !bytes_.u16(optional, magic))
             return false;
         // PE32 and PE32+ differ in where the data directories start.
-        uint32_t directories;
-        if (magic == 0x10B)
-            directories = 96;
-        else if (magic == 0x20B)
-            directories = 112;
-        else
-            return false;
+        if (magic != 0x10B && magic != 0x20B) return false;
+        const uint32_t directories = magic == 0x10B ? 96 : 112;
         const uint32_t needed = directories + (kResourceDirectory + 1) * 8;
         uint32_t directoryCount;
         if (optionalSize < needed || !bytes_.u32(optional + directories - 4, directoryCount) ||

@@ -45,7 +45,6 @@ public:
     // The recorded runtime directory, else the pFA9RuntimeDirectory property, in `buffer`
     // (261 characters; null: a process-wide buffer that the next call overwrites).
     const char* getRuntimeDirectory(char* buffer);
-    const char* runtimeDirectoryRecord() const { return runtimeDirectory_; }
 
     bool silent() const { return silent_; }
     void setSilent(bool silent) { silent_ = silent; }
@@ -60,7 +59,6 @@ public:
     // Parses the named file into a new ResponseFile, reports its errors and decides the
     // ready flag: 0, 5002, 5012, 5013, 5014, 5016 or 7106 (a UTF-16 file).
     int32_t initResponseFile(int skipChecks);
-    const char* responseFilePath() const { return responseFilePath_ ? responseFilePath_ : ""; }
     ResponseFile* responseFile() const { return responseFile_; }
     bool responseFileReady() const { return responseFileReady_; }
     const char* productCode() const { return productCode_; }

@@ -53,8 +53,6 @@ public:
     const MsgTokenHolder* tokens() const { return tokens_; }
     bool flag() const { return flag_; }
     const char* text() const { return text_; }
-    const char* answer() const { return answer_; }
-    size_t answerLength() const { return answerLength_; }
 
 private:
     uint32_t flags_;

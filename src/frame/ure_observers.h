@@ -1,7 +1,7 @@
-// The two observers a custom action attaches: one writes each report into the
-// installer log, the other shows reports of the error and question kinds in a
-// message box (from the installer's script: through the installer, which knows
-// whether anybody can answer it). Both are process-wide singletons, created on first use.
+// The two observers a custom action attaches, process-wide singletons created on first
+// use: one writes each report into the installer log, the other shows the error and
+// question kinds in a message box (from the script through the installer, which knows
+// whether anybody can answer it).
 #pragma once
 
 #include "frame/observer.h"

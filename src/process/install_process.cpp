@@ -230,8 +230,6 @@ InstallProcess::InstallProcess(const char* command, const char* workingDirectory
 InstallProcess::~InstallProcess() {
     releaseRun();
     closeWriteEnds();
-    std::free(stdoutText_);
-    std::free(stderrText_);
     std::free(workingDirectory_);
 }
 
@@ -247,11 +245,6 @@ void InstallProcess::setWorkingDirectory(const char* directory) {
 void InstallProcess::setCommand(const char* command) {
     releaseRun();
     commandLine_[0] = '\0';
-    executed_ = false;
-    std::free(stdoutText_);
-    std::free(stderrText_);
-    stdoutText_ = nullptr;
-    stderrText_ = nullptr;
     buildCommandLine(command, commandLine_, kCommandCapacity);
 }
 
@@ -321,6 +314,12 @@ void InstallProcess::releaseRun() {
     // No kill on close: a process the program started and left running is its business.
     closeHandle(job_);
     endedAtLimit_ = false;
+    // A second run, of the same command or another, starts with empty texts.
+    executed_ = false;
+    std::free(stdoutText_);
+    std::free(stderrText_);
+    stdoutText_ = nullptr;
+    stderrText_ = nullptr;
 }
 
 bool InstallProcess::createPipes(HANDLE* stdoutRead, HANDLE* stderrRead) {
@@ -428,12 +427,6 @@ uint32_t InstallProcess::execute(bool wait, bool trace) {
         ureReport(kTraceFlag, "InstallProcess::execute", 18, 0, 1038, &tokens, 0, true);
     }
     releaseRun();
-    executed_ = false;
-    // A second run of the same command starts with empty texts, as after setCommand.
-    std::free(stdoutText_);
-    std::free(stderrText_);
-    stdoutText_ = nullptr;
-    stderrText_ = nullptr;
     const HANDLE savedStdout = GetStdHandle(STD_OUTPUT_HANDLE);
     const HANDLE savedStderr = GetStdHandle(STD_ERROR_HANDLE);
     HANDLE stdoutRead = nullptr;
@@ -489,14 +482,24 @@ uint32_t InstallProcess::waitForExitCode(uint32_t* exitCode, uint32_t timeout) {
     return 0;
 }
 
-void InstallProcess::traceStdout(const char* functionName, uint32_t flags) {
+const char* InstallProcess::finishedStdout() {
     finishReader(&stdoutReader_, stdoutBlock_, &stdoutText_, kDrainGrace);
-    if (stdoutText_ && *stdoutText_) ureReportText(flags | kTraceFlag, functionName, 997, 0, stdoutText_, false);
+    return stdoutText_;
+}
+
+const char* InstallProcess::finishedStderr() {
+    finishReader(&stderrReader_, stderrBlock_, &stderrText_, kDrainGrace);
+    return stderrText_;
+}
+
+void InstallProcess::traceStdout(const char* functionName, uint32_t flags) {
+    const char* text = finishedStdout();
+    if (text && *text) ureReportText(flags | kTraceFlag, functionName, 997, 0, text, false);
 }
 
 void InstallProcess::traceStderr(const char* functionName, uint32_t flags) {
-    finishReader(&stderrReader_, stderrBlock_, &stderrText_, kDrainGrace);
-    if (stderrText_ && *stderrText_) ureReportText(flags | kTraceFlag, functionName, 999, 0, stderrText_, false);
+    const char* text = finishedStderr();
+    if (text && *text) ureReportText(flags | kTraceFlag, functionName, 999, 0, text, false);
 }
 
 void InstallProcess::traceOutput(const char* functionName, uint32_t flags) {
@@ -504,25 +507,10 @@ void InstallProcess::traceOutput(const char* functionName, uint32_t flags) {
     traceStderr(functionName, flags);
 }
 
-uint32_t InstallProcess::getStdout(char* buffer, size_t capacity) {
-    finishReader(&stdoutReader_, stdoutBlock_, &stdoutText_, kDrainGrace);
-    return copyOut(stdoutText_, buffer, capacity);
-}
-
-uint32_t InstallProcess::getStderr(char* buffer, size_t capacity) {
-    finishReader(&stderrReader_, stderrBlock_, &stderrText_, kDrainGrace);
-    return copyOut(stderrText_, buffer, capacity);
-}
-
-size_t InstallProcess::getStdoutLength() {
-    finishReader(&stdoutReader_, stdoutBlock_, &stdoutText_, kDrainGrace);
-    return stdoutText_ ? std::strlen(stdoutText_) : 0;
-}
-
-size_t InstallProcess::getStderrLength() {
-    finishReader(&stderrReader_, stderrBlock_, &stderrText_, kDrainGrace);
-    return stderrText_ ? std::strlen(stderrText_) : 0;
-}
+uint32_t InstallProcess::getStdout(char* buffer, size_t capacity) { return copyOut(finishedStdout(), buffer, capacity); }
+uint32_t InstallProcess::getStderr(char* buffer, size_t capacity) { return copyOut(finishedStderr(), buffer, capacity); }
+size_t InstallProcess::getStdoutLength() { return fa9::textLength(finishedStdout()); }
+size_t InstallProcess::getStderrLength() { return fa9::textLength(finishedStderr()); }
 
 uint32_t runCommand(InstallProcess& runner, const char* command, uint32_t* exitCode, uint32_t limitSeconds) {
     runner.setCommand(command);

@@ -26,11 +26,10 @@ public:
     // Starts the child; with `wait`, also waits for it to end. Failures show in
     // waitForExitCode.
     uint32_t execute(bool wait, bool trace);
-    // 0 with the exit code stored; 5030 when execute never reached process creation;
-    // 5082 when the child was never created; 7102 (reported) when the child ran past the
-    // time limit and was ended with every process it started. A process the child
-    // started that still holds the output after a short grace is not waited for (7101,
-    // reported); what was read until then is kept.
+    // 0 with the exit code stored; 5030 when execute never reached process creation; 5082
+    // when the child was never created; 7102 (reported) when it ran past the time limit and
+    // was ended with every process it started. A process it started that still holds the
+    // output after a short grace is not waited for (7101, reported; what was read is kept).
     uint32_t waitForExitCode(uint32_t* exitCode, uint32_t timeout);
     // Writes the captured standard output (probe 997) and standard error (probe 999)
     // into the installer log, each as one record.
@@ -44,11 +43,9 @@ public:
     // How long the program may run, in seconds (0: no limit, the default). Past it the
     // program and every process it started are ended.
     void setTimeLimit(uint32_t seconds) { limitSeconds_ = seconds; }
-    uint32_t getTimeLimit() const { return limitSeconds_; }
-    // These and traceOutput join the reader of their stream first: call them after
-    // waitForExitCode (or an execute that waited); before, the reader is stopped after
-    // the grace, since this object itself still holds the pipe open.
-    // Copy the captured text, cut to fit; 5006 when it and its terminator did not fit.
+    // These and traceOutput join their stream's reader first: call them after
+    // waitForExitCode (or an execute that waited), else the reader is stopped after the
+    // grace, since this object still holds the pipe open. The text is cut to fit (5006).
     uint32_t getStdout(char* buffer, size_t capacity);
     uint32_t getStderr(char* buffer, size_t capacity);
     size_t getStdoutLength();
@@ -56,10 +53,9 @@ public:
 
     const char* commandLine() const { return commandLine_; }
 
-    // The command-line rule on its own: 5005 when `command` names no .exe, .bat, .com
-    // or .cmd (the output is then empty), 5006 when the result would not fit
-    // `capacity` (also empty), else 0. A program path in double quotes ends at its
-    // closing quote; only an unquoted one is found by the extension search.
+    // The command-line rule on its own: 5005 when `command` names no .exe, .bat, .com or
+    // .cmd, 5006 when the result would not fit `capacity` (both leave `out` empty), else 0.
+    // A quoted program path ends at its closing quote; only an unquoted one is searched.
     static uint32_t buildCommandLine(const char* command, char* out, size_t capacity);
 
     struct ReaderBlock;
@@ -69,7 +65,11 @@ private:
     void closeWriteEnds();
     bool finishReader(UREThread* record, ReaderBlock*& block, char** slot, DWORD grace);
     bool finishReaders(DWORD grace);
+    // Ends what is left of the last run and forgets its output.
     void releaseRun();
+    // The stream's text once its reader has finished (null when it could not start).
+    const char* finishedStdout();
+    const char* finishedStderr();
     bool createPipes(HANDLE* stdoutRead, HANDLE* stderrRead);
     void startReader(UREThread* record, ReaderBlock*& block, HANDLE readEnd, uint32_t* result);
     bool createChild();
@@ -116,7 +116,6 @@ bool appendQuoted(char* out, size_t capacity, const char* value);
 // that leaves room for `nameLength` more characters within a path's 260.
 bool isProgramFolder(const char* folder, size_t nameLength);
 
-// Joins `parts` into a command buffer of `capacity`. False when they would not fit:
-// then nothing may run, and `out` holds the beginning of the command followed by
-// "..." for the report that says so.
+// Joins `parts` into a command buffer of `capacity`. False when they would not fit: then
+// nothing may run, and `out` holds the command's beginning and "..." for the report.
 bool joinCommand(char* out, size_t capacity, std::initializer_list<const char*> parts);

@@ -26,12 +26,10 @@ public:
     // RegCreateKeyExA with KEY_ALL_ACCESS | access.
     LONG create(HKEY root, const char* path, REGSAM access, DWORD options = 0);
 
-    // Reads a value as text into `buffer` of `capacityBytes`, without checking its
-    // registry type: 0 or kRegistryFailed. Registry data need not end in a terminator,
-    // so after a successful read the text is always terminated within the capacity.
-    // Data that fills the whole buffer without a terminator of its own is refused
-    // rather than cut (kRegistryFailed), so a caller never works on a shortened path.
-    // After a failure the buffer holds an empty text (when the capacity allows one).
+    // Reads a value as text into `buffer` of `capacityBytes`, whatever its registry type:
+    // 0 or kRegistryFailed. The text is always terminated within the capacity; data that
+    // fills the buffer without a terminator of its own is refused rather than cut, so a
+    // caller never works on a shortened path. After a failure it holds "" (given room).
     UINT queryValue(const char* name, char* buffer, DWORD capacityBytes);
     // The same read answering the Win32 code: ERROR_MORE_DATA when the text and its
     // terminator do not fit, ERROR_INVALID_HANDLE when no key is held.
@@ -48,7 +46,6 @@ public:
 
     void close();
     HKEY key() const { return key_; }
-    bool isOpen() const { return key_ != nullptr; }
 
 private:
     HKEY key_ = nullptr;
@@ -68,9 +65,8 @@ public:
     LONG create(HKEY root, const char* path, const char* installationName, REGSAM access, DWORD options = 0);
 
     // Deletes `path` under `parent` with all its sub-keys except a direct sub-key named
-    // `keep` (without regard to case; null: keep nothing). When a sub-key was kept the
-    // key itself cannot go either, and the answer is the ERROR_ACCESS_DENIED that
-    // Windows gives for a key that still has sub-keys. Answers a Win32 error code;
+    // `keep` (case ignored; null: none), which also keeps the key itself: then the answer
+    // is Windows' ERROR_ACCESS_DENIED for a key with sub-keys. A Win32 error code;
     // ERROR_BADKEY (1010) for an empty or null path.
     LONG deleteKeyTree(HKEY parent, const char* path, const char* keep, const char* installationName);
 
@@ -82,14 +78,11 @@ private:
     LONG status_ = ERROR_INVALID_HANDLE;
 };
 
-// Puts `name` into a key path that carries "$CurrentInstallationName$" (every
-// occurrence), or else "$DefaultInstallationName$" (every occurrence); the search is
-// case-sensitive and a name that itself contains a placeholder is not expanded again.
-// `capacity` 0: the result goes to a process-wide buffer of 1024 characters that the
-// next such call overwrites; otherwise to `out`, which must hold the text and the
-// result with their terminators. Returns the resolved text, the text itself when
-// nothing changed (copied to the output as well), or null: for a null text, a text
-// longer than 1023 characters (refused rather than cut, since a cut key path names
-// another key), a result longer than 1023 characters, or a result that does not fit.
-// A null name leaves the text unchanged.
+// Puts `name` (null: none) for every "$CurrentInstallationName$" of a key path, else for
+// every "$DefaultInstallationName$"; case-sensitive, and a name holding a placeholder is
+// not expanded again. `capacity` 0: into a process-wide buffer of 1024 characters that
+// the next call overwrites; else into `out`, which must hold text and result with their
+// terminators. Returns the result (the text itself, copied, when nothing changed), or
+// null for a null text, a text or result over 1023 characters (refused rather than cut:
+// a cut key path names another key), or a result that does not fit.
 const char* resolveInstallationName(const char* text, const char* name, size_t capacity, char* out);

@@ -1,13 +1,11 @@
 // A doubly linked list of item pointers with one cursor, the base of the installed
 // copies list and of the copies' own name lists.
-//
-// Iteration: set the cursor to null with resetCursor(); each next() moves it to the
-// head when it is null and to the node's successor otherwise, and answers the item at
-// the cursor, null at the end (the cursor is null again then).
-//
-// The list frees its nodes, never its items: a list that owns its items destroys them
-// in its own destructor with destroyItems() (a base destructor cannot reach the
-// derived type's way of destroying them).
+// Iteration: resetCursor(), then each next() moves the cursor to the head (from null) or
+// to its node's successor and answers the item there; null at the end, where the cursor
+// is null again.
+// The list frees its nodes, never its items: an owning list destroys them in its own
+// destructor with destroyItems(), as a base destructor cannot reach the derived type's
+// way of destroying them.
 #pragma once
 
 #include <cstddef>
@@ -41,18 +39,12 @@ public:
     }
 
     size_t count() const { return count_; }
-    bool empty() const { return count_ == 0; }
 
     void resetCursor() { cursor_ = nullptr; }
     T* next() {
         cursor_ = cursor_ ? cursor_->next : head_;
         return cursor_ ? cursor_->item : nullptr;
     }
-    T* current() const { return cursor_ ? cursor_->item : nullptr; }
-
-    // One saved position, for a caller that iterates inside another iteration.
-    void saveCursor() { saved_ = cursor_; }
-    void restoreCursor() { cursor_ = saved_; }
 
     // The item at `index` from the head, null past the end.
     T* at(size_t index) const {

@@ -90,16 +90,6 @@ InstallCopy::InstallCopy(const char* name, bool use32BitView, bool use64BitView)
     FA9iRegistry users;
     perUser_ = users.open(HKEY_LOCAL_MACHINE, sub, KEY_QUERY_VALUE) == ERROR_SUCCESS;
 
-    readComponents();
-}
-
-InstallCopy::~InstallCopy() {
-    delete products_;
-    delete instances_;
-}
-
-void InstallCopy::readComponents() {
-    char sub[kKeyCapacity + 16];
     fa9::formatText(sub, sizeof sub, "%s\\COMPONENTS", registryKey_);
     FA9iRegistry key;
     LONG rc = perUser_ ? key.open(HKEY_CURRENT_USER, sub, KEY_QUERY_VALUE | view32_)
@@ -115,15 +105,15 @@ void InstallCopy::readComponents() {
     }
 }
 
+InstallCopy::~InstallCopy() {
+    delete products_;
+    delete instances_;
+}
+
 UINT InstallCopy::getName(char* buffer, DWORD capacity) const { return copyOut(name_, buffer, capacity); }
 
-UINT InstallCopy::getInstallPath(char* buffer, DWORD capacity) const {
-    return copyOut(installPath_, buffer, capacity);
-}
-
-UINT InstallCopy::getRegistryKey(char* buffer, DWORD capacity) const {
-    return copyOut(registryKey_, buffer, capacity);
-}
+UINT InstallCopy::getInstallPath(char* buffer, DWORD capacity) const { return copyOut(installPath_, buffer, capacity); }
+UINT InstallCopy::getRegistryKey(char* buffer, DWORD capacity) const { return copyOut(registryKey_, buffer, capacity); }
 
 UINT InstallCopy::getShortInstallPath(char* buffer, DWORD capacity) const {
     if (!buffer) return kRegistryMissingArgument;
@@ -156,10 +146,8 @@ bool InstallCopy::matchesInstalledCopiesValue(const char* valueName) const {
            key.queryValue(valueName, value, kValueCapacity) == 0 && fa9::equalsNoCase(value, name_);
 }
 
-bool InstallCopy::isDefaultCopy() const {
-    if (version8_) return true;
-    return matchesInstalledCopiesValue(nullptr);  // the key's default value
-}
+// The version 8 copy is the default one; else the key's default value names it.
+bool InstallCopy::isDefaultCopy() const { return version8_ || matchesInstalledCopiesValue(nullptr); }
 
 bool InstallCopy::isDefaultClientInterfaceCopy() const {
     return matchesInstalledCopiesValue("defaultClientInterfaceCopy");

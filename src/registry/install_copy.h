@@ -66,21 +66,16 @@ public:
 
     const char* name() const { return name_; }
     const char* installPath() const { return installPath_; }
-    const char* registryKey() const { return registryKey_; }
-    bool isVersion8() const { return version8_; }
-    bool isPerUser() const { return perUser_; }
     bool isInvalid() const { return invalid_ != 0; }
     DWORD viewBits() const { return view32_ | view64_; }
     // The value names of the copy's COMPONENTS key, in enumeration order. An
     // enumeration that fails part-way keeps the names read before the failure.
     const OwnedTextList& components() const { return components_; }
-    size_t componentCount() const { return components_.count(); }
 
 private:
     bool readFlag(const char* valueName) const;
     bool matchesInstalledCopiesValue(const char* valueName) const;
     UINT readGlobalProfile(const char* valueName, char* buffer, DWORD size) const;
-    void readComponents();
 
     char name_[kNameCapacity] = {};
     char installPath_[kPathCapacity] = {};
@@ -116,7 +111,6 @@ public:
     UINT findDefaultCopy(InstallCopy** out);
     UINT findDefaultClientInterfaceCopy(InstallCopy** out);
 
-    InstallCopy* version8Copy() const { return version8_; }
     // The list could not be read completely: callers must not trust it.
     bool loadError() const { return loadError_; }
 
@@ -134,17 +128,15 @@ private:
 
 class InstallCopyListSingleton : public InstallCopyList {
 public:
-    // The process-wide list, built on the first call with both views off and kept until
-    // the process ends (a copy installed later is not seen); null only when it cannot
-    // be allocated.
+    // The process-wide list, built on the first call with both views off and kept for the
+    // process (a copy installed later is not seen); null only when it cannot be allocated.
     static InstallCopyListSingleton* getInstance();
 
 private:
     InstallCopyListSingleton() : InstallCopyList(false, false) {}
 };
 
-// The installation path of the copy the running installation works on, into `buffer`
-// of `capacity` characters: 0; 5003 when no session handle is known (hInstall 0 and
-// none in the engine) or the buffer is missing; 5007 when the path cannot be found.
-// The copy's name must fit in 128 characters (a longer one is not found).
+// The installation path of the running installation's copy (its name at most 128
+// characters) into `buffer` of `capacity`: 0; 5003 when no session handle is known
+// (hInstall 0 and none in the engine) or no buffer; 5007 when the path cannot be found.
 UINT liteGetCopyInstallPath(char* buffer, DWORD capacity, MSIHANDLE hInstall);

@@ -123,20 +123,15 @@ void addYesNoLine(int labelNumber, const char* keyword) {
 }
 
 void appendCopyOptions(URE& engine, MSIHANDLE hInstall, const char* product) {
-    if (fa9::equalsNoCase(product, kPelaDriver)) {
-        addBlankLine(engine);
-        addCopyNameLine(engine);
-        addYesNoLine(2701, "DEFAULT_CLIENT_INTERFACE_COPY");
-        if (MsiEvaluateConditionA(hInstall, "p_default_min_for_catalog_mig_exists=1") == MSICONDITION_TRUE)
-            addYesNoLine(2717, "MIGRATE_CATALOG_TO_XML");
-        addBlankLine(engine);
-    } else if (fa9::equalsNoCase(product, kMorvClient)) {
-        addBlankLine(engine);
-        addCopyNameLine(engine);
-        addYesNoLine(2693, "DEFAULT_COPY");
-        addYesNoLine(2701, "DEFAULT_CLIENT_INTERFACE_COPY");
-        addBlankLine(engine);
-    }
+    const bool pelaDriver = fa9::equalsNoCase(product, kPelaDriver);
+    if (!pelaDriver && !fa9::equalsNoCase(product, kMorvClient)) return;
+    addBlankLine(engine);
+    addCopyNameLine(engine);
+    if (!pelaDriver) addYesNoLine(2693, "DEFAULT_COPY");
+    addYesNoLine(2701, "DEFAULT_CLIENT_INTERFACE_COPY");
+    if (pelaDriver && MsiEvaluateConditionA(hInstall, "p_default_min_for_catalog_mig_exists=1") == MSICONDITION_TRUE)
+        addYesNoLine(2717, "MIGRATE_CATALOG_TO_XML");
+    addBlankLine(engine);
 }
 
 void appendDirectory(URE& engine, MSIHANDLE hInstall) {
@@ -224,8 +219,6 @@ void listFeatures(URE& engine, MSIHANDLE hInstall, MSIHANDLE database, MSIHANDLE
     MsiViewClose(view);
 }
 
-int64_t leadingInteger64(const char* text) { return std::strtoll(text, nullptr, 10); }
-
 }  // namespace
 
 void ureAddSummaryLine(int labelNumber, int valueNumber, int indent) {
@@ -267,7 +260,7 @@ void appendComponents(MSIHANDLE hInstall) {
     DWORD length = sizeof space;
     // The installer counts in 512-byte units.
     if (iMsiGetProperty(hInstall, "PrimaryVolumeSpaceRequired", space, &length) == ERROR_SUCCESS)
-        engine->setRequiredSpace(leadingInteger64(space) / 2);
+        engine->setRequiredSpace(std::strtoll(space, nullptr, 10) / 2);
 }
 
 void URE::addToSummaryString(const char* label, const char* value, int indent) {

@@ -10,12 +10,11 @@
 // chose, and a reviewer should hold us to it:
 // - Program-mask bits: 0x1 the image and patch building tool, 0x2 this program, 0x4 the
 //   response-file pruning tool, the higher bits the other installers. General installation
-//   keywords carry 0x7ef (every program). Instance and server configuration carries 0x7ee:
-//   the image tool never configures an instance. Patch and image building keywords (PRODUCT
-//   to SOURCE_MSI_LOCATION) carry only 0x1 and the PRUNE_ keywords only 0x4; the UNIX user
-//   and group keywords (GID, UID, HOME_DIRECTORY, GROUP_NAME and their DAS_ and FENCED_
-//   forms) carry 0x7ec, because Windows installers create no such accounts. All of these
-//   are known to the family and unknown here.
+//   keywords carry 0x7ef (every program), instance and server configuration 0x7ee (the
+//   image tool never configures an instance), patch and image building keywords (PRODUCT
+//   to SOURCE_MSI_LOCATION) only 0x1, the PRUNE_ keywords only 0x4, and the UNIX user and
+//   group keywords (GID, UID, HOME_DIRECTORY, GROUP_NAME and their DAS_ and FENCED_ forms)
+//   0x7ec, as Windows installers create no such accounts: known to the family, unknown here.
 // - Forms: database manager configuration parameters are per instance (default-instance,
 //   control-server and instance forms, never bare); profile registry variables (FA9...)
 //   are global or per instance (bare and all four instance forms); everything else is

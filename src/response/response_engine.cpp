@@ -79,6 +79,12 @@ bool ureIsTruthWord(const char* text) {
 }
 
 int32_t ureReportResponseFileErrors(const ResponseFile& file) {
+    // The report that names the file; its message number is the result.
+    auto reportFile = [&file](uint32_t message, int probe, int32_t rc) {
+        MsgTokenHolder name(file.fileName());
+        report(message, probe, rc, &name);
+        return static_cast<int32_t>(message);
+    };
     switch (file.status()) {
     case RSP_FILE_OK: return 0;
     case RSP_FILE_INVALID: {
@@ -97,25 +103,11 @@ int32_t ureReportResponseFileErrors(const ResponseFile& file) {
                 echo(5015, tokens);
             }
         }
-        MsgTokenHolder name(file.fileName());
-        report(5016, 40, 1, &name);
-        return 5016;
+        return reportFile(5016, 40, 1);
     }
-    case RSP_FILE_NOT_OPENED: {
-        MsgTokenHolder name(file.fileName());
-        report(5014, 50, 2, &name);
-        return 5014;
-    }
-    case RSP_FILE_READ_ERROR: {
-        MsgTokenHolder name(file.fileName());
-        report(5013, 60, 3, &name);
-        return 5013;
-    }
-    case RSP_FILE_UTF16: {
-        MsgTokenHolder name(file.fileName());
-        report(7106, 80, 4, &name);
-        return 7106;
-    }
+    case RSP_FILE_NOT_OPENED: return reportFile(5014, 50, 2);
+    case RSP_FILE_READ_ERROR: return reportFile(5013, 60, 3);
+    case RSP_FILE_UTF16: return reportFile(7106, 80, 4);
     case RSP_FILE_NO_MEMORY: report(5002, 70, 5, nullptr); return 5002;
     }
     return 0;
@@ -164,16 +156,10 @@ int32_t URE::initResponseFile(int skipChecks) {
     responseFile_->build(responseFilePath_);
     int32_t rc = ureReportResponseFileErrors(*responseFile_);
     if (rc != 0) return rc;
-    if (skipChecks) {
-        responseFileReady_ = true;
-        return 0;
-    }
+    // Unless the checks are skipped, only a configuration-only file may lack PROD.
     const ResponseFileEntry* configOnly = responseFile_->entry(responseFile_->find("CONFIG_ONLY"));
-    if (configOnly && ureIsTruthWord(configOnly->readValue())) {
-        responseFileReady_ = true;
-        return 0;
-    }
-    if (responseFile_->find("PROD") < 0) {
+    const bool needsProduct = !skipChecks && !(configOnly && ureIsTruthWord(configOnly->readValue()));
+    if (needsProduct && responseFile_->find("PROD") < 0) {
         MsgTokenHolder tokens("PROD");
         report(5375, 90, 0, &tokens);
         return 0;

@@ -87,10 +87,9 @@ char* readProgName() {
     return big;
 }
 
-// UTF-16 text (what Notepad saves as "Unicode"): a byte-order mark of either order, or,
-// without one, a first character that is ASCII stored in two bytes, one of them zero, as
-// every such file beginning with a keyword, a comment or a blank has. Text in a code page
-// never holds a zero byte, so an ANSI or UTF-8 file is never taken for one.
+// UTF-16 text (Notepad's "Unicode"): a byte-order mark of either order, or else a first
+// character that is ASCII in two bytes, one of them zero, as every such file beginning
+// with a keyword, a comment or a blank has. Code-page text never holds a zero byte.
 bool isUtf16(const char* data, size_t length) {
     if (length < 2) return false;
     const unsigned char a = static_cast<unsigned char>(data[0]);
@@ -101,9 +100,8 @@ bool isUtf16(const char* data, size_t length) {
 
 }  // namespace
 
-// The file's text, handed out line by line: LF, CR LF and a lone CR (as editors of
-// older systems save) each end a line, and a line stops at a NUL byte the way a C
-// string would.
+// The file's text, line by line: LF, CR LF and a lone CR (older editors' line end) each
+// end a line, and a line stops at a NUL byte as a C string would.
 struct ResponseFile::Text {
     const char* data;
     size_t length;
@@ -398,8 +396,8 @@ void ResponseFile::sectionLine(SectionKind kind, const char* keyword, size_t key
 namespace {
 
 // Upper-cased names of the keyword table's rows valid in this program -> their indexes in
-// table order: a keyword is tried only against the rows that bear its name or the part
-// after one of its points, instead of against every row.
+// table order: a keyword is tried only against the rows named like it or like a part
+// after one of its points.
 const std::unordered_map<std::string, std::vector<int>>& rowsByName() {
     static const std::unordered_map<std::string, std::vector<int>> index = [] {
         std::unordered_map<std::string, std::vector<int>> rows;
@@ -493,22 +491,16 @@ void ResponseFile::mainPass(const Text& text) {
         size_t keywordLength, valueLength;
         if (!rspSplitLine(line, n, &keyword, &keywordLength, &value, &valueLength)) continue;
         ResponseFileEntry* entry = new (std::nothrow) ResponseFileEntry(this, lineNumber);
-        if (!entry || !entry->setKeyword(keyword, keywordLength) || !entry->setValue(value, valueLength)) {
+        const bool stored =
+            entry && entry->setKeyword(keyword, keywordLength) && entry->setValue(value, valueLength);
+        if (stored) check(*entry);
+        if (!stored || status_ == RSP_FILE_NO_MEMORY) {
             delete entry;
             status_ = RSP_FILE_NO_MEMORY;
             freeEntries();
             return;
         }
-        check(*entry);
-        if (status_ == RSP_FILE_NO_MEMORY) {
-            delete entry;
-            freeEntries();
-            return;
-        }
-        if (!keepEntry(entry)) {
-            if (status_ == RSP_FILE_NO_MEMORY) freeEntries();
-            return;
-        }
+        if (!keepEntry(entry)) return;  // out of memory: it has freed everything
     }
     compact();
 }

@@ -105,13 +105,7 @@ public:
     // The first entry at or after `from` whose keyword equals `keyword`, case ignored; -1.
     int find(const char* keyword, int from = 0) const;
     const char* fileName() const { return fileName_; }
-    int errorCount() const { return errorCount_; }
-
-    const NameList& instances() const { return instances_; }
     const char* defaultInstance() const { return defaultInstance_; }
-    const char* controlServerInstance() const { return controlServerInstance_; }
-    const char* adminServerInstance() const { return adminServerInstance_; }
-    const NameList& sections(SectionKind kind) const { return sections_[kind]; }
     const NameList& encrypted() const { return encrypted_; }
 
     // The first row of the keyword table (valid in this program) that accepts `keyword`

@@ -1,11 +1,8 @@
 // The response file every response-file custom action starts from. A silent installation
 // names the user's file in RSP_FILE_PATH; a full-UI installation without one gets a file
 // written here from its dialog choices, so that both read the same keywords afterwards.
-//
-// A written file is named FA9RL000.rsp .. FA9RL999.rsp and lies directly in the session's
-// TempFolder. Its lines are fixed (the keywords and nothing else), so the name and the
-// place are what tell it apart from a file the user supplied: see
-// liteIsGeneratedResponseFile.
+// A written file, FA9RL000.rsp .. FA9RL999.rsp directly in the session's TempFolder, holds
+// only fixed lines: its name and place tell it from the user's (liteIsGeneratedResponseFile).
 #include "response/response_generation.h"
 
 #include "platform/bounded.h"
@@ -113,12 +110,9 @@ UINT maintenanceInstance(MSIHANDLE hInstall, char* instance) {
         }
         if (rc != 0 || !instance[0]) return rc;
     }
-    UINT set = iMsiSetProperty(hInstall, "FA9INSTANCE", instance);
-    if (set != ERROR_SUCCESS) {
-        reportOperationFailure(kCreateFunction, 50, "iMsiSetProperty", set);
-        return set;
-    }
-    return 0;
+    const UINT set = iMsiSetProperty(hInstall, "FA9INSTANCE", instance);
+    if (set != ERROR_SUCCESS) reportOperationFailure(kCreateFunction, 50, "iMsiSetProperty", set);
+    return set;
 }
 
 // The instance name of a new installation: the dialog's choice, else the second

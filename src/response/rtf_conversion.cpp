@@ -48,8 +48,7 @@ DWORD CALLBACK collectRtf(DWORD_PTR cookie, LPBYTE piece, LONG size, LONG* writt
 WPARAM setTextParameter(const char* text) {
     static int windows9x = -1;
     if (windows9x < 0) {
-        OSVERSIONINFOA version;
-        std::memset(&version, 0, sizeof version);
+        OSVERSIONINFOA version = {};
         version.dwOSVersionInfoSize = sizeof version;
         windows9x = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS ? 1 : 0;
     }
@@ -79,9 +78,8 @@ UINT liteConvertTextToRtf(const char* text, char** rtf, bool rightToLeft) {
     }
     SendMessageA(window, WM_SETTEXT, setTextParameter(text), reinterpret_cast<LPARAM>(text));
     RtfBuffer out;
-    EDITSTREAM stream;
+    EDITSTREAM stream = {};
     stream.dwCookie = reinterpret_cast<DWORD_PTR>(&out);
-    stream.dwError = 0;
     stream.pfnCallback = collectRtf;
     SendMessageA(window, EM_STREAMOUT, SF_RTF, reinterpret_cast<LPARAM>(&stream));
     DestroyWindow(window);

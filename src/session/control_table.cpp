@@ -24,18 +24,13 @@ UINT iAddControl(MSIHANDLE hInstall, const char* dialog, const char* control, co
         MsiViewClose(view.get());
         return ERROR_FUNCTION_FAILED;
     }
-    MsiRecordSetStringA(record.get(), 1, dialog);
-    MsiRecordSetStringA(record.get(), 2, control);
-    MsiRecordSetStringA(record.get(), 3, type);
-    MsiRecordSetInteger(record.get(), 4, x);
-    MsiRecordSetInteger(record.get(), 5, y);
-    MsiRecordSetInteger(record.get(), 6, width);
-    MsiRecordSetInteger(record.get(), 7, height);
-    MsiRecordSetInteger(record.get(), 8, attributes);
-    MsiRecordSetStringA(record.get(), 9, property);
-    MsiRecordSetStringA(record.get(), 10, text);
-    MsiRecordSetStringA(record.get(), 11, nextControl);
-    MsiRecordSetStringA(record.get(), 12, help);
+    // The columns in table order: three texts, five numbers, four texts.
+    const char* const head[] = {dialog, control, type};
+    const int numbers[] = {x, y, width, height, attributes};
+    const char* const tail[] = {property, text, nextControl, help};
+    for (UINT i = 0; i < 3; ++i) MsiRecordSetStringA(record.get(), 1 + i, head[i]);
+    for (UINT i = 0; i < 5; ++i) MsiRecordSetInteger(record.get(), 4 + i, numbers[i]);
+    for (UINT i = 0; i < 4; ++i) MsiRecordSetStringA(record.get(), 9 + i, tail[i]);
     rc = MsiViewModify(view.get(), MSIMODIFY_INSERT_TEMPORARY, record.get());
     MsiViewClose(view.get());
     return rc;

@@ -67,10 +67,9 @@ static_assert(sizeof(kDeferredNames) / sizeof(kDeferredNames[0]) == 113, "the fi
 const char* const kSelectComponents[] = {"ADMIN_SERVER.bin", "LDAP.bin", "VS_DOT_NET.bin", "BASE_CLIENT.bin",
                                          "ODBC_SUPPORT"};
 
-// A property's value read the installer's way: ask with no room for the size, then
-// read into a buffer of that size. Null when either call does not succeed. From the
-// session, a value that fits a first buffer is read at once, sparing the installer one
-// question a property; the longer ones go on at the size that read reported.
+// A property's value read the installer's way: ask for the size, then read into a buffer
+// of that size; null when either call fails. From the session a first buffer spares the
+// size question for a value that fits it.
 std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc) {
     char probe[kFirstReadCapacity] = {};
     DWORD size = iIsStoreMode(hInstall) ? 0 : kFirstReadCapacity;
@@ -89,12 +88,11 @@ std::unique_ptr<char[]> readValue(MSIHANDLE hInstall, const char* name, UINT* rc
     return value;
 }
 
-// The values of `names` from the session in one question to the installer, where
-// MsiGetPropertyA asks once a name: MsiFormatRecordA expands "[A]<US>[B]<US>...", and, as
-// in every formatted text, puts each value in as it is (brackets in a value are not
-// expanded again; an unset property gives nothing, as its read does). False when the
-// answer cannot be had or does not split into one value a name (a name that is no
-// identifier, a value holding the separator): the caller then asks name by name.
+// The values of `names` in one question to the installer rather than one a name:
+// MsiFormatRecordA expands "[A]<US>[B]<US>..." with each value as it is (not expanded
+// again; an unset property gives nothing, as its read does). False when the answer cannot
+// be had or does not split into one value a name (a name that is no identifier, a value
+// holding the separator): the caller then asks name by name.
 const char kSeparator = '\x1F';
 const DWORD kFirstBatchCapacity = 16384;
 
@@ -141,25 +139,16 @@ bool readValues(MSIHANDLE hInstall, const std::vector<std::string>& names, std::
     return true;
 }
 
-// The name of a Property-table row, read the same way.
-std::unique_ptr<char[]> readName(MSIHANDLE record) {
+// A field of a record, read the same way.
+std::unique_ptr<char[]> readField(MSIHANDLE record, UINT field) {
     char probe[1] = {};
     DWORD size = 0;
-    if (MsiRecordGetStringA(record, 1, probe, &size) != ERROR_MORE_DATA) return nullptr;
-    std::unique_ptr<char[]> name(new (std::nothrow) char[size + 1]);
-    if (!name) return nullptr;
+    if (MsiRecordGetStringA(record, field, probe, &size) != ERROR_MORE_DATA) return nullptr;
+    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
+    if (!text) return nullptr;
     DWORD capacity = size + 1;
-    if (MsiRecordGetStringA(record, 1, name.get(), &capacity) != ERROR_SUCCESS) return nullptr;
-    return name;
-}
-
-
-bool selectStateIs(MSIHANDLE hInstall, const char* component, const char* state) {
-    char name[300], value[kSelectCapacity] = {};
-    if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) return false;
-    DWORD capacity = kSelectCapacity;
-    return iMsiGetProperty(hInstall, name, value, &capacity) == ERROR_SUCCESS && value[0] &&
-           fa9::equalsNoCase(value, state);
+    if (MsiRecordGetStringA(record, field, text.get(), &capacity) != ERROR_SUCCESS) return nullptr;
+    return text;
 }
 
 // A component's selection in an immediate action, from its installed and action states:
@@ -172,10 +161,17 @@ const char* sessionSelection(MSIHANDLE hInstall, const char* component) {
     return installed != INSTALLSTATE_LOCAL && action == INSTALLSTATE_LOCAL ? "SELECTED" : nullptr;
 }
 
-bool isDeselected(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "DESELECTED");
+// `state` is "SELECTED" or "DESELECTED": in the script as the store recorded it.
+bool hasSelection(MSIHANDLE hInstall, const char* component, const char* state) {
+    if (iIsStoreMode(hInstall)) {
+        char name[300], value[kSelectCapacity] = {};
+        if (!fa9::formatText(name, sizeof name, "%s_SELECT_STATE", component)) return false;
+        DWORD capacity = kSelectCapacity;
+        return iMsiGetProperty(hInstall, name, value, &capacity) == ERROR_SUCCESS && value[0] &&
+               fa9::equalsNoCase(value, state);
+    }
     const char* selection = sessionSelection(hInstall, component);
-    return selection && std::strcmp(selection, "DESELECTED") == 0;
+    return selection && std::strcmp(selection, state) == 0;
 }
 
 // What the frame reads in every custom action: the message language, the runtime
@@ -214,16 +210,15 @@ std::vector<std::string> tableNames(MSIHANDLE view) {
     for (;;) {
         unique_msihandle record;
         if (MsiViewFetch(view, record.out()) != ERROR_SUCCESS) break;
-        std::unique_ptr<char[]> name = readName(record.get());
+        std::unique_ptr<char[]> name = readField(record.get(), 1);
         if (name) names.push_back(name.get());
     }
     return names;
 }
 
-// The table's names, then the fixed list, each stored with its value: all read at once
-// when they can be, else one by one. Only the fixed list's writes and reads are kept.
-// Nothing changes a property from here until the action data is handed out, so the same
-// text also reads what any export's data holds.
+// The table's names, then the fixed list, each stored with its value (read at once when
+// they can be). Only the fixed list's results count. Nothing changes a property before
+// the action data is handed out, so the same read also fetches what the exports' data holds.
 void saveProperties(SessionReads& reads, std::vector<std::string> names, StoreWrites& writes) {
     const MSIHANDLE hInstall = reads.session();
     const size_t tableCount = names.size();
@@ -253,9 +248,9 @@ void saveProperties(SessionReads& reads, std::vector<std::string> names, StoreWr
 // "DESELECTED", "SELECTED" or null, from one question about the component's states.
 const char* selectState(MSIHANDLE hInstall, const char* component) {
     if (iIsStoreMode(hInstall))
-        return isDeselected(hInstall, component)          ? "DESELECTED"
-               : iIsComponentSelected(hInstall, component) ? "SELECTED"
-                                                           : nullptr;
+        return hasSelection(hInstall, component, "DESELECTED") ? "DESELECTED"
+               : hasSelection(hInstall, component, "SELECTED") ? "SELECTED"
+                                                                : nullptr;
     return sessionSelection(hInstall, component);
 }
 
@@ -278,20 +273,13 @@ const int kDllFromBinary = 0x01;
 const int kInScript = 0x400;
 
 std::string recordText(MSIHANDLE record, UINT field) {
-    char probe[1] = {};
-    DWORD size = 0;
-    if (MsiRecordGetStringA(record, field, probe, &size) != ERROR_MORE_DATA) return std::string();
-    std::unique_ptr<char[]> text(new (std::nothrow) char[size + 1]);
-    if (!text) return std::string();
-    DWORD capacity = size + 1;
-    if (MsiRecordGetStringA(record, field, text.get(), &capacity) != ERROR_SUCCESS) return std::string();
-    return std::string(text.get());
+    std::unique_ptr<char[]> text = readField(record, field);
+    return text ? std::string(text.get()) : std::string();
 }
 
 // The CustomAction rows that call PreProcessInstallCA or an export of kExportNames, in the
-// table's order; none when the table is not there. One view for this action's own row and
-// the script's rows: each view costs the installer several questions besides its rows.
-// (Closing the view's handle also closes the view.)
+// table's order; none when the table is not there. One view for all of them: each view
+// costs the installer several questions besides its rows.
 std::vector<CustomActionRow> customActionRows(MSIHANDLE database) {
     std::vector<CustomActionRow> rows;
     if (!database) return rows;
@@ -468,9 +456,7 @@ const PackageTables* SessionReads::packageTables() {
 }
 
 bool iIsComponentSelected(MSIHANDLE hInstall, const char* component) {
-    if (iIsStoreMode(hInstall)) return selectStateIs(hInstall, component, "SELECTED");
-    const char* selection = sessionSelection(hInstall, component);
-    return selection && std::strcmp(selection, "SELECTED") == 0;
+    return hasSelection(hInstall, component, "SELECTED");
 }
 
 UINT iSavePropertiesForDeferred(MSIHANDLE hInstall, const std::vector<StoredSetting>& settings) {

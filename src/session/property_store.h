@@ -31,13 +31,11 @@ struct PackageTables {
     std::vector<CustomActionRow> rows;       // those iLibraryRows gives, in the table's order
 };
 
-// What the steps of PreProcessInstallCA would each ask the installer again, asked once
-// (each question is a round trip from the custom-action server to the installer): the
-// active database or the tables read from the package file instead, the store's root
-// (UserSID), the components' states, and the values that one formatted text read ahead
-// for the action data. Only the database is shared by
-// a custom action in the script: there UserSID and the selections come from the store,
-// which one step removes and the next writes, so each step reads them again.
+// What the steps of PreProcessInstallCA would each ask the installer again (each question
+// a round trip), asked once: the active database or the package file's tables, the store's
+// root (UserSID), the components' states and the values read ahead for the action data.
+// In the script only the database is shared: UserSID and the selections come from the
+// store, which one step removes and the next writes, so each step reads them again.
 class SessionReads {
 public:
     explicit SessionReads(MSIHANDLE hInstall);
@@ -62,11 +60,10 @@ public:
     void readAhead();
     // A value read ahead, or null.
     const std::string* aheadValue(const char* name) const;
-    // The Property table's names and the CustomAction rows read from the installer's copy
-    // of the package (DATABASE) instead of through views, each of whose rows is a round
-    // trip: in an immediate action of a first installation that applies no transform and
-    // no patch, where the copy is the running product's, the session's tables are the
-    // file's. Null anywhere else, and when the copy cannot be read.
+    // The Property table's names and the CustomAction rows from the installer's copy of
+    // the package (DATABASE) rather than views (a round trip a row): only in an immediate
+    // action of a first installation without transform or patch, where the session's
+    // tables are the file's. Null anywhere else, and when the copy cannot be read.
     const PackageTables* packageTables();
 
 private:
@@ -83,10 +80,9 @@ private:
     std::optional<PackageTables> tables_;
 };
 
-// The store's writes in the order the steps make them, carried out on a thread of their
-// own once started, so that the installer can be asked meanwhile: in Wine each registry
-// write is a round trip to its server, as each question to the installer is one to the
-// installer's process. Where no thread can be had they are carried out at once.
+// The store's writes in the steps' order, carried out on a thread of their own once
+// started so that the installer can be asked meanwhile (in Wine each registry write is a
+// round trip too). Where no thread can be had they are carried out at once.
 class StoreWrites {
 public:
     StoreWrites() = default;
@@ -122,12 +118,11 @@ private:
 };
 
 // Saves the Property table's properties, the fixed list of names the deferred custom
-// actions need, five components' selection states and then `settings` into the store,
-// through `writes`, which it starts. Where the package file does not answer for the
-// session's tables: 6045 without a database, -1 when the Property table cannot be read
-// (nothing started). Else 0: `writes.finish()` then gives the result of
-// the last store write or read of the later steps. In an immediate action the one
-// formatted text of the values also reads those iHandActionData hands out.
+// actions need, five components' selection states and then `settings` into the store
+// through `writes`, which it starts. Without the package file's tables: 6045 without a
+// database, -1 when the Property table cannot be read (nothing started). Else 0, and
+// `writes.finish()` gives the result of the last store write or read of the later steps.
+// In an immediate action the same read also fetches what iHandActionData hands out.
 UINT iSavePropertiesForDeferred(SessionReads& reads, const std::vector<StoredSetting>& settings,
                                 StoreWrites& writes);
 // The same, waiting for the writes.
@@ -146,10 +141,9 @@ UINT iHandActionData(SessionReads& reads, const std::vector<CustomActionRow>& ro
 void iDeletePropertyStore(MSIHANDLE hInstall);
 void iDeletePropertyStore(SessionReads& reads);
 
-// Before the store is first written under `root`: records, in the store's parent key, the
-// highest key of the store's path that does not exist yet, so that the removal takes back
-// exactly what the library made. Nothing is recorded when the whole path above the store
-// exists. (iSavePropertiesForDeferred calls it.)
+// Before the store is first written under `root`: records in the store's parent key the
+// highest key of the store's path not there yet (none when the whole path exists), so
+// that the removal takes back exactly what the library made.
 void iNoteCreatedStoreKeys(HKEY root);
 
 // Whether `component` is newly installed locally by this installation (immediate mode),
