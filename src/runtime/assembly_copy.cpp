@@ -177,8 +177,8 @@ int serveProgramFolder(const HeldPath& folder, const std::string& copy, bool mar
     if (rc == ERROR_DISK_FULL) {
         // Below the held program folder, in folders the trusted alone can change: by name,
         // files before their folders.
-        for (auto it = made.rbegin(); it != made.rend(); ++it)
-            if (!DeleteFileA(it->c_str())) RemoveDirectoryA(it->c_str());
+        for (const std::string& path : made)
+            if (!DeleteFileA(path.c_str())) RemoveDirectoryA(path.c_str());
         return rc;
     }
     if (rc != 0) return -1;
