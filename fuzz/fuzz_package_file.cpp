@@ -2,7 +2,7 @@
 // have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
 // not at all, and never larger than its limit, and a property read through the string
 // pool, a table's names or rows come back only from a file that opened.
-// Seeds: rows.msi (tests/data/package/make.sh); version4.msi, 4096-byte sectors; difat.msi,
+// Seeds: rows.msi (corpus/make_rows_msi.sh); version4.msi, 4096-byte sectors; difat.msi,
 // 110 FAT sectors, the last named by a DIFAT sector (read at open; the sectors it maps lie
 // past the file's end, as 7 MB would be needed to use them); large_pool.msi, 3-byte string
 // ids, 800 strings and one of 64 KB (the pool's long form).
@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     unique_hfile held(CreateFileA("C:\\Windows\\Installer\\fuzz.msi", GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     const DWORD opened = size % 2 ? package.openHeld(held.get()) : package.open("C:\\Windows\\Installer\\fuzz.msi");
-    // The rows of the seeds (tests/data/package/make.sh, the tests' built files), and
+    // The rows of the seeds (corpus/make_rows_msi.sh, the tests' built files), and
     // names that pack differently.
     static const char* const kRows[] = {"small", "large", "Fa9_row.v2", "cut.4096", "big", "x", "_"};
     for (const char* row : kRows) {

@@ -2,6 +2,7 @@
 // library at hand: the ground most host tests stand on.
 #pragma once
 
+#include "runtime/program_copy.h"
 #include "winsim/control.h"
 
 #include <gtest/gtest.h>
@@ -27,6 +28,17 @@ inline std::string stringLibrary(const std::string& locale) {
 inline std::string frameStrings(const std::string& locale) {
     return std::string(FA9_TEST_DATA_DIR) + "/frame/" + locale + "/fa9istring_v97.dll";
 }
+
+// The registration program and the VC80 files beside it, by their place below the
+// folder they are written to; each file's Binary row is its name without the folder.
+inline const char* const kProgramFiles[] = {
+    "commontoolreg.exe", "Microsoft.VC80.CRT\\msvcm80.dll", "Microsoft.VC80.CRT\\msvcp80.dll",
+    "Microsoft.VC80.CRT\\msvcr80.dll", "Microsoft.VC80.CRT\\microsoft.vc80.crt.manifest",
+    "Microsoft.VC80.MFC\\mfc80.dll", "Microsoft.VC80.MFC\\mfc80u.dll", "Microsoft.VC80.MFC\\mfcm80.dll",
+    "Microsoft.VC80.MFC\\mfcm80u.dll", "Microsoft.VC80.MFC\\microsoft.vc80.mfc.manifest"};
+static_assert(sizeof kProgramFiles / sizeof *kProgramFiles == ProgramCopy::kProgramFileCount,
+              "the library copies as many files as this list names");
+inline std::string rowOf(const std::string& file) { return file.substr(file.rfind('\\') + 1); }
 
 class SessionTest : public ::testing::Test {
 protected:

@@ -1,5 +1,5 @@
 // Rows, properties and tables read straight from package files (and the compound file
-// under them): a real one made by msibuild (tests/data/package/make.sh), it broken as a
+// under them): a real one made by msibuild (fuzz/corpus/make_rows_msi.sh), it broken as a
 // planted file could be, and files built here for what msibuild never writes (4096-byte
 // sectors, more FAT sectors than the header names, 3-byte ids, 64 KB strings, huge tables).
 #include "trust/package_tables.h"

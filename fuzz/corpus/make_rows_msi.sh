@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
-# Makes rows.msi, the package PackageFile's tests read: a database with a Binary table
-# whose rows hold the bytes pattern(size, seed) of tests/package_tables_test.cpp, one in the
+# Makes fuzz_package_file/rows.msi, the fuzzer's seed and the package PackageFile's
+# tests read: a database with a Binary table whose rows hold the bytes pattern(size, seed) of tests/package_tables_test.cpp, one in the
 # mini stream, one of exactly the cutoff (4096 bytes) and one of many regular sectors,
 # under names that pack into one unit per two characters or leave one over, a
 # Property table whose ProductCode the tests read, and a CustomAction table with an
 # empty Target, null ExtendedType cells and the extreme values of both integer sizes.
-# Needs msibuild (Debian package msitools). Run it again only when the rows change; the
-# package is also the seed of fuzz/fuzz_package_file.cpp.
+# Needs msibuild (Debian package msitools). Run it again only when the rows change.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 stage=$(mktemp -d)
@@ -29,7 +28,7 @@ RegisterWOLTKeysCA	3073	FA9WOLT_DLL	RegisterWOLTKeysCA
 SetARPINSTALLLOCATION	51	ARPINSTALLLOCATION		
 RollbackWide	-32767	FA9WOLT_DLL	RemoveWOLTKeysCA	-2147483647
 ' > "$stage/CustomAction.idt"
-rm -f "$here/rows.msi"
-(cd "$stage" && msibuild "$here/rows.msi" -i Binary.idt Property.idt CustomAction.idt)
-cp "$here/rows.msi" "$here/../../../fuzz/corpus/fuzz_package_file/rows.msi"
-msiinfo streams "$here/rows.msi"
+out="$here/fuzz_package_file/rows.msi"
+rm -f "$out"
+(cd "$stage" && msibuild "$out" -i Binary.idt Property.idt CustomAction.idt)
+msiinfo streams "$out"
