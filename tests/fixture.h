@@ -60,4 +60,33 @@ protected:
     winsim::Session session{machine};
 };
 
+// The registration program's stand-in and the VC80 files in `folder`, each also a Binary
+// row of the package, as the runtime folder's extraction leaves them.
+void putProgramFiles(winsim::Session& session, const std::string& folder);
+
+// The installer's copy of the package, with `productCode`, where Windows keeps it (only
+// SYSTEM and the administrators may write there): the DATABASE of a script action's data.
+inline const char* kScriptPackage = "C:\\Windows\\Installer\\5fa9c.msi";
+void writeScriptPackage(winsim::Session& session, const char* productCode);
+
+// One row's own machine, for the tables that a plain TEST loops over: the fixture `T`,
+// set up, with what the rows use made public.
+template <typename T>
+struct Fresh : T {
+    Fresh() { this->SetUp(); }
+    void TestBody() override {}
+    using T::log;
+    using T::machine;
+    using T::run;
+    using T::session;
+};
+
+// The registration program ready to run from the runtime folder (putProgramFiles), its
+// INSTALLDIR made, and the properties its actions read.
+class RegistrationTest : public SessionTest {
+protected:
+    void SetUp() override;
+};
+inline const char* kInstallDir = "C:\\Program Files\\FA9 Tools\\";
+
 }  // namespace fa9test

@@ -2,6 +2,7 @@
 // or deletes, against every shape of attack on that path. Each cell names its outcome.
 #include "actions/exports.h"
 #include "fixture.h"
+#include "platform/scoped_handles.h"
 #include "runtime/run_folder.h"
 
 #include <gmock/gmock.h>
@@ -71,17 +72,10 @@ public:
     using SessionTest::run;
     using SessionTest::session;
 
-    void TestBody() override {}
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        machine.copyFileIn(std::string(FA9_STANDINS_DIR) + "/commontoolreg", "C:\\Stand-ins\\commontoolreg.exe");
-        session.database().addBinary("commontoolreg.exe", machine.readFile("C:\\Stand-ins\\commontoolreg.exe"));
-        for (const char* row : {"msvcm80.dll", "msvcp80.dll", "msvcr80.dll",
-                                "microsoft.vc80.crt.manifest", "mfc80.dll", "mfc80u.dll", "mfcm80.dll", "mfcm80u.dll",
-                                "microsoft.vc80.mfc.manifest"})
-            session.database().addBinary(row, std::string(row) + " bytes");
-        session.setProperty("ProductCode", "{7C1D0A11-57B1-4E60-9A05-3C1E0F0A9700}");
-        session.writePackageCopy(kPackage);
+        putProgramFiles(session, "C:\\Stand-ins");
+        writeScriptPackage(session, "{7C1D0A11-57B1-4E60-9A05-3C1E0F0A9700}");
         session.setRunMode(winsim::RunMode::Scheduled);
     }
     // Arranges `shape` for a consumer whose trusted place is `trusted`: `put` puts what it
@@ -107,7 +101,6 @@ public:
     }
     void data(const std::string& entries) { session.setProperty("CustomActionData", entries); }
 
-    const std::string kPackage = "C:\\Windows\\Installer\\7c1d.msi";
     int renamed_ = 0;  // 1: the swap went through, -1: refused
 };
 
@@ -151,7 +144,7 @@ struct GateConsumers {
             t.machine.makeDirs(real);
         });
         t.data(std::string(s == kNotInData ? "" : "INSTALLDIR=" + dir + ";") + "CURRENT_PROCESS_DIRECTORY=" +
-               kRuntimeDir + ";ProductName=P;DATABASE=" + t.kPackage);
+               kRuntimeDir + ";ProductName=P;DATABASE=" + kScriptPackage);
         t.run(RegisterWOLTKeysCA);
         return !t.machine.launches().empty();
     }
@@ -161,7 +154,7 @@ struct GateConsumers {
             t.machine.makeDirs(r + "BIN");
             real = r;
         });
-        t.data(std::string(s == kNotInData ? "" : "INSTALLDIR=" + dir + ";") + "DATABASE=" + t.kPackage);
+        t.data(std::string(s == kNotInData ? "" : "INSTALLDIR=" + dir + ";") + "DATABASE=" + kScriptPackage);
         t.run(CopyVC80AssembliesCA);
         return t.machine.dirExists(real + "BIN\\MICROSOFT.VC80.CRT") && t.renamed_ <= 0;
     }
@@ -178,18 +171,18 @@ struct GateConsumers {
         if (s == kOpenToUsers)
             t.machine.setAccessList(crt, {winsim::kSidSystem, false, {{winsim::kSidAuthenticatedUsers, true, true, GENERIC_ALL}}});
         t.machine.runAsSystem();
-        t.data("INSTALLDIR=" + install + ";DATABASE=" + t.kPackage);
+        t.data("INSTALLDIR=" + install + ";DATABASE=" + kScriptPackage);
         t.run(CopyVC80AssembliesCA);
         return t.machine.fileExists(crt + "\\msvcr80.dll") && !t.machine.dirExists("C:\\Program Files\\Elsewhere\\MICROSOFT.VC80.CRT");
     }
     // The ..\ form leads to a folder as locked as the Installer folder, but another one.
     static bool packageCopy(GateTable& t, Shape s) {
         std::string package = t.arrange(s, "C:\\Windows\\Installer\\", [&](const std::string& real) {
-            if (real != "C:\\Windows\\Installer\\") t.session.writePackageCopy(real + "7c1d.msi");
-        }) + "7c1d.msi";
+            if (real != "C:\\Windows\\Installer\\") t.session.writePackageCopy(real + "5fa9c.msi");
+        }) + "5fa9c.msi";
         if (s == kDotDot) {
-            package = "C:\\Windows\\Installer\\..\\..\\Program Files\\Installer\\7c1d.msi";
-            t.session.writePackageCopy("C:\\Program Files\\Installer\\7c1d.msi");
+            package = "C:\\Windows\\Installer\\..\\..\\Program Files\\Installer\\5fa9c.msi";
+            t.session.writePackageCopy("C:\\Program Files\\Installer\\5fa9c.msi");
         }
         t.machine.makeDirs("C:\\Program Files\\FA9 Server\\BIN");
         t.data("INSTALLDIR=C:\\Program Files\\FA9 Server\\" + (s == kNotInData ? "" : ";DATABASE=" + package));
@@ -228,7 +221,7 @@ struct GateConsumers {
         // A file in a served copy that this run does not write is never marked.
         t.machine.writeFile(install + "BIN\\Microsoft.VC80.CRT\\extra.dll", "someone's");
         t.machine.runAsSystem();
-        t.data("INSTALLDIR=" + install + ";DATABASE=" + t.kPackage);
+        t.data("INSTALLDIR=" + install + ";DATABASE=" + kScriptPackage);
         t.run(CopyVC80AssembliesCA);
         const std::vector<std::string> pending = winsim::pendingFileOperations(t.machine);
         for (const std::string& op : pending) EXPECT_EQ(op.find("extra.dll"), std::string::npos);
@@ -286,8 +279,7 @@ TEST(Gate, EveryConsumerAgainstEveryShape) {
             const Outcome expected = consumer.cells[shape];
             if (expected == O::NotAShape) continue;
             SCOPED_TRACE(std::string(consumer.name) + " / " + kShapeNames[shape]);
-            GateTable cell;
-            cell.SetUp();
+            Fresh<GateTable> cell;
             const bool acted = consumer.run(cell, static_cast<Shape>(shape));
             const std::vector<std::string> log = cell.session.logLines();
             EXPECT_EQ(acted, expected == O::Done);
@@ -307,13 +299,85 @@ TEST(Gate, EveryConsumerAgainstEveryShape) {
 // A standard user's own run acts for no one else: it is held, not checked, and copies onto
 // a share as onto a local folder.
 TEST(Gate, AStandardUsersOwnCopyGoesOntoAShare) {
-    GateTable cell;
-    cell.SetUp();
+    Fresh<GateTable> cell;
     cell.session.setRunMode(winsim::RunMode::Immediate);
     cell.machine.token = {kUser, false};
     cell.machine.makeDirs(kRemoteServer + "FA9\\BIN");
     cell.session.setProperty("INSTALLDIR", kRemoteServer + "FA9\\");
     EXPECT_EQ(cell.run(CopyVC80AssembliesCA), 0u);
-    EXPECT_EQ(cell.machine.readFile(kRemoteServer + "FA9\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
+    EXPECT_EQ(cell.machine.readFile(kRemoteServer + "FA9\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "assembly file msvcr80.dll");
     EXPECT_THAT(cell.session.logLines(), ::testing::IsEmpty());
+}
+
+// Where the script runs macConfigChange.exe from, beyond the table's shapes: a folder the
+// administrators locked below C:\ is trusted; a folder or program on the way that others
+// may change, or that another process holds against a rename, is not. A standard user's
+// own run acts for no one else and is not checked.
+TEST(Gate, TheProgramsFolderAndFileAccessLists) {
+    const std::string open = "C:\\Tools\\FA9\\", tools = "C:\\Program Files\\FA9 Tools\\";
+    const DWORD readExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    const auto lock = [&](winsim::Machine& m, winsim::Session&) {  // as an administrator would, shutting one user out entirely
+        m.setAccessList(open, {winsim::kSidAdministrators, true,
+                               {{kUser, false, true, GENERIC_ALL}, {winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                {winsim::kSidAdministrators, true, true, FILE_ALL_ACCESS},
+                                {winsim::kSidUsers, true, true, readExecute}}});
+    };
+    unique_hfile other;
+    const struct {
+        const char* label;
+        std::string dir;
+        std::function<void(winsim::Machine&, winsim::Session&)> arrange;
+        std::string refused;  // the place the refusal names; "": the program runs
+    } rows[] = {
+        {"a standard user's own run", open,
+         [](winsim::Machine& m, winsim::Session& s) {
+             s.setRunMode(winsim::RunMode::Immediate);
+             m.token = {kUser, false};
+         },
+         ""},
+        {"locked below C:\\", open, lock, ""},
+        {"bin open to everyone", open,
+         [&](winsim::Machine& m, winsim::Session& s) {
+             lock(m, s);
+             m.setAccessList(open + "bin", {"", false, {{winsim::kSidEveryone}}});
+         },
+         "C:\\Tools\\FA9\\bin"},
+        {"program writable by users", tools,
+         [&](winsim::Machine& m, winsim::Session&) {
+             m.setAccessList(tools + "bin\\macConfigChange.exe",
+                             {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}});
+         },
+         tools + "bin\\macConfigChange.exe"},
+        // Under Wine the script runs as the prefix's user, who owns the files; others may
+        // read them when the "other" mode bits say so.
+        {"as under Wine", open,
+         [&](winsim::Machine& m, winsim::Session&) {
+             m.token = winsim::Machine::Token{};
+             m.setAccessList(open, {m.token.userSid, true,
+                                    {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
+                                     {m.token.userSid, true, true, FILE_ALL_ACCESS},
+                                     {winsim::kSidEveryone, true, true, readExecute}}});
+         },
+         ""},
+        {"a folder above held by another process, sharing nothing", "C:\\Program Files\\Held\\FA9\\",
+         [&](winsim::Machine&, winsim::Session&) {
+             other.reset(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+         },
+         "C:\\Program Files\\Held"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        Fresh<GateTable> t;
+        standIn(t.machine, "macconfigchange", row.dir + "bin\\macConfigChange.exe");
+        t.session.setProperty("INSTALLDIR", row.dir);
+        t.data("INSTALLDIR=" + row.dir);
+        t.machine.runAsSystem();
+        row.arrange(t.machine, t.session);
+        EXPECT_EQ(t.run(RegisterWOLTMachineCfgCA), row.refused.empty() ? 0u : 1603u);
+        EXPECT_EQ(t.machine.launches().size(), row.refused.empty() ? 1u : 0u);
+        if (!row.refused.empty())
+            EXPECT_THAT(t.log(), ::testing::Contains(::testing::StartsWith("1: Error: " + row.refused + " " + kRefusedText)));
+        other.reset();
+    }
 }

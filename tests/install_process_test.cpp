@@ -8,15 +8,12 @@
 #include "process/install_process.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
 
 namespace {
 
@@ -34,25 +31,25 @@ protected:
     uint32_t run(InstallProcess& runner, const std::string& arguments, uint32_t* exitCode) {
         return runCommand(runner, (std::string(kChild) + " " + arguments).c_str(), exitCode);
     }
-
-    // A host file the child creates once its text is written (emit's mark=).
-    std::string markPath() { return machine.hostPath("C:\\Tools\\written.mark"); }
-    // Waits for the mark; bounded only so that a child that never writes fails the test.
-    bool markAppears() {
-        for (int i = 0; i < 6000; ++i) {
+    // Starts the child with `arguments` and waits, bounded only so that a child that never
+    // writes fails the test, until its text is in the pipe (emit's mark=).
+    bool startMarked(InstallProcess& runner, const std::string& arguments) {
+        runner.setCommand((std::string(kChild) + " " + arguments + " mark=" + markPath()).c_str());
+        runner.execute(false, false);
+        for (int i = 0; i < 6000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
             if (std::ifstream(markPath()).good()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
         return false;
     }
-    // Ends the child that wrote the mark, left running on purpose.
-    void endMarkedChild() {
-        long pid = 0;
-        if (std::ifstream(markPath()) >> pid && pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
-    }
+    std::string markPath() { return machine.hostPath("C:\\Tools\\written.mark"); }
 
     fa9test::Recorder recorder;
 };
+
+std::string textOf(InstallProcess& runner, bool err = false) {
+    char out[64];
+    err ? runner.getStderr(out, sizeof(out)) : runner.getStdout(out, sizeof(out));
+    return out;
+}
 
 TEST_F(RunnerTest, CommandLineRuleBuildsTheLineCreateProcessGets) {
     machine.writeFile("C:\\My Tools\\long name.bat", "echo\n");
@@ -61,7 +58,7 @@ TEST_F(RunnerTest, CommandLineRuleBuildsTheLineCreateProcessGets) {
         const char* command;
         const char* expected;
         uint32_t result;
-    } cases[] = {
+    } rows[] = {
         {"C:\\Program Files\\t\\tool.exe /a", "\"C:\\Program Files\\t\\tool.exe\" /a", 0},
         {"\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", "\"C:\\Program Files\\t\\tool.exe\" /a \"b c\"", 0},
         {"C:\\T\\RUN.COM x", "\"C:\\T\\RUN.COM\" x", 0},
@@ -79,11 +76,11 @@ TEST_F(RunnerTest, CommandLineRuleBuildsTheLineCreateProcessGets) {
         {"C:\\t\\tool /a", "", 5005},
         {nullptr, "", 5005},
         {overlong.c_str(), "", 5006}};  // and nothing half built
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.command ? std::string(c.command).substr(0, 60) : "(null)");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command ? std::string(row.command).substr(0, 60) : "(null)");
         char out[InstallProcess::kCommandCapacity] = "stale";
-        EXPECT_EQ(InstallProcess::buildCommandLine(c.command, out, sizeof(out)), c.result);
-        EXPECT_EQ(std::string(out), c.expected);
+        EXPECT_EQ(InstallProcess::buildCommandLine(row.command, out, sizeof(out)), row.result);
+        EXPECT_EQ(std::string(out), row.expected);
     }
 }
 
@@ -101,11 +98,10 @@ TEST_F(RunnerTest, MegabytesOfOutputArriveWhole) {
         EXPECT_EQ(exitCode, 4u);
         runner.traceOutput("SomeCA", 1);
         ASSERT_EQ(recorder.reports.size(), 2u) << "no 7101";
-        const fa9test::Report& r = recorder.reports[0];
-        EXPECT_EQ(r.flags, 0x04000001u);
-        EXPECT_EQ(r.function, "SomeCA");
-        ASSERT_EQ(r.text.size(), 3u * 1024 * 1024);
-        for (size_t i = 0; i < r.text.size(); i += 4099) ASSERT_EQ(r.text[i], 'a' + static_cast<char>(i % 65536 % 26));
+        const std::string& out = recorder.reports[0].text;
+        EXPECT_EQ(recorder.reports[0].function, "SomeCA");
+        ASSERT_EQ(out.size(), 3u * 1024 * 1024);
+        for (size_t i = 0; i < out.size(); i += 4099) ASSERT_EQ(out[i], 'a' + static_cast<char>(i % 65536 % 26));
         const std::string& err = recorder.reports[1].text;
         ASSERT_GT(err.size(), 2u * 1024 * 1024);
         EXPECT_THAT(err.substr(2u * 1024 * 1024), ::testing::StartsWith("grandchild "));
@@ -121,15 +117,14 @@ TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {
     ASSERT_TRUE(CreatePipe(&r, &w, nullptr, 0));
     SetStdHandle(STD_OUTPUT_HANDLE, w);
     SetStdHandle(STD_ERROR_HANDLE, r);
+    machine.writeFile("C:\\Tools\\windows.exe", std::string("MZ\x90\0", 4));
     const size_t before = winsim::openKernelHandleCount();
     {
         InstallProcess runner;
         uint32_t exitCode = 0;
-        EXPECT_EQ(runCommand(runner, "C:\\Tools\\missing.exe /a", &exitCode), 5082u);
+        for (const char* command : {"C:\\Tools\\missing.exe /a", "C:\\Tools\\emit /no-extension", "C:\\Tools\\windows.exe"})
+            EXPECT_EQ(runCommand(runner, command, &exitCode), 5082u) << command;
         EXPECT_EQ(GetStdHandle(STD_OUTPUT_HANDLE), w);
-        EXPECT_EQ(runCommand(runner, "C:\\Tools\\emit /no-extension", &exitCode), 5082u);
-        machine.writeFile("C:\\Tools\\windows.exe", std::string("MZ\x90\0", 4));
-        EXPECT_EQ(runCommand(runner, "C:\\Tools\\windows.exe", &exitCode), 5082u);
         runner.traceOutput("SomeCA", 1);
         EXPECT_TRUE(recorder.reports.empty());
         ASSERT_EQ(run(runner, "out=1K err=1K", &exitCode), 0u);
@@ -141,49 +136,40 @@ TEST_F(RunnerTest, ProgramsThatCannotStartAnswer5082) {
     CloseHandle(w);
 }
 
-// The child's text is in the pipe before the wait starts (the child marks it), so no
-// loaded machine can make the wait end before there was anything to keep.
+// The child's text is in the pipe before the wait starts, so no loaded machine can make
+// the wait end before there was anything to keep.
 TEST_F(RunnerTest, ATimedOutWaitStopsTheReadersAndKeepsWhatWasRead) {
     InstallProcess runner;
-    runner.setCommand(("C:\\Tools\\emit.exe text=early sleep=600000 mark=" + markPath()).c_str());
-    runner.execute(false, false);
-    ASSERT_TRUE(markAppears());
+    ASSERT_TRUE(startMarked(runner, "text=early sleep=600000"));
     uint32_t exitCode = 0;
     EXPECT_EQ(runner.waitForExitCode(&exitCode, 50), 0u);
     EXPECT_EQ(exitCode, static_cast<uint32_t>(STILL_ACTIVE));
-    char out[64];
-    runner.getStdout(out, sizeof(out));
-    EXPECT_STREQ(out, "early\n");
-    runner.getStderr(out, sizeof(out));
-    EXPECT_STREQ(out, "");
+    EXPECT_EQ(textOf(runner), "early\n");
+    EXPECT_EQ(textOf(runner, true), "");
     EXPECT_TRUE(recorder.reports.empty());
-    endMarkedChild();
+    long pid = 0;  // the child, left running on purpose, wrote its id into the mark
+    if (std::ifstream(markPath()) >> pid && pid > 0) ::kill(static_cast<pid_t>(pid), SIGKILL);
 }
 
 // The host processes of a run, from the line the grandchild writes: {grandchild, child}.
 std::vector<long> familyOf(const std::string& stderrText) {
     long grandchild = 0, child = 0;
     std::istringstream in(stderrText);
-    std::string word;
-    while (in >> word)
+    for (std::string word; in >> word;)
         if (word == "grandchild") in >> grandchild >> word >> child;
     return {grandchild, child};
 }
 
-// Running means neither gone nor a zombie waiting to be reaped.
-bool hostProcessRuns(long pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string line;
-    if (!pid || !std::getline(stat, line)) return false;
-    const size_t close = line.rfind(')');
-    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' && line[close + 2] != 'X';
-}
-
-// A killed process has closed its pipes a moment before it is a zombie: allow that moment.
-bool hostProcessEnds(long pid) {
-    for (int i = 0; i < 500; ++i) {
-        if (!hostProcessRuns(pid)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Whether `pid` is gone (or a zombie) within `tries` looks 10 ms apart: a killed process
+// has closed its pipes a moment before it is a zombie.
+bool hostProcessEnds(long pid, int tries = 500) {
+    for (int i = 0; i < tries; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        if (!pid || !std::getline(stat, line)) return true;
+        const size_t close = line.rfind(')');
+        if (close == std::string::npos || close + 2 >= line.size() || line[close + 2] == 'Z' || line[close + 2] == 'X')
+            return true;
     }
     return false;
 }
@@ -196,17 +182,14 @@ TEST_F(RunnerTest, AGrandchildHoldingThePipesPastTheGraceIsLeftWithAWarning) {
         uint32_t exitCode = 0;
         ASSERT_EQ(run(runner, "text=parent linger=600000 exit=3", &exitCode), 0u);
         EXPECT_EQ(exitCode, 3u) << "the child's own exit code";
-        char out[64];
-        runner.getStdout(out, sizeof(out));
-        EXPECT_STREQ(out, "parent\n") << "what was read is kept";
-        runner.getStderr(out, sizeof(out));
-        family = familyOf(out);
+        EXPECT_EQ(textOf(runner), "parent\n") << "what was read is kept";
+        family = familyOf(textOf(runner, true));
         ASSERT_EQ(recorder.reports.size(), 1u);
         EXPECT_EQ(recorder.reports[0].flags, URE_LOG_WARNING);
         EXPECT_EQ(recorder.reports[0].message, 7101u);
     }
     EXPECT_EQ(winsim::openKernelHandleCount(), before) << "the stopped readers' handles are closed too";
-    EXPECT_TRUE(hostProcessRuns(family[0])) << "a process the child left behind is not ended";
+    EXPECT_FALSE(hostProcessEnds(family[0], 1)) << "a process the child left behind is not ended";
     if (family[0]) ::kill(static_cast<pid_t>(family[0]), SIGKILL);
 }
 
@@ -217,19 +200,13 @@ TEST_F(RunnerTest, AChildPastTheTimeLimitIsEndedWithTheProcessesItStarted) {
     std::vector<long> family;
     {
         InstallProcess runner;
-        runner.setCommand(
-            ("C:\\Tools\\emit.exe text=started linger=600000 sleep=600000 mark=" + markPath()).c_str());
         runner.setTimeLimit(1);
-        runner.execute(false, false);
-        ASSERT_TRUE(markAppears());
+        ASSERT_TRUE(startMarked(runner, "text=started linger=600000 sleep=600000"));
         uint32_t exitCode = 0;
         EXPECT_EQ(runner.waitForExitCode(&exitCode, INFINITE), 7102u);
         EXPECT_EQ(exitCode, static_cast<uint32_t>(ERROR_TIMEOUT));
-        char out[64];
-        runner.getStdout(out, sizeof(out));
-        EXPECT_STREQ(out, "started\n");
-        runner.getStderr(out, sizeof(out));
-        family = familyOf(out);
+        EXPECT_EQ(textOf(runner), "started\n");
+        family = familyOf(textOf(runner, true));
         ASSERT_EQ(recorder.reports.size(), 1u) << "no 7101: nothing outlived the end";
         EXPECT_EQ(recorder.reports[0].flags, URE_LOG_ERROR);
         EXPECT_EQ(recorder.reports[0].message, 7102u);
@@ -250,28 +227,21 @@ TEST_F(RunnerTest, ABatchFileRunsThroughTheCommandProcessorInShortForm) {
     EXPECT_EQ(exitCode, 6u);
     EXPECT_EQ(machine.launches().at(0).commandLine, "C:\\MYTOOL~1\\LONGNA~1.BAT one two");
     EXPECT_EQ(machine.launches().at(0).program, "C:\\MYTOOL~1\\LONGNA~1.BAT");
-    char out[64];
-    runner.getStdout(out, sizeof(out));
-    EXPECT_STREQ(out, "batch one two\n");
-    runner.getStderr(out, sizeof(out));
-    EXPECT_STREQ(out, "oops\n");
+    EXPECT_EQ(textOf(runner), "batch one two\n");
+    EXPECT_EQ(textOf(runner, true), "oops\n");
     ASSERT_EQ(run(runner, "err=3", &exitCode), 0u);
     EXPECT_EQ(runner.getStdoutLength(), 0u);
     EXPECT_EQ(runner.getStderrLength(), 3u);
-    EXPECT_EQ(machine.launches().size(), 2u);
 }
 
 // What the program's C runtime makes of a quoted value, with an argument after it.
 TEST(QuotedArgument, ReadsBackAsTheValue) {
-    const std::pair<const char*, const char*> cases[] = {  // value, quoted (null: refused)
-        {"C:\\Tools", "\"C:\\Tools\""},
-        {"C:\\Program Files\\FA9 Tools", "\"C:\\Program Files\\FA9 Tools\""},
-        {"C:\\T\\", "\"C:\\T\\\\\""},
-        {"C:\\T\\\\", "\"C:\\T\\\\\\\\\""},
-        {"\\\\srv\\a\\\\b", "\"\\\\srv\\a\\\\b\""},
-        {"", "\"\""},
+    const std::pair<const char*, const char*> rows[] = {  // value, quoted (null: refused)
+        {"C:\\Tools", "\"C:\\Tools\""},     {"C:\\Program Files\\FA9 Tools", "\"C:\\Program Files\\FA9 Tools\""},
+        {"C:\\T\\", "\"C:\\T\\\\\""},       {"C:\\T\\\\", "\"C:\\T\\\\\\\\\""},
+        {"\\\\srv\\a\\\\b", "\"\\\\srv\\a\\\\b\""}, {"", "\"\""},
         {"C:\\a\"b", nullptr}};
-    for (const auto& [value, quoted] : cases) {
+    for (const auto& [value, quoted] : rows) {
         SCOPED_TRACE(value);
         char out[64] = "-D=";
         ASSERT_EQ(appendQuoted(out, sizeof(out), value), quoted != nullptr);

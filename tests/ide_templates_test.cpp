@@ -1,0 +1,106 @@
+// The IDEs' runs for the templates: devenv /setup of each IDE at installation and removal,
+// and the controls refreshed at a full removal.
+#include "actions/exports.h"
+#include "fixture.h"
+
+#include <gmock/gmock.h>
+
+#include <functional>
+#include <sstream>
+
+using namespace fa9test;
+
+namespace {
+
+const char* kVs80 = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
+const char* kVs90 = "C:\\Program Files\\Microsoft Visual Studio 9.0\\Common7\\IDE\\";
+
+class IdeTemplates : public SessionTest {
+protected:
+    void SetUp() override {
+        installRuntime(stringLibrary("en_US"));
+        for (const char* dir : {kVs80, kVs90}) machine.copyFileIn(FA9_STANDINS_DIR "/devenv", dir + std::string("devenv.exe"));
+        session.setProperty("VS80_INSTALLDIR", kVs80);
+        session.setProperty("VS90_INSTALLDIR", kVs90);
+    }
+};
+
+std::string notSet(const std::string& property) {
+    return "Information: The folder property " + property + " is not set, so the program run that needs it is skipped.";
+}
+std::string unreadable(const std::string& property) {
+    return "Error: The installer property " + property + " could not be read.";
+}
+
+// Which runs the removal state and the IDE folders lead to. A folder not set or faulty
+// skips what needs it; only a quote, which would split the command line, stops the action.
+TEST(IdeRuns, FollowTheRemovalStateAndTheFolders) {
+    const std::string setup80 = std::string(kVs80) + "\\devenv.exe /setup";
+    const std::string setup90 = std::string(kVs90) + "\\devenv.exe /setup";
+    const std::string refresh90 = std::string(kVs90) + "\\devenv.exe /Command Tools.InstallCommunityControls";
+    const std::string execFolder = "C:\\Program Files\\VS\\a.exec\\";
+    const char* readFailed = "iMsiGetProperty failed with return code '1615'.";
+    const struct {
+        const char* label;
+        const char* remove;  // REMOVE, "" when not set
+        std::function<void(winsim::Session&)> arrange;
+        UINT rc;
+        std::vector<std::string> runs;
+        std::vector<std::string> log;  // without the "1: " framing
+    } rows[] = {
+        {"installation whatever the IDEs' exit codes", "",
+         [](winsim::Session& s) { s.machine().writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "devenv /setup 1\n"); },
+         0u, {setup80, setup90}, {}},
+        {"neither IDE installed", "",
+         [](winsim::Session& s) {
+             s.setProperty("VS80_INSTALLDIR", "");
+             s.setProperty("VS90_INSTALLDIR", "___NotSet___");
+         },
+         0u, {}, {notSet("VS80_INSTALLDIR"), notSet("VS90_INSTALLDIR")}},
+        {"an IDE folder named like a program runs its IDE", "",
+         [&](winsim::Session& s) {
+             s.machine().copyFileIn(FA9_STANDINS_DIR "/devenv", execFolder + "devenv.exe");
+             s.setProperty("VS80_INSTALLDIR", execFolder);
+         },
+         0u, {execFolder + "\\devenv.exe /setup", setup90}, {}},
+        {"feature removal", "Templates,Controls", [](winsim::Session&) {}, 0u, {setup80, setup90}, {}},
+        {"full removal in any case refreshes the controls", "All", [](winsim::Session&) {}, 0u,
+         {setup80, setup90, refresh90}, {}},
+        {"relative folder skips its runs", "ALL",
+         [](winsim::Session& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); }, 0u, {setup90, refresh90},
+         {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too long, "
+          "so no program is run from it. Correct the value and run the installation again."}},
+        {"a quote stops before any run", "ALL",
+         [](winsim::Session& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); }, 1603u, {},
+         {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put on a "
+          "command line. Correct the value and run the installation again."}},
+        {"unreadable 2005 folder", "ALL", [](winsim::Session& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
+         {setup90, refresh90}, {readFailed, unreadable("VS80_INSTALLDIR")}},
+        {"unreadable 2008 folder means no refresh", "ALL",
+         [](winsim::Session& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); }, 0u, {setup80},
+         {readFailed, unreadable("VS90_INSTALLDIR")}},
+        {"unreadable removal state means no refresh", "ALL",
+         [](winsim::Session& s) { s.failGetProperty("REMOVE", 1615); }, 0u, {setup80, setup90},
+         {readFailed, unreadable("REMOVE")}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        Fresh<IdeTemplates> t;
+        if (*row.remove) t.session.setProperty("REMOVE", row.remove);
+        row.arrange(t.session);
+        EXPECT_EQ(t.run(SetupWOLTTemplateCA), row.rc);
+        std::vector<std::string> runs;
+        if (t.machine.fileExists("C:\\ProgramData\\FA9StandIns\\devenv.log")) {
+            std::istringstream text(t.machine.readFile("C:\\ProgramData\\FA9StandIns\\devenv.log"));
+            for (std::string line; std::getline(text, line);) runs.push_back(line);
+        }
+        EXPECT_EQ(runs, row.runs);
+        std::vector<std::string> expected;
+        for (const std::string& line : row.log) expected.push_back(logged(line));
+        EXPECT_EQ(t.log(), expected);
+        EXPECT_EQ(t.machine.launches().size(), row.runs.size()) << "no attempt at a program without its folder";
+        EXPECT_TRUE(t.machine.messageBoxes.empty());
+    }
+}
+
+}  // namespace
