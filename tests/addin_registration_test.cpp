@@ -5,7 +5,6 @@
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <functional>
 
 using namespace fa9test;
@@ -14,9 +13,11 @@ using ::testing::StartsWith;
 namespace {
 
 using Action = UINT(WINAPI*)(MSIHANDLE);
+using S = winsim::Session;
 const Action kRegister = RegisterWOLTKeysCA, kRemove = RemoveWOLTKeysCA, kDetect = DetectDotNetDataProviderInstalledCA;
 const char* kProviderMissing = "The FA9 .NET data provider was not found on this computer.\n\rThe installation of "
                                "Add-ins for Visual Studio cannot continue.";
+const char* kExitCodes = "C:\\ProgramData\\FA9StandIns\\exitcodes.txt";
 const char* kLocked = "The Visual Studio configuration is in use by another program";
 
 // What each action makes of the registration program's answers: registering
@@ -28,11 +29,11 @@ TEST(Registration, AnswersAreReportedAndTraced) {
     const struct {
         const char* label;
         Action action;
-        int code;            // the program's exit code; -1: its own answer
+        int code;  // the program's exit code; -1: its own answer
         UINT rc;
-        const char* report;  // the report's start after "Error: "; null: none
-        bool inCache = false;        // the provider's assembly folder exists
-        const char* uiLevel = nullptr;  // UILevel; null: 5, the full interface
+        const char* report;            // the report's start after "Error: "; null: none
+        bool inCache = false;          // the provider's assembly folder exists
+        const char* uiLevel = "5";
     } rows[] = {
         {"no Visual Studio", kRegister, 2, 0, "Add-ins for Visual Studio requires Microsoft Visual Studio 2005"},
         {"registration failed", kRegister, 6, 0, "The add-ins of Add-ins for Visual Studio could not be registered"},
@@ -50,26 +51,24 @@ TEST(Registration, AnswersAreReportedAndTraced) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         Fresh<RegistrationTest> t;
-        const bool install = row.action == kRegister, removal = row.action == kRemove;
-        const std::string command = install ? "/commontoolinstall" : removal ? "/commontooluninstall" : "/checkprovider";
+        const std::string command = row.action == kRegister ? "/commontoolinstall"
+                                    : row.action == kRemove ? "/commontooluninstall" : "/checkprovider";
+        const std::string code = std::to_string(row.code);
         if (row.inCache) t.machine.makeDirs("C:\\Windows\\assembly\\GAC_MSIL\\FA9.Data.Provider");
-        if (row.code >= 0)
-            t.machine.writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt",
-                                "commontoolreg " + command + " " + std::to_string(row.code) + "\n");
-        t.session.setProperty("UILevel", row.uiLevel ? row.uiLevel : "5");
+        if (row.code >= 0) t.machine.writeFile(kExitCodes, "commontoolreg " + command + " " + code + "\n");
+        t.session.setProperty("UILevel", row.uiLevel);
         EXPECT_EQ(t.run(row.action), row.rc);
         std::vector<::testing::Matcher<std::string>> expected;
         if (row.code >= 0)
             expected = {StartsWith("1: Error: commontoolreg: "),
-                        logged("Error: commontoolreg: exit code " + std::to_string(row.code) + " chosen for " +
-                               command + "\n")};
+                        logged("Error: commontoolreg: exit code " + code + " chosen for " + command + "\n")};
         // The provider check says the provider is missing after the trace, the others
         // report before it.
         if (row.report)
             expected.insert(row.action == kDetect ? expected.end() : expected.begin(),
                             StartsWith("1: Error: " + std::string(row.report)));
         EXPECT_THAT(t.log(), ::testing::ElementsAreArray(expected));
-        EXPECT_EQ(t.machine.messageBoxes.size(), row.report && !row.uiLevel ? 1u : 0u);
+        EXPECT_EQ(t.machine.messageBoxes.size(), row.report && *row.uiLevel == '5' ? 1u : 0u);
     }
 }
 
@@ -80,37 +79,28 @@ TEST(Registration, RefusalsAreReportedAndNothingRuns) {
     const std::string longDir = "C:\\Program Files\\" + std::string(200, 'd');
     const struct {
         const char* label;
-        std::function<void(winsim::Session&)> arrange;
+        std::function<void(S&)> arrange;
         UINT results[3];     // of register, remove, detect
         std::string report;  // a line's start after "Error: "
         bool unconfirmed = false;  // the provider check then also says the provider is missing
     } rows[] = {
         // The runtime folder's copy counts for nothing: without the package's row nothing runs.
-        {"package without the program",
-         [](winsim::Session& s) {
-             auto& binary = s.database().rows("Binary");
-             binary.erase(std::remove_if(binary.begin(), binary.end(),
-                                         [](const auto& r) { return r[0].text == "commontoolreg.exe"; }),
-                          binary.end());
-         },
-         {1603, 1603, 1603}, "The installation package's record of commontoolreg.exe cannot be read"},
-        {"unreadable INSTALLDIR", [](winsim::Session& s) { s.failGetProperty("INSTALLDIR", 1615); },
+        {"package without the program",  // the first row (putProgramFiles)
+         [](S& s) { s.database().rows("Binary").erase(s.database().rows("Binary").begin()); }, {1603, 1603, 1603},
+         "The installation package's record of commontoolreg.exe cannot be read"},
+        {"unreadable INSTALLDIR", [](S& s) { s.failGetProperty("INSTALLDIR", 1615); },
          {0, kNotRun, kNotRun}, "The installer property INSTALLDIR could not be read."},
-        {"unreadable runtime folder", [](winsim::Session& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
+        {"unreadable runtime folder", [](S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },
          {0, 0, 1615}, "The installer property CURRENT_PROCESS_DIRECTORY could not be read."},
-        {"command too long",
-         [&](winsim::Session& s) {
-             s.machine().makeDirs(longDir);
-             s.setProperty("INSTALLDIR", longDir);
-         },
+        {"command too long", [&](S& s) { s.machine().makeDirs(longDir), s.setProperty("INSTALLDIR", longDir); },
          {0, kNotRun, kNotRun}, "The command " + std::string(kRuntimeDir) + "\\commontoolreg.exe /commontoolinstall"},
-        {"quote in INSTALLDIR", [](winsim::Session& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\""); },
+        {"quote in INSTALLDIR", [](S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\""); },
          {1603, kNotRun, kNotRun}, "The value C:\\FA9 \"Tools\" of INSTALLDIR holds a double quote"},
         {"quote in the runtime folder",
-         [](winsim::Session& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Temp\\\"x\""); }, {1603, 1603, 1603},
+         [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "C:\\Temp\\\"x\""); }, {1603, 1603, 1603},
          "The value C:\\Temp\\\"x\" of CURRENT_PROCESS_DIRECTORY holds a double quote"},
         {"relative runtime folder",
-         [](winsim::Session& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "Temp\\FA9WOLT00000"); }, {0, 0, 1603},
+         [](S& s) { s.setProperty("CURRENT_PROCESS_DIRECTORY", "Temp\\FA9WOLT00000"); }, {0, 0, 1603},
          "The folder Temp\\FA9WOLT00000 given by CURRENT_PROCESS_DIRECTORY is empty", true},
     };
     const Action actions[] = {kRegister, kRemove, kDetect};

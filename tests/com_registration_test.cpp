@@ -12,6 +12,9 @@ using winsim::Hive;
 
 namespace {
 
+using M = winsim::Machine;
+using S = winsim::Session;
+
 const char* kClassKey = "CLSID\\{49921198-B717-4EA7-8D45-80CCC1867264}\\InprocServer32\\0.0.0.0";
 const char* kRuntime = "C:\\Users\\setup\\AppData\\Local\\Temp\\FA9 Runtime";
 const std::string kScript = std::string(kRuntime) + "\\ZNK.WOLT.Install.reg";
@@ -56,26 +59,26 @@ TEST_F(ComRegistration, ImportsTheScriptThenWritesAShortCodeBase) {
 TEST(ComRegistrationFailure, StopsWithItsReportAndNoCodeBase) {
     const struct {
         const char* label;
-        void (*arrange)(winsim::Machine&, winsim::Session&);
+        void (*arrange)(M&, S&);
         UINT rc;
         std::string line;  // a line of the log, up to where it varies
         size_t runs, boxes;
     } rows[] = {
-        {"failed import", [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
+        {"failed import", [](M& m, S&) { m.writeFile(kScript, "exit=1\n"); }, 1603u,
          "Error: regedit: imported " + kScript + "\n", 1, 0},
-        {"no registry editor", [](winsim::Machine& m, winsim::Session&) { m.writeFile(kEditor32, "MZ"); }, 1603u,
+        {"no registry editor", [](M& m, S&) { m.writeFile(kEditor32, "MZ"); }, 1603u,
          "Error: The command " + std::string(kEditor32) + " -s \"" + kScript + "\" could not be run to completion.",
          0, 1},
         {"value cannot be written",
-         [](winsim::Machine& m, winsim::Session&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); }, 1603u,
+         [](M& m, S&) { m.registry().denyWrite(Hive::ClassesRoot, kClassKey); }, 1603u,
          "Error: The registry value " + std::string(kClassKey) + "\\CodeBase could not be set to " + kCodeBase + ".",
          1, 0},
         {"unreadable runtime folder",
-         [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); }, 1615u,
+         [](M&, S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); }, 1615u,
          "Error: The installer property CURRENT_PROCESS_DIRECTORY could not be read.", 0, 0},
         // An import that takes the runtime folder away leaves no short form to point at.
         {"no short form after the import",
-         [](winsim::Machine& m, winsim::Session&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
+         [](M& m, S&) { m.writeFile(kScript, "delete-folder\n"); }, 1603u,
          "Failed to generate shortname", 1, 0},
     };
     for (const auto& row : rows) {

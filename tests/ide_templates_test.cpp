@@ -12,6 +12,9 @@ using namespace fa9test;
 
 namespace {
 
+using S = winsim::Session;
+const std::string kStandIns = "C:\\ProgramData\\FA9StandIns\\";  // the stand-ins' orders and records
+
 const char* kVs80 = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
 const char* kVs90 = "C:\\Program Files\\Microsoft Visual Studio 9.0\\Common7\\IDE\\";
 
@@ -19,7 +22,7 @@ class IdeTemplates : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        for (const char* dir : {kVs80, kVs90}) machine.copyFileIn(FA9_STANDINS_DIR "/devenv", dir + std::string("devenv.exe"));
+        for (const std::string dir : {kVs80, kVs90}) machine.copyFileIn(FA9_STANDINS_DIR "/devenv", dir + "devenv.exe");
         session.setProperty("VS80_INSTALLDIR", kVs80);
         session.setProperty("VS90_INSTALLDIR", kVs90);
     }
@@ -43,44 +46,41 @@ TEST(IdeRuns, FollowTheRemovalStateAndTheFolders) {
     const struct {
         const char* label;
         const char* remove;  // REMOVE, "" when not set
-        std::function<void(winsim::Session&)> arrange;
+        std::function<void(S&)> arrange;
         UINT rc;
         std::vector<std::string> runs;
         std::vector<std::string> log;  // without the "1: " framing
     } rows[] = {
         {"installation whatever the IDEs' exit codes", "",
-         [](winsim::Session& s) { s.machine().writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "devenv /setup 1\n"); },
+         [](S& s) { s.machine().writeFile(kStandIns + "exitcodes.txt", "devenv /setup 1\n"); },
          0u, {setup80, setup90}, {}},
         {"neither IDE installed", "",
-         [](winsim::Session& s) {
-             s.setProperty("VS80_INSTALLDIR", "");
-             s.setProperty("VS90_INSTALLDIR", "___NotSet___");
-         },
+         [](S& s) { s.setProperty("VS80_INSTALLDIR", ""), s.setProperty("VS90_INSTALLDIR", "___NotSet___"); },
          0u, {}, {notSet("VS80_INSTALLDIR"), notSet("VS90_INSTALLDIR")}},
         {"an IDE folder named like a program runs its IDE", "",
-         [&](winsim::Session& s) {
+         [&](S& s) {
              s.machine().copyFileIn(FA9_STANDINS_DIR "/devenv", execFolder + "devenv.exe");
              s.setProperty("VS80_INSTALLDIR", execFolder);
          },
          0u, {execFolder + "\\devenv.exe /setup", setup90}, {}},
-        {"feature removal", "Templates,Controls", [](winsim::Session&) {}, 0u, {setup80, setup90}, {}},
-        {"full removal in any case refreshes the controls", "All", [](winsim::Session&) {}, 0u,
+        {"feature removal", "Templates,Controls", [](S&) {}, 0u, {setup80, setup90}, {}},
+        {"full removal in any case refreshes the controls", "All", [](S&) {}, 0u,
          {setup80, setup90, refresh90}, {}},
         {"relative folder skips its runs", "ALL",
-         [](winsim::Session& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); }, 0u, {setup90, refresh90},
+         [](S& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); }, 0u, {setup90, refresh90},
          {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty, not a full path, or too long, "
           "so no program is run from it. Correct the value and run the installation again."}},
         {"a quote stops before any run", "ALL",
-         [](winsim::Session& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); }, 1603u, {},
+         [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); }, 1603u, {},
          {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote and cannot be put on a "
           "command line. Correct the value and run the installation again."}},
-        {"unreadable 2005 folder", "ALL", [](winsim::Session& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
+        {"unreadable 2005 folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
          {setup90, refresh90}, {readFailed, unreadable("VS80_INSTALLDIR")}},
         {"unreadable 2008 folder means no refresh", "ALL",
-         [](winsim::Session& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); }, 0u, {setup80},
+         [](S& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); }, 0u, {setup80},
          {readFailed, unreadable("VS90_INSTALLDIR")}},
         {"unreadable removal state means no refresh", "ALL",
-         [](winsim::Session& s) { s.failGetProperty("REMOVE", 1615); }, 0u, {setup80, setup90},
+         [](S& s) { s.failGetProperty("REMOVE", 1615); }, 0u, {setup80, setup90},
          {readFailed, unreadable("REMOVE")}},
     };
     for (const auto& row : rows) {
@@ -90,8 +90,8 @@ TEST(IdeRuns, FollowTheRemovalStateAndTheFolders) {
         row.arrange(t.session);
         EXPECT_EQ(t.run(SetupWOLTTemplateCA), row.rc);
         std::vector<std::string> runs;
-        if (t.machine.fileExists("C:\\ProgramData\\FA9StandIns\\devenv.log")) {
-            std::istringstream text(t.machine.readFile("C:\\ProgramData\\FA9StandIns\\devenv.log"));
+        if (t.machine.fileExists(kStandIns + "devenv.log")) {
+            std::istringstream text(t.machine.readFile(kStandIns + "devenv.log"));
             for (std::string line; std::getline(text, line);) runs.push_back(line);
         }
         EXPECT_EQ(runs, row.runs);

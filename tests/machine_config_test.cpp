@@ -11,7 +11,11 @@ using namespace fa9test;
 
 namespace {
 
-const char* kProgram = "C:\\Program Files\\FA9 Tools\\bin\\macConfigChange.exe";
+using M = winsim::Machine;
+using S = winsim::Session;
+
+const std::string kProgram = "C:\\Program Files\\FA9 Tools\\bin\\macConfigChange.exe";
+const std::string kStandIns = "C:\\ProgramData\\FA9StandIns\\";  // where the stand-ins take their orders
 
 class MachineConfig : public SessionTest {
 protected:
@@ -30,8 +34,8 @@ TEST_F(MachineConfig, RegisterAndUnregisterTheToolsFolder) {
     EXPECT_THAT(log(), ::testing::IsEmpty()) << "success leaves no report and no trace";
     const auto launches = machine.launches();
     ASSERT_EQ(launches.size(), 2u);
-    EXPECT_EQ(launches[0].commandLine, "\"" + std::string(kProgram) + "\" -toolspath \"C:\\Program Files\\FA9 Tools\\bin\"");
-    EXPECT_EQ(launches[1].commandLine, "\"" + std::string(kProgram) + "\" -unregister");
+    EXPECT_EQ(launches[0].commandLine, "\"" + kProgram + "\" -toolspath \"C:\\Program Files\\FA9 Tools\\bin\"");
+    EXPECT_EQ(launches[1].commandLine, "\"" + kProgram + "\" -unregister");
 }
 
 // Every failure stops its action (1603, or the failed read's own code) and says why in
@@ -42,44 +46,39 @@ TEST(MachineConfigFailure, StopsWithItsReport) {
     const struct {
         const char* label;
         UINT (WINAPI* action)(MSIHANDLE);
-        std::function<void(winsim::Machine&, winsim::Session&)> arrange;
+        std::function<void(M&, S&)> arrange;
         UINT rc;
         std::string line;  // a line of the log, up to where it varies
         size_t runs, boxes;
     } rows[] = {
         {"non-zero exit when unregistering", UnregisterWOLTMachineCfgCA,
-         [](winsim::Machine& m, winsim::Session&) {
-             m.writeFile("C:\\ProgramData\\FA9StandIns\\exitcodes.txt", "macConfigChange -unregister 5\n");
-         },
-         1603u, "Error: " + std::string(kProgram) + " failed with return code 5.", 1, 1},
+         [](M& m, S&) { m.writeFile(kStandIns + "exitcodes.txt", "macConfigChange -unregister 5\n"); },
+         1603u, "Error: " + kProgram + " failed with return code 5.", 1, 1},
         {"folder in the program's place", RegisterWOLTMachineCfgCA,
-         [](winsim::Machine& m, winsim::Session&) {
-             DeleteFileA(kProgram);
-             m.makeDirs(kProgram);
-         },
-         1603u, "Error: The program " + std::string(kProgram) + " was not found.", 0, 1},
+         [](M& m, S&) { DeleteFileA(kProgram.c_str()), m.makeDirs(kProgram); },
+         1603u, "Error: The program " + kProgram + " was not found.", 0, 1},
         // A Windows image the host cannot start: the run fails, not the file check.
         {"program that cannot run", RegisterWOLTMachineCfgCA,
-         [](winsim::Machine& m, winsim::Session&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); }, 1603u,
-         "Error: The command " + std::string(kProgram) + " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not",
+         [](M& m, S&) { m.writeFile(kProgram, std::string("MZ\x90\0", 4)); }, 1603u,
+         "Error: The command " + kProgram + " -toolspath \"C:\\Program Files\\FA9 Tools\\bin\" could not",
          0, 1},
         {"unreadable INSTALLDIR", RegisterWOLTMachineCfgCA,
-         [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
+         [](M&, S& s) { s.failGetProperty("INSTALLDIR", 1615); }, 1615u,
          "Error: The installer property INSTALLDIR could not be read.", 0, 0},
         {"INSTALLDIR too long", RegisterWOLTMachineCfgCA,
-         [&](winsim::Machine&, winsim::Session& s) { s.setProperty("INSTALLDIR", tooLong); }, 1603u,
+         [&](M&, S& s) { s.setProperty("INSTALLDIR", tooLong); }, 1603u,
          "Error: The folder " + tooLong + " given by INSTALLDIR is empty, not a full path, or too long", 0, 0},
         {"quote in INSTALLDIR", RegisterWOLTMachineCfgCA,
-         [](winsim::Machine&, winsim::Session& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); }, 1603u,
+         [](M&, S& s) { s.setProperty("INSTALLDIR", "C:\\FA9 \"Tools\"\\"); }, 1603u,
          "Error: The value C:\\FA9 \"Tools\"\\ of INSTALLDIR holds a double quote", 0, 0},
         // A host program that starts one of its own, and neither ends by itself.
         {"past the time limit", RegisterWOLTMachineCfgCA,
-         [](winsim::Machine& m, winsim::Session& s) {
+         [](M& m, S& s) {
              m.writeFile(kProgram, "#!/bin/sh\n/bin/sleep 600 &\nexec /bin/sleep 600\n");
              s.setProperty("FA9_PROGRAM_TIMEOUT", "1");
          },
          1603u,
-         "Error: The program " + std::string(kProgram) +
+         "Error: The program " + kProgram +
              " was still running after 1 seconds and was ended together with every process it started.",
          1, 0},
     };
