@@ -123,6 +123,16 @@ TEST(Registration, RefusalsAreReportedAndNothingRuns) {
     }
 }
 
+// A program that cannot start (a Windows image, which the host cannot run) is reported by
+// registering and stops neither registering nor removing; the provider is not confirmed.
+TEST_F(RegistrationTest, AProgramThatCannotStartStopsNeitherRegisteringNorRemoving) {
+    session.database().rows("Binary")[0][1].text = std::string("MZ\x90\0", 4);  // the program's (putProgramFiles)
+    EXPECT_EQ(run(kRegister), 0u);
+    EXPECT_THAT(log(), ::testing::ElementsAre(StartsWith("1: Error: The command " + std::string(kRuntimeDir))));
+    EXPECT_EQ(run(kRemove), 0u);
+    EXPECT_EQ(run(kDetect), 1603u);
+}
+
 // The program's path is quoted whole, even in a folder named like a program; INSTALLDIR
 // loses one trailing backslash, and the one left before the closing quote is doubled so
 // that the program reads one. An elevated administrator's copy goes to the system's
