@@ -12,24 +12,18 @@
 
 using namespace fa9test;
 using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 
 namespace {
 
 const std::string kInstall = "C:\\Program Files\\FA9 Server\\";
 const std::string kShortInstall = "C:\\PROGRA~1\\FA9SER~1\\";
-// The package's rows the copy is written from (the program's among them).
-const char* kRows[] = {"commontoolreg.exe", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll",
-                       "microsoft.vc80.crt.manifest", "mfc80.dll", "mfc80u.dll", "mfcm80.dll",
-                       "mfcm80u.dll", "microsoft.vc80.mfc.manifest"};
 const char* kOwnInstallDir = "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA";
-const std::vector<std::string> kCrt = {"microsoft.vc80.crt.manifest", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll"};
 
 class AssemblyCopy : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        for (const char* row : kRows) session.database().addBinary(row, std::string(row) + " bytes");
+        for (const char* file : kProgramFiles) session.database().addBinary(rowOf(file), rowOf(file) + " bytes");
         // What the user could have put into the runtime folder is never copied.
         machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\version.dll", "planted");
         for (const char* folder : {"BIN", "FUNCTION", "msg\\en_US", "msg\\de_DE", "doc"})
@@ -47,10 +41,12 @@ protected:
     }
 };
 
-// One run: every program folder is served, a read-only copy from before is replaced, and
-// the installation folder and the folders above it are held so that none can be renamed
-// away to put a junction in its place. The copy's own INSTALLDIR is too short to name a
-// folder, so INSTALLDIR serves.
+// One run: every program folder there is gets both assemblies, the package's files and
+// nothing else (a read-only copy from before replaced); folders it makes are upper-cased.
+// Each file and folder it made is marked for deletion at the next restart, a folder after
+// what is in it, and nothing that was there before. The installation folder and the ones
+// above it are held, so none can be renamed away to put a junction in its place. The
+// copy's own INSTALLDIR is too short to name a folder, so INSTALLDIR serves.
 TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder) {
     session.setProperty(kOwnInstallDir, "C");
     const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
@@ -58,43 +54,42 @@ TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder)
     ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
     std::vector<std::pair<BOOL, DWORD>> renames;
     machine.onDirectoryCreated = [&](const std::string&) {
-        if (!renames.empty()) return;
         for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"}) {
-            const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
-            renames.emplace_back(moved, GetLastError());
+            const BOOL moved = renames.size() < 2 ? MoveFileExA(folder, "C:\\Moved", 0) : FALSE;
+            if (renames.size() < 2) renames.emplace_back(moved, GetLastError());
         }
     };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
     const std::pair<BOOL, DWORD> refused(FALSE, ERROR_SHARING_VIOLATION);
     EXPECT_THAT(renames, ElementsAre(refused, refused));
-    EXPECT_EQ(machine.readFile(old), "msvcr80.dll bytes");
-    for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
-        // Folders the copy creates are upper-cased, one that was there keeps its name; the
-        // files keep theirs.
-        EXPECT_THAT(entries(kInstall + folder),
-                    UnorderedElementsAre(folder == "BIN" ? "Microsoft.VC80.CRT" : "MICROSOFT.VC80.CRT",
-                                         "MICROSOFT.VC80.MFC"))
-            << folder;
-        EXPECT_EQ(entries(kInstall + folder + "\\Microsoft.VC80.CRT"), kCrt);
-        EXPECT_EQ(machine.readFile(kInstall + folder + "\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
-    }
-    EXPECT_THAT(entries(kInstall + "doc"), ::testing::IsEmpty()) << "doc\\bin is served, doc is not";
-    EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\routine"));
 
-    // A path and a new name each. Four program folders, two assemblies each: four and five
-    // files and the folder, but for BIN's CRT folder, which was there before the run.
-    const std::vector<std::string> pending = winsim::pendingFileOperations(machine);
-    ASSERT_EQ(pending.size(), 2u * (4u * (5u + 6u) - 1u));
-    std::vector<std::string> deletes, expected;
-    for (size_t i = 0; i < pending.size(); i += 2) {
-        EXPECT_EQ(pending[i + 1], "") << "a delete has no new name";
-        deletes.push_back(pending[i]);
+    std::vector<std::string> made;  // as the restart names them
+    for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
+        for (const std::string assembly : {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"}) {
+            const bool before = folder == "BIN" && assembly == "Microsoft.VC80.CRT";
+            std::string name = assembly;
+            if (!before) std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+            for (const char* file : kProgramFiles)
+                if (std::string(file).rfind(assembly + "\\", 0) == 0) {
+                    const std::string place = folder + "\\" + name + "\\" + rowOf(file);
+                    EXPECT_EQ(machine.readFile(kInstall + place), rowOf(file) + " bytes") << place;
+                    made.push_back("\\??\\" + kShortInstall + place);
+                }
+            if (!before) made.push_back("\\??\\" + kShortInstall + folder + "\\" + name);
+        }
     }
-    const std::string crt = "\\??\\" + kShortInstall + "BIN\\Microsoft.VC80.CRT";
-    for (const std::string& file : kCrt) expected.push_back(crt + "\\" + file);
-    expected.push_back("\\??\\" + kShortInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll");  // the next folder's
-    EXPECT_EQ(std::vector<std::string>(deletes.begin() + 6, deletes.begin() + 11), expected);
+    EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\routine")) << "only program folders that are there are served";
+    const std::vector<std::string> pending = winsim::pendingFileOperations(machine);
+    std::vector<std::string> deleted;
+    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+        EXPECT_EQ(pending[i + 1], "") << "a delete, not a rename: " << pending[i];
+        deleted.push_back(pending[i]);
+    }
+    EXPECT_THAT(deleted, ::testing::UnorderedElementsAreArray(made));
+    for (size_t i = 0; i < deleted.size(); ++i)
+        for (size_t j = i + 1; j < deleted.size(); ++j)
+            EXPECT_NE(deleted[j].rfind(deleted[i] + "\\", 0), 0u) << deleted[j] << " is marked after its folder";
 }
 
 // The copy's own INSTALLDIR wins (one too short to be a folder is passed over, see the
@@ -194,6 +189,29 @@ TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
     EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"), ElementsAre("POLICY", "msvcr80.dll"));
     EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
     EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
+}
+
+// A volume too small for a program folder's assemblies: the step fails and leaves none of
+// them half there; the folders served before stay whole.
+TEST_F(AssemblyCopy, AFullVolumeLeavesNoHalfAssembly) {
+    session.database().rows("Binary").clear();  // three assembly files of 1000 bytes
+    for (const char* file : kProgramFiles) {
+        const std::string row = rowOf(file);
+        session.database().addBinary(row, row == "mfc80.dll" || row == "mfcm80.dll" || row == "msvcr80.dll"
+                                              ? std::string(1000, 'x') : "");
+    }
+    machine.makeDirs("C:\\Tools\\BIN"), machine.makeDirs("C:\\Tools\\FUNCTION"), machine.makeDirs("D:\\Temp");
+    session.setProperty("INSTALLDIR", "C:\\Tools\\");  // where a standard user may make the copies
+    machine.environment["TMP"] = "D:\\Temp";  // a standard user's copy of the package's files goes there first
+    machine.token.administrator = false;
+    machine.setVolumeFreeSpace('C', 5500);  // BIN's two assemblies fit, FUNCTION's MFC but not its CRT
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+    EXPECT_THAT(log(), ::testing::Contains(logged(
+                           "Error: An installation step failed with result code 112. Check the preceding lines of this "
+                           "log for the cause, correct it and run the installation again.")));
+    EXPECT_EQ(machine.readFile("C:\\Tools\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), std::string(1000, 'x'));
+    EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.MFC"));
+    EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.CRT"));
 }
 
 // A junction planted where the copy writes, or in what it copies or marks for deletion,
