@@ -26,10 +26,13 @@ protected:
         for (const char* file : kProgramFiles) session.database().addBinary(rowOf(file), rowOf(file) + " bytes");
         // What the user could have put into the runtime folder is never copied.
         machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\version.dll", "planted");
+        makeInstallation();
+        session.setProperty("INSTALLDIR", kInstall);
+    }
+    void makeInstallation() {
         for (const char* folder : {"BIN", "FUNCTION", "msg\\en_US", "msg\\de_DE", "doc"})
             machine.makeDirs(kInstall + folder);
         machine.writeFile(kInstall + "msg\\readme.txt", "not a language folder");
-        session.setProperty("INSTALLDIR", kInstall);
     }
     // The names a host listing gives for the entries of a Windows folder.
     std::vector<std::string> entries(const std::string& folder) {
@@ -54,10 +57,11 @@ TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder)
     ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
     std::vector<std::pair<BOOL, DWORD>> renames;
     machine.onDirectoryCreated = [&](const std::string&) {
-        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"}) {
-            const BOOL moved = renames.size() < 2 ? MoveFileExA(folder, "C:\\Moved", 0) : FALSE;
-            if (renames.size() < 2) renames.emplace_back(moved, GetLastError());
-        }
+        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"})
+            if (renames.size() < 2) {
+                const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
+                renames.emplace_back(moved, GetLastError());
+            }
     };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
@@ -170,14 +174,10 @@ TEST_F(AssemblyCopy, InTheScriptTheRestartDeletesOnlyWhereNoLinkCanMisleadThem) 
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
         EXPECT_EQ(machine.readFile(dir + "BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
         EXPECT_EQ(winsim::pendingFileOperations(machine).empty(), !marked);
-        if (marked) {
-            EXPECT_THAT(log(), ::testing::IsEmpty());
-        } else {
-            EXPECT_THAT(log(), ElementsAre(logged(
-                                   "Warning: C:\\Tools can be changed by users other than administrators, so the copies "
-                                   "below it are not marked for deletion at the next restart: the restart would follow a "
-                                   "link put in its place. Remove them once the product is removed.")));
-        }
+        const std::string warning = "Warning: C:\\Tools can be changed by users other than administrators, so "
+                                    "the copies below it are not marked for deletion at the next restart: the restart "
+                                    "would follow a link put in its place. Remove them once the product is removed.";
+        EXPECT_EQ(log(), marked ? std::vector<std::string>{} : std::vector<std::string>{logged(warning)});
     }
 }
 
@@ -194,80 +194,67 @@ TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
 // A volume too small for a program folder's assemblies: the step fails and leaves none of
 // them half there; the folders served before stay whole.
 TEST_F(AssemblyCopy, AFullVolumeLeavesNoHalfAssembly) {
-    session.database().rows("Binary").clear();  // three assembly files of 1000 bytes
-    for (const char* file : kProgramFiles) {
-        const std::string row = rowOf(file);
-        session.database().addBinary(row, row == "mfc80.dll" || row == "mfcm80.dll" || row == "msvcr80.dll"
-                                              ? std::string(1000, 'x') : "");
-    }
-    machine.makeDirs("C:\\Tools\\BIN"), machine.makeDirs("C:\\Tools\\FUNCTION"), machine.makeDirs("D:\\Temp");
+    for (const char* folder : {"C:\\Tools\\BIN", "C:\\Tools\\FUNCTION", "D:\\Temp"}) machine.makeDirs(folder);
     session.setProperty("INSTALLDIR", "C:\\Tools\\");  // where a standard user may make the copies
     machine.environment["TMP"] = "D:\\Temp";  // a standard user's copy of the package's files goes there first
     machine.token.administrator = false;
-    machine.setVolumeFreeSpace('C', 5500);  // BIN's two assemblies fit, FUNCTION's MFC but not its CRT
+    // BIN's two assemblies ("<row> bytes" each file) take 181 bytes, FUNCTION's MFC 97 more, its CRT 84.
+    machine.setVolumeFreeSpace('C', 181 + 97 + 40);
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::Contains(logged(
                            "Error: An installation step failed with result code 112. Check the preceding lines of this "
                            "log for the cause, correct it and run the installation again.")));
-    EXPECT_EQ(machine.readFile("C:\\Tools\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), std::string(1000, 'x'));
+    EXPECT_EQ(machine.readFile("C:\\Tools\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
     EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.MFC"));
     EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.CRT"));
 }
 
 // A junction planted where the copy writes, or in what it copies or marks for deletion,
-// is skipped with a warning: nothing is written to, or marked below, where it leads.
-struct LinkCase {
-    const char* name;
-    std::string link;              // the junction's place below the installation folder
-    bool whileCopying = false;     // put there once the copy has made the folder
-    std::string warned = "";       // the place as the walk that met it names it, when not as above
-    bool named = true;             // false: the copy never meets it, so nothing names it
-};
-void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
-
-class LinksAreSkipped : public AssemblyCopy, public ::testing::WithParamInterface<LinkCase> {};
-
-TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
-    const LinkCase& c = GetParam();
-    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-    machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
-    const std::string link = kInstall + c.link;
-    const auto plant = [&] {
-        std::filesystem::remove_all(machine.hostPath(link));
-        machine.makeLink(link, "C:\\Elsewhere");
-    };
-    if (c.whileCopying)
-        machine.onDirectoryCreated = [&, planted = false](const std::string& path) mutable {
-            if (!planted && machine.hostPath(path) == machine.hostPath(link)) plant(), planted = true;
+// is skipped with a warning: nothing is written to, or marked below, where it leads, and
+// the other program folders are served as always.
+TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
+    const struct {
+        const char* link;           // the junction's place below the installation folder
+        bool whileCopying = false;  // put there once the copy has made the folder
+        bool named = true;          // false: the copy never meets it, so nothing names it
+    } rows[] = {{"BIN"}, {"BIN\\Microsoft.VC80.MFC"}, {"msg\\fr_FR"}, {"msg"},
+                {"security"},  // a folder on the way down to a program folder, not the program folder itself
+                // Inside a copy's folder: only what the run wrote there is marked, never followed.
+                {"BIN\\MICROSOFT.VC80.CRT\\POLICY", false, false},
+                // Swapped in between the copy making the folder and copying into it.
+                {"BIN\\MICROSOFT.VC80.MFC", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.link);
+        for (const std::string folder : {kInstall, std::string("C:\\Elsewhere")})
+            std::filesystem::remove_all(machine.hostPath(folder));
+        makeInstallation();
+        session.clearLog();
+        machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
+        machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
+        const std::string link = kInstall + row.link;
+        const auto plant = [&] {
+            std::filesystem::remove_all(machine.hostPath(link));
+            machine.makeLink(link, "C:\\Elsewhere");
         };
-    else
-        plant();
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    const std::string warned = kShortInstall + (c.warned.empty() ? c.link : c.warned);
-    if (c.named)
-        EXPECT_THAT(log(), ElementsAre(logged("Warning: The link " + warned + " points elsewhere and was skipped, so "
-                                              "nothing is copied into or deleted through it.")));
-    else
-        EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
-    EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
-    for (const std::string& op : winsim::pendingFileOperations(machine))
-        EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
-    // The other program folders are served as always.
-    EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
+        if (row.whileCopying)
+            machine.onDirectoryCreated = [&, planted = false](const std::string& path) mutable {
+                if (!planted && machine.hostPath(path) == machine.hostPath(link)) plant(), planted = true;
+            };
+        else
+            plant();
+        EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+        std::vector<std::string> warned;
+        if (row.named)
+            warned.push_back(logged("Warning: The link " + kShortInstall + row.link + " points elsewhere and was "
+                                    "skipped, so nothing is copied into or deleted through it."));
+        EXPECT_EQ(log(), warned);
+        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
+        EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
+        for (const std::string& op : winsim::pendingFileOperations(machine))
+            EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
+        EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
+        machine.onDirectoryCreated = nullptr;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Links, LinksAreSkipped,
-    ::testing::Values(
-        LinkCase{"program_folder", "BIN"}, LinkCase{"the_copys_place", "BIN\\Microsoft.VC80.MFC"},
-        LinkCase{"a_language_folder", "msg\\fr_FR"}, LinkCase{"the_language_folders_parent", "msg"},
-        // A folder on the way down to a program folder, not the program folder itself.
-        LinkCase{"a_folder_on_the_way", "security"},
-        // Inside a copy's folder: only what the run wrote there is marked, never followed.
-        LinkCase{"a_folder_inside_the_copy", "BIN\\MICROSOFT.VC80.CRT\\POLICY", false, "", false},
-        // Swapped in between the copy making the folder and copying into it.
-        LinkCase{"the_copys_place_once_made", "BIN\\MICROSOFT.VC80.MFC", true}),
-    [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -55,7 +55,8 @@ TEST_F(Detection, OnMachinesAsFound) {
         set("VisualStudio\\9.0", "InstallDir", dir);
         if (!ide.empty()) set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", ide);
     };
-    const Published vs2008Found = {{"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}};
+    const Published vs2008Found = {
+        {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}};
     const std::vector<std::string> vs2008Traced = {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide,
                                                    "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide};
     const struct {
@@ -75,11 +76,15 @@ TEST_F(Detection, OnMachinesAsFound) {
          },
          frameworks("NO", "NO", "NO"), {}, nullptr},
         {"1.1 with Visual Studio 2003",  // 2005 is never looked at without the 2.0 policy
-         [&] { framework(true, false), set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\"), vs2005(),
-               vs2008(kVs9Ide, kVs9Ide); },
+         [&] {
+             framework(true, false);
+             set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
+             vs2005();
+             vs2008(kVs9Ide, kVs9Ide);
+         },
          frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, vs2008Traced,
          "11"},
-        {"2.0 with Visual Studio 2005 and 2008", [&] { framework(false, true), vs2005(), vs2008(kVs9Ide, kVs9Ide); },
+        {"2.0 with Visual Studio 2005 and 2008", [&] { framework(false, true); vs2005(); vs2008(kVs9Ide, kVs9Ide); },
          frameworks("YES", "NO", "YES") + vs2008Found +
              Published{{"p_vsnet2005Installed", "YES"}, {"VS80_INSTALLDIR", kVs8Ide}, {"VS80_ENVDIR", kVs8Ide},
                        {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", kVs8 + "VB\\"},
@@ -91,22 +96,33 @@ TEST_F(Detection, OnMachinesAsFound) {
         // Another case is not the value looked for; 2008 is never "NO" without the 9.0
         // InstallDir, and the store key is made even when only the 2008 branch runs.
         {"absent Visual Studios",
-         [&] { framework(true, true), set("VisualStudio\\8.0", "installdir", kVs8),
-               reg.createKey(Hive::LocalMachine, kSoftware32 + "VisualStudio\\9.0"); },
+         [&] {
+             framework(true, true);
+             set("VisualStudio\\8.0", "installdir", kVs8);
+             reg.createKey(Hive::LocalMachine, kSoftware32 + "VisualStudio\\9.0");
+         },
          frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}}, {},
          "11 20"},
-        {"2008 without its IDE", [&] { framework(false, false), vs2008(kVs9, ""); },
+        {"2008 without its IDE", [&] { framework(false, false); vs2008(kVs9, ""); },
          frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}},
          {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9}, ""},
         {"values too long for the buffer",
-         [&] { framework(false, true), vs2008(kTooLong, kTooLong), set("VisualStudio\\8.0", "InstallDir", kTooLong),
-               set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kTooLong); },
+         [&] {
+             framework(false, true);
+             vs2008(kTooLong, kTooLong);
+             set("VisualStudio\\8.0", "InstallDir", kTooLong);
+             set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kTooLong);
+         },
          frameworks("YES", "NO", "YES") + Published{{"p_vsnet2005Installed", "YES"}, {"p_vsnet2008Installed", "YES"}},
          {"TRACE_ERROR--35: rc = -1879048190", "TRACE_ERROR--45: rc = -1879048190",
           "TRACE_ERROR--95: rc = -1879048190", "TRACE_ERROR--105: rc = -1879048190"},
          "20"},
         {"a store that cannot be written",
-         [&] { framework(true, true), reg.createKey(Hive::CurrentUser, kStore), reg.denyWrite(Hive::CurrentUser, kStore); },
+         [&] {
+             framework(true, true);
+             reg.createKey(Hive::CurrentUser, kStore);
+             reg.denyWrite(Hive::CurrentUser, kStore);
+         },
          frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}},
          {"TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed",
           "TRACE_DATA--25: iSetRegValue Failed for p_DotNetFW20Installed"},
@@ -120,9 +136,7 @@ TEST_F(Detection, OnMachinesAsFound) {
         row.arrange();
         EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
         EXPECT_EQ(published(), row.published);
-        std::vector<std::string> expected;
-        for (const auto& line : row.log) expected.push_back(logged(line));
-        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(log(), logged(row.log));
         EXPECT_EQ(reg.keyExists(Hive::CurrentUser, kStore), row.stored != nullptr);
         for (const char* version : {"11", "20"}) {
             const auto raw = reg.value(Hive::CurrentUser, kStore, std::string("p_DotNetFW") + version + "Installed");

@@ -31,7 +31,8 @@ TEST_F(Environment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
         std::optional<std::string> newPath;  // nullopt: PATH as it was, and 1603
         std::vector<std::string> log;        // without the "1: " framing
     } rows[] = {
-        {"installed locally", INSTALLSTATE_LOCAL, ToolsPath::kDir, true, kRuntimeDir, nullptr, ToolsPath::prepared(), {}},
+        {"installed locally", INSTALLSTATE_LOCAL, ToolsPath::kDir, true, kRuntimeDir, nullptr, ToolsPath::prepared(),
+         {}},
         {"run from source", INSTALLSTATE_SOURCE, "\\\\server\\share\\tools", true, kRuntimeDir, nullptr,
          kRuntime + ";\\\\server\\share\\tools;" + kOld, {}},
         // The installer has no verdict on the component: its (empty) path still goes in.
@@ -74,9 +75,7 @@ TEST_F(Environment, PrependsRuntimeAndComponentOrLeavesPathAlone) {
         const auto path = machine.environment.find("PATH");
         EXPECT_EQ(path == machine.environment.end() ? std::nullopt : std::optional<std::string>(path->second),
                   row.newPath ? row.newPath : (row.hasPath ? std::optional<std::string>(kOld) : std::nullopt));
-        std::vector<std::string> expected;
-        for (const auto& line : row.log) expected.push_back(logged(line));
-        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(log(), logged(row.log));
         EXPECT_EQ(machine.messageBoxes.size(), row.hasPath ? 0u : 1u);
     }
 }

@@ -79,4 +79,11 @@ std::vector<std::string> runtimeRows();
 // Adds those rows, each filled by `bytes`, and the English and German string libraries'.
 void addRuntimeRows(winsim::Session& session, const std::function<std::string(const std::string& row)>& bytes);
 
+// The log lines for information messages carrying each of `texts`.
+inline std::vector<std::string> logged(const std::vector<std::string>& texts) {
+    std::vector<std::string> lines;
+    for (const std::string& text : texts) lines.push_back(logged(text));
+    return lines;
+}
+
 }  // namespace fa9test

@@ -39,7 +39,7 @@ TEST_F(InstallDirs, OnlyTheSameDirectoryConflicts) {
         {"C:\\Program Files\\ZNK\\FA9COPY1\\Tools\\", "N"}, {"C:\\Program Files\\ZNK\\", "N"},
         {"C:\\Program Files\\ZNK\\FA9COPY10\\", "N"},
         // An empty INSTALLDIR stands for the current folder.
-        {"", "Y", "", [&] { machine.makeDirs("D:\\FA9"), machine.setCurrentDirectory("D:\\FA9"); }},
+        {"", "Y", "", [&] { machine.makeDirs("D:\\FA9"); machine.setCurrentDirectory("D:\\FA9"); }},
         // What a command line's backslash-quote leaves behind: the quote and the backslash go.
         {"e:\\quoted", "Y", "E:\\Quoted\\\""},
         // A path stored between quotes names the folder inside them.
@@ -62,7 +62,10 @@ TEST_F(InstallDirs, OnlyTheSameDirectoryConflicts) {
          "Error: The installer property INSTALLDIR could not be read."},
         // A copy without its path is left out of the list; the check still runs.
         {"E:\\New\\", "N", "",
-         [&] { machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN"), addCopy("FA9COPY0", "C:\\Zero"); },
+         [&] {
+             machine.registry().createKey(Hive::LocalMachine, kCopies + "\\BROKEN");
+             addCopy("FA9COPY0", "C:\\Zero");
+         },
          0u, "", {"Invalid Installation Name", "BROKEN"}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.installDir + " against " + row.storedPath);

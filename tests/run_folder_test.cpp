@@ -34,12 +34,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-    // The custom-action server ends (killed or not): the system closes its handles, and
-    // the next run's server starts with a fresh environment.
-    void endProcess() {
-        winsim::closeAllKernelHandles();
-        machine.environment.clear();
-    }
 };
 
 TEST_F(RunFolders, TheRunsFolderAndStoreGoWhenItEnds) {
@@ -75,7 +69,10 @@ TEST_F(RunFolders, ALaterRunRemovesFinishedRunsOnly) {
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     machine.makeDirs("C:\\Elsewhere\\Kept");
     machine.makeLink(kTemp + "FA9WOLT00000\\planted", "C:\\Elsewhere");
-    endProcess();
+    // Its custom-action server ends: the system closes its handles, and the next run's
+    // server starts with a fresh environment.
+    winsim::closeAllKernelHandles();
+    machine.environment.clear();
     machine.makeDirs(kTemp + "FA9WOLT00007");  // nobody's marker: not ours to judge
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00000") << "the name is free again";

@@ -55,7 +55,7 @@ TEST_F(SilentInstall, FileKeywordBecomesTheTargetOfINSTALLDIR) {
         {"FILE=D:\\Tools\n", "2", false, kPackageDir, {refused(ERROR_DIRECTORY), badValue("D:\\Tools\\")}, 0},
         {"FILE=Tools\n", "5", true, kPackageDir, {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}, 1}};
     for (const auto& row : rows) {
-        SCOPED_TRACE(::testing::Message() << row.rspFile << "UILevel " << row.uiLevel << (row.costed ? "" : ", not costed"));
+        SCOPED_TRACE(std::string(row.rspFile) + "UILevel " + row.uiLevel + (row.costed ? "" : ", not costed"));
         machine.environment = initial;
         session.setProperty("INSTALLDIR", kPackageDir);
         session.setTargetPath("INSTALLDIR", kPackageDir);
@@ -67,9 +67,7 @@ TEST_F(SilentInstall, FileKeywordBecomesTheTargetOfINSTALLDIR) {
         EXPECT_EQ(run(SetSilentInstallPropertiesCA), row.log.empty() ? 0u : 1603u);
         EXPECT_EQ(installDir(), row.installDir);
         EXPECT_EQ(session.property("INSTALLDIR"), row.installDir);
-        std::vector<std::string> expected;
-        for (const auto& line : row.log) expected.push_back(logged(line));
-        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(log(), logged(row.log));
         EXPECT_EQ(machine.messageBoxes.size(), row.boxes);
         EXPECT_EQ(path(), ToolsPath::prepared());
     }
@@ -80,7 +78,7 @@ TEST_F(SilentInstall, AnEnvironmentFailureEndsTheActionFirst) {
     session.setTargetPath("INSTALLDIR", kPackageDir);
     machine.writeFile(kRsp, "PROD=WOLT_TOOLS\nFILE=D:\\Tools\n");
     EXPECT_EQ(run(SetSilentInstallPropertiesCA), 1603u);
-    EXPECT_EQ(log(), std::vector<std::string>{logged("Error: The installer property ComponentPath could not be read.")});
+    EXPECT_THAT(log(), testing::ElementsAre(logged("Error: The installer property ComponentPath could not be read.")));
     EXPECT_EQ(path(), ToolsPath::kOld);
     EXPECT_EQ(installDir(), kPackageDir);
 }
