@@ -151,62 +151,53 @@ INSTANTIATE_TEST_SUITE_P(EveryAction, PropertySweep, ::testing::ValuesIn(allCase
 // Each call a custom action makes to the installer is a round trip between the
 // custom-action server and the installer: a budget per action keeps them from creeping
 // back (property reads that each ask the run mode again, one stream read per kilobyte).
-struct BudgetCase {
-    const char* action;
-    Action run;
-    size_t budget;
-    bool maintenance = false;  // the product installed: its tables are read through views
-};
+// The immediate actions in the package's order, on a machine with .NET 2.0 and Visual
+// Studio 2005 and 2008 (the detection walks every key it knows) and the runtime rows at
+// their real sizes (4.1 MB in all).
+using RoundTrips = PackageSession;
 
-class RoundTrips : public PackageSession, public ::testing::WithParamInterface<BudgetCase> {
-protected:
-    void SetUp() override {
-        PackageSession::SetUp();
-        // .NET 2.0 with Visual Studio 2005 and 2008: the detection walks every key it knows.
-        const std::string software = "SOFTWARE\\WOW6432Node\\Microsoft\\";
-        auto& reg = machine.registry();
-        reg.setString(winsim::Hive::LocalMachine, software + ".NETFramework", "InstallRoot", "C:\\Windows\\NET");
-        reg.createKey(winsim::Hive::LocalMachine, software + ".NETFramework\\policy\\v2.0");
-        for (const std::string vs : {"VisualStudio\\8.0", "VisualStudio\\9.0"}) {
-            reg.setString(winsim::Hive::LocalMachine, software + vs, "InstallDir", "C:\\VS\\IDE\\");
-            reg.setString(winsim::Hive::LocalMachine, software + vs + "\\Setup\\VS", "EnvironmentDirectory",
-                          "C:\\VS\\IDE\\");
-        }
-        // The runtime rows at their real sizes (4.1 MB in all).
-        const std::map<std::string, size_t> sizes = {
-            {"msvcm80.dll", 479232},  {"msvcp80.dll", 548864},  {"msvcr80.dll", 626688},
-            {"mfc80.dll", 1093632},   {"mfc80u.dll", 1101824},  {"mfcm80.dll", 69632},
-            {"mfcm80u.dll", 69632},   {"microsoft.vc80.crt.manifest", 1859},
-            {"microsoft.vc80.mfc.manifest", 1345}, {"commontoolreg.exe", 60000}};  // each sibling library 40000
-        addRuntimeRows(session,
-                       [&](const std::string& r) { return std::string(sizes.count(r) ? sizes.at(r) : 40000, 'x'); });
-        session.database().createTable("Dialog", {"Dialog", "Title"});
-        session.database().insertRow("Dialog", {winsim::Cell::str("InstallWelcome_noJava"),
-                                                winsim::Cell::str("[ProductName] Setup")});
-        session.writePackageCopy(kPackageCopy);
-        session.setProperty("DATABASE", kPackageCopy);
+TEST_F(RoundTrips, WithinTheActionsBudget) {
+    const char* package = "C:\\Windows\\Installer\\2b7e.msi";
+    const std::string software = "SOFTWARE\\WOW6432Node\\Microsoft\\";
+    auto& reg = machine.registry();
+    reg.setString(winsim::Hive::LocalMachine, software + ".NETFramework", "InstallRoot", "C:\\Windows\\NET");
+    reg.createKey(winsim::Hive::LocalMachine, software + ".NETFramework\\policy\\v2.0");
+    for (const std::string vs : {"VisualStudio\\8.0", "VisualStudio\\9.0"}) {
+        reg.setString(winsim::Hive::LocalMachine, software + vs, "InstallDir", "C:\\VS\\IDE\\");
+        reg.setString(winsim::Hive::LocalMachine, software + vs + "\\Setup\\VS", "EnvironmentDirectory",
+                      "C:\\VS\\IDE\\");
     }
-    static constexpr const char* kPackageCopy = "C:\\Windows\\Installer\\2b7e.msi";
-};
-
-TEST_P(RoundTrips, WithinTheActionsBudget) {
-    const BudgetCase& c = GetParam();
-    if (c.maintenance) session.setProperty("Installed", "00:00:00");
-    session.resetInstallerCalls();
-    // An action that fails early makes few calls: only a whole run says the budget holds.
-    ASSERT_EQ(session.run(c.run), 0u) << c.action;
-    EXPECT_LE(session.installerCalls(), c.budget) << c.action;
+    const std::map<std::string, size_t> sizes = {
+        {"msvcm80.dll", 479232},  {"msvcp80.dll", 548864},  {"msvcr80.dll", 626688},
+        {"mfc80.dll", 1093632},   {"mfc80u.dll", 1101824},  {"mfcm80.dll", 69632},
+        {"mfcm80u.dll", 69632},   {"microsoft.vc80.crt.manifest", 1859},
+        {"microsoft.vc80.mfc.manifest", 1345}, {"commontoolreg.exe", 60000}};  // each sibling library 40000
+    addRuntimeRows(session,
+                   [&](const std::string& r) { return std::string(sizes.count(r) ? sizes.at(r) : 40000, 'x'); });
+    session.database().createTable("Dialog", {"Dialog", "Title"});
+    session.database().insertRow("Dialog", {winsim::Cell::str("InstallWelcome_noJava"),
+                                            winsim::Cell::str("[ProductName] Setup")});
+    session.writePackageCopy(package);
+    session.setProperty("DATABASE", package);
+    const struct {
+        const char* action;
+        Action run;
+        size_t budget;
+        bool maintenance = false;  // the product installed: its tables are read through views
+    } rows[] = {{"InitializeWOLTInstallCA", InitializeWOLTInstallCA, 165},
+                {"SetWOLTDialogTitlePropertiesCA", SetWOLTDialogTitlePropertiesCA, 13},
+                {"SetWOLTTemplateCompCA", SetWOLTTemplateCompCA, 6}, {"DetectDOTNETEnvCA", DetectDOTNETEnvCA, 18},
+                {"CheckWOLTInstallDirCA", CheckWOLTInstallDirCA, 5}, {"PreProcessInstallCA", PreProcessInstallCA, 21},
+                {"PostProcessInstallCA", PostProcessInstallCA, 5},
+                {"PreProcessInstallCA", PreProcessInstallCA, 45, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.action);
+        if (row.maintenance) session.setProperty("Installed", "00:00:00");
+        session.resetInstallerCalls();
+        // An action that fails early makes few calls: only a whole run says the budget holds.
+        ASSERT_EQ(session.run(row.run), 0u);
+        EXPECT_LE(session.installerCalls(), row.budget);
+    }
 }
-
-#define BUDGET(action, calls) BudgetCase{#action, action, calls}
-#define BUDGET_IN_MAINTENANCE(action, calls) BudgetCase{#action "InMaintenance", action, calls, true}
-
-INSTANTIATE_TEST_SUITE_P(
-    ImmediateActions, RoundTrips,
-    ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165), BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
-                      BUDGET(SetWOLTTemplateCompCA, 6), BUDGET(DetectDOTNETEnvCA, 18), BUDGET(CheckWOLTInstallDirCA, 5),
-                      BUDGET(PreProcessInstallCA, 21), BUDGET_IN_MAINTENANCE(PreProcessInstallCA, 45),
-                      BUDGET(PostProcessInstallCA, 5)),
-    [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
 }  // namespace

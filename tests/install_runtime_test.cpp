@@ -53,23 +53,28 @@ protected:
     }
 };
 
+// The first free name (a file or a folder of that name is skipped) is filled from the
+// package and published.
 TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
+    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
+    machine.makeDirs(kTemp + "FA9WOLT00001");
+    const std::string runtime = kTemp + "FA9WOLT00002";
     session.setProperty("ProductLanguage", "1031");
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     for (const std::string& row : runtimeRows())
-        EXPECT_EQ(machine.readFile(kRuntime0 + "\\" + placeOf(row)), bytesOf(row)) << row;
-    EXPECT_EQ(machine.readFile(kRuntime0 + "\\fa9istring_v97.dll"), stringRow("DE_DE"));
-    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kRuntime0);
-    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
+        EXPECT_EQ(machine.readFile(runtime + "\\" + placeOf(row)), bytesOf(row)) << row;
+    EXPECT_EQ(machine.readFile(runtime + "\\fa9istring_v97.dll"), stringRow("DE_DE"));
+    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), runtime);
+    EXPECT_EQ(session.property("pFA9RuntimeDirectory"), runtime);
     EXPECT_EQ(session.property("PROP_RSP_PROD"), "WOLT_TOOLS");
-    EXPECT_EQ(machine.currentDirectory(), kRuntime0);
+    EXPECT_EQ(machine.currentDirectory(), runtime);
     EXPECT_THAT(log(), ::testing::IsEmpty());
     EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
     EXPECT_EQ(winsim::openKernelHandleCount(), 1u) << "the marker the live run holds";
     EXPECT_EQ(URE::existing(), nullptr);
     // What programs load from it is the installing user's and the trusted's alone.
     machine.token = {"S-1-5-21-1004336348-1177238915-682003330-1002", false};
-    EXPECT_FALSE(machine.tokenCanWrite(kRuntime0 + "\\version.dll"));
+    EXPECT_FALSE(machine.tokenCanWrite(runtime + "\\version.dll"));
 }
 
 // Without a row for the product's language the English one is taken; without a product
@@ -84,19 +89,6 @@ TEST_F(RuntimeTest, StringRowFollowsTheLanguage) {
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     EXPECT_EQ(machine.readFile(session.property("CURRENT_PROCESS_DIRECTORY") + "\\fa9istring_v97.dll"),
               stringRow("DE_DE"));
-}
-
-// Each run takes the next free name (a file or a folder of that name is skipped) and
-// points everything at it.
-TEST_F(RuntimeTest, EachRunTakesTheNextFreeName) {
-    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
-    machine.makeDirs(kTemp + "FA9WOLT00001");
-    for (const char* name : {"FA9WOLT00002", "FA9WOLT00003"}) {
-        ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-        EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + name);
-        EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kTemp + name);
-        EXPECT_EQ(machine.currentDirectory(), kTemp + name);
-    }
 }
 
 // Every way the preparation fails before anything runs from the folder: 1603, the reason

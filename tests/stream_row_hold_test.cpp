@@ -13,7 +13,9 @@ TEST_F(StreamRowHolds, KeepTheFirstRowOfferedOpenUntilTheyEnd) {
     const size_t before = winsim::openMsiHandleCount();
     const auto readRow = [] {
         unique_msihandle record(MsiCreateRecord(2));
+        const MSIHANDLE offered = record.get();
         StreamRowHold::offer(record);
+        return offered;
     };
     readRow();
     EXPECT_EQ(winsim::openMsiHandleCount(), before) << "without a hold nothing is kept";
@@ -21,9 +23,10 @@ TEST_F(StreamRowHolds, KeepTheFirstRowOfferedOpenUntilTheyEnd) {
         StreamRowHold outer;
         {
             StreamRowHold hold;
-            readRow();
+            const MSIHANDLE first = readRow();
             readRow();
             EXPECT_EQ(winsim::openMsiHandleCount(), before + 1);
+            EXPECT_EQ(MsiRecordGetFieldCount(first), 2u) << "the one kept is the first";
         }
         EXPECT_EQ(winsim::openMsiHandleCount(), before) << "the inner hold took it and let it go";
     }
