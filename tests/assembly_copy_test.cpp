@@ -12,30 +12,27 @@
 
 using namespace fa9test;
 using ::testing::ElementsAre;
-using ::testing::UnorderedElementsAre;
 
 namespace {
 
 const std::string kInstall = "C:\\Program Files\\FA9 Server\\";
 const std::string kShortInstall = "C:\\PROGRA~1\\FA9SER~1\\";
-// The package's rows the copy is written from (the program's among them).
-const char* kRows[] = {"commontoolreg.exe", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll",
-                       "microsoft.vc80.crt.manifest", "mfc80.dll", "mfc80u.dll", "mfcm80.dll",
-                       "mfcm80u.dll", "microsoft.vc80.mfc.manifest"};
 const char* kOwnInstallDir = "INSTALLDIR.2BC48F01_561E_4906_8321_946A9F5A90AA";
-const std::vector<std::string> kCrt = {"microsoft.vc80.crt.manifest", "msvcm80.dll", "msvcp80.dll", "msvcr80.dll"};
 
 class AssemblyCopy : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        for (const char* row : kRows) session.database().addBinary(row, std::string(row) + " bytes");
+        for (const char* file : kProgramFiles) session.database().addBinary(rowOf(file), rowOf(file) + " bytes");
         // What the user could have put into the runtime folder is never copied.
         machine.writeFile(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT\\version.dll", "planted");
+        makeInstallation();
+        session.setProperty("INSTALLDIR", kInstall);
+    }
+    void makeInstallation() {
         for (const char* folder : {"BIN", "FUNCTION", "msg\\en_US", "msg\\de_DE", "doc"})
             machine.makeDirs(kInstall + folder);
         machine.writeFile(kInstall + "msg\\readme.txt", "not a language folder");
-        session.setProperty("INSTALLDIR", kInstall);
     }
     // The names a host listing gives for the entries of a Windows folder.
     std::vector<std::string> entries(const std::string& folder) {
@@ -47,10 +44,12 @@ protected:
     }
 };
 
-// One run: every program folder is served, a read-only copy from before is replaced, and
-// the installation folder and the folders above it are held so that none can be renamed
-// away to put a junction in its place. The copy's own INSTALLDIR is too short to name a
-// folder, so INSTALLDIR serves.
+// One run: every program folder there is gets both assemblies, the package's files and
+// nothing else (a read-only copy from before replaced); folders it makes are upper-cased.
+// Each file and folder it made is marked for deletion at the next restart, a folder after
+// what is in it, and nothing that was there before. The installation folder and the ones
+// above it are held, so none can be renamed away to put a junction in its place. The
+// copy's own INSTALLDIR is too short to name a folder, so INSTALLDIR serves.
 TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder) {
     session.setProperty(kOwnInstallDir, "C");
     const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
@@ -58,43 +57,43 @@ TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder)
     ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
     std::vector<std::pair<BOOL, DWORD>> renames;
     machine.onDirectoryCreated = [&](const std::string&) {
-        if (!renames.empty()) return;
-        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"}) {
-            const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
-            renames.emplace_back(moved, GetLastError());
-        }
+        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"})
+            if (renames.size() < 2) {
+                const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
+                renames.emplace_back(moved, GetLastError());
+            }
     };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
     const std::pair<BOOL, DWORD> refused(FALSE, ERROR_SHARING_VIOLATION);
     EXPECT_THAT(renames, ElementsAre(refused, refused));
-    EXPECT_EQ(machine.readFile(old), "msvcr80.dll bytes");
-    for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
-        // Folders the copy creates are upper-cased, one that was there keeps its name; the
-        // files keep theirs.
-        EXPECT_THAT(entries(kInstall + folder),
-                    UnorderedElementsAre(folder == "BIN" ? "Microsoft.VC80.CRT" : "MICROSOFT.VC80.CRT",
-                                         "MICROSOFT.VC80.MFC"))
-            << folder;
-        EXPECT_EQ(entries(kInstall + folder + "\\Microsoft.VC80.CRT"), kCrt);
-        EXPECT_EQ(machine.readFile(kInstall + folder + "\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
-    }
-    EXPECT_THAT(entries(kInstall + "doc"), ::testing::IsEmpty()) << "doc\\bin is served, doc is not";
-    EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\routine"));
 
-    // A path and a new name each. Four program folders, two assemblies each: four and five
-    // files and the folder, but for BIN's CRT folder, which was there before the run.
-    const std::vector<std::string> pending = winsim::pendingFileOperations(machine);
-    ASSERT_EQ(pending.size(), 2u * (4u * (5u + 6u) - 1u));
-    std::vector<std::string> deletes, expected;
-    for (size_t i = 0; i < pending.size(); i += 2) {
-        EXPECT_EQ(pending[i + 1], "") << "a delete has no new name";
-        deletes.push_back(pending[i]);
+    std::vector<std::string> made;  // as the restart names them
+    for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
+        for (const std::string assembly : {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"}) {
+            const bool before = folder == "BIN" && assembly == "Microsoft.VC80.CRT";
+            std::string name = assembly;
+            if (!before) std::transform(name.begin(), name.end(), name.begin(), ::toupper);
+            for (const char* file : kProgramFiles)
+                if (std::string(file).rfind(assembly + "\\", 0) == 0) {
+                    const std::string place = folder + "\\" + name + "\\" + rowOf(file);
+                    EXPECT_EQ(machine.readFile(kInstall + place), rowOf(file) + " bytes") << place;
+                    made.push_back("\\??\\" + kShortInstall + place);
+                }
+            if (!before) made.push_back("\\??\\" + kShortInstall + folder + "\\" + name);
+        }
     }
-    const std::string crt = "\\??\\" + kShortInstall + "BIN\\Microsoft.VC80.CRT";
-    for (const std::string& file : kCrt) expected.push_back(crt + "\\" + file);
-    expected.push_back("\\??\\" + kShortInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll");  // the next folder's
-    EXPECT_EQ(std::vector<std::string>(deletes.begin() + 6, deletes.begin() + 11), expected);
+    EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\routine")) << "only program folders that are there are served";
+    const std::vector<std::string> pending = winsim::pendingFileOperations(machine);
+    std::vector<std::string> deleted;
+    for (size_t i = 0; i + 1 < pending.size(); i += 2) {
+        EXPECT_EQ(pending[i + 1], "") << "a delete, not a rename: " << pending[i];
+        deleted.push_back(pending[i]);
+    }
+    EXPECT_THAT(deleted, ::testing::UnorderedElementsAreArray(made));
+    for (size_t i = 0; i < deleted.size(); ++i)
+        for (size_t j = i + 1; j < deleted.size(); ++j)
+            EXPECT_NE(deleted[j].rfind(deleted[i] + "\\", 0), 0u) << deleted[j] << " is marked after its folder";
 }
 
 // The copy's own INSTALLDIR wins (one too short to be a folder is passed over, see the
@@ -175,14 +174,10 @@ TEST_F(AssemblyCopy, InTheScriptTheRestartDeletesOnlyWhereNoLinkCanMisleadThem) 
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
         EXPECT_EQ(machine.readFile(dir + "BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
         EXPECT_EQ(winsim::pendingFileOperations(machine).empty(), !marked);
-        if (marked) {
-            EXPECT_THAT(log(), ::testing::IsEmpty());
-        } else {
-            EXPECT_THAT(log(), ElementsAre(logged(
-                                   "Warning: C:\\Tools can be changed by users other than administrators, so the copies "
-                                   "below it are not marked for deletion at the next restart: the restart would follow a "
-                                   "link put in its place. Remove them once the product is removed.")));
-        }
+        const std::string warning = "Warning: C:\\Tools can be changed by users other than administrators, so "
+                                    "the copies below it are not marked for deletion at the next restart: the restart "
+                                    "would follow a link put in its place. Remove them once the product is removed.";
+        EXPECT_EQ(log(), marked ? std::vector<std::string>{} : std::vector<std::string>{logged(warning)});
     }
 }
 
@@ -196,60 +191,70 @@ TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
     EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
 }
 
-// A junction planted where the copy writes, or in what it copies or marks for deletion,
-// is skipped with a warning: nothing is written to, or marked below, where it leads.
-struct LinkCase {
-    const char* name;
-    std::string link;              // the junction's place below the installation folder
-    bool whileCopying = false;     // put there once the copy has made the folder
-    std::string warned = "";       // the place as the walk that met it names it, when not as above
-    bool named = true;             // false: the copy never meets it, so nothing names it
-};
-void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
-
-class LinksAreSkipped : public AssemblyCopy, public ::testing::WithParamInterface<LinkCase> {};
-
-TEST_P(LinksAreSkipped, NothingIsWrittenOrMarkedWhereTheyLead) {
-    const LinkCase& c = GetParam();
-    machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-    machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
-    const std::string link = kInstall + c.link;
-    const auto plant = [&] {
-        std::filesystem::remove_all(machine.hostPath(link));
-        machine.makeLink(link, "C:\\Elsewhere");
-    };
-    if (c.whileCopying)
-        machine.onDirectoryCreated = [&, planted = false](const std::string& path) mutable {
-            if (!planted && machine.hostPath(path) == machine.hostPath(link)) plant(), planted = true;
-        };
-    else
-        plant();
+// A volume too small for a program folder's assemblies: the step fails and leaves none of
+// them half there; the folders served before stay whole.
+TEST_F(AssemblyCopy, AFullVolumeLeavesNoHalfAssembly) {
+    for (const char* folder : {"C:\\Tools\\BIN", "C:\\Tools\\FUNCTION", "D:\\Temp"}) machine.makeDirs(folder);
+    session.setProperty("INSTALLDIR", "C:\\Tools\\");  // where a standard user may make the copies
+    machine.environment["TMP"] = "D:\\Temp";  // a standard user's copy of the package's files goes there first
+    machine.token.administrator = false;
+    // BIN's two assemblies ("<row> bytes" each file) take 181 bytes, FUNCTION's MFC 97 more, its CRT 84.
+    machine.setVolumeFreeSpace('C', 181 + 97 + 40);
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    const std::string warned = kShortInstall + (c.warned.empty() ? c.link : c.warned);
-    if (c.named)
-        EXPECT_THAT(log(), ElementsAre(logged("Warning: The link " + warned + " points elsewhere and was skipped, so "
-                                              "nothing is copied into or deleted through it.")));
-    else
-        EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
-    EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
-    for (const std::string& op : winsim::pendingFileOperations(machine))
-        EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
-    // The other program folders are served as always.
-    EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\Microsoft.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
+    EXPECT_THAT(log(), ::testing::Contains(logged(
+                           "Error: An installation step failed with result code 112. Check the preceding lines of this "
+                           "log for the cause, correct it and run the installation again.")));
+    EXPECT_EQ(machine.readFile("C:\\Tools\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
+    EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.MFC"));
+    EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.CRT"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Links, LinksAreSkipped,
-    ::testing::Values(
-        LinkCase{"program_folder", "BIN"}, LinkCase{"the_copys_place", "BIN\\Microsoft.VC80.MFC"},
-        LinkCase{"a_language_folder", "msg\\fr_FR"}, LinkCase{"the_language_folders_parent", "msg"},
-        // A folder on the way down to a program folder, not the program folder itself.
-        LinkCase{"a_folder_on_the_way", "security"},
-        // Inside a copy's folder: only what the run wrote there is marked, never followed.
-        LinkCase{"a_folder_inside_the_copy", "BIN\\MICROSOFT.VC80.CRT\\POLICY", false, "", false},
-        // Swapped in between the copy making the folder and copying into it.
-        LinkCase{"the_copys_place_once_made", "BIN\\MICROSOFT.VC80.MFC", true}),
-    [](const ::testing::TestParamInfo<LinkCase>& i) { return std::string(i.param.name); });
+// A junction planted where the copy writes, or in what it copies or marks for deletion,
+// is skipped with a warning: nothing is written to, or marked below, where it leads, and
+// the other program folders are served as always.
+TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
+    const struct {
+        const char* link;           // the junction's place below the installation folder
+        bool whileCopying = false;  // put there once the copy has made the folder
+        bool named = true;          // false: the copy never meets it, so nothing names it
+    } rows[] = {{"BIN"}, {"BIN\\Microsoft.VC80.MFC"}, {"msg\\fr_FR"}, {"msg"},
+                {"security"},  // a folder on the way down to a program folder, not the program folder itself
+                // Inside a copy's folder: only what the run wrote there is marked, never followed.
+                {"BIN\\MICROSOFT.VC80.CRT\\POLICY", false, false},
+                // Swapped in between the copy making the folder and copying into it.
+                {"BIN\\MICROSOFT.VC80.MFC", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.link);
+        for (const std::string folder : {kInstall, std::string("C:\\Elsewhere")})
+            std::filesystem::remove_all(machine.hostPath(folder));
+        makeInstallation();
+        session.clearLog();
+        machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
+        machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
+        const std::string link = kInstall + row.link;
+        const auto plant = [&] {
+            std::filesystem::remove_all(machine.hostPath(link));
+            machine.makeLink(link, "C:\\Elsewhere");
+        };
+        if (row.whileCopying)
+            machine.onDirectoryCreated = [&, planted = false](const std::string& path) mutable {
+                if (!planted && machine.hostPath(path) == machine.hostPath(link)) plant(), planted = true;
+            };
+        else
+            plant();
+        EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+        std::vector<std::string> warned;
+        if (row.named)
+            warned.push_back(logged("Warning: The link " + kShortInstall + row.link + " points elsewhere and was "
+                                    "skipped, so nothing is copied into or deleted through it."));
+        EXPECT_EQ(log(), warned);
+        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
+        EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
+        for (const std::string& op : winsim::pendingFileOperations(machine))
+            EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
+        EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
+        machine.onDirectoryCreated = nullptr;
+    }
+}
 
 }  // namespace

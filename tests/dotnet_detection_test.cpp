@@ -4,7 +4,8 @@
 
 #include <gmock/gmock.h>
 
-#include <ostream>
+#include <cstring>
+#include <functional>
 
 using namespace fa9test;
 using winsim::Hive;
@@ -14,137 +15,136 @@ namespace {
 // The library is a 32-bit DLL: what it reads under HKLM\SOFTWARE lies in the 32-bit view.
 const std::string kSoftware32 = "SOFTWARE\\WOW6432Node\\Microsoft\\";
 const std::string kStore = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
-const std::string kVs8 = "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\";
-const std::string kVs8Ide = kVs8 + "Common7\\IDE\\";
-const std::string kVs9 = "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\";
-const std::string kVs9Ide = kVs9 + "Common7\\IDE\\";
+const std::string kVs8 = "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\", kVs8Ide = kVs8 + "Common7\\IDE\\";
+const std::string kVs9 = "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\", kVs9Ide = kVs9 + "Common7\\IDE\\";
+const std::string kTooLong = "C:\\" + std::string(260, 'd');
 
-class DetectionTest : public SessionTest {
-protected:
-    void set(const std::string& key, const std::string& name, const std::string& value) {
-        machine.registry().setString(Hive::LocalMachine, kSoftware32 + key, name, value);
-    }
-    void key(const std::string& key) { machine.registry().createKey(Hive::LocalMachine, kSoftware32 + key); }
+using Published = std::map<std::string, std::string>;
+Published frameworks(const char* any, const char* v11, const char* v20) {
+    return {{"p_DotNetFWInstalled", any}, {"p_DotNetFW11Installed", v11}, {"p_DotNetFW20Installed", v20}};
+}
+Published operator+(Published a, const Published& b) { return a.insert(b.begin(), b.end()), a; }
 
-    void framework(bool v11, bool v20) {
+// The detection never fails; it publishes and traces just these, and stores the frameworks
+// it found in the store (YES with its terminator).
+using Detection = SessionTest;
+
+TEST_F(Detection, OnMachinesAsFound) {
+    auto& reg = machine.registry();
+    const auto published = [&] {
+        Published out;
+        for (const auto& [name, value] : session.properties())
+            if (name.rfind("p_", 0) == 0 || name.rfind("VS", 0) == 0) out[name] = value;
+        return out;
+    };
+    const auto set = [&](const std::string& key, const char* name, const std::string& value) {
+        reg.setString(Hive::LocalMachine, kSoftware32 + key, name, value);
+    };
+    const auto framework = [&](bool v11, bool v20) {
         set(".NETFramework", "InstallRoot", "C:\\Windows\\Microsoft.NET\\Framework\\");
-        if (v11) key(".NETFramework\\policy\\v1.1");
-        if (v20) key(".NETFramework\\policy\\v2.0");
-    }
-    void visualStudio2005() {
+        if (v11) reg.createKey(Hive::LocalMachine, kSoftware32 + ".NETFramework\\policy\\v1.1");
+        if (v20) reg.createKey(Hive::LocalMachine, kSoftware32 + ".NETFramework\\policy\\v2.0");
+    };
+    const auto vs2005 = [&] {
         set("VisualStudio\\8.0", "InstallDir", kVs8Ide);
         set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kVs8Ide);
         set("VisualStudio\\8.0\\Setup\\VB", "ProductDir", kVs8 + "VB\\");
         set("VisualStudio\\8.0\\Setup\\VC#", "ProductDir", kVs8 + "VC#\\");
-    }
-    void visualStudio2008() {
-        set("VisualStudio\\9.0", "InstallDir", kVs9Ide);
-        set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", kVs9Ide);
-    }
-
-    std::map<std::string, std::string> published() {
-        std::map<std::string, std::string> out;
-        for (const auto& [name, value] : session.properties())
-            if (name.rfind("p_", 0) == 0 || name.rfind("VS", 0) == 0) out[name] = value;
-        return out;
-    }
-    std::optional<std::string> stored(const char* name) {
-        return machine.registry().getString(Hive::CurrentUser, kStore, name);
-    }
-    // The detection never fails; it publishes and traces just these.
-    void expectDetected(const std::map<std::string, std::string>& properties, const std::vector<std::string>& lines) {
+    };
+    const auto vs2008 = [&](const std::string& dir, const std::string& ide) {
+        set("VisualStudio\\9.0", "InstallDir", dir);
+        if (!ide.empty()) set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", ide);
+    };
+    const Published vs2008Found = {
+        {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}};
+    const std::vector<std::string> vs2008Traced = {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide,
+                                                   "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide};
+    const struct {
+        const char* label;
+        std::function<void()> arrange;
+        Published published;
+        std::vector<std::string> log;
+        const char* stored;  // the frameworks stored ("11 20"); null: no store key
+    } rows[] = {
+        // What 64-bit programs recorded is not this library's to read, nor a value whose
+        // name differs in case.
+        {"no framework",
+         [&] {
+             reg.setString(Hive::LocalMachine, "SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", "C:\\x\\");
+             set(".NETFramework", "installroot", "C:\\x\\");
+             reg.createKey(Hive::LocalMachine, kSoftware32 + ".NETFramework\\policy\\v2.0");
+         },
+         frameworks("NO", "NO", "NO"), {}, nullptr},
+        {"1.1 with Visual Studio 2003",  // 2005 is never looked at without the 2.0 policy
+         [&] {
+             framework(true, false);
+             set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
+             vs2005();
+             vs2008(kVs9Ide, kVs9Ide);
+         },
+         frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, vs2008Traced,
+         "11"},
+        {"2.0 with Visual Studio 2005 and 2008", [&] { framework(false, true); vs2005(); vs2008(kVs9Ide, kVs9Ide); },
+         frameworks("YES", "NO", "YES") + vs2008Found +
+             Published{{"p_vsnet2005Installed", "YES"}, {"VS80_INSTALLDIR", kVs8Ide}, {"VS80_ENVDIR", kVs8Ide},
+                       {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", kVs8 + "VB\\"},
+                       {"VS80_VCSHARP_INSTALLED", "YES"}, {"p_VS80_VCSHARPProdDir", kVs8 + "VC#\\"}},
+         {"TRACE_DATA--30: VS80_INSTALLDIR = " + kVs8Ide, "TRACE_DATA--40: VS80_ENVDIR = " + kVs8Ide,
+          "TRACE_DATA--50: p_VS80_VBProdDir = " + kVs8 + "VB\\",
+          "TRACE_DATA--70: p_VS80_VCSHARPProdDir = " + kVs8 + "VC#\\", vs2008Traced[0], vs2008Traced[1]},
+         "20"},
+        // Another case is not the value looked for; 2008 is never "NO" without the 9.0
+        // InstallDir, and the store key is made even when only the 2008 branch runs.
+        {"absent Visual Studios",
+         [&] {
+             framework(true, true);
+             set("VisualStudio\\8.0", "installdir", kVs8);
+             reg.createKey(Hive::LocalMachine, kSoftware32 + "VisualStudio\\9.0");
+         },
+         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}}, {},
+         "11 20"},
+        {"2008 without its IDE", [&] { framework(false, false); vs2008(kVs9, ""); },
+         frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}},
+         {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9}, ""},
+        {"values too long for the buffer",
+         [&] {
+             framework(false, true);
+             vs2008(kTooLong, kTooLong);
+             set("VisualStudio\\8.0", "InstallDir", kTooLong);
+             set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kTooLong);
+         },
+         frameworks("YES", "NO", "YES") + Published{{"p_vsnet2005Installed", "YES"}, {"p_vsnet2008Installed", "YES"}},
+         {"TRACE_ERROR--35: rc = -1879048190", "TRACE_ERROR--45: rc = -1879048190",
+          "TRACE_ERROR--95: rc = -1879048190", "TRACE_ERROR--105: rc = -1879048190"},
+         "20"},
+        {"a store that cannot be written",
+         [&] {
+             framework(true, true);
+             reg.createKey(Hive::CurrentUser, kStore);
+             reg.denyWrite(Hive::CurrentUser, kStore);
+         },
+         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}},
+         {"TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed",
+          "TRACE_DATA--25: iSetRegValue Failed for p_DotNetFW20Installed"},
+         ""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.label);
+        reg.deleteKey(Hive::LocalMachine, kSoftware32);
+        reg.deleteKey(Hive::CurrentUser, "SOFTWARE\\ZNK");
+        for (const auto& [name, value] : published()) session.removeProperty(name);
+        session.clearLog();
+        row.arrange();
         EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
-        EXPECT_EQ(published(), properties);
-        std::vector<std::string> expected;
-        for (const auto& line : lines) expected.push_back(logged(line));
-        EXPECT_EQ(log(), expected);
+        EXPECT_EQ(published(), row.published);
+        EXPECT_EQ(log(), logged(row.log));
+        EXPECT_EQ(reg.keyExists(Hive::CurrentUser, kStore), row.stored != nullptr);
+        for (const char* version : {"11", "20"}) {
+            const auto raw = reg.value(Hive::CurrentUser, kStore, std::string("p_DotNetFW") + version + "Installed");
+            const bool stored = row.stored && std::strstr(row.stored, version);
+            const std::vector<BYTE> yes = {'Y', 'E', 'S', 0}, none;
+            EXPECT_EQ(raw ? raw->data : none, stored ? yes : none) << version;
+        }
     }
-};
-
-
-TEST_F(DetectionTest, NoFramework) {
-    // What 64-bit programs recorded is not this library's to read, nor a value whose name
-    // differs in case.
-    machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", "C:\\x\\");
-    set(".NETFramework", "installroot", "C:\\x\\");
-    key(".NETFramework\\policy\\v2.0");
-    expectDetected({{"p_DotNetFWInstalled", "NO"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "NO"}},
-                   {});
-    EXPECT_FALSE(machine.registry().keyExists(Hive::CurrentUser, kStore));
-}
-
-TEST_F(DetectionTest, Framework11WithVisualStudio2003) {
-    framework(true, false);
-    set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
-    visualStudio2005();  // never looked at without the 2.0 policy
-    visualStudio2008();
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "YES"}, {"p_DotNetFW20Installed", "NO"},
-                    {"p_vsnet2003Installed", "YES"}, {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide},
-                    {"VS90_ENVDIR", kVs9Ide}},
-                   {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide, "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide});
-    EXPECT_EQ(stored("p_DotNetFW11Installed"), std::optional<std::string>("YES"));
-    EXPECT_FALSE(stored("p_DotNetFW20Installed").has_value());
-}
-
-TEST_F(DetectionTest, Framework20WithVisualStudio2005And2008) {
-    framework(false, true);
-    visualStudio2005();
-    visualStudio2008();
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "YES"},
-                    {"p_vsnet2005Installed", "YES"}, {"VS80_INSTALLDIR", kVs8Ide}, {"VS80_ENVDIR", kVs8Ide},
-                    {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", kVs8 + "VB\\"},
-                    {"VS80_VCSHARP_INSTALLED", "YES"}, {"p_VS80_VCSHARPProdDir", kVs8 + "VC#\\"},
-                    {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}},
-                   {"TRACE_DATA--30: VS80_INSTALLDIR = " + kVs8Ide, "TRACE_DATA--40: VS80_ENVDIR = " + kVs8Ide,
-                    "TRACE_DATA--50: p_VS80_VBProdDir = " + kVs8 + "VB\\",
-                    "TRACE_DATA--70: p_VS80_VCSHARPProdDir = " + kVs8 + "VC#\\",
-                    "TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide, "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide});
-    auto raw = machine.registry().value(Hive::CurrentUser, kStore, "p_DotNetFW20Installed");
-    ASSERT_TRUE(raw.has_value());
-    EXPECT_EQ(raw->data, (std::vector<BYTE>{'Y', 'E', 'S', 0}));
-}
-
-TEST_F(DetectionTest, AbsentVisualStudios) {
-    framework(true, true);
-    set("VisualStudio\\8.0", "installdir", kVs8);  // another case: not the value looked for
-    key("VisualStudio\\9.0");
-    // 2008 is never "NO" without the 9.0 InstallDir.
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "YES"}, {"p_DotNetFW20Installed", "YES"},
-                    {"p_vsnet2005Installed", "NO"}},
-                   {});
-    // The store key is made even when only the 2008 branch runs.
-    EXPECT_TRUE(machine.registry().keyExists(Hive::CurrentUser, kStore));
-}
-
-TEST_F(DetectionTest, Visual2008WithoutIdeIsNo) {
-    framework(false, false);
-    set("VisualStudio\\9.0", "InstallDir", kVs9);
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "NO"},
-                    {"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}},
-                   {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9});
-}
-
-TEST_F(DetectionTest, ValuesTooLongForTheBufferAreTracedAsErrors) {
-    framework(false, true);
-    const std::string longDir = "C:\\" + std::string(260, 'd');
-    set("VisualStudio\\8.0", "InstallDir", longDir);
-    set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", longDir);
-    set("VisualStudio\\9.0", "InstallDir", longDir);
-    set("VisualStudio\\9.0\\Setup\\VS", "EnvironmentDirectory", longDir);
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "YES"},
-                    {"p_vsnet2005Installed", "YES"}, {"p_vsnet2008Installed", "YES"}},
-                   {"TRACE_ERROR--35: rc = -1879048190", "TRACE_ERROR--45: rc = -1879048190",
-                    "TRACE_ERROR--95: rc = -1879048190", "TRACE_ERROR--105: rc = -1879048190"});
-}
-
-TEST_F(DetectionTest, StoreThatCannotBeWrittenIsTraced) {
-    framework(true, true);
-    machine.registry().createKey(Hive::CurrentUser, kStore);
-    machine.registry().denyWrite(Hive::CurrentUser, kStore);
-    expectDetected({{"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "YES"}, {"p_DotNetFW20Installed", "YES"},
-                    {"p_vsnet2005Installed", "NO"}},
-                   {"TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed",
-                    "TRACE_DATA--25: iSetRegValue Failed for p_DotNetFW20Installed"});
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 #include "frame/ure.h"
 #include "oss_mem.h"
 
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+
 namespace fa9test {
 
 SessionTest::SessionTest() {
@@ -48,6 +52,31 @@ void RegistrationTest::SetUp() {
     session.setProperty("ProductName", "Add-ins for Visual Studio");
     session.setProperty("INSTALLDIR", kInstallDir);
     session.setProperty("UILevel", "5");
+}
+
+void ToolsPath::install(winsim::Machine& machine, winsim::Session& session) {
+    session.setProperty("ProductCode", kProduct);
+    session.setProperty("CURRENT_PROCESS_DIRECTORY", kRuntimeDir);
+    machine.environment["Path"] = kOld;
+    machine.setComponent(kProduct, kComponent, INSTALLSTATE_LOCAL, kDir);
+}
+
+std::vector<std::string> runtimeRows() {
+    std::vector<std::string> rows;
+    for (const char* file : kProgramFiles) rows.push_back(rowOf(file));
+    rows.insert(rows.end(), {"fa9genreg_install3.dll", "fa9osse_install3.dll", "fa9install_install3.dll"});
+    std::rotate(rows.begin(), rows.begin() + 1, rows.end());  // the registration program last
+    return rows;
+}
+
+void addRuntimeRows(winsim::Session& session, const std::function<std::string(const std::string& row)>& bytes) {
+    for (const std::string& row : runtimeRows()) session.database().addBinary(row, bytes(row));
+    for (const char* locale : {"en_US", "de_DE"}) {
+        std::ifstream in(stringLibrary(locale), std::ios::binary);
+        std::string row = std::string("FA9ISTRING_") + locale;
+        std::transform(row.begin(), row.end(), row.begin(), ::toupper);
+        session.database().addBinary(row, std::string(std::istreambuf_iterator<char>(in), {}));
+    }
 }
 
 }  // namespace fa9test

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,5 +89,29 @@ protected:
     void SetUp() override;
 };
 inline const char* kInstallDir = "C:\\Program Files\\FA9 Tools\\";
+// The product's tools component and the process PATH the environment's preparation
+// reads: it makes PATH the runtime folder, the tools folder, then the old PATH.
+struct ToolsPath {
+    static constexpr const char* kProduct = "{0E7A1C52-5D2B-4F0B-9C43-5A7F0D1B2C31}";
+    static constexpr const char* kComponent = "{FA997000-9ABA-4C3A-0731-AAAAAA4FE25C}";
+    static constexpr const char* kDir = "C:\\Program Files\\FA9\\tools";
+    static constexpr const char* kOld = "C:\\Windows\\system32;C:\\Windows";
+    static std::string prepared() { return std::string(kRuntimeDir) + ";" + kDir + ";" + kOld; }
+    // The component installed locally, PATH set and the runtime folder published.
+    static void install(winsim::Machine& machine, winsim::Session& session);
+};
+
+// The Binary rows the runtime folder is extracted from, in the order InitializeWOLTInstallCA
+// extracts them: the VC80 files, the sibling libraries, the registration program.
+std::vector<std::string> runtimeRows();
+// Adds those rows, each filled by `bytes`, and the English and German string libraries'.
+void addRuntimeRows(winsim::Session& session, const std::function<std::string(const std::string& row)>& bytes);
+
+// The log lines for information messages carrying each of `texts`.
+inline std::vector<std::string> logged(const std::vector<std::string>& texts) {
+    std::vector<std::string> lines;
+    for (const std::string& text : texts) lines.push_back(logged(text));
+    return lines;
+}
 
 }  // namespace fa9test

@@ -6,11 +6,7 @@
 
 #include <gmock/gmock.h>
 
-#include <ostream>
 #include <regex>
-#include <string>
-#include <tuple>
-#include <vector>
 
 using namespace fa9test;
 
@@ -24,22 +20,13 @@ struct SweepCase {
     const char* property;
     bool deferred = false;  // run in the script, the value handed over by PreProcessInstallCA
 };
-void PrintTo(const SweepCase& c, std::ostream* os) {
-    *os << c.action << "/" << c.property << (c.deferred ? " (deferred)" : "");
-}
 
 // Lengths around the library's buffer capacities (260/261, 1024) and far beyond them.
 std::vector<std::string> sweepValues() {
-    std::vector<std::string> values;
-    for (size_t length : {0, 1, 259, 260, 261, 1023, 1024, 1025, 10000}) {
-        std::string v = length >= 3 ? "C:\\" : "";
-        v += std::string(length - v.size(), 'a');
-        values.push_back(v.substr(0, length));
-    }
-    values.push_back("\"C:\\Program Files\\quoted\"");
-    values.push_back("100%% %s %d %n %1 %2");
-    values.push_back("\\\\\\\\server\\\\share\\\\");
-    values.push_back("C:\\\xe4\xf6\xfc\\\x82\xa0\x82\xa2\\\x81");
+    std::vector<std::string> values = {"\"C:\\Program Files\\quoted\"", "100%% %s %d %n %1 %2",
+                                       "\\\\\\\\server\\\\share\\\\", "C:\\\xe4\xf6\xfc\\\x82\xa0\x82\xa2\\\x81"};
+    for (size_t length : {0, 1, 259, 260, 261, 1023, 1024, 1025, 10000})
+        values.push_back(length < 3 ? std::string(length, 'a') : "C:\\" + std::string(length - 3, 'a'));
     return values;
 }
 
@@ -60,37 +47,27 @@ protected:
         session.database().createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display",
                                                    "Level", "Directory_", "Attributes"});
         const std::pair<const char*, const char*> defaults[] = {
-            {"ProductName", "Add-ins for Visual Studio"},
-            {"ProductLanguage", "1033"},
-            {"ProductCode", "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"},
-            {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir},
-            {"TempFolder", "C:\\Users\\setup\\AppData\\Local\\Temp\\"},
-            {"INSTALLDIR", "C:\\Program Files\\ZNK\\WOLT\\"},
-            {"UILevel", "5"},
-            {"UserSID", "S-1-5-21-1"},
-            {"PROP_RSP_PROD", "WOLT_TOOLS"},
-            {"AdminUser", "1"},
-        };
+            {"ProductName", "Add-ins for Visual Studio"}, {"ProductLanguage", "1033"},
+            {"ProductCode", "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"}, {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir},
+            {"TempFolder", "C:\\Users\\setup\\AppData\\Local\\Temp\\"}, {"UILevel", "5"}, {"AdminUser", "1"},
+            {"INSTALLDIR", "C:\\Program Files\\ZNK\\WOLT\\"}, {"UserSID", "S-1-5-21-1"},
+            {"PROP_RSP_PROD", "WOLT_TOOLS"}};
         for (const auto& [name, value] : defaults) session.setProperty(name, value);
         // The package's rows of this library: PreProcessInstallCA hands the script's ones
         // their values, and the registration ones the digests of the program's rows.
         session.database().createTable("CustomAction", {"Action", "Type", "Source", "Target"});
-        const std::tuple<const char*, int, const char*> actions[] = {
-            {"PreProcessInstallCA", 1, "PreProcessInstallCA"},
-            {"UnregisterWOLTMachineCfgCA", 3073, "UnregisterWOLTMachineCfgCA"},
-            {"RemoveWOLTKeysCA", 3073, "RemoveWOLTKeysCA"},
-            {"CopyVC80AssembliesCA", 3073, "CopyVC80AssembliesCA"},
-            {"RegisterWOLTKeysCA", 3073, "RegisterWOLTKeysCA"},
-            {"RegisterWOLTMachineCfgCA", 3073, "RegisterWOLTMachineCfgCA"},
-            {"SetupWOLTTemplateCA", 3073, "SetupWOLTTemplateCA"},
-            {"RollbackUnregisterWOLTMachineCfg", 3329, "RegisterWOLTMachineCfgCA"},
-            {"RollbackRemoveWOLTKeys", 3329, "RegisterWOLTKeysCA"},
-            {"RollbackRegisterWOLTKeys", 3329, "RemoveWOLTKeysCA"},
-            {"RollbackRegisterWOLTMachineCfg", 3329, "UnregisterWOLTMachineCfgCA"},
-        };
-        for (const auto& [action, type, target] : actions)
-            session.database().insertRow("CustomAction", {winsim::Cell::str(action), winsim::Cell::integer(type),
+        const auto action = [&](const char* name, int type, const char* target) {
+            session.database().insertRow("CustomAction", {winsim::Cell::str(name), winsim::Cell::integer(type),
                                                           winsim::Cell::str("fa9wolt.dll"), winsim::Cell::str(target)});
+        };
+        action("PreProcessInstallCA", 1, "PreProcessInstallCA");
+        for (const char* name : {"UnregisterWOLTMachineCfgCA", "RemoveWOLTKeysCA", "CopyVC80AssembliesCA",
+                                 "RegisterWOLTKeysCA", "RegisterWOLTMachineCfgCA", "SetupWOLTTemplateCA"})
+            action(name, 3073, name);
+        action("RollbackUnregisterWOLTMachineCfg", 3329, "RegisterWOLTMachineCfgCA");
+        action("RollbackRemoveWOLTKeys", 3329, "RegisterWOLTKeysCA");
+        action("RollbackRegisterWOLTKeys", 3329, "RemoveWOLTKeysCA");
+        action("RollbackRegisterWOLTMachineCfg", 3329, "UnregisterWOLTMachineCfgCA");
     }
 };
 
@@ -171,72 +148,56 @@ INSTANTIATE_TEST_SUITE_P(EveryAction, PropertySweep, ::testing::ValuesIn(allCase
                              return std::regex_replace(name, std::regex("[^A-Za-z0-9]"), "_");
                          });
 
-// ---------------------------------------------------------------- round trips
-
 // Each call a custom action makes to the installer is a round trip between the
 // custom-action server and the installer: a budget per action keeps them from creeping
 // back (property reads that each ask the run mode again, one stream read per kilobyte).
-struct BudgetCase {
-    const char* action;
-    Action run;
-    size_t budget;
-    bool maintenance = false;  // the product installed: its tables are read through views
-};
-void PrintTo(const BudgetCase& c, std::ostream* os) {
-    *os << c.action << (c.maintenance ? " in maintenance" : "") << " <= " << c.budget;
-}
+// The immediate actions in the package's order, on a machine with .NET 2.0 and Visual
+// Studio 2005 and 2008 (the detection walks every key it knows) and the runtime rows at
+// their real sizes (4.1 MB in all).
+using RoundTrips = PackageSession;
 
-class RoundTrips : public PackageSession, public ::testing::WithParamInterface<BudgetCase> {
-protected:
-    void SetUp() override {
-        PackageSession::SetUp();
-        // .NET 2.0 with Visual Studio 2005 and 2008: the detection walks every key it knows.
-        const std::string software = "SOFTWARE\\WOW6432Node\\Microsoft\\";
-        auto& reg = machine.registry();
-        reg.setString(winsim::Hive::LocalMachine, software + ".NETFramework", "InstallRoot", "C:\\Windows\\NET");
-        reg.createKey(winsim::Hive::LocalMachine, software + ".NETFramework\\policy\\v2.0");
-        for (const char* version : {"8.0", "9.0"}) {
-            const std::string vs = software + "VisualStudio\\" + version;
-            reg.setString(winsim::Hive::LocalMachine, vs, "InstallDir", "C:\\VS\\IDE\\");
-            reg.setString(winsim::Hive::LocalMachine, vs + "\\Setup\\VS", "EnvironmentDirectory", "C:\\VS\\IDE\\");
-        }
-        // The runtime rows at their real sizes (4.1 MB in all).
-        const std::pair<const char*, size_t> rows[] = {
-            {"msvcm80.dll", 479232},   {"msvcp80.dll", 548864},  {"msvcr80.dll", 626688},
-            {"microsoft.vc80.crt.manifest", 1859}, {"mfc80.dll", 1093632}, {"mfc80u.dll", 1101824},
-            {"mfcm80.dll", 69632},     {"mfcm80u.dll", 69632},   {"microsoft.vc80.mfc.manifest", 1345},
-            {"fa9genreg_install3.dll", 40000}, {"fa9osse_install3.dll", 40000},
-            {"fa9install_install3.dll", 40000}, {"commontoolreg.exe", 60000}, {"FA9ISTRING_EN_US", 30000},
-        };
-        for (const auto& [name, size] : rows) session.database().addBinary(name, std::string(size, 'x'));
-        session.database().createTable("Dialog", {"Dialog", "Title"});
-        session.database().insertRow("Dialog", {winsim::Cell::str("InstallWelcome_noJava"),
-                                                winsim::Cell::str("[ProductName] Setup")});
-        session.writePackageCopy(kPackageCopy);
-        session.setProperty("DATABASE", kPackageCopy);
+TEST_F(RoundTrips, WithinTheActionsBudget) {
+    const char* package = "C:\\Windows\\Installer\\2b7e.msi";
+    const std::string software = "SOFTWARE\\WOW6432Node\\Microsoft\\";
+    auto& reg = machine.registry();
+    reg.setString(winsim::Hive::LocalMachine, software + ".NETFramework", "InstallRoot", "C:\\Windows\\NET");
+    reg.createKey(winsim::Hive::LocalMachine, software + ".NETFramework\\policy\\v2.0");
+    for (const std::string vs : {"VisualStudio\\8.0", "VisualStudio\\9.0"}) {
+        reg.setString(winsim::Hive::LocalMachine, software + vs, "InstallDir", "C:\\VS\\IDE\\");
+        reg.setString(winsim::Hive::LocalMachine, software + vs + "\\Setup\\VS", "EnvironmentDirectory",
+                      "C:\\VS\\IDE\\");
     }
-    static constexpr const char* kPackageCopy = "C:\\Windows\\Installer\\2b7e.msi";
-};
-
-TEST_P(RoundTrips, WithinTheActionsBudget) {
-    const BudgetCase& c = GetParam();
-    if (c.maintenance) session.setProperty("Installed", "00:00:00");
-    session.resetInstallerCalls();
-    // An action that fails early makes few calls: only a whole run says the budget holds.
-    ASSERT_EQ(session.run(c.run), 0u) << c.action;
-    EXPECT_LE(session.installerCalls(), c.budget) << c.action;
+    const std::map<std::string, size_t> sizes = {
+        {"msvcm80.dll", 479232},  {"msvcp80.dll", 548864},  {"msvcr80.dll", 626688},
+        {"mfc80.dll", 1093632},   {"mfc80u.dll", 1101824},  {"mfcm80.dll", 69632},
+        {"mfcm80u.dll", 69632},   {"microsoft.vc80.crt.manifest", 1859},
+        {"microsoft.vc80.mfc.manifest", 1345}, {"commontoolreg.exe", 60000}};  // each sibling library 40000
+    addRuntimeRows(session,
+                   [&](const std::string& r) { return std::string(sizes.count(r) ? sizes.at(r) : 40000, 'x'); });
+    session.database().createTable("Dialog", {"Dialog", "Title"});
+    session.database().insertRow("Dialog", {winsim::Cell::str("InstallWelcome_noJava"),
+                                            winsim::Cell::str("[ProductName] Setup")});
+    session.writePackageCopy(package);
+    session.setProperty("DATABASE", package);
+    const struct {
+        const char* action;
+        Action run;
+        size_t budget;
+        bool maintenance = false;  // the product installed: its tables are read through views
+    } rows[] = {{"InitializeWOLTInstallCA", InitializeWOLTInstallCA, 165},
+                {"SetWOLTDialogTitlePropertiesCA", SetWOLTDialogTitlePropertiesCA, 13},
+                {"SetWOLTTemplateCompCA", SetWOLTTemplateCompCA, 6}, {"DetectDOTNETEnvCA", DetectDOTNETEnvCA, 18},
+                {"CheckWOLTInstallDirCA", CheckWOLTInstallDirCA, 5}, {"PreProcessInstallCA", PreProcessInstallCA, 21},
+                {"PostProcessInstallCA", PostProcessInstallCA, 5},
+                {"PreProcessInstallCA", PreProcessInstallCA, 45, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.action);
+        if (row.maintenance) session.setProperty("Installed", "00:00:00");
+        session.resetInstallerCalls();
+        // An action that fails early makes few calls: only a whole run says the budget holds.
+        ASSERT_EQ(session.run(row.run), 0u);
+        EXPECT_LE(session.installerCalls(), row.budget);
+    }
 }
-
-#define BUDGET(action, calls) BudgetCase{#action, action, calls}
-#define BUDGET_IN_MAINTENANCE(action, calls) BudgetCase{#action "InMaintenance", action, calls, true}
-
-INSTANTIATE_TEST_SUITE_P(
-    ImmediateActions, RoundTrips,
-    ::testing::Values(BUDGET(InitializeWOLTInstallCA, 165), BUDGET(SetWOLTDialogTitlePropertiesCA, 13),
-                      BUDGET(SetWOLTTemplateCompCA, 6), BUDGET(DetectDOTNETEnvCA, 18),
-                      BUDGET(CheckWOLTInstallDirCA, 5), BUDGET(PreProcessInstallCA, 21),
-                      BUDGET_IN_MAINTENANCE(PreProcessInstallCA, 45),
-                      BUDGET(PostProcessInstallCA, 5)),
-    [](const ::testing::TestParamInfo<BudgetCase>& i) { return std::string(i.param.action); });
 
 }  // namespace
