@@ -5,8 +5,6 @@
 
 #include <gmock/gmock.h>
 
-#include <cstring>
-
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using namespace fa9test;
@@ -65,37 +63,35 @@ TEST_F(DialogTitle, PublishesTheExpandedWelcomeTitleOrLeavesThePropertyAlone) {
 // alone when the IDE folder or the product code cannot be read.
 TEST_F(DialogTitle, TemplateComponentIsChosenByWhereTheComponentsStand) {
     const char* product = "{FA997000-0000-4C3A-0731-000000000001}";
-    const char* ide = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\";
-    const std::string ideUpper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COMMON7\\IDE\\";
-    const std::string ideNoSlash = std::string(ide).substr(0, std::strlen(ide) - 1), longPath = "C:\\" + std::string(270, 'p');
-    const INSTALLSTATE kLocal = INSTALLSTATE_LOCAL, kSource = INSTALLSTATE_SOURCE, kAbsent = INSTALLSTATE_ABSENT,
-                       kNone = INSTALLSTATE_UNKNOWN;  // the component was never installed
+    const std::string ide = "C:\\Program Files\\Microsoft Visual Studio 8\\Common7\\IDE\\", other = "D:\\Other\\";
+    const std::string upper = "C:\\PROGRAM FILES\\MICROSOFT VISUAL STUDIO 8\\COMMON7\\IDE\\";
+    const std::string noSlash = ide.substr(0, ide.size() - 1), longPath = "C:\\" + std::string(270, 'p');
+    const INSTALLSTATE local = INSTALLSTATE_LOCAL, absent = INSTALLSTATE_ABSENT, never = INSTALLSTATE_UNKNOWN;
     const struct {
         const char* label;
         INSTALLSTATE first;
-        const char* firstPath;
+        std::string firstPath;
         INSTALLSTATE second;
-        const char* secondPath;
-        const char* ide;
+        std::string secondPath, ide;
         const char* expected;
     } rows[] = {
-        {"first at the IDE", kLocal, ide, kNone, "", ide, "1"},
-        {"first at the IDE, other case", kLocal, ideUpper.c_str(), kLocal, ide, ide, "1"},
-        {"first elsewhere", kLocal, "D:\\Other\\", kLocal, ide, ide, "2"},
-        {"first without trailing backslash differs", kLocal, ideNoSlash.c_str(), kNone, "", ide, "2"},
-        {"first from source, second at the IDE", kSource, ide, kLocal, ide, ide, "2"},
-        {"first absent, second elsewhere", kAbsent, "", kLocal, "D:\\Other\\", ide, "1"},
-        {"first path too long, second at the IDE", kLocal, longPath.c_str(), kLocal, ide, ide, "2"},
-        {"first installation", kNone, "", kNone, "", ide, "1"},
-        {"empty IDE folder, neither", kAbsent, "", kAbsent, "", "", "1"},
+        {"first at the IDE", local, ide, never, "", ide, "1"},
+        {"first at the IDE, other case", local, upper, local, ide, ide, "1"},
+        {"first elsewhere", local, other, local, ide, ide, "2"},
+        {"first without the trailing backslash", local, noSlash, never, "", ide, "2"},
+        {"first from source, second at the IDE", INSTALLSTATE_SOURCE, ide, local, ide, ide, "2"},
+        {"first absent, second elsewhere", absent, "", local, other, ide, "1"},
+        {"first's path too long, second at the IDE", local, longPath, local, ide, ide, "2"},
+        {"first installation", never, "", never, "", ide, "1"},
+        {"empty IDE folder, neither", absent, "", absent, "", "", "1"},
     };
     session.setProperty("ProductCode", product);
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         session.removeProperty("TEMPLATE_COMPONENT");
         session.setProperty("VS80_ENVDIR", row.ide);
-        machine.setComponent(product, "{A47ECA31-D07F-4023-BEDB-EBDC0FD4FD03}", row.first, row.firstPath);
-        machine.setComponent(product, "{8C2BB15E-AF8B-4E9C-9D6B-C73E34BC4691}", row.second, row.secondPath);
+        machine.setComponent(product, "{A47ECA31-D07F-4023-BEDB-EBDC0FD4FD03}", row.first, row.firstPath.c_str());
+        machine.setComponent(product, "{8C2BB15E-AF8B-4E9C-9D6B-C73E34BC4691}", row.second, row.secondPath.c_str());
         EXPECT_EQ(run(SetWOLTTemplateCompCA), 0u);
         EXPECT_EQ(session.property("TEMPLATE_COMPONENT"), row.expected);
     }

@@ -1,13 +1,9 @@
-// The keyword table: every rule in it parses, what values of the package's keywords (and
-// the server keywords' own checks) do to an entry's status, and in which forms a keyword
-// may be written and whether its lines repeat, as a response file shows them.
+// The keyword table: its rules parse, and what a keyword's value does to the entry's status.
+// (In which forms a keyword is known and whether it repeats: response_file_test.)
 #include "response_fixture.h"
 #include "response/keyword_table.h"
 #include "response/rule_match.h"
 
-#include <gmock/gmock.h>
-
-using ::testing::ElementsAre;
 using namespace fa9test;
 
 namespace {
@@ -23,7 +19,6 @@ TEST(KeywordTable, EveryRuleAndForbiddenListParses) {
 TEST(KeywordTable, ValuesGiveTheEntryStatus) {
     const std::string k64(64, 'a'), k65(65, 'a');
     const std::vector<Verdicts> rows = {
-        // the package's rows
         {"FA9_COPY_NAME", {k64.c_str(), "Copy_1"}, {k65.c_str(), "copy-1"}},
         {"INSTALL_TYPE", {"typical"}, {"minimal"}},
         {"DATABASE", {"abc12345", "$db_1"}, {"1abc", "abcdefghi"}},
@@ -48,27 +43,6 @@ TEST(KeywordTable, ValuesGiveTheEntryStatus) {
         return ureCheckKeywordValue(row, value, "C:\\rsp\\x.rsp");
     };
     expectVerdicts(rows, status, 0, 2);
-}
-
-// A keyword is known only in the forms its row allows: bare, after DEFAULT_INSTANCE, after
-// ADMIN_INSTANCE or CTLSRV_INSTANCE (lines that only name the prefix), or after any INSTANCE;
-// elsewhere it is unknown (1). Of a keyword that does not repeat the last line wins.
-using KeywordForms = ResponseFileTest;
-
-TEST_F(KeywordForms, AreKnownWhereTheirRowAllowsAndRepeatOnlyWhereItSays) {
-    EXPECT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nADMIN_INSTANCE = ADM\nCTLSRV_INSTANCE = CTL\nINSTANCE = I2\n"
-                   "ADM.FA9_MDC_ROLLOUT = x\nADM.FA9LDAPHOST = x\nADM.TOOLS_CATALOG_SCHEMA = x\nADM.NOTIFYLEVEL = 1\n"
-                   "FA9.AUTOSTART_GANTRY_WATCH = YES\nFA9.SQLSERVER_ODBC_LIB_PATH = x\nCTL.FA9ADMINSERVER = x\n"
-                   "CTL.SYSTEM_NAME = x\nI2.FA9_MINIMUM_CLIENT_LEVEL = x\nI2.CONFIG_ONLY = YES\nI2.CHECK_UNCPATH = YES\n"
-                   "FA9.NAME = a\nFA9.NAME = b\nFA9.SSL_CLNT_KEYDB = a\nFA9.SSL_CLNT_KEYDB = b\n"
-                   "TALLOW_CLIENT_HOME = a\nTALLOW_CLIENT_HOME = b\n"),
-              5016);
-    EXPECT_THAT(marked(0), ElementsAre("PROD", "DEFAULT_INSTANCE", "CTLSRV_INSTANCE", "INSTANCE", "ADM.FA9_MDC_ROLLOUT",
-                                       "ADM.FA9LDAPHOST", "CTL.FA9ADMINSERVER", "I2.FA9_MINIMUM_CLIENT_LEVEL", "FA9.NAME",
-                                       "FA9.SSL_CLNT_KEYDB", "TALLOW_CLIENT_HOME"));
-    EXPECT_THAT(marked(1), ElementsAre("ADMIN_INSTANCE", "ADM.TOOLS_CATALOG_SCHEMA", "ADM.NOTIFYLEVEL",
-                                       "FA9.AUTOSTART_GANTRY_WATCH", "FA9.SQLSERVER_ODBC_LIB_PATH", "CTL.SYSTEM_NAME",
-                                       "I2.CONFIG_ONLY", "I2.CHECK_UNCPATH"));
 }
 
 }  // namespace

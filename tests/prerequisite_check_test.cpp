@@ -44,7 +44,8 @@ TEST_F(Prerequisites, DecideFromRightsAndVisualStudio) {
                                                                   {"p_vsnet2005Installed", row.vs2005},
                                                                   {"p_vsnet2008Installed", row.vs2008},
                                                                   {"ALLUSERS", nullptr}};
-        for (const auto& [name, value] : properties) value ? session.setProperty(name, value) : session.removeProperty(name);
+        for (const auto& [name, value] : properties)
+            value ? session.setProperty(name, value) : session.removeProperty(name);
         const size_t logged = log().size();
         machine.messageBoxes.clear();
         EXPECT_EQ(run(CheckWOLTPrereqCA), row.result);

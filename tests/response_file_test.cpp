@@ -15,18 +15,10 @@ namespace {
 
 using ResponseFileParse = ResponseFileTest;
 
-// The text as UTF-16 in either byte order, with or without its byte-order mark.
-std::string utf16(const std::string& ascii, bool bigEndian, bool mark) {
-    std::string out = mark ? (bigEndian ? "\xFE\xFF" : "\xFF\xFE") : "";
-    for (char c : ascii) out += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-    return out;
-}
-
 // The last line of a keyword wins unless the keyword repeats, a known keyword without a
-// value goes, byte-order marks, UTF-16 and the three kinds of line end as editors save them.
+// value goes, a byte-order mark is passed over, UTF-16 is refused, any line end ends a line.
 TEST_F(ResponseFileParse, KeepsWhatTheEditorMeantOrRefuses) {
-    const std::string twoLines = "PROD = ALL\r\nCOMP = a b \r\n", big(1024 * 1024, 'x');
-    const std::vector<std::string> twoEntries = {"PROD|ALL|0|1", "COMP|a b|0|2"};
+    const std::string big(1024 * 1024, 'x');
     const struct {
         const char* label;
         std::string bytes;
@@ -34,23 +26,15 @@ TEST_F(ResponseFileParse, KeepsWhatTheEditorMeantOrRefuses) {
         std::vector<std::string> entries;  // keyword|value|status|line
     } rows[] = {
         {"last line wins unless the keyword repeats",
-         "PROD = WOLT_TOOLS\nDEFAULT_COPY = YES\nCOMP = a\nCOMP = b\nDEFAULT_COPY = no\nPROD = ALL\n", 0,
+         "PROD = WOLT_TOOLS\nDEFAULT_COPY = YES\nCOMP = a\nCOMP = b \nDEFAULT_COPY = no\nPROD = ALL\n", 0,
          {"PROD|WOLT_TOOLS|0|1", "COMP|a|0|3", "COMP|b|0|4", "DEFAULT_COPY|no|0|5", "PROD|ALL|0|6"}},
-        {"known keyword without value goes, unknown stays", "PROD = ALL\nFILE =\nFILE =    \nBOGUS\nOTHER = 1\n", 5016,
-         {"PROD|ALL|0|1", "BOGUS|(none)|1|4", "OTHER|1|1|5"}},
         // PRODUCT is a row of the shared keyword table that is not this program's.
-        {"bad value, unknown keywords", "PROD = ALL\nBOGUS = 1\nINSTALL_TYPE = MINIMAL\n* c\nPRODUCT = x\n", 5016,
-         {"PROD|ALL|0|1", "BOGUS|1|1|2", "INSTALL_TYPE|MINIMAL|2|3", "PRODUCT|x|1|5"}},
+        {"without value, unknown, bad value",
+         "PROD = ALL\nFILE =\nFILE =  \nBOGUS\nINSTALL_TYPE = MINIMAL\nPRODUCT = x\n", 5016,
+         {"PROD|ALL|0|1", "BOGUS|(none)|1|4", "INSTALL_TYPE|MINIMAL|2|5", "PRODUCT|x|1|6"}},
         {"a later valid line replaces an invalid one", "PROD = ALL\nINSTALL_TYPE = MINIMAL\nINSTALL_TYPE = CUSTOM\n", 0,
          {"PROD|ALL|0|1", "INSTALL_TYPE|CUSTOM|0|3"}},
-        {"ansi", twoLines, 0, twoEntries},
-        {"utf8 mark", "\xEF\xBB\xBF" + twoLines, 0, twoEntries},
-        {"utf8 mark then comment", "\xEF\xBB\xBF# made by an editor\nPROD = ALL\n", 0, {"PROD|ALL|0|2"}},
-        {"utf16 le marked", utf16(twoLines, false, true), 7106, {}},
-        {"utf16 be marked", utf16(twoLines, true, true), 7106, {}},
-        {"utf16 le", utf16(twoLines, false, false), 7106, {}},
-        {"utf16 be", utf16(twoLines, true, false), 7106, {}},
-        {"utf16 comment first", utf16("* setup\r\nPROD = ALL\r\n", false, false), 7106, {}},
+        {"utf-8 mark, comment", "\xEF\xBB\xBF# made by an editor\n* c\nPROD = ALL\n", 0, {"PROD|ALL|0|3"}},
         // Outside a multi-byte code page a byte above 0x7F is one character, "##" after it a comment.
         {"high byte", "PROD = ALL\nCOMP = a\x81##b\n", 0, {"PROD|ALL|0|1", "COMP|a\x81|0|2"}},
         {"every line end", "PROD = ALL\r\nCOMP = a\rCOMP = b\nCOMP = c\r\rCOMP = d", 0,
@@ -63,24 +47,45 @@ TEST_F(ResponseFileParse, KeepsWhatTheEditorMeantOrRefuses) {
         EXPECT_EQ(load(row.bytes), row.rc);
         EXPECT_EQ(entries(), row.entries);
     }
+    // UTF-16 in either byte order, with or without its mark.
+    const std::string text = "* setup\r\nPROD = ALL\r\n";
+    for (const char* mark : {"", "\xFF\xFE", "\xFE\xFF"})
+        for (bool bigEndian : {false, true}) {
+            std::string bytes = mark;
+            for (char c : text) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
+            EXPECT_EQ(load(bytes), 7106) << bigEndian << mark;
+        }
 }
 
-TEST_F(ResponseFileParse, InstanceAndSectionNamesPrefixKeywords) {
-    EXPECT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9 trailing words\nINSTANCE = INST2\nCTLSRV_INSTANCE = CTL\n"
-                   "DATABASE = DB1\nfa9.name = inst1\nINST2.PASSWORD = pw2\nctl.DIR_OBJ_NAME = obj\nDB1.PASSWORD = pw3\n"
-                   "DB1.INSTANCE = INST2\nDB2.PASSWORD = pw4\nNAME = bare\nUNKNOWN.NAME = x\n"),
+// A keyword is known (0) only in the forms its table row allows: bare, after DEFAULT_INSTANCE
+// (its first word), ADMIN_INSTANCE (itself no keyword), CTLSRV_INSTANCE or any INSTANCE, or
+// after a name of the sections its row lists (DATABASE here); elsewhere it is unknown (1).
+// Of a keyword that does not repeat, the last line wins.
+TEST_F(ResponseFileParse, KeywordsAreKnownInTheFormsTheirRowAllows) {
+    EXPECT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9 trailing words\nADMIN_INSTANCE = ADM\nCTLSRV_INSTANCE = CTL\n"
+                   "INSTANCE = I2\nDATABASE = DB1\nDB1.PASSWORD = pw\nDB2.PASSWORD = pw\nNAME = bare\n"
+                   "I2.PASSWORD = pw\nctl.DIR_OBJ_NAME = obj\nUNKNOWN.NAME = x\nADM.FA9_MDC_ROLLOUT = x\n"
+                   "ADM.FA9LDAPHOST = x\nADM.TOOLS_CATALOG_SCHEMA = x\nADM.NOTIFYLEVEL = 1\n"
+                   "FA9.AUTOSTART_GANTRY_WATCH = YES\nFA9.SQLSERVER_ODBC_LIB_PATH = x\nCTL.FA9ADMINSERVER = x\n"
+                   "CTL.SYSTEM_NAME = x\n"
+                   "I2.FA9_MINIMUM_CLIENT_LEVEL = x\nI2.CONFIG_ONLY = YES\nI2.CHECK_UNCPATH = YES\nfa9.name = a\n"
+                   "FA9.NAME = b\nFA9.SSL_CLNT_KEYDB = a\nFA9.SSL_CLNT_KEYDB = b\nTALLOW_CLIENT_HOME = a\n"
+                   "TALLOW_CLIENT_HOME = b\n"),
               5016);
     EXPECT_STREQ(file().defaultInstance(), "FA9");
-    EXPECT_THAT(marked(1), ElementsAre("DB2.PASSWORD", "NAME", "UNKNOWN.NAME"));
-    EXPECT_THAT(marked(2), ::testing::IsEmpty());
-
+    EXPECT_THAT(entries(0), ElementsAre("PROD", "DEFAULT_INSTANCE", "CTLSRV_INSTANCE", "INSTANCE", "DATABASE",
+                                        "DB1.PASSWORD", "I2.PASSWORD", "ctl.DIR_OBJ_NAME", "ADM.FA9_MDC_ROLLOUT",
+                                        "ADM.FA9LDAPHOST", "CTL.FA9ADMINSERVER", "I2.FA9_MINIMUM_CLIENT_LEVEL",
+                                        "FA9.NAME", "FA9.SSL_CLNT_KEYDB", "TALLOW_CLIENT_HOME"));
+    EXPECT_THAT(entries(1), ElementsAre("ADMIN_INSTANCE", "DB2.PASSWORD", "NAME", "UNKNOWN.NAME",
+                                        "ADM.TOOLS_CATALOG_SCHEMA", "ADM.NOTIFYLEVEL", "FA9.AUTOSTART_GANTRY_WATCH",
+                                        "FA9.SQLSERVER_ODBC_LIB_PATH", "CTL.SYSTEM_NAME", "I2.CONFIG_ONLY",
+                                        "I2.CHECK_UNCPATH"));
+    EXPECT_THAT(entries(2), ::testing::IsEmpty());
     // The last DEFAULT_INSTANCE names the instance, a shorter one after a longer included.
-    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9LONG\nDEFAULT_INSTANCE = FA9\nDATABASE = DB1\nfa9.name = inst1\n"
-                   "DB1.PASSWORD = pw3\n"),
-              0);
+    ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9LONG\nDEFAULT_INSTANCE = FA9\nfa9.name = inst1\n"), 0);
     EXPECT_EQ(read("NAME", "FA9"), "INST1");  // NAME reads upper-cased
     EXPECT_EQ(read("name", "FA9"), "inst1");  // only when asked for exactly so
-    EXPECT_EQ(read("PASSWORD", "DB1"), "pw3");
 }
 
 TEST_F(ResponseFileParse, ProgNameRefusesItsKeywords) {
@@ -96,13 +101,14 @@ TEST_F(ResponseFileParse, EncryptedPasswordsAreJudgedScrambledAndKeptPlain) {
     ASSERT_TRUE(rspScramble("s3cr=t", scrambled, sizeof scrambled));
     ASSERT_TRUE(rspScramble("fifteen-letters", tooLong, sizeof tooLong));
     const std::string head = "PROD = ALL\nDEFAULT_INSTANCE = FA9\nINSTANCE = I2\nINSTANCE = I3\n"
-                             "ENCRYPTED = FA9.PASSWORD ## scrambled\n  ENCRYPTED=I2.PASSWORD\nENCRYPTED = I3.PASSWORD\n";
+                             "ENCRYPTED = FA9.PASSWORD ## scrambled\n  ENCRYPTED=I2.PASSWORD\n"
+                             "ENCRYPTED = I3.PASSWORD\n";
     ASSERT_EQ(load(head + "FA9.PASSWORD = " + scrambled + "\n"), 0);
     EXPECT_EQ(file().encrypted().count(), 3);
     EXPECT_EQ(read("PASSWORD", "FA9"), "s3cr=t");
     // A scrambled value keeps the password's length, so S(1,14) refuses a long one.
     EXPECT_EQ(load(head + "I3.PASSWORD = " + tooLong + "\n"), 5016);
-    EXPECT_THAT(marked(2), ElementsAre("I3.PASSWORD"));
+    EXPECT_THAT(entries(2), ElementsAre("I3.PASSWORD"));
     // Keywords not named by ENCRYPTED keep their value as written.
     ASSERT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.PASSWORD = " + std::string(scrambled) + "\n"), 0);
     EXPECT_EQ(read("PASSWORD", "FA9"), scrambled);
@@ -110,11 +116,8 @@ TEST_F(ResponseFileParse, EncryptedPasswordsAreJudgedScrambledAndKeptPlain) {
 
 TEST_F(ResponseFileParse, CrossChecksMarkTheEntriesThatDoNotFitTogether) {
     // Both directory names together hold 255 characters.
-    const std::string obj200 = "PROD = ALL\nFA9.DIR_OBJ_NAME = " + std::string(200, 'o') + "\nFA9.DIR_PATH_NAME = ";
-    const struct {
-        std::string content;
-        std::vector<std::string> marked;  // the entries marked as of a bad value
-    } rows[] = {
+    const std::string dirs = "PROD = ALL\nFA9.DIR_OBJ_NAME = " + std::string(200, 'o') + "\nFA9.DIR_PATH_NAME = ";
+    const std::pair<std::string, std::vector<std::string>> rows[] = {  // content, the entries of a bad value
         {"PROD = GANTRY_WATCH\nINSTALL_TYPE = compact\n", {"INSTALL_TYPE"}},
         {"PROD = GANTRY_WATCH\nINSTALL_TYPE = TYPICAL\n", {}},
         {"PROD = WOLT_TOOLS\nPROD = ferro_bridge_plus\nINSTALL_TYPE = typical\n", {"INSTALL_TYPE"}},
@@ -122,40 +125,33 @@ TEST_F(ResponseFileParse, CrossChecksMarkTheEntriesThatDoNotFitTogether) {
         {"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 101\n", {"FA9.MAX_COORDAGENTS"}},
         {"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 100\n", {}},
         {"PROD = ALL\nFA9CTLSV.MAXAGENTS = 10\nFA9CTLSV.NUM_POOLAGENTS = 11\n", {"FA9CTLSV.NUM_POOLAGENTS"}},
-        {"PROD = ALL\nFA9.MAXAGENTS = 10\nFA9.NUM_POOLAGENTS = -1\n", {}},
+        {"PROD = ALL\nFA9.MAXAGENTS = 10\nFA9.NUM_POOLAGENTS = -1\n", {}},  // -1 leaves it to the server
         {"PROD = ALL\nFA9.FCM_NUM_RQB = 200\nFA9.FCM_NUM_CONNECT = 300\n", {"FA9.FCM_NUM_CONNECT"}},
-        {obj200 + std::string(55, 'p') + "\n", {}},
-        {obj200 + std::string(56, 'p') + "\n", {"FA9.DIR_OBJ_NAME", "FA9.DIR_PATH_NAME"}},
+        {dirs + std::string(55, 'p') + "\n", {}},
+        {dirs + std::string(56, 'p') + "\n", {"FA9.DIR_OBJ_NAME", "FA9.DIR_PATH_NAME"}},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.content);
-        EXPECT_EQ(load("DEFAULT_INSTANCE = FA9\nCTLSRV_INSTANCE = FA9CTLSV\n" + row.content), row.marked.empty() ? 0 : 5016);
-        EXPECT_EQ(marked(2), row.marked);
+    for (const auto& [content, marked] : rows) {
+        SCOPED_TRACE(content);
+        EXPECT_EQ(load("DEFAULT_INSTANCE = FA9\nCTLSRV_INSTANCE = FA9CTLSV\n" + content), marked.empty() ? 0 : 5016);
+        EXPECT_EQ(entries(2), marked);
     }
 }
 
 // Under a Japanese code page a lead byte takes the byte after it along: neither a '='
 // nor a '#' that follows a lead byte is syntax, and upper-casing leaves trail bytes alone.
 TEST_F(ResponseFileParse, ShiftJisCharactersAreSteppedOverAsOneUnit) {
-    const char* old = std::getenv("LC_ALL");
-    std::string saved = old ? old : "";
     if (!std::setlocale(LC_ALL, "ja_JP.SJIS")) GTEST_SKIP() << "ja_JP.SJIS locale not installed";
     std::setlocale(LC_ALL, "C");
+    const char* old = std::getenv("LC_ALL");
+    const std::string saved = old ? old : "";
     setenv("LC_ALL", "ja_JP.SJIS", 1);
-    int32_t unknown = load("AB\x81=CD = v\n");
-    std::vector<std::string> unknownEntries = entries();
-    int32_t rc = load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.NAME = a\x83\x61\x81##b ## comment\n");
-    std::string name = read("NAME", "FA9");
-    if (old)
-        setenv("LC_ALL", saved.c_str(), 1);
-    else
-        unsetenv("LC_ALL");
-    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");  // the caller's locale is back
-    EXPECT_EQ(unknown, 5016);
-    EXPECT_THAT(unknownEntries, ElementsAre("AB\x81=CD|v|1|1"));
-    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(load("AB\x81=CD = v\n"), 5016);
+    EXPECT_THAT(entries(), ElementsAre("AB\x81=CD|v|1|1"));
+    EXPECT_EQ(load("PROD = ALL\nDEFAULT_INSTANCE = FA9\nFA9.NAME = a\x83\x61\x81##b ## comment\n"), 0);
     EXPECT_THAT(entries(), ElementsAre("PROD|ALL|0|1", "DEFAULT_INSTANCE|FA9|0|2", "FA9.NAME|a\x83\x61\x81##b|0|3"));
-    EXPECT_EQ(name, "A\x83\x61\x81##B");
+    EXPECT_EQ(read("NAME", "FA9"), "A\x83\x61\x81##B");
+    old ? setenv("LC_ALL", saved.c_str(), 1) : unsetenv("LC_ALL");
+    EXPECT_STREQ(std::setlocale(LC_ALL, nullptr), "C");  // the caller's locale is back
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// A response file written to the machine and named to the engine, for the tests of the
-// file's parsing, the engine's reports and reads, and the keyword table.
+// A response file written to the machine and named to the engine, and a table of values a
+// judge lets pass or refuses: for the tests of the file, the engine and the keyword table.
 #pragma once
 
 #include "fixture.h"
@@ -22,48 +22,37 @@ protected:
         URE::instance()->setSessionHandle(session.handle());
         URE::instance()->attach(&recorder);
     }
-    void TearDown() override { URE::destroy(); }
-
     int32_t load(const std::string& content, int skipChecks = 0) {
         machine.writeFile(kPath, content);
         return URE::instance()->setResponseFile(kPath, skipChecks);
     }
     ResponseFile& file() { return *URE::instance()->responseFile(); }
-    // Keyword, value (or "(none)"), status and line of every kept entry.
-    std::vector<std::string> entries() {
+    // "keyword|value|status|line" of every kept entry (value "(none)" when absent), or of
+    // the entries of one status only their keywords.
+    std::vector<std::string> entries(int status = -1) {
         std::vector<std::string> out;
         for (int i = 0; i < file().count(); ++i) {
             const ResponseFileEntry* e = file().entry(i);
-            out.push_back(std::string(e->keyword()) + "|" + (e->value() ? e->value() : "(none)") + "|" +
-                          std::to_string(e->status()) + "|" + std::to_string(e->lineNumber()));
+            if (status >= 0 && e->status() == status) out.push_back(e->keyword());
+            if (status < 0)
+                out.push_back(std::string(e->keyword()) + "|" + (e->value() ? e->value() : "(none)") + "|" +
+                              std::to_string(e->status()) + "|" + std::to_string(e->lineNumber()));
         }
         return out;
     }
-    // Keywords of the entries of this status, in file order.
-    std::vector<std::string> marked(int status) {
-        std::vector<std::string> out;
-        for (int i = 0; i < file().count(); ++i)
-            if (file().entry(i)->status() == status) out.push_back(file().entry(i)->keyword());
-        return out;
-    }
     std::string read(const char* keyword, const char* prefix = nullptr, int mode = RSP_MODE_FIRST) {
-        char buffer[256] = "untouched";
+        char buffer[256];
         int r = ureReadRspFile(keyword, RSP_TYPE_TEXT, mode, nullptr, buffer, sizeof buffer, prefix, nullptr);
         return r == 0 ? buffer : "<" + std::to_string(r) + ">";
     }
-
     Recorder recorder;
 };
 
-// What judges the values (a rule, or a keyword of the table), the values it lets pass and
-// those it refuses.
+// The judge (a rule, or a keyword of the table), the values it lets pass and those it refuses.
 struct Verdicts {
     const char* judge;
-    std::vector<const char*> passing;
-    std::vector<const char*> refused;
+    std::vector<const char*> passing, refused;
 };
-
-// `judge` gives `pass` for every passing value, `refuse` for every refused one.
 template <typename Judge>
 void expectVerdicts(const std::vector<Verdicts>& rows, Judge judge, int pass, int refuse) {
     for (const Verdicts& row : rows)

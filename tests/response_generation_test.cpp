@@ -10,7 +10,6 @@
 #include "response/response_generation.h"
 
 #include <gmock/gmock.h>
-#include <gtest/gtest-spi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,7 +22,6 @@ using winsim::Hive;
 
 namespace {
 
-const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
 const std::string kCopies = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies";
 const char* kUserFile = "C:\\rsp\\setup.rsp";
 using Properties = std::vector<std::pair<std::string, std::string>>;
@@ -32,7 +30,7 @@ class RspSetup : public SessionTest {
 protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
-        set({{"TempFolder", kTemp}, {"UILevel", "5"}});
+        set({{"TempFolder", kTempFolder}, {"UILevel", "5"}});
     }
     void set(const Properties& properties) {
         for (const auto& [name, value] : properties) session.setProperty(name, value);
@@ -60,7 +58,7 @@ protected:
     }
     std::vector<std::string> tempFiles() const {
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kTemp)))
+        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kTempFolder)))
             if (e.is_regular_file()) names.push_back(e.path().filename().string());
         return names;
     }
@@ -68,28 +66,15 @@ protected:
     // `body` runs in a fresh copy of this program (which repeats the test up to this call).
     void inFreshProcess(const std::function<void()>& body) {
         GTEST_FLAG_SET(death_test_style, "threadsafe");
-        EXPECT_EXIT(
-            {
-                ::testing::TestPartResultArray results;
-                {
-                    ::testing::ScopedFakeTestPartResultReporter intercept(
-                        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
-                    body();
-                }
-                int failures = 0;
-                for (int i = 0; i < results.size(); ++i) {
-                    const ::testing::TestPartResult& r = results.GetTestPartResult(i);
-                    if (r.failed() && ++failures)
-                        std::fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(),
-                                     r.message());
-                }
-                std::error_code ec;  // the fixture is not torn down on this way out
-                std::filesystem::remove_all(machine.hostRoot(), ec);
-                std::exit(failures ? 1 : 0);
-            },
-            ::testing::ExitedWithCode(0), "");
+        const auto run = [&] {
+            body();
+            const bool failed = HasFailure();
+            std::error_code ec;  // the fixture is not torn down on this way out
+            std::filesystem::remove_all(machine.hostRoot(), ec);
+            std::exit(failed ? 1 : 0);
+        };
+        EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
     }
-
     Recorder recorder;
 };
 
@@ -98,13 +83,9 @@ const std::string kClientNew = "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_
 std::string instanceLines(const std::string& n) {
     return "DEFAULT_INSTANCE=" + n + "\r\nINSTANCE=" + n + "\r\n" + n + ".NAME=" + n + "\r\n";
 }
-std::string driverLines(const char* clientInterface, const char* migrate) {
-    return std::string("PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=") + clientInterface +
-           "\r\nMIGRATE_CATALOG_TO_XML=" + migrate + "\r\n";
-}
 
 // The written file, line by line. Copy ONE's registry names instance INSTR, which only a
-// maintenance installation (product state 5) reads.
+// maintenance installation (product state 5) reads. Conditions compare with regard to case.
 TEST_F(RspSetup, WrittenFileHoldsTheLinesOfItsProduct) {
     const Properties maintenance = {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "5"}, {"PROP_RSP_FA9.NAME", "INSTA"}};
     const struct {
@@ -113,18 +94,13 @@ TEST_F(RspSetup, WrittenFileHoldsTheLinesOfItsProduct) {
         std::string content;
         UINT result = 0;
         const char* fa9Instance = "";  // FA9INSTANCE afterwards
-        UINT instanceFault = 0;        // the session refuses FA9INSTANCE with this
     } rows[] = {
         {"tools", {{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"FA9_COPY_NAME", "ONE"}}, "PROD=WOLT_TOOLS\r\n"},
         {"driver",
          {{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"}, {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "Y"},
           {"MigrateCatalogToXML", "Y"}},
-         driverLines("YES", "YES")},
-        // Conditions compare strings with regard to case.
-        {"driver, lower-case answers",
-         {{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"}, {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "y"},
-          {"MigrateCatalogToXML", "yes"}},
-         driverLines("NO", "NO")},
+         "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_CLIENT_INTERFACE_COPY=YES\r\n"
+         "MIGRATE_CATALOG_TO_XML=YES\r\n"},
         {"driver without copy name", {{"PROP_RSP_PROD", "PELA_DRIVER"}}, "PROD=PELA_DRIVER\r\nFA9_COPY_NAME=", 1603},
         {"client compact, the dialog's instance",
          {{"PROP_RSP_PROD", "MORV_CLIENT"}, {"p_installType0", "Compact"}, {"FA9_COPY_NAME", "ONE"},
@@ -136,9 +112,10 @@ TEST_F(RspSetup, WrittenFileHoldsTheLinesOfItsProduct) {
          {{"p_installType0", "Custom"}, {"FA9_COPY_NAME", "ONE"}, {"FA9_INSTANCE_NAME", "INSTB"}},
          "PROD=MORV_CLIENT\r\nINSTALL_TYPE=CUSTOM\r\nFA9_COPY_NAME=ONE\r\nDEFAULT_COPY=\r\n"
          "DEFAULT_CLIENT_INTERFACE_COPY=NO\r\n" + instanceLines("INSTB")},
-        // "custom" is not "Custom"; a nine-character name does not fit: the product's usual one.
-        {"client, other type and overlong name",
-         {{"p_installType0", "custom"}, {"FA9_COPY_NAME", "ONE"}, {"PROP_RSP_FA9.NAME", "NINECHARS"}},
+        // A nine-character name does not fit: the product's usual one.
+        {"client, lower-case answers and an overlong name",
+         {{"p_installType0", "custom"}, {"IS_DEFAULT_CLIENT_INTERFACE_COPY", "y"}, {"FA9_COPY_NAME", "ONE"},
+          {"PROP_RSP_FA9.NAME", "NINECHARS"}},
          kClientNew + instanceLines("FA9")},
         {"client without copy name", {{"PROP_RSP_PROD", "OTHER"}},
          "PROD=MORV_CLIENT\r\nINSTALL_TYPE=TYPICAL\r\nFA9_COPY_NAME=", 1603},
@@ -146,7 +123,7 @@ TEST_F(RspSetup, WrittenFileHoldsTheLinesOfItsProduct) {
         {"client advertised is new", {{"FA9_COPY_NAME", "ONE"}, {"ProductState", "1"}, {"PROP_RSP_FA9.NAME", "INSTA"}},
          kClientNew + instanceLines("INSTA")},
         // The file is written whole; the refused property is reported and is the result.
-        {"client maintenance, instance refused", maintenance, kClientNew + instanceLines("INSTR"), 1627, "", 1627},
+        {"client maintenance, instance refused (the last row)", maintenance, kClientNew + instanceLines("INSTR"), 1627},
     };
     defaultInstance("ONE", "INSTR");
     for (const auto& row : rows) {
@@ -154,17 +131,17 @@ TEST_F(RspSetup, WrittenFileHoldsTheLinesOfItsProduct) {
         for (const auto& other : rows)
             for (const auto& property : other.properties) session.removeProperty(property.first);
         session.removeProperty("FA9INSTANCE");
-        if (row.instanceFault) session.failSetProperty("FA9INSTANCE", row.instanceFault);  // the last row
+        if (row.result == 1627) session.failSetProperty("FA9INSTANCE", 1627);
         set(row.properties);
         recorder.reports.clear();
         char path[260] = {};
         EXPECT_EQ(create(path), row.result);
-        EXPECT_EQ(std::string(path), kTemp + "FA9RL000.rsp");
+        EXPECT_EQ(std::string(path), kTempFolder + "FA9RL000.rsp");
         EXPECT_EQ(machine.readFile(path), row.content);
         std::filesystem::remove(machine.hostPath(path));
         EXPECT_EQ(session.property("FA9INSTANCE"), row.fa9Instance);
         const Report refused{URE_LOG_ERROR, "liteCreateGUIResponseFile", 50, 1627, 5389, {"iMsiSetProperty:1627"}};
-        EXPECT_EQ(recorder.reports, row.instanceFault ? std::vector<Report>{refused} : std::vector<Report>{});
+        EXPECT_EQ(recorder.reports, row.result == 1627 ? std::vector<Report>{refused} : std::vector<Report>{});
     }
 }
 
@@ -183,7 +160,7 @@ TEST_F(RspSetup, MaintenanceFallsBackToTheDefaultCopy) {
         EXPECT_EQ(create(path), 0x90000002u);
         defaultInstance("TWO", "INSTD");
         EXPECT_EQ(create(path), 0u);
-        EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
+        EXPECT_EQ(std::string(path), kTempFolder + "FA9RL002.rsp");
         EXPECT_EQ(machine.readFile(path), kClientNew + instanceLines("INSTD"));
         EXPECT_EQ(session.property("FA9INSTANCE"), "INSTD");
     });
@@ -195,16 +172,16 @@ Report shown(int probe, int64_t rc, uint32_t message, std::vector<std::string> t
 
 TEST_F(RspSetup, NamesSkipFilesAndFoldersAndRunOut) {
     set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
-    machine.writeFile(kTemp + "fa9rl000.RSP", "user's");
-    machine.makeDirs(kTemp + "FA9RL001.rsp");
+    machine.writeFile(kTempFolder + "fa9rl000.RSP", "user's");
+    machine.makeDirs(kTempFolder + "FA9RL001.rsp");
     char path[260] = {};
     EXPECT_EQ(create(path), 0u);
-    EXPECT_EQ(std::string(path), kTemp + "FA9RL002.rsp");
-    EXPECT_EQ(machine.readFile(kTemp + "fa9rl000.RSP"), "user's");
+    EXPECT_EQ(std::string(path), kTempFolder + "FA9RL002.rsp");
+    EXPECT_EQ(machine.readFile(kTempFolder + "fa9rl000.RSP"), "user's");
     for (int i = 3; i < 1000; ++i) {
         char name[16];
         std::snprintf(name, sizeof name, "FA9RL%03d.rsp", i);
-        machine.writeFile(kTemp + name, "");
+        machine.writeFile(kTempFolder + name, "");
     }
     EXPECT_EQ(create(path), 5046u);
     EXPECT_EQ(recorder.reports, std::vector<Report>{shown(30, 5046, 5046)});
@@ -219,12 +196,12 @@ TEST_F(RspSetup, NoTempFolderNoFile) {
     EXPECT_EQ(create(path), 5046u);
     session.setProperty("TempFolder", "C:\\Missing\\");
     EXPECT_EQ(create(path), 5274u);
-    session.setProperty("TempFolder", kTemp);
+    session.setProperty("TempFolder", kTempFolder);
     machine.setVolumeFreeSpace('C', 8);  // made, then cut short by a full disk
     EXPECT_EQ(create(path), 5274u);
     EXPECT_EQ(recorder.reports, (std::vector<Report>{shown(20, 1615, 5046), shown(20, 0, 5046),
                                                      shown(40, 5274, 5274, {"C:\\Missing\\FA9RL000.rsp"}),
-                                                     shown(45, 5274, 5274, {kTemp + "FA9RL000.rsp"})}));
+                                                     shown(45, 5274, 5274, {kTempFolder + "FA9RL000.rsp"})}));
 }
 
 // ---- liteInitURERspFile ----
@@ -233,7 +210,7 @@ TEST_F(RspSetup, FullUiWithoutAFileWritesOneAndReadsIt) {
     set({{"PROP_RSP_PROD", "PELA_DRIVER"}, {"FA9_COPY_NAME", "ONE"}});
     std::string product;
     EXPECT_EQ(initialize(&product), 0u);
-    EXPECT_EQ(session.property("RSP_FILE_PATH"), kTemp + "FA9RL000.rsp");
+    EXPECT_EQ(session.property("RSP_FILE_PATH"), kTempFolder + "FA9RL000.rsp");
     EXPECT_EQ(product, "PELA_DRIVER");
     // A written file never gives FILE, so the copy check says so and goes on.
     EXPECT_THAT(log(), ::testing::ElementsAre(HasSubstr("does not give the keyword FILE")));
@@ -255,27 +232,25 @@ TEST_F(RspSetup, ThePackageDecidesTheProductNotTheFile) {
     EXPECT_EQ(tempFiles(), std::vector<std::string>{});
 }
 
-// Each fails the set-up, says why in the log (a box only when the UI shows one) and leaves
+// Each fails the set-up, says why in the log (in a box too under the full UI) and leaves
 // no file behind; the engine is silent unless the UI is full.
 TEST_F(RspSetup, SetupFailuresReportAndFail) {
     const struct {
         const char* uiLevel;  // null: the read fails
         UINT pathFault;       // 0: the read succeeds
         const char* rspPath;
-        std::vector<std::string> log;  // a part of each line
-        size_t boxes;
+        std::vector<const char*> log;  // a part of each line
     } rows[] = {
-        {"2", 0, "", {"could not be read (result code 0)"}, 0},
-        {nullptr, 1615, "", {"could not be read (result code 1615)"}, 0},
-        {"5", 0, "C:\\rsp\\missing.rsp", {"missing.rsp could not be opened", "missing.rsp could not be used"}, 1},
+        {"2", 0, "", {"could not be read (result code 0)"}},
+        {nullptr, 1615, "", {"could not be read (result code 1615)"}},
+        {"5", 0, "C:\\rsp\\missing.rsp", {"missing.rsp could not be opened", "missing.rsp could not be used"}},
     };
     set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
     for (const auto& row : rows) {
         SCOPED_TRACE(row.log[0]);
         const size_t before = log().size();
         machine.messageBoxes.clear();
-        session.setProperty("RSP_FILE_PATH", row.rspPath);
-        session.setProperty("UILevel", row.uiLevel ? row.uiLevel : "5");
+        set({{"RSP_FILE_PATH", row.rspPath}, {"UILevel", row.uiLevel ? row.uiLevel : "5"}});
         session.failGetProperty("UILevel", row.uiLevel ? 0 : 1615);
         session.failGetProperty("RSP_FILE_PATH", row.pathFault);
         bool silent = false;
@@ -285,8 +260,9 @@ TEST_F(RspSetup, SetupFailuresReportAndFail) {
         const std::vector<std::string> lines = log();
         ASSERT_EQ(lines.size() - before, row.log.size());
         for (size_t i = 0; i < row.log.size(); ++i) EXPECT_THAT(lines[before + i], HasSubstr(row.log[i]));
-        EXPECT_EQ(machine.messageBoxes.size(), row.boxes);
-        EXPECT_EQ(silent, row.uiLevel == nullptr || std::string(row.uiLevel) != "5");
+        const bool fullUi = row.uiLevel && std::string(row.uiLevel) == "5";
+        EXPECT_EQ(machine.messageBoxes.size(), fullUi ? 1u : 0u);
+        EXPECT_EQ(silent, !fullUi);
         EXPECT_EQ(tempFiles(), std::vector<std::string>{});
     }
 }
@@ -330,7 +306,8 @@ TEST_F(RspSetup, FileAndCopyNameMustNameOneCopy) {
         {"PELA_DRIVER", "FILE=C:\\Copies\\Two\nFA9_COPY_NAME=ONE\n", 1603, {otherCopysFolder}},
         // without either only warnings
         {"", "FA9_COPY_NAME=ONE\n", 0, {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"})}},
-        {"", "", 0, {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"}), init(URE_LOG_WARNING, 50, 0, 5375, {"FA9_COPY_NAME"})}},
+        {"", "", 0,
+         {init(URE_LOG_WARNING, 30, 0, 5375, {"FILE"}), init(URE_LOG_WARNING, 50, 0, 5375, {"FA9_COPY_NAME"})}},
     };
     inFreshProcess([&] {
         for (const auto& row : rows) {
@@ -351,11 +328,11 @@ TEST_F(RspSetup, OnlyAWrittenNameDirectlyInTempFolderCounts) {
         const char* tempFolder;
         const char* path;
         bool generated;
-    } rows[] = {{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp", true},     {"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},
-                {"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},       {"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false},
-                {"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},     {"C:\\Temp\\", "C:\\Temp\\FA9RL0000.rsp", false},
-                {"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},    {"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
-                {"C:\\Temp\\", "C:\\Temp2\\FA9RL000.rsp", false},   {"C:\\Temp\\", "FA9RL000.rsp", false},
+    } rows[] = {{"C:\\Temp\\", "C:\\Temp\\FA9RL000.rsp", true},    {"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},
+                {"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},      {"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false},
+                {"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},    {"C:\\Temp\\", "C:\\Temp\\FA9RL0000.rsp", false},
+                {"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},   {"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
+                {"C:\\Temp\\", "C:\\Temp2\\FA9RL000.rsp", false},  {"C:\\Temp\\", "FA9RL000.rsp", false},
                 {"", "\\FA9RL000.rsp", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.path) + " in [" + row.tempFolder + "]");

@@ -18,11 +18,12 @@ TEST_F(RtfConversion, ALongTextComesBackWhole) {
     for (int i = 0; i < 30000; ++i) escaped += "\\\\";
     CustomActionContext context(session.handle());
     char* rtf = nullptr;
-    ASSERT_EQ(0u, liteConvertTextToRtf((std::string(30000, 'a') + "{" + std::string(30000, '\\')).c_str(), &rtf, false));
+    const std::string text = std::string(30000, 'a') + "{" + std::string(30000, '\\');
+    ASSERT_EQ(0u, liteConvertTextToRtf(text.c_str(), &rtf, false));
     std::unique_ptr<char[]> owned(rtf);
-    const std::string text(rtf);
-    EXPECT_EQ(text.rfind("{\\rtf1", 0), 0u);
-    EXPECT_EQ(text.substr(text.find("\\fs17 ") + 6), escaped + "\\par\r\n}\r\n");
+    const std::string out(rtf);
+    EXPECT_EQ(out.rfind("{\\rtf1", 0), 0u);
+    EXPECT_EQ(out.substr(out.find("\\fs17 ") + 6), escaped + "\\par\r\n}\r\n");
 }
 
 }  // namespace

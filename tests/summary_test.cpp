@@ -11,47 +11,23 @@
 using ::testing::HasSubstr;
 using namespace fa9test;
 using winsim::Cell;
+using winsim::Machine;
+using winsim::Session;
 
 namespace {
 
-const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
 const char* const kSystemRichEdit = "C:\\Windows\\System32\\riched20.dll";
-
-// The text of the control's RTF: after the header's font size each \par a line end and
-// \\, \{ and \} their character; "(not RTF)" unless one whole {\rtf1 group.
-std::string rtfToText(const std::string& rtf) {
-    size_t i = rtf.find("\\fs17 ");
-    if (rtf.rfind("{\\rtf1", 0) != 0 || i == std::string::npos) return "(not RTF)";
-    std::string out;
-    for (i += 6; i < rtf.size() && rtf[i] != '}'; ++i) {
-        if (rtf.compare(i, 6, "\\par\r\n") == 0) {
-            out += "\r\n";
-            i += 5;
-        } else {
-            out += rtf[i] == '\\' ? rtf[++i] : rtf[i];
-        }
-    }
-    return rtf.compare(i, std::string::npos, "}\r\n") == 0 ? out : "(not RTF)";
-}
-std::string line(const std::string& label, const std::string& value) {
-    return label + std::string(40 - label.size(), ' ') + "   " + value + "\r\n";
-}
 
 class SummaryAction : public SessionTest {
 protected:
     SummaryAction() {
         installRuntime(stringLibrary("en_US"));
         machine.copyFileIn(stringLibrary("en_US"), kSystemRichEdit);  // any DLL the loader accepts
-        for (const auto& [name, value] : {std::pair{"UILevel", "5"}, {"TempFolder", kTemp.c_str()},
-                                          {"PROP_RSP_PROD", "WOLT_TOOLS"}, {"ProductName", "FA9 Tools"},
-                                          {"INSTALLDIR", "C:\\FA9\\"}})
+        for (const auto& [name, value] : {std::pair{"UILevel", "5"}, {"TempFolder", kTempFolder.c_str()},
+                                          {"PROP_RSP_PROD", "WOLT_TOOLS"}, {"ProductName", "FA9 Tools"}})
             session.setProperty(name, value);
         auto& db = session.database();
-        db.createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display", "Level",
-                                   "Directory_", "Attributes"});
-        db.insertRow("Feature", {Cell::str("AddIns"), Cell::null(), Cell::str("Add-ins {and} tools"), Cell::null(),
-                                 Cell::integer(1), Cell::integer(1), Cell::str("INSTALLDIR"), Cell::integer(0)});
-        session.setFeatureState("AddIns", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
+        addFeature(session, "AddIns", "", "Add-ins {and} tools", 1);
         db.createTable("Control", {"Dialog_", "Control", "Type", "X", "Y", "Width", "Height", "Attributes",
                                    "Property", "Text", "Control_Next", "Help"});
         db.insertRow("Control", {Cell::str("Summary"), Cell::str("Back"), Cell::str("PushButton")});
@@ -65,47 +41,39 @@ protected:
     }
 };
 
-TEST_F(SummaryAction, InsertsTheSummaryAsRtfIntoTheSummaryDialog) {
-    ASSERT_EQ(0u, run(AddSummaryCA));
-    const auto controls = settingControls();
-    ASSERT_EQ(1u, controls.size());
-    EXPECT_EQ("Summary", controls[0][0].text);
-    EXPECT_EQ("ScrollableText", controls[0][2].text);
-    const std::string blank(40, ' ');
-    EXPECT_EQ(blank + "\r\n" + line("Product", "FA9 Tools") + "Features to be installed" + std::string(16, ' ') + "\r\n" +
-                  line("    Add-ins {and} tools", "") + blank + "\r\n" + line("Installation directory", "C:\\FA9") + "\r\n",
-              rtfToText(controls[0][9].text));
-    EXPECT_EQ(kTemp + "FA9RL000.rsp", session.property("RSP_FILE_PATH"));  // written for this run
-    EXPECT_TRUE(machine.openWindowClasses().empty()) << "the rich-edit window is gone";
-    EXPECT_THAT(log(), ::testing::IsEmpty());
-}
-
-// Run again in the same dialog, the action replaces its control and its written file. Only
-// Arabic (ar_AA) turns the control and the text right to left; Hebrew is not among them.
-TEST_F(SummaryAction, RunningAgainReplacesTheControlAndOnlyArabicIsRightToLeft) {
+// Run again in the same dialog, the action replaces its control and its written file (so
+// the next run takes the same name). Only Arabic (ar_AA) turns the control and the text
+// right to left; Hebrew is not among them.
+TEST_F(SummaryAction, PutsTheSummaryAsRtfIntoOneControlAndOnlyArabicRightToLeft) {
     for (const auto& [language, product, rightToLeft] :
-         {std::tuple{"1037", "FA9 Tools 2", false}, std::tuple{"1025", "FA9 Tools 3", true}}) {
+         {std::tuple{"1033", "FA9 Tools 1", false}, {"1037", "FA9 Tools 2", false}, {"1025", "FA9 Tools 3", true}}) {
         SCOPED_TRACE(language);
         session.setProperty("ProductLanguage", language);
         session.setProperty("ProductName", product);
         ASSERT_EQ(0u, run(AddSummaryCA));
         const auto controls = settingControls();
         ASSERT_EQ(1u, controls.size());
+        EXPECT_EQ("Summary", controls[0][0].text);
+        EXPECT_EQ("ScrollableText", controls[0][2].text);
         EXPECT_EQ(rightToLeft ? 231 : 7, controls[0][7].number);  // visible, enabled, sunken (+ right to left)
-        EXPECT_EQ(rightToLeft, controls[0][9].text.find("\\rtlpar") != std::string::npos);
-        EXPECT_THAT(rtfToText(controls[0][9].text), HasSubstr(line("Product", product)));
+        const std::string& rtf = controls[0][9].text;
+        EXPECT_EQ(rtf.rfind("{\\rtf1", 0), 0u);
+        EXPECT_EQ(rightToLeft, rtf.find("\\rtlpar") != std::string::npos);
+        EXPECT_THAT(rtf, ::testing::AllOf(HasSubstr(std::string("Product") + std::string(33, ' ') + "   " + product),
+                                          HasSubstr("Add-ins \\{and\\} tools"), HasSubstr("\\par")));
+        EXPECT_EQ(kTempFolder + "FA9RL000.rsp", session.property("RSP_FILE_PATH"));  // written for this run
     }
     EXPECT_EQ(2u, session.database().rows("Control").size());
-    // Each run's file was deleted, so the next took the same name again.
-    EXPECT_EQ(kTemp + "FA9RL000.rsp", session.property("RSP_FILE_PATH"));
-    EXPECT_FALSE(machine.fileExists(kTemp + "FA9RL001.rsp"));
+    EXPECT_FALSE(machine.fileExists(kTempFolder + "FA9RL001.rsp"));
+    EXPECT_TRUE(machine.openWindowClasses().empty()) << "the rich-edit window is gone";
+    EXPECT_THAT(log(), ::testing::IsEmpty());
 }
 
 // Each fault: the result, the log line naming it, the `setting` controls left (with or
 // without text) and the boxes shown (an installer operation's failure is logged only).
 struct SummaryFault {
     const char* name;
-    void (*arrange)(winsim::Machine&, winsim::Session&);
+    void (*arrange)(Machine&, Session&);
     UINT rc;
     const char* logged;
     size_t controls;
@@ -122,7 +90,7 @@ TEST_P(SummaryFaults, AreLoggedAndDecideTheResult) {
     EXPECT_THAT(log(), ::testing::Contains(HasSubstr(c.logged)));
     const auto controls = settingControls();
     ASSERT_EQ(c.controls, controls.size());
-    if (!controls.empty()) EXPECT_EQ(c.withText, !controls[0][9].text.empty());
+    EXPECT_TRUE(controls.empty() || c.withText == !controls[0][9].text.empty());
     EXPECT_EQ(c.boxes, machine.messageBoxes.size());
 }
 
@@ -130,25 +98,25 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, SummaryFaults,
     ::testing::Values(
         SummaryFault{"without_rich_edit_the_control_has_no_text",
-                     [](winsim::Machine& m, winsim::Session&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
+                     [](Machine& m, Session&) { m.writeFile(kSystemRichEdit, "not a program"); }, 0u,
                      "riched20.dll could not be loaded (system error code 193)", 1, false, 2},
         // The deletion fails, and the row it should have removed makes the insertion fail on its key.
         SummaryFault{"a_failed_insertion_is_the_result",
-                     [](winsim::Machine&, winsim::Session& s) {
+                     [](Machine&, Session& s) {
                          s.database().failExecute("Control", ERROR_FUNCTION_FAILED);
                          s.database().insertRow("Control", {Cell::str("Summary"), Cell::str("setting")});
                      },
                      static_cast<UINT>(ERROR_FUNCTION_FAILED), "iAddControl:1627", 1, false, 1},
         SummaryFault{"without_database_the_control_steps_succeed",
-                     [](winsim::Machine&, winsim::Session& s) { s.database().available = false; }, 0u,
-                     "database could not be accessed", 0, false, 0},
+                     [](Machine&, Session& s) { s.database().available = false; }, 0u, "database could not be accessed",
+                     0, false, 0},
         SummaryFault{"a_response_file_that_cannot_be_set_up_stops_the_action",
-                     [](winsim::Machine&, winsim::Session& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); },
-                     1603u, "The response file could not be set up", 0, false, 2},
+                     [](Machine&, Session& s) { s.failGetProperty("TempFolder", ERROR_MORE_DATA); }, 1603u,
+                     "The response file could not be set up", 0, false, 2},
         // The user's file stays named, so the summary is built from it: named like a written
         // file, but not in TempFolder, it is the user's and is not deleted.
         SummaryFault{"a_failed_reset_of_the_path_goes_on",
-                     [](winsim::Machine& m, winsim::Session& s) {
+                     [](Machine& m, Session& s) {
                          m.writeFile("C:\\answers\\FA9RL000.rsp", "PROD=WOLT_TOOLS\n");
                          s.setProperty("RSP_FILE_PATH", "C:\\answers\\FA9RL000.rsp");
                          s.failSetProperty("RSP_FILE_PATH", 1605);
