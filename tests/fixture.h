@@ -112,6 +112,22 @@ inline std::vector<std::string> logged(const std::vector<std::string>& texts) {
     std::vector<std::string> lines;
     for (const std::string& text : texts) lines.push_back(logged(text));
     return lines;
+// The installer's TempFolder in these tests, where written response files go.
+inline const std::string kTempFolder = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
+
+// Adds a feature (made with the Feature table if it has none yet) and its states; a parent
+// of "" is none.
+inline void addFeature(winsim::Session& session, const std::string& name, const std::string& parent,
+                       const std::string& title, int display, INSTALLSTATE installed = INSTALLSTATE_ABSENT,
+                       INSTALLSTATE action = INSTALLSTATE_LOCAL) {
+    using winsim::Cell;
+    if (!session.database().hasTable("Feature"))
+        session.database().createTable("Feature", {"Feature", "Feature_Parent", "Title", "Description", "Display",
+                                                   "Level", "Directory_", "Attributes"});
+    session.database().insertRow("Feature", {Cell::str(name), parent.empty() ? Cell::null() : Cell::str(parent),
+                                             Cell::str(title), Cell::null(), Cell::integer(display), Cell::integer(1),
+                                             Cell::str("INSTALLDIR"), Cell::integer(0)});
+    session.setFeatureState(name, installed, action);
 }
 
 }  // namespace fa9test
