@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,30 @@ protected:
 
     winsim::Machine machine;
     winsim::Session session{machine};
+};
+
+// Where the deferred property store lies below a user's key (HKEY_USERS\<SID>) or
+// HKEY_CURRENT_USER.
+inline const std::string kStoreKey = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+
+// A session for the store's writer, PreProcessInstallCA: the user's key and UserSID, three
+// names in the Property table, one property set outside it.
+class StoreTest : public SessionTest {
+protected:
+    void SetUp() override;
+    std::optional<std::string> stored(const std::string& name) {
+        return machine.registry().getString(winsim::Hive::Users, store, name);
+    }
+    const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-512", store = sid + "\\" + kStoreKey;
+};
+
+// The frame inside one custom action, with the frame's own string library and a dialog title.
+class FrameTest : public SessionTest {
+protected:
+    void SetUp() override;
+    // One report from inside a custom action, `token` (if any) as its %1.
+    int report(uint32_t flags, uint32_t message, const char* token = nullptr, bool silent = false);
+    void forgetOutput();
 };
 
 }  // namespace fa9test

@@ -17,8 +17,7 @@ using winsim::RunMode;
 namespace {
 
 const char* kSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-const std::string kStore = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
-const std::string kUserStore = std::string(kSid) + "\\" + kStore;
+const std::string kUserStore = std::string(kSid) + "\\" + kStoreKey;
 
 class PropertyTest : public SessionTest {
 protected:
@@ -62,7 +61,7 @@ TEST_F(PropertyTest, DeferredReadsTakeTheStoreElseAskTheInstaller) {
     EXPECT_EQ(get("RAW", nullptr, 8), "abcd");
     EXPECT_EQ(get("RAW", nullptr, 4), "abc");
     // The current user's store answers when the user's key will not open, or without a user.
-    machine.registry().setString(Hive::CurrentUser, kStore, "INSTALLDIR", "C:\\FromHKCU\\");
+    machine.registry().setString(Hive::CurrentUser, kStoreKey, "INSTALLDIR", "C:\\FromHKCU\\");
     machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\FromHKU\\");
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKU\\");
     machine.registry().denyWrite(Hive::Users, kSid);  // full access is what the store asks for
@@ -92,64 +91,16 @@ TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
 
     machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStore, "A"), std::optional<std::string>("1"));
+    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStoreKey, "A"), std::optional<std::string>("1"));
     machine.registry().clearFaults();
 
     const char* other = "S-1-5-21-9-9-9-500";
     machine.registry().createKey(Hive::Users, other);
     machine.registry().setString(Hive::Users, kUserStore, "UserSID", other);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "B", "2"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStore, "B"),
+    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStoreKey, "B"),
               std::optional<std::string>("2"));
     EXPECT_FALSE(machine.registry().getString(Hive::Users, kUserStore, "B").has_value());
-}
-
-// ---------------------------------------------------------------- the installer's action data
-
-// The first entry of the name, unescaped; a "%" without two hex digits, or an entry
-// without "=", before it leaves the data unreadable.
-TEST(ActionDataText, FindsTheFirstEntryOfTheName) {
-    const struct {
-        const char* name;
-        std::string data;
-        const char* lookup;
-        ActionEntry result;
-        const char* value;
-    } cases[] = {
-        {"empty value", "A=;B=2", "A", ActionEntry::Found, ""},
-        {"first wins", "A=1;A=2", "A", ActionEntry::Found, "1"},
-        {"names keep their case", "installdir=x", "INSTALLDIR", ActionEntry::Absent, ""},
-        {"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
-        {"escape at the end", "A=%2", "A", ActionEntry::Malformed, ""},
-        {"bad escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
-        {"half an escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
-        {"entry without equals", "A;B=1", "B", ActionEntry::Malformed, ""},
-        {"after the match is not read", "A=1;%", "A", ActionEntry::Found, "1"},
-        {"trailing separator", "A=1;", "B", ActionEntry::Absent, ""},
-        {"embedded NUL ends nothing", std::string("A=x\0y;B=2", 9), "B", ActionEntry::Found, "2"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string value;
-        // Hex digits past the end: a read beyond the size given would take them.
-        const std::string padded = c.data + "FF";
-        EXPECT_EQ(iFindActionEntry(padded.data(), c.data.size(), c.lookup, value), c.result);
-        if (c.result == ActionEntry::Found) {
-            EXPECT_EQ(value, c.value);
-        }
-    }
-}
-
-TEST(ActionDataText, EveryTextComesBackAsItWent) {
-    const std::vector<std::pair<std::string, std::string>> entries = {
-        {"INSTALLDIR", "C:\\Program Files\\FA9 Tools\\"}, {"A;B", "x=y;z%"}, {"E", ""}, {"%41", "%41"}};
-    std::string data;
-    for (const auto& entry : entries) iAppendActionEntry(data, entry.first.c_str(), entry.second.c_str());
-    for (const auto& entry : entries) {
-        std::string value;
-        ASSERT_EQ(iFindActionEntry(data.data(), data.size(), entry.first.c_str(), value), ActionEntry::Found)
-            << entry.first;
-        EXPECT_EQ(value, entry.second);
-    }
 }
 
 TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStoreOutsideCommitMode) {
