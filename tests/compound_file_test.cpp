@@ -37,14 +37,9 @@ TEST(CompoundFile, ReadsRowsAndRefusesBrokenFiles) {
     winsim::Machine machine;
     machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
     const std::string made = machine.readFile(kPackage);
-    const struct {
-        const char* label;
-        std::string bytes;
-        DWORD opened;
-        std::string row;
-        size_t size;  // 0: the row is not read
-        uint32_t seed;
-    } cases[] = {
+    // `size` 0: the row is not read; else its bytes are pattern(size, seed).
+    const struct { const char* label; std::string bytes; DWORD opened; std::string row; size_t size; uint32_t seed; }
+        cases[] = {
         {"in the mini stream", made, 0, "small", 1000, 1},
         {"a name of an odd length", made, 0, "Fa9_row.v2", 4095, 2},
         {"the cutoff's size", made, 0, "cut.4096", 4096, 3},
