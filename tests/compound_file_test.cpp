@@ -1,7 +1,5 @@
-// Binary rows read straight from package files through the compound file under them: a
-// real one made by msibuild (fuzz/corpus/make_rows_msi.sh), and files of winsim's writer
-// in the shapes msibuild never writes (4096-byte sectors, a FAT named by DIFAT sectors,
-// scattered chains) or a planted file could take.
+// Binary rows read through the compound file: from msibuild's file (fuzz/corpus/make_rows_msi.sh)
+// and from winsim's writer in shapes msibuild never writes or a planted file could take.
 #include "trust/package_tables.h"
 #include "winsim/control.h"
 #include "winsim/package_copy.h"
@@ -25,9 +23,9 @@ std::string pattern(size_t size, uint32_t seed) {
 std::string big(void (*knob)(Shape&) = nullptr) {
     Shape shape;
     if (knob) knob(shape);
-    const std::string data = pattern(5000, 5), other = pattern(100, 6);
-    return winsim::compoundFile({{winsim::msiStreamName("Binary.big"), data},
-                                 {winsim::msiStreamName("Binary.other"), other}}, std::string(16, '\0'), shape);
+    return winsim::compoundFile({{winsim::msiStreamName("Binary.big"), pattern(5000, 5)},
+                                 {winsim::msiStreamName("Binary.other"), pattern(100, 6)}},
+                                std::string(16, '\0'), shape);
 }
 
 // Each row read whole, while the installer holds the package open for writing (sharing
@@ -37,58 +35,54 @@ TEST(CompoundFile, ReadsRowsAndRefusesBrokenFiles) {
     winsim::Machine machine;
     machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
     const std::string made = machine.readFile(kPackage);
-    // `size` 0: the row is not read; else its bytes are pattern(size, seed).
-    const struct { const char* label; std::string bytes; DWORD opened; std::string row; size_t size; uint32_t seed; }
-        cases[] = {
-        {"in the mini stream", made, 0, "small", 1000, 1},
-        {"a name of an odd length", made, 0, "Fa9_row.v2", 4095, 2},
-        {"the cutoff's size", made, 0, "cut.4096", 4096, 3},
-        {"in regular sectors", made, 0, "large", 70000, 4},
-        {"another case", made, 0, "Small", 0, 0},
-        {"a prefix in whole units", made, 0, "sma", 0, 0},
-        {"too many units for an entry", made, 0, std::string(30, '-'), 0, 0},
-        {"too long for an entry", made, 0, std::string(60, 'l'), 0, 0},
-        {"cut in half", made.substr(0, made.size() / 2), ERROR_FILE_CORRUPT, "small", 0, 0},
-        {"empty", "", ERROR_INVALID_DATA, "small", 0, 0},
-        {"garbage", std::string(4096, 'x'), ERROR_INVALID_DATA, "small", 0, 0},
-        {"as written", big(), 0, "big", 5000, 5},
-        {"4096-byte sectors", big([](Shape& s) { s.sectorShift = 12; }), 0, "big", 5000, 5},
+    const std::string bigData = pattern(5000, 5), none;
+    // `bytes`: the row's bytes when it is read.
+    const struct { const char* label; std::string file; DWORD opened; std::string row, bytes; } cases[] = {
+        {"in the mini stream", made, 0, "small", pattern(1000, 1)},
+        {"a name of an odd length", made, 0, "Fa9_row.v2", pattern(4095, 2)},
+        {"the cutoff's size", made, 0, "cut.4096", pattern(4096, 3)},
+        {"in regular sectors", made, 0, "large", pattern(70000, 4)},
+        {"another case", made, 0, "Small", none},
+        {"a prefix in whole units", made, 0, "sma", none},
+        {"too many units for an entry", made, 0, std::string(30, '-'), none},
+        {"too long for an entry", made, 0, std::string(60, 'l'), none},
+        {"cut in half", made.substr(0, made.size() / 2), ERROR_FILE_CORRUPT, "small", none},
+        {"empty", "", ERROR_INVALID_DATA, "small", none},
+        {"garbage", std::string(4096, 'x'), ERROR_INVALID_DATA, "small", none},
+        {"as written", big(), 0, "big", bigData},
+        {"4096-byte sectors", big([](Shape& s) { s.sectorShift = 12; }), 0, "big", bigData},
         // The row's FAT entries lie in a FAT sector only a DIFAT sector names.
-        {"scattered, mapped past the header's 109 FAT sectors",
-         big([](Shape& s) { s.freeSectors = 14000, s.scattered = true; }), 0, "big", 5000, 5},
-        {"junk in a version 3 size's high half", big([](Shape& s) { s.sizeHigh = 7; }), 0, "big", 5000, 5},
-        {"a version 4 size's high half set", big([](Shape& s) { s.sectorShift = 12, s.sizeHigh = 1; }), 0, "big", 0, 0},
-        {"a chain shorter than its size", big([](Shape& s) { s.sizeDelta = 1000; }), 0, "big", 0, 0},
-        {"a chain in a cycle", big([](Shape& s) { s.looped = true; }), 0, "big", 0, 0},
-        {"a start outside the file", big([](Shape& s) { s.start = 5000; }), 0, "big", 0, 0},
-        {"the root's child outside the directory", big([](Shape& s) { s.rootChild = 0x100000; }), 0, "big", 0, 0},
-        {"an entry its own sibling", big([](Shape& s) { s.ownSibling = true; }), 0, "big", 0, 0},
-        {"a row stored as a storage", big([](Shape& s) { s.entryType = 1; }), 0, "big", 0, 0},
-        {"version 5", big([](Shape& s) { s.majorVersion = 5; }), ERROR_INVALID_DATA, "big", 0, 0},
-        {"the directory's chain in a cycle", big([](Shape& s) { s.directoryLooped = true; }), ERROR_FILE_CORRUPT,
-         "big", 0, 0},
-        {"more FAT sectors than the file has", big([](Shape& s) { s.fatSectors = 0x7FFFFFFF; }), ERROR_FILE_CORRUPT,
-         "big", 0, 0},
-        {"more FAT sectors than the header names",
-         big([](Shape& s) { s.freeSectors = 200, s.fatSectors = 120; }), ERROR_FILE_CORRUPT, "big", 0, 0},
+        {"scattered, past 109 FAT sectors", big([](Shape& s) { s.freeSectors = 14000, s.scattered = true; }), 0, "big",
+         bigData},
+        {"junk in a version 3 size's high half", big([](Shape& s) { s.sizeHigh = 7; }), 0, "big", bigData},
+        {"a version 4 size's high half set", big([](Shape& s) { s.sectorShift = 12, s.sizeHigh = 1; }), 0, "big", none},
+        {"a chain shorter than its size", big([](Shape& s) { s.sizeDelta = 1000; }), 0, "big", none},
+        {"a chain in a cycle", big([](Shape& s) { s.looped = true; }), 0, "big", none},
+        {"a start outside the file", big([](Shape& s) { s.start = 5000; }), 0, "big", none},
+        {"the root's child outside the directory", big([](Shape& s) { s.rootChild = 0x100000; }), 0, "big", none},
+        {"an entry its own sibling", big([](Shape& s) { s.ownSibling = true; }), 0, "big", none},
+        {"a row stored as a storage", big([](Shape& s) { s.entryType = 1; }), 0, "big", none},
+        {"version 5", big([](Shape& s) { s.majorVersion = 5; }), ERROR_INVALID_DATA, "big", none},
+        {"the directory in a cycle", big([](Shape& s) { s.directoryLooped = true; }), ERROR_FILE_CORRUPT, "big", none},
+        {"more FAT than sectors", big([](Shape& s) { s.fatSectors = 0x7FFFFFFF; }), ERROR_FILE_CORRUPT, "big", none},
+        {"more FAT than the header names", big([](Shape& s) { s.freeSectors = 200, s.fatSectors = 120; }),
+         ERROR_FILE_CORRUPT, "big", none},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        machine.writeFile(kPackage, c.bytes);
+        machine.writeFile(kPackage, c.file);
         unique_hfile installer(CreateFileA(kPackage, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         PackageFile package;
         ASSERT_EQ(package.open(kPackage), c.opened);
         for (int pass = 0; pass < 3; ++pass) {  // a second read finds the same, and one through the held handle
-            if (pass == 2) {
-                ASSERT_EQ(package.openHeld(installer.get()), c.opened);
-            }
+            if (pass == 2) { ASSERT_EQ(package.openHeld(installer.get()), c.opened); }
             std::vector<unsigned char> data(3, 'x');
-            EXPECT_EQ(package.readBinary(c.row.c_str(), data), c.size != 0);
-            EXPECT_EQ(std::string(data.begin(), data.end()), pattern(c.size, c.seed));
+            EXPECT_EQ(package.readBinary(c.row.c_str(), data), !c.bytes.empty());
+            EXPECT_EQ(std::string(data.begin(), data.end()), c.bytes);
         }
         package.close();  // the holder's handle is its own
-        EXPECT_EQ(GetFileSize(installer.get(), nullptr), c.bytes.size());
+        EXPECT_EQ(GetFileSize(installer.get(), nullptr), c.file.size());
     }
     EXPECT_EQ(PackageFile().open("C:\\Windows\\Installer\\none.msi"), DWORD(ERROR_FILE_NOT_FOUND));
     EXPECT_EQ(PackageFile().openHeld(INVALID_HANDLE_VALUE), DWORD(ERROR_INVALID_HANDLE));

@@ -15,8 +15,7 @@ const std::string kCopies = kProduct + "\\InstalledCopies";
 class Copies : public SessionTest {
 protected:
     ~Copies() override { EXPECT_EQ(machine.registry().openHandleCount(), 0u); }
-    void set(const std::string& key, const std::string& name, const std::string& value,
-             Hive hive = Hive::LocalMachine) {
+    void set(const std::string& key, const char* name, const std::string& value, Hive hive = Hive::LocalMachine) {
         machine.registry().setString(hive, key, name, value);
     }
     void copy(const std::string& name, const std::string& path) { set(kCopies + "\\" + name, "FA9 Path Name", path); }
@@ -55,10 +54,10 @@ TEST_F(Copies, Finders) {
     set(kCopies + "\\ONE", "IsMergeModuleCopy", "yes");
     InstallCopyList list(false, false);
     InstallCopy* found = nullptr;
-    EXPECT_EQ(list.findByPath("c:\\PROGRA~1\\znk\\COPYON~1\\", &found), 0u);
-    ASSERT_NE(found, nullptr);
-    EXPECT_STREQ(found->name(), "ONE");
-    EXPECT_EQ(list.findByPath("C:\\program files\\ZNK\\copy one", &found), 0u);
+    for (const char* path : {"c:\\PROGRA~1\\znk\\COPYON~1\\", "C:\\program files\\ZNK\\copy one"}) {
+        ASSERT_EQ(list.findByPath(path, &found), 0u) << path;
+        EXPECT_STREQ(found->name(), "ONE");
+    }
     EXPECT_EQ(list.findByPath("C:\\Gone", &found), kRegistryFailed);
     EXPECT_EQ(list.findByPath("C:\\Windows", &found), kRegistryNoMatch);
     EXPECT_EQ(found, nullptr);
@@ -97,28 +96,23 @@ TEST_F(Copies, BuffersAndViews) {
 TEST_F(Copies, CurrentCopyPathIsTheOneOfThisInstallation) {
     session.setProperty("FA9_COPY_NAME", "COPY1");
     set(kProduct, "FA9V8Path", "C:\\V8Path");
-    const struct {
-        const char* adminUser;
-        const char* machinePath;  // null: not recorded
-        const char* userPath;
-        bool migrate;
-        UINT rc;
-        const char* path;
-    } cases[] = {{"1", "C:\\Machine\\", "C:\\User", false, 0u, "C:\\Machine"},
-                 {"", nullptr, "C:\\User\\", false, 0u, "C:\\User"},
-                 {"1", nullptr, "C:\\User\\", false, 5007u, ""},
-                 {"", nullptr, nullptr, false, 5007u, ""},
-                 {"1", nullptr, "C:\\User", true, 0u, "C:\\V8Path"}};
+    const std::string userCopy = "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1";
+    // The copy's path as the machine and the user recorded it (null: not recorded).
+    const struct { const char* label; const char* adminUser; const char* onMachine; const char* forUser; bool migrate;
+                   UINT rc; const char* path; } cases[] = {
+        {"the machine's", "1", "C:\\Machine\\", "C:\\User", false, 0u, "C:\\Machine"},
+        {"the user's", "", nullptr, "C:\\User\\", false, 0u, "C:\\User"},
+        {"not the user's for the machine", "1", nullptr, "C:\\User\\", false, 5007u, ""},
+        {"none", "", nullptr, nullptr, false, 5007u, ""},
+        {"migrating", "1", nullptr, "C:\\User", true, 0u, "C:\\V8Path"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << "AdminUser '" << c.adminUser << "', " << (c.machinePath ? "machine, " : "")
-                                          << (c.userPath ? "user" : "") << (c.migrate ? ", migrating" : ""));
+        SCOPED_TRACE(c.label);
         machine.registry().deleteKey(Hive::LocalMachine, kCopies + "\\COPY1");
-        machine.registry().deleteKey(Hive::CurrentUser, "SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1");
+        machine.registry().deleteKey(Hive::CurrentUser, userCopy);
         session.setProperty("AdminUser", c.adminUser);
         session.setProperty("INSTALL_MODE", c.migrate ? "Migrate" : "");
-        if (c.machinePath) copy("COPY1", c.machinePath);
-        if (c.userPath)
-            set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\COPY1", "FA9 Path Name", c.userPath, Hive::CurrentUser);
+        if (c.onMachine) copy("COPY1", c.onMachine);
+        if (c.forUser) set(userCopy, "FA9 Path Name", c.forUser, Hive::CurrentUser);
         char buffer[64] = "";
         EXPECT_EQ(liteGetCopyInstallPath(buffer, sizeof buffer, session.handle()), c.rc);
         EXPECT_STREQ(buffer, c.path);

@@ -1,6 +1,5 @@
-// Properties and tables read straight from package files: a real one made by msibuild
-// (fuzz/corpus/make_rows_msi.sh), and string pools, _Columns and tables built here for
-// what msibuild never writes (3-byte ids, 64 KB strings, huge tables) or writes broken.
+// Properties and tables read straight from package files: msibuild's (fuzz/corpus/make_rows_msi.sh),
+// and string pools, _Columns and tables built here as msibuild never writes them or broken.
 #include "trust/package_tables.h"
 #include "winsim/control.h"
 #include "winsim/package_copy.h"
@@ -8,12 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <string>
-#include <vector>
+#include <map>
 
 namespace {
 
 const char kPackage[] = "C:\\Windows\\Installer\\4f2a.msi";
+using Lines = std::vector<std::string>;
 
 // Values of `bytes` bytes each, little-endian, as string pools and tables store them.
 std::string le(std::initializer_list<uint32_t> values, int bytes = 2) {
@@ -22,17 +21,19 @@ std::string le(std::initializer_list<uint32_t> values, int bytes = 2) {
         for (int i = 0; i < bytes; ++i) out += static_cast<char>(v >> 8 * i);
     return out;
 }
-// A package holding only a string pool, its strings and a Property table, as stored.
-std::string tables(const std::string& pool, const std::string& data, const std::string& property) {
-    const std::u16string table = u"\x4840";
-    return winsim::compoundFile({{table + winsim::msiStreamName("_StringPool"), pool},
-                                 {table + winsim::msiStreamName("_StringData"), data},
-                                 {table + winsim::msiStreamName("Property"), property}});
+// A package of a string pool, its strings and these tables (one without rows has no stream), as stored.
+std::string package(const std::string& pool, const std::string& strings,
+                    const std::map<std::string, std::string>& tables) {
+    std::map<std::string, std::string> all = tables;
+    all["_StringPool"] = pool, all["_StringData"] = strings;
+    std::vector<std::pair<std::u16string, std::string>> streams;
+    for (const auto& [name, rows] : all)
+        if (!rows.empty()) streams.emplace_back(u"\x4840" + winsim::msiStreamName(name), rows);
+    return winsim::compoundFile(streams);
 }
-
 // The cells of `rows`, a row a line: null "-", a number, or a string.
-std::vector<std::string> render(const std::vector<std::vector<PackageFile::Cell>>& rows) {
-    std::vector<std::string> lines;
+Lines render(const std::vector<std::vector<PackageFile::Cell>>& rows) {
+    Lines lines;
     for (const auto& row : rows) {
         lines.emplace_back();
         for (const PackageFile::Cell& cell : row)
@@ -41,31 +42,33 @@ std::vector<std::string> render(const std::vector<std::vector<PackageFile::Cell>
     return lines;
 }
 
-// A property whole, or nothing from a pool or table that is broken.
+// A property whole, or nothing from a pool or table that is broken; names without the nameless row.
 TEST(PackageFile, ReadsPropertiesThroughTheStringPool) {
     winsim::Machine machine;
     machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
     const std::string made = machine.readFile(kPackage), pool = le({0, 0, 4, 1, 11, 1, 1, 1, 4, 1});
     const std::string data = "NameProductCodex{6A}", twoRows = le({1, 2, 3, 4});  // names, then values
-    const std::string longIds = le({0, 0x8000, 4, 1, 11, 1, 1, 1, 4, 1});
-    const std::string after64K = std::string(0x10000, 'x') + "ProductCode{6A}";
+    auto file = [](const std::string& ids, const std::string& strings, const std::string& rows) {
+        return package(ids, strings, {{"Property", rows}});
+    };
     const struct { const char* label; std::string bytes; const char* name; const char* value; } cases[] = {
         {"made by msibuild", made, "ProductCode", "{3D2C8A1E-6B7F-4C90-A1D2-E3F405162738}"},
         {"made by msibuild, another row", made, "ProductName", "Rows"},
-        {"column by column", tables(pool, data, twoRows), "ProductCode", "{6A}"},
-        {"three-byte ids", tables(longIds, data, le({1, 2, 3, 4}, 3)), "ProductCode", "{6A}"},
-        {"after a string of 64 KB", tables(le({0, 0, 0, 1, 0, 1, 11, 1, 4, 1}), after64K, le({2, 3})), "ProductCode",
+        {"column by column", file(pool, data, twoRows), "ProductCode", "{6A}"},
+        {"three-byte ids", file(le({0, 0x8000, 4, 1, 11, 1, 1, 1, 4, 1}), data, le({1, 2, 3, 4}, 3)), "ProductCode",
          "{6A}"},
-        {"after an unused id", tables(le({0, 0, 0, 0, 11, 1, 4, 1}), "ProductCode{6A}", le({2, 3})), "ProductCode",
-         "{6A}"},
-        {"a name in another case", tables(pool, data, twoRows), "productCode", nullptr},
+        {"after a string of 64 KB",
+         file(le({0, 0, 0, 1, 0, 1, 11, 1, 4, 1}), std::string(0x10000, 'x') + "ProductCode{6A}", le({2, 3})),
+         "ProductCode", "{6A}"},
+        {"after an unused id", file(le({0, 0, 0, 0, 11, 1, 4, 1}), "ProductCode{6A}", le({2, 3})), "ProductCode", "{6A}"},
+        {"a name in another case", file(pool, data, twoRows), "productCode", nullptr},
         {"a name not in the table", made, "UpgradeCode", nullptr},
-        {"a value's id past the pool", tables(pool, data, le({1, 2, 3, 5})), "ProductCode", nullptr},
-        {"strings past their data", tables(pool, "NameProductCode", twoRows), "ProductCode", nullptr},
-        {"a long string's length missing", tables(pool + le({0, 1}), data, twoRows), "ProductCode", nullptr},
-        {"a table cut inside a row", tables(pool, data, twoRows + "\x01"), "ProductCode", nullptr},
-        {"a pool cut inside an entry", tables(pool + "\x01", data, twoRows), "ProductCode", nullptr},
-        {"no Property table", winsim::compoundFile(winsim::msiPropertyTable({})), "ProductCode", nullptr},
+        {"a value's id past the pool", file(pool, data, le({1, 2, 3, 5})), "ProductCode", nullptr},
+        {"strings past their data", file(pool, "NameProductCode", twoRows), "ProductCode", nullptr},
+        {"a long string's length missing", file(pool + le({0, 1}), data, twoRows), "ProductCode", nullptr},
+        {"a table cut inside a row", file(pool, data, twoRows + "\x01"), "ProductCode", nullptr},
+        {"a pool cut inside an entry", file(pool + "\x01", data, twoRows), "ProductCode", nullptr},
+        {"no Property table", file(pool, data, ""), "ProductCode", nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -76,13 +79,16 @@ TEST(PackageFile, ReadsPropertiesThroughTheStringPool) {
         EXPECT_EQ(package.readProperty(c.name, value), c.value != nullptr);
         EXPECT_EQ(value, c.value ? c.value : "");
     }
-    // A row without a name (id 0) gives no name.
-    machine.writeFile(kPackage, tables(pool, data, le({2, 0, 4, 3})));
-    PackageFile nameless;
-    std::vector<std::string> names{"x"};
-    ASSERT_EQ(nameless.open(kPackage), 0u);
-    ASSERT_TRUE(nameless.readPropertyNames(names));
-    EXPECT_EQ(names, std::vector<std::string>{"ProductCode"});
+    Lines names{"x"};
+    for (const auto& [bytes, expected] : {std::pair<std::string, Lines>{made, {"ProductCode", "ProductName"}},
+                                          {file(pool, data, le({2, 0, 4, 3})), {"ProductCode"}}}) {
+        machine.writeFile(kPackage, bytes);
+        PackageFile package;
+        ASSERT_EQ(package.open(kPackage), 0u);
+        ASSERT_TRUE(package.readPropertyNames(names));
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(names, expected);
+    }
 }
 
 // Whole tables laid out as _Columns describes them, or nothing from a description or
@@ -90,23 +96,17 @@ TEST(PackageFile, ReadsPropertiesThroughTheStringPool) {
 TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
     winsim::Machine machine;
     machine.copyFileIn(std::string(FA9_PACKAGE_DIR) + "/rows.msi", kPackage);
-    PackageFile package;
-    ASSERT_EQ(package.open(kPackage), 0u);
-    std::vector<std::string> names{"x"};
-    ASSERT_TRUE(package.readPropertyNames(names));
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"ProductCode", "ProductName"}));
+    PackageFile made;
+    ASSERT_EQ(made.open(kPackage), 0u);
     std::vector<std::vector<PackageFile::Cell>> rows;
-    ASSERT_TRUE(package.readTable("CustomAction", rows));
-    std::vector<std::string> seen = render(rows);
+    ASSERT_TRUE(made.readTable("CustomAction", rows));
+    Lines seen = render(rows);
     std::sort(seen.begin(), seen.end());
-    EXPECT_EQ(seen, (std::vector<std::string>{
-                        "PreProcessInstallCA 1 FA9WOLT_DLL PreProcessInstallCA - ",
-                        "RegisterWOLTKeysCA 3073 FA9WOLT_DLL RegisterWOLTKeysCA - ",
-                        "RollbackWide -32767 FA9WOLT_DLL RemoveWOLTKeysCA -2147483647 ",
-                        "SetARPINSTALLLOCATION 51 ARPINSTALLLOCATION - - ",
-                    }));
-    EXPECT_FALSE(package.readTable("Feature", rows)) << "not described";
+    EXPECT_EQ(seen, (Lines{"PreProcessInstallCA 1 FA9WOLT_DLL PreProcessInstallCA - ",
+                           "RegisterWOLTKeysCA 3073 FA9WOLT_DLL RegisterWOLTKeysCA - ",
+                           "RollbackWide -32767 FA9WOLT_DLL RemoveWOLTKeysCA -2147483647 ",
+                           "SetARPINSTALLLOCATION 51 ARPINSTALLLOCATION - - "}));
+    EXPECT_FALSE(made.readTable("Feature", rows)) << "not described";
     EXPECT_TRUE(rows.empty());
 
     // Built here: _Columns for T (a string, a two-byte integer or a stream, a four-byte
@@ -119,17 +119,10 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
         return le({1, 1, 1}, idBytes).substr(0, n * idBytes) + numbers + le({2, 3, 2}, idBytes).substr(0, n * idBytes) +
                le(types);
     };
-    const std::string numbers = le({0x8001, 0x8002, 0x8003});
-    const std::string columns = described(numbers, {0xAD48, 0x8502, 0x8104});
-    auto file = [&](const std::string& cols, const std::string& t, const std::string& ids = std::string(),
-                    const std::string& text = std::string()) {
-        const std::u16string table = u"\x4840";  // no rows: no stream for T
-        std::vector<std::pair<std::u16string, std::string>> streams{
-            {table + winsim::msiStreamName("_StringPool"), ids.empty() ? pool : ids},
-            {table + winsim::msiStreamName("_StringData"), text.empty() ? data : text},
-            {table + winsim::msiStreamName("_Columns"), cols}};
-        if (!t.empty()) streams.push_back({table + winsim::msiStreamName("T"), t});
-        return winsim::compoundFile(streams);
+    const std::string numbers = le({0x8001, 0x8002, 0x8003}), columns = described(numbers, {0xAD48, 0x8502, 0x8104});
+    auto file = [&](const std::string& cols, const std::string& t, const std::string& ids = "",
+                    const std::string& text = "") {
+        return package(ids.empty() ? pool : ids, text.empty() ? data : text, {{"_Columns", cols}, {"T", t}});
     };
     const std::string twoRows = le({2, 3}) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4);
     // Null rows, one more than kMaxTableBytes holds; 300 rows naming a string of 64 KB (id 5).
@@ -137,18 +130,15 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
     const size_t tooMany = PackageFile::kMaxTableBytes / (sizeof(std::vector<Cell>) + 3 * sizeof(Cell)) + 1;
     std::string longTexts(300 * 8, '\0'), longPool = pool + le({0, 1}) + le({0x10000}, 4);
     for (size_t i = 0; i < 300; ++i) longTexts[2 * i] = 5;
-    const std::vector<std::string> read = {"a 5 7 ", "b - -1 "}, none;
-    const struct { const char* label; std::string bytes; std::vector<std::string> rows; } cases[] = {
+    const Lines read = {"a 5 7 ", "b - -1 "}, none;
+    const struct { const char* label; std::string bytes; Lines rows; } cases[] = {
         {"column by column", file(columns, twoRows), read},
         {"three-byte ids, a stream column two bytes wide",
-         file(described(numbers, {0xAD48, 0x8900, 0x8104}, 3),
-              le({2, 3}, 3) + le({0x8005, 0}) + le({0x80000007, 0x7FFFFFFF}, 4), longIds),
-         read},
+         file(described(numbers, {0xAD48, 0x8900, 0x8104}, 3), le({2, 3}, 3) + twoRows.substr(4), longIds), read},
         {"a table cut inside a row", file(columns, twoRows + "\x01"), none},
         {"a string id past the pool", file(columns, le({2, 9}) + le({0x8005, 0}) + le({1, 1}, 4)), none},
         {"the column numbers leave a gap", file(described(le({0x8001, 0x8003}), {0xAD48, 0x8502}), twoRows), none},
-        {"a column numbered twice", file(described(le({0x8001, 0x8002, 0x8002}), {0xAD48, 0x8502, 0x8104}), twoRows),
-         none},
+        {"a column numbered twice", file(described(le({0x8001, 0x8002, 0x8002}), {0xAD48, 0x8502, 0x8104}), twoRows), none},
         {"an integer of three bytes", file(described(numbers, {0xAD48, 0x8502, 0x8103}), twoRows), none},
         {"types stored unflipped", file(described(numbers, {0x2D48, 0x0502, 0x0104}), twoRows), none},
         {"a description cut inside a row", file(columns + "\x01", twoRows), none},
