@@ -106,6 +106,9 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_EQ(stored("PROP_RSP_DAS_PASSWORD"), "secret");
     EXPECT_EQ(stored("STALE_NAME"), std::nullopt);
     EXPECT_FALSE(machine.registry().keyExists(Hive::Users, store + "\\Leftover"));
+    // A row the installer will not take fails the action.
+    session.failSetProperty("CopyVC80AssembliesCA", ERROR_FUNCTION_FAILED);
+    EXPECT_EQ(run(PreProcessInstallCA), 1603u);
     // A package without its own row hands nothing.
     session.database().rows("CustomAction").erase(session.database().rows("CustomAction").begin());
     session.removeProperty("RegisterWOLTKeysCA");

@@ -86,6 +86,9 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     session.setProperty("CustomActionData", "");
     DWORD cap = 4;
     EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
+    deferred();
+    char buffer[4];
+    EXPECT_EQ(iMsiGetActionProperty(session.handle(), nullptr, buffer, &cap), UINT(ERROR_INVALID_PARAMETER));
     // A stored value without its terminator gets one within the capacity.
     deferred();
     machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
