@@ -1,43 +1,42 @@
-// Quotes around a message are stripped with the sibling allocator library's help where a
-// standard user's immediate action may load it; elsewhere, or without it, alike.
+// Quotes around a message are stripped through the sibling allocator library where a
+// standard user's action may load it; elsewhere, or without it, they become a blank.
 #include "fixture.h"
 #include "frame/custom_action_context.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 
-#include <gmock/gmock.h>
-
-using ::testing::ElementsAre;
 using namespace fa9test;
 
 namespace {
 
-// An elevated action, or the script, never loads that library (the user's to replace).
+// An elevated action, or the script, never loads that library (the user's to replace);
+// only the runtime folder's copy counts, never one elsewhere on the search path.
 TEST_F(FrameTest, QuotedMessageLosesItsQuotesAndKeepsItsBlanks) {
-    for (const bool elevated : {true, false}) {
-        SCOPED_TRACE(elevated);
-        machine.token.administrator = elevated;
-        forgetOutput();
-        report(URE_SHOW_ERROR, 100);
-        EXPECT_THAT(log(), ElementsAre(logged("ERR:   quoted text")));
-        ASSERT_EQ(machine.messageBoxes.size(), 1u);
-        EXPECT_EQ(machine.messageBoxes[0].text, "  quoted text");
-        EXPECT_EQ(machine.loadedModules().size(), elevated ? 0u : 1u);
-    }
-}
-
-// Only the runtime directory's copy counts: one of that name elsewhere on the search path
-// (here the current directory) is never loaded, and the quotes become a blank.
-TEST_F(FrameTest, WithoutTheAllocatorLibraryQuotesBecomeABlank) {
     machine.copyFileIn(FA9_OSSE_DLL, "C:\\Users\\setup\\fa9osse_install3.dll");
     machine.setCurrentDirectory("C:\\Users\\setup");
-    ASSERT_TRUE(DeleteFileA((std::string(kRuntimeDir) + "\\fa9osse_install3.dll").c_str()));
-    machine.token.administrator = false;  // a standard user, who would take the library
-    CustomActionContext context(session.handle());
-    ureReport(URE_LOG_ERROR, "test", 5, 1, 100, nullptr, 0, true);
-    ureReportText(URE_LOG_ERROR, "test", 5, 1, "\"x\"", true);
-    EXPECT_THAT(log(), ElementsAre(logged("ERR:    quoted text"), logged("ERR:  x")));
-    EXPECT_THAT(machine.loadedModules(), ::testing::IsEmpty());
+    const std::string allocator = std::string(kRuntimeDir) + "\\fa9osse_install3.dll";
+    ASSERT_TRUE(DeleteFileA(allocator.c_str()));
+    // Message 100 and the text "x", each in quotes.
+    const struct { const char* label; bool elevated; const char *quoted, *x; size_t loaded; } cases[] = {
+        {"a standard user without the library", false, "   quoted text", " x", 0},
+        {"elevated", true, "  quoted text", "x", 0},
+        {"a standard user", false, "  quoted text", "x", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (&c == &cases[1]) machine.copyFileIn(FA9_OSSE_DLL, allocator);  // the library in place again
+        machine.token.administrator = c.elevated;
+        forgetOutput();
+        report(URE_SHOW_ERROR, 100);
+        {
+            CustomActionContext context(session.handle());
+            ureReportText(URE_LOG_ERROR, "test", 5, 1, "\"x\"", true);
+        }
+        EXPECT_EQ(log(), (std::vector<std::string>{logged("ERR: " + std::string(c.quoted)),
+                                                   logged("ERR: " + std::string(c.x))}));
+        ASSERT_EQ(machine.messageBoxes.size(), 1u);
+        EXPECT_EQ(machine.messageBoxes[0].text, c.quoted);
+        EXPECT_EQ(machine.loadedModules().size(), c.loaded);
+    }
 }
 
 }  // namespace

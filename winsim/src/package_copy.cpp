@@ -223,7 +223,8 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
         const bool large = e.data->size() >= kMiniCutoff;
         const size_t at = dir + kEntrySize * (i + 1);
         const uint32_t right = shape.ownSibling ? static_cast<uint32_t>(i + 1) : e.right;
-        writeEntry(out, at, e.name, shape.entryType, e.red, e.left, right, kNoStream, large && shape.start ? *shape.start : e.start,
+        const uint32_t start = large && shape.start ? *shape.start : e.start;
+        writeEntry(out, at, e.name, shape.entryType, e.red, e.left, right, kNoStream, start,
                    static_cast<uint32_t>(static_cast<int64_t>(e.data->size()) + (large ? shape.sizeDelta : 0)));
         put32(out, at + 0x7C, shape.sizeHigh);
     }
