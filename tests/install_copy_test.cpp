@@ -19,12 +19,6 @@ protected:
         machine.registry().setString(hive, key, name, value);
     }
     void copy(const std::string& name, const std::string& path) { set(kCopies + "\\" + name, "FA9 Path Name", path); }
-    static std::vector<std::string> names(InstallCopyList& list) {
-        std::vector<std::string> out;
-        list.resetCursor();
-        while (InstallCopy* c = list.next()) out.push_back(c->name());
-        return out;
-    }
 };
 
 // A CurrentVersion whose leading number is 8 lists the old copy first, at its own path.
@@ -38,14 +32,16 @@ TEST_F(Copies, LeadingNumberEightListsTheOldCopyFirst) {
         set(kProduct + "\\CurrentVersion", "Version", version);
         InstallCopyList list(false, false);
         EXPECT_FALSE(list.loadError());
-        EXPECT_EQ(names(list), (v8 ? Names{"FA9V8", "COPY1"} : Names{"COPY1"}));
+        Names names;
+        while (InstallCopy* c = list.next()) names.push_back(c->name());
+        EXPECT_EQ(names, (v8 ? Names{"FA9V8", "COPY1"} : Names{"COPY1"}));
         EXPECT_STREQ(list.at(0)->installPath(), v8 ? "C:\\SQLLIB" : "C:\\One");
     }
 }
 
 // Found by path in short forms (a folder that does not exist has none, even when a copy
 // records it), by name in any case, and as the default copy the list's key names.
-TEST_F(Copies, Finders) {
+TEST_F(Copies, FindersBuffersAndViews) {
     machine.makeDirs("C:\\Program Files\\ZNK\\Copy One");
     copy("ONE", "C:\\Program Files\\ZNK\\Copy One\\");
     copy("TWO", "C:\\Two");
@@ -66,29 +62,22 @@ TEST_F(Copies, Finders) {
     EXPECT_STREQ(found->name(), "TWO");
     ASSERT_EQ(list.findByName("one", &found), 0u);
     EXPECT_TRUE(found->isMergeModuleCopy());
-
-    // The version 8 copy is the default one even with no InstalledCopies key at all.
-    machine.registry().deleteKey(Hive::LocalMachine, kCopies);
-    set(kProduct, "FA9 Path Name", "C:\\SQLLIB");
-    InstallCopy v8("fa9v8", false, false);
-    EXPECT_TRUE(v8.isDefaultCopy());
-}
-
-TEST_F(Copies, BuffersAndViews) {
-    copy("C1", "C:\\Windows\\");
-    set(kCopies + "\\C1\\GLOBAL_PROFILE", "FA9INSTDEF", "FA9");
-    InstallCopy c1("C1", false, false), unnamed(nullptr, false, false);
+    // The default instance within the caller's buffer; a name cut to 64 characters.
+    set(kCopies + "\\TWO\\GLOBAL_PROFILE", "FA9INSTDEF", "FA9");
     char buffer[80];
-    EXPECT_EQ(c1.getDefaultInstance(buffer, 4), 0u);
+    EXPECT_EQ(InstallCopy("TWO", false, false).getDefaultInstance(buffer, 4), 0u);
     EXPECT_STREQ(buffer, "FA9");
-    EXPECT_EQ(c1.getDefaultInstance(buffer, 3), kRegistryBufferTooSmall);
-    EXPECT_EQ(unnamed.getDefaultInstance(buffer, sizeof buffer), kRegistryMissingArgument);
+    EXPECT_EQ(InstallCopy("TWO", false, false).getDefaultInstance(buffer, 3), kRegistryBufferTooSmall);
+    EXPECT_EQ(InstallCopy(nullptr, false, false).getDefaultInstance(buffer, 80), kRegistryMissingArgument);
     EXPECT_EQ(InstallCopy(std::string(70, 'N').c_str(), false, false).name(), std::string(64, 'N'));
-
     // The 64-bit view reads the copy where 64-bit programs recorded it.
     set("SOFTWARE\\ZNK\\FA9\\InstalledCopies\\C64", "FA9 Path Name", "C:\\64");
     EXPECT_FALSE(InstallCopy("C64", false, true).isInvalid());
     EXPECT_TRUE(InstallCopy("C64", true, false).isInvalid());
+    // The version 8 copy is the default one even with no InstalledCopies key at all.
+    machine.registry().deleteKey(Hive::LocalMachine, kCopies);
+    set(kProduct, "FA9 Path Name", "C:\\SQLLIB");
+    EXPECT_TRUE(InstallCopy("fa9v8", false, false).isDefaultCopy());
 }
 
 // The copy this installation works on: the machine's record, else the user's unless the
