@@ -86,9 +86,13 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     session.setProperty("CustomActionData", "");
     DWORD cap = 4;
     EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
+    // The script's reads refuse a missing name or buffer, even for a name the data holds.
     deferred();
+    session.setProperty("CustomActionData", "INSTALLDIR=x");
     char buffer[4];
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), UINT(ERROR_INVALID_PARAMETER));
     EXPECT_EQ(iMsiGetActionProperty(session.handle(), nullptr, buffer, &cap), UINT(ERROR_INVALID_PARAMETER));
+    session.setProperty("CustomActionData", "");
     // A stored value without its terminator gets one within the capacity.
     deferred();
     machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
