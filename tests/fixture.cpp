@@ -31,7 +31,8 @@ void SessionTest::installRuntime(const std::string& strings, bool withAllocator)
 void putProgramFiles(winsim::Session& session, const std::string& folder) {
     for (const char* file : kProgramFiles) {
         const std::string path = folder + "\\" + file;
-        if (file == kProgramFiles[0])
+        // Compared as text: every file that includes the list may hold its own copy of the literals.
+        if (std::string(file) == kProgramFiles[0])
             session.machine().copyFileIn(FA9_STANDINS_DIR "/commontoolreg", path);
         else
             session.machine().writeFile(path, "assembly file " + rowOf(file));
@@ -77,6 +78,44 @@ void addRuntimeRows(winsim::Session& session, const std::function<std::string(co
         std::transform(row.begin(), row.end(), row.begin(), ::toupper);
         session.database().addBinary(row, std::string(std::istreambuf_iterator<char>(in), {}));
     }
+}
+
+}  // namespace fa9test
+
+#include "frame/custom_action_context.h"
+
+namespace fa9test {
+
+void StoreTest::SetUp() {
+    installRuntime(stringLibrary("en_US"));
+    machine.registry().createKey(winsim::Hive::Users, sid);
+    session.setProperty("UserSID", sid);
+    session.database().createTable("Property", {"Property", "Value"});
+    for (const char* name : {"ProductName", "INSTALLDIR", "ZZ_PACKAGE_ONLY"})
+        session.database().insertRow("Property", {winsim::Cell::str(name), winsim::Cell::str("x")});
+    session.setProperty("ProductName", "Add-ins for Visual Studio");
+    session.setProperty("INSTALLDIR", "C:\\Tools\\WOLT\\");
+    session.setProperty("ZZ_PACKAGE_ONLY", "only in the Property table");
+    session.setProperty("SILENT_MODE", "1");
+}
+
+void FrameTest::SetUp() {
+    installRuntime(frameStrings("en_US"));
+    session.setProperty("GENERIC_DLG_TITLE", "Add-ins Setup");
+}
+
+int FrameTest::report(uint32_t flags, uint32_t message, const char* token, bool silent) {
+    CustomActionContext context(session.handle());
+    if (silent) URE::instance()->setSilent(true);
+    MsgTokenHolder holder;
+    holder.addString(token ? token : "");
+    return ureReport(flags, "test", 5, 9, message, token ? &holder : nullptr, 0, true);
+}
+
+void FrameTest::forgetOutput() {
+    session.clearLog();
+    machine.messageBoxes.clear();
+    session.installerBoxes.clear();
 }
 
 }  // namespace fa9test

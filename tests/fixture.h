@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,6 +90,7 @@ protected:
     void SetUp() override;
 };
 inline const char* kInstallDir = "C:\\Program Files\\FA9 Tools\\";
+
 // The product's tools component and the process PATH the environment's preparation
 // reads: it makes PATH the runtime folder, the tools folder, then the old PATH.
 struct ToolsPath {
@@ -112,6 +114,8 @@ inline std::vector<std::string> logged(const std::vector<std::string>& texts) {
     std::vector<std::string> lines;
     for (const std::string& text : texts) lines.push_back(logged(text));
     return lines;
+}
+
 // The installer's TempFolder in these tests, where written response files go.
 inline const std::string kTempFolder = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
 
@@ -129,5 +133,29 @@ inline void addFeature(winsim::Session& session, const std::string& name, const 
                                              Cell::str("INSTALLDIR"), Cell::integer(0)});
     session.setFeatureState(name, installed, action);
 }
+
+// Where the deferred property store lies below a user's key (HKEY_USERS\<SID>) or
+// HKEY_CURRENT_USER.
+inline const std::string kStoreKey = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
+
+// A session for the store's writer, PreProcessInstallCA: the user's key and UserSID, three
+// names in the Property table, one property set outside it.
+class StoreTest : public SessionTest {
+protected:
+    void SetUp() override;
+    std::optional<std::string> stored(const std::string& name) {
+        return machine.registry().getString(winsim::Hive::Users, store, name);
+    }
+    const std::string sid = "S-1-5-21-1004336348-1177238915-682003330-512", store = sid + "\\" + kStoreKey;
+};
+
+// The frame inside one custom action, with the frame's own string library and a dialog title.
+class FrameTest : public SessionTest {
+protected:
+    void SetUp() override;
+    // One report from inside a custom action, `token` (if any) as its %1.
+    int report(uint32_t flags, uint32_t message, const char* token = nullptr, bool silent = false);
+    void forgetOutput();
+};
 
 }  // namespace fa9test

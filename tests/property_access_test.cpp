@@ -8,8 +8,6 @@
 
 #include <cstring>
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using namespace fa9test;
 using winsim::Hive;
 using winsim::RunMode;
@@ -17,18 +15,19 @@ using winsim::RunMode;
 namespace {
 
 const char* kSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
-const std::string kStore = "SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95";
-const std::string kUserStore = std::string(kSid) + "\\" + kStore;
+const std::string kUserStore = std::string(kSid) + "\\" + kStoreKey;
 
 class PropertyTest : public SessionTest {
 protected:
     PropertyTest() { machine.registry().createKey(Hive::Users, kSid); }
-
     void deferred(RunMode mode = RunMode::Scheduled) {
         session.setProperty("UserSID", kSid);
         session.setRunMode(mode);
     }
-
+    void store(const char* name, const std::string& value) {
+        machine.registry().setString(Hive::Users, kUserStore, name, value);
+    }
+    // Nothing may be written past the capacity the caller gave.
     std::string get(const char* name, UINT* rc = nullptr, DWORD capacity = 64, DWORD* size = nullptr) {
         char buffer[256];
         std::memset(buffer, '#', sizeof buffer);
@@ -36,40 +35,77 @@ protected:
         UINT r = iMsiGetProperty(session.handle(), name, buffer, &cap);
         if (rc) *rc = r;
         if (size) *size = cap;
-        // Nothing may be written past the capacity the caller gave.
         for (size_t i = capacity; i < sizeof buffer; ++i) EXPECT_EQ(buffer[i], '#') << "byte " << i;
         return std::string(buffer, strnlen(buffer, capacity));
     }
 };
 
-// What the store lacks, or holds too large for the caller's buffer, the installer answers.
-TEST_F(PropertyTest, DeferredReadsTakeTheStoreElseAskTheInstaller) {
+// The script's reads take the action data, then the user's store, then the installer (for
+// what the store lacks or holds too large for the buffer); sizes as the store gives them,
+// in bytes with the terminator. Immediate and commit actions ask the installer alone.
+TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     const std::string code = "{11111111-2222-3333-4444-555555555555}";
     session.setProperty("ProductCode", code);
+    session.setProperty("INSTALLDIR", "C:\\Session\\");
+    std::string data;
+    iAppendActionEntry(data, "INSTALLDIR", "C:\\Genuine;Tools\\");
+    iAppendActionEntry(data, "EMPTY", "");
+    const UINT more = ERROR_MORE_DATA;
+    // `data`: CustomActionData; `stored`: the name's value in the store (null: none); `size`: 0 not checked.
+    const struct { const char* label; RunMode mode; std::string data; const char* stored; const char* name;
+                   DWORD capacity; std::string text; UINT rc; DWORD size; } cases[] = {
+        {"no store", RunMode::Scheduled, "", nullptr, "ProductCode", 64, code, 0, 0},
+        {"the store", RunMode::Scheduled, "", "{Stored}", "ProductCode", 64, "{Stored}", 0, 9},
+        {"too large in the store", RunMode::Scheduled, "", "a value longer than 15", "ProductCode", 16,
+         code.substr(0, 15), more, 0},
+        {"the data", RunMode::Scheduled, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
+        {"the data, rollback", RunMode::Rollback, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
+        {"the data's empty value", RunMode::Scheduled, data, "stored", "EMPTY", 64, "", 0, 0},
+        {"a name the data lacks", RunMode::Scheduled, data, "In the store", "ProductName", 64, "In the store", 0, 0},
+        {"the data cut", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 8, "C:\\Genu", more, 18},
+        {"the data's size", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 0, "", more, 18},
+        {"unreadable data counts as none", RunMode::Scheduled, "INSTALLDIR=%%", "C:\\Decoy\\", "INSTALLDIR", 64,
+         "C:\\Decoy\\", 0, 0},
+        {"immediate", RunMode::Immediate, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Session\\", 0, 0},
+        {"immediate, cut: no retry", RunMode::Immediate, data, nullptr, "INSTALLDIR", 8, "C:\\Sess", more, 0},
+        // The installer offers commit actions nothing but their data, which is not read.
+        {"commit", RunMode::Commit, data, "C:\\Decoy\\", "INSTALLDIR", 64, "", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        deferred(c.mode);
+        session.setProperty("CustomActionData", c.data);
+        machine.registry().deleteKey(Hive::Users, kUserStore);
+        if (c.stored) store(c.name, c.stored);
+        UINT rc;
+        DWORD size;
+        EXPECT_EQ(get(c.name, &rc, c.capacity, &size), c.text);
+        EXPECT_EQ(rc, c.rc);
+        if (c.size) EXPECT_EQ(size, c.size);
+    }
+    session.setProperty("CustomActionData", "");
+    DWORD cap = 4;
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
+    // The script's reads refuse a missing name or buffer, even for a name the data holds.
     deferred();
-    UINT rc;
-    EXPECT_EQ(get("ProductCode", &rc), code) << "no store at all";
-    EXPECT_EQ(rc, 0u);
-    machine.registry().setString(Hive::Users, kUserStore, "ProductCode", "{Stored}");
-    DWORD size;
-    EXPECT_EQ(get("ProductCode", &rc, 64, &size), "{Stored}");
-    EXPECT_EQ(size, 9u) << "the stored size in bytes, terminator included";
-    machine.registry().setString(Hive::Users, kUserStore, "ProductCode", std::string(100, 'x'));
-    EXPECT_EQ(get("ProductCode", &rc, 16), code.substr(0, 15)) << "with the caller's capacity";
-    EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
+    session.setProperty("CustomActionData", "INSTALLDIR=x");
+    char buffer[4];
+    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), UINT(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(iMsiGetActionProperty(session.handle(), nullptr, buffer, &cap), UINT(ERROR_INVALID_PARAMETER));
+    session.setProperty("CustomActionData", "");
     // A stored value without its terminator gets one within the capacity.
+    deferred();
     machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
     EXPECT_EQ(get("RAW", nullptr, 8), "abcd");
     EXPECT_EQ(get("RAW", nullptr, 4), "abc");
     // The current user's store answers when the user's key will not open, or without a user.
-    machine.registry().setString(Hive::CurrentUser, kStore, "INSTALLDIR", "C:\\FromHKCU\\");
-    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\FromHKU\\");
+    machine.registry().setString(Hive::CurrentUser, kStoreKey, "INSTALLDIR", "C:\\FromHKCU\\");
+    store("INSTALLDIR", "C:\\FromHKU\\");
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKU\\");
     machine.registry().denyWrite(Hive::Users, kSid);  // full access is what the store asks for
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
     machine.registry().clearFaults();
     session.setProperty("UserSID", "");
-    session.setRunMode(RunMode::Rollback);
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
 }
 
@@ -81,183 +117,73 @@ TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     auto raw = machine.registry().value(Hive::Users, kUserStore, "DIR");
     ASSERT_TRUE(raw.has_value());
     EXPECT_EQ(raw->type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(std::string(raw->data.begin(), raw->data.end()), std::string("C:\\Temp", 8)) << "terminated";
-
+    EXPECT_EQ(std::string(raw->data.begin(), raw->data.end()), std::string("C:\\Temp", 8));
     machine.registry().denyWrite(Hive::Users, kUserStore);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 5u);
     machine.registry().clearFaults();
     machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
     machine.registry().clearFaults();
-
     machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStore, "A"), std::optional<std::string>("1"));
+    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStoreKey, "A"), "1");
     machine.registry().clearFaults();
-
     const char* other = "S-1-5-21-9-9-9-500";
     machine.registry().createKey(Hive::Users, other);
-    machine.registry().setString(Hive::Users, kUserStore, "UserSID", other);
+    store("UserSID", other);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "B", "2"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStore, "B"),
-              std::optional<std::string>("2"));
-    EXPECT_FALSE(machine.registry().getString(Hive::Users, kUserStore, "B").has_value());
+    EXPECT_EQ(machine.registry().getString(Hive::Users, std::string(other) + "\\" + kStoreKey, "B"), "2");
+    EXPECT_EQ(machine.registry().getString(Hive::Users, kUserStore, "B"), std::nullopt);
 }
 
-// ---------------------------------------------------------------- the installer's action data
-
-// The first entry of the name, unescaped; a "%" without two hex digits, or an entry
-// without "=", before it leaves the data unreadable.
-TEST(ActionDataText, FindsTheFirstEntryOfTheName) {
-    const struct {
-        const char* name;
-        std::string data;
-        const char* lookup;
-        ActionEntry result;
-        const char* value;
-    } cases[] = {
-        {"empty value", "A=;B=2", "A", ActionEntry::Found, ""},
-        {"first wins", "A=1;A=2", "A", ActionEntry::Found, "1"},
-        {"names keep their case", "installdir=x", "INSTALLDIR", ActionEntry::Absent, ""},
-        {"escapes", "P%3Dq=a%3Bb%3Dc%25d%3b", "P=q", ActionEntry::Found, "a;b=c%d;"},
-        {"escape at the end", "A=%2", "A", ActionEntry::Malformed, ""},
-        {"bad escape", "A=%zz;B=1", "B", ActionEntry::Malformed, ""},
-        {"half an escape", "A=%4z;B=1", "B", ActionEntry::Malformed, ""},
-        {"entry without equals", "A;B=1", "B", ActionEntry::Malformed, ""},
-        {"after the match is not read", "A=1;%", "A", ActionEntry::Found, "1"},
-        {"trailing separator", "A=1;", "B", ActionEntry::Absent, ""},
-        {"embedded NUL ends nothing", std::string("A=x\0y;B=2", 9), "B", ActionEntry::Found, "2"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        std::string value;
-        // Hex digits past the end: a read beyond the size given would take them.
-        const std::string padded = c.data + "FF";
-        EXPECT_EQ(iFindActionEntry(padded.data(), c.data.size(), c.lookup, value), c.result);
-        if (c.result == ActionEntry::Found) {
-            EXPECT_EQ(value, c.value);
-        }
-    }
-}
-
-TEST(ActionDataText, EveryTextComesBackAsItWent) {
-    const std::vector<std::pair<std::string, std::string>> entries = {
-        {"INSTALLDIR", "C:\\Program Files\\FA9 Tools\\"}, {"A;B", "x=y;z%"}, {"E", ""}, {"%41", "%41"}};
-    std::string data;
-    for (const auto& entry : entries) iAppendActionEntry(data, entry.first.c_str(), entry.second.c_str());
-    for (const auto& entry : entries) {
-        std::string value;
-        ASSERT_EQ(iFindActionEntry(data.data(), data.size(), entry.first.c_str(), value), ActionEntry::Found)
-            << entry.first;
-        EXPECT_EQ(value, entry.second);
-    }
-}
-
-TEST_F(PropertyTest, ScriptReadsTakeTheActionDataBeforeTheStoreOutsideCommitMode) {
-    machine.registry().setString(Hive::Users, kUserStore, "INSTALLDIR", "C:\\Decoy\\");
-    machine.registry().setString(Hive::Users, kUserStore, "ProductName", "From the store");
-    std::string data;
-    iAppendActionEntry(data, "INSTALLDIR", "C:\\Genuine;Tools\\");
-    iAppendActionEntry(data, "EMPTY", "");
-    session.setProperty("CustomActionData", data);
-    for (RunMode mode : {RunMode::Scheduled, RunMode::Rollback}) {
-        deferred(mode);
-        char buffer[64];
-        DWORD cap = sizeof buffer;
-        EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, &cap), 0u);
-        EXPECT_STREQ(buffer, "C:\\Genuine;Tools\\");
-        EXPECT_EQ(cap, 18u) << "the size in bytes with the terminator, as from the store";
-        UINT rc;
-        EXPECT_EQ(get("EMPTY", &rc), "") << "an empty value in the data is still the data's";
-        EXPECT_EQ(rc, 0u);
-        EXPECT_EQ(get("ProductName"), "From the store") << "a name the data lacks";
-        // Too small: cut, and the size it needs.
-        EXPECT_EQ(get("INSTALLDIR", &rc, 8), "C:\\Genu");
-        EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
-        cap = 0;
-        EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", buffer, &cap), static_cast<UINT>(ERROR_MORE_DATA));
-        EXPECT_EQ(cap, 18u);
-    }
-    // Data that cannot be read counts as none: the store answers.
-    session.setProperty("CustomActionData", "INSTALLDIR=%%");
-    EXPECT_EQ(get("INSTALLDIR"), "C:\\Decoy\\");
-    // Immediate custom actions are never handed data, and get what the installer gives.
-    session.setRunMode(RunMode::Immediate);
-    session.setProperty("CustomActionData", data);
-    session.setProperty("INSTALLDIR", "C:\\Session\\");
-    UINT rc;
-    EXPECT_EQ(get("INSTALLDIR"), "C:\\Session\\");
-    EXPECT_EQ(get("INSTALLDIR", &rc, 8), "C:\\Sess") << "no retry on a short buffer";
-    EXPECT_EQ(rc, static_cast<UINT>(ERROR_MORE_DATA));
-    // Commit mode behaves as immediate: neither the data nor the store is consulted, and
-    // the installer offers nothing else there.
-    session.setRunMode(RunMode::Commit);
-    EXPECT_EQ(get("INSTALLDIR"), "");
-    DWORD cap = 4;
-    EXPECT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", nullptr, &cap), 5021u);
-}
-
-// ---------------------------------------------------------------- copy name
-
-const std::string kPersistent =
-    "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
-
-const std::string kUserPersistent =
-    "SOFTWARE\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
-
-// Where the copy name comes from: the property unless it is not set, then the product's
-// persistent properties on the machine, then the user's.
+// The copy name: the property unless it is not set, then the product's persistent
+// properties on the machine, then the user's.
 TEST_F(PropertyTest, CopyNameIsThePropertyThenTheMachineThenTheUser) {
+    const std::string product =
+        "SOFTWARE\\ZNK\\FA9\\ProductData\\{22222222-0000-0000-0000-000000000001}\\PersistentProperties";
+    const std::string onMachine = "SOFTWARE\\WOW6432Node\\" + product.substr(9);
     session.setProperty("ProductCode", "{22222222-0000-0000-0000-000000000001}");
-    const struct {
-        const char* property;      // FA9_COPY_NAME; null: not set at all
-        const char* machineValue;  // in the machine's persistent properties; "": key only
-        const char* userValue;     // in the user's
-        UINT rc;
-        const char* copyName;
-    } cases[] = {{"FA9COPY2", "FROMREGISTRY", nullptr, 0u, "FA9COPY2"},
-                 {"___NotSet___", "FROMREGISTRY", nullptr, 0u, "FROMREGISTRY"},
-                 {nullptr, nullptr, "USERCOPY", 0u, "USERCOPY"},
-                 {nullptr, nullptr, nullptr, static_cast<UINT>(-1), ""},
-                 {nullptr, "", nullptr, 6112u, ""}};
+    // FA9_COPY_NAME (null: not set at all), the machine's persistent properties' value ("": the
+    // key alone) and the user's, and what they give.
+    const struct { const char* property; const char* machine; const char* user; UINT rc; const char* name; }
+        cases[] = {
+        {"FA9COPY2", "FROMREGISTRY", nullptr, 0u, "FA9COPY2"},
+        {"___NotSet___", "FROMREGISTRY", nullptr, 0u, "FROMREGISTRY"},
+        {nullptr, nullptr, "USERCOPY", 0u, "USERCOPY"}, {nullptr, nullptr, nullptr, static_cast<UINT>(-1), ""},
+        {nullptr, "", nullptr, 6112u, ""}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(::testing::Message() << (c.property ? c.property : "-") << ", "
-                                          << (c.machineValue ? c.machineValue : "-") << ", "
-                                          << (c.userValue ? c.userValue : "-"));
+        SCOPED_TRACE(::testing::Message() << c.property << ", " << c.machine << ", " << c.user);
         session.removeProperty("FA9_COPY_NAME");
-        machine.registry().deleteKey(Hive::LocalMachine, kPersistent);
-        machine.registry().deleteKey(Hive::CurrentUser, kUserPersistent);
+        machine.registry().deleteKey(Hive::LocalMachine, onMachine);
+        machine.registry().deleteKey(Hive::CurrentUser, product);
         if (c.property) session.setProperty("FA9_COPY_NAME", c.property);
-        if (c.machineValue && *c.machineValue)
-            machine.registry().setString(Hive::LocalMachine, kPersistent, "FA9_COPY_NAME", c.machineValue);
-        else if (c.machineValue)
-            machine.registry().createKey(Hive::LocalMachine, kPersistent);
-        if (c.userValue)
-            machine.registry().setString(Hive::CurrentUser, kUserPersistent, "FA9_COPY_NAME", c.userValue);
+        if (c.machine) machine.registry().createKey(Hive::LocalMachine, onMachine);
+        if (c.machine && *c.machine)
+            machine.registry().setString(Hive::LocalMachine, onMachine, "FA9_COPY_NAME", c.machine);
+        if (c.user) machine.registry().setString(Hive::CurrentUser, product, "FA9_COPY_NAME", c.user);
         char buffer[1024] = "";
         EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
-        EXPECT_STREQ(buffer, c.copyName);
+        EXPECT_STREQ(buffer, c.name);
     }
     // An unreadable ProductCode gives none, and says why.
     session.clearLog();
     session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);
     char buffer[1024] = "";
     EXPECT_EQ(iGetCopyName(session.handle(), buffer), 6112u);
-    EXPECT_THAT(log(), ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
+    EXPECT_THAT(log(), ::testing::ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
 }
-
-// ---------------------------------------------------------------- migration
 
 // Only the word MIGRATE, in any case; a read that fails is no migration.
 TEST_F(PropertyTest, MigrateModeIsTheWordMigrateInAnyCase) {
-    const std::pair<const char*, bool> cases[] = {{"MIGRATE", true}, {"migrate", true}, {"MIGRATED", false}, {"", false}};
-    for (const auto& [value, migrate] : cases) {
+    for (const auto& [value, migrate] : {std::pair<const char*, bool>{"MIGRATE", true}, {"migrate", true},
+                                         {"MIGRATED", false}, {"", false}}) {
         SCOPED_TRACE(value);
         session.setProperty("INSTALL_MODE", value);
         EXPECT_EQ(iIsMigrateMode(session.handle()), migrate);
     }
     session.failGetProperty("INSTALL_MODE", ERROR_INVALID_HANDLE);
     EXPECT_FALSE(iIsMigrateMode(session.handle()));
-    machine.registry().setString(Hive::Users, kUserStore, "INSTALL_MODE", "Migrate");
+    store("INSTALL_MODE", "Migrate");
     deferred();
     EXPECT_TRUE(iIsMigrateMode(session.handle())) << "deferred, the store answers";
 }

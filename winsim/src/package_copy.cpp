@@ -1,7 +1,8 @@
 // The installer's cached copy of the package: a version-3 compound file holding a
-// session's Binary rows as streams and its Property and CustomAction tables. Layout, in sector order: FAT, DIFAT, directory, mini FAT, mini stream, then
-// each large stream; every chain is contiguous, which keeps the writer a single pass
-// over sizes known in advance.
+// session's Binary rows as streams and its Property and CustomAction tables. Layout, in
+// sector order: FAT, DIFAT, directory, mini FAT, mini stream, then each large stream;
+// every chain is contiguous (unless a test's shape scatters it), which keeps the writer a
+// single pass over sizes known in advance.
 #include "winsim/package_copy.h"
 
 #include "winsim/control.h"
@@ -21,10 +22,8 @@ constexpr uint32_t kFatSect = 0xFFFFFFFD;
 constexpr uint32_t kDifSect = 0xFFFFFFFC;
 constexpr uint32_t kMaxRegSect = 0xFFFFFFFA;
 constexpr uint32_t kNoStream = 0xFFFFFFFF;
-constexpr size_t kSector = 512;
 constexpr size_t kMiniSector = 64;
 constexpr size_t kMiniCutoff = 4096;
-constexpr size_t kIdsPerSector = kSector / 4;
 constexpr size_t kHeaderDifat = 109;
 constexpr size_t kEntrySize = 128;
 constexpr size_t kMaxNameUnits = 31;          // 64 bytes with the terminator
@@ -93,8 +92,11 @@ void writeEntry(std::string& out, size_t at, const std::u16string& name, uint8_t
 }  // namespace
 
 std::string compoundFile(const std::vector<std::pair<std::u16string, std::string>>& streams,
-                         const std::string& rootClsid) {
+                         const std::string& rootClsid, const CompoundShape& shape) {
     if (rootClsid.size() != 16) throw std::invalid_argument("compound file: a CLSID has 16 bytes");
+    if (shape.sectorShift != 9 && shape.sectorShift != 12)
+        throw std::invalid_argument("compound file: sectors of 512 or 4096 bytes");
+    const size_t sectorSize = size_t{1} << shape.sectorShift, idsPerSector = sectorSize / 4;
     std::vector<Entry> entries;
     for (const auto& [name, data] : streams) {
         if (name.empty() || name.size() > kMaxNameUnits)
@@ -110,23 +112,25 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
         if (!nameLess(entries[i - 1].name, entries[i].name))
             throw std::invalid_argument("compound file: two streams have the same name");
 
-    // Sizes first: every region's place follows from them.
-    size_t miniSectors = 0, largeSectors = 0;
+    // Sizes first: every region's place follows from them. A scattered stream takes twice
+    // its sectors, every other one free.
+    const size_t spread = shape.scattered ? 2 : 1;
+    size_t miniSectors = 0, largeSectors = shape.freeSectors;
     for (const Entry& e : entries) {
         if (e.data->size() < kMiniCutoff)
             miniSectors += divUp(e.data->size(), kMiniSector);
         else
-            largeSectors += divUp(e.data->size(), kSector);
+            largeSectors += spread * divUp(e.data->size(), sectorSize);
     }
-    const size_t dirSectors = divUp((entries.size() + 1) * kEntrySize, kSector);
-    const size_t miniFatSectors = divUp(miniSectors, kIdsPerSector);
-    const size_t miniStreamSectors = divUp(miniSectors * kMiniSector, kSector);
+    const size_t dirSectors = divUp((entries.size() + 1) * kEntrySize, sectorSize);
+    const size_t miniFatSectors = divUp(miniSectors, idsPerSector);
+    const size_t miniStreamSectors = divUp(miniSectors * kMiniSector, sectorSize);
     const size_t others = dirSectors + miniFatSectors + miniStreamSectors + largeSectors;
     // The FAT maps itself and the DIFAT too: grow both until they cover everything.
     size_t fatSectors = 0, difatSectors = 0;
     for (;;) {
-        size_t fat = divUp(others + fatSectors + difatSectors, kIdsPerSector);
-        size_t difat = fat > kHeaderDifat ? divUp(fat - kHeaderDifat, kIdsPerSector - 1) : 0;
+        size_t fat = divUp(others + fatSectors + difatSectors, idsPerSector);
+        size_t difat = fat > kHeaderDifat ? divUp(fat - kHeaderDifat, idsPerSector - 1) : 0;
         if (fat == fatSectors && difat == difatSectors) break;
         fatSectors = fat;
         difatSectors = difat;
@@ -135,25 +139,27 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
     if (total > kMaxRegSect || miniSectors * kMiniSector > kMaxStream)  // the root's size is 32 bits too
         throw std::length_error("compound file: too large for version 3");
 
-    std::vector<uint32_t> fat(fatSectors * kIdsPerSector, kFreeSect);
-    std::vector<uint32_t> miniFat(miniFatSectors * kIdsPerSector, kFreeSect);
-    auto chain = [](std::vector<uint32_t>& table, size_t first, size_t count) {
+    std::vector<uint32_t> fat(fatSectors * idsPerSector, kFreeSect);
+    std::vector<uint32_t> miniFat(miniFatSectors * idsPerSector, kFreeSect);
+    // `count` sectors from `first`, `step` apart; the last one's successor `last`.
+    auto chain = [](std::vector<uint32_t>& table, size_t first, size_t count, size_t step = 1,
+                    uint32_t last = kEndOfChain) {
         for (size_t i = 0; i < count; ++i)
-            table[first + i] = i + 1 < count ? static_cast<uint32_t>(first + i + 1) : kEndOfChain;
+            table[first + step * i] = i + 1 < count ? static_cast<uint32_t>(first + step * (i + 1)) : last;
     };
     size_t next = 0;
     for (size_t i = 0; i < fatSectors; ++i) fat[next++] = kFatSect;
     const size_t difatStart = next;
     for (size_t i = 0; i < difatSectors; ++i) fat[next++] = kDifSect;
     const size_t dirStart = next;
-    chain(fat, dirStart, dirSectors);
+    chain(fat, dirStart, dirSectors, 1, shape.directoryLooped ? static_cast<uint32_t>(dirStart) : kEndOfChain);
     next += dirSectors;
     const size_t miniFatStart = next;
     chain(fat, miniFatStart, miniFatSectors);
     next += miniFatSectors;
     const size_t miniStreamStart = next;
     chain(fat, miniStreamStart, miniStreamSectors);
-    next += miniStreamSectors;
+    next += miniStreamSectors + shape.freeSectors;
     size_t nextMini = 0;
     for (Entry& e : entries) {
         const size_t size = e.data->size();
@@ -164,22 +170,23 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
             nextMini += divUp(size, kMiniSector);
         } else {
             e.start = static_cast<uint32_t>(next);
-            chain(fat, next, divUp(size, kSector));
-            next += divUp(size, kSector);
+            chain(fat, next, divUp(size, sectorSize), spread, shape.looped ? e.start : kEndOfChain);
+            next += spread * divUp(size, sectorSize);
         }
     }
 
-    std::string out(kSector * (1 + total), '\0');
-    auto sectorAt = [](size_t sector) { return kSector * (1 + sector); };
+    std::string out(sectorSize * (1 + total), '\0');
+    auto sectorAt = [sectorSize](size_t sector) { return sectorSize * (1 + sector); };
 
     // Header.
     out.replace(0, 8, "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8);
     put16(out, 0x18, 0x003E);  // minor version
-    put16(out, 0x1A, 0x0003);  // major version: 512-byte sectors
+    put16(out, 0x1A, static_cast<uint16_t>(shape.majorVersion ? shape.majorVersion : shape.sectorShift == 9 ? 3 : 4));
     put16(out, 0x1C, 0xFFFE);  // little-endian
-    put16(out, 0x1E, 9);       // sector shift
+    put16(out, 0x1E, static_cast<uint16_t>(shape.sectorShift));
     put16(out, 0x20, 6);       // mini sector shift
-    put32(out, 0x2C, static_cast<uint32_t>(fatSectors));
+    if (shape.sectorShift == 12) put32(out, 0x28, static_cast<uint32_t>(dirSectors));  // version 3 keeps it zero
+    put32(out, 0x2C, shape.fatSectors.value_or(static_cast<uint32_t>(fatSectors)));
     put32(out, 0x30, static_cast<uint32_t>(dirStart));
     put32(out, 0x38, static_cast<uint32_t>(kMiniCutoff));
     put32(out, 0x3C, miniFatSectors ? static_cast<uint32_t>(miniFatStart) : kEndOfChain);
@@ -189,14 +196,14 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
     for (size_t i = 0; i < kHeaderDifat; ++i)
         put32(out, 0x4C + 4 * i, i < fatSectors ? static_cast<uint32_t>(i) : kFreeSect);
 
-    // DIFAT sectors: 127 FAT sector numbers each, then the next DIFAT sector.
+    // DIFAT sectors: a sector's worth of FAT sector numbers less one, then the next DIFAT sector.
     for (size_t d = 0; d < difatSectors; ++d) {
         const size_t at = sectorAt(difatStart + d);
-        for (size_t i = 0; i + 1 < kIdsPerSector; ++i) {
-            size_t fatIndex = kHeaderDifat + d * (kIdsPerSector - 1) + i;
+        for (size_t i = 0; i + 1 < idsPerSector; ++i) {
+            size_t fatIndex = kHeaderDifat + d * (idsPerSector - 1) + i;
             put32(out, at + 4 * i, fatIndex < fatSectors ? static_cast<uint32_t>(fatIndex) : kFreeSect);
         }
-        put32(out, at + kSector - 4, d + 1 < difatSectors ? static_cast<uint32_t>(difatStart + d + 1) : kEndOfChain);
+        put32(out, at + sectorSize - 4, d + 1 < difatSectors ? static_cast<uint32_t>(difatStart + d + 1) : kEndOfChain);
     }
     for (size_t i = 0; i < fat.size(); ++i) put32(out, sectorAt(0) + 4 * i, fat[i]);
     for (size_t i = 0; i < miniFat.size(); ++i) put32(out, sectorAt(miniFatStart) + 4 * i, miniFat[i]);
@@ -207,24 +214,33 @@ std::string compoundFile(const std::vector<std::pair<std::u16string, std::string
     while ((size_t{2} << fullLevels) - 1 <= n) ++fullLevels;
     const uint32_t top = buildTree(entries, 0, n, 0, fullLevels);
     const size_t dir = sectorAt(dirStart);
-    writeEntry(out, dir, u"Root Entry", 5, false, kNoStream, kNoStream, top,
+    writeEntry(out, dir, u"Root Entry", 5, false, kNoStream, kNoStream, shape.rootChild.value_or(top),
                miniSectors ? static_cast<uint32_t>(miniStreamStart) : kEndOfChain,
                static_cast<uint32_t>(miniSectors * kMiniSector));
     out.replace(dir + 0x50, 16, rootClsid);
     for (size_t i = 0; i < n; ++i) {
         const Entry& e = entries[i];
-        writeEntry(out, dir + kEntrySize * (i + 1), e.name, 2, e.red, e.left, e.right, kNoStream, e.start,
-                   static_cast<uint32_t>(e.data->size()));
+        const bool large = e.data->size() >= kMiniCutoff;
+        const size_t at = dir + kEntrySize * (i + 1);
+        const uint32_t right = shape.ownSibling ? static_cast<uint32_t>(i + 1) : e.right;
+        const uint32_t start = large && shape.start ? *shape.start : e.start;
+        writeEntry(out, at, e.name, shape.entryType, e.red, e.left, right, kNoStream, start,
+                   static_cast<uint32_t>(static_cast<int64_t>(e.data->size()) + (large ? shape.sizeDelta : 0)));
+        put32(out, at + 0x7C, shape.sizeHigh);
     }
-    for (size_t i = n + 1; i < dirSectors * kSector / kEntrySize; ++i)  // unused: zero but for the links
+    for (size_t i = n + 1; i < dirSectors * sectorSize / kEntrySize; ++i)  // unused: zero but for the links
         for (size_t link = 0x44; link <= 0x4C; link += 4) put32(out, dir + kEntrySize * i + link, kNoStream);
 
-    // Stream contents.
+    // Stream contents, a scattered stream's sector by sector.
     for (const Entry& e : entries) {
         if (e.data->empty()) continue;
-        const size_t at = e.data->size() < kMiniCutoff ? sectorAt(miniStreamStart) + kMiniSector * e.start
-                                                        : sectorAt(e.start);
-        out.replace(at, e.data->size(), *e.data);
+        if (e.data->size() < kMiniCutoff) {
+            out.replace(sectorAt(miniStreamStart) + kMiniSector * e.start, e.data->size(), *e.data);
+            continue;
+        }
+        for (size_t k = 0; k * sectorSize < e.data->size(); ++k)
+            out.replace(sectorAt(e.start + spread * k), std::min(sectorSize, e.data->size() - k * sectorSize),
+                        *e.data, k * sectorSize, sectorSize);
     }
     return out;
 }

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,90 +12,59 @@ namespace {
 
 std::string dataFile(const std::string& name) { return std::string(FA9_TEST_DATA_DIR) + "/" + name; }
 
-class Modules : public ::testing::Test {
-protected:
-    void put(const std::string& dataName, const std::string& winPath) {
-        machine.copyFileIn(dataFile(dataName), winPath);
+// A bare name goes through the folders in Windows' order (where a planted copy would be
+// found); an extension is added, kept or dropped as Windows does; a path is taken as it is.
+TEST(SearchOrder, FindsTheFirstFolderInWindowsOrder) {
+    const std::string sys = "C:\\Windows\\System32";
+    // Copies of the library, the current folder, PATH, the name given to LoadLibraryA, the copy loaded.
+    const struct { const char* what; std::vector<std::string> placedAt; std::string current, path, name, loaded; }
+        cases[] = {
+        {"current folder", {"C:\\Work\\probe.dll"}, "C:\\Work", sys, "probe.dll", "C:\\Work\\probe.dll"},
+        {"PATH folder", {"C:\\Tools\\probe.dll"}, "C:\\Work", sys + ";C:\\Tools", "probe", "C:\\Tools\\probe.dll"},
+        {"system folder before current", {"C:\\Work\\probe.dll", sys + "\\probe.dll"}, "C:\\Work", "", "probe.dll",
+         sys + "\\probe.dll"},
+        {"16-bit system folder first", {"C:\\Windows\\probe.dll", "C:\\Windows\\System\\probe.dll"}, "C:\\Work", "",
+         "probe.dll", "C:\\Windows\\System\\probe.dll"},
+        {"Windows before current", {"C:\\Work\\probe.dll", "C:\\Windows\\probe.dll"}, "C:\\Work", "", "probe.dll",
+         "C:\\Windows\\probe.dll"},
+        {"current folder before PATH", {"C:\\Tools\\probe.dll", "C:\\Work\\probe.dll"}, "C:\\Work", "C:\\Tools",
+         "probe.dll", "C:\\Work\\probe.dll"},
+        {"PATH in its order", {"C:\\B\\probe.dll", "C:\\A\\probe.dll"}, "C:\\Work", "C:\\Empty;C:\\A;C:\\B", "probe",
+         "C:\\A\\probe.dll"},
+        {"'.dll' appended", {"C:\\Work\\probe.dll"}, "C:\\Work", "", "PROBE", "C:\\Work\\probe.dll"},
+        {"trailing dot: no extension", {"C:\\Work\\probe", "C:\\Work\\probe.dll"}, "C:\\Work", "", "probe.",
+         "C:\\Work\\probe"},
+        {"other extension kept", {"C:\\Work\\probe.ocx", "C:\\Work\\probe.ocx.dll"}, "C:\\Work", "", "probe.ocx",
+         "C:\\Work\\probe.ocx"},
+        {"relative path against the current folder", {"C:\\Work\\sub\\probe.dll", sys + "\\probe.dll"}, "C:\\Work", "",
+         "sub\\probe.dll", "C:\\Work\\sub\\probe.dll"},
+        {"absolute path, case ignored", {"C:\\Lib\\Probe.dll"}, "C:\\W", "", "c:\\lib\\PROBE", "C:\\Lib\\Probe.dll"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        winsim::Machine machine;
+        for (const std::string& p : c.placedAt) machine.copyFileIn(dataFile("test_strings.dll"), p);
+        machine.makeDirs(c.current);
+        machine.setCurrentDirectory(c.current);
+        machine.environment["PATH"] = c.path;
+        ASSERT_NE(LoadLibraryA(c.name.c_str()), nullptr) << "error " << GetLastError();
+        ASSERT_EQ(machine.loadedModules().size(), 1u);
+        EXPECT_TRUE(winsim::equalsNoCase(machine.loadedModules()[0], c.loaded)) << machine.loadedModules()[0];
     }
-    std::string loadString(HMODULE h, UINT id, int cch = 256) {
-        std::vector<char> buf(size_t(cch > 0 ? cch : 1) + 8, 'x');
-        int n = LoadStringA(h, id, buf.data(), cch);
-        EXPECT_GE(n, 0);
-        EXPECT_EQ(buf[size_t(n)], '\0') << "not terminated";
-        EXPECT_EQ(std::strlen(buf.data()), size_t(n));
-        return std::string(buf.data(), size_t(n));
-    }
-
-    winsim::Machine machine;
-};
-
-// ---------------------------------------------------------------- search order
-
-struct SearchCase {
-    const char* what;
-    std::vector<std::string> placedAt;  // copies of the library
-    std::string currentDir;
-    std::string path;  // PATH
-    std::string name;  // as passed to LoadLibraryA
-    std::string expected;
-};
-
-class SearchOrder : public Modules, public ::testing::WithParamInterface<SearchCase> {};
-
-TEST_P(SearchOrder, FindsTheFirstFolderInWindowsOrder) {
-    const SearchCase& c = GetParam();
-    for (const std::string& p : c.placedAt) put("test_strings.dll", p);
-    machine.makeDirs(c.currentDir);
-    machine.setCurrentDirectory(c.currentDir);
-    machine.environment["PATH"] = c.path;
-
-    SetLastError(0);
-    HMODULE h = LoadLibraryA(c.name.c_str());
-    ASSERT_NE(h, nullptr) << c.what << ": error " << GetLastError();
-    ASSERT_EQ(machine.loadedModules().size(), 1u);
-    EXPECT_TRUE(winsim::equalsNoCase(machine.loadedModules()[0], c.expected))
-        << c.what << ": loaded " << machine.loadedModules()[0];
 }
-
-const std::string kSys = "C:\\Windows\\System32";
-
-INSTANTIATE_TEST_SUITE_P(
-    Loader, SearchOrder,
-    ::testing::Values(
-        SearchCase{"current folder", {"C:\\Work\\probe.dll"}, "C:\\Work", kSys, "probe.dll", "C:\\Work\\probe.dll"},
-        SearchCase{"PATH folder", {"C:\\Tools\\probe.dll"}, "C:\\Work", kSys + ";C:\\Tools", "probe.dll",
-                   "C:\\Tools\\probe.dll"},
-        SearchCase{"system folder before current", {"C:\\Work\\probe.dll", kSys + "\\probe.dll"}, "C:\\Work", "",
-                   "probe.dll", kSys + "\\probe.dll"},
-        SearchCase{"16-bit system folder before Windows", {"C:\\Windows\\probe.dll", "C:\\Windows\\System\\probe.dll"},
-                   "C:\\Work", "", "probe.dll", "C:\\Windows\\System\\probe.dll"},
-        SearchCase{"Windows folder before current", {"C:\\Work\\probe.dll", "C:\\Windows\\probe.dll"}, "C:\\Work", "",
-                   "probe.dll", "C:\\Windows\\probe.dll"},
-        SearchCase{"current folder before PATH", {"C:\\Tools\\probe.dll", "C:\\Work\\probe.dll"}, "C:\\Work",
-                   "C:\\Tools", "probe.dll", "C:\\Work\\probe.dll"},
-        SearchCase{"PATH in its order", {"C:\\B\\probe.dll", "C:\\A\\probe.dll"}, "C:\\Work", "C:\\Empty;C:\\A;C:\\B",
-                   "probe.dll", "C:\\A\\probe.dll"},
-        SearchCase{"'.dll' appended", {"C:\\Work\\probe.dll"}, "C:\\Work", "", "PROBE", "C:\\Work\\probe.dll"},
-        SearchCase{"trailing dot: no extension", {"C:\\Work\\probe", "C:\\Work\\probe.dll"}, "C:\\Work", "",
-                   "probe.", "C:\\Work\\probe"},
-        SearchCase{"other extension kept", {"C:\\Work\\probe.ocx", "C:\\Work\\probe.ocx.dll"}, "C:\\Work", "",
-                   "probe.ocx", "C:\\Work\\probe.ocx"},
-        SearchCase{"relative path against the current folder", {"C:\\Work\\sub\\probe.dll", kSys + "\\probe.dll"},
-                   "C:\\Work", "", "sub\\probe.dll", "C:\\Work\\sub\\probe.dll"},
-        SearchCase{"absolute path, case ignored", {"C:\\Lib\\Probe.dll"}, "C:\\Work", "", "c:\\lib\\PROBE",
-                   "C:\\Lib\\Probe.dll"}),
-    [](const ::testing::TestParamInfo<SearchCase>& i) { return "case" + std::to_string(i.index); });
 
 // A library mapped as data only: its strings can be read, nothing of it runs, and the
 // loader's list (GetModuleHandleA, GetProcAddress, later loads by name) does not see it.
 // A library already loaded as code is handed out as it is.
-TEST_F(Modules, ADataFileMappingRunsNothingAndStaysOffTheList) {
-    put("planted/fa9istring_v97.dll", "C:\\Lib\\probe.dll");
+TEST(Modules, ADataFileMappingRunsNothingAndStaysOffTheList) {
+    winsim::Machine machine;
+    machine.copyFileIn(dataFile("planted/fa9istring_v97.dll"), "C:\\Lib\\probe.dll");
     const DWORD asData = LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE;
     HMODULE data = LoadLibraryExA("C:\\Lib\\probe.dll", nullptr, asData);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(data) & 3, 2u) << "an image-resource mapping's handle";
-    EXPECT_EQ(loadString(data, 2006), "Fehlgeschlagen mit %1.");
+    char text[64];
+    EXPECT_EQ(LoadStringA(data, 2006, text, sizeof text), 22);
+    EXPECT_STREQ(text, "Fehlgeschlagen mit %1.");
     EXPECT_EQ(GetModuleHandleA("C:\\Lib\\probe.dll"), nullptr);
     EXPECT_EQ(GetModuleHandleA("probe.dll"), nullptr);
     EXPECT_EQ(GetProcAddress(data, "TestAlpha"), nullptr);
@@ -115,7 +83,7 @@ TEST_F(Modules, ADataFileMappingRunsNothingAndStaysOffTheList) {
     EXPECT_TRUE(machine.dataFileModules().empty());
 
     // A library without an entry point has nothing to run, however it is loaded.
-    put("test_strings.dll", "C:\\Lib\\plain.dll");
+    machine.copyFileIn(dataFile("test_strings.dll"), "C:\\Lib\\plain.dll");
     EXPECT_NE(LoadLibraryA("C:\\Lib\\plain.dll"), nullptr);
     EXPECT_EQ(machine.entryPointsRun().size(), 1u);
     EXPECT_EQ(LoadLibraryExA("C:\\Lib\\plain.dll", INVALID_HANDLE_VALUE, asData), nullptr);
