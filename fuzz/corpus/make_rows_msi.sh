@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes fuzz_package_file/rows.msi, the fuzzer's seed and the package PackageFile's
-# tests read: a database with a Binary table whose rows hold the bytes pattern(size, seed) of tests/package_tables_test.cpp, one in the
+# tests read: a database with a Binary table whose rows hold the bytes pattern(size, seed) of tests/compound_file_test.cpp, one in the
 # mini stream, one of exactly the cutoff (4096 bytes) and one of many regular sectors,
 # under names that pack into one unit per two characters or leave one over, a
 # Property table whose ProductCode the tests read, and a CustomAction table with an
