@@ -50,18 +50,19 @@ TEST(IdeRuns, FollowTheRemovalStateAndTheFolders) {
         std::vector<std::string> runs;
         std::vector<std::string> log;  // the lines' starts, without the "1: " framing
     } rows[] = {
-        {"installation whatever the IDEs' exit codes", "",
+        {"installation or a feature's removal, whatever the IDEs' exit codes", "Templates",
          [](S& s) { s.machine().writeFile(kStandIns + "exitcodes.txt", "devenv /setup 1\n"); }, 0u,
          {setup80, setup90}, {}},
         {"neither IDE installed", "",
          [](S& s) { s.setProperty("VS80_INSTALLDIR", ""), s.setProperty("VS90_INSTALLDIR", "___NotSet___"); },
          0u, {}, {notSet("VS80_INSTALLDIR"), notSet("VS90_INSTALLDIR")}},
-        {"feature removal", "Templates,Controls", [](S&) {}, 0u, {setup80, setup90}, {}},
         {"full removal in any case refreshes the controls", "All", [](S&) {}, 0u, {setup80, setup90, refresh90}, {}},
         {"relative folder skips its runs", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); },
          0u, {setup90, refresh90}, {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty"}},
         {"a quote stops before any run", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); },
          1603u, {}, {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote"}},
+        {"unreadable 2005 folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,
+         {setup90, refresh90}, {readFailed, unreadable("VS80_INSTALLDIR")}},
         {"unreadable 2008 folder means no refresh", "ALL", [](S& s) { s.failGetProperty("VS90_INSTALLDIR", 1615); },
          0u, {setup80}, {readFailed, unreadable("VS90_INSTALLDIR")}},
         {"unreadable removal state means no refresh", "ALL", [](S& s) { s.failGetProperty("REMOVE", 1615); },
