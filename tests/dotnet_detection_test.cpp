@@ -57,17 +57,15 @@ TEST_F(Detection, OnMachinesAsFound) {
     };
     const Published vs2008Found = {
         {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}};
-    const std::vector<std::string> vs2008Traced = {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide,
-                                                   "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide};
     const struct {
         const char* label;
         std::function<void()> arrange;
         Published published;
-        std::vector<std::string> log;
+        std::vector<std::string> log;  // besides the traces of each value published ("NAME = value")
         const char* stored;  // the frameworks stored ("11 20"); null: no store key
     } rows[] = {
         // What 64-bit programs recorded is not this library's to read, nor a value whose
-        // name differs in case.
+        // name differs in case. Without the 2.0 policy, 2005 is never looked at.
         {"no framework",
          [&] {
              reg.setString(Hive::LocalMachine, "SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", "C:\\x\\");
@@ -75,41 +73,25 @@ TEST_F(Detection, OnMachinesAsFound) {
              reg.createKey(Hive::LocalMachine, kSoftware32 + ".NETFramework\\policy\\v2.0");
          },
          frameworks("NO", "NO", "NO"), {}, nullptr},
-        {"1.1 with Visual Studio 2003",  // 2005 is never looked at without the 2.0 policy
+        {"1.1 with Visual Studio 2003",
          [&] {
-             framework(true, false);
+             framework(true, false); vs2005(); vs2008(kVs9Ide, kVs9Ide);
              set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
-             vs2005();
-             vs2008(kVs9Ide, kVs9Ide);
          },
-         frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, vs2008Traced,
-         "11"},
+         frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, {}, "11"},
         {"2.0 with Visual Studio 2005 and 2008", [&] { framework(false, true); vs2005(); vs2008(kVs9Ide, kVs9Ide); },
          frameworks("YES", "NO", "YES") + vs2008Found +
              Published{{"p_vsnet2005Installed", "YES"}, {"VS80_INSTALLDIR", kVs8Ide}, {"VS80_ENVDIR", kVs8Ide},
                        {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", kVs8 + "VB\\"},
                        {"VS80_VCSHARP_INSTALLED", "YES"}, {"p_VS80_VCSHARPProdDir", kVs8 + "VC#\\"}},
-         {"TRACE_DATA--30: VS80_INSTALLDIR = " + kVs8Ide, "TRACE_DATA--40: VS80_ENVDIR = " + kVs8Ide,
-          "TRACE_DATA--50: p_VS80_VBProdDir = " + kVs8 + "VB\\",
-          "TRACE_DATA--70: p_VS80_VCSHARPProdDir = " + kVs8 + "VC#\\", vs2008Traced[0], vs2008Traced[1]},
-         "20"},
-        // Another case is not the value looked for; 2008 is never "NO" without the 9.0
-        // InstallDir, and the store key is made even when only the 2008 branch runs.
-        {"absent Visual Studios",
-         [&] {
-             framework(true, true);
-             set("VisualStudio\\8.0", "installdir", kVs8);
-             reg.createKey(Hive::LocalMachine, kSoftware32 + "VisualStudio\\9.0");
-         },
-         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}}, {},
-         "11 20"},
+         {}, "20"},
+        // 2008 is never "NO" without the 9.0 InstallDir, and the store key is made even when
+        // only the 2008 branch runs.
         {"2008 without its IDE", [&] { framework(false, false); vs2008(kVs9, ""); },
-         frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}},
-         {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9}, ""},
+         frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}}, {}, ""},
         {"values too long for the buffer",
          [&] {
-             framework(false, true);
-             vs2008(kTooLong, kTooLong);
+             framework(false, true); vs2008(kTooLong, kTooLong);
              set("VisualStudio\\8.0", "InstallDir", kTooLong);
              set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kTooLong);
          },
@@ -136,7 +118,10 @@ TEST_F(Detection, OnMachinesAsFound) {
         row.arrange();
         EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
         EXPECT_EQ(published(), row.published);
-        EXPECT_EQ(log(), logged(row.log));
+        std::vector<std::string> lines;
+        for (const std::string& line : log())
+            if (line.rfind("1: TRACE_DATA", 0) != 0 || line.find(" = ") == std::string::npos) lines.push_back(line);
+        EXPECT_EQ(lines, logged(row.log));
         EXPECT_EQ(reg.keyExists(Hive::CurrentUser, kStore), row.stored != nullptr);
         for (const char* version : {"11", "20"}) {
             const auto raw = reg.value(Hive::CurrentUser, kStore, std::string("p_DotNetFW") + version + "Installed");
