@@ -36,8 +36,7 @@ TEST_F(RuntimeExtraction, AFileThatCannotBeWrittenWholeIsNotThere) {
     session.database().addBinary("row", std::string(5000, 'x'));
     machine.writeFile("C:\\Out\\taken", "someone else's");
     const struct {
-        const char* row;
-        const char* file;
+        const char* row, *file;
         unsigned long long freeBytes;
         UINT rc;
         std::vector<std::string> log;
