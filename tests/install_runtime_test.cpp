@@ -90,19 +90,15 @@ TEST_F(RuntimeTest, StringRowFollowsTheLanguage) {
 }
 
 // Every way the preparation fails before anything runs from the folder: 1603, the reason
-// as the last log line, and nothing left behind (the held first row let go too). A row
-// missing from the package is named after its failed fetch, with the runtime directory
-// already published.
+// as the last log line, and nothing left behind (the held first row let go too).
 TEST_F(RuntimeTest, PreparationFaultsFailTheActionWithTheirReason) {
-    const std::string fetchFailed = logged("MsiViewFetch failed with return code '259'.");
     const std::string longTemp = "C:\\" + std::string(230, 'd') + "\\";
     const struct {
         const char* label;
         std::function<void()> arrange;
         std::string lastLine;  // its beginning
-        bool fetchFailed = false;
     } rows[] = {
-        {"row missing", [&] { dropRow("mfcm80u.dll"); }, "ERROR:Failed to copy mfcm80u.dll from the binary", true},
+        {"row missing", [&] { dropRow("mfcm80u.dll"); }, "ERROR:Failed to copy mfcm80u.dll from the binary"},
         {"no string row at all", [&] { dropRow("FA9ISTRING_EN_US"); dropRow("FA9ISTRING_DE_DE"); },
          "ERROR:Failed to copy string resources"},
         {"temp folder unreadable", [&] { session.failGetProperty("TempFolder", 1615); },
@@ -127,11 +123,6 @@ TEST_F(RuntimeTest, PreparationFaultsFailTheActionWithTheirReason) {
         EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
         ASSERT_FALSE(log().empty());
         EXPECT_THAT(log().back(), ::testing::StartsWith("1: " + row.lastLine));
-        if (row.fetchFailed) {
-            ASSERT_GE(log().size(), 2u);
-            EXPECT_EQ(log()[log().size() - 2], fetchFailed);
-            EXPECT_EQ(session.property("pFA9RuntimeDirectory"), kRuntime0);
-        }
         EXPECT_FALSE(machine.dirExists(kRuntime0)) << "a failed preparation leaves no runtime folder";
         EXPECT_FALSE(machine.fileExists(kRuntime0 + ".live"));
         EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
