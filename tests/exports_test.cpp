@@ -106,15 +106,16 @@ std::vector<SweepCase> sweepOf(const char* name, Action action, bool inScript,
 
 std::vector<SweepCase> allCases() {
     std::vector<SweepCase> all;
+    // The frame reads ProductLanguage and UILevel alike for every action: a few actions
+    // sweep them for all.
     for (const auto& group : {
              SWEEP(false, InitializeWOLTInstallCA, "ProductLanguage", "TempFolder", "ProductName"),
-             SWEEP(false, SetWOLTDialogTitlePropertiesCA, "ProductName", "ProductLanguage"),
+             SWEEP(false, SetWOLTDialogTitlePropertiesCA, "ProductName"),
              SWEEP(false, SetWOLTTemplateCompCA, "VS80_ENVDIR", "REMOVE", "ProductCode"),
-             SWEEP(false, DetectDOTNETEnvCA, "ProductLanguage"),
              SWEEP(false, CheckWOLTPrereqCA, "AdminUser", "Privileged", "p_vsnet2005Installed", "p_vsnet2008Installed",
                    "ProductName"),
-             SWEEP(false, CheckWOLTInstallDirCA, "INSTALLDIR", "UILevel", "FA9_COPY_NAME"),
-             SWEEP(false, DetectDotNetDataProviderInstalledCA, "CURRENT_PROCESS_DIRECTORY", "ProductName", "UILevel"),
+             SWEEP(false, CheckWOLTInstallDirCA, "INSTALLDIR", "FA9_COPY_NAME"),
+             SWEEP(false, DetectDotNetDataProviderInstalledCA, "CURRENT_PROCESS_DIRECTORY", "ProductName"),
              SWEEP(true, RegisterWOLTKeysCA, "INSTALLDIR", "CURRENT_PROCESS_DIRECTORY", "ProductName"),
              SWEEP(true, RemoveWOLTKeysCA, "CURRENT_PROCESS_DIRECTORY", "ProductName"),
              SWEEP(true, SetupWOLTTemplateCA, "VS80_INSTALLDIR", "VS90_INSTALLDIR", "REMOVE"),
