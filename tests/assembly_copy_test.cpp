@@ -175,6 +175,7 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         makeInstallation();
         session.clearLog();
         machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
+        machine.makeDirs("C:\\Elsewhere\\fr_FR");  // what a followed link at "msg" would serve
         const std::string link = kInstall + row.link;
         const auto plant = [&] {
             std::filesystem::remove_all(machine.hostPath(link));
@@ -189,7 +190,8 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
         ASSERT_EQ(log().size(), row.named ? 1u : 0u);
         if (row.named) EXPECT_THAT(log()[0], ::testing::HasSubstr(kShortInstall + row.link + " points elsewhere"));
-        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("keep.txt"));
+        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("fr_FR", "keep.txt"));
+        EXPECT_THAT(entries("C:\\Elsewhere\\fr_FR"), ::testing::IsEmpty());
         for (const std::string& op : winsim::pendingFileOperations(machine))
             EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
         EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");

@@ -11,7 +11,7 @@ using winsim::Hive;
 
 namespace {
 
-const std::string kCopies = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\InstalledCopies";
+const std::string kFa9 = "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\", kCopies = kFa9 + "InstalledCopies";
 using InstallDirs = SessionTest;
 
 // INSTALLDIR against the copies' folders (FA9COPY1, FA9COPY2 and the row's own copy). A
@@ -47,11 +47,8 @@ TEST_F(InstallDirs, OnlyTheSameDirectoryConflicts) {
         {"C:\\x", "N", "\"" + std::string(260, 'q') + "\""},
         // A copy of version 8 cannot be read, so none can be listed.
         {"E:\\New\\", nullptr, "",
-         [&] {
-             machine.registry().setString(Hive::LocalMachine, "SOFTWARE\\WOW6432Node\\ZNK\\FA9\\CurrentVersion",
-                                          "Version", "8");
-         },
-         1603u, "ERROR: Unable to get FA9 install directories"},
+         [&] { machine.registry().setString(Hive::LocalMachine, kFa9 + "CurrentVersion", "Version", "8"); }, 1603u,
+         "ERROR: Unable to get FA9 install directories"},
         {"D:\\FA9\\", nullptr, "", [&] { session.failGetProperty("INSTALLDIR", 1615); }, 1615u,
          "Error: The installer property INSTALLDIR could not be read."},
         // A copy without its path is left out of the list; the check still runs.

@@ -25,14 +25,6 @@ protected:
     std::string path() const { return machine.environment.count("PATH") ? machine.environment.at("PATH") : ""; }
 };
 
-std::string refused(UINT code) {
-    return "Error: The installation directory given in the response file could not be set (result code " +
-           std::to_string(code) + "). Check the keyword FILE in the response file.";
-}
-std::string badValue(const std::string& path) {
-    return "Error: The value \"" + path +
-           "\" is not valid for the keyword FILE. Correct it in the response file and run the installation again.";
-}
 
 // A refused value (whatever the installer's reason) fails the action (1603) with both
 // reports, of which the full interface shows only the second. The environment was prepared
@@ -47,7 +39,11 @@ TEST_F(SilentInstall, FileKeywordBecomesTheTargetOfINSTALLDIR) {
         std::vector<std::string> log;
     } rows[] = {{"", kPackageDir, {}},
                 {"FILE=D:\\Tools\n", "D:\\Tools\\", {}},
-                {"FILE=Tools\n", kPackageDir, {refused(ERROR_FUNCTION_FAILED), badValue("Tools\\")}}};
+                {"FILE=Tools\n", kPackageDir,
+                 {"Error: The installation directory given in the response file could not be set (result code 1627). "
+                  "Check the keyword FILE in the response file.",
+                  "Error: The value \"Tools\\\" is not valid for the keyword FILE. Correct it in the response file and "
+                  "run the installation again."}}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.rspFile);
         machine.environment = initial;
