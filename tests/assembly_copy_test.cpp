@@ -47,27 +47,15 @@ protected:
 // One run: every program folder there is gets both assemblies, the package's files and
 // nothing else (a read-only copy from before replaced); folders it makes are upper-cased.
 // Each file and folder it made is marked for deletion at the next restart, a folder after
-// what is in it, and nothing that was there before. The installation folder and the ones
-// above it are held, so none can be renamed away to put a junction in its place. The
-// copy's own INSTALLDIR is too short to name a folder, so INSTALLDIR serves.
+// what is in it, and nothing that was there before. The copy's own INSTALLDIR is too short
+// to name a folder, so INSTALLDIR serves.
 TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder) {
     session.setProperty(kOwnInstallDir, "C");
     const std::string old = kInstall + "BIN\\Microsoft.VC80.CRT\\msvcr80.dll";
     machine.writeFile(old, "an old copy");
     ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
-    std::vector<std::pair<BOOL, DWORD>> renames;
-    machine.onDirectoryCreated = [&](const std::string&) {
-        for (const char* folder : {"C:\\Program Files\\FA9 Server", "C:\\Program Files"})
-            if (renames.size() < 2) {
-                const BOOL moved = MoveFileExA(folder, "C:\\Moved", 0);
-                renames.emplace_back(moved, GetLastError());
-            }
-    };
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     EXPECT_THAT(log(), ::testing::IsEmpty());
-    const std::pair<BOOL, DWORD> refused(FALSE, ERROR_SHARING_VIOLATION);
-    EXPECT_THAT(renames, ElementsAre(refused, refused));
-
     std::vector<std::string> made;  // as the restart names them
     for (const std::string folder : {"BIN", "FUNCTION", "msg\\de_DE", "msg\\en_US"}) {
         for (const std::string assembly : {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"}) {
@@ -110,9 +98,8 @@ TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsAndOnlyAMissingRowStopsTheInstalla
     session.failGetProperty(kOwnInstallDir, 1615);
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
     ASSERT_FALSE(log().empty());
-    EXPECT_EQ(log().back(), logged("Error: An installation step failed with result code -1. Check the preceding lines "
-                                   "of this log for the cause, correct it and run the installation again."));
-    ASSERT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code -1."));
+    EXPECT_EQ(machine.messageBoxes.size(), 1u);
 
     session.failGetProperty("INSTALLDIR", 0);
     session.clearLog();
@@ -123,72 +110,31 @@ TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsAndOnlyAMissingRowStopsTheInstalla
     EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
 }
 
-// In the script, as SYSTEM, nothing goes where others could change what programs load
-// (below C:\, where authenticated users may write), nor where a link on the way to the
-// installation folder leads (to a locked folder), nor below a folder that cannot be held
-// (another process has it open, sharing nothing).
-TEST_F(AssemblyCopy, InTheScriptNothingGoesWhereOthersCanChangeIt) {
-    machine.makeDirs("C:\\Program Files\\Real");
-    machine.makeLink("C:\\Tools", "C:\\Program Files\\Real");
-    for (const char* dir : {"C:\\Open\\BIN", "C:\\Tools\\WOLT\\BIN", "C:\\Program Files\\Held\\Locked\\BIN"})
-        machine.makeDirs(dir);
+// In the script, as SYSTEM, nothing goes below a folder that cannot be held (another
+// process has it open, sharing nothing); the report names it in its short form. Open
+// folders and links are the gate's table's.
+TEST_F(AssemblyCopy, InTheScriptNothingGoesBelowAFolderThatCannotBeHeld) {
+    machine.makeDirs("C:\\Program Files\\Held\\Locked\\BIN");
     session.setRunMode(winsim::RunMode::Scheduled);
     machine.runAsSystem();
     unique_hfile other(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     ASSERT_TRUE(other);
-    // Each folder and the place the report names: the folder others may change, the link,
-    // the folder that cannot be held (the short form, where it has one).
-    const std::pair<std::string, std::string> dirs[] = {{"C:\\Open\\", "C:\\Open"},
-                                                         {"C:\\Tools\\WOLT\\", "C:\\Tools"},
-                                                         {"C:\\Program Files\\Held\\Locked\\", "C:\\PROGRA~1\\Held"}};
-    for (const auto& [dir, shown] : dirs) {
-        SCOPED_TRACE(dir);
-        session.clearLog();
-        session.setProperty("CustomActionData", "INSTALLDIR=" + dir);
-        EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
-        ASSERT_FALSE(log().empty());
-        EXPECT_THAT(log().back(), ::testing::StartsWith(shown + " can be changed by users other than"));
-        EXPECT_THAT(entries(dir + "BIN"), ::testing::IsEmpty());
-    }
-}
-
-// In the script the copies are marked for deletion at the next restart only where no one
-// but the trusted can change a folder above the installation folder: the restart follows
-// whatever link is in a folder's place by then.
-TEST_F(AssemblyCopy, InTheScriptTheRestartDeletesOnlyWhereNoLinkCanMisleadThem) {
-    const std::string package = "C:\\Windows\\Installer\\7c1d.msi", locked = "C:\\Tools\\WOLT\\";
-    session.setProperty("ProductCode", "{7C1D0A11-57B1-4E60-9A05-3C1E0F0A9700}");
-    session.writePackageCopy(package);
-    machine.makeDirs(locked + "BIN");
-    machine.setAccessList(locked, {winsim::kSidAdministrators, true,
-                                   {{winsim::kSidSystem, true, true, FILE_ALL_ACCESS},
-                                    {winsim::kSidAdministrators, true, true, FILE_ALL_ACCESS},
-                                    {winsim::kSidUsers, true, true, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}}});
-    session.setRunMode(winsim::RunMode::Scheduled);
-    machine.runAsSystem();
-    for (const auto& [dir, marked] : {std::pair{locked, false}, std::pair{kInstall, true}}) {
-        SCOPED_TRACE(dir);
-        session.clearLog();
-        session.setProperty("CustomActionData", "INSTALLDIR=" + dir + ";DATABASE=" + package);
-        EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-        EXPECT_EQ(machine.readFile(dir + "BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
-        EXPECT_EQ(winsim::pendingFileOperations(machine).empty(), !marked);
-        const std::string warning = "Warning: C:\\Tools can be changed by users other than administrators, so "
-                                    "the copies below it are not marked for deletion at the next restart: the restart "
-                                    "would follow a link put in its place. Remove them once the product is removed.";
-        EXPECT_EQ(log(), marked ? std::vector<std::string>{} : std::vector<std::string>{logged(warning)});
-    }
+    session.setProperty("CustomActionData", "INSTALLDIR=C:\\Program Files\\Held\\Locked\\");
+    EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
+    ASSERT_FALSE(log().empty());
+    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\PROGRA~1\\Held can be changed by users other than"));
+    EXPECT_THAT(entries("C:\\Program Files\\Held\\Locked\\BIN"), ::testing::IsEmpty());
 }
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
-    const std::string source = "C:\\Source\\Microsoft.VC80.CRT";
-    machine.writeFile(source + "\\msvcr80.dll", "msvcr80.dll bytes");
-    machine.writeFile(source + "\\Policy\\Sub Dir\\p.manifest", "policy");
-    EXPECT_EQ(CopyDirectoryTree(source.c_str(), (kInstall + "BIN\\Microsoft.VC80.CRT").c_str()), 0);
-    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT"), ElementsAre("POLICY", "msvcr80.dll"));
-    EXPECT_THAT(entries(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy"), ElementsAre("SUB DIR"));
-    EXPECT_EQ(machine.readFile(kInstall + "BIN\\Microsoft.VC80.CRT\\Policy\\Sub Dir\\p.manifest"), "policy");
+    const std::string target = kInstall + "BIN\\Microsoft.VC80.CRT";
+    machine.writeFile("C:\\Source\\msvcr80.dll", "msvcr80.dll bytes");
+    machine.writeFile("C:\\Source\\Policy\\Sub Dir\\p.manifest", "policy");
+    EXPECT_EQ(CopyDirectoryTree("C:\\Source", target.c_str()), 0);
+    EXPECT_THAT(entries(target), ElementsAre("POLICY", "msvcr80.dll"));
+    EXPECT_THAT(entries(target + "\\Policy"), ElementsAre("SUB DIR"));
+    EXPECT_EQ(machine.readFile(target + "\\Policy\\Sub Dir\\p.manifest"), "policy");
 }
 
 // A volume too small for a program folder's assemblies: the step fails and leaves none of
@@ -201,9 +147,7 @@ TEST_F(AssemblyCopy, AFullVolumeLeavesNoHalfAssembly) {
     // BIN's two assemblies ("<row> bytes" each file) take 181 bytes, FUNCTION's MFC 97 more, its CRT 84.
     machine.setVolumeFreeSpace('C', 181 + 97 + 40);
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-    EXPECT_THAT(log(), ::testing::Contains(logged(
-                           "Error: An installation step failed with result code 112. Check the preceding lines of this "
-                           "log for the cause, correct it and run the installation again.")));
+    EXPECT_THAT(log(), ::testing::Contains(::testing::HasSubstr("failed with result code 112.")));
     EXPECT_EQ(machine.readFile("C:\\Tools\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), "msvcr80.dll bytes");
     EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.MFC"));
     EXPECT_FALSE(machine.dirExists("C:\\Tools\\FUNCTION\\MICROSOFT.VC80.CRT"));
@@ -211,14 +155,15 @@ TEST_F(AssemblyCopy, AFullVolumeLeavesNoHalfAssembly) {
 
 // A junction planted where the copy writes, or in what it copies or marks for deletion,
 // is skipped with a warning: nothing is written to, or marked below, where it leads, and
-// the other program folders are served as always.
+// the other program folders are served as always. A program folder that is a link is
+// the gate's table's.
 TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
     const struct {
         const char* link;           // the junction's place below the installation folder
         bool whileCopying = false;  // put there once the copy has made the folder
         bool named = true;          // false: the copy never meets it, so nothing names it
-    } rows[] = {{"BIN"}, {"BIN\\Microsoft.VC80.MFC"}, {"msg\\fr_FR"}, {"msg"},
-                {"security"},  // a folder on the way down to a program folder, not the program folder itself
+    } rows[] = {{"BIN\\Microsoft.VC80.MFC"},
+                {"msg"},  // a folder on the way down to a program folder, not the program folder itself
                 // Inside a copy's folder: only what the run wrote there is marked, never followed.
                 {"BIN\\MICROSOFT.VC80.CRT\\POLICY", false, false},
                 // Swapped in between the copy making the folder and copying into it.
@@ -230,7 +175,7 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         makeInstallation();
         session.clearLog();
         machine.writeFile("C:\\Elsewhere\\keep.txt", "keep");
-        machine.makeDirs("C:\\Elsewhere\\Plugin\\ZNK\\client");  // what a link at "security" would lead to
+        machine.makeDirs("C:\\Elsewhere\\fr_FR");  // what a followed link at "msg" would serve
         const std::string link = kInstall + row.link;
         const auto plant = [&] {
             std::filesystem::remove_all(machine.hostPath(link));
@@ -243,13 +188,10 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
         else
             plant();
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
-        std::vector<std::string> warned;
-        if (row.named)
-            warned.push_back(logged("Warning: The link " + kShortInstall + row.link + " points elsewhere and was "
-                                    "skipped, so nothing is copied into or deleted through it."));
-        EXPECT_EQ(log(), warned);
-        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("Plugin", "keep.txt"));
-        EXPECT_THAT(entries("C:\\Elsewhere\\Plugin\\ZNK\\client"), ::testing::IsEmpty());
+        ASSERT_EQ(log().size(), row.named ? 1u : 0u);
+        if (row.named) EXPECT_THAT(log()[0], ::testing::HasSubstr(kShortInstall + row.link + " points elsewhere"));
+        EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("fr_FR", "keep.txt"));
+        EXPECT_THAT(entries("C:\\Elsewhere\\fr_FR"), ::testing::IsEmpty());
         for (const std::string& op : winsim::pendingFileOperations(machine))
             EXPECT_EQ(op.find("Elsewhere"), std::string::npos) << op;
         EXPECT_EQ(machine.readFile(kInstall + "FUNCTION\\MICROSOFT.VC80.MFC\\mfc80.dll"), "mfc80.dll bytes");

@@ -25,8 +25,8 @@ Published frameworks(const char* any, const char* v11, const char* v20) {
 }
 Published operator+(Published a, const Published& b) { return a.insert(b.begin(), b.end()), a; }
 
-// The detection never fails; it publishes and traces just these, and stores the frameworks
-// it found in the store (YES with its terminator).
+// The detection never fails; it publishes just these (its traces only say so again), and
+// stores the frameworks it found in the store (YES with its terminator).
 using Detection = SessionTest;
 
 TEST_F(Detection, OnMachinesAsFound) {
@@ -57,65 +57,44 @@ TEST_F(Detection, OnMachinesAsFound) {
     };
     const Published vs2008Found = {
         {"p_vsnet2008Installed", "YES"}, {"VS90_INSTALLDIR", kVs9Ide}, {"VS90_ENVDIR", kVs9Ide}};
-    const std::vector<std::string> vs2008Traced = {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9Ide,
-                                                   "TRACE_DATA--100: VS90_ENVDIR = " + kVs9Ide};
     const struct {
         const char* label;
         std::function<void()> arrange;
         Published published;
-        std::vector<std::string> log;
         const char* stored;  // the frameworks stored ("11 20"); null: no store key
     } rows[] = {
         // What 64-bit programs recorded is not this library's to read, nor a value whose
-        // name differs in case.
+        // name differs in case. Without the 2.0 policy, 2005 is never looked at.
         {"no framework",
          [&] {
              reg.setString(Hive::LocalMachine, "SOFTWARE\\Microsoft\\.NETFramework", "InstallRoot", "C:\\x\\");
              set(".NETFramework", "installroot", "C:\\x\\");
              reg.createKey(Hive::LocalMachine, kSoftware32 + ".NETFramework\\policy\\v2.0");
          },
-         frameworks("NO", "NO", "NO"), {}, nullptr},
-        {"1.1 with Visual Studio 2003",  // 2005 is never looked at without the 2.0 policy
+         frameworks("NO", "NO", "NO"), nullptr},
+        {"1.1 with Visual Studio 2003",
          [&] {
-             framework(true, false);
+             framework(true, false); vs2005(); vs2008(kVs9Ide, kVs9Ide);
              set("VisualStudio\\7.1", "InstallDir", "C:\\VS2003\\");
-             vs2005();
-             vs2008(kVs9Ide, kVs9Ide);
          },
-         frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, vs2008Traced,
-         "11"},
+         frameworks("YES", "YES", "NO") + Published{{"p_vsnet2003Installed", "YES"}} + vs2008Found, "11"},
         {"2.0 with Visual Studio 2005 and 2008", [&] { framework(false, true); vs2005(); vs2008(kVs9Ide, kVs9Ide); },
          frameworks("YES", "NO", "YES") + vs2008Found +
              Published{{"p_vsnet2005Installed", "YES"}, {"VS80_INSTALLDIR", kVs8Ide}, {"VS80_ENVDIR", kVs8Ide},
                        {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", kVs8 + "VB\\"},
                        {"VS80_VCSHARP_INSTALLED", "YES"}, {"p_VS80_VCSHARPProdDir", kVs8 + "VC#\\"}},
-         {"TRACE_DATA--30: VS80_INSTALLDIR = " + kVs8Ide, "TRACE_DATA--40: VS80_ENVDIR = " + kVs8Ide,
-          "TRACE_DATA--50: p_VS80_VBProdDir = " + kVs8 + "VB\\",
-          "TRACE_DATA--70: p_VS80_VCSHARPProdDir = " + kVs8 + "VC#\\", vs2008Traced[0], vs2008Traced[1]},
          "20"},
-        // Another case is not the value looked for; 2008 is never "NO" without the 9.0
-        // InstallDir, and the store key is made even when only the 2008 branch runs.
-        {"absent Visual Studios",
-         [&] {
-             framework(true, true);
-             set("VisualStudio\\8.0", "installdir", kVs8);
-             reg.createKey(Hive::LocalMachine, kSoftware32 + "VisualStudio\\9.0");
-         },
-         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}}, {},
-         "11 20"},
+        // 2008 is never "NO" without the 9.0 InstallDir, and the store key is made even when
+        // only the 2008 branch runs.
         {"2008 without its IDE", [&] { framework(false, false); vs2008(kVs9, ""); },
-         frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}},
-         {"TRACE_DATA--90: VS90_INSTALLDIR = " + kVs9}, ""},
+         frameworks("YES", "NO", "NO") + Published{{"p_vsnet2008Installed", "NO"}, {"VS90_INSTALLDIR", kVs9}}, ""},
         {"values too long for the buffer",
          [&] {
-             framework(false, true);
-             vs2008(kTooLong, kTooLong);
+             framework(false, true); vs2008(kTooLong, kTooLong);
              set("VisualStudio\\8.0", "InstallDir", kTooLong);
              set("VisualStudio\\8.0\\Setup\\VS", "EnvironmentDirectory", kTooLong);
          },
          frameworks("YES", "NO", "YES") + Published{{"p_vsnet2005Installed", "YES"}, {"p_vsnet2008Installed", "YES"}},
-         {"TRACE_ERROR--35: rc = -1879048190", "TRACE_ERROR--45: rc = -1879048190",
-          "TRACE_ERROR--95: rc = -1879048190", "TRACE_ERROR--105: rc = -1879048190"},
          "20"},
         {"a store that cannot be written",
          [&] {
@@ -123,20 +102,15 @@ TEST_F(Detection, OnMachinesAsFound) {
              reg.createKey(Hive::CurrentUser, kStore);
              reg.denyWrite(Hive::CurrentUser, kStore);
          },
-         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}},
-         {"TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed",
-          "TRACE_DATA--25: iSetRegValue Failed for p_DotNetFW20Installed"},
-         ""}};
+         frameworks("YES", "YES", "YES") + Published{{"p_vsnet2005Installed", "NO"}}, ""}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         reg.deleteKey(Hive::LocalMachine, kSoftware32);
         reg.deleteKey(Hive::CurrentUser, "SOFTWARE\\ZNK");
         for (const auto& [name, value] : published()) session.removeProperty(name);
-        session.clearLog();
         row.arrange();
         EXPECT_EQ(run(DetectDOTNETEnvCA), 0u);
         EXPECT_EQ(published(), row.published);
-        EXPECT_EQ(log(), logged(row.log));
         EXPECT_EQ(reg.keyExists(Hive::CurrentUser, kStore), row.stored != nullptr);
         for (const char* version : {"11", "20"}) {
             const auto raw = reg.value(Hive::CurrentUser, kStore, std::string("p_DotNetFW") + version + "Installed");

@@ -12,12 +12,12 @@ namespace {
 
 using RuntimeExtraction = SessionTest;
 
-// Sizes around the 64 KB of one read, bytes that differ from one position to the next:
-// a chunk written twice, dropped or out of order shows.
+// Sizes of no read, of one whole 64 KB read and of several and a bit; bytes that differ
+// from one position to the next, so a chunk written twice, dropped or out of order shows.
 TEST_F(RuntimeExtraction, AStreamIsWrittenByteForByte) {
     unique_msihandle database(MsiGetActiveDatabase(session.handle()));
     machine.makeDirs("C:\\Out");
-    for (const size_t size : {0, 1, 65535, 65536, 65537, 3 * 65536 + 1}) {
+    for (const size_t size : {0, 65536, 3 * 65536 + 1}) {
         SCOPED_TRACE(size);
         std::string bytes(size, '\0');
         std::mt19937 random(static_cast<unsigned>(size));
@@ -36,8 +36,7 @@ TEST_F(RuntimeExtraction, AFileThatCannotBeWrittenWholeIsNotThere) {
     session.database().addBinary("row", std::string(5000, 'x'));
     machine.writeFile("C:\\Out\\taken", "someone else's");
     const struct {
-        const char* row;
-        const char* file;
+        const char* row, *file;
         unsigned long long freeBytes;
         UINT rc;
         std::vector<std::string> log;

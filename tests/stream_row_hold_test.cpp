@@ -19,17 +19,15 @@ TEST_F(StreamRowHolds, KeepTheFirstRowOfferedOpenUntilTheyEnd) {
     };
     readRow();
     EXPECT_EQ(winsim::openMsiHandleCount(), before) << "without a hold nothing is kept";
+    StreamRowHold outer;
     {
-        StreamRowHold outer;
-        {
-            StreamRowHold hold;
-            const MSIHANDLE first = readRow();
-            readRow();
-            EXPECT_EQ(winsim::openMsiHandleCount(), before + 1);
-            EXPECT_EQ(MsiRecordGetFieldCount(first), 2u) << "the one kept is the first";
-        }
-        EXPECT_EQ(winsim::openMsiHandleCount(), before) << "the inner hold took it and let it go";
+        StreamRowHold hold;
+        const MSIHANDLE first = readRow();
+        readRow();
+        EXPECT_EQ(winsim::openMsiHandleCount(), before + 1);
+        EXPECT_EQ(MsiRecordGetFieldCount(first), 2u) << "the one kept is the first";
     }
+    EXPECT_EQ(winsim::openMsiHandleCount(), before) << "the inner hold took it and let it go";
 }
 
 }  // namespace
