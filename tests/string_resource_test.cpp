@@ -31,11 +31,9 @@ void scramble(std::string& f, size_t from) { for (size_t i = from; i < f.size();
 TEST(StringResource, GivesWhatLoadStringGives) {
     const std::string en = fa9test::stringLibrary("en_US");
     const struct { const char* what; std::string file; void (*damage)(std::string&); bool found; } cases[] = {
-        {"en_US", en, nullptr, true}, {"de_DE", fa9test::stringLibrary("de_DE"), nullptr, true},
-        {"ja_JP", fa9test::stringLibrary("ja_JP"), nullptr, true},
+        {"en_US", en, nullptr, true}, {"ja_JP", fa9test::stringLibrary("ja_JP"), nullptr, true},
         {"en_US as PE32", FA9_TEST_DATA_DIR "/pe32/fa9istring_v97.dll", nullptr, true},
         {"resources, no string table", FA9_OSSE_DLL, nullptr, false},
-        {"cut in half", en, [](std::string& f) { f.resize(f.size() / 2); }, false},
         {"cut after the headers", en, [](std::string& f) { f.resize(1024); }, false},
         {"garbage after the headers", en, [](std::string& f) { scramble(f, 1024); }, false},
         {"no resource directory", en, [](std::string& f) { setResourceRva(f, 0); }, false},
