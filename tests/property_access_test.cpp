@@ -4,8 +4,6 @@
 #include "session/action_data.h"
 #include "session/property_access.h"
 
-#include <gmock/gmock.h>
-
 #include <cstring>
 
 using namespace fa9test;
@@ -58,7 +56,7 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
         {"too large in the store", RunMode::Scheduled, "", "a value longer than 15", "ProductCode", 16,
          code.substr(0, 15), more, 0},
         {"the data", RunMode::Scheduled, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
-        {"the data, rollback", RunMode::Rollback, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
+        {"rollback", RunMode::Rollback, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
         {"a name the data lacks", RunMode::Scheduled, data, "In the store", "ProductName", 64, "In the store", 0, 0},
         {"the data cut", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 8, "C:\\Genu", more, 18},
         {"the data's size", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 0, "", more, 18},
@@ -103,8 +101,8 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
 }
 
-// Written terminated, in the store of the user the store itself names when it does;
-// HKCU's when the user's key will not open; a store that refuses maps its failure.
+// Written terminated, in the store of the user the store itself names when it does (the user's
+// root is the one reads take); a store that refuses maps its failure.
 TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     deferred();
     EXPECT_EQ(iMsiSetProperty(session.handle(), "DIR", "C:\\Temp"), 0u);
@@ -117,10 +115,6 @@ TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     machine.registry().clearFaults();
     machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
-    machine.registry().clearFaults();
-    machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStoreKey, "A"), "1");
     machine.registry().clearFaults();
     const char* other = "S-1-5-21-9-9-9-500";
     machine.registry().createKey(Hive::Users, other);
@@ -159,12 +153,9 @@ TEST_F(PropertyTest, CopyNameIsThePropertyThenTheMachineThenTheUser) {
         EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
         EXPECT_STREQ(buffer, c.name);
     }
-    // An unreadable ProductCode gives none, and says why.
-    session.clearLog();
-    session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);
+    session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);  // an unreadable ProductCode gives none
     char buffer[1024] = "";
     EXPECT_EQ(iGetCopyName(session.handle(), buffer), 6112u);
-    EXPECT_THAT(log(), ::testing::ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
 }
 
 // Only the word MIGRATE, in any case; a read that fails is no migration.
