@@ -42,9 +42,11 @@ protected:
         return rc;
     }
     UINT create(char* path) { return inContext([&] { return liteCreateGUIResponseFile(session.handle(), path); }); }
-    UINT initialize(std::string* product = nullptr) {
-        return inContext([&] { return liteInitURERspFile(session.handle()); },
-                         [&](URE& engine) { product ? void(*product = engine.productCode()) : void(); });
+    UINT initialize(std::string* product = nullptr, bool* silent = nullptr) {
+        return inContext([&] { return liteInitURERspFile(session.handle()); }, [&](URE& engine) {
+            if (product) *product = engine.productCode();
+            if (silent) *silent = engine.silent();
+        });
     }
     void copy(const std::string& name, const std::string& path) {
         machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + name, "FA9 Path Name", path);
@@ -209,32 +211,20 @@ TEST_F(RspSetup, ThePackageDecidesTheProductNotTheFile) {
     }
 }
 
-// Each fails the set-up, with a box only under the full UI, and leaves no file behind;
-// the engine is silent unless the UI is full.
+// Unattended, a missing path fails the set-up silently; under the full UI a file that
+// cannot be used is shown in a box. Neither leaves a file behind.
 TEST_F(RspSetup, SetupFailuresReportAndFail) {
-    const struct {
-        const char* uiLevel;  // null: the read fails
-        const char* rspPath;
-        const char* logged;
-    } rows[] = {{"2", "", "could not be read (result code 0)"},
-                {nullptr, "", "could not be read (result code 1615)"},
-                {"5", "C:\\rsp\\missing.rsp", "missing.rsp could not be used"}};
-    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}});
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.logged);
-        machine.messageBoxes.clear();
-        set({{"RSP_FILE_PATH", row.rspPath}, {"UILevel", row.uiLevel ? row.uiLevel : "5"}});
-        for (const char* name : {"UILevel", "RSP_FILE_PATH"}) session.failGetProperty(name, row.uiLevel ? 0 : 1615);
-        bool silent = false;
-        EXPECT_EQ(inContext([&] { return liteInitURERspFile(session.handle()); },
-                            [&](URE& engine) { silent = engine.silent(); }),
-                  1603u);
-        EXPECT_THAT(log().back(), HasSubstr(row.logged));
-        const bool fullUi = row.uiLevel && std::string(row.uiLevel) == "5";
-        EXPECT_EQ(machine.messageBoxes.size(), fullUi ? 1u : 0u);
-        EXPECT_EQ(silent, !fullUi);
-        EXPECT_EQ(tempFiles(), std::vector<std::string>{});
-    }
+    set({{"PROP_RSP_PROD", "WOLT_TOOLS"}, {"UILevel", "2"}});
+    bool silent = false;
+    EXPECT_EQ(initialize(nullptr, &silent), 1603u);
+    EXPECT_TRUE(silent);
+    EXPECT_TRUE(machine.messageBoxes.empty());
+    set({{"UILevel", "5"}, {"RSP_FILE_PATH", "C:\\rsp\\missing.rsp"}});
+    EXPECT_EQ(initialize(nullptr, &silent), 1603u);
+    EXPECT_FALSE(silent);
+    EXPECT_EQ(machine.messageBoxes.size(), 1u);
+    EXPECT_THAT(log().back(), HasSubstr("missing.rsp could not be used"));
+    EXPECT_EQ(tempFiles(), std::vector<std::string>{});
 }
 
 TEST_F(RspSetup, AWrittenPathTheSessionRefusesFailsTheSetUp) {
@@ -288,10 +278,10 @@ TEST_F(RspSetup, OnlyAWrittenNameDirectlyInTempFolderCounts) {
         const char* tempFolder;
         const char* path;
         bool generated;
-    } rows[] = {{"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true},   {"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},
-                {"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false},  {"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},
-                {"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false},  {"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
-                {"C:\\Temp\\", "FA9RL000.rsp", false},          {"", "\\FA9RL000.rsp", false}};
+    } rows[] = {{"C:\\Temp\\", "c:\\TEMP\\fa9rl731.RSP", true}, {"C:\\Temp", "C:\\Temp\\FA9RL999.rsp", true},
+                {"C:\\Temp\\", "C:\\Temp\\setup000.rsp", false}, {"C:\\Temp\\", "C:\\Temp\\FA9RL00.rsp", false},
+                {"C:\\Temp\\", "C:\\Temp\\FA9RLa00.rsp", false}, {"C:\\Temp\\", "C:\\Temp\\sub\\FA9RL000.rsp", false},
+                {"C:\\Temp\\", "FA9RL000.rsp", false}, {"", "\\FA9RL000.rsp", false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::string(row.path) + " in [" + row.tempFolder + "]");
         session.setProperty("TempFolder", row.tempFolder);
