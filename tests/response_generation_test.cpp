@@ -53,7 +53,8 @@ protected:
         machine.makeDirs(path);
     }
     void defaultInstance(const std::string& copy, const std::string& instance) {
-        machine.registry().setString(Hive::LocalMachine, kCopies + "\\" + copy + "\\GLOBAL_PROFILE", "FA9INSTDEF", instance);
+        const std::string key = kCopies + "\\" + copy + "\\GLOBAL_PROFILE";
+        machine.registry().setString(Hive::LocalMachine, key, "FA9INSTDEF", instance);
     }
     std::vector<std::string> tempFiles() const {
         std::vector<std::string> names;
