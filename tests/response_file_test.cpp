@@ -34,9 +34,9 @@ TEST_F(ResponseFileParse, KeepsWhatTheEditorMeantOrRefuses) {
          {"PROD|ALL|0|1", "BOGUS|(none)|1|4", "INSTALL_TYPE|MINIMAL|2|5", "PRODUCT|x|1|6"}},
         {"a later valid line replaces an invalid one", "PROD = ALL\nINSTALL_TYPE = MINIMAL\nINSTALL_TYPE = CUSTOM\n", 0,
          {"PROD|ALL|0|1", "INSTALL_TYPE|CUSTOM|0|3"}},
-        {"utf-8 mark, comment", "\xEF\xBB\xBF# made by an editor\n* c\nPROD = ALL\n", 0, {"PROD|ALL|0|3"}},
         // Outside a multi-byte code page a byte above 0x7F is one character, "##" after it a comment.
-        {"high byte", "PROD = ALL\nCOMP = a\x81##b\n", 0, {"PROD|ALL|0|1", "COMP|a\x81|0|2"}},
+        {"utf-8 mark, comments, high byte", "\xEF\xBB\xBF# made by an editor\n* c\nPROD = ALL\nCOMP = a\x81##b\n", 0,
+         {"PROD|ALL|0|3", "COMP|a\x81|0|4"}},
         {"every line end", "PROD = ALL\r\nCOMP = a\rCOMP = b\nCOMP = c\r\rCOMP = d", 0,
          {"PROD|ALL|0|1", "COMP|a|0|2", "COMP|b|0|3", "COMP|c|0|4", "COMP|d|0|6"}},
         {"a line of any length", "PROD = ALL\nCOMP = " + big + "\nCOMP = after\n", 0,
@@ -47,14 +47,10 @@ TEST_F(ResponseFileParse, KeepsWhatTheEditorMeantOrRefuses) {
         EXPECT_EQ(load(row.bytes), row.rc);
         EXPECT_EQ(entries(), row.entries);
     }
-    // UTF-16 in either byte order, with or without its mark.
-    const std::string text = "* setup\r\nPROD = ALL\r\n";
-    for (const char* mark : {"", "\xFF\xFE", "\xFE\xFF"})
-        for (bool bigEndian : {false, true}) {
-            std::string bytes = mark;
-            for (char c : text) bytes += bigEndian ? std::string{'\0', c} : std::string{c, '\0'};
-            EXPECT_EQ(load(bytes), 7106) << bigEndian << mark;
-        }
+    // UTF-16 in either byte order, told by its zero bytes with or without a mark.
+    for (const std::string& bytes : {std::string("P\0R\0", 4), std::string("\0P\0R", 4), std::string("\xFF\xFEP\0", 4),
+                                    std::string("\xFE\xFF\0P", 4)})
+        EXPECT_EQ(load(bytes), 7106) << bytes;
 }
 
 // A keyword is known (0) only in the forms its table row allows: bare, after DEFAULT_INSTANCE
@@ -119,14 +115,12 @@ TEST_F(ResponseFileParse, CrossChecksMarkTheEntriesThatDoNotFitTogether) {
     const std::string dirs = "PROD = ALL\nFA9.DIR_OBJ_NAME = " + std::string(200, 'o') + "\nFA9.DIR_PATH_NAME = ";
     const std::pair<std::string, std::vector<std::string>> rows[] = {  // content, the entries of a bad value
         {"PROD = GANTRY_WATCH\nINSTALL_TYPE = compact\n", {"INSTALL_TYPE"}},
-        {"PROD = GANTRY_WATCH\nINSTALL_TYPE = TYPICAL\n", {}},
         {"PROD = WOLT_TOOLS\nPROD = ferro_bridge_plus\nINSTALL_TYPE = typical\n", {"INSTALL_TYPE"}},
         {"PROD = FERRO_BRIDGE\nINSTALL_TYPE = CUSTOM\n", {}},
         {"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 101\n", {"FA9.MAX_COORDAGENTS"}},
         {"PROD = ALL\nFA9.MAXAGENTS = 100\nFA9.MAX_COORDAGENTS = 100\n", {}},
         {"PROD = ALL\nFA9CTLSV.MAXAGENTS = 10\nFA9CTLSV.NUM_POOLAGENTS = 11\n", {"FA9CTLSV.NUM_POOLAGENTS"}},
         {"PROD = ALL\nFA9.MAXAGENTS = 10\nFA9.NUM_POOLAGENTS = -1\n", {}},  // -1 leaves it to the server
-        {"PROD = ALL\nFA9.FCM_NUM_RQB = 200\nFA9.FCM_NUM_CONNECT = 300\n", {"FA9.FCM_NUM_CONNECT"}},
         {dirs + std::string(55, 'p') + "\n", {}},
         {dirs + std::string(56, 'p') + "\n", {"FA9.DIR_OBJ_NAME", "FA9.DIR_PATH_NAME"}},
     };

@@ -1,5 +1,4 @@
-// A response file written to the machine and named to the engine, and a table of values a
-// judge lets pass or refuses: for the tests of the file, the engine and the keyword table.
+// A response file named to the engine, and a table of values a judge lets pass or refuses.
 #pragma once
 
 #include "fixture.h"
