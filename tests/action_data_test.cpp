@@ -31,7 +31,7 @@ TEST(ActionDataText, FindsTheFirstEntryOfTheName) {
         std::string value;
         const std::string padded = c.data + "FF";  // hex digits a read beyond the size given would take
         EXPECT_EQ(iFindActionEntry(padded.data(), c.data.size(), c.name, value), c.result);
-        if (c.result == ActionEntry::Found) EXPECT_EQ(value, c.value);
+        if (c.result == ActionEntry::Found) { EXPECT_EQ(value, c.value); }
     }
     std::string data, value;
     for (const auto& [name, text] : {std::pair<const char*, const char*>{"A;B", "x=y;z%"}, {"%41", "%41"}}) {

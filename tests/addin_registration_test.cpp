@@ -107,8 +107,9 @@ TEST(Registration, RefusalsAreReportedAndNothingRuns) {
             t.session.clearLog();
             EXPECT_EQ(t.run(actions[i]), row.results[i]);
             EXPECT_THAT(t.log(), ::testing::Contains(StartsWith("1: Error: " + row.report)));
-            if (row.unconfirmed && i == 2)
+            if (row.unconfirmed && i == 2) {
                 EXPECT_THAT(t.log().back(), StartsWith("1: Error: " + std::string(kProviderMissing)));
+            }
         }
         EXPECT_TRUE(t.machine.launches().empty());
     }

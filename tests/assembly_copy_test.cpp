@@ -170,7 +170,7 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
                 {"BIN\\MICROSOFT.VC80.MFC", true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.link);
-        for (const std::string folder : {kInstall, std::string("C:\\Elsewhere")})
+        for (const std::string& folder : {kInstall, std::string("C:\\Elsewhere")})
             std::filesystem::remove_all(machine.hostPath(folder));
         makeInstallation();
         session.clearLog();
@@ -189,7 +189,7 @@ TEST_F(AssemblyCopy, LinksAreSkippedNothingIsWrittenOrMarkedWhereTheyLead) {
             plant();
         EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
         ASSERT_EQ(log().size(), row.named ? 1u : 0u);
-        if (row.named) EXPECT_THAT(log()[0], ::testing::HasSubstr(kShortInstall + row.link + " points elsewhere"));
+        if (row.named) { EXPECT_THAT(log()[0], ::testing::HasSubstr(kShortInstall + row.link + " points elsewhere")); }
         EXPECT_THAT(entries("C:\\Elsewhere"), ElementsAre("fr_FR", "keep.txt"));
         EXPECT_THAT(entries("C:\\Elsewhere\\fr_FR"), ::testing::IsEmpty());
         for (const std::string& op : winsim::pendingFileOperations(machine))

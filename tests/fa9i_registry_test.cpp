@@ -31,7 +31,7 @@ TEST(Resolve, PutsTheNameIntoThePath) {
         const char* inOwn = resolveInstallationName(c.text.c_str(), c.name, sizeof own, own);
         EXPECT_EQ(text(inOwn), c.expected);
         // Unchanged text comes back as the caller's pointer.
-        if (inOwn) EXPECT_EQ(inOwn == c.text.c_str(), c.text == c.expected);
+        if (inOwn) { EXPECT_EQ(inOwn == c.text.c_str(), c.text == c.expected); }
     }
 }
 

@@ -1,5 +1,6 @@
 #include "fixture.h"
 
+#include "frame/custom_action_context.h"
 #include "frame/message_strings.h"
 #include "frame/ure.h"
 #include "oss_mem.h"
@@ -79,12 +80,6 @@ void addRuntimeRows(winsim::Session& session, const std::function<std::string(co
         session.database().addBinary(row, std::string(std::istreambuf_iterator<char>(in), {}));
     }
 }
-
-}  // namespace fa9test
-
-#include "frame/custom_action_context.h"
-
-namespace fa9test {
 
 void StoreTest::SetUp() {
     installRuntime(stringLibrary("en_US"));

@@ -255,9 +255,10 @@ TEST(Gate, EveryConsumerAgainstEveryShape) {
             EXPECT_EQ(logHas(log, kRefusedText), expected == 'R');
             EXPECT_EQ(logHas(log, "The installation package's record of "), expected == 'N');
             EXPECT_EQ(logHas(log, "are not marked for deletion at the next restart"), expected == 'U');
-            if (shape == kShare || shape == kLongShare || shape == kNetworkDrive)
+            if (shape == kShare || shape == kLongShare || shape == kNetworkDrive) {
                 EXPECT_EQ(cell.machine.remoteTouches(), 0u);
-            if (shape == kSwappedAbove) EXPECT_EQ(cell.renamed_, -1) << "held folders cannot be renamed";
+            }
+            if (shape == kSwappedAbove) { EXPECT_EQ(cell.renamed_, -1) << "held folders cannot be renamed"; }
         }
     }
 }
@@ -322,8 +323,9 @@ TEST(Gate, TheProgramsFolderAndFileAccessLists) {
         row.arrange(t.machine);
         EXPECT_EQ(t.run(RegisterWOLTMachineCfgCA), row.refused.empty() ? 0u : 1603u);
         EXPECT_EQ(t.machine.launches().size(), row.refused.empty() ? 1u : 0u);
-        if (!row.refused.empty())
+        if (!row.refused.empty()) {
             EXPECT_THAT(t.log(), ::testing::Contains(StartsWith("1: Error: " + row.refused + " " + kRefusedText)));
+        }
         other.reset();
     }
 }

@@ -67,7 +67,7 @@ TEST_F(InstallDirs, OnlyTheSameDirectoryConflicts) {
         row.arrange();
         EXPECT_EQ(run(CheckWOLTInstallDirCA), row.rc);
         EXPECT_EQ(session.hasProperty("p_WOLT_installdir_conflict"), row.conflict != nullptr);
-        if (row.conflict) EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), row.conflict);
+        if (row.conflict) { EXPECT_EQ(session.property("p_WOLT_installdir_conflict"), row.conflict); }
         const bool conflict = row.conflict && std::string(row.conflict) == "Y";
         std::vector<std::string> expected;
         if (conflict) {
@@ -79,7 +79,7 @@ TEST_F(InstallDirs, OnlyTheSameDirectoryConflicts) {
         if (!row.report.empty()) expected.push_back(logged(row.report));
         EXPECT_EQ(log(), expected);
         ASSERT_EQ(machine.messageBoxes.size(), conflict ? 1u : 0u);
-        if (conflict) EXPECT_EQ(machine.messageBoxes[0].caption, "Setup");
+        if (conflict) { EXPECT_EQ(machine.messageBoxes[0].caption, "Setup"); }
         session.failGetProperty("INSTALLDIR", 0);
     }
 }

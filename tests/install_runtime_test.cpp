@@ -160,8 +160,8 @@ TEST_F(RuntimeTest, ANameTakenBelowTheRuntimeDirectoryIsRefusedWith7113) {
         EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
         EXPECT_THAT(log(), ElementsAre(::testing::HasSubstr("The name " + planted + " that the installation needs")));
         EXPECT_EQ(machine.messageBoxes.size() + session.installerBoxes.size(), 1u);
-        if (!asFolder) EXPECT_EQ(machine.readFile(planted), "planted");
-        if (asFolder) EXPECT_FALSE(machine.fileExists(runtime + "\\commontoolreg.exe"));
+        if (!asFolder) { EXPECT_EQ(machine.readFile(planted), "planted"); }
+        if (asFolder) { EXPECT_FALSE(machine.fileExists(runtime + "\\commontoolreg.exe")); }
         EXPECT_FALSE(session.hasProperty("CURRENT_PROCESS_DIRECTORY"));
         EXPECT_EQ(winsim::openKernelHandleCount() + winsim::openMsiHandleCount(), 0u);
     }

@@ -168,9 +168,9 @@ TEST(ProgramCopy, RunsTheGenuineProgramOrNothing) {
                 EXPECT_THAT(program, ::testing::MatchesRegex("C:.Windows.Temp.FA9RUN[0-9a-f]{16}.commontoolreg\\.exe"));
                 EXPECT_THAT(t.log(), ::testing::IsEmpty());
                 // The folders come from the action's data, never from the decoys in the store.
-                if (ca == RegisterWOLTKeysCA)
+                if (ca == RegisterWOLTKeysCA) {
                     EXPECT_EQ(launches.back().commandLine,
-                              "\"" + program + "\" /commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\"");
+                              "\"" + program + "\" /commontoolinstall -DINSTALLDIR=\"C:\\Program Files\\FA9 Tools\""); }
             }
             std::vector<std::string> left;
             for (const auto& e : std::filesystem::directory_iterator(t.machine.hostPath(kTemp)))

@@ -76,7 +76,7 @@ TEST_F(PropertyTest, ReadsTakeTheDataThenTheStoreThenTheInstaller) {
         DWORD size;
         EXPECT_EQ(get(c.name, &rc, c.capacity, &size), c.text);
         EXPECT_EQ(rc, c.rc);
-        if (c.size) EXPECT_EQ(size, c.size);
+        if (c.size) { EXPECT_EQ(size, c.size); }
     }
     session.setProperty("CustomActionData", "");
     DWORD cap = 4;
