@@ -145,7 +145,9 @@ TEST_F(RuntimeTest, PropertyWritesThatFail) {
 TEST_F(RuntimeTest, ANameTakenBelowTheRuntimeDirectoryIsRefusedWith7113) {
     const std::pair<const char*, bool> rows[] = {  // the name, planted as a folder (else as a file)
         {"Microsoft.VC80.CRT", true}, {"commontoolreg.exe", false}, {"fa9istring_v97.dll", false}};
-    for (const auto& [name, asFolder] : rows) {
+    for (const auto& row : rows) {
+        const char* const name = row.first;  // plain names: a lambda may not capture a structured binding in C++17
+        const bool asFolder = row.second;
         SCOPED_TRACE(name);
         session.clearLog();
         machine.messageBoxes.clear();

@@ -150,8 +150,9 @@ TEST(ProgramCopy, RunsTheGenuineProgramOrNothing) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
         Fresh<ScriptRun> t;
-        for (const auto& [ca, action] : {std::pair{RegisterWOLTKeysCA, "RegisterWOLTKeysCA"},
-                                         std::pair{RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
+        using Entry = std::pair<UINT(WINAPI*)(MSIHANDLE), const char*>;  // clang makes no pair of a function
+        for (const auto& [ca, action] : {Entry{RegisterWOLTKeysCA, "RegisterWOLTKeysCA"},
+                                         Entry{RemoveWOLTKeysCA, "RemoveWOLTKeysCA"}}) {
             SCOPED_TRACE(action);
             row.tamper(t.machine);
             const size_t before = t.machine.launches().size();
