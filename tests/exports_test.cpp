@@ -45,7 +45,7 @@ protected:
         const std::pair<const char*, const char*> defaults[] = {
             {"ProductName", "Add-ins for Visual Studio"}, {"ProductLanguage", "1033"},
             {"ProductCode", "{FA9D0A11-57B1-4E60-9A05-3C1E0F0A9700}"}, {"CURRENT_PROCESS_DIRECTORY", kRuntimeDir},
-            {"TempFolder", "C:\\Users\\setup\\AppData\\Local\\Temp\\"}, {"UILevel", "5"}, {"AdminUser", "1"},
+            {"TempFolder", kTempFolder.c_str()}, {"UILevel", "5"}, {"AdminUser", "1"},
             {"INSTALLDIR", "C:\\Program Files\\ZNK\\WOLT\\"}, {"UserSID", "S-1-5-21-1"},
             {"PROP_RSP_PROD", "WOLT_TOOLS"}};
         for (const auto& [name, value] : defaults) session.setProperty(name, value);

@@ -13,8 +13,7 @@ using namespace fa9test;
 
 namespace {
 
-const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
-const std::string kRuntime0 = kTemp + "FA9WOLT00000";
+const std::string kRuntime0 = kTempFolder + "FA9WOLT00000";
 const size_t kRowSize = 2500;  // larger than the kilobyte read when the 64 KB buffer cannot be had
 
 // Each row's bytes begin with its name, so a file written from the wrong row shows.
@@ -34,7 +33,7 @@ protected:
     void reset() {
         if (session.database().hasTable("Binary")) session.database().rows("Binary").clear();
         addRuntimeRows(session, bytesOf);
-        session.setProperty("TempFolder", kTemp);
+        session.setProperty("TempFolder", kTempFolder);
         session.failGetProperty("TempFolder", 0);
         session.database().available = true;
         machine.setVolumeFreeSpace('C', 1ull << 40);
@@ -55,9 +54,9 @@ protected:
 // The first free name (a file or a folder of that name is skipped) is filled from the
 // package and published.
 TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
-    machine.writeFile(kTemp + "FA9WOLT00000", "a file");
-    machine.makeDirs(kTemp + "FA9WOLT00001");
-    const std::string runtime = kTemp + "FA9WOLT00002";
+    machine.writeFile(kTempFolder + "FA9WOLT00000", "a file");
+    machine.makeDirs(kTempFolder + "FA9WOLT00001");
+    const std::string runtime = kTempFolder + "FA9WOLT00002";
     session.setProperty("ProductLanguage", "1031");
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     for (const std::string& row : runtimeRows())
@@ -136,7 +135,7 @@ TEST_F(RuntimeTest, PropertyWritesThatFail) {
     session.failSetProperty("PROP_RSP_PROD", ERROR_FUNCTION_FAILED);
     EXPECT_EQ(run(InitializeWOLTInstallCA), 1603u);
     EXPECT_THAT(log(), ElementsAre(logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kRuntime0),
-                                   logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kTemp + "FA9WOLT00001"),
+                                   logged("Failed to set CURRENT_PROCESS_DIRECTORY to " + kTempFolder + "FA9WOLT00001"),
                                    logged("Failed to set PROP_RSP_PROD to WOLT_TOOLS")));
 }
 
@@ -154,7 +153,7 @@ TEST_F(RuntimeTest, ANameTakenBelowTheRuntimeDirectoryIsRefusedWith7113) {
         session.installerBoxes.clear();
         std::string runtime, planted;
         machine.onDirectoryCreated = [&](const std::string& path) {
-            if (!runtime.empty() || path.rfind(kTemp + "FA9WOLT", 0) != 0) return;
+            if (!runtime.empty() || path.rfind(kTempFolder + "FA9WOLT", 0) != 0) return;
             runtime = path;
             planted = path + "\\" + name;
             asFolder ? machine.makeDirs(planted) : machine.writeFile(planted, "planted");

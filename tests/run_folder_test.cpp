@@ -12,13 +12,12 @@ using winsim::Hive;
 
 namespace {
 
-const std::string kTemp = "C:\\Users\\setup\\AppData\\Local\\Temp\\";
 const std::string kSid = "S-1-5-21-1004336348-1177238915-682003330-1001";
 
 class RunFolders : public SessionTest {
 protected:
     RunFolders() {
-        session.setProperty("TempFolder", kTemp);
+        session.setProperty("TempFolder", kTempFolder);
         session.setProperty("UserSID", kSid);
         machine.registry().createKey(Hive::Users, kSid + "\\SOFTWARE");
         session.database().createTable("Property", {"Property", "Value"});
@@ -27,7 +26,7 @@ protected:
     // The FA9WOLT names in the temporary folder (folders and markers).
     std::vector<std::string> traces() {
         std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kTemp))) {
+        for (const auto& e : std::filesystem::directory_iterator(machine.hostPath(kTempFolder))) {
             const std::string name = e.path().filename().string();
             if (name.rfind("FA9WOLT", 0) == 0) names.push_back(name);
         }
@@ -63,21 +62,21 @@ TEST_F(RunFolders, ALaterRunRemovesFinishedRunsOnly) {
     // A killed run: its folder and marker stay, the marker no longer held.
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     machine.makeDirs("C:\\Elsewhere\\Kept");
-    machine.makeLink(kTemp + "FA9WOLT00000\\planted", "C:\\Elsewhere");
+    machine.makeLink(kTempFolder + "FA9WOLT00000\\planted", "C:\\Elsewhere");
     // Its custom-action server ends: the system closes its handles, and the next run's
     // server starts with a fresh environment.
     winsim::closeAllKernelHandles();
     machine.environment.clear();
-    machine.makeDirs(kTemp + "FA9WOLT00007");  // nobody's marker: not ours to judge
+    machine.makeDirs(kTempFolder + "FA9WOLT00007");  // nobody's marker: not ours to judge
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
-    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTemp + "FA9WOLT00000") << "the name is free again";
+    EXPECT_EQ(session.property("CURRENT_PROCESS_DIRECTORY"), kTempFolder + "FA9WOLT00000") << "the name is free again";
     EXPECT_TRUE(machine.dirExists("C:\\Elsewhere\\Kept")) << "a link is removed, never followed";
     // That run is live: the next one in another process leaves it alone.
     machine.environment.clear();
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     EXPECT_THAT(traces(), ::testing::ElementsAre("FA9WOLT00000", "FA9WOLT00000.live", "FA9WOLT00001",
                                                  "FA9WOLT00001.live", "FA9WOLT00007"));
-    EXPECT_TRUE(machine.fileExists(kTemp + "FA9WOLT00000\\commontoolreg.exe"));
+    EXPECT_TRUE(machine.fileExists(kTempFolder + "FA9WOLT00000\\commontoolreg.exe"));
 }
 
 }  // namespace

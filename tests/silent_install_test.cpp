@@ -17,7 +17,7 @@ protected:
     void SetUp() override {
         installRuntime(stringLibrary("en_US"));
         ToolsPath::install(machine, session);
-        session.setProperty("TempFolder", "C:\\Users\\setup\\AppData\\Local\\Temp\\");
+        session.setProperty("TempFolder", kTempFolder);
         session.setProperty("PROP_RSP_PROD", "WOLT_TOOLS");
         session.setProperty("RSP_FILE_PATH", kRsp);
     }
