@@ -880,7 +880,9 @@ def tampered_runtime(ctx, c):
     """(w) What the installing user can write between the extraction and the script
     changes nothing the script runs: with decoys in the store the registration runs a
     copy of the program made from the package (not the runtime folder's) for the real
-    folder; with the program swapped before the provider check and a DLL planted as the
+    folder; with the program swapped after the provider check (which runs the runtime
+    folder's own program: elevated, Windows keeps the user's unelevated programs out of that
+    folder, which Wine's one account cannot show) and a DLL planted as the
     allocator and string libraries, as msvcr80.dll and as version.dll, the installation
     succeeds, the swapped program and the planted DLL never run, only the package's files
     reach INSTALLDIR\\BIN and the script's report (the registration made to fail) is in
@@ -1114,8 +1116,8 @@ def full_volumes(ctx, c):
     """(f) A %TEMP% too small for the runtime files: the extraction names the file that did
     not fit, 1603, and no runtime folder or marker is left; a system temporary folder
     (where an elevated administrator's copies go, and every Wine process is one) too small
-    for the registration program's copy: the provider check, which makes the first copy,
-    reports 7111, 1603, nothing left; an
+    for the registration program's copy: the assembly copy, the first action of the script
+    to make one, reports 7111, 1603, nothing left; an
     INSTALLDIR\bin too small for the VC80 copies: the report (result code 112) and no
     assembly folder there. Each volume is a small tmpfs mounted over the folder (needs
     root; skipped otherwise)."""
@@ -1138,8 +1140,9 @@ def full_volumes(ctx, c):
             c.eq("temp-full: left in %TEMP%", _run_traces(m, temp + "\\"), [])
         with _SmallVolume(m, "C:\\windows\\temp", copy // 2):
             r = m.msiexec("/i", pkg, label="copy-full")
-            # The provider check is the first action to write the copy.
-            check_ran(c, r, 1603, ["DetectDotNetDataProviderInstalledCA"])
+            # The provider check runs the runtime folder's program; the script's first
+            # action to write a copy is the assembly copy.
+            check_ran(c, r, 1603, ["DetectDotNetDataProviderInstalledCA", "CopyVC80AssembliesCA"])
             # 7111 names the first file of the copy that did not fit.
             c.true("copy-full: 7111 names a file of the copy", any(
                 l.startswith("1: Error: The program file ") and "is missing or does not match" in l

@@ -239,9 +239,9 @@ if [ -n "$tamper" ]; then
   case $tamper in swap|store|attack) ;; *) echo "build-package.sh: --tamper must be swap, store or attack" >&2; exit 2 ;; esac
   # Type 2: a program from the Binary table, run as the user and waited for; after
   # PreProcessInstallCA, so only what the script reads later can be affected, or for the
-  # attack before the provider check, the first action after it that runs the program.
+  # attack right after the provider check, which runs the runtime folder's program.
   printf '%s\t%s\t%s\t%s\t\n' Tamper 2 tamper.exe "/plant \"[CURRENT_PROCESS_DIRECTORY]\" $tamper" >> "$stage/idt/CustomAction.idt"
-  printf '%s\t%s\t%s\n' Tamper 'NOT Installed' "$([ "$tamper" = attack ] && echo 1415 || echo 1460)" >> "$stage/idt/InstallExecuteSequence.idt"
+  printf '%s\t%s\t%s\n' Tamper 'NOT Installed' "$([ "$tamper" = attack ] && echo 1425 || echo 1460)" >> "$stage/idt/InstallExecuteSequence.idt"
 fi
 
 # --- the user interface: the welcome dialog (its Next builds the summary with

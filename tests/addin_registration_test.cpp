@@ -79,10 +79,21 @@ TEST(Registration, RefusalsAreReportedAndNothingRuns) {
         std::string report;  // a line's start after "Error: "
         bool unconfirmed = false;  // the provider check then also says the provider is missing
     } rows[] = {
-        // The runtime folder's copy counts for nothing: without the package's row nothing runs.
+        // The script's copy is written from the package's row alone; the provider check runs
+        // the runtime folder's, elevated only where no one but the trusted could change it
+        // (here the account's own, which its unelevated programs share).
         {"package without the program",  // the first row (putProgramFiles)
-         [](S& s) { s.database().rows("Binary").erase(s.database().rows("Binary").begin()); }, {1603, 1603, 1603},
-         "The installation package's record of commontoolreg.exe"},
+         [](S& s) { s.database().rows("Binary").erase(s.database().rows("Binary").begin()); },
+         {1603, 1603, kNotRun}, "The installation package's record of commontoolreg.exe"},
+        {"runtime folder without the program",
+         [](S&) { DeleteFileA((std::string(kRuntimeDir) + "\\commontoolreg.exe").c_str()); },
+         {kNotRun, kNotRun, 1603}, kProviderMissing},
+        {"runtime folder the installing account's",
+         [](S& s) {
+             const std::string user = s.machine().token.userSid;
+             s.machine().setAccessList(kRuntimeDir, {user, true, {{winsim::kSidSystem}, {user}}});
+         },
+         {kNotRun, kNotRun, 1603}, std::string(kRuntimeDir) + " can be changed by users other than administrators"},
         {"unreadable INSTALLDIR", [](S& s) { s.failGetProperty("INSTALLDIR", 1615); },
          {0, kNotRun, kNotRun}, "The installer property INSTALLDIR could not be read."},
         {"unreadable runtime folder", [](S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },

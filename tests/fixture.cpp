@@ -25,6 +25,8 @@ SessionTest::~SessionTest() {
 void SessionTest::installRuntime(const std::string& strings, bool withAllocator) {
     machine.copyFileIn(strings, std::string(kRuntimeDir) + "\\fa9istring_v97.dll");
     if (withAllocator) machine.copyFileIn(FA9_OSSE_DLL, std::string(kRuntimeDir) + "\\fa9osse_install3.dll");
+    // As an elevated extraction makes it: for SYSTEM and Administrators alone.
+    machine.setAccessList(kRuntimeDir, {winsim::kSidAdministrators, true, {{winsim::kSidSystem}, {winsim::kSidAdministrators}}});
     machine.setCurrentDirectory(kRuntimeDir);
     session.setProperty("pFA9RuntimeDirectory", kRuntimeDir);
 }

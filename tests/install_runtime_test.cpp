@@ -69,9 +69,16 @@ TEST_F(RuntimeTest, FillsAndPublishesTheRuntimeDirectory) {
     EXPECT_THAT(log(), ::testing::IsEmpty());
     EXPECT_EQ(winsim::openMsiHandleCount(), 0u);
     EXPECT_EQ(winsim::openKernelHandleCount(), 1u) << "the marker the live run holds";
-    // What programs load from it is the installing user's and the trusted's alone.
-    machine.token = {"S-1-5-21-1004336348-1177238915-682003330-1002", false};
-    EXPECT_FALSE(machine.tokenCanWrite(runtime + "\\version.dll"));
+    // What programs load from it is the trusted's alone, and the installing user's only in
+    // the user's own run: elevated, not even the same account's unelevated programs'.
+    const std::string user = machine.token.userSid;
+    for (const std::string& other : {user, std::string("S-1-5-21-1004336348-1177238915-682003330-1002")}) {
+        machine.token = {other, false};
+        EXPECT_FALSE(machine.tokenCanWrite(runtime + "\\version.dll")) << other;
+    }
+    machine.token = {user, false};
+    ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
+    EXPECT_TRUE(machine.tokenCanWrite(session.property("CURRENT_PROCESS_DIRECTORY") + "\\version.dll"));
 }
 
 // Without a row for the product's language the English one is taken; without a product

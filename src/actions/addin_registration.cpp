@@ -1,5 +1,7 @@
 // RegisterWOLTKeysCA, RemoveWOLTKeysCA and DetectDotNetDataProviderInstalledCA: the
-// three commands of the common-tool registration program, run from its copy (program_copy.h).
+// three commands of the common-tool registration program. Registering and removing run in
+// the script, from a copy of the package's own (program_copy.h); the provider check is an
+// immediate action and runs the runtime folder's, held through the gate.
 #include "actions/exports.h"
 #include "platform/bounded.h"
 #include "frame/custom_action_context.h"
@@ -53,7 +55,7 @@ UINT checkRuntimeDirectory(const char* action, const char* runtimeDir) {
 }
 
 // The program path in double quotes, then `arguments`: what the runner runs as it is.
-// `programDir` is the copy the program runs from (program_copy.h).
+// `programDir` is the folder the program runs from.
 bool quotedCommand(char* out, const char* programDir, const char* arguments) {
     return joinCommand(out, InstallProcess::kCommandCapacity, {"\"", programDir, kProgram, "\"", arguments});
 }
@@ -191,13 +193,27 @@ uint32_t checkProvider(MSIHANDLE hInstall, InstallProcess& runner, const char* l
     return 0;
 }
 
+// The runtime folder's program, held (sharing reading only) until it has run. Run with
+// the installing user's own rights it is only held: that user could mislead no check but
+// their own. Elevated, the program and the folder must be changeable by the trusted alone,
+// as the extraction made them. False once a refusal is reported (nothing may run); true
+// with nothing held when the program is not there (the provider is then not confirmed).
+bool holdProgram(const char* self, const char* runtimeDir, HeldPath& program) {
+    char path[kPathCapacity] = {};
+    if (!joinCommand(path, sizeof path, {runtimeDir, kProgram})) return true;
+    const Gate gate = program.hold(path, Held::Program, 2);
+    if (gate == Gate::Accepted || gate == Gate::Missing) return true;
+    report(self, URE_SHOW_ERROR, 85, ERROR_INSTALL_FAILURE, 7114, program.refused());
+    return false;
+}
+
 UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
     const char* const self = "DetectDotNetDataProviderInstalledCA";
     char runtimeDir[kPathCapacity] = {};
     char command[kPathCapacity] = {};
     char productName[kNameCapacity] = {};
     char providerMessage[kNameCapacity] = {};
-    ProgramCopy program;
+    HeldPath program;
     UINT rc = readRuntimeDirectory(hInstall, runtimeDir);
     if (rc != ERROR_SUCCESS) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
@@ -208,18 +224,16 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
     if (rc == ERROR_INSTALL_FAILURE) return rc;
     if (rc != 0) {
         // Reported; the check cannot run, so the provider is not confirmed.
-    } else if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"})) {
+    } else if (!joinCommand(command, sizeof(command), {runtimeDir, kProgram, " /checkprovider"}) ||
+               !quotedCommand(line, runtimeDir, " /checkprovider")) {
         // The check cannot run, so the provider is not confirmed.
         report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
-    } else if (program.prepare(hInstall, self) != 0) {
+    } else if (!holdProgram(self, runtimeDir, program)) {
         return ERROR_INSTALL_FAILURE;  // reported; nothing that could have been changed runs
-    } else if (quotedCommand(line, program.folder(), " /checkprovider")) {
+    } else if (program.held()) {
         const uint32_t answer = checkProvider(hInstall, runner, line);
         if (answer == 9) return 0;
         if (answer == kTimedOut) return ERROR_INSTALL_FAILURE;
-    } else {
-        // The check cannot run, so the provider is not confirmed.
-        report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
     }
     char scratch[kNameCapacity] = {};
     ureGetString(3170, scratch, sizeof(scratch), nullptr);

@@ -163,9 +163,10 @@ UINT initializeInstall(MSIHANDLE hInstall, char* crtList, char* mfcList, RunFold
     folder.marker = iHoldRunMarker(runtimeDir);
     const bool marked = folder.marker != INVALID_HANDLE_VALUE;
     if (!marked && GetLastError() == ERROR_FILE_EXISTS) SetLastError(ERROR_ALREADY_EXISTS);
-    // Its own access list, not the TEMP folder's: only SYSTEM, administrators and the
-    // installing user may put anything into it.
-    if (!marked || !iCreateProtectedFolder(runtimeDir, true)) {
+    // Its own access list, not the TEMP folder's: only SYSTEM, administrators and, unless
+    // the action runs elevated, the installing user may put anything into it. Elevated, the
+    // user's unelevated programs cannot change what the provider check runs from it.
+    if (!marked || !iCreateProtectedFolder(runtimeDir, !iRunsElevated())) {
         const DWORD error = GetLastError();
         if (marked) {
             iDropRunMarker(runtimeDir, folder.marker);

@@ -41,12 +41,28 @@ bool sameSid(PSID sid, const char* text) {
     return ConvertStringSidToSidA(text, other.out()) && EqualSid(sid, other.get());
 }
 
+// TOKEN_OWNER and the SID it points to.
+union OwnerInfo {
+    TOKEN_OWNER owner;
+    BYTE bytes[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The account the process runs as is trusted, except where what it makes is owned by
+// Administrators (Windows' elevated administrator, whose unelevated programs run as the
+// same account): there a thing owned by, or granted to, the account itself is one those
+// programs made or may change. SYSTEM is in the table; under Wine one account does all.
+bool ownAccountTrusted() {
+    OwnerInfo made;
+    return tokenInformation(TokenOwner, &made, sizeof made) && !sameSid(made.owner.Owner, kTrusted[1].sid);
+}
+
 bool isTrusted(PSID sid) {
     if (!sid || !IsValidSid(sid)) return false;
     for (const Account& account : kTrusted)
         if (sameSid(sid, account.sid)) return true;
     UserInfo self;
-    return tokenInformation(TokenUser, &self, sizeof self) && EqualSid(sid, self.user.User.Sid);
+    return tokenInformation(TokenUser, &self, sizeof self) && EqualSid(sid, self.user.User.Sid) &&
+           ownAccountTrusted();
 }
 
 // The SID of the process token's user as text ("S-1-5-21-...").

@@ -676,6 +676,10 @@ typedef enum _TOKEN_INFORMATION_CLASS {
     TokenElevation = 20,
 } TOKEN_INFORMATION_CLASS;
 
+typedef struct _TOKEN_OWNER {
+    PSID Owner;
+} TOKEN_OWNER, *PTOKEN_OWNER;
+
 typedef struct _TOKEN_ELEVATION {
     DWORD TokenIsElevated;
 } TOKEN_ELEVATION, *PTOKEN_ELEVATION;
