@@ -4,15 +4,21 @@ installs the package (its nine VC80 runtime rows at their real sizes, 4.1 MB in 
 the default machine, once with the product's fa9wolt.dll, once with a DLL of the same
 exports that all return at once (the no-op), and once with that no-op DLL whose
 InitializeWOLTInstallCA copies the same runtime rows with 64 KB reads (the minimal
-extractor); the three alternate, each on a fresh copy of the prepared prefix.
+extractor) and whose DetectDotNetDataProviderInstalledCA only runs the copied
+commontoolreg.exe /checkprovider and waits for it (the provider program's own run); the
+three alternate, each on a fresh copy of the prepared prefix.
 
     python3 bench/wine_bench.py [--build-dir build/mingw-x86_64] [--runs 5]
 
 An action's time runs from Wine loading the action's DLL in the custom-action server to
 unloading it (Wine's loaddll channel with +timestamp, millisecond stamps), so it holds
 the DLL's own loading and everything the action asks of the installer. Printed: the
-median of each action under each DLL, the time each adds over the no-op, and the
-extraction's time over the minimal extractor's (both over the no-op).
+median of each action under each DLL, the time each adds over the no-op, the
+extraction's time over the minimal extractor's (both over the no-op), the whole run's
+ratio to the no-op's, and the immediate phase: all the DLL's immediate actions of the
+execute sequence together, what they add over the no-op's set against the budget of the
+extraction's own cost plus the provider program's own run plus 60 ms (each figure the
+median of the per-run differences between runs made side by side).
 """
 
 import argparse
@@ -51,6 +57,12 @@ VC80_ROWS["mfc80u.dll"] += PAD
 
 VARIANTS = ("product", "noop", "extractor")
 WHOLE = "(whole msiexec run)"
+IMMEDIATE = "(immediate actions together)"
+EXTRACTION = "InitializeWOLTInstallCA"
+PROVIDER = "DetectDotNetDataProviderInstalledCA"
+# What the immediate phase may add over the no-op beyond the extraction and the
+# provider program's run.
+IMMEDIATE_ALLOWANCE = 0.060
 
 # trace:loaddll lines with +timestamp: "<seconds>.<ms>:<pid>:<tid>:trace:loaddll:... Loaded L"<path>" ..."
 LOADDLL = re.compile(r'^(\d+\.\d+):.*?trace:loaddll:\w+ (Loaded|Unloaded module) L?"([^"]+)"')
@@ -88,7 +100,7 @@ def build_stubs(work):
         for n in names:
             f.write("#ifndef SKIP_%s\nSTUB(%s)\n#endif\n" % (n, n))
     dlls = {}
-    for variant, flags in (("noop", []), ("extractor", ["-DMINIMAL_EXTRACTOR"])):
+    for variant, flags in (("noop", []), ("extractor", ["-DMINIMAL_EXTRACTOR", "-DPROVIDER_RUN"])):
         dll = os.path.join(out, variant, "fa9wolt.dll")
         os.makedirs(os.path.dirname(dll), exist_ok=True)
         wine_e2e.run(["x86_64-w64-mingw32-gcc", "-shared", "-O2", "-s", "-static-libgcc", "-Wall", "-I", out] + flags +
@@ -150,9 +162,9 @@ def executed_actions(log_path, actions):
     return order
 
 
-def action_times(stderr, order):
+def action_times(stderr, order, immediate):
     """{action: seconds} from the loads and unloads of the custom-action DLL (Wine keeps
-    it as a temporary msi*.tmp file)."""
+    it as a temporary msi*.tmp file), and under IMMEDIATE the sum of the `immediate` ones."""
     spans, start = [], None
     for line in stderr.splitlines():
         m = LOADDLL.match(line)
@@ -166,9 +178,11 @@ def action_times(stderr, order):
             start = None
     if len(spans) != len(order):
         raise wine_e2e.E2EError("%d DLL loads for %d actions: %s" % (len(spans), len(order), order))
-    times = {}
+    times = {IMMEDIATE: 0.0}
     for name, span in zip(order, spans):
         times[name] = times.get(name, 0.0) + span
+        if name in immediate:
+            times[IMMEDIATE] += span
     return times
 
 
@@ -190,8 +204,10 @@ def install_once(wine_run, package, label):
             code = int(f.read().strip())
         if code != 0:
             raise wine_e2e.E2EError("%s: msiexec answered %d (log %s)" % (label, code, log))
-        order = executed_actions(log, dll_actions(package))
-        times = action_times(p.stderr.decode(errors="replace"), order)
+        actions = dll_actions(package)
+        order = executed_actions(log, actions)
+        immediate = {name for name in order if not actions[name] & 0x400}
+        times = action_times(p.stderr.decode(errors="replace"), order, immediate)
         times[WHOLE] = whole
         return times
 
@@ -216,10 +232,12 @@ def main():
                     samples[variant].setdefault(name, []).append(t)
     med = {v: {n: statistics.median(ts) for n, ts in samples[v].items()} for v in VARIANTS}
     report(med, args.runs)
+    budget = immediate_budget(samples)
+    report_budget(budget)
     if args.json:
         import json
         with open(args.json, "w") as f:
-            json.dump(med, f, indent=1)
+            json.dump({"medians": med, "immediate_budget": budget}, f, indent=1)
 
 
 def report(med, runs):
@@ -228,7 +246,7 @@ def report(med, runs):
     print("%-36s %9s %9s %9s" % ("action", "product", "no-op", "added"))
     for name in sorted(med["product"], key=lambda n: -med["product"][n]):
         p, n = med["product"][name], med["noop"].get(name)
-        if n is None or name == WHOLE:
+        if n is None or name in (WHOLE, IMMEDIATE):
             continue
         print("%-36s %9.1f %9.1f %9.1f" % (name, p * ms, n * ms, (p - n) * ms))
     p, n = med["product"].get(WHOLE), med["noop"].get(WHOLE)
@@ -240,6 +258,42 @@ def report(med, runs):
         added, minimal = p - n, x - n
         print("\nRuntime extraction: adds %.0f ms; the minimal extractor with 64 KB reads adds %.0f ms; ratio %.2f" % (
             added * ms, minimal * ms, added / minimal if minimal > 0 else float("inf")))
+
+
+def paired_added(samples, variant, name):
+    """The median over runs of what `name` took under `variant` minus what it took under
+    the no-op in the same round of alternating runs (None when either lacks it)."""
+    ours, base = samples[variant].get(name), samples["noop"].get(name)
+    if not ours or not base or len(ours) != len(base):
+        return None
+    return statistics.median(a - b for a, b in zip(ours, base))
+
+
+def immediate_budget(samples):
+    """The immediate phase against its budget, in seconds."""
+    out = {
+        "immediate_added": paired_added(samples, "product", IMMEDIATE),
+        "extraction_added": paired_added(samples, "product", EXTRACTION),
+        "provider_run": paired_added(samples, "extractor", PROVIDER),
+    }
+    if None not in out.values():
+        out["budget"] = out["extraction_added"] + out["provider_run"] + IMMEDIATE_ALLOWANCE
+        out["met"] = out["immediate_added"] <= out["budget"]
+    return out
+
+
+def report_budget(b):
+    ms = 1000.0
+    if "budget" not in b:
+        print("\nImmediate phase: not measured (an action did not run under every DLL)")
+        return
+    print("\nImmediate phase (the DLL's immediate actions together, medians of per-run differences), ms")
+    print("%-58s %7.0f" % ("all immediate actions, added over the no-op's", b["immediate_added"] * ms))
+    print("%-58s %7.0f" % ("the extraction's own (%s over the no-op)" % EXTRACTION, b["extraction_added"] * ms))
+    print("%-58s %7.0f" % ("the provider program's own run (start, run, exit code)", b["provider_run"] * ms))
+    print("Budget: immediate phase <= extraction + provider run + %.0f ms: %.0f <= %.0f + %.0f + %.0f = %.0f: %s" % (
+        IMMEDIATE_ALLOWANCE * ms, b["immediate_added"] * ms, b["extraction_added"] * ms, b["provider_run"] * ms,
+        IMMEDIATE_ALLOWANCE * ms, b["budget"] * ms, "met" if b["met"] else "NOT MET"))
 
 
 if __name__ == "__main__":

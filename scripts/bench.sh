@@ -6,8 +6,10 @@
 #       drained by cat); the response-file engine against a bare split of the same file,
 #       with its peak memory.
 # wine: the 64-bit DLL in Wine's msiexec (bench/wine_bench.py): the time each custom
-#       action adds over a no-op DLL of the same exports, and the runtime extraction over
-#       a minimal extractor with 64 KB reads; medians of five alternating runs.
+#       action adds over a no-op DLL of the same exports, the runtime extraction over a
+#       minimal extractor with 64 KB reads, the whole run's ratio to the no-op's, and the
+#       immediate actions together against the extraction plus the provider program's own
+#       run plus 60 ms; medians of five alternating runs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 parts=("$@")

@@ -179,8 +179,8 @@ TEST_F(RoundTrips, WithinTheActionsBudget) {
         size_t budget;
         bool maintenance = false;  // the product installed: its tables are read through views
     } rows[] = {{"InitializeWOLTInstallCA", InitializeWOLTInstallCA, 165},
-                {"SetWOLTDialogTitlePropertiesCA", SetWOLTDialogTitlePropertiesCA, 13},
-                {"SetWOLTTemplateCompCA", SetWOLTTemplateCompCA, 6}, {"DetectDOTNETEnvCA", DetectDOTNETEnvCA, 18},
+                {"SetWOLTDialogTitlePropertiesCA", SetWOLTDialogTitlePropertiesCA, 11},
+                {"SetWOLTTemplateCompCA", SetWOLTTemplateCompCA, 5}, {"DetectDOTNETEnvCA", DetectDOTNETEnvCA, 15},
                 {"CheckWOLTInstallDirCA", CheckWOLTInstallDirCA, 5}, {"PreProcessInstallCA", PreProcessInstallCA, 21},
                 {"PostProcessInstallCA", PostProcessInstallCA, 5},
                 {"PreProcessInstallCA", PreProcessInstallCA, 45, true}};

@@ -2,8 +2,12 @@
  * exports, each returning at once (the no-op), and the same DLL whose
  * InitializeWOLTInstallCA only copies the runtime rows of the Binary table into a new
  * folder under TempFolder with 64 KB stream reads (the minimal extractor), with no
- * logging, no checks beyond what it needs, nothing else.
- *   x86_64-w64-mingw32-gcc -shared -O2 -s -I<dir of stub_exports.h> [-DMINIMAL_EXTRACTOR] stub_actions.c -lmsi
+ * logging, no checks beyond what it needs, nothing else. With PROVIDER_RUN as well, its
+ * DetectDotNetDataProviderInstalledCA only starts that folder's commontoolreg.exe
+ * /checkprovider, waits for it and reads its exit code: the provider program's own run,
+ * its copy already written by the extraction, whose time is not part of that action's.
+ *   x86_64-w64-mingw32-gcc -shared -O2 -s -I<dir of stub_exports.h>
+ *       [-DMINIMAL_EXTRACTOR [-DPROVIDER_RUN]] stub_actions.c -lmsi
  * stub_exports.h is generated from src/actions/fa9wolt.def by bench/wine_bench.py: one
  * STUB(name) line per export, each inside #ifndef SKIP_<name>. */
 #include <windows.h>
@@ -77,9 +81,37 @@ __declspec(dllexport) UINT __stdcall InitializeWOLTInstallCA(MSIHANDLE hInstall)
         copy_row(db, kRows[i][0], path);
     }
     if (db) MsiCloseHandle(db);
+#ifdef PROVIDER_RUN
+    MsiSetPropertyA(hInstall, "FA9BENCH_RUNTIME", dir);
+#endif
     return 0;
 }
 #define SKIP_InitializeWOLTInstallCA
+#endif
+
+#ifdef PROVIDER_RUN
+/* Answers what the product answers: 0 when the program says the provider is there (9),
+ * else 1603, so that a bench run cannot pass without the program having run. */
+__declspec(dllexport) UINT __stdcall DetectDotNetDataProviderInstalledCA(MSIHANDLE hInstall) {
+    char dir[MAX_PATH + 32], line[MAX_PATH + 96];
+    DWORD n = sizeof dir, code = 0;
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION process;
+    if (MsiGetPropertyA(hInstall, "FA9BENCH_RUNTIME", dir, &n) != ERROR_SUCCESS || !dir[0]) return 1603;
+    snprintf(line, sizeof line, "\"%s\\commontoolreg.exe\" /checkprovider", dir);
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, NORMAL_PRIORITY_CLASS, NULL, dir, &startup, &process))
+        return 1603;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code == 9 ? 0 : 1603;
+}
+#define SKIP_DetectDotNetDataProviderInstalledCA
 #endif
 
 #include "stub_exports.h"

@@ -101,7 +101,7 @@ extern "C" UINT __stdcall SetWOLTDialogTitlePropertiesCA(MSIHANDLE hInstall) {
                 readWelcomeTitle(database.get(), rawTitle, view);
                 if (rawTitle[0]) publishTitle(hInstall, rawTitle);
             }
-            if (view.get()) MsiViewClose(view.get());
+            view.reset();  // closing the handle closes the view: no MsiViewClose round trip
             database.reset();
         }
         return static_cast<UINT>(ERROR_SUCCESS);

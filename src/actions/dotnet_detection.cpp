@@ -33,10 +33,9 @@ class Detection {
 public:
     explicit Detection(MSIHANDLE hInstall) : h_(hInstall) {}
 
+    // Each framework property is set once, to its final value: every set is a round trip
+    // to the installer.
     UINT run() {
-        setUnchecked("p_DotNetFWInstalled", "NO");
-        setUnchecked("p_DotNetFW11Installed", "NO");
-        setUnchecked("p_DotNetFW20Installed", "NO");
         if (!valuePresent(key_, kNetKey, "InstallRoot")) {
             set("p_DotNetFWInstalled", "NO");
             setUnchecked("p_DotNetFW11Installed", "NO");
@@ -46,14 +45,20 @@ public:
         set("p_DotNetFWInstalled", "YES");
         framework11();
         std::memset(value_, 0, sizeof value_);
-        if (policyPresent(kPolicy20Key)) framework20();
+        if (policyPresent(kPolicy20Key))
+            framework20();
+        else
+            setUnchecked("p_DotNetFW20Installed", "NO");
         visualStudio2008();
         return 0;
     }
 
 private:
     void framework11() {
-        if (!policyPresent(kPolicy11Key)) return;
+        if (!policyPresent(kPolicy11Key)) {
+            setUnchecked("p_DotNetFW11Installed", "NO");
+            return;
+        }
         set("p_DotNetFW11Installed", "YES");
         if (!writeStore("p_DotNetFW11Installed")) trace("TRACE_DATA--1: iSetRegValue Failed for p_DotNetFW11Installed");
         if (valuePresent(key_, kVs71Key, "InstallDir")) set("p_vsnet2003Installed", "YES");

@@ -1,9 +1,6 @@
 #include "frame/custom_action_context.h"
 
 #include "frame/message_strings.h"
-
-#include "platform/bounded.h"
-#include "frame/language.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "frame/ure_observers.h"
@@ -27,18 +24,6 @@ UREHandleGuard::~UREHandleGuard() {
 
 namespace {
 
-void setLanguageFromProduct(MSIHANDLE hInstall) {
-    char text[80];
-    DWORD capacity = sizeof text;
-    text[0] = '\0';
-    if (iMsiGetProperty(hInstall, "ProductLanguage", text, &capacity) != 0) return;
-    LANGID id = static_cast<LANGID>(fa9::leadingInteger(text) & 0xFFFF);
-    LanguageInfo info;
-    if (liteGetLanguageInfo(id, &info) != 0) return;
-    URE* engine = URE::instance();
-    if (engine) engine->setLanguage(info.locale);
-}
-
 template <typename Observer>
 void attachEnabled(Observer* observer) {
     URE* engine = URE::instance();
@@ -51,14 +36,15 @@ void attachEnabled(Observer* observer) {
 
 CustomActionContext::CustomActionContext(MSIHANDLE hInstall)
     : guard_(new (std::nothrow) UREHandleGuard(hInstall)) {
-    setLanguageFromProduct(hInstall);
+    if (URE* engine = URE::instance()) engine->setLanguageSession(hInstall);
     attachEnabled(URELogObserver::instance());
     attachEnabled(UREDisplayObserverWI::instance());
 }
 
 CustomActionContext::~CustomActionContext() {
+    // The mode is known by now in any action that read a property; else this asks it.
     const URE* bound = URE::existing();
-    const bool scriptAction = bound && bound->storeMode() == 1;
+    const bool scriptAction = bound && bound->sessionHandle() && iIsStoreMode(bound->sessionHandle());
     delete guard_;
     if (URE* engine = URE::existing()) engine->detachAll();
     URELogObserver::destroy();

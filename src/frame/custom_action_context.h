@@ -1,6 +1,6 @@
 // The frame every exported custom action runs in: binds the engine to the session,
-// sets the message language and attaches the log and display observers; takes all of
-// it down again when the custom action ends.
+// names the session whose ProductLanguage sets the message language and attaches the
+// log and display observers; takes all of it down again when the custom action ends.
 #pragma once
 
 #include "platform/win32.h"

@@ -4,6 +4,7 @@
 #include "trust/trusted_accounts.h"
 #include "frame/ure.h"
 #include "platform/win32.h"
+#include "session/property_access.h"
 
 #include <cstring>
 
@@ -18,7 +19,13 @@ typedef void(__cdecl* OssMemFree)(void*, const char*, int);
 // The runtime folder's code is the installing user's to replace: it must not run as
 // SYSTEM in the script, nor elevated. Only an action known to run immediately with a
 // standard user's rights takes it.
-bool withheld(const URE* engine) { return engine->storeMode() != 0 || iRunsElevated(); }
+// The run mode is asked here when no property read has asked it yet; without a session
+// the library stays withheld.
+bool withheld(const URE* engine) {
+    const MSIHANDLE session = engine->sessionHandle();
+    if (engine->storeMode() < 0 && session) iIsStoreMode(session);
+    return engine->storeMode() != 0 || iRunsElevated();
+}
 
 // Looked up on every use, not cached: once found it stays loaded, and a lookup that
 // failed (no runtime directory yet) is tried again. Only the runtime directory's copy is

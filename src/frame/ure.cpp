@@ -50,9 +50,32 @@ void URE::destroy() {
     g_engine = nullptr;
 }
 
-void URE::setLanguage(const char* locale) { fa9::copyText(language_, sizeof language_, locale); }
+void URE::setLanguage(const char* locale) {
+    languageSession_ = 0;
+    fa9::copyText(language_, sizeof language_, locale);
+}
+
+void URE::readLanguage() const {
+    const MSIHANDLE hInstall = languageSession_;
+    if (!hInstall) return;
+    languageSession_ = 0;
+    char text[80];
+    DWORD capacity = sizeof text;
+    text[0] = '\0';
+    if (iMsiGetProperty(hInstall, "ProductLanguage", text, &capacity) != 0) return;
+    LANGID id = static_cast<LANGID>(fa9::leadingInteger(text) & 0xFFFF);
+    LanguageInfo info;
+    if (liteGetLanguageInfo(id, &info) != 0) return;
+    fa9::copyText(language_, sizeof language_, info.locale);
+}
+
+const char* URE::language() const {
+    readLanguage();
+    return language_;
+}
 
 void URE::getLanguage(char* out, size_t capacity) const {
+    readLanguage();
     if (language_[0]) {
         fa9::copyText(out, capacity, language_);
         return;

@@ -34,10 +34,15 @@ public:
     int storeMode() const { return storeMode_; }
     void setStoreMode(bool store) { storeMode_ = store ? 1 : 0; }
 
+    // The message language comes from this session's ProductLanguage, read when a message
+    // first needs it: an action that reports nothing spares that round trip.
+    void setLanguageSession(MSIHANDLE hInstall) { languageSession_ = hInstall; }
+    // A language chosen outright (the response-file checker's -l); no session read follows.
     void setLanguage(const char* locale);
     // The message language, else the system default language's locale, else "en_US".
     void getLanguage(char* out, size_t capacity) const;
-    const char* language() const { return language_; }
+    // The locale ProductLanguage names when the language table knows it, else "".
+    const char* language() const;
 
     // Records the runtime directory for this custom action and publishes it as
     // pFA9RuntimeDirectory; false when the path does not fit (nothing changes).
@@ -90,7 +95,10 @@ private:
     void releaseResponseFile();
     MSIHANDLE session_ = 0;
     int storeMode_ = -1;
-    char language_[kLanguageCapacity] = {};
+    void readLanguage() const;
+    // Filled on first use (only the action's own thread reports).
+    mutable MSIHANDLE languageSession_ = 0;
+    mutable char language_[kLanguageCapacity] = {};
     char runtimeDirectory_[kRuntimeDirectoryCapacity] = {};
     bool silent_ = false;
     char* responseFilePath_ = nullptr;
