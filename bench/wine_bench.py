@@ -9,6 +9,13 @@ commontoolreg.exe /checkprovider and waits for it (the provider program's own ru
 three alternate, each on a fresh copy of the prepared prefix.
 
     python3 bench/wine_bench.py [--build-dir build/mingw-x86_64] [--runs 5]
+        [--mode install|repair|remove|transform] [--compare OTHER_DLL]
+
+--mode times another run than a first installation: a repair (msiexec /i with
+REINSTALL=ALL REINSTALLMODE=omus) or a removal (/x) of the package installed just before
+in the same prefix (untimed), or a first installation with a transform that adds two
+Property rows (bench/wine/msi_transform.py writes it; nothing here builds a patch).
+--compare alternates a fourth package, carrying another build of the DLL, with the three.
 
 An action's time runs from Wine loading the action's DLL in the custom-action server to
 unloading it (Wine's loaddll channel with +timestamp, millisecond stamps), so it holds
@@ -56,6 +63,7 @@ VC80_ROWS["mfc80.dll"] += PAD
 VC80_ROWS["mfc80u.dll"] += PAD
 
 VARIANTS = ("product", "noop", "extractor")
+COMPARE = "compare"  # another build of the product (--compare), alternated with the rest
 WHOLE = "(whole msiexec run)"
 IMMEDIATE = "(immediate actions together)"
 EXTRACTION = "InitializeWOLTInstallCA"
@@ -109,15 +117,17 @@ def build_stubs(work):
     return dlls
 
 
-def build_packages(build_dir, work, product_dll=None):
+def build_packages(build_dir, work, product_dll=None, compare_dll=None):
     rows = rows_dir(work)
     dlls = build_stubs(work)
     dlls["product"] = product_dll or os.path.join(build_dir, "src", "fa9wolt.dll")
+    if compare_dll:
+        dlls[COMPARE] = compare_dll
     options = []
     for name, path in rows.items():
         options += ["--row", "%s=%s" % (name, path)]
     packages = {}
-    for variant in VARIANTS:
+    for variant in dlls:
         msi = os.path.join(work, "packages", variant, "fa9wolt.msi")
         packages[variant] = wine_e2e.build_package(build_dir, msi, ["--dll", dlls[variant]] + options,
                                                    cache_dir=os.path.join(work, "packages"))
@@ -186,28 +196,59 @@ def action_times(stderr, order, immediate):
     return times
 
 
-def install_once(wine_run, package, label):
+# What each mode runs before the timed msiexec run, and the timed run's arguments after
+# the package (a repair as the e2e scenarios make one; "/fa" is not what they use).
+MODES = {
+    "install": ([], ["/i"], []),
+    "repair": ([["/i"]], ["/i"], ["REINSTALL=ALL", "REINSTALLMODE=omus"]),
+    "remove": ([["/i"]], ["/x"], []),
+    "transform": ([], ["/i"], ["TRANSFORMS={transform}"]),
+}
+
+
+def transform_file(work):
+    """The transform of the "transform" mode: two Property rows added."""
+    sys.path.insert(0, os.path.join(HERE, "wine"))
+    import msi_transform
+    path = os.path.join(work, "bench.mst")
+    with open(path, "wb") as f:
+        f.write(msi_transform.property_transform({"FA9_BENCH_TRANSFORM": "1", "FA9_BENCH_SITE": "bench"}))
+    return path
+
+
+def msiexec_once(wine_run, m, package, args, label):
+    """One msiexec run under the launcher: (stderr, seconds); fails unless it answered 0."""
+    log = os.path.join(m.dir, label + ".log")
+    code_file = os.path.join(m.dir, label + ".code")
+    t0 = time.monotonic()
+    p = wine_e2e.run([wine_e2e.WINE, wine_run.helpers["launch"], wine_e2e.win_path(code_file), "msiexec", args[0],
+                      wine_e2e.win_path(package.path), "/l*v", wine_e2e.win_path(log), "/qn"] + args[1:],
+                     env=m.env, timeout=300, check=False, may_retry=lambda: not os.path.exists(log))
+    whole = time.monotonic() - t0
+    with open(os.path.join(m.dir, label + ".stderr"), "wb") as f:
+        f.write(p.stderr)
+    with open(code_file) as f:
+        code = int(f.read().strip())
+    if code != 0:
+        raise wine_e2e.E2EError("%s: msiexec answered %d (log %s)" % (label, code, log))
+    return p.stderr, log, whole
+
+
+def install_once(wine_run, package, label, mode="install", transform=None):
+    before, action, extra = MODES[mode]
     with wine_run.machine(label) as m:
         m.seed_registry(wine_e2e.read_reg_file(MACHINE), "machine")
         m.add_programs()
+        for i, args in enumerate(before):
+            m.env["WINEDEBUG"] = "fixme-all"
+            msiexec_once(wine_run, m, package, args, "before%d" % i)
         m.env["WINEDEBUG"] = "fixme-all,+timestamp,+loaddll"
-        log = os.path.join(m.dir, "install.log")
-        code_file = os.path.join(m.dir, "install.code")
-        t0 = time.monotonic()
-        p = wine_e2e.run([wine_e2e.WINE, wine_run.helpers["launch"], wine_e2e.win_path(code_file), "msiexec", "/i",
-                          wine_e2e.win_path(package.path), "/l*v", wine_e2e.win_path(log), "/qn"],
-                         env=m.env, timeout=300, check=False, may_retry=lambda: not os.path.exists(log))
-        whole = time.monotonic() - t0
-        with open(os.path.join(m.dir, "install.stderr"), "wb") as f:
-            f.write(p.stderr)
-        with open(code_file) as f:
-            code = int(f.read().strip())
-        if code != 0:
-            raise wine_e2e.E2EError("%s: msiexec answered %d (log %s)" % (label, code, log))
+        args = action + [a.format(transform=transform and wine_e2e.win_path(transform)) for a in extra]
+        stderr, log, whole = msiexec_once(wine_run, m, package, args, mode)
         actions = dll_actions(package)
         order = executed_actions(log, actions)
         immediate = {name for name in order if not actions[name] & 0x400}
-        times = action_times(p.stderr.decode(errors="replace"), order, immediate)
+        times = action_times(stderr.decode(errors="replace"), order, immediate)
         times[WHOLE] = whole
         return times
 
@@ -219,30 +260,41 @@ def main():
     ap.add_argument("--work-dir", default=None)
     ap.add_argument("--json", default=None, help="also write the medians here")
     ap.add_argument("--dll", default=None, help="another product DLL (default: the build's)")
+    ap.add_argument("--compare", default=None, metavar="DLL",
+                    help="another build of fa9wolt.dll, run alternately with the others: what each action adds "
+                         "with it beside what it adds with the product DLL")
+    ap.add_argument("--mode", choices=sorted(MODES), default="install",
+                    help="the timed run: a first installation (default), a repair or a removal of an installed "
+                         "package, or a first installation with a transform that adds Property rows")
     args = ap.parse_args()
     build_dir = os.path.abspath(args.build_dir)
     work = os.path.abspath(args.work_dir or os.path.join(build_dir, "bench-wine"))
-    packages = build_packages(build_dir, work, args.dll and os.path.abspath(args.dll))
-    samples = {v: {} for v in VARIANTS}
+    packages = build_packages(build_dir, work, args.dll and os.path.abspath(args.dll),
+                              args.compare and os.path.abspath(args.compare))
+    variants = VARIANTS + ((COMPARE,) if args.compare else ())
+    samples = {v: {} for v in variants}
+    transform = transform_file(work) if args.mode == "transform" else None
     with wine_e2e.WineRun(os.path.join(work, "wine")) as wine_run:
         for i in range(args.runs):
-            for variant in VARIANTS:
-                times = install_once(wine_run, packages[variant], "%s-%d" % (variant, i))
+            for variant in variants:
+                times = install_once(wine_run, packages[variant], "%s-%d" % (variant, i), args.mode, transform)
                 for name, t in times.items():
                     samples[variant].setdefault(name, []).append(t)
-    med = {v: {n: statistics.median(ts) for n, ts in samples[v].items()} for v in VARIANTS}
-    report(med, args.runs)
+    med = {v: {n: statistics.median(ts) for n, ts in samples[v].items()} for v in variants}
+    report(med, args.runs, args.mode)
     budget = immediate_budget(samples)
     report_budget(budget)
+    if args.compare:
+        report_compare(med)
     if args.json:
         import json
         with open(args.json, "w") as f:
             json.dump({"medians": med, "immediate_budget": budget}, f, indent=1)
 
 
-def report(med, runs):
+def report(med, runs, mode="install"):
     ms = 1000.0
-    print("\nCustom actions in Wine's msiexec (x64, /qn, medians of %d alternating runs), ms" % runs)
+    print("\nCustom actions in Wine's msiexec (x64, /qn, %s, medians of %d alternating runs), ms" % (mode, runs))
     print("%-36s %9s %9s %9s" % ("action", "product", "no-op", "added"))
     for name in sorted(med["product"], key=lambda n: -med["product"][n]):
         p, n = med["product"][name], med["noop"].get(name)
@@ -294,6 +346,17 @@ def report_budget(b):
     print("Budget: immediate phase <= extraction + provider run + %.0f ms: %.0f <= %.0f + %.0f + %.0f = %.0f: %s" % (
         IMMEDIATE_ALLOWANCE * ms, b["immediate_added"] * ms, b["extraction_added"] * ms, b["provider_run"] * ms,
         IMMEDIATE_ALLOWANCE * ms, b["budget"] * ms, "met" if b["met"] else "NOT MET"))
+
+
+def report_compare(med):
+    ms = 1000.0
+    print("\nThe same runs with the --compare DLL, ms added over the no-op")
+    print("%-36s %9s %9s" % ("action", "product", "compare"))
+    for name in sorted(med["product"], key=lambda n: -med["product"][n]):
+        p, n, c = med["product"][name], med["noop"].get(name), med[COMPARE].get(name)
+        if n is None or c is None:
+            continue
+        print("%-36s %9.1f %9.1f" % (name, (p - n) * ms, (c - n) * ms))
 
 
 if __name__ == "__main__":

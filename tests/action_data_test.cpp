@@ -3,6 +3,7 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "session/action_data.h"
+#include "winsim/package_copy.h"
 
 using namespace fa9test;
 using winsim::Cell;
@@ -98,9 +99,10 @@ TEST_F(ActionData, EachScriptRowOfThisLibraryGetsWhatItsExportReads) {
     EXPECT_FALSE(session.hasProperty("RegisterWOLTKeysCA"));
 }
 
-// A first installation that applies no transform and no patch takes the Property
-// table's names and the CustomAction rows from the installer's copy of the package;
-// anywhere else the session's tables answer, with what a transform added to them.
+// A run that applies no transform and no patch (in maintenance: none registered with the
+// product or applied to it) takes the Property table's names and the CustomAction rows
+// from the installer's copy of the package; anywhere else the session's tables answer,
+// with what a transform added to them.
 TEST_F(ActionData, TheInstallersCopyAnswersOnlyWhereTheSessionsTablesAreItsOwn) {
     session.setProperty("ProductCode", "{5FA9C0DE-1111-4222-8333-944455556666}");
     session.writePackageCopy(kPackage);
@@ -108,22 +110,44 @@ TEST_F(ActionData, TheInstallersCopyAnswersOnlyWhereTheSessionsTablesAreItsOwn) 
     session.setProperty("ZZ_TRANSFORMED", "added");
     session.database().insertRow("CustomAction", {Cell::str("TransformedRow"), Cell::integer(3073),
                                                   Cell::str("FA9WOLT_DLL"), Cell::str("RegisterWOLTMachineCfgCA")});
-    const struct { const char* label; const char* name; const char* value; bool fromCopy; } cases[] = {
-        {"a first installation", "TRANSFORMS", "", true},
-        {"a transform", "TRANSFORMS", ":Instance1.mst", false},
-        {"a patch", "PATCH", "C:\\Updates\\fix.msp", false},
-        {"maintenance", "Installed", "2026/12/01 10:00:00", false},
-        {"another product's copy", "ProductCode", "{5FA9C0DE-1111-4222-8333-000000000000}", false},
-        {"a copy others can change", "TRANSFORMS", "", false}};  // last: its list stays
+    using Registration = winsim::Machine::ProductRegistration;
+    const Registration plain, patched{{"{5FA9C0DE-AAAA-4BBB-8CCC-DDDDEEEEFFFF}"}, ""},
+        transformed{{}, "C:\\Windows\\Installer\\{5FA9C0DE-1111-4222-8333-944455556666}\\site.mst"};
+    const char* const installed = "2026/12/01 10:00:00";
+    // The product's registration stays from one case to the next.
+    // A transform file that adds the Property row (string ids 1 the name, 2 the value).
+    machine.writeFile("C:\\Setup\\site.mst",
+                      winsim::compoundFile({{u"\x4840" + winsim::msiStreamName("_StringPool"),
+                                             std::string("\0\0\0\0\x0e\0\1\0\1\0\1\0", 12)},
+                                            {u"\x4840" + winsim::msiStreamName("_StringData"), "ZZ_TRANSFORMEDx"},
+                                            {u"\x4840" + winsim::msiStreamName("Property"),
+                                             std::string("\1\2\1\0\2\0", 6)}}));
+    // fromCopy: the table's names (and so the rows) from the copy; rowsFromCopy: its rows only.
+    const struct { const char* label; const char* name; const char* value; bool fromCopy; const Registration* product;
+        bool rowsFromCopy = false;
+    } cases[] = {
+        {"a first installation", "TRANSFORMS", "", true, nullptr},
+        {"a transform of the package", "TRANSFORMS", ":Instance1.mst", false, nullptr},
+        {"a transform file", "TRANSFORMS", "C:\\Setup\\site.mst", false, nullptr, true},
+        {"a transform beside the package", "TRANSFORMS", "site.mst", false, nullptr},
+        {"a patch", "PATCH", "C:\\Updates\\fix.msp", false, nullptr},
+        {"maintenance of a product the installer does not know", "Installed", installed, false, nullptr},
+        {"maintenance", "Installed", installed, true, &plain},
+        {"a patch removed", "MSIPATCHREMOVE", "{5FA9C0DE-AAAA-4BBB-8CCC-DDDDEEEEFFFF}", false, &plain},
+        {"maintenance of a patched product", "Installed", installed, false, &patched},
+        {"maintenance with a transform applied at installation", "Installed", installed, false, &transformed},
+        {"another product's copy", "ProductCode", "{5FA9C0DE-1111-4222-8333-000000000000}", false, nullptr},
+        {"a copy others can change", "TRANSFORMS", "", false, nullptr}};  // last: its list stays
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         if (&c == &cases[std::size(cases) - 1]) machine.setAccessList(kPackage, {"", false, {{winsim::kSidEveryone}}});
+        if (c.product) machine.setProduct(session.property("ProductCode"), *c.product);
         const std::string before = session.property(c.name);
         session.setProperty(c.name, c.value);
         session.removeProperty("TransformedRow");
         ASSERT_EQ(run(PreProcessInstallCA), 0u);
         EXPECT_EQ(stored("ZZ_TRANSFORMED"), c.fromCopy ? std::nullopt : std::optional<std::string>("added"));
-        EXPECT_EQ(session.hasProperty("TransformedRow"), !c.fromCopy);
+        EXPECT_EQ(session.hasProperty("TransformedRow"), !c.fromCopy && !c.rowsFromCopy);
         EXPECT_EQ(stored("ZZ_PACKAGE_ONLY"), "only in the Property table");
         session.setProperty(c.name, before);
     }

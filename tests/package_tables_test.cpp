@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -148,6 +149,47 @@ TEST(PackageFile, ReadsTablesAsTheirColumnsAreDescribed) {
         ASSERT_EQ(built.open(kPackage), 0u);
         EXPECT_EQ(built.readTable("T", rows), !c.rows.empty());
         EXPECT_EQ(render(rows), c.rows);
+    }
+}
+
+// A transform's Property rows applied to the names (a row a mask, then the cells it names),
+// or nothing when it changes what else the library reads or a row cannot be read.
+TEST(PackageFile, AppliesATransformsPropertyRowsToTheNames) {
+    winsim::Machine machine;
+    const std::string pool = le({0, 0, 1, 1, 1, 1, 3, 1, 1, 1}), data = "ABNEWx";  // ids 1 A, 2 B, 3 NEW, 4 x
+    const std::string wide = le({0, 0x8000, 1, 1, 1, 1, 3, 1, 1, 1});             // the same with 3-byte ids
+    auto file = [&](const std::string& rows, std::map<std::string, std::string> more = {}) {
+        more["Property"] = rows;
+        return package(pool, data, more);
+    };
+    const struct { const char* label; std::string bytes; std::optional<Lines> names; } cases[] = {
+        {"a row added whole", file(le({0x0201, 3, 4})), Lines{"A", "B", "NEW"}},
+        {"a row replaced keeps its name", file(le({0x0201, 1, 4})), Lines{"A", "B"}},
+        {"a changed value of a new key adds it", file(le({0x0002, 3, 4})), Lines{"A", "B", "NEW"}},
+        {"the key alone of a row added", file(le({0x0101, 3})), Lines{"A", "B", "NEW"}},
+        {"a row deleted", file(le({0, 1})), Lines{"B"}},
+        {"rows in their order", file(le({0x0201, 3, 4, 0, 3, 0, 2})), Lines{"A"}},
+        {"three-byte string ids", package(wide, data, {{"Property", le({0x0201}) + le({3, 4}, 3)}}),
+         Lines{"A", "B", "NEW"}},
+        {"no Property rows", file(""), Lines{"A", "B"}},
+        {"more columns than the table's", file(le({0x0301, 3, 4, 4})), std::nullopt},
+        {"a bit of a column the table lacks", file(le({0x0004, 3})), std::nullopt},
+        {"a row cut short", file(le({0x0201, 3})), std::nullopt},
+        {"a key past the pool", file(le({0x0201, 9, 4})), std::nullopt},
+        {"a nameless key", file(le({0x0201, 0, 4})), std::nullopt},
+        {"CustomAction changed too", file(le({0x0201, 3, 4}), {{"CustomAction", le({0, 1})}}), std::nullopt},
+        {"a column added", file("", {{"_Columns", le({0, 1})}}), std::nullopt},
+        {"a table added", file("", {{"_Tables", le({0, 3})}}), std::nullopt},
+        {"no string pool", winsim::compoundFile({}), std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        machine.writeFile(kPackage, c.bytes);
+        PackageFile transform;
+        ASSERT_EQ(transform.open(kPackage), 0u);
+        Lines names{"A", "B"};
+        EXPECT_EQ(transform.applyPropertyTransform(names), c.names.has_value());
+        EXPECT_EQ(names, c.names.value_or(Lines{"A", "B"}));
     }
 }
 

@@ -62,11 +62,14 @@ extern "C" UINT __stdcall PreProcessInstallCA(MSIHANDLE hInstall) {
         iDeletePropertyStore(reads);
         StoreWrites writes;
         UINT rc = iSavePropertiesForDeferred(reads, responseFileSettings(reads), writes);
-        // The installer is asked for the script's rows while the registry takes the writes.
+        // The installer is asked for the script's rows and handed their data while the
+        // registry takes the writes; a failed write still fails the action, which ends
+        // the installation before any row is run.
         std::vector<CustomActionRow> rows;
         if (rc == 0) rows = iLibraryRows(reads);
+        const UINT handed = rc == 0 ? iHandActionData(reads, rows) : 0;
         if (rc == 0) rc = writes.finish();
-        if (rc == 0) rc = iHandActionData(reads, rows);
+        if (rc == 0) rc = handed;
         if (rc == 0) return static_cast<UINT>(ERROR_SUCCESS);
         iReportCustomActionFailure("PreProcessInstallCA", 20, rc);
         return static_cast<UINT>(ERROR_INSTALL_FAILURE);

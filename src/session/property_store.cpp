@@ -404,7 +404,21 @@ bool SessionReads::isSelected(const char* component) {
 namespace {
 
 // What says whether the session's tables are the package file's, and where the file is.
-const char* const kPackageStateNames[] = {"DATABASE", "ProductCode", "Installed", "TRANSFORMS", "PATCH"};
+const char* const kPackageStateNames[] = {"DATABASE", "ProductCode", "Installed", "TRANSFORMS", "PATCH",
+                                          "MSIPATCHREMOVE"};
+
+// Whether a maintenance run of the installed product takes its tables as its cached
+// package holds them: the installer applies every patch applied to the product and every
+// transform registered with it again in each run, and no property of the session says
+// whether there are any, so the product's registration is asked. A question it cannot
+// answer counts as a change.
+bool installedAsPackaged(const char* productCode) {
+    char patch[39] = {}, transforms[1] = {};
+    DWORD size = sizeof transforms;
+    if (MsiEnumPatchesA(productCode, 0, patch, transforms, &size) != ERROR_NO_MORE_ITEMS) return false;
+    size = sizeof transforms;
+    return MsiGetProductInfoA(productCode, "Transforms", transforms, &size) == ERROR_SUCCESS && !transforms[0];
+}
 
 // The Property table's names and the library's CustomAction rows from the package file;
 // false when either cannot be read or a row is not as the table defines it.
@@ -415,6 +429,27 @@ bool readPackageTables(PackageFile& package, PackageTables& tables) {
         // Action, Type, Source, Target: text, number, text, text.
         if (row.size() < 4 || row[0].null || row[0].text.empty() || row[1].null || !row[1].text.empty()) return false;
         if (isLibraryTarget(row[3].text)) tables.rows.push_back({row[0].text, row[2].text, row[3].text, row[1].number});
+    }
+    return true;
+}
+
+// The Property table's names as the transforms of a first installation (TRANSFORMS, in
+// the order the installer applies them) leave them. Only transforms named by a full local
+// path are read, each as the installer read it: what this action then hands on is no
+// more than the installing user could have written into the transform. False where one
+// is named otherwise (from the package itself, relative to the source, secured), cannot
+// be read, or changes more than the Property table's rows.
+bool applyTransforms(const std::string& transforms, std::vector<std::string>& names) {
+    for (size_t start = 0; start < transforms.size();) {
+        size_t end = transforms.find(';', start);
+        if (end == std::string::npos) end = transforms.size();
+        const std::string path = transforms.substr(start, end - start);
+        start = end + 1;
+        if (path.empty()) continue;
+        if (path.size() < 4 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || path[2] != '\\')
+            return false;
+        PackageFile transform;
+        if (transform.open(path.c_str()) != 0 || !transform.applyPropertyTransform(names)) return false;
     }
     return true;
 }
@@ -443,13 +478,16 @@ const PackageTables* SessionReads::packageTables() {
     if (!readValues(hInstall_, asked, ahead_)) return nullptr;
     const std::string& path = ahead_["DATABASE"];
     const std::string& productCode = ahead_["ProductCode"];
-    if (!ahead_["Installed"].empty() || !ahead_["TRANSFORMS"].empty() || !ahead_["PATCH"].empty())
+    const std::string& transforms = ahead_["TRANSFORMS"];
+    if (!ahead_["PATCH"].empty() || !ahead_["MSIPATCHREMOVE"].empty() ||
+        (!ahead_["Installed"].empty() && (!transforms.empty() || !installedAsPackaged(productCode.c_str()))))
         return nullptr;
     // Checked as the script checks it: the action data below names the rows of this file.
     HeldPath held;
     PackageFile package;
     PackageTables tables;
-    if (!iOpenProductPackage(path, productCode.c_str(), held, package) || !readPackageTables(package, tables))
+    if (!iOpenProductPackage(path, productCode.c_str(), held, package) || !readPackageTables(package, tables) ||
+        !applyTransforms(transforms, tables.propertyNames))
         return nullptr;
     tables_ = std::move(tables);
     return &*tables_;

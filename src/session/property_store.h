@@ -62,8 +62,10 @@ public:
     const std::string* aheadValue(const char* name) const;
     // The Property table's names and the CustomAction rows from the installer's copy of
     // the package (DATABASE) rather than views (a round trip a row): only in an immediate
-    // action of a first installation without transform or patch, where the session's
-    // tables are the file's. Null anywhere else, and when the copy cannot be read.
+    // action that applies no patch (in a maintenance run: of a product with none applied
+    // and no transform registered), and whose transforms, files it can read, change no
+    // more than the Property table's rows (applied to the names here): there the
+    // session's tables are the file's. Null anywhere else, and when a file cannot be read.
     const PackageTables* packageTables();
 
 private:

@@ -197,20 +197,21 @@ bool CompoundFile::chain(Table& table, uint32_t first, uint64_t count, uint64_t 
 
 // The root's children form a tree through their sibling links; every one is looked at
 // (a file's tree need not be ordered as it should be), none twice.
-bool CompoundFile::findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size) {
+CompoundFile::Lookup CompoundFile::lookUp(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size) {
     const uint32_t perSector = 1u << (shift_ - 7);
     const uint64_t entries = uint64_t(directory_.size()) * perSector;
     std::vector<bool> seen(static_cast<size_t>(entries));
     unsigned char e[kEntrySize];
-    if (!readSector(directory_[0], 0, e, kEntrySize)) return false;
+    if (!readSector(directory_[0], 0, e, kEntrySize)) return Lookup::Broken;
     std::vector<uint32_t> pending(1, field32(e, kEntryChild));
     while (!pending.empty()) {
         const uint32_t id = pending.back();
         pending.pop_back();
         if (id == kNoEntry) continue;
-        if (id >= entries || seen[id]) return false;
+        if (id >= entries || seen[id]) return Lookup::Broken;
         seen[id] = true;
-        if (!readSector(directory_[id / perSector], (id % perSector) * kEntrySize, e, kEntrySize)) return false;
+        if (!readSector(directory_[id / perSector], (id % perSector) * kEntrySize, e, kEntrySize))
+            return Lookup::Broken;
         pending.push_back(field32(e, kEntryLeft));
         pending.push_back(field32(e, kEntryRight));
         if (e[kEntryType] != kStreamEntry || field16(e, kEntryNameBytes) != (units + 1) * 2) continue;
@@ -219,7 +220,17 @@ bool CompoundFile::findStream(const uint16_t* name, size_t units, uint32_t& star
         if (i < units) continue;
         start = field32(e, kEntryStart);
         size = streamSize(e, version4_);
-        return true;
+        return Lookup::Found;
     }
-    return false;
+    return Lookup::Absent;
+}
+
+bool CompoundFile::findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size) {
+    return lookUp(name, units, start, size) == Lookup::Found;
+}
+
+bool CompoundFile::lacksStream(const uint16_t* name, size_t units) {
+    uint32_t start = 0;
+    uint64_t size = 0;
+    return !directory_.empty() && lookUp(name, units, start, size) == Lookup::Absent;
 }

@@ -40,6 +40,8 @@ public:
     // than kMaxStream.
     bool readStream(const uint16_t* name, size_t units, std::vector<unsigned char>& out);
 
+    // True only when the whole directory was read and the root has no stream `name`.
+    bool lacksStream(const uint16_t* name, size_t units);
     // Nothing is read any more: for a file opened and then refused.
     void close() { file_.reset(); }
     // The open file (while open it is neither renamed nor deleted), or an invalid handle.
@@ -60,6 +62,8 @@ private:
     bool readSector(uint32_t sector, uint32_t from, void* data, size_t size);
     bool next(Table& table, uint32_t index, uint32_t& value);
     bool chain(Table& table, uint32_t first, uint64_t count, uint64_t limit, std::vector<uint32_t>& out);
+    enum class Lookup { Found, Absent, Broken };
+    Lookup lookUp(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size);
     bool findStream(const uint16_t* name, size_t units, uint32_t& start, uint64_t& size);
 
     unique_hfile file_;

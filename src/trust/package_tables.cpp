@@ -2,6 +2,7 @@
 
 #include "platform/bounded.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -88,6 +89,12 @@ bool PackageFile::readTableStream(const char* table, std::vector<unsigned char>&
     return pack(table, fa9::textLength(table), name, units) && file_.readStream(name, units, out);
 }
 
+bool PackageFile::lacksTable(const char* table) {
+    uint16_t name[kMaxNameUnits] = {0x4840};
+    size_t units = 1;
+    return pack(table, fa9::textLength(table), name, units) && file_.lacksStream(name, units);
+}
+
 // Read once an open file: every property and table read needs it.
 const PackageFile::Strings* PackageFile::strings() {
     if (strings_) return strings_.get();
@@ -156,6 +163,45 @@ bool PackageFile::readPropertyNames(std::vector<std::string>& names) {
         return strings != nullptr;
     } catch (const std::bad_alloc&) {
         names.clear();
+    }
+    return false;
+}
+
+// A transform keeps a table's changes row by row: a two-byte mask, then the cells it
+// names. A mask with its low bit set holds the first (mask >> 8) columns (a row added or
+// replaced); any other names the key and the columns of its set bits (a row changed, or
+// added where the key is new); 0, the key alone, deletes the row.
+bool PackageFile::applyPropertyTransform(std::vector<std::string>& names) {
+    try {
+        const Strings* strings = this->strings();
+        std::vector<unsigned char> table;
+        if (!strings || !lacksTable("_Tables") || !lacksTable("_Columns") || !lacksTable("CustomAction"))
+            return false;
+        if (lacksTable("Property")) return true;
+        if (!readTableStream("Property", table)) return false;
+        std::vector<std::string> changed = names;
+        const size_t width = strings->width;
+        for (size_t at = 0; at < table.size();) {
+            if (table.size() - at < 2) return false;
+            const uint32_t mask = littleEndian(&table[at], 2);
+            at += 2;
+            const size_t cells = (mask & 1) ? mask >> 8 : (mask & 2) ? 2 : 1;
+            if (((mask & 1) && (cells == 0 || cells > 2)) || (!(mask & 1) && (mask & ~2u)) ||
+                table.size() - at < cells * width)
+                return false;
+            const uint32_t key = littleEndian(&table[at], width);
+            at += cells * width;
+            if (!strings->has(key) || strings->length(key) == 0) return false;
+            const std::string name = strings->text(key);
+            auto it = std::find(changed.begin(), changed.end(), name);
+            if (mask == 0 && it != changed.end())
+                changed.erase(it);
+            else if (mask != 0 && it == changed.end())
+                changed.push_back(name);
+        }
+        names.swap(changed);
+        return true;
+    } catch (const std::bad_alloc&) {
     }
     return false;
 }

@@ -34,6 +34,13 @@ public:
     // broken.
     bool readPropertyNames(std::vector<std::string>& names);
 
+    // This file read as a transform of a package whose Property table has the names
+    // `names` (the table of two string columns, name and value): each row it adds is
+    // appended, each it deletes taken out, a changed one keeps its name. False (and
+    // `names` as they were) unless the whole directory is read and the transform changes
+    // neither the tables' layout (_Tables, _Columns) nor the CustomAction table, and each
+    // of its Property rows is read as that table's.
+    bool applyPropertyTransform(std::vector<std::string>& names);
     // A cell of a table: text for a string column, a number for an integer one.
     struct Cell {
         bool null = true;
@@ -66,6 +73,7 @@ private:
     struct Strings;
     const Strings* strings();
     bool readTableStream(const char* table, std::vector<unsigned char>& out);
+    bool lacksTable(const char* table);
     const Strings* propertyRows(std::vector<std::pair<uint32_t, uint32_t>>& rows);
 
     CompoundFile file_;

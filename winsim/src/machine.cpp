@@ -166,6 +166,18 @@ std::optional<Machine::ComponentState> Machine::component(const std::string& pro
     return it->second;
 }
 
+void Machine::setProduct(const std::string& product, ProductRegistration registration) {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    products_[product] = std::move(registration);
+}
+
+std::optional<Machine::ProductRegistration> Machine::product(const std::string& product) const {
+    std::lock_guard<std::recursive_mutex> g(lock_);
+    auto it = products_.find(product);
+    if (it == products_.end()) return std::nullopt;
+    return it->second;
+}
+
 }  // namespace winsim
 
 namespace winsim {

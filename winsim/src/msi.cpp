@@ -4,6 +4,7 @@
 #include "msi_handles.h"
 #include "winsim/control.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -343,6 +344,29 @@ INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, L
             return INSTALLSTATE_MOREDATA;
     }
     return state->state;
+}
+
+// Only what the product's registration holds: its applied patches (the transforms each
+// patch applies are not modelled: empty) and its registered transforms.
+UINT WINAPI MsiEnumPatchesA(LPCSTR szProduct, DWORD iPatchIndex, LPSTR lpPatchBuf, LPSTR lpTransformsBuf,
+                            LPDWORD pcchTransformsBuf) {
+    if (!szProduct || !lpPatchBuf || !lpTransformsBuf || !pcchTransformsBuf) return ERROR_INVALID_PARAMETER;
+    auto product = Machine::current().product(szProduct);
+    if (!product) return ERROR_UNKNOWN_PRODUCT;
+    if (iPatchIndex >= product->patches.size()) return ERROR_NO_MORE_ITEMS;
+    const std::string& code = product->patches[iPatchIndex];
+    std::memcpy(lpPatchBuf, code.c_str(), std::min<size_t>(code.size(), 38));
+    lpPatchBuf[std::min<size_t>(code.size(), 38)] = '\0';
+    return copyStringOut("", lpTransformsBuf, pcchTransformsBuf, false);
+}
+
+UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf, LPDWORD pcchValueBuf) {
+    if (!szProduct || !szAttribute || (lpValueBuf && !pcchValueBuf)) return ERROR_INVALID_PARAMETER;
+    auto product = Machine::current().product(szProduct);
+    if (!product) return ERROR_UNKNOWN_PRODUCT;
+    if (std::string(szAttribute) != "Transforms") return ERROR_UNKNOWN_PROPERTY;
+    if (!pcchValueBuf) return ERROR_SUCCESS;
+    return copyStringOut(product->transforms, lpValueBuf, pcchValueBuf, false);
 }
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE hAny) {

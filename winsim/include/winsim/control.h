@@ -209,6 +209,15 @@ public:
                       const std::string& path);
     std::optional<ComponentState> component(const std::string& product, const std::string& component) const;
 
+    // ---- installed products, as MsiEnumPatchesA and MsiGetProductInfoA("Transforms") report them ----
+    struct ProductRegistration {
+        std::vector<std::string> patches;  // the applied patches' codes, in order
+        std::string transforms;            // the registered transforms, ';'-separated
+    };
+    // Keyed by product code without regard to case; an unregistered product is unknown.
+    void setProduct(const std::string& product, ProductRegistration registration);
+    std::optional<ProductRegistration> product(const std::string& product) const;
+
     // ---- modules ----
     // A host implementation for the exports of a DLL: GetProcAddress on a module with this
     // base name returns these functions, for names the PE file really exports.
@@ -294,6 +303,7 @@ private:
     Registry registry_;
     std::map<std::string, std::map<std::string, FARPROC>, NoCaseLess> native_;
     std::map<std::string, ComponentState, NoCaseLess> components_;
+    std::map<std::string, ProductRegistration, NoCaseLess> products_;
     std::unique_ptr<ModuleTable> modules_;
     std::vector<ProcessLaunch> launches_;
     std::map<std::string, AccessList, NoCaseLess> accessLists_;

@@ -100,6 +100,7 @@ typedef uint32_t MSIHANDLE;
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_INSTALL_USEREXIT 1602L
 #define ERROR_UNKNOWN_PROPERTY 1608L
+#define ERROR_UNKNOWN_PRODUCT 1605L
 #define ERROR_INVALID_HANDLE_STATE 1609L
 #define ERROR_BAD_QUERY_SYNTAX 1615L
 #define ERROR_INVALID_FIELD 1616L
@@ -467,6 +468,9 @@ typedef enum tagMSICONDITION {
 } MSICONDITION;
 MSICONDITION WINAPI MsiEvaluateConditionA(MSIHANDLE hInstall, LPCSTR szCondition);
 INSTALLSTATE WINAPI MsiGetComponentPathA(LPCSTR szProduct, LPCSTR szComponent, LPSTR lpPathBuf, LPDWORD pcchBuf);
+UINT WINAPI MsiEnumPatchesA(LPCSTR szProduct, DWORD iPatchIndex, LPSTR lpPatchBuf, LPSTR lpTransformsBuf,
+                            LPDWORD pcchTransformsBuf);
+UINT WINAPI MsiGetProductInfoA(LPCSTR szProduct, LPCSTR szAttribute, LPSTR lpValueBuf, LPDWORD pcchValueBuf);
 }
 
 #define MSI_NULL_INTEGER 0x80000000
