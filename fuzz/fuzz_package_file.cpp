@@ -1,11 +1,13 @@
 // The installer's copy of the package is read without the installer, and someone may
 // have shaped the file: whatever its bytes, the reader ends, a row comes back whole or
 // not at all, and never larger than its limit, and a property read through the string
-// pool, a table's names or rows come back only from a file that opened.
+// pool, a table's names or rows, or a transform's Property rows come back only from a file
+// that opened.
 // Seeds: rows.msi (corpus/make_rows_msi.sh); version4.msi, 4096-byte sectors; difat.msi,
 // 110 FAT sectors, the last named by a DIFAT sector (read at open; the sectors it maps lie
 // past the file's end, as 7 MB would be needed to use them); large_pool.msi, 3-byte string
 // ids, 800 strings and one of 64 KB (the pool's long form).
+// transform.mst, two Property rows added (bench/wine/msi_transform.py).
 #include "trust/package_tables.h"
 #include "winsim/control.h"
 
@@ -44,6 +46,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool listed = package.readPropertyNames(names);
     if ((opened != 0 && listed) || (!listed && !names.empty())) __builtin_trap();
     for (const std::string& name : names)
+        if (name.empty()) __builtin_trap();
+    // Read as a transform: the names change only when the whole file was read, and no
+    // name comes out empty.
+    std::vector<std::string> transformed = {"ProductCode"};
+    const bool applied = package.applyPropertyTransform(transformed);
+    if ((opened != 0 && applied) || (!applied && transformed != std::vector<std::string>{"ProductCode"}))
+        __builtin_trap();
+    for (const std::string& name : transformed)
         if (name.empty()) __builtin_trap();
     static const char* const kTables[] = {"CustomAction", "Property", "_Columns", "", nullptr};
     for (const char* table : kTables) {
