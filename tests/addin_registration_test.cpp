@@ -94,6 +94,13 @@ TEST(Registration, RefusalsAreReportedAndNothingRuns) {
              s.machine().setAccessList(kRuntimeDir, {user, true, {{winsim::kSidSystem}, {user}}});
          },
          {kNotRun, kNotRun, 1603}, std::string(kRuntimeDir) + " can be changed by users other than administrators"},
+        {"assembly folder open to users",
+         [](S& s) {
+             s.machine().setAccessList(std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT",
+                                       {winsim::kSidAdministrators, false, {{winsim::kSidUsers}}});
+         },
+         {kNotRun, kNotRun, 1603},
+         std::string(kRuntimeDir) + "\\Microsoft.VC80.CRT can be changed by users other than administrators"},
         {"unreadable INSTALLDIR", [](S& s) { s.failGetProperty("INSTALLDIR", 1615); },
          {0, kNotRun, kNotRun}, "The installer property INSTALLDIR could not be read."},
         {"unreadable runtime folder", [](S& s) { s.failGetProperty("CURRENT_PROCESS_DIRECTORY", 1615); },

@@ -165,7 +165,7 @@ TEST(PackageFile, AppliesATransformsPropertyRowsToTheNames) {
     const struct { const char* label; std::string bytes; std::optional<Lines> names; } cases[] = {
         {"a row added whole", file(le({0x0201, 3, 4})), Lines{"A", "B", "NEW"}},
         {"a row replaced keeps its name", file(le({0x0201, 1, 4})), Lines{"A", "B"}},
-        {"a changed value of a new key adds it", file(le({0x0002, 3, 4})), Lines{"A", "B", "NEW"}},
+        {"a change to a key not there adds nothing", file(le({0x0002, 3, 4})), Lines{"A", "B"}},
         {"the key alone of a row added", file(le({0x0101, 3})), Lines{"A", "B", "NEW"}},
         {"a row deleted", file(le({0, 1})), Lines{"B"}},
         {"rows in their order", file(le({0x0201, 3, 4, 0, 3, 0, 2})), Lines{"A"}},

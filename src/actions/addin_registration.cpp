@@ -193,17 +193,34 @@ uint32_t checkProvider(MSIHANDLE hInstall, InstallProcess& runner, const char* l
     return 0;
 }
 
-// The runtime folder's program, held (sharing reading only) until it has run. Run with
-// the installing user's own rights it is only held: that user could mislead no check but
-// their own. Elevated, the program and the folder must be changeable by the trusted alone,
-// as the extraction made them. False once a refusal is reported (nothing may run); true
-// with nothing held when the program is not there (the provider is then not confirmed).
-bool holdProgram(const char* self, const char* runtimeDir, HeldPath& program) {
-    char path[kPathCapacity] = {};
-    if (!joinCommand(path, sizeof path, {runtimeDir, kProgram})) return true;
-    const Gate gate = program.hold(path, Held::Program, 2);
+// The runtime folder's program, held (sharing reading only) until it has run, with the
+// folder and the assembly folders it loads from. Run with the installing user's own rights
+// they are only held: that user could mislead no check but their own. Elevated, each must
+// be changeable by the trusted alone, as the extraction made them.
+struct ProgramHold {
+    HeldPath folder, program;
+    HeldPath assemblies[2];
+};
+
+// False once a refusal is reported (nothing may run); true with the program not held when
+// it is not there (the provider is then not confirmed).
+bool holdProgram(const char* self, const char* runtimeDir, ProgramHold& hold) {
+    static const char* const kAssemblies[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
+    const HeldPath* refused = &hold.folder;
+    Gate gate = hold.folder.hold(runtimeDir, Held::Folder, 1);
+    if (gate == Gate::Accepted) {
+        refused = &hold.program;
+        gate = hold.folder.holdChild(kProgram + 1, Held::Program, true, hold.program);
+    }
+    // An assembly folder not there leaves the program to the system's assemblies.
+    for (size_t i = 0; gate == Gate::Accepted && i < 2; ++i) {
+        refused = &hold.assemblies[i];
+        const Gate assembly = hold.folder.holdChild(kAssemblies[i], Held::Folder, true, hold.assemblies[i]);
+        if (assembly != Gate::Missing) gate = assembly;
+    }
     if (gate == Gate::Accepted || gate == Gate::Missing) return true;
-    report(self, URE_SHOW_ERROR, 85, ERROR_INSTALL_FAILURE, 7114, program.refused());
+    hold.program.release();
+    report(self, URE_SHOW_ERROR, 85, ERROR_INSTALL_FAILURE, 7114, refused->refused());
     return false;
 }
 
@@ -213,7 +230,7 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
     char command[kPathCapacity] = {};
     char productName[kNameCapacity] = {};
     char providerMessage[kNameCapacity] = {};
-    HeldPath program;
+    ProgramHold program;
     UINT rc = readRuntimeDirectory(hInstall, runtimeDir);
     if (rc != ERROR_SUCCESS) {
         report(self, URE_LOG_ERROR, 10, rc, 5598, "CURRENT_PROCESS_DIRECTORY");
@@ -230,7 +247,7 @@ UINT detectProvider(MSIHANDLE hInstall, InstallProcess& runner) {
         report(self, URE_LOG_ERROR, 20, ERROR_FILENAME_EXCED_RANGE, 5030, command);
     } else if (!holdProgram(self, runtimeDir, program)) {
         return ERROR_INSTALL_FAILURE;  // reported; nothing that could have been changed runs
-    } else if (program.held()) {
+    } else if (program.program.held()) {
         const uint32_t answer = checkProvider(hInstall, runner, line);
         if (answer == 9) return 0;
         if (answer == kTimedOut) return ERROR_INSTALL_FAILURE;

@@ -13,12 +13,13 @@ namespace {
 // Before every constructor of default priority, the protector's among them; not itself
 // protected, since the guard changes while it runs.
 __attribute__((constructor(101), no_stack_protector)) void drawStackGuard() {
-    BCRYPT_ALG_HANDLE generator = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&generator, BCRYPT_RNG_ALGORITHM, nullptr, 0))) return;
+    // The system's generator: no provider to open (and no library to load) under the
+    // loader's lock.
     void* guard = nullptr;
-    if (BCRYPT_SUCCESS(BCryptGenRandom(generator, reinterpret_cast<PUCHAR>(&guard), sizeof guard, 0)) && guard)
+    if (BCRYPT_SUCCESS(BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(&guard), sizeof guard,
+                                       BCRYPT_USE_SYSTEM_PREFERRED_RNG)) &&
+        guard)
         __stack_chk_guard = guard;
-    BCryptCloseAlgorithmProvider(generator, 0);
 }
 
 }  // namespace

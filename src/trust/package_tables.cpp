@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <unordered_set>
 
 namespace {
 
@@ -169,8 +170,8 @@ bool PackageFile::readPropertyNames(std::vector<std::string>& names) {
 
 // A transform keeps a table's changes row by row: a two-byte mask, then the cells it
 // names. A mask with its low bit set holds the first (mask >> 8) columns (a row added or
-// replaced); any other names the key and the columns of its set bits (a row changed, or
-// added where the key is new); 0, the key alone, deletes the row.
+// replaced); any other names the key and the columns of its set bits (a row changed; one
+// whose key is not there is not applied); 0, the key alone, deletes the row.
 bool PackageFile::applyPropertyTransform(std::vector<std::string>& names) {
     try {
         const Strings* strings = this->strings();
@@ -180,6 +181,7 @@ bool PackageFile::applyPropertyTransform(std::vector<std::string>& names) {
         if (lacksTable("Property")) return true;
         if (!readTableStream("Property", table)) return false;
         std::vector<std::string> changed = names;
+        std::unordered_set<std::string> present(names.begin(), names.end());  // a hostile file's rows are many
         const size_t width = strings->width;
         for (size_t at = 0; at < table.size();) {
             if (table.size() - at < 2) return false;
@@ -193,10 +195,11 @@ bool PackageFile::applyPropertyTransform(std::vector<std::string>& names) {
             at += cells * width;
             if (!strings->has(key) || strings->length(key) == 0) return false;
             const std::string name = strings->text(key);
-            auto it = std::find(changed.begin(), changed.end(), name);
-            if (mask == 0 && it != changed.end())
-                changed.erase(it);
-            else if (mask != 0 && it == changed.end())
+            // A whole row adds its name; a change to a row not there adds nothing (the
+            // installer does not apply it); a key alone deletes the row.
+            if (mask == 0 && present.erase(name))
+                changed.erase(std::find(changed.begin(), changed.end(), name));
+            else if ((mask & 1) && present.insert(name).second)
                 changed.push_back(name);
         }
         names.swap(changed);

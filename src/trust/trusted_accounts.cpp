@@ -41,19 +41,21 @@ bool sameSid(PSID sid, const char* text) {
     return ConvertStringSidToSidA(text, other.out()) && EqualSid(sid, other.get());
 }
 
-// TOKEN_OWNER and the SID it points to.
-union OwnerInfo {
-    TOKEN_OWNER owner;
-    BYTE bytes[sizeof(TOKEN_OWNER) + SECURITY_MAX_SID_SIZE];
-};
+// Wine runs every process of a prefix as one account that owns every file: there is no
+// unelevated twin to keep out. Its ntdll exports its version; Windows' does not.
+bool underWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
-// The account the process runs as is trusted, except where what it makes is owned by
-// Administrators (Windows' elevated administrator, whose unelevated programs run as the
-// same account): there a thing owned by, or granted to, the account itself is one those
-// programs made or may change. SYSTEM is in the table; under Wine one account does all.
+// The account the process runs as is trusted, except in the full half of a split token (an
+// elevated administrator): its unelevated programs run as the same account, so a thing
+// owned by, or granted to, the account itself is one they made or may change. A token that
+// cannot be read trusts no one but the table.
 bool ownAccountTrusted() {
-    OwnerInfo made;
-    return tokenInformation(TokenOwner, &made, sizeof made) && !sameSid(made.owner.Owner, kTrusted[1].sid);
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    return tokenInformation(TokenElevationType, &type, sizeof type) &&
+           (type != TokenElevationTypeFull || underWine());
 }
 
 bool isTrusted(PSID sid) {

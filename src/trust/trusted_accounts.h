@@ -1,9 +1,9 @@
 // Who an action running as SYSTEM, or elevated, trusts with what it runs, reads, copies
 // or deletes: SYSTEM, Administrators, TrustedInstaller and the account the process runs as,
-// unless that account's new objects are owned by Administrators (an elevated administrator
-// beside unelevated programs of the same account; under Wine the installing account owns
-// every file). Written here once; the access list the library gives its own folders comes
-// from the same table.
+// unless the process holds the full half of a split token (an elevated administrator beside
+// unelevated programs of the same account; under Wine, where one account owns every file,
+// it is trusted). Written here once; the access list the library gives its own folders
+// comes from the same table.
 #pragma once
 
 #include "platform/win32.h"

@@ -485,28 +485,35 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
         static_cast<TOKEN_ELEVATION*>(TokenInformation)->TokenIsElevated = t->token.administrator ? 1 : 0;
         return TRUE;
     }
-    if (TokenInformationClass != TokenUser && TokenInformationClass != TokenOwner) {
+    if (TokenInformationClass == TokenElevationType) {
+        // An administrator's token is the full half of a split one; a standard user's and
+        // SYSTEM's are not split.
+        *ReturnLength = sizeof(TOKEN_ELEVATION_TYPE);
+        if (!TokenInformation || TokenInformationLength < sizeof(TOKEN_ELEVATION_TYPE)) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        const bool split = t->token.administrator && t->token.userSid != kSidSystem;
+        *static_cast<TOKEN_ELEVATION_TYPE*>(TokenInformation) = split ? TokenElevationTypeFull : TokenElevationTypeDefault;
+        return TRUE;
+    }
+    if (TokenInformationClass != TokenUser) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    // The SID follows the structure in the caller's buffer, as Windows lays it out; the
-    // default owner is what new objects get (Administrators for an administrator's token).
-    const bool user = TokenInformationClass == TokenUser;
-    const std::vector<BYTE> sid = sidBytes(user || !t->token.administrator ? t->token.userSid : kSidAdministrators);
-    const DWORD head = static_cast<DWORD>(user ? sizeof(TOKEN_USER) : sizeof(TOKEN_OWNER));
-    const DWORD need = head + static_cast<DWORD>(sid.size());
+    // The SID follows the structure in the caller's buffer, as Windows lays it out.
+    const std::vector<BYTE> sid = sidBytes(t->token.userSid);
+    const DWORD need = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     *ReturnLength = need;
     if (!TokenInformation || TokenInformationLength < need) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    BYTE* at = static_cast<BYTE*>(TokenInformation) + head;
+    auto* user = static_cast<TOKEN_USER*>(TokenInformation);
+    BYTE* at = static_cast<BYTE*>(TokenInformation) + sizeof(TOKEN_USER);
     std::memcpy(at, sid.data(), sid.size());
-    if (user) {
-        static_cast<TOKEN_USER*>(TokenInformation)->User = {at, 0};
-    } else {
-        static_cast<TOKEN_OWNER*>(TokenInformation)->Owner = at;
-    }
+    user->User.Sid = at;
+    user->User.Attributes = 0;
     return TRUE;
 }
 

@@ -677,12 +677,15 @@ typedef enum _TOKEN_INFORMATION_CLASS {
     TokenGroups,
     TokenPrivileges,
     TokenOwner,
+    TokenElevationType = 18,
     TokenElevation = 20,
 } TOKEN_INFORMATION_CLASS;
 
-typedef struct _TOKEN_OWNER {
-    PSID Owner;
-} TOKEN_OWNER, *PTOKEN_OWNER;
+typedef enum _TOKEN_ELEVATION_TYPE {
+    TokenElevationTypeDefault = 1,
+    TokenElevationTypeFull,
+    TokenElevationTypeLimited,
+} TOKEN_ELEVATION_TYPE;
 
 typedef struct _TOKEN_ELEVATION {
     DWORD TokenIsElevated;
