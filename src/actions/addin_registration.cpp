@@ -17,6 +17,7 @@
 #include "trust/trusted_accounts.h"
 
 #include <cstring>
+#include <iterator>
 
 namespace {
 
@@ -199,13 +200,12 @@ uint32_t checkProvider(MSIHANDLE hInstall, InstallProcess& runner, const char* l
 // be changeable by the trusted alone, as the extraction made them.
 struct ProgramHold {
     HeldPath folder, program;
-    HeldPath assemblies[2];
+    HeldPath assemblies[std::size(ProgramCopy::kAssemblyFolders)];
 };
 
 // False once a refusal is reported (nothing may run); true with the program not held when
 // it is not there (the provider is then not confirmed).
 bool holdProgram(const char* self, const char* runtimeDir, ProgramHold& hold) {
-    static const char* const kAssemblies[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
     const HeldPath* refused = &hold.folder;
     Gate gate = hold.folder.hold(runtimeDir, Held::Folder, 1);
     if (gate == Gate::Accepted) {
@@ -213,9 +213,10 @@ bool holdProgram(const char* self, const char* runtimeDir, ProgramHold& hold) {
         gate = hold.folder.holdChild(kProgram + 1, Held::Program, true, hold.program);
     }
     // An assembly folder not there leaves the program to the system's assemblies.
-    for (size_t i = 0; gate == Gate::Accepted && i < 2; ++i) {
+    for (size_t i = 0; gate == Gate::Accepted && i < std::size(hold.assemblies); ++i) {
         refused = &hold.assemblies[i];
-        const Gate assembly = hold.folder.holdChild(kAssemblies[i], Held::Folder, true, hold.assemblies[i]);
+        const Gate assembly =
+            hold.folder.holdChild(ProgramCopy::kAssemblyFolders[i], Held::Folder, true, hold.assemblies[i]);
         if (assembly != Gate::Missing) gate = assembly;
     }
     if (gate == Gate::Accepted || gate == Gate::Missing) return true;

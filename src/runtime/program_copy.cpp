@@ -37,7 +37,6 @@ const ProgramFile kProgramFiles[] = {
 };
 static_assert(sizeof kProgramFiles / sizeof kProgramFiles[0] == ProgramCopy::kProgramFileCount,
               "one held handle a file");
-const char* const kFolders[] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
 const DWORD kStreamPiece = 65536;
 const size_t kNameBytes = 8;  // random bytes in a copy's name, two hex digits each
 
@@ -214,7 +213,7 @@ UINT ProgramCopy::prepare(MSIHANDLE hInstall, const char* action) {
         return ERROR_INSTALL_FAILURE;
     }
     bool ok = true;
-    for (const char* sub : kFolders) {
+    for (const char* sub : kAssemblyFolders) {
         char path[MAX_PATH + 1];
         ok = ok && fa9::formatText(path, sizeof path, "%s\\%s", folder_, sub) && CreateDirectoryA(path, nullptr);
     }

@@ -24,6 +24,8 @@ public:
     const char* folder() const { return folder_; }
 
     static constexpr size_t kProgramFileCount = 10;  // the program and its VC80 files
+    // The side-by-side assembly folders beside the program, which it loads its VC80 files from.
+    static constexpr const char* kAssemblyFolders[2] = {"Microsoft.VC80.CRT", "Microsoft.VC80.MFC"};
 
 private:
     void remove();
