@@ -122,6 +122,9 @@ TEST_F(ActionData, TheInstallersCopyAnswersOnlyWhereTheSessionsTablesAreItsOwn) 
                                             {u"\x4840" + winsim::msiStreamName("_StringData"), "ZZ_TRANSFORMEDx"},
                                             {u"\x4840" + winsim::msiStreamName("Property"),
                                              std::string("\1\2\1\0\2\0", 6)}}));
+    // A name without its folder is the installer's to complete: the one in this process's
+    // folder is not the file it read.
+    machine.copyFileIn(machine.hostPath("C:\\Setup\\site.mst"), machine.currentDirectory() + "\\site.mst");
     // fromCopy: the table's names (and so the rows) from the copy; rowsFromCopy: its rows only.
     const struct { const char* label; const char* name; const char* value; bool fromCopy; const Registration* product;
         bool rowsFromCopy = false;

@@ -446,10 +446,13 @@ bool applyTransforms(const std::string& transforms, std::vector<std::string>& na
         const std::string path = transforms.substr(start, end - start);
         start = end + 1;
         if (path.empty()) continue;
-        if (path.size() < 4 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || path[2] != '\\')
-            return false;
+        // Held as the gate holds what it reads; a name the gate has to complete is not the
+        // file the installer read.
+        HeldPath held;
         PackageFile transform;
-        if (transform.open(path.c_str()) != 0 || !transform.applyPropertyTransform(names)) return false;
+        if (held.hold(path.c_str(), Held::Data, 0) != Gate::Accepted || !iSamePath(held.path(), path.c_str()) ||
+            transform.openHeld(held.handle()) != 0 || !transform.applyPropertyTransform(names))
+            return false;
     }
     return true;
 }

@@ -19,10 +19,12 @@ const DWORD kRemoveAccess = kFolderAccess | DELETE | FILE_WRITE_ATTRIBUTES;
 // The full path of what `held` is, every link on the way resolved ("C:\a\b"; on a share,
 // which only a process that is not checked gets to, "UNC\server\share\b", as good for
 // comparing as any); false when it cannot be read or does not fit.
-bool finalPath(HANDLE held, char* out, size_t capacity) {
+bool finalPath(HANDLE held, std::string& out) {
     char raw[kCapacity] = {};
     const DWORD n = GetFinalPathNameByHandleA(held, raw, sizeof raw, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-    return n > 0 && n < sizeof raw && std::strncmp(raw, "\\\\?\\", 4) == 0 && fa9::copyText(out, capacity, raw + 4);
+    if (n == 0 || n >= sizeof raw || std::strncmp(raw, "\\\\?\\", 4) != 0) return false;
+    out.assign(raw + 4);
+    return true;
 }
 
 // `path` upper-cased, without a final backslash other than a root's.
@@ -54,20 +56,22 @@ bool attributesOf(HANDLE handle, DWORD& attributes) {
     return true;
 }
 
-// The held object's final path is `expected` (8.3 names and case aside).
-bool liesAt(HANDLE held, const char* expected) {
-    char final[kCapacity], named[kCapacity];
+// The held object's final path, `final`, is `expected` (8.3 names and case aside).
+bool liesAt(HANDLE held, const char* expected, std::string& final) {
+    char named[kCapacity];
     const DWORD n = GetLongPathNameA(expected, named, sizeof named);
-    return n > 0 && n < sizeof named && finalPath(held, final, sizeof final) && iSamePath(final, named);
+    return n > 0 && n < sizeof named && finalPath(held, final) && iSamePath(final.c_str(), named);
 }
 
-// The held object's final path is `name` directly below the held folder `folder`.
-bool liesBelow(HANDLE held, HANDLE folder, const char* name) {
-    char above[kCapacity], expected[kCapacity], final[kCapacity];
-    if (!finalPath(folder, above, sizeof above) || !finalPath(held, final, sizeof final)) return false;
-    const bool root = std::strlen(above) == 3;  // "C:\" keeps its backslash
-    return fa9::formatText(expected, sizeof expected, "%s%s%s", above, root ? "" : "\\", name) &&
-           iSamePath(final, expected);
+// The held object's final path, `final`, is `name` directly below the folder whose final
+// path is `above` (asked once by whoever holds that folder).
+bool liesBelow(HANDLE held, const std::string& above, const char* name, std::string& final) {
+    const std::string expected = above + (above.size() == 3 ? "" : "\\") + name;  // "C:\" keeps its backslash
+    return !above.empty() && finalPath(held, final) && iSamePath(final.c_str(), expected.c_str());
+}
+bool liesBelow(HANDLE held, const std::string& above, const char* name) {
+    std::string final;
+    return liesBelow(held, above, name, final);
 }
 
 bool isEntryName(const char* name) {
@@ -86,11 +90,11 @@ bool deleteThrough(HANDLE handle, DWORD attributes) {
     return SetFileInformationByHandle(handle, FileDispositionInfo, &discard, sizeof discard) != FALSE;
 }
 
-bool removeEntry(const std::string& place, HANDLE parent, const std::string& name, int depth);
+bool removeEntry(const std::string& place, const std::string& above, const std::string& name, int depth);
 
-// The entries of the folder at `place`, held in `folder`, listed by name and each opened as
-// itself and checked to lie directly below it.
-bool removeContents(const std::string& place, HANDLE folder, int depth) {
+// The entries of the folder at `place`, held with the final path `above`, listed by name
+// and each opened as itself and checked to lie directly below it.
+bool removeContents(const std::string& place, const std::string& above, int depth) {
     std::vector<std::string> names;
     {
         WIN32_FIND_DATAA entry;
@@ -101,7 +105,7 @@ bool removeContents(const std::string& place, HANDLE folder, int depth) {
         } while (FindNextFileA(find.get(), &entry));
     }
     bool all = true;
-    for (const std::string& name : names) all = removeEntry(place + "\\" + name, folder, name, depth) && all;
+    for (const std::string& name : names) all = removeEntry(place + "\\" + name, above, name, depth) && all;
     return all;
 }
 
@@ -110,13 +114,13 @@ bool removeContents(const std::string& place, HANDLE folder, int depth) {
 // between, then removed by name once let go: a folder that is gone by then, or a link put
 // in its place, is all that name can remove, never what a link leads to. An entry that no
 // longer lies below its folder (a mount point made of that folder meanwhile) is left.
-bool removeEntry(const std::string& place, HANDLE parent, const std::string& name, int depth) {
+bool removeEntry(const std::string& place, const std::string& above, const std::string& name, int depth) {
     const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
     DWORD attributes = 0;
     unique_hfile entry(CreateFileA(place.c_str(), kRemoveAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, flags, nullptr));
     if (!entry) return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND;
-    if (!attributesOf(entry.get(), attributes) || !liesBelow(entry.get(), parent, name.c_str())) return false;
+    if (!attributesOf(entry.get(), attributes) || !liesBelow(entry.get(), above, name.c_str())) return false;
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
         return deleteThrough(entry.get(), attributes);
     // Listed while held without DELETE access: a search opens the folder again, sharing
@@ -124,8 +128,9 @@ bool removeEntry(const std::string& place, HANDLE parent, const std::string& nam
     entry.reset();
     entry.reset(CreateFileA(place.c_str(), kFolderAccess, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             flags, nullptr));
-    if (!entry || !liesBelow(entry.get(), parent, name.c_str()) || depth >= kDeepest ||
-        !removeContents(place, entry.get(), depth + 1))
+    std::string final;
+    if (!entry || !liesBelow(entry.get(), above, name.c_str(), final) || depth >= kDeepest ||
+        !removeContents(place, final, depth + 1))
         return false;
     entry.reset();
     return RemoveDirectoryA(place.c_str()) != FALSE;
@@ -152,9 +157,15 @@ bool iSamePath(const char* a, const char* b) {
     return comparable(a, left) && comparable(b, right) && std::strcmp(left, right) == 0;
 }
 
+const std::string& HeldPath::finalPath() const {
+    if (final_.empty() && held() && !::finalPath(handle(), final_)) final_.clear();
+    return final_;
+}
+
 Gate HeldPath::refuse(Gate verdict, const std::string& place) {
     held_.clear();
     places_.clear();
+    final_.clear();
     refused_ = place;
     return verdict;
 }
@@ -187,6 +198,7 @@ Gate HeldPath::hold(const char* path, Held kind, int trusted) {
     held_.clear();
     places_.clear();
     refused_.clear();
+    final_.clear();
     checks_ = iRunsElevated();
     char full[kCapacity] = {};
     const DWORD n = path ? GetFullPathNameA(path, sizeof full, full, nullptr) : 0;
@@ -208,19 +220,21 @@ Gate HeldPath::hold(const char* path, Held kind, int trusted) {
         const Gate gate = open(path_.substr(0, ends[i]), kind, last, static_cast<int>(ends.size() - i) <= trusted);
         if (gate != Gate::Accepted) return gate;
     }
-    if (!liesAt(handle(), path_.c_str())) return refuse(Gate::Elsewhere, path_);
+    if (!liesAt(handle(), path_.c_str(), final_)) return refuse(Gate::Elsewhere, path_);
     return Gate::Accepted;
 }
 
 Gate HeldPath::holdChild(const char* name, Held kind, bool trusted, HeldPath& child) const {
     child.held_.clear();
     child.places_.clear();
+    child.final_.clear();
     child.checks_ = checks_;
     child.path_ = path_ + (!path_.empty() && path_.back() == '\\' ? "" : "\\") + (name ? name : "");
     if (!held() || !isEntryName(name)) return child.refuse(Gate::Missing, child.path_);
     const Gate gate = child.open(child.path_, kind, true, trusted);
     if (gate != Gate::Accepted) return gate;
-    if (checks_ && !liesBelow(child.handle(), handle(), name)) return child.refuse(Gate::Elsewhere, child.path_);
+    if (checks_ && !liesBelow(child.handle(), finalPath(), name, child.final_))
+        return child.refuse(Gate::Elsewhere, child.path_);
     return Gate::Accepted;
 }
 
@@ -233,7 +247,7 @@ std::string HeldPath::firstChangeableFolder() const {
 bool iRemoveTree(HeldPath& folder) {
     if (!folder.held()) return false;
     const std::string path = folder.path();
-    const bool emptied = removeContents(path, folder.handle(), 0);
+    const bool emptied = removeContents(path, folder.finalPath(), 0);
     folder.release();
     return emptied && RemoveDirectoryA(path.c_str()) != FALSE;
 }
@@ -251,7 +265,7 @@ int iCopyFileInto(HANDLE from, const HeldPath& into, const char* name, Gate& why
                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
                                      nullptr));
         DWORD attributes = 0;
-        if (old && liesBelow(old.get(), into.handle(), name) && attributesOf(old.get(), attributes) &&
+        if (old && liesBelow(old.get(), into.finalPath(), name) && attributesOf(old.get(), attributes) &&
             !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             deleteThrough(old.get(), attributes);
     }
@@ -260,7 +274,7 @@ int iCopyFileInto(HANDLE from, const HeldPath& into, const char* name, Gate& why
     unique_hfile copy(CreateFileA(to, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!copy) return GetLastError() == ERROR_DISK_FULL ? ERROR_DISK_FULL : -1;
-    if (!liesBelow(copy.get(), into.handle(), name)) {
+    if (!liesBelow(copy.get(), into.finalPath(), name)) {
         deleteThrough(copy.get(), 0);
         why = Gate::Elsewhere;
         return -1;

@@ -52,7 +52,14 @@ public:
     const char* path() const { return path_.c_str(); }
     const char* refused() const { return refused_.c_str(); }
     bool held() const { return !held_.empty(); }
-    void release() { held_.clear(); }
+    void release() {
+        held_.clear();
+        final_.clear();
+    }
+    // The held target's final path, links resolved ("C:\a\b"), asked once: nothing can
+    // rename what is held, nor, where the gate checks, the folders held above it. Empty
+    // when it cannot be read.
+    const std::string& finalPath() const;
 
     // The first folder from the top that someone untrusted may change (the restart, long
     // after the folders are let go, follows any link put in its place), or empty.
@@ -66,6 +73,7 @@ private:
     std::vector<std::string> places_;
     std::string path_;
     std::string refused_;
+    mutable std::string final_;  // finalPath(), once asked
     bool checks_ = false;
 };
 
