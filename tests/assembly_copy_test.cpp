@@ -123,7 +123,7 @@ TEST_F(AssemblyCopy, InTheScriptNothingGoesBelowAFolderThatCannotBeHeld) {
     session.setProperty("CustomActionData", "INSTALLDIR=C:\\Program Files\\Held\\Locked\\");
     EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
     ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\PROGRA~1\\Held can be changed by users other than"));
+    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\PROGRA~1\\Held is missing or cannot be opened to be checked"));
     EXPECT_THAT(entries("C:\\Program Files\\Held\\Locked\\BIN"), ::testing::IsEmpty());
 }
 

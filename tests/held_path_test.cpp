@@ -210,20 +210,21 @@ bool restartMarks(GateTable& t, Shape s) {
     return !pending.empty();
 }
 
-// Each consumer's outcome for each shape, in the order of Shape: D done (it acted), R refused
-// (7114 names the place), S skipped (7112 names the link), N not in data (7115 names the
-// property), L left silently (as the sweep leaves what is not its own), U copies made but
-// unmarked for the restart (7116), - the consumer takes no path of that shape.
+// Each consumer's outcome for each shape, in the order of Shape: D done (it acted); refused,
+// the message naming the place: R others may change it (7114), K a link (7117), F not on a
+// local fixed drive (7118), M not there (7119); S skipped (7112 names the link), N not in
+// data (7115 names the property), L left silently (as the sweep leaves what is not its
+// own), U copies made but unmarked for the restart (7116), - no path of that shape.
 const struct {
     const char* name;
     bool (*run)(GateTable&, Shape);
     const char* cells;  // one letter a shape, blank-separated
 } kConsumers[] = {
     //                                                   t o l s S L d n N x u
-    {"devenv.exe", devenv,                              "D R R D R R R N R L R"},
-    {"macConfigChange.exe", machineConfig,              "D R R D R R R N R L R"},
-    {"INSTALLDIR for commontoolreg.exe", registration,  "D R R D R R R N R R R"},
-    {"VC80 copy", assemblyCopy,                         "D R R D R R R N R L R"},
+    {"devenv.exe", devenv,                              "D R K D F F R N F L R"},
+    {"macConfigChange.exe", machineConfig,              "D R K D F F R N F L R"},
+    {"INSTALLDIR for commontoolreg.exe", registration,  "D R K D F F R N F M R"},
+    {"VC80 copy", assemblyCopy,                         "D R K D F F R N F L R"},
     // The package copy must lie directly in the Installer folder: anything else is refused
     // before a byte of it is read.
     {"package copy", packageCopy,                       "D N N D N N N N N N N"},
@@ -253,6 +254,9 @@ TEST(Gate, EveryConsumerAgainstEveryShape) {
             EXPECT_EQ(acted, expected == 'D');
             EXPECT_EQ(logHas(log, "points elsewhere and was skipped"), expected == 'S');
             EXPECT_EQ(logHas(log, kRefusedText), expected == 'R');
+            EXPECT_EQ(logHas(log, "that leads to another place, so the installation does not run"), expected == 'K');
+            EXPECT_EQ(logHas(log, "is not on a local fixed drive of this computer"), expected == 'F');
+            EXPECT_EQ(logHas(log, "is missing or cannot be opened to be checked"), expected == 'M');
             EXPECT_EQ(logHas(log, "The installation package's record of "), expected == 'N');
             EXPECT_EQ(logHas(log, "are not marked for deletion at the next restart"), expected == 'U');
             if (shape == kShare || shape == kLongShare || shape == kNetworkDrive) {
@@ -289,7 +293,7 @@ TEST(Gate, TheProgramsFolderAndFileAccessLists) {
         const char* label;
         std::string dir;
         std::function<void(winsim::Machine&)> arrange;
-        std::string refused;  // the place the refusal names; "": the program runs
+        std::string refusal;  // the place the refusal names and why; "": the program runs
     } rows[] = {
         // As an administrator would lock it, shutting one user out entirely.
         {"locked below C:\\", locked,
@@ -306,13 +310,13 @@ TEST(Gate, TheProgramsFolderAndFileAccessLists) {
              m.setAccessList(tools + "bin\\macConfigChange.exe",
                              {"", false, {{winsim::kSidUsers, true, false, FILE_GENERIC_WRITE}}});
          },
-         tools + "bin\\macConfigChange.exe"},
+         tools + "bin\\macConfigChange.exe " + kRefusedText},
         {"a folder above held by another process, sharing nothing", "C:\\Program Files\\Held\\FA9\\",
          [&](winsim::Machine&) {
              other.reset(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
          },
-         "C:\\Program Files\\Held"},
+         "C:\\Program Files\\Held is missing or cannot be opened to be checked"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.label);
@@ -321,11 +325,9 @@ TEST(Gate, TheProgramsFolderAndFileAccessLists) {
         t.data("INSTALLDIR=" + row.dir);
         t.machine.runAsSystem();
         row.arrange(t.machine);
-        EXPECT_EQ(t.run(RegisterWOLTMachineCfgCA), row.refused.empty() ? 0u : 1603u);
-        EXPECT_EQ(t.machine.launches().size(), row.refused.empty() ? 1u : 0u);
-        if (!row.refused.empty()) {
-            EXPECT_THAT(t.log(), ::testing::Contains(StartsWith("1: Error: " + row.refused + " " + kRefusedText)));
-        }
+        EXPECT_EQ(t.run(RegisterWOLTMachineCfgCA), row.refusal.empty() ? 0u : 1603u);
+        EXPECT_EQ(t.machine.launches().size(), row.refusal.empty() ? 1u : 0u);
+        if (!row.refusal.empty()) { EXPECT_THAT(t.log(), ::testing::Contains(StartsWith("1: Error: " + row.refusal))); }
         other.reset();
     }
 }

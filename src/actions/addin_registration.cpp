@@ -98,7 +98,7 @@ UINT registerKeys(MSIHANDLE hInstall, InstallProcess& runner) {
     HeldPath folder;
     const Gate gate = folder.hold(installDir, Held::Folder, 1);
     if (gate != Gate::Accepted && (gate != Gate::Missing || iRunsElevated())) {
-        report(self, URE_SHOW_ERROR, 75, ERROR_INSTALL_FAILURE, 7114, folder.refused());
+        report(self, URE_SHOW_ERROR, 75, ERROR_INSTALL_FAILURE, ureRefusalMessage(gate), folder.refused());
         return ERROR_INSTALL_FAILURE;
     }
     rc = readRuntimeDirectory(hInstall, runtimeDir);
@@ -221,7 +221,7 @@ bool holdProgram(const char* self, const char* runtimeDir, ProgramHold& hold) {
     }
     if (gate == Gate::Accepted || gate == Gate::Missing) return true;
     hold.program.release();
-    report(self, URE_SHOW_ERROR, 85, ERROR_INSTALL_FAILURE, 7114, refused->refused());
+    report(self, URE_SHOW_ERROR, 85, ERROR_INSTALL_FAILURE, ureRefusalMessage(gate), refused->refused());
     return false;
 }
 

@@ -7,6 +7,7 @@
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
 #include "frame/install_log.h"
+#include "frame/message_strings.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
 #include "process/install_process.h"
@@ -85,7 +86,7 @@ bool runIde(MSIHANDLE hInstall, InstallProcess& runner, const char* property, co
     }
     if (gate != Gate::Accepted) {
         MsgTokenHolder tokens(held.refused());
-        ureReport(URE_LOG_ERROR, traceName, 65, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
+        ureReport(URE_LOG_ERROR, traceName, 65, ERROR_INSTALL_FAILURE, ureRefusalMessage(gate), &tokens, 0, true);
         return true;
     }
     // The program path in quotes: the runner then runs it as it is.

@@ -4,6 +4,7 @@
 #include "platform/bounded.h"
 #include "frame/custom_action_context.h"
 #include "frame/guarded.h"
+#include "frame/message_strings.h"
 #include "platform/scoped_handles.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
@@ -71,7 +72,7 @@ UINT setupWOLTMachineCfg(MSIHANDLE hInstall, int mode) {
         return ERROR_INSTALL_FAILURE;
     }
     if (gate != Gate::Accepted) {
-        report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, 7114, held.refused());
+        report(URE_SHOW_ERROR, 70, ERROR_INSTALL_FAILURE, ureRefusalMessage(gate), held.refused());
         return ERROR_INSTALL_FAILURE;
     }
     // `command` names the run in reports; `line` is the run, with the tools folder

@@ -10,6 +10,7 @@
 #include "platform/win32.h"
 #include "frame/string_resource.h"
 #include "session/action_data.h"
+#include "trust/held_path.h"
 #include "trust/package_tables.h"
 #include "session/property_access.h"
 
@@ -334,4 +335,14 @@ int ureGetString(uint32_t number, char* buffer, int size, const MsgTokenHolder* 
     fa9::copyText(buffer, static_cast<size_t>(size), scratch);
     delete[] scratch;
     return rc;
+}
+
+uint32_t ureRefusalMessage(Gate verdict) {
+    switch (verdict) {
+    case Gate::OpenToOthers: return 7114;
+    case Gate::Link:
+    case Gate::Elsewhere: return 7117;
+    case Gate::NotLocal: return 7118;
+    default: return 7119;  // Missing, Busy (Accepted is no refusal)
+    }
 }

@@ -33,6 +33,13 @@ void ureReleaseStringLibraries();
 // mappings stay for the next custom action.
 void ureForgetStringLibraries();
 
+enum class Gate;  // trust/held_path.h
+
+// The message that gives a refusal of the gate its reason, its one token the place that
+// refused: 7114 (others may change it), 7117 (a link, or a link on the way), 7118 (not on a
+// local fixed drive), 7119 (not there, or it could not be opened).
+uint32_t ureRefusalMessage(Gate verdict);
+
 // Replaces "%N" with token N-1 (empty when there is none); "%" before anything else is
 // dropped and the next character kept; "%0" stops with -1. The result is cut to fit
 // `capacity`, which gives 5006.

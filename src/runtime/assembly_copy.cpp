@@ -4,6 +4,7 @@
 
 #include "frame/file_attributes.h"
 #include "frame/install_log.h"
+#include "frame/message_strings.h"
 #include "frame/msg_token_holder.h"
 #include "frame/ure.h"
 #include "frame/ure_info.h"
@@ -265,7 +266,8 @@ int copyVC80Assemblies(MSIHANDLE hInstall) {
     if (gate != Gate::Accepted) {
         if (!iRunsElevated()) return -1;
         MsgTokenHolder tokens(install.refused());
-        ureReport(URE_SHOW_ERROR, "copyVC80Assemblies", 50, ERROR_INSTALL_FAILURE, 7114, &tokens, 0, true);
+        ureReport(URE_SHOW_ERROR, "copyVC80Assemblies", 50, ERROR_INSTALL_FAILURE, ureRefusalMessage(gate), &tokens, 0,
+                  true);
         return ERROR_INSTALL_FAILURE;
     }
     // The restart deletes by path, following whatever link is in a folder's place by then,
