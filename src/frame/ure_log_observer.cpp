@@ -1,4 +1,5 @@
 #include "platform/bounded.h"
+#include "platform/crt_locale.h"
 #include "frame/install_log.h"
 #include "frame/message_strings.h"
 #include "frame/osse_binding.h"
@@ -81,13 +82,7 @@ int URELogObserver::update(const UREBaseInfo& base) {
                 case URE_LOG_PLAIN: {
                     buf.prefix[0] = '\0';
                     if (timeStamp_) {
-                        std::time_t now = std::time(nullptr);
-                        std::tm local = {};
-#ifdef _WIN32
-                        localtime_s(&local, &now);
-#else
-                        localtime_r(&now, &local);
-#endif
+                        const std::tm local = crtLocalTime(std::time(nullptr));
                         std::strftime(buf.prefix, static_cast<size_t>(prefixCapacity), "%H:%M:%S", &local);
                     }
                     break;

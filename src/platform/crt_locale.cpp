@@ -35,3 +35,13 @@ size_t rspCharLength(const char* p, const char* end) {
     if (lead && p + 1 < end && p[1] != '\0') return 2;
     return 1;
 }
+
+std::tm crtLocalTime(std::time_t when) {
+    std::tm local = {};
+#ifdef _WIN32
+    localtime_s(&local, &when);
+#else
+    localtime_r(&when, &local);
+#endif
+    return local;
+}

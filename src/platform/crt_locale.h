@@ -1,8 +1,9 @@
-// The C runtime's locale, switched for a scope and restored on every way out, and the
-// character stepping that follows it.
+// The C runtime's locale, switched for a scope and restored on every way out, the
+// character stepping that follows it, and its local time.
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 
 class ScopedCrtLocale {
 public:
@@ -21,3 +22,6 @@ private:
 // characters; a lead byte takes the byte after it along even when the pair is no valid
 // character, as the runtime of a double-byte code page does.
 size_t rspCharLength(const char* p, const char* end);
+
+// The local time of `when`, from the runtime's reentrant form (each runtime names its own).
+std::tm crtLocalTime(std::time_t when);
