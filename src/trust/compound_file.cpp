@@ -34,11 +34,6 @@ uint64_t sectorsFor(uint64_t bytes, uint32_t shift) {
 
 }  // namespace
 
-DWORD CompoundFile::open(const char* path) {
-    return load(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
 DWORD CompoundFile::openHeld(HANDLE file) {
     const HANDLE self = GetCurrentProcess();
     HANDLE own = INVALID_HANDLE_VALUE;
@@ -47,11 +42,7 @@ DWORD CompoundFile::openHeld(HANDLE file) {
         SetLastError(ERROR_INVALID_HANDLE);
     else if (!DuplicateHandle(self, file, self, &own, 0, FALSE, DUPLICATE_SAME_ACCESS))
         own = INVALID_HANDLE_VALUE;
-    return load(own);
-}
-
-DWORD CompoundFile::load(HANDLE file) {
-    file_.reset(file);
+    file_.reset(own);
     const DWORD rc = file_ ? readTables() : GetLastError();
     if (rc) file_.reset();  // nothing is read from a file that was refused
     return rc;

@@ -27,12 +27,11 @@ public:
     static constexpr uint64_t kMaxStream = 64ull << 20;
     static constexpr size_t kMaxNameUnits = 31;  // an entry's 32 units end with a NUL
 
-    // 0, or the Win32 error of opening the file; ERROR_INVALID_DATA for a file that is
-    // not a compound file of version 3 or 4, ERROR_FILE_CORRUPT for one whose tables are
-    // broken. open shares reading and writing (the installer holds its copy open for
-    // writing), not deleting. openHeld reads a file the caller opened, checked and keeps
-    // holding, through a duplicate of its handle (one file pointer: not both at once).
-    DWORD open(const char* path);
+    // Reads a file the caller opened, checked and keeps holding (the gate's handle: no
+    // file is read by name), through a duplicate of its handle (one file pointer: not both
+    // at once). 0, or the Win32 error of the duplicate; ERROR_INVALID_DATA for a file that
+    // is not a compound file of version 3 or 4, ERROR_FILE_CORRUPT for one whose tables
+    // are broken.
     DWORD openHeld(HANDLE file);
 
     // The whole stream `name` (`units` UTF-16 units, a child of the root) into `out`:
@@ -56,7 +55,6 @@ private:
         uint32_t cachedIndex = UINT32_MAX;
     };
 
-    DWORD load(HANDLE file);
     DWORD readTables();
     bool readAt(uint64_t offset, void* data, size_t size);
     bool readSector(uint32_t sector, uint32_t from, void* data, size_t size);

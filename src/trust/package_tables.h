@@ -14,8 +14,6 @@
 
 class PackageFile {
 public:
-    // As CompoundFile::open: the file at `path`.
-    DWORD open(const char* path) { return strings_.reset(), file_.open(path); }
     // As CompoundFile::openHeld: a file the caller opened and checked and keeps holding.
     DWORD openHeld(HANDLE file) { return strings_.reset(), file_.openHeld(file); }
 
