@@ -5,8 +5,10 @@ the default machine, once with the product's fa9wolt.dll, once with a DLL of the
 exports that all return at once (the no-op), and once with that no-op DLL whose
 InitializeWOLTInstallCA copies the same runtime rows with 64 KB reads (the minimal
 extractor) and whose DetectDotNetDataProviderInstalledCA only runs the copied
-commontoolreg.exe /checkprovider and waits for it (the provider program's own run); the
-three alternate, each on a fresh copy of the prepared prefix.
+commontoolreg.exe /checkprovider and waits for it (the provider program's own run), and
+whose DetectDOTNETEnvCA and SetWOLTDialogTitlePropertiesCA make only the calls to the
+installer that the product's make (what those calls alone cost here); the three
+alternate, each on a fresh copy of the prepared prefix.
 
     python3 bench/wine_bench.py [--build-dir build/mingw-x86_64] [--runs 5]
         [--mode install|repair|remove|transform] [--compare OTHER_DLL]
@@ -20,7 +22,8 @@ Property rows (bench/wine/msi_transform.py writes it; nothing here builds a patc
 An action's time runs from Wine loading the action's DLL in the custom-action server to
 unloading it (Wine's loaddll channel with +timestamp, millisecond stamps), so it holds
 the DLL's own loading and everything the action asks of the installer. Printed: the
-median of each action under each DLL, the time each adds over the no-op, the
+median of each action under each DLL, the time each adds over the no-op (and where the
+yardstick DLL does some of the action's work, what that adds: its yardstick), the
 extraction's time over the minimal extractor's (both over the no-op), the whole run's
 ratio to the no-op's, and the immediate phase: all the DLL's immediate actions of the
 execute sequence together, what they add over the no-op's set against the budget of the
@@ -108,7 +111,7 @@ def build_stubs(work):
         for n in names:
             f.write("#ifndef SKIP_%s\nSTUB(%s)\n#endif\n" % (n, n))
     dlls = {}
-    for variant, flags in (("noop", []), ("extractor", ["-DMINIMAL_EXTRACTOR", "-DPROVIDER_RUN"])):
+    for variant, flags in (("noop", []), ("extractor", ["-DMINIMAL_EXTRACTOR", "-DPROVIDER_RUN", "-DCALL_FLOORS"])):
         dll = os.path.join(out, variant, "fa9wolt.dll")
         os.makedirs(os.path.dirname(dll), exist_ok=True)
         wine_e2e.run(["x86_64-w64-mingw32-gcc", "-shared", "-O2", "-s", "-static-libgcc", "-Wall", "-I", out] + flags +
@@ -292,15 +295,25 @@ def main():
             json.dump({"medians": med, "immediate_budget": budget}, f, indent=1)
 
 
+# What the yardstick DLL's own action stands for, where it is more than the no-op's.
+YARDSTICKS = {
+    EXTRACTION: "the minimal extractor",
+    PROVIDER: "the program's bare run",
+    "DetectDOTNETEnvCA": "its calls alone",
+    "SetWOLTDialogTitlePropertiesCA": "its calls alone",
+}
+
+
 def report(med, runs, mode="install"):
     ms = 1000.0
     print("\nCustom actions in Wine's msiexec (x64, /qn, %s, medians of %d alternating runs), ms" % (mode, runs))
-    print("%-36s %9s %9s %9s" % ("action", "product", "no-op", "added"))
+    print("%-36s %9s %9s %9s %9s" % ("action", "product", "no-op", "added", "yardstick"))
     for name in sorted(med["product"], key=lambda n: -med["product"][n]):
-        p, n = med["product"][name], med["noop"].get(name)
+        p, n, x = med["product"][name], med["noop"].get(name), med["extractor"].get(name)
         if n is None or name in (WHOLE, IMMEDIATE):
             continue
-        print("%-36s %9.1f %9.1f %9.1f" % (name, p * ms, n * ms, (p - n) * ms))
+        yardstick = "%9.1f  (%s)" % ((x - n) * ms, YARDSTICKS[name]) if name in YARDSTICKS and x is not None else ""
+        print("%-36s %9.1f %9.1f %9.1f %s" % (name, p * ms, n * ms, (p - n) * ms, yardstick))
     p, n = med["product"].get(WHOLE), med["noop"].get(WHOLE)
     if p and n:
         print("%-36s %9.0f %9.0f %9.0f   (ratio %.2f)" % (WHOLE, p * ms, n * ms, (p - n) * ms, p / n))

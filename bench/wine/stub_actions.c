@@ -6,8 +6,10 @@
  * DetectDotNetDataProviderInstalledCA only starts that folder's commontoolreg.exe
  * /checkprovider, waits for it and reads its exit code: the provider program's own run,
  * its copy already written by the extraction, whose time is not part of that action's.
+ * With CALL_FLOORS, its DetectDOTNETEnvCA and SetWOLTDialogTitlePropertiesCA make only
+ * the calls to the installer the product's make on the bench's machine (below).
  *   x86_64-w64-mingw32-gcc -shared -O2 -s -I<dir of stub_exports.h>
- *       [-DMINIMAL_EXTRACTOR [-DPROVIDER_RUN]] stub_actions.c -lmsi
+ *       [-DMINIMAL_EXTRACTOR [-DPROVIDER_RUN] [-DCALL_FLOORS]] stub_actions.c -lmsi
  * stub_exports.h is generated from src/actions/fa9wolt.def by bench/wine_bench.py: one
  * STUB(name) line per export, each inside #ifndef SKIP_<name>. */
 #include <windows.h>
@@ -112,6 +114,79 @@ __declspec(dllexport) UINT __stdcall DetectDotNetDataProviderInstalledCA(MSIHAND
     return code == 9 ? 0 : 1603;
 }
 #define SKIP_DetectDotNetDataProviderInstalledCA
+#endif
+
+#ifdef CALL_FLOORS
+/* The calls to the installer that DetectDOTNETEnvCA and SetWOLTDialogTitlePropertiesCA
+ * make on the bench's machine, and nothing else: what those calls cost in this engine,
+ * whatever code makes them. The detection: the run mode (scheduled, rollback), the 13
+ * properties it publishes there and its 6 trace lines. */
+static void trace_line(MSIHANDLE hInstall, const char *text) {
+    MSIHANDLE rec = MsiCreateRecord(1);
+    MsiRecordSetStringA(rec, 1, text);
+    MsiProcessMessage(hInstall, INSTALLMESSAGE_INFO, rec);
+    MsiCloseHandle(rec);
+}
+
+__declspec(dllexport) UINT __stdcall DetectDOTNETEnvCA(MSIHANDLE hInstall) {
+    static const char *const kSets[][2] = {
+        {"p_DotNetFWInstalled", "YES"}, {"p_DotNetFW11Installed", "NO"}, {"p_DotNetFW20Installed", "YES"},
+        {"VS80_INSTALLDIR", "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\"},
+        {"p_vsnet2005Installed", "YES"},
+        {"VS80_ENVDIR", "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\Common7\\IDE\\"},
+        {"VS80_VB_INSTALLED", "YES"}, {"p_VS80_VBProdDir", "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\VB\\"},
+        {"VS80_VCSHARP_INSTALLED", "YES"},
+        {"p_VS80_VCSHARPProdDir", "C:\\Program Files (x86)\\Microsoft Visual Studio 8\\VC#\\"},
+        {"VS90_INSTALLDIR", "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\"},
+        {"p_vsnet2008Installed", "YES"},
+        {"VS90_ENVDIR", "C:\\Program Files (x86)\\Microsoft Visual Studio 9.0\\Common7\\IDE\\"},
+    };
+    static const int kTraced[] = {3, 5, 7, 9, 10, 12};  /* the rows whose value is traced */
+    char line[1024];
+    size_t i;
+    MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED);
+    MsiGetMode(hInstall, MSIRUNMODE_ROLLBACK);
+    for (i = 0; i < sizeof kSets / sizeof kSets[0]; ++i) MsiSetPropertyA(hInstall, kSets[i][0], kSets[i][1]);
+    for (i = 0; i < sizeof kTraced / sizeof kTraced[0]; ++i) {
+        snprintf(line, sizeof line, "TRACE_DATA--%d: %s = %s", 30 + 10 * (int)i, kSets[kTraced[i]][0],
+                 kSets[kTraced[i]][1]);
+        trace_line(hInstall, line);
+    }
+    return 0;
+}
+#define SKIP_DetectDOTNETEnvCA
+
+/* The title: the run mode, the welcome dialog's title read through a view of the active
+ * database, expanded, published; the view and the database closed. */
+__declspec(dllexport) UINT __stdcall SetWOLTDialogTitlePropertiesCA(MSIHANDLE hInstall) {
+    char raw[255] = "", title[255] = "";
+    DWORD n;
+    MSIHANDLE db, view = 0, rec = 0, format;
+    MsiGetMode(hInstall, MSIRUNMODE_SCHEDULED);
+    db = MsiGetActiveDatabase(hInstall);
+    if (!db) return 0;
+    if (MsiDatabaseOpenViewA(db, "SELECT Dialog.Title FROM Dialog WHERE Dialog.Dialog='InstallWelcome_noJava'",
+                             &view) == ERROR_SUCCESS &&
+        MsiViewExecute(view, 0) == ERROR_SUCCESS) {
+        while (MsiViewFetch(view, &rec) == ERROR_SUCCESS) {
+            n = sizeof raw;
+            MsiRecordGetStringA(rec, 1, raw, &n);
+            MsiCloseHandle(rec);
+        }
+    }
+    if (raw[0]) {
+        format = MsiCreateRecord(0);
+        MsiRecordSetStringA(format, 0, raw);
+        n = sizeof title;
+        MsiFormatRecordA(hInstall, format, title, &n);
+        MsiSetPropertyA(hInstall, "GENERIC_DLG_TITLE", title);
+        MsiCloseHandle(format);
+    }
+    if (view) MsiCloseHandle(view);
+    MsiCloseHandle(db);
+    return 0;
+}
+#define SKIP_SetWOLTDialogTitlePropertiesCA
 #endif
 
 #include "stub_exports.h"
