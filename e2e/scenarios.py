@@ -105,11 +105,16 @@ class Context:
         # (PFX, CA): every package is signed, and it and the DLL it carries must verify.
         self.sign = sign
         self._packages = {}
+        self._package_options = {}  # name: the options it was built with
         self.timings = []  # (what, seconds) of the current scenario
 
     def package(self, name, *options):
         """A package variant, built once per run (the stand-ins are cross-built once per
-        work directory)."""
+        work directory). A name stands for one set of options: asked again with others,
+        it would hand one scenario another's package when they run in one process."""
+        if self._package_options.setdefault(name, options) != options:
+            raise RuntimeError("package %s asked for with %s, built with %s" % (name, options,
+                                                                             self._package_options[name]))
         if name not in self._packages:
             t0 = time.monotonic()
             out = os.path.join(self.package_dir, name + ".msi")
@@ -860,7 +865,8 @@ def store_left_behind(ctx, c):
     """(r) Without PostProcessInstallCA the store stays under HKEY_USERS\\<sid> with
     the saved values: the Property table's, the fixed list's (PROP_RSP_PROD among them),
     a value holding brackets and braces as it is (all are read in one formatted text)."""
-    pkg = ctx.package("no-post", "--unsequenced", "PostProcessInstallCA", "--property", "FA9_BRACKETS=" + BRACKETS)
+    pkg = ctx.package("no-post-brackets", "--unsequenced", "PostProcessInstallCA", "--property",
+                      "FA9_BRACKETS=" + BRACKETS)
     with ctx.machine("store_left_behind") as m:
         r = m.msiexec("/i", pkg, label="install")
         check_ran(c, r, 0, ["PreProcessInstallCA"])
