@@ -59,6 +59,10 @@ TEST(IdeRuns, FollowTheRemovalStateAndTheFolders) {
         {"full removal in any case refreshes the controls", "All", [](S&) {}, 0u, {setup80, setup90, refresh90}, {}},
         {"relative folder skips its runs", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "Common7\\IDE\\"); },
          0u, {setup90, refresh90}, {"Error: The folder Common7\\IDE\\ given by VS80_INSTALLDIR is empty"}},
+        // The program's path fits, the command with its arguments does not.
+        {"a folder too long for its command skips its run", "ALL",
+         [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\" + std::string(242, 'v')); }, 0u, {setup90, refresh90},
+         {"Error: The command C:\\vvv"}},
         {"a quote stops before any run", "ALL", [](S& s) { s.setProperty("VS80_INSTALLDIR", "C:\\VS \"8\"\\"); },
          1603u, {}, {"Error: The value C:\\VS \"8\"\\ of VS80_INSTALLDIR holds a double quote"}},
         {"unreadable 2005 folder", "ALL", [](S& s) { s.failGetProperty("VS80_INSTALLDIR", 1615); }, 0u,

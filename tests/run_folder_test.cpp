@@ -39,21 +39,28 @@ TEST_F(RunFolders, TheRunsFolderAndStoreGoWhenItEnds) {
     ASSERT_EQ(run(InitializeWOLTInstallCA), 0u);
     ASSERT_EQ(run(PreProcessInstallCA), 0u);
     ASSERT_TRUE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP\\PROPERTIES95"));
+    machine.writeFile(kTempFolder + "FA9RL000.rsp", "PROD=WOLT_TOOLS\n");  // written from the dialog choices
+    session.setProperty("RSP_FILE_PATH", kTempFolder + "FA9RL000.rsp");
     EXPECT_EQ(run(PostProcessInstallCA), 0u);
     EXPECT_THAT(traces(), ::testing::IsEmpty());
+    EXPECT_FALSE(machine.fileExists(kTempFolder + "FA9RL000.rsp"));
     EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK"));
     EXPECT_TRUE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE"));
 }
 
-// What was there before stays: keys of the store's path, and what a record this process
-// did not write (inherited, or from the user's saved variables) names.
+// What was there before stays: keys of the store's path, what a record this process did
+// not write (inherited, or from the user's saved variables) names, and the user's own
+// response file, though named like a written one.
 TEST_F(RunFolders, WhatWasThereBeforeStays) {
     machine.registry().setString(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other", "kept");
     machine.writeFile("C:\\Victim\\keep.txt", "keep");
+    machine.writeFile("C:\\Victim\\FA9RL000.rsp", "PROD=WOLT_TOOLS\n");
+    session.setProperty("RSP_FILE_PATH", "C:\\Victim\\FA9RL000.rsp");
     ASSERT_EQ(run(PreProcessInstallCA), 0u);
     machine.environment["FA9WOLT_LIVE_RUNTIME"] = "1#0|C:\\Victim*";
     EXPECT_EQ(run(PostProcessInstallCA), 0u);
     EXPECT_TRUE(machine.fileExists("C:\\Victim\\keep.txt"));
+    EXPECT_TRUE(machine.fileExists("C:\\Victim\\FA9RL000.rsp"));
     EXPECT_FALSE(machine.registry().keyExists(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9\\TEMP"));
     EXPECT_EQ(machine.registry().getString(Hive::Users, kSid + "\\SOFTWARE\\ZNK\\FA9", "Other"), "kept");
 }
