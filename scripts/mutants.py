@@ -12,6 +12,10 @@ Run it on a private copy of the tree, never on a working one: it rewrites src/ f
 
   python3 scripts/mutants.py --tree /tmp/mutants-x --seed 23 -n 150 --survivors survivors.txt
   python3 scripts/mutants.py --tree /tmp/mutants-x --seed 23 -n 150 --only 17,42
+  python3 scripts/mutants.py --tree /tmp/mutants-x --seed 7 -n 300 --matrix matrix.txt
+
+With --matrix every case runs for every mutant, and a line a mutant names the cases that
+failed: a case that no mutant fails alone catches nothing the others do not.
 
 The tree needs a host build configured in <tree>/build/host (cmake --preset host).
 """
@@ -165,16 +169,18 @@ def run(cmd, cwd, limit, env=None):
             pass
 
 
-def run_tests(binary, jobs, limit):
+def run_tests(binary, jobs, limit, every=False):
     """The test binary as `jobs` gtest shards side by side, each stopping at its first
     failure; (None on time-out, else 0 when every shard passed or the first failing
     shard's exit code, its output). Shards only share out the same cases: a failure in
-    any of them is a failure of the run, as in one process."""
+    any of them is a failure of the run, as in one process. `every`: each shard runs all
+    its cases and the output is every shard's, so that it names every case that failed."""
     procs, files = [], []
     for index in range(jobs):
         env = dict(os.environ, GTEST_TOTAL_SHARDS=str(jobs), GTEST_SHARD_INDEX=str(index))
         files.append(tempfile.TemporaryFile())  # a file, not a pipe: a shard never blocks on its output
-        procs.append(subprocess.Popen([binary, "--gtest_brief=1", "--gtest_fail_fast"], cwd=os.path.dirname(binary),
+        command = [binary, "--gtest_brief=1"] + ([] if every else ["--gtest_fail_fast"])
+        procs.append(subprocess.Popen(command, cwd=os.path.dirname(binary),
                                       stdout=files[-1], stderr=subprocess.STDOUT, start_new_session=True, env=env))
     deadline = time.time() + limit
     result, failed = 0, None
@@ -187,13 +193,15 @@ def run_tests(binary, jobs, limit):
                 pending.discard(index)
                 if procs[index].returncode != 0 and result == 0:
                     result, failed = procs[index].returncode, index
-                    pending.clear()  # one failure decides: stop the other shards
+                    if not every:
+                        pending.clear()  # one failure decides: stop the other shards
             if pending and time.time() > deadline:
                 return None, ""
             time.sleep(0.05)
-        shown = files[failed if failed is not None else 0]
-        shown.seek(0)
-        return result, shown.read().decode("latin-1")
+        shown = files if every else [files[failed if failed is not None else 0]]
+        for f in shown:
+            f.seek(0)
+        return result, "".join(f.read().decode("latin-1") for f in shown)
     finally:
         for proc in procs:
             try:
@@ -215,6 +223,8 @@ def main():
     ap.add_argument("--jobs", type=int, default=2, help="gtest shards run side by side for each mutant")
     ap.add_argument("--survivors", default="", help="file to write the survivors to")
     ap.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
+    ap.add_argument("--matrix", default="",
+                    help="file to write, a line a mutant, the cases that fail for it: every case runs (slower)")
     args = ap.parse_args()
 
     tree = os.path.abspath(args.tree)
@@ -275,7 +285,7 @@ def main():
             if code != 0:
                 verdict = "not-compiled"
             else:
-                code, out = run_tests(binary, args.jobs, args.timeout)
+                code, out = run_tests(binary, args.jobs, args.timeout, every=bool(args.matrix))
                 if code is None:
                     verdict = "timeout"
                 elif code == 0:
@@ -294,6 +304,10 @@ def main():
         print(f"{mid:4} {desc} {verdict}{failed} {time.time() - start:.0f}s", flush=True)
         if verdict == "survived":
             survivors.append(f"{mid:4} {desc}")
+        if args.matrix:
+            cases = sorted(set(re.findall(r"\[  FAILED  \] (\w\S*\.\S+)", out))) if verdict == "killed" else []
+            with open(args.matrix, "a") as f:
+                f.write(f"{mid} {verdict} {path}:{idx + 1} {' '.join(cases)}\n")
 
     # A time-out counts as killed: the tests did not pass.
     judged = counts["killed"] + counts["timeout"] + counts["survived"]
