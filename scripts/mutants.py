@@ -305,7 +305,7 @@ def main():
         if verdict == "survived":
             survivors.append(f"{mid:4} {desc}")
         if args.matrix:
-            cases = sorted(set(re.findall(r"\[  FAILED  \] (\w\S*\.\S+)", out))) if verdict == "killed" else []
+            cases = sorted(set(re.findall(r"\[  FAILED  \] (\w\S*\.[^\s,]+)", out))) if verdict == "killed" else []
             with open(args.matrix, "a") as f:
                 f.write(f"{mid} {verdict} {path}:{idx + 1} {' '.join(cases)}\n")
 
