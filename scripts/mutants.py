@@ -13,13 +13,18 @@ Run it on a private copy of the tree, never on a working one: it rewrites src/ f
   python3 scripts/mutants.py --tree /tmp/mutants-x --seed 23 -n 150 --survivors survivors.txt
   python3 scripts/mutants.py --tree /tmp/mutants-x --seed 23 -n 150 --only 17,42
   python3 scripts/mutants.py --tree /tmp/mutants-x --seed 7 -n 300 --matrix matrix.txt
+  python3 scripts/mutants.py --tree /tmp/mutants-x --seed 101 -n 300 --matrix matrix.txt --covering cases.json
 
 With --matrix every case runs for every mutant, and a line a mutant names the cases that
-failed: a case that no mutant fails alone catches nothing the others do not.
+failed: a case that no mutant fails alone catches nothing the others do not. --covering
+takes the lines each case runs (scripts/case_coverage.py): only sites on lines some case
+runs are sampled, and a mutant runs only the cases that run its line (no other can fail
+for it), in one process.
 
 The tree needs a host build configured in <tree>/build/host (cmake --preset host).
 """
 import argparse
+import json
 import os
 import random
 import re
@@ -213,6 +218,13 @@ def run_tests(binary, jobs, limit, every=False):
             f.close()
 
 
+def test_of(case):
+    """The TEST a case belongs to: a parameterised one without its prefix and value."""
+    if "/" in case.split(".")[0]:
+        case = case.split("/", 1)[1]
+    return case.split("/")[0]
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--tree", required=True, help="private copy of the source tree, with build/host configured")
@@ -225,12 +237,20 @@ def main():
     ap.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
     ap.add_argument("--matrix", default="",
                     help="file to write, a line a mutant, the cases that fail for it: every case runs (slower)")
+    ap.add_argument("--covering", default="", help="JSON of the src/ lines each case runs (scripts/case_coverage.py)")
     args = ap.parse_args()
 
     tree = os.path.abspath(args.tree)
     build = os.path.join(tree, "build", "host")
     binary = os.path.join(build, "tests", "fa9wolt_tests")
     sites = all_sites(tree)
+    runners = {}  # "path:line" -> the cases that run it
+    if args.covering:
+        with open(args.covering) as f:
+            for case, lines in json.load(f).items():
+                for line in lines:
+                    runners.setdefault(line, []).append(case)
+        sites = [s for s in sites if f"{s[0]}:{s[1] + 1}" in runners]
     # The kind first, then a site of that kind: each kind weighs the same, so the many
     # numbers of the data tables do not make most of the sample.
     kinds = {}
@@ -268,6 +288,7 @@ def main():
 
     counts = {"killed": 0, "survived": 0, "timeout": 0, "not-compiled": 0}
     survivors = []
+    catches = {}  # with --matrix: test -> [mutants it alone catches, mutants others catch too]
     # Mutants of one file in a row, so a restored file is recompiled once per file.
     for mid, (path, idx, col, old, new, kind) in sorted(mutants, key=lambda m: (m[1][0], m[0])):
         full = os.path.join(tree, path)
@@ -285,7 +306,12 @@ def main():
             if code != 0:
                 verdict = "not-compiled"
             else:
-                code, out = run_tests(binary, args.jobs, args.timeout, every=bool(args.matrix))
+                if args.covering:
+                    cases = "--gtest_filter=" + ":".join(runners[f"{path}:{idx + 1}"])
+                    fast = [] if args.matrix else ["--gtest_fail_fast"]
+                    code, out = run([binary, "--gtest_brief=1", cases] + fast, os.path.dirname(binary), args.timeout)
+                else:
+                    code, out = run_tests(binary, args.jobs, args.timeout, every=bool(args.matrix))
                 if code is None:
                     verdict = "timeout"
                 elif code == 0:
@@ -308,6 +334,9 @@ def main():
             cases = sorted(set(re.findall(r"\[  FAILED  \] (\w\S*\.[^\s,]+)", out))) if verdict == "killed" else []
             with open(args.matrix, "a") as f:
                 f.write(f"{mid} {verdict} {path}:{idx + 1} {' '.join(cases)}\n")
+            tests = {test_of(case) for case in cases}
+            for test in tests:
+                catches.setdefault(test, [0, 0])[len(tests) > 1] += 1
 
     # A time-out counts as killed: the tests did not pass.
     judged = counts["killed"] + counts["timeout"] + counts["survived"]
@@ -315,6 +344,12 @@ def main():
     print(f"summary: seed {args.seed}, N {len(mutants)}: killed {counts['killed']}, timeout {counts['timeout']}, "
           f"survived {counts['survived']}, not compiled {counts['not-compiled']}; "
           f"killed share {share:.1f}% of {judged} compiled")
+    if args.matrix:
+        print(f"matrix: {sum(1 for a, _ in catches.values() if a)} tests alone catch a mutant; "
+              "these catch some, none alone (alone, with others):")
+        for test, (alone, shared) in sorted(catches.items()):
+            if not alone:
+                print(f"  {test} 0 {shared}")
     if args.survivors:
         with open(args.survivors, "w") as f:
             f.write("\n".join(survivors) + ("\n" if survivors else ""))
