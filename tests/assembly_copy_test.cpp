@@ -90,7 +90,11 @@ TEST_F(AssemblyCopy, EveryProgramFolderGetsBothAssembliesMarkedFileBeforeFolder)
 TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsAndOnlyAMissingRowStopsTheInstallation) {
     machine.makeDirs("C:\\Program Files\\Other\\BIN");
     session.setProperty(kOwnInstallDir, "C:\\Program Files\\Other\\");
+    const std::string large(100000, 'r');  // a row read in more than one piece
+    for (auto& row : session.database().rows("Binary"))
+        if (row[0].text == "msvcr80.dll") row[1].text = large;
     EXPECT_EQ(run(CopyVC80AssembliesCA), 0u);
+    EXPECT_EQ(machine.readFile("C:\\Program Files\\Other\\BIN\\MICROSOFT.VC80.CRT\\msvcr80.dll"), large);
     EXPECT_TRUE(machine.dirExists("C:\\Program Files\\Other\\BIN\\MICROSOFT.VC80.MFC"));
     EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
 
