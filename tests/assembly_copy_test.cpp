@@ -3,7 +3,6 @@
 #include "actions/exports.h"
 #include "fixture.h"
 #include "frame/custom_action_context.h"
-#include "platform/scoped_handles.h"
 #include "runtime/assembly_copy.h"
 
 #include <gmock/gmock.h>
@@ -112,23 +111,6 @@ TEST_F(AssemblyCopy, TheCopysOwnInstallDirWinsAndOnlyAMissingRowStopsTheInstalla
     ASSERT_FALSE(log().empty());
     EXPECT_THAT(log().back(), ::testing::HasSubstr("package's record of microsoft.vc80.mfc.manifest cannot be read"));
     EXPECT_FALSE(machine.dirExists(kInstall + "BIN\\MICROSOFT.VC80.MFC"));
-}
-
-// In the script, as SYSTEM, nothing goes below a folder that cannot be held (another
-// process has it open, sharing nothing); the report names it in its short form. Open
-// folders and links are the gate's table's.
-TEST_F(AssemblyCopy, InTheScriptNothingGoesBelowAFolderThatCannotBeHeld) {
-    machine.makeDirs("C:\\Program Files\\Held\\Locked\\BIN");
-    session.setRunMode(winsim::RunMode::Scheduled);
-    machine.runAsSystem();
-    unique_hfile other(CreateFileA("C:\\Program Files\\Held", GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    ASSERT_TRUE(other);
-    session.setProperty("CustomActionData", "INSTALLDIR=C:\\Program Files\\Held\\Locked\\");
-    EXPECT_EQ(run(CopyVC80AssembliesCA), 1603u);
-    ASSERT_FALSE(log().empty());
-    EXPECT_THAT(log().back(), ::testing::StartsWith("C:\\PROGRA~1\\Held is missing or cannot be opened to be checked"));
-    EXPECT_THAT(entries("C:\\Program Files\\Held\\Locked\\BIN"), ::testing::IsEmpty());
 }
 
 TEST_F(AssemblyCopy, NestedFoldersAreCopiedUpperCasedToo) {
