@@ -71,15 +71,15 @@ public:
     // acts on below the real place; returns the path the consumer is handed.
     std::string arrange(Shape shape, const std::string& trusted, const std::function<void(const std::string&)>& put) {
         const Place place = placeFor(shape, trusted);
-        if (shape == kLinkOnTheWay)
-            machine.makeLink("C:\\Program Files\\Lnk", trusted.substr(0, trusted.rfind('\\', trusted.size() - 2)));
+        const std::string above = trusted.substr(0, trusted.rfind('\\', trusted.size() - 2));
+        if (shape == kLinkOnTheWay) machine.makeLink("C:\\Program Files\\Lnk", above);
         if (shape == kNetworkDrive) machine.setDriveType('Z', DRIVE_REMOTE);
         if (shape != kNotThere) put(place.real);
         if (shape == kNotThere) machine.makeDirs("C:\\Open");
         if (shape == kUserOwned) machine.setOwner(place.real, kUser);
         if (shape == kHeldAbove)
-            other_.reset(CreateFileA(trusted.substr(0, trusted.rfind('\\', trusted.size() - 2)).c_str(), GENERIC_READ,
-                                     0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+            other_.reset(CreateFileA(above.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                     nullptr));
         if (shape == kSwappedAbove) {
             // Another process renames the folder away once the consumer has checked it.
             const std::string folder = trusted.substr(0, trusted.size() - 1);
